@@ -1,0 +1,82 @@
+/* zvApi files and directories.
+ *
+ * Paths name files of the client's file space, a folder chosen by the host
+ * (zvFileSpaceSetRoot). "\" and "/" both separate names; a leading separator
+ * means the root. Names are matched without regard to case, one component at
+ * a time; a new file keeps the case it is given. A leading drive ("C:")
+ * names the folder of that letter under the root (the station computer's
+ * drives). A path that would leave the root ("..", links out of it) is
+ * refused with ZV_E_ACCESS.
+ *
+ * A file opened for writing goes to a temporary file beside it, renamed over
+ * the old file when the file object is destroyed: a file is complete only
+ * when it is closed, and a failed write never leaves half a file behind.
+ */
+#ifndef ZVAPI_ZV_FILES_H
+#define ZVAPI_ZV_FILES_H
+
+#include "zv_base.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ZV_PATH_MAX 260
+
+#define ZV_FILE_WRITE 0
+#define ZV_FILE_READ 1
+
+/* The folder on this machine that holds the file space; it must exist.
+ * Before any call, the root is the current directory. */
+ZV_API zvStatus zvFileSpaceSetRoot(const char* folder);
+/* Copies the root into `buffer` (at most size - 1 characters). */
+ZV_API zvStatus zvFileSpaceRoot(char* buffer, int32_t size);
+/* Resolves `path` to this machine's path of the file or folder it names
+ * (existing components matched without regard to case). ZV_E_ACCESS for a
+ * path that escapes the root; ZV_E_RANGE when `buffer` is too small. */
+ZV_API zvStatus zvFileSpaceResolve(const char* path, char* buffer, int32_t size);
+
+/* A file object: Create, Init to open, Read/Write, Destroy to close. */
+ZV_API zvStatus zvFileCreate(zvHandle* out, zvAllocator allocator);
+/* mode ZV_FILE_READ opens an existing file (ZV_E_NOTFOUND when there is
+ * none); ZV_FILE_WRITE creates or replaces it (missing folders are not
+ * created: ZV_E_NOTFOUND). */
+ZV_API zvStatus zvFileInit(zvHandle file, const char* path, int32_t mode);
+/* Reads up to `size` bytes; `*done` (may be null) gets the count read. */
+ZV_API zvStatus zvFileRead(zvHandle file, void* buffer, int64_t size, int64_t* done);
+ZV_API zvStatus zvFileWrite(zvHandle file, const void* data, int64_t size);
+/* Forces what was written so far to storage. */
+ZV_API zvStatus zvFileFlush(zvHandle file);
+ZV_API zvStatus zvFileLength(zvHandle file, int64_t* length);
+/* Closes the file (a written file replaces the old one now) and frees the
+ * object. A failed commit returns ZV_E_IO and leaves the old file. */
+ZV_API zvStatus zvFileDestroy(zvHandle file);
+/* 1 when a file (not a folder) exists at `path`, else 0. */
+ZV_API int32_t zvFileExists(const char* path);
+/* Copies `from` to `to`; with `overwrite` 0 an existing `to` is left alone
+ * and the call returns ZV_E_STATE. */
+ZV_API zvStatus zvFileCopy(const char* from, const char* to, int32_t overwrite);
+/* Removes a file; ZV_E_NOTFOUND when there is none. */
+ZV_API zvStatus zvFileDelete(const char* path);
+
+/* Fills `names` (a list of strings, item type 43, owning) with the names of
+ * the files, or of the folders, directly inside `folder`, sorted by name;
+ * names are appended to what the list holds. */
+ZV_API zvStatus zvDirectoryGetFiles(const char* folder, zvHandle names);
+ZV_API zvStatus zvDirectoryGetDirectories(const char* folder, zvHandle names);
+ZV_API zvStatus zvDirectoryCreate(const char* folder);
+/* The application's home folder, as a file-space path (set by the host with
+ * zvDirectorySetAppHome; "\" before that). ZV_E_RANGE when it does not fit. */
+ZV_API zvStatus zvDirectoryGetAppHome(char* buffer, int32_t size);
+ZV_API zvStatus zvDirectorySetAppHome(const char* folder);
+
+/* Joins `first` and `second` with one "\" between them into `buffer`;
+ * ZV_E_RANGE when the result would not fit in `size` (nothing written then
+ * but an empty string). */
+ZV_API zvStatus zvPathCombine(char* buffer, int32_t size, const char* first, const char* second);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

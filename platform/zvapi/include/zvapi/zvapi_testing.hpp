@@ -1,0 +1,61 @@
+// Test seams of the platform: call journal, fault injection, accounting.
+// Only tests and the host use these; the product never does.
+#ifndef ZVAPI_ZVAPI_TESTING_HPP
+#define ZVAPI_ZVAPI_TESTING_HPP
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zv_base.h"
+
+namespace zv::testing {
+
+// ---- Call journal -------------------------------------------------------
+// While on, every zv call that returns a status records one entry: its name,
+// then its key arguments separated by single spaces, for example
+// "zvPipeModeAddDisplay Free 2" or "zvFileInit \SN7\Settings.xml 1".
+ZV_API void JournalStart();
+ZV_API void JournalStop();
+ZV_API void JournalClear();
+ZV_API std::vector<std::string> Journal();
+// Entries whose name (the text before the first space) is `name`.
+ZV_API std::vector<std::string> JournalOf(const std::string& name);
+
+// ---- Fault injection ----------------------------------------------------
+// The k-th call (1-based, counted from now) of the zv function `name`
+// returns `status` without doing anything. Functions that return a pointer
+// or an index fail in their own way (null, negative).
+ZV_API void FailCall(const std::string& name, int k, zvStatus status);
+// The k-th allocation from now (zvMalloc, object creation, container
+// growth) fails: zvMalloc returns null, the others ZV_E_NOMEM.
+ZV_API void FailAllocation(int k);
+// True when an armed fault has not fired yet.
+ZV_API bool FaultPending();
+ZV_API void ClearFaults();
+
+// ---- Accounting -----------------------------------------------------------
+ZV_API int64_t LiveObjects();               // all live objects
+ZV_API int64_t LiveObjects(int32_t type);   // live objects of one type id
+ZV_API int64_t LiveBytes();                 // bytes held through zvMalloc and containers
+ZV_API int64_t EngineOwnedObjects();        // live objects that belong to an engine
+
+// Clears journal and faults on construction and destruction.
+class Scope {
+public:
+    Scope() { Reset(); }
+    ~Scope() { Reset(); }
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+private:
+    static void Reset() {
+        JournalStop();
+        JournalClear();
+        ClearFaults();
+    }
+};
+
+}  // namespace zv::testing
+
+#endif
