@@ -22,15 +22,24 @@ ZV_API const char* zvStringChars(zvHandle string);
 /* ---- Array lists ------------------------------------------------------
  * A list of items of one type (see zvTypeSize), stored contiguously.
  *
+ * No container holds more than 4 GiB: a size beyond that (or one whose
+ * arithmetic would overflow) fails with ZV_E_NOMEM before anything changes,
+ * as does any growth the platform cannot allocate.
+ *
  * zvArrayListInit(list, itemType, capacity, plain): reserves room for
- * `capacity` items. `plain` 1: the items are plain values. `plain` 0 and a
+ * `capacity` items; ZV_E_UNSUPPORTED for an unknown item type. A list
+ * initialised again drops (and, owning, destroys) what it held. `plain` 1: the items are plain values. `plain` 0 and a
  * handle-valued item type (27, 36, 43, 44): the list owns the objects whose
  * handles it holds and destroys them when it is destroyed or an item is
  * removed. */
 ZV_API zvStatus zvArrayListCreate(zvHandle* out, zvAllocator allocator);
 ZV_API zvStatus zvArrayListInit(zvHandle list, int32_t itemType, int32_t capacity, int32_t plain);
 /* Appends a copy of the item-size bytes at `item` (for handle lists: the
- * address of the handle). Grows the list as needed. */
+ * address of the handle). Grows the list as needed. An owning list adopts
+ * the object (a null handle is stored as is); it refuses a dead handle
+ * (ZV_E_HANDLE), an object of another type than the item type (ZV_E_TYPE),
+ * and one already owned or sent, or the list itself or a list holding it
+ * (ZV_E_STATE). ZV_E_STATE before Init. */
 ZV_API zvStatus zvArrayListAdd(zvHandle list, const void* item);
 /* Address of item `index`, or null when the index is outside 0..count-1 or
  * the handle is not a list. Valid until the list next grows. */

@@ -33,7 +33,11 @@ typedef uintptr_t zvXmlItem;
 #define ZV_XML_FIRST 1 /* as the parent's first child */
 #define ZV_XML_LAST 3  /* as the parent's last child */
 
-/* Create, then Init (flags 0) before any other call. */
+/* Item 0, and items that are stale or of another document, are refused
+ * with ZV_E_HANDLE; the document item where an element is needed with
+ * ZV_E_ARGUMENT.
+ *
+ * Create, then Init (flags 0) before any other call (ZV_E_STATE). */
 ZV_API zvStatus zvXMLCreate(zvHandle* out, zvAllocator allocator);
 ZV_API zvStatus zvXMLInit(zvHandle document, int32_t flags);
 ZV_API zvStatus zvXMLDestroy(zvHandle document);
@@ -58,7 +62,11 @@ ZV_API zvStatus zvXMLGetRoot(zvHandle document, zvXmlItem* item);
 ZV_API zvStatus zvXMLFindBranchItem(zvHandle document, zvXmlItem parent, const char* path,
                                     int32_t flags, zvXmlItem* item);
 /* Creates element `name` with text `text` (may be "" or null) under
- * `parent` at `position` (ZV_XML_FIRST or ZV_XML_LAST). */
+ * `parent` at `position` (ZV_XML_FIRST or ZV_XML_LAST). ZV_E_ARGUMENT for
+ * a name that is not an XML name; ZV_E_STATE for a second root element;
+ * ZV_E_RANGE for an element deeper than 256. Text with control characters
+ * (other than tab and line ends) is refused with ZV_E_ARGUMENT here and in
+ * zvXMLSetItemString: no reader could read it back. */
 ZV_API zvStatus zvXMLCreateItem(zvHandle document, zvXmlItem parent, int32_t position,
                                 const char* name, const char* text, zvXmlItem* item);
 /* Removes the element and everything under it. */
@@ -90,8 +98,10 @@ ZV_API zvStatus zvXMLSetChildFloat(zvHandle document, zvXmlItem parent, const ch
 /* Convenience for programs: load a document from a path (the caller owns it
  * and releases it with zvXMLDestroy), its root, a child's text. */
 ZV_API zvStatus zvXmlLoad(const char* path, zvHandle* document);
+/* ZV_E_NOTFOUND when the document has no root. */
 ZV_API zvStatus zvXmlRoot(zvHandle document, zvXmlItem* root);
-/* ZV_E_NOTFOUND when the child is missing. */
+/* ZV_E_NOTFOUND when the child is missing; ZV_E_RANGE (buffer "") when the
+ * text does not fit whole. */
 ZV_API zvStatus zvXmlChildText(zvHandle document, zvXmlItem parent, const char* name, char* buffer,
                                int32_t size);
 

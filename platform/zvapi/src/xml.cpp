@@ -1,0 +1,829 @@
+// XML documents over pugixml. An item is the address of a pugixml node;
+// each document keeps the set of items it has handed out and checks every
+// item it is given against it, so that a stale or foreign item is refused
+// with ZV_E_HANDLE and never dereferenced.
+#include <pugixml.hpp>
+
+#include <cctype>
+#include <charconv>
+#include <clocale>
+#include <locale.h>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "files.hpp"
+#include "zvapi/zv_xml.h"
+
+namespace zv {
+
+namespace {
+
+constexpr int kMaxDepth = 256;
+constexpr int64_t kMaxText = int64_t{64} << 20;
+// Parsed as a fragment so that text beside the root is kept, and then
+// refused by TreeWellFormed (pugixml would otherwise drop it silently).
+constexpr unsigned kParseFlags =
+    pugi::parse_default | pugi::parse_comments | pugi::parse_declaration | pugi::parse_fragment;
+constexpr const char* kIndent = "  ";
+
+// pugixml allocates through the platform so that the fault seams reach
+// document parsing and editing too. Plain malloc/free underneath, so blocks
+// from before this hook was set are freed correctly.
+void* XmlAllocate(size_t size) { return AllocationAllowed() ? std::malloc(size) : nullptr; }
+void XmlDeallocate(void* block) { std::free(block); }
+
+[[maybe_unused]] const bool g_hooked = [] {
+    pugi::set_memory_management_functions(XmlAllocate, XmlDeallocate);
+    return true;
+}();
+
+struct Document final : Object {
+    Document() : Object(ZV_TYPE_XML) {}
+
+    bool initialised = false;
+    pugi::xml_document doc;
+    std::unordered_set<const void*> issued;  // element items handed out
+
+    // Empties the tree; every item handed out so far becomes stale.
+    void Clear() {
+        doc.reset();
+        issued.clear();
+    }
+    zvXmlItem Issue(pugi::xml_node node) {
+        if (!node) return 0;
+        issued.insert(node.internal_object());
+        return reinterpret_cast<zvXmlItem>(node.internal_object());
+    }
+};
+
+Document* GetDocument(zvHandle handle, zvStatus* status) {
+    auto* d = Get<Document>(handle, ZV_TYPE_XML, status);
+    if (d != nullptr && !d->initialised) {
+        *status = ZV_E_STATE;
+        return nullptr;
+    }
+    return d;
+}
+
+// The node behind `item`: an element handed out by this document, or the
+// document itself (item 1) where `documentAllowed`.
+pugi::xml_node NodeOf(Document* d, zvXmlItem item, bool documentAllowed, zvStatus* status) {
+    if (item == ZV_XML_DOCUMENT) {
+        if (documentAllowed) return d->doc;
+        *status = ZV_E_ARGUMENT;
+        return {};
+    }
+    const void* p = reinterpret_cast<const void*>(item);
+    if (item == 0 || d->issued.count(p) == 0) {
+        *status = ZV_E_HANDLE;
+        return {};
+    }
+    return pugi::xml_node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(p)));
+}
+
+pugi::xml_node FirstElement(pugi::xml_node node) {
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element) return c;
+    return {};
+}
+
+pugi::xml_node NextElement(pugi::xml_node node) {
+    for (pugi::xml_node c = node.next_sibling(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element) return c;
+    return {};
+}
+
+pugi::xml_node ChildNamed(pugi::xml_node parent, const char* name) {
+    for (pugi::xml_node c = FirstElement(parent); c; c = NextElement(c))
+        if (std::strcmp(c.name(), name) == 0) return c;
+    return {};
+}
+
+// Copies `text` shortened to size - 1 bytes.
+void CopyShortened(const char* text, char* buffer, int32_t size) {
+    const size_t n = ::strnlen(text, static_cast<size_t>(size) - 1);
+    std::memcpy(buffer, text, n);
+    buffer[n] = '\0';
+}
+
+// The leading integer of `text` ("7500.000000" is 7500), clamped to 32 bits;
+// 0 when the text starts with no number.
+int32_t LeadingInt(const char* text) {
+    while (*text == ' ' || *text == '\t' || *text == '\r' || *text == '\n') ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    int64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + (*text - '0');
+        if (value > int64_t{INT32_MAX} + 1) value = int64_t{INT32_MAX} + 1;  // saturate, then clamp
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+// The leading decimal number of `text`, whatever the process's locale; 0
+// when there is none.
+double LeadingFloat(const char* text) {
+    while (*text == ' ' || *text == '\t' || *text == '\r' || *text == '\n') ++text;
+    if (*text == '+') ++text;
+    double value = 0;
+    const char* end = text + std::strlen(text);
+    auto [ptr, ec] = std::from_chars(text, end, value, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range) {
+        // Beyond a double's range either way: the C library rounds to 0 or
+        // to an infinity as the magnitude says (in the "C" locale).
+        static const locale_t c = ::newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+        const std::string number(text, static_cast<size_t>(ptr - text));
+        return c != static_cast<locale_t>(0) ? ::strtod_l(number.c_str(), nullptr, c) : 0.0;
+    }
+    return ec == std::errc() ? value : 0.0;
+}
+
+bool SetText(pugi::xml_node node, const char* text) {
+    if (text[0] == '\0') {
+        // An empty text: drop the text node rather than keep an empty one.
+        pugi::xml_node child = node.first_child();
+        for (; child; child = child.next_sibling())
+            if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) break;
+        return !child || node.remove_child(child);
+    }
+    return node.text().set(text);
+}
+
+bool FormatFloat(double value, int32_t decimals, char* out, size_t size) {
+    auto [ptr, ec] = std::to_chars(out, out + size - 1, value, std::chars_format::fixed, decimals);
+    if (ec != std::errc()) return false;
+    *ptr = '\0';
+    return true;
+}
+
+bool NameStart(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+}
+
+bool ValidName(const char* name) {
+    if (name == nullptr || !NameStart(static_cast<unsigned char>(name[0]))) return false;
+    for (const char* p = name + 1; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (!NameStart(c) && !(c >= '0' && c <= '9') && c != '-' && c != '.') return false;
+    }
+    return true;
+}
+
+// Nesting depth of an element: 1 for the root.
+int DepthOf(pugi::xml_node node) {
+    int depth = 0;
+    for (; node && node.type() != pugi::node_document; node = node.parent()) ++depth;
+    return depth;
+}
+
+bool AllowedCode(uint32_t code) {
+    return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+           (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
+bool ControlCharacter(char c) {
+    return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+}
+
+// Text the writer may store: no control characters, which a document
+// could only carry as references that no reader accepts.
+bool StorableText(const char* text) {
+    for (; *text != '\0'; ++text)
+        if (ControlCharacter(*text)) return false;
+    return true;
+}
+
+// The reference starting at text[i] ('&'): a predefined entity or a
+// reference to a character XML allows. Sets `next` past the ';'.
+bool ReferenceAt(std::string_view text, size_t i, size_t* next) {
+    const size_t semicolon = text.find(';', i);
+    if (semicolon == std::string_view::npos || semicolon - i > 12) return false;
+    const std::string_view ref = text.substr(i + 1, semicolon - i - 1);
+    *next = semicolon + 1;
+    if (ref == "amp" || ref == "lt" || ref == "gt" || ref == "quot" || ref == "apos") return true;
+    if (ref.size() < 2 || ref[0] != '#') return false;
+    const bool hex = ref[1] == 'x';
+    const std::string_view digits = ref.substr(hex ? 2 : 1);
+    uint32_t code = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
+    return !digits.empty() && ec == std::errc() && end == digits.data() + digits.size() && AllowedCode(code);
+}
+
+// A lexical pass over the text for what pugixml accepts but XML does not:
+// references other than the predefined and character ones (pugixml keeps
+// them as literal text, and decodes "&#0;" into a terminator that cuts the
+// text short), '<' inside attribute values, control characters. Comments,
+// CDATA sections, processing instructions and the document type are
+// skipped whole; pugixml itself checks their ends.
+bool LexicallyWellFormed(std::string_view text) {
+    size_t i = 0;
+    const auto skipPast = [&](std::string_view end) {
+        const size_t at = text.find(end, i);
+        i = at == std::string_view::npos ? text.size() : at + end.size();
+    };
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '&') {
+            if (!ReferenceAt(text, i, &i)) return false;
+            continue;
+        }
+        if (ControlCharacter(c)) return false;
+        if (c != '<') {
+            ++i;
+            continue;
+        }
+        if (text.compare(i, 4, "<!--") == 0) {
+            i += 4;
+            skipPast("-->");
+        } else if (text.compare(i, 9, "<![CDATA[") == 0) {
+            i += 9;
+            skipPast("]]>");
+        } else if (text.compare(i, 2, "<?") == 0) {
+            i += 2;
+            skipPast("?>");
+        } else if (text.compare(i, 2, "<!") == 0) {
+            // The document type, with its internal subset in brackets.
+            int brackets = 0;
+            for (i += 2; i < text.size(); ++i) {
+                if (text[i] == '[') ++brackets;
+                if (text[i] == ']') --brackets;
+                if (text[i] == '>' && brackets <= 0) break;
+            }
+            ++i;
+        } else {
+            // A tag: attribute values may hold references but no '<'.
+            char quote = 0;
+            for (++i; i < text.size(); ++i) {
+                const char t = text[i];
+                if (ControlCharacter(t)) return false;
+                if (quote != 0) {
+                    if (t == quote) {
+                        quote = 0;
+                    } else if (t == '<') {
+                        return false;
+                    } else if (t == '&') {
+                        if (!ReferenceAt(text, i, &i)) return false;
+                        --i;
+                    }
+                } else if (t == '"' || t == '\'') {
+                    quote = t;
+                } else if (t == '>') {
+                    break;
+                } else if (t == '<') {
+                    return false;
+                }
+            }
+            ++i;
+        }
+    }
+    return true;
+}
+
+// What pugixml lets through but a well-formed document may not have: more
+// or fewer than one root element, text beside it, a declaration anywhere
+// but first, repeated attributes,
+// nesting deeper than kMaxDepth. Iterative: the depth is not yet known.
+bool TreeWellFormed(const pugi::xml_document& doc) {
+    int roots = 0;
+    for (pugi::xml_node c = doc.first_child(); c; c = c.next_sibling()) {
+        if (c.type() == pugi::node_element) ++roots;
+        if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) return false;
+        if (c.type() == pugi::node_declaration && c != doc.first_child()) return false;
+    }
+    if (roots != 1) return false;
+    pugi::xml_node node = FirstElement(doc);
+    int depth = 1;
+    while (node) {
+        if (depth > kMaxDepth) return false;
+        if (node.type() == pugi::node_element) {
+            for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+                for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute())
+                    if (std::strcmp(a.name(), b.name()) == 0) return false;
+        }
+        if (node.first_child()) {
+            node = node.first_child();
+            ++depth;
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+            if (depth == 0) return true;
+        }
+        if (node) node = node.next_sibling();
+    }
+    return true;
+}
+
+// Replaces the document's tree by the parse of `text`. On any failure the
+// document is left empty.
+zvStatus Parse(Document* d, std::string_view text) {
+    d->Clear();
+    if (static_cast<int64_t>(text.size()) > kMaxText) return ZV_E_PARSE;
+    if (!LexicallyWellFormed(text)) return ZV_E_PARSE;
+    const pugi::xml_parse_result result =
+        d->doc.load_buffer(text.data(), text.size(), kParseFlags, pugi::encoding_auto);
+    if (result.status == pugi::status_out_of_memory) {
+        d->Clear();
+        return ZV_E_NOMEM;
+    }
+    if (!result || !TreeWellFormed(d->doc)) {
+        d->Clear();
+        return ZV_E_PARSE;
+    }
+    return ZV_OK;
+}
+
+struct StringWriter final : pugi::xml_writer {
+    std::string text;
+    void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
+};
+
+// The document's text: indented UTF-8 with a declaration (the document's
+// own when it has one, marked UTF-8 since that is what is written).
+std::string Render(Document* d) {
+    StringWriter out;
+    bool declared = false;
+    for (pugi::xml_node c = d->doc.first_child(); c; c = c.next_sibling()) {
+        if (c.type() != pugi::node_declaration) continue;
+        declared = true;
+        pugi::xml_attribute encoding = c.attribute("encoding");
+        if (encoding && std::strcmp(encoding.value(), "UTF-8") != 0 && std::strcmp(encoding.value(), "utf-8") != 0)
+            encoding.set_value("UTF-8");
+    }
+    if (!declared) out.text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    d->doc.save(out, kIndent, pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
+    return std::move(out.text);
+}
+
+// Parses the whole of an open file into the document.
+zvStatus XmlParseFile(Object* document, File* file) {
+    auto* d = static_cast<Document*>(document);
+    std::string text;
+    zvStatus status = file->ReadAll(&text, kMaxText);
+    if (status == ZV_E_NOMEM) {
+        d->Clear();
+        return ZV_E_PARSE;  // larger than any document may be
+    }
+    if (status <= 0) return status;
+    return Parse(d, text);
+}
+
+}  // namespace
+
+}  // namespace zv
+
+using zv::Document;
+
+namespace {
+
+// The usual prologue: the document, then the node of `item`.
+#define ZV_XML_DOC(var)                                 \
+    zvStatus status = ZV_OK;                            \
+    Document* var = zv::GetDocument(document, &status); \
+    if (var == nullptr) return status
+
+#define ZV_XML_NODE(var, item, documentAllowed)                                   \
+    pugi::xml_node var = zv::NodeOf(d, item, documentAllowed, &status);          \
+    if (!var) return status
+
+zvStatus ReadChildText(zvHandle document, zvXmlItem parent, const char* name, const char** text) {
+    ZV_XML_DOC(d);
+    ZV_XML_NODE(node, parent, true);
+    if (name == nullptr) return ZV_E_ARGUMENT;
+    pugi::xml_node child = zv::ChildNamed(node, name);
+    *text = child ? child.text().get() : nullptr;
+    return ZV_OK;
+}
+
+// The first child called `name`, made as the last child when missing.
+zvStatus ChildForWriting(zvHandle document, zvXmlItem parent, const char* name, pugi::xml_node* out) {
+    ZV_XML_DOC(d);
+    ZV_XML_NODE(node, parent, false);
+    if (!zv::ValidName(name)) return ZV_E_ARGUMENT;
+    pugi::xml_node child = zv::ChildNamed(node, name);
+    if (!child) {
+        if (zv::DepthOf(node) >= zv::kMaxDepth) return ZV_E_RANGE;
+        child = node.append_child(name);
+        if (!child) return ZV_E_NOMEM;
+    }
+    *out = child;
+    return ZV_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+zvStatus zvXMLCreate(zvHandle* out, zvAllocator allocator) {
+    ZV_ENTER();
+    return zv::Guard([&] { return zv::Create<Document>(out, allocator); });
+}
+
+zvStatus zvXMLInit(zvHandle document, int32_t flags) {
+    ZV_ENTER(flags);
+    return zv::Guard([&] {
+        zvStatus status = ZV_OK;
+        auto* d = zv::Get<Document>(document, ZV_TYPE_XML, &status);
+        if (d == nullptr) return status;
+        if (flags != 0) return ZV_E_UNSUPPORTED;
+        d->Clear();
+        d->initialised = true;
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLDestroy(zvHandle document) {
+    ZV_ENTER();
+    return zv::Guard([&] { return zv::DestroyChecked(document, ZV_TYPE_XML); });
+}
+
+zvStatus zvXMLRead(zvHandle document, zvHandle file) {
+    ZV_ENTER();
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        zv::File* f = zv::GetFile(file, &status);
+        if (f == nullptr) return status;
+        return zv::XmlParseFile(d, f);
+    });
+}
+
+zvStatus zvXMLWrite(zvHandle document, zvHandle file) {
+    ZV_ENTER();
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        zv::File* f = zv::GetFile(file, &status);
+        if (f == nullptr) return status;
+        if (f->fd < 0 || f->mode != ZV_FILE_WRITE) return ZV_E_STATE;
+        const std::string text = zv::Render(d);
+        return f->WriteBytes(text.data(), static_cast<int64_t>(text.size()));
+    });
+}
+
+zvStatus zvXMLFlatten(zvHandle document, char* buffer, int64_t capacity, int64_t* size) {
+    if (size != nullptr) *size = 0;
+    ZV_ENTER(capacity);
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        if (size == nullptr || (buffer != nullptr && capacity < 0)) return ZV_E_ARGUMENT;
+        const std::string text = zv::Render(d);
+        *size = static_cast<int64_t>(text.size());
+        if (buffer == nullptr) return ZV_OK;
+        if (*size > capacity) {
+            if (capacity > 0) buffer[0] = '\0';
+            return ZV_E_RANGE;
+        }
+        std::memcpy(buffer, text.data(), text.size());
+        if (*size < capacity) buffer[*size] = '\0';
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLUnflatten(zvHandle document, const char* text) {
+    ZV_ENTER(text ? static_cast<int64_t>(std::strlen(text)) : int64_t{-1});
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        if (text == nullptr) return ZV_E_ARGUMENT;
+        return zv::Parse(d, text);
+    });
+}
+
+zvStatus zvXMLGetRoot(zvHandle document, zvXmlItem* item) {
+    if (item != nullptr) *item = 0;
+    ZV_ENTER();
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        if (item == nullptr) return ZV_E_ARGUMENT;
+        *item = d->Issue(zv::FirstElement(d->doc));
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLFindBranchItem(zvHandle document, zvXmlItem parent, const char* path, int32_t flags,
+                             zvXmlItem* item) {
+    if (item != nullptr) *item = 0;
+    ZV_ENTER(path, flags);
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, parent, true);
+        if (item == nullptr || path == nullptr || (flags != 0 && flags != 1)) return ZV_E_ARGUMENT;
+        std::vector<std::string> names;
+        for (const char* p = path; *p != '\0';) {
+            while (*p == '\\' || *p == '/') ++p;
+            const char* end = p;
+            while (*end != '\0' && *end != '\\' && *end != '/') ++end;
+            if (end != p) names.emplace_back(p, end);
+            p = end;
+        }
+        if (names.empty()) return ZV_E_ARGUMENT;
+        // The rest of the path, child by child, from an element of the first name.
+        const auto rest = [&](pugi::xml_node from) {
+            for (size_t i = 1; i < names.size() && from; ++i) from = zv::ChildNamed(from, names[i].c_str());
+            return from;
+        };
+        pugi::xml_node found;
+        if (flags == 1) {
+            if (pugi::xml_node first = zv::ChildNamed(node, names[0].c_str())) found = rest(first);
+        } else {
+            // Depth first over everything under `parent`, iteratively.
+            pugi::xml_node at = zv::FirstElement(node);
+            while (at && !found) {
+                if (std::strcmp(at.name(), names[0].c_str()) == 0) found = rest(at);
+                if (found) break;
+                if (pugi::xml_node down = zv::FirstElement(at)) {
+                    at = down;
+                    continue;
+                }
+                while (at && at != node && !zv::NextElement(at)) at = at.parent();
+                at = (at && at != node) ? zv::NextElement(at) : pugi::xml_node();
+            }
+        }
+        *item = d->Issue(found);
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLCreateItem(zvHandle document, zvXmlItem parent, int32_t position, const char* name, const char* text,
+                         zvXmlItem* item) {
+    if (item != nullptr) *item = 0;
+    ZV_ENTER(name, position);
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, parent, true);
+        if (position != ZV_XML_FIRST && position != ZV_XML_LAST) return ZV_E_ARGUMENT;
+        if (!zv::ValidName(name) || (text != nullptr && !zv::StorableText(text))) return ZV_E_ARGUMENT;
+        pugi::xml_node made;
+        if (node.type() == pugi::node_document) {
+            // One root only, and never before the declaration.
+            if (zv::FirstElement(node)) return ZV_E_STATE;
+            pugi::xml_node declaration = node.first_child();
+            if (position == ZV_XML_FIRST && declaration.type() == pugi::node_declaration)
+                made = node.insert_child_after(name, declaration);
+            else
+                made = position == ZV_XML_FIRST ? node.prepend_child(name) : node.append_child(name);
+        } else {
+            if (zv::DepthOf(node) >= zv::kMaxDepth) return ZV_E_RANGE;
+            made = position == ZV_XML_FIRST ? node.prepend_child(name) : node.append_child(name);
+        }
+        if (!made) return ZV_E_NOMEM;
+        if (text != nullptr && text[0] != '\0' && !made.text().set(text)) {
+            node.remove_child(made);
+            return ZV_E_NOMEM;
+        }
+        if (item != nullptr) *item = d->Issue(made);
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLDeleteItem(zvHandle document, zvXmlItem item) {
+    ZV_ENTER();
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, item, false);
+        // Every item under it goes stale with it.
+        pugi::xml_node at = node;
+        while (at) {
+            d->issued.erase(at.internal_object());
+            if (at.first_child()) {
+                at = at.first_child();
+                continue;
+            }
+            while (at && at != node && !at.next_sibling()) at = at.parent();
+            at = (at && at != node) ? at.next_sibling() : pugi::xml_node();
+        }
+        node.parent().remove_child(node);
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLGetFirstChild(zvHandle document, zvXmlItem item, zvXmlItem* child) {
+    if (child != nullptr) *child = 0;
+    ZV_ENTER();
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, item, true);
+        if (child == nullptr) return ZV_E_ARGUMENT;
+        *child = d->Issue(zv::FirstElement(node));
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLGetNextSibling(zvHandle document, zvXmlItem item, zvXmlItem* sibling) {
+    if (sibling != nullptr) *sibling = 0;
+    ZV_ENTER();
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, item, false);
+        if (sibling == nullptr) return ZV_E_ARGUMENT;
+        *sibling = d->Issue(zv::NextElement(node));
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLGetItemName(zvHandle document, zvXmlItem item, char* buffer, int32_t size) {
+    ZV_ENTER(size);
+    return zv::Guard([&] {
+        if (buffer == nullptr || size <= 0) return ZV_E_ARGUMENT;
+        buffer[0] = '\0';
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, item, false);
+        zv::CopyShortened(node.name(), buffer, size);
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLGetItemInt(zvHandle document, zvXmlItem item, int32_t* value) {
+    if (value != nullptr) *value = 0;
+    ZV_ENTER();
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, item, false);
+        if (value == nullptr) return ZV_E_ARGUMENT;
+        *value = zv::LeadingInt(node.text().get());
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLGetItemFloat(zvHandle document, zvXmlItem item, double* value) {
+    if (value != nullptr) *value = 0;
+    ZV_ENTER();
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, item, false);
+        if (value == nullptr) return ZV_E_ARGUMENT;
+        *value = zv::LeadingFloat(node.text().get());
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLGetItemString(zvHandle document, zvXmlItem item, char* buffer, int32_t size) {
+    ZV_ENTER(size);
+    return zv::Guard([&] {
+        if (buffer == nullptr || size <= 0) return ZV_E_ARGUMENT;
+        buffer[0] = '\0';
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, item, false);
+        zv::CopyShortened(node.text().get(), buffer, size);
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLSetItemInt(zvHandle document, zvXmlItem item, int32_t value) {
+    ZV_ENTER(value);
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, item, false);
+        const std::string text = std::to_string(value);
+        return zv::SetText(node, text.c_str()) ? ZV_OK : ZV_E_NOMEM;
+    });
+}
+
+zvStatus zvXMLSetItemFloat(zvHandle document, zvXmlItem item, double value, int32_t decimals) {
+    ZV_ENTER(decimals);
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, item, false);
+        if (decimals < 0 || decimals > 17) return ZV_E_ARGUMENT;
+        char text[400];
+        if (!zv::FormatFloat(value, decimals, text, sizeof text)) return ZV_E_ARGUMENT;
+        return zv::SetText(node, text) ? ZV_OK : ZV_E_NOMEM;
+    });
+}
+
+zvStatus zvXMLSetItemString(zvHandle document, zvXmlItem item, const char* text) {
+    ZV_ENTER();
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        ZV_XML_NODE(node, item, false);
+        if (text == nullptr || !zv::StorableText(text)) return ZV_E_ARGUMENT;
+        return zv::SetText(node, text) ? ZV_OK : ZV_E_NOMEM;
+    });
+}
+
+zvStatus zvXMLGetChildInt(zvHandle document, zvXmlItem parent, const char* name, int32_t* value) {
+    if (value != nullptr) *value = 0;
+    ZV_ENTER(name);
+    return zv::Guard([&] {
+        if (value == nullptr) return ZV_E_ARGUMENT;
+        const char* text = nullptr;
+        zvStatus status = ReadChildText(document, parent, name, &text);
+        if (status <= 0) return status;
+        *value = text ? zv::LeadingInt(text) : 0;
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLGetChildFloat(zvHandle document, zvXmlItem parent, const char* name, double* value) {
+    if (value != nullptr) *value = 0;
+    ZV_ENTER(name);
+    return zv::Guard([&] {
+        if (value == nullptr) return ZV_E_ARGUMENT;
+        const char* text = nullptr;
+        zvStatus status = ReadChildText(document, parent, name, &text);
+        if (status <= 0) return status;
+        *value = text ? zv::LeadingFloat(text) : 0.0;
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLGetChildString(zvHandle document, zvXmlItem parent, const char* name, char* buffer, int32_t size) {
+    ZV_ENTER(name);
+    return zv::Guard([&] {
+        if (buffer == nullptr || size <= 0) return ZV_E_ARGUMENT;
+        buffer[0] = '\0';
+        const char* text = nullptr;
+        zvStatus status = ReadChildText(document, parent, name, &text);
+        if (status <= 0) return status;
+        zv::CopyShortened(text ? text : "", buffer, size);
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXMLSetChildInt(zvHandle document, zvXmlItem parent, const char* name, int32_t value) {
+    ZV_ENTER(name, value);
+    return zv::Guard([&] {
+        pugi::xml_node child;
+        zvStatus status = ChildForWriting(document, parent, name, &child);
+        if (status <= 0) return status;
+        const std::string text = std::to_string(value);
+        return zv::SetText(child, text.c_str()) ? ZV_OK : ZV_E_NOMEM;
+    });
+}
+
+zvStatus zvXMLSetChildFloat(zvHandle document, zvXmlItem parent, const char* name, double value, int32_t decimals) {
+    ZV_ENTER(name, decimals);
+    return zv::Guard([&] {
+        if (decimals < 0 || decimals > 17) return ZV_E_ARGUMENT;
+        char text[400];
+        if (!zv::FormatFloat(value, decimals, text, sizeof text)) return ZV_E_ARGUMENT;
+        pugi::xml_node child;
+        zvStatus status = ChildForWriting(document, parent, name, &child);
+        if (status <= 0) return status;
+        return zv::SetText(child, text) ? ZV_OK : ZV_E_NOMEM;
+    });
+}
+
+zvStatus zvXmlLoad(const char* path, zvHandle* document) {
+    if (document != nullptr) *document = nullptr;
+    ZV_ENTER(path);
+    return zv::Guard([&] {
+        if (document == nullptr) return ZV_E_ARGUMENT;
+        std::string host;
+        zvStatus status = zv::ResolvePath(path, &host);
+        if (status <= 0) return status;
+        zv::File file;
+        status = zv::OpenFile(&file, host, ZV_FILE_READ);
+        if (status <= 0) return status;
+        zvHandle handle = nullptr;
+        status = zv::Create<Document>(&handle, nullptr);
+        if (status <= 0) return status;
+        auto* d = static_cast<Document*>(zv::FromHandle(handle));
+        d->initialised = true;
+        status = zv::XmlParseFile(d, &file);
+        if (status <= 0) {
+            zv::Delete(d);
+            return status;
+        }
+        *document = handle;
+        return ZV_OK;
+    });
+}
+
+zvStatus zvXmlRoot(zvHandle document, zvXmlItem* root) {
+    if (root != nullptr) *root = 0;
+    ZV_ENTER();
+    return zv::Guard([&] {
+        ZV_XML_DOC(d);
+        if (root == nullptr) return ZV_E_ARGUMENT;
+        *root = d->Issue(zv::FirstElement(d->doc));
+        return *root != 0 ? ZV_OK : ZV_E_NOTFOUND;
+    });
+}
+
+zvStatus zvXmlChildText(zvHandle document, zvXmlItem parent, const char* name, char* buffer, int32_t size) {
+    ZV_ENTER(name);
+    return zv::Guard([&] {
+        if (buffer == nullptr || size <= 0) return ZV_E_ARGUMENT;
+        buffer[0] = '\0';
+        const char* text = nullptr;
+        zvStatus status = ReadChildText(document, parent, name, &text);
+        if (status <= 0) return status;
+        if (text == nullptr) return ZV_E_NOTFOUND;
+        // A program's value is used whole or not at all.
+        if (std::strlen(text) >= static_cast<size_t>(size)) return ZV_E_RANGE;
+        std::strcpy(buffer, text);
+        return ZV_OK;
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,423 @@
+// XML documents: reading, writing, items, numbers and refused input.
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "temp_folder.hpp"
+#include "zvapi/zvapi.h"
+#include "zvapi/zvapi_testing.hpp"
+
+namespace {
+
+using zvtest::TempFolder;
+
+// A document made and initialised for one test, destroyed after it.
+class Doc {
+public:
+    Doc() {
+        EXPECT_EQ(zvXMLCreate(&handle_, nullptr), ZV_OK);
+        EXPECT_EQ(zvXMLInit(handle_, 0), ZV_OK);
+    }
+    explicit Doc(const char* text) : Doc() { EXPECT_EQ(zvXMLUnflatten(handle_, text), ZV_OK) << text; }
+    ~Doc() { EXPECT_EQ(zvXMLDestroy(handle_), ZV_OK); }
+    Doc(const Doc&) = delete;
+    Doc& operator=(const Doc&) = delete;
+
+    operator zvHandle() const { return handle_; }
+    zvXmlItem Root() const {
+        zvXmlItem root = 0;
+        EXPECT_EQ(zvXMLGetRoot(handle_, &root), ZV_OK);
+        return root;
+    }
+    zvXmlItem Find(const char* path, int32_t flags = 1, zvXmlItem parent = 0) const {
+        zvXmlItem item = 0;
+        EXPECT_EQ(zvXMLFindBranchItem(handle_, parent ? parent : Root(), path, flags, &item), ZV_OK);
+        return item;
+    }
+    std::string Text() const {
+        int64_t size = -1;
+        EXPECT_EQ(zvXMLFlatten(handle_, nullptr, 0, &size), ZV_OK);
+        std::string text(static_cast<size_t>(size), '\0');
+        EXPECT_EQ(zvXMLFlatten(handle_, text.data(), size, &size), ZV_OK);
+        return text;
+    }
+
+private:
+    zvHandle handle_ = nullptr;
+};
+
+std::string Name(const Doc& doc, zvXmlItem item) {
+    char name[64];
+    EXPECT_EQ(zvXMLGetItemName(doc, item, name, sizeof name), ZV_OK);
+    return name;
+}
+
+std::vector<std::string> ChildNames(const Doc& doc, zvXmlItem parent) {
+    std::vector<std::string> names;
+    zvXmlItem child = 0;
+    EXPECT_EQ(zvXMLGetFirstChild(doc, parent, &child), ZV_OK);
+    while (child != 0) {
+        names.push_back(Name(doc, child));
+        EXPECT_EQ(zvXMLGetNextSibling(doc, child, &child), ZV_OK);
+    }
+    return names;
+}
+
+TEST(XmlNumbers, IntegersTakeTheLeadingIntegerPartAndClamp) {
+    zv::testing::Scope scope;
+    struct Case {
+        const char* text;
+        int32_t value;
+    };
+    for (Case c : {Case{"7500.000000", 7500}, Case{"-7500.5", -7500}, Case{"", 0}, Case{"abc", 0}, Case{" 42 ", 42},
+                   Case{"+9", 9}, Case{"99999999999", INT32_MAX}, Case{"-99999999999", INT32_MIN}, Case{"12abc", 12}}) {
+        SCOPED_TRACE(c.text);
+        const std::string text = std::string("<r><v>") + c.text + "</v></r>";
+        Doc doc(text.c_str());
+        int32_t value = -1;
+        ASSERT_EQ(zvXMLGetChildInt(doc, doc.Root(), "v", &value), ZV_OK);
+        EXPECT_EQ(value, c.value);
+        value = -1;
+        ASSERT_EQ(zvXMLGetItemInt(doc, doc.Find("v"), &value), ZV_OK);
+        EXPECT_EQ(value, c.value);
+    }
+}
+
+TEST(XmlNumbers, FloatsWriteExactlyTheDecimalsAskedAndReadBack) {
+    zv::testing::Scope scope;
+    Doc doc("<r/>");
+    const zvXmlItem root = doc.Root();
+    ASSERT_EQ(zvXMLSetChildFloat(doc, root, "X", 0.5, 6), ZV_OK);
+    ASSERT_EQ(zvXMLSetChildFloat(doc, root, "Y", -7500, 0), ZV_OK);
+    ASSERT_EQ(zvXMLSetChildFloat(doc, root, "Z", 0.0, 1), ZV_OK);
+    char text[64];
+    ASSERT_EQ(zvXMLGetChildString(doc, root, "X", text, sizeof text), ZV_OK);
+    EXPECT_STREQ(text, "0.500000");
+    ASSERT_EQ(zvXMLGetChildString(doc, root, "Y", text, sizeof text), ZV_OK);
+    EXPECT_STREQ(text, "-7500");
+    ASSERT_EQ(zvXMLGetChildString(doc, root, "Z", text, sizeof text), ZV_OK);
+    EXPECT_STREQ(text, "0.0");
+    EXPECT_EQ(zvXMLSetChildFloat(doc, root, "X", 1.0, 18), ZV_E_ARGUMENT);
+    EXPECT_EQ(zvXMLSetChildFloat(doc, root, "X", 1.0, -1), ZV_E_ARGUMENT);
+
+    // Calibration values survive 15 decimals through text and back.
+    for (double v : {0.123456789012345, -0.000123456789012, 3.141592653589793, -1.5707963267949, 12.5}) {
+        SCOPED_TRACE(v);
+        ASSERT_EQ(zvXMLSetChildFloat(doc, root, "T", v, 15), ZV_OK);
+        Doc reread(doc.Text().c_str());
+        double back = 0;
+        ASSERT_EQ(zvXMLGetChildFloat(reread, reread.Root(), "T", &back), ZV_OK);
+        EXPECT_EQ(back, v);
+    }
+    ASSERT_EQ(zvXMLSetChildInt(doc, root, "N", -42), ZV_OK);
+    ASSERT_EQ(zvXMLGetChildString(doc, root, "N", text, sizeof text), ZV_OK);
+    EXPECT_STREQ(text, "-42");
+    double tiny = 1;
+    Doc extremes("<r><a>1e-999</a><b>-1e999</b></r>");
+    ASSERT_EQ(zvXMLGetChildFloat(extremes, extremes.Root(), "a", &tiny), ZV_OK);
+    EXPECT_EQ(tiny, 0.0);
+    ASSERT_EQ(zvXMLGetChildFloat(extremes, extremes.Root(), "b", &tiny), ZV_OK);
+    EXPECT_LT(tiny, -1e308);
+}
+
+TEST(XmlItems, MissingChildrenReadAsZeroAndSetChildAppendsThemLast) {
+    zv::testing::Scope scope;
+    Doc doc("<r><a>1</a><b>2</b></r>");
+    const zvXmlItem root = doc.Root();
+    int32_t i = -1;
+    double f = -1;
+    char s[8] = "x";
+    EXPECT_EQ(zvXMLGetChildInt(doc, root, "missing", &i), ZV_OK);
+    EXPECT_EQ(zvXMLGetChildFloat(doc, root, "missing", &f), ZV_OK);
+    EXPECT_EQ(zvXMLGetChildString(doc, root, "missing", s, sizeof s), ZV_OK);
+    EXPECT_EQ(i, 0);
+    EXPECT_EQ(f, 0.0);
+    EXPECT_STREQ(s, "");
+    EXPECT_EQ(zvXmlChildText(doc, root, "missing", s, sizeof s), ZV_E_NOTFOUND);
+    EXPECT_EQ(zvXMLGetChildInt(doc, root, "A", &i), ZV_OK);  // case-sensitive
+    EXPECT_EQ(i, 0);
+
+    ASSERT_EQ(zvXMLSetChildInt(doc, root, "a", 5), ZV_OK);
+    ASSERT_EQ(zvXMLSetChildInt(doc, root, "c", 3), ZV_OK);
+    EXPECT_EQ(ChildNames(doc, root), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(zvXMLGetChildInt(doc, root, "a", &i), ZV_OK);
+    EXPECT_EQ(i, 5);
+    EXPECT_EQ(zvXMLSetChildInt(doc, root, "bad name", 1), ZV_E_ARGUMENT);
+}
+
+TEST(XmlItems, CreateAtFirstOrLastAndDeleteWholeBranches) {
+    zv::testing::Scope scope;
+    Doc doc;
+    zvXmlItem root = 0;
+    ASSERT_EQ(zvXMLCreateItem(doc, ZV_XML_DOCUMENT, ZV_XML_LAST, "SensorGroup", "", &root), ZV_OK);
+    zvXmlItem second = 0;
+    EXPECT_EQ(zvXMLCreateItem(doc, ZV_XML_DOCUMENT, ZV_XML_LAST, "Other", "", &second), ZV_E_STATE);
+    zvXmlItem item = 0;
+    ASSERT_EQ(zvXMLCreateItem(doc, root, ZV_XML_LAST, "Middle", nullptr, &item), ZV_OK);
+    ASSERT_EQ(zvXMLCreateItem(doc, root, ZV_XML_LAST, "Last", "tail", &item), ZV_OK);
+    ASSERT_EQ(zvXMLCreateItem(doc, root, ZV_XML_FIRST, "First", "head", &item), ZV_OK);
+    EXPECT_EQ(ChildNames(doc, root), (std::vector<std::string>{"First", "Middle", "Last"}));
+    EXPECT_EQ(zvXMLCreateItem(doc, root, 2, "Bad", "", &item), ZV_E_ARGUMENT);
+    EXPECT_EQ(zvXMLCreateItem(doc, root, ZV_XML_LAST, "1bad", "", &item), ZV_E_ARGUMENT);
+    EXPECT_EQ(zvXMLCreateItem(doc, root, ZV_XML_LAST, "", "", &item), ZV_E_ARGUMENT);
+
+    // Text a document cannot carry is refused rather than written unreadable.
+    EXPECT_EQ(zvXMLCreateItem(doc, root, ZV_XML_LAST, "Bell", "\x07", &item), ZV_E_ARGUMENT);
+    EXPECT_EQ(zvXMLSetItemString(doc, root, "a\x01b"), ZV_E_ARGUMENT);
+    EXPECT_EQ(ChildNames(doc, root), (std::vector<std::string>{"First", "Middle", "Last"}));
+
+    zvXmlItem middle = doc.Find("Middle");
+    zvXmlItem inner = 0;
+    ASSERT_EQ(zvXMLCreateItem(doc, middle, ZV_XML_LAST, "Inner", "x", &inner), ZV_OK);
+    ASSERT_EQ(zvXMLDeleteItem(doc, middle), ZV_OK);
+    EXPECT_EQ(ChildNames(doc, root), (std::vector<std::string>{"First", "Last"}));
+    // Items of the deleted branch are stale now.
+    char name[16];
+    EXPECT_EQ(zvXMLGetItemName(doc, middle, name, sizeof name), ZV_E_HANDLE);
+    EXPECT_EQ(zvXMLGetItemName(doc, inner, name, sizeof name), ZV_E_HANDLE);
+    EXPECT_EQ(zvXMLDeleteItem(doc, middle), ZV_E_HANDLE);
+    EXPECT_EQ(zvXMLDeleteItem(doc, ZV_XML_DOCUMENT), ZV_E_ARGUMENT);
+    ASSERT_EQ(zvXMLDeleteItem(doc, root), ZV_OK);
+    EXPECT_EQ(doc.Root(), 0u);
+}
+
+TEST(XmlItems, StaleForeignAndMadeUpItemsAreRefused) {
+    zv::testing::Scope scope;
+    Doc doc("<r><a/></r>");
+    Doc other("<r><a/></r>");
+    const zvXmlItem a = doc.Find("a");
+    char name[8];
+    int32_t v;
+    EXPECT_EQ(zvXMLGetItemName(other, a, name, sizeof name), ZV_E_HANDLE);
+    EXPECT_EQ(zvXMLGetItemInt(doc, 0, &v), ZV_E_HANDLE);
+    EXPECT_EQ(zvXMLGetItemInt(doc, 0x12345678, &v), ZV_E_HANDLE);
+    EXPECT_EQ(zvXMLGetItemInt(doc, a + 8, &v), ZV_E_HANDLE);
+    ASSERT_EQ(zvXMLUnflatten(doc, "<s><b/></s>"), ZV_OK);
+    EXPECT_EQ(zvXMLGetItemName(doc, a, name, sizeof name), ZV_E_HANDLE);
+    ASSERT_EQ(zvXMLInit(doc, 0), ZV_OK);
+    EXPECT_EQ(doc.Root(), 0u);
+
+    zvHandle raw = nullptr;
+    ASSERT_EQ(zvXMLCreate(&raw, nullptr), ZV_OK);
+    zvXmlItem root = 5;
+    EXPECT_EQ(zvXMLGetRoot(raw, &root), ZV_E_STATE);  // before Init
+    EXPECT_EQ(root, 0u);
+    EXPECT_EQ(zvXMLInit(raw, 7), ZV_E_UNSUPPORTED);
+    zvXMLDestroy(raw);
+}
+
+TEST(XmlItems, NamesAreShortenedToTheBufferGiven) {
+    zv::testing::Scope scope;
+    Doc doc("<r><IoStateOutputEnable>1</IoStateOutputEnable><Name>Sensor A</Name></r>");
+    const zvXmlItem item = doc.Find("IoStateOutputEnable");
+    char name[32];
+    std::memset(name, '#', sizeof name);
+    ASSERT_EQ(zvXMLGetItemName(doc, item, name, 3), ZV_OK);
+    EXPECT_STREQ(name, "Io");
+    EXPECT_EQ(name[3], '#');  // nothing written past the buffer
+    ASSERT_EQ(zvXMLGetItemName(doc, item, name, 1), ZV_OK);
+    EXPECT_STREQ(name, "");
+    EXPECT_EQ(zvXMLGetItemName(doc, item, name, 0), ZV_E_ARGUMENT);
+    ASSERT_EQ(zvXMLGetChildString(doc, doc.Root(), "Name", name, 7), ZV_OK);
+    EXPECT_STREQ(name, "Sensor");
+    EXPECT_EQ(zvXmlChildText(doc, doc.Root(), "Name", name, 8), ZV_E_RANGE);
+    ASSERT_EQ(zvXmlChildText(doc, doc.Root(), "Name", name, 9), ZV_OK);
+    EXPECT_STREQ(name, "Sensor A");
+}
+
+TEST(XmlItems, BranchPathsWalkChildrenOrSearchDepthFirst) {
+    zv::testing::Scope scope;
+    Doc doc(
+        "<r><Members><SensorGroup><Name>0</Name><Members><Sensor><Name>A</Name></Sensor></Members></SensorGroup>"
+        "</Members><Web><SyncResolution><Time>3</Time></SyncResolution></Web></r>");
+    EXPECT_EQ(Name(doc, doc.Find("Members/SensorGroup\\Members")), "Members");
+    EXPECT_NE(doc.Find("\\Web\\SyncResolution\\"), 0u);
+    EXPECT_EQ(doc.Find("Sensor"), 0u);       // not a direct child
+    EXPECT_EQ(doc.Find("Web/Time"), 0u);
+    const zvXmlItem sensor = doc.Find("Sensor", 0);
+    ASSERT_NE(sensor, 0u);
+    EXPECT_EQ(ChildNames(doc, sensor), std::vector<std::string>{"Name"});
+    // Depth first: the first "Name" under the root is the group's, and a
+    // first name whose rest does not follow is passed over.
+    char text[8];
+    ASSERT_EQ(zvXMLGetItemString(doc, doc.Find("Name", 0), text, sizeof text), ZV_OK);
+    EXPECT_STREQ(text, "0");
+    EXPECT_NE(doc.Find("Members/Sensor", 0), 0u);
+    EXPECT_NE(doc.Find("r", 0, ZV_XML_DOCUMENT), 0u);
+    zvXmlItem item = 7;
+    EXPECT_EQ(zvXMLFindBranchItem(doc, doc.Root(), "", 1, &item), ZV_E_ARGUMENT);
+    EXPECT_EQ(zvXMLFindBranchItem(doc, doc.Root(), "Web", 2, &item), ZV_E_ARGUMENT);
+    EXPECT_EQ(item, 0u);
+}
+
+TEST(XmlText, MalformedTruncatedDeepOrHugeTextIsRefused) {
+    zv::testing::Scope scope;
+    std::string deep;
+    for (int i = 0; i < 257; ++i) deep += "<a>";
+    for (int i = 0; i < 257; ++i) deep += "</a>";
+    std::string deepest;
+    for (int i = 0; i < 200000; ++i) deepest += "<a>";
+    for (const std::string& text : std::vector<std::string>{
+             "", "   ", "<r>", "<r><a></a>", "<r></s>", "<r a='1></r>", "<r/><s/>", "<r/>text", "text<r/>", "<r/><?xml version=\"1.0\"?>", "<r a='1' a='2'/>",
+             "<r>&bogus;</r>", "<r>&amp</r>", "<r>&#0;</r>", "<r a='&#xD800;'/>", "<r a='<'/>", "<r>\x01</r>", "<?xml version=\"1.0\"?>", "<1r/>", "<r><![CDATA[x</r>", deep, deepest}) {
+        SCOPED_TRACE(text.substr(0, 40));
+        Doc doc("<kept/>");
+        EXPECT_EQ(zvXMLUnflatten(doc, text.c_str()), ZV_E_PARSE);
+        EXPECT_EQ(doc.Root(), 0u);  // the document is left empty
+    }
+    std::string deepest256;
+    for (int i = 0; i < 256; ++i) deepest256 += "<a>";
+    for (int i = 0; i < 256; ++i) deepest256 += "</a>";
+    Doc ok(deepest256.c_str());
+    EXPECT_NE(ok.Root(), 0u);
+    // Entities inside comments and CDATA are literal text, not references.
+    Doc literal("<r><!-- a & b --><c><![CDATA[x & y]]></c><d>&lt;&#65;&#x42;</d></r>");
+    char text[16];
+    ASSERT_EQ(zvXMLGetChildString(literal, literal.Root(), "d", text, sizeof text), ZV_OK);
+    EXPECT_STREQ(text, "<AB");
+
+    std::string huge = "<r>" + std::string((64 << 20) + 1, 'x') + "</r>";
+    Doc doc;
+    EXPECT_EQ(zvXMLUnflatten(doc, huge.c_str()), ZV_E_PARSE);
+}
+
+TEST(XmlText, WritingKeepsWhatTheWriterDidNotTouch) {
+    zv::testing::Scope scope;
+    const char* original =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!-- station settings -->\n"
+        "<SensorGroup z=\"1\" a=\"2\" m=\"3\">\n"
+        "  <!-- keep me -->\n"
+        "  <Unknown flag=\"yes\"><Deep>text</Deep></Unknown>\n"
+        "  <OutputBatchCount>1</OutputBatchCount>\n"
+        "  <Name>caf\xc3\xa9 &amp; more</Name>\n"
+        "</SensorGroup>\n";
+    Doc doc(original);
+    ASSERT_EQ(zvXMLSetChildInt(doc, doc.Root(), "OutputBatchCount", 4), ZV_OK);
+    const std::string text = doc.Text();
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\n  <OutputBatchCount>4</OutputBatchCount>\n"), std::string::npos) << text;
+
+    // Any standard reader sees the same tree, the untouched parts intact.
+    pugi::xml_document check;
+    ASSERT_TRUE(check.load_string(text.c_str(), pugi::parse_default | pugi::parse_comments));
+    pugi::xml_node root = check.document_element();
+    std::vector<std::string> attributes;
+    for (pugi::xml_attribute a : root.attributes()) attributes.emplace_back(a.name());
+    EXPECT_EQ(attributes, (std::vector<std::string>{"z", "a", "m"}));
+    EXPECT_STREQ(check.first_child().value(), " station settings ");
+    EXPECT_STREQ(root.first_child().value(), " keep me ");
+    EXPECT_STREQ(root.child("Unknown").attribute("flag").value(), "yes");
+    EXPECT_STREQ(root.child("Unknown").child_value("Deep"), "text");
+    EXPECT_STREQ(root.child_value("Name"), "caf\xc3\xa9 & more");
+
+    // A new document gets a declaration of its own.
+    Doc fresh;
+    zvXmlItem item = 0;
+    ASSERT_EQ(zvXMLCreateItem(fresh, ZV_XML_DOCUMENT, ZV_XML_FIRST, "Model", "X1", &item), ZV_OK);
+    EXPECT_EQ(fresh.Text(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Model>X1</Model>\n");
+}
+
+TEST(XmlText, FlattenReportsTheSizeAndRefusesSmallBuffers) {
+    zv::testing::Scope scope;
+    Doc doc("<r/>");
+    int64_t size = 0;
+    ASSERT_EQ(zvXMLFlatten(doc, nullptr, 0, &size), ZV_OK);
+    std::vector<char> buffer(static_cast<size_t>(size) + 1, '#');
+    ASSERT_EQ(zvXMLFlatten(doc, buffer.data(), size + 1, &size), ZV_OK);
+    EXPECT_EQ(buffer[static_cast<size_t>(size)], '\0');
+    int64_t again = 0;
+    EXPECT_EQ(zvXMLFlatten(doc, buffer.data(), size - 1, &again), ZV_E_RANGE);
+    EXPECT_EQ(again, size);
+    EXPECT_EQ(zvXMLFlatten(doc, buffer.data(), 4, nullptr), ZV_E_ARGUMENT);
+}
+
+TEST(XmlFiles, DocumentsReadAndWriteThroughFileObjects) {
+    zv::testing::Scope scope;
+    TempFolder space;
+    space.Write("SN7/Calibration.xml", "<Calibration><Sensor><SerialNumber>1000</SerialNumber></Sensor></Calibration>");
+    zvHandle doc = nullptr;
+    ASSERT_EQ(zvXmlLoad("\\sn7\\calibration.xml", &doc), ZV_OK);
+    zvXmlItem root = 0;
+    ASSERT_EQ(zvXmlRoot(doc, &root), ZV_OK);
+    zvXmlItem sensor = 0;
+    ASSERT_EQ(zvXMLGetFirstChild(doc, root, &sensor), ZV_OK);
+    ASSERT_EQ(zvXMLSetChildFloat(doc, sensor, "X", 0.25, 15), ZV_OK);
+
+    zvHandle file = nullptr;
+    ASSERT_EQ(zvFileCreate(&file, nullptr), ZV_OK);
+    ASSERT_EQ(zvFileInit(file, "\\SN7\\Calibration.xml", ZV_FILE_WRITE), ZV_OK);
+    ASSERT_EQ(zvXMLWrite(doc, file), ZV_OK);
+    ASSERT_EQ(zvFileDestroy(file), ZV_OK);
+    ASSERT_EQ(zvXMLDestroy(doc), ZV_OK);
+
+    ASSERT_EQ(zvFileCreate(&file, nullptr), ZV_OK);
+    ASSERT_EQ(zvFileInit(file, "\\SN7\\Calibration.xml", ZV_FILE_READ), ZV_OK);
+    Doc reread;
+    ASSERT_EQ(zvXMLRead(reread, file), ZV_OK);
+    EXPECT_EQ(zvXMLWrite(reread, file), ZV_E_STATE);  // open for reading
+    ASSERT_EQ(zvFileDestroy(file), ZV_OK);
+    double x = 0;
+    ASSERT_EQ(zvXMLGetChildFloat(reread, reread.Find("Sensor"), "X", &x), ZV_OK);
+    EXPECT_EQ(x, 0.25);
+
+    const int64_t objects = zv::testing::LiveObjects();
+    space.Write("broken.xml", "<r><a></r>");
+    doc = reinterpret_cast<zvHandle>(1);
+    EXPECT_EQ(zvXmlLoad("broken.xml", &doc), ZV_E_PARSE);
+    EXPECT_EQ(doc, nullptr);
+    EXPECT_EQ(zvXmlLoad("none.xml", &doc), ZV_E_NOTFOUND);
+    EXPECT_EQ(zvXmlLoad("..\\x.xml", &doc), ZV_E_ACCESS);
+    space.Write("nul.xml", std::string("<r>\0</r>", 8));
+    EXPECT_EQ(zvXmlLoad("nul.xml", &doc), ZV_E_PARSE);
+    EXPECT_EQ(zv::testing::LiveObjects(), objects);
+}
+
+TEST(XmlFaults, AllocationFailuresGiveNoMemoryAndLeakNothing) {
+    zv::testing::Scope scope;
+    const int64_t objects = zv::testing::LiveObjects();
+    std::string text = "<SensorGroup>";
+    for (int i = 0; i < 50; ++i) text += "<Sensor><Name>S</Name><SerialNumber>" + std::to_string(1000 + i) + "</SerialNumber></Sensor>";
+    text += "</SensorGroup>";
+    bool succeeded = false;
+    for (int k = 1; k < 200 && !succeeded; ++k) {
+        SCOPED_TRACE(k);
+        zvHandle doc = nullptr;
+        zv::testing::FailAllocation(k);
+        zvStatus status = zvXMLCreate(&doc, nullptr);
+        if (status > 0) status = zvXMLInit(doc, 0);
+        if (status > 0) status = zvXMLUnflatten(doc, text.c_str());
+        zvXmlItem root = 0;
+        if (status > 0) status = zvXMLGetRoot(doc, &root);
+        if (status > 0) status = zvXMLSetChildInt(doc, root, "Added", 1);
+        succeeded = status > 0;
+        if (!succeeded) {
+            EXPECT_EQ(status, ZV_E_NOMEM);
+        }
+        zv::testing::ClearFaults();
+        if (doc != nullptr) {
+            EXPECT_EQ(zvXMLDestroy(doc), ZV_OK);
+        }
+        EXPECT_EQ(zv::testing::LiveObjects(), objects);
+    }
+    EXPECT_TRUE(succeeded);
+}
+
+TEST(XmlJournal, CallsNameTheirElements) {
+    zv::testing::Scope scope;
+    Doc doc("<r/>");
+    zv::testing::JournalStart();
+    int32_t v = 0;
+    zvXmlItem item = 0;
+    zvXMLGetChildInt(doc, doc.Root(), "OutputBatchCount", &v);
+    zvXMLFindBranchItem(doc, doc.Root(), "Web", 1, &item);
+    EXPECT_EQ(zv::testing::JournalOf("zvXMLGetChildInt"), std::vector<std::string>{"zvXMLGetChildInt OutputBatchCount"});
+    EXPECT_EQ(zv::testing::JournalOf("zvXMLFindBranchItem"), std::vector<std::string>{"zvXMLFindBranchItem Web 1"});
+    zv::testing::FailCall("zvXMLSetChildInt", 1, -42);
+    EXPECT_EQ(zvXMLSetChildInt(doc, doc.Root(), "a", 1), -42);
+}
+
+}  // namespace
