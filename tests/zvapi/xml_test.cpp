@@ -376,6 +376,22 @@ TEST(XmlFiles, DocumentsReadAndWriteThroughFileObjects) {
     EXPECT_EQ(zv::testing::LiveObjects(), objects);
 }
 
+TEST(XmlFiles, AFailedDocumentWriteNeverReplacesTheFile) {
+    zv::testing::Scope scope;
+    TempFolder space;
+    const std::string old = "<Settings><MaxSlices>3</MaxSlices></Settings>";
+    space.Write("SN7/Settings.xml", old);
+    Doc doc;
+    ASSERT_EQ(zvXMLUnflatten(doc, "<Settings><MaxSlices>9</MaxSlices></Settings>"), ZV_OK);
+    zvHandle file = nullptr;
+    ASSERT_EQ(zvFileCreate(&file, nullptr), ZV_OK);
+    ASSERT_EQ(zvFileInit(file, "\\SN7\\Settings.xml", ZV_FILE_WRITE), ZV_OK);
+    zv::testing::FailCall("zvXMLWrite", 1, -31);
+    EXPECT_EQ(zvXMLWrite(doc, file), -31);
+    EXPECT_EQ(zvFileDestroy(file), ZV_E_IO);
+    EXPECT_EQ(space.Read("SN7/Settings.xml"), old);
+}
+
 TEST(XmlFaults, AllocationFailuresGiveNoMemoryAndLeakNothing) {
     zv::testing::Scope scope;
     const int64_t objects = zv::testing::LiveObjects();

@@ -459,14 +459,30 @@ zvStatus zvXMLRead(zvHandle document, zvHandle file) {
 }
 
 zvStatus zvXMLWrite(zvHandle document, zvHandle file) {
-    ZV_ENTER();
+    zvStatus injected = ZV_E_FAIL;
+    if (zv::Enter(__func__, &injected)) {
+        // Even a write that failed before it began leaves the file unfit to
+        // replace its target.
+        zvStatus ignored = ZV_OK;
+        if (zv::File* f = zv::GetFile(file, &ignored)) f->Poison();
+        return injected;
+    }
     return zv::Guard([&] {
         ZV_XML_DOC(d);
         zv::File* f = zv::GetFile(file, &status);
         if (f == nullptr) return status;
         if (f->fd < 0 || f->mode != ZV_FILE_WRITE) return ZV_E_STATE;
-        const std::string text = zv::Render(d);
-        return f->WriteBytes(text.data(), static_cast<int64_t>(text.size()));
+        // A document that could not be written whole must never replace the
+        // file it was meant for.
+        try {
+            const std::string text = zv::Render(d);
+            zvStatus written = f->WriteBytes(text.data(), static_cast<int64_t>(text.size()));
+            if (written <= 0) f->Poison();
+            return written;
+        } catch (...) {
+            f->Poison();
+            throw;
+        }
     });
 }
 
