@@ -1,0 +1,157 @@
+// zvhost: the client host. Loads the plug-in, describes its pipe app, runs
+// its modes on the simulated station or on recorded results, and writes
+// what each display receives as pictures and tables.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "plugin.hpp"
+#include "render.hpp"
+#include "session.hpp"
+
+namespace {
+
+// "NAME=VALUE" with a 32-bit integer value.
+bool ParseParameter(const std::string& text, std::pair<std::string, int32_t>* out, std::string* error) {
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos || eq == 0) {
+        *error = "--param needs NAME=VALUE, not \"" + text + "\"";
+        return false;
+    }
+    const std::string value = text.substr(eq + 1);
+    size_t used = 0;
+    long long v = 0;
+    try {
+        v = std::stoll(value, &used, 0);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != value.size() || v < INT32_MIN || v > UINT32_MAX) {
+        *error = "--param " + text.substr(0, eq) + ": \"" + value + "\" is not a 32-bit integer";
+        return false;
+    }
+    // Serial numbers above 2^31 are given as unsigned; they travel as int32.
+    *out = {text.substr(0, eq), static_cast<int32_t>(static_cast<uint32_t>(v))};
+    return true;
+}
+
+int Fail(int code, const std::string& message) {
+    std::fprintf(stderr, "zvhost: %s\n", message.c_str());
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App cli{"zvhost: runs the plug-in's modes on a simulated station and shows what its displays receive"};
+    cli.require_subcommand(1);
+    std::string plugin = zvhost::DefaultPluginPath();
+    cli.add_option("--plugin", plugin, "the plug-in library (default: libtorvane.so beside zvhost)");
+
+    bool describeJson = false;
+    CLI::App* describe = cli.add_subcommand("describe", "the pipe app: modes, displays, parameters, input style");
+    describe->add_flag("--json", describeJson, "as one JSON object");
+
+    zvhost::RunOptions run;
+    std::vector<std::string> params;
+    std::string files = ".";
+    std::string input;
+    std::string out;
+    uint64_t seed = 1;
+    int points = 0;
+    CLI::App* runCommand = cli.add_subcommand("run", "run one mode and write the latest output of every display");
+    runCommand->add_option("MODE", run.mode, "the mode: Free, Calibration, Detection, Web or Video")->required();
+    runCommand->add_option("--files", files, "the client's file space, holding the servers' SN<serial> folders")
+        ->capture_default_str();
+    runCommand->add_option("--param", params, "a mode parameter, NAME=VALUE (repeatable)");
+    CLI::Option* batches = runCommand->add_option("--batches", run.batches, "run this many batches")
+        ->check(CLI::NonNegativeNumber);
+    runCommand->add_option("--seconds", run.seconds, "run this much simulated time (default 2)")
+        ->check(CLI::Range(0.0, 86400.0))
+        ->excludes(batches);
+    runCommand->add_option("--input", input, "replay results from this JSON-lines file instead of the simulator");
+    runCommand->add_option("--seed", seed, "the simulated station's seed")->capture_default_str();
+    runCommand->add_option("--points", points, "points per profile (1024 to 2048; default: by sensor)")
+        ->check(CLI::Range(1, 4096));
+    runCommand->add_flag("--sensor-errors", run.station.calibrationErrors,
+                         "the calibration report names failing sensors");
+    runCommand->add_option("--out", out, "write pictures (PNG, SVG) and tables (JSON, text) here");
+    runCommand->add_flag("--json", run.json, "one JSON object per event, one per line");
+
+    zvhost::DemoOptions demo;
+    std::string demoOut = "out/demo";
+    std::string demoFiles;
+    CLI::App* demoCommand = cli.add_subcommand("demo", "make a station if needed and run every mode with pictures");
+    demoCommand->add_option("--out", demoOut, "where the pictures and tables go")->capture_default_str();
+    demoCommand->add_option("--files", demoFiles, "the file space (default: a temporary one)");
+    demoCommand->add_option("--seconds", demo.seconds, "simulated time per mode")
+        ->check(CLI::Range(0.0, 600.0))
+        ->capture_default_str();
+    demoCommand->add_option("--seed", demo.seed, "the simulated station's seed")->capture_default_str();
+    demoCommand->add_flag("--json", demo.json, "one JSON object per event, one per line");
+
+    CLI11_PARSE(cli, argc, argv);
+
+    if (zvInitialize() <= 0) return Fail(zvhost::kExitFailed, "the platform library did not start");
+    std::string error;
+    zvhost::Plugin library;
+    if (!library.Load(plugin, &error)) return Fail(zvhost::kExitBadInput, error);
+    const bool json = (describe->parsed() && describeJson) || (runCommand->parsed() && run.json) ||
+                      (demoCommand->parsed() && demo.json);
+    for (const std::string& missing : library.Missing()) {
+        if (json) {
+            std::cout << nlohmann::json{{"event", "plugin"}, {"missing", missing}}.dump() << "\n";
+        } else {
+            std::fprintf(stderr, "zvhost: note: the plug-in has no %s\n", missing.c_str());
+        }
+    }
+    zvHandle app = nullptr;
+    const zvStatus described = library.Describe(&app);
+    if (described <= 0) {
+        zvObjectDestroy(app);
+        return Fail(zvhost::kExitFailed, "TorvaneDescribePipeApp returned " + std::to_string(described));
+    }
+    const zvhost::AppInfo info = zvhost::ReadApp(app);
+
+    int code = zvhost::kExitOk;
+    if (describe->parsed()) {
+        if (describeJson) {
+            std::cout << zvhost::AppJson(info).dump() << "\n";
+        } else {
+            std::cout << zvhost::AppText(info);
+        }
+    } else if (runCommand->parsed()) {
+        for (const std::string& p : params) {
+            std::pair<std::string, int32_t> parsed;
+            if (!ParseParameter(p, &parsed, &error)) {
+                zvPipeAppDestroy(app);
+                return Fail(zvhost::kExitBadInput, error);
+            }
+            run.parameters.push_back(parsed);
+        }
+        run.files = files;
+        run.input = input;
+        run.out = out;
+        run.station.seed = seed;
+        run.station.profilePoints = points;
+        run.progress = !run.json && isatty(STDERR_FILENO);
+        zvhost::RunSummary summary;
+        code = zvhost::RunMode(app, info, run, std::cout, &summary, &error);
+        if (code == zvhost::kExitOk && !run.json) std::cout << zvhost::SummaryText(summary);
+    } else if (demoCommand->parsed()) {
+        demo.out = demoOut;
+        demo.files = demoFiles;
+        demo.progress = !demo.json && isatty(STDERR_FILENO);
+        code = zvhost::RunDemo(app, info, demo, std::cout, &error);
+    }
+    std::cout.flush();
+    zvPipeAppDestroy(app);
+    zvTerminate();
+    zvhost::ShutdownRendering();
+    if (code != zvhost::kExitOk) return Fail(code, error);
+    return code;
+}

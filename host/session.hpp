@@ -1,0 +1,101 @@
+// Running a mode of the described pipe app on the simulated station or on
+// recorded results, as the client host does, and the demonstration run of
+// every mode.
+#ifndef ZVHOST_SESSION_HPP
+#define ZVHOST_SESSION_HPP
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "plugin.hpp"
+#include "zvapi/zvapi.h"
+#include "zvstation/station.hpp"
+
+namespace zvhost {
+
+// Exit codes of the program.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;    // the run itself failed (start handler, writing pictures)
+constexpr int kExitBadInput = 2;  // arguments, files or plug-in unusable
+
+struct RunOptions {
+    std::string mode;
+    std::filesystem::path files = ".";  // the client's file space
+    std::vector<std::pair<std::string, int32_t>> parameters;
+    int64_t batches = -1;               // >= 0: this many batches
+    double seconds = 2.0;               // else this much simulated time
+    std::filesystem::path input;        // recorded results instead of the simulator
+    zv::station::Options station;
+    std::filesystem::path out;          // where the displays' pictures go; none when empty
+    bool json = false;                  // one JSON event per line on `events`
+    bool progress = false;              // progress on standard error
+};
+
+struct DisplaySummary {
+    std::string name;
+    int32_t kind = 0;
+    int64_t outputs = 0;
+};
+
+struct RunSummary {
+    std::string mode;
+    int64_t batches = 0;
+    double simulatedSeconds = 0;
+    zvStatus startStatus = ZV_E_STATE;
+    zvStatus stopStatus = ZV_E_STATE;
+    int64_t failedBatches = 0;          // process calls that returned <= 0
+    zvStatus firstFailure = ZV_OK;
+    int64_t unrouted = 0;               // outputs whose label names no display
+    std::vector<DisplaySummary> displays;
+    std::vector<std::string> written;   // picture and table files
+    std::vector<std::string> console;
+    // The latest table of each table display, rows with headings first.
+    std::map<std::string, std::vector<std::vector<std::string>>> tables;
+    // Wall time spent in the batch loop, seconds: making and releasing the
+    // batches' results (station or replay); in the process handler; by the
+    // displays taking each output (its event, keeping it, dropping the one
+    // it replaces); and by the host itself (messages, parameters, handler
+    // calls, routing, records, console and status events: the rest).
+    // Writing the pictures after the run is not counted.
+    double stationSeconds = 0;
+    double handlerSeconds = 0;
+    double displaySeconds = 0;
+    double hostSeconds = 0;
+};
+
+// Runs `options.mode` of `app` (described as `info`). Events go to `events`
+// (JSON lines when options.json). Returns an exit code; for kExitBadInput
+// and kExitFailed `*error` says why.
+int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::ostream& events,
+            RunSummary* summary, std::string* error);
+
+// The summary as one JSON object, and as a few lines of text.
+nlohmann::json SummaryJson(const RunSummary& summary);
+std::string SummaryText(const RunSummary& summary);
+
+struct DemoOptions {
+    std::filesystem::path files;        // empty: a temporary file space
+    std::filesystem::path out = "out/demo";
+    double seconds = 2.0;
+    uint64_t seed = 1;
+    bool json = false;
+    bool progress = false;
+};
+
+// Makes a station of one server with four sensors in the file space when
+// it holds none, runs every mode of the app for `seconds` of simulated
+// time with pictures into `out`, and prints a summary to `events`.
+int RunDemo(zvHandle app, const AppInfo& info, const DemoOptions& options, std::ostream& events,
+            std::string* error);
+
+// "Video 0" -> "Video_0": a display name as part of a file name.
+std::string FileStem(const std::string& mode, const std::string& display);
+
+}  // namespace zvhost
+
+#endif

@@ -1,0 +1,53 @@
+// The replay source: recorded results read from a JSON-lines file and
+// handed out batch by batch, as a station would deliver them. The format is
+// described in platform/station/README.md.
+#ifndef ZVSTATION_REPLAY_HPP
+#define ZVSTATION_REPLAY_HPP
+
+#include <cstdint>
+#include <filesystem>
+#include <istream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zvapi/zvapi.h"
+
+namespace zv::station {
+
+class Replay {
+public:
+    Replay();
+    ~Replay();
+    Replay(const Replay&) = delete;
+    Replay& operator=(const Replay&) = delete;
+
+    // Reads and checks every line. Returns false with `*error` naming the
+    // first bad line ("line 3: ..."); nothing is kept then.
+    bool Load(const std::filesystem::path& file, std::string* error);
+    bool Load(std::istream& in, std::string* error);
+
+    size_t BatchCount() const;
+    size_t ResultCount() const;
+    // Appends the next batch's results (made with the default allocator,
+    // owned by the caller) to `payloads`; appends nothing once every batch
+    // was handed out. Returns 1 or a failing zvApi status.
+    zvStatus NextBatch(std::vector<zvHandle>* payloads);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The element type id of a replay type name ("int16", "stamp", ...), 0
+// when unknown; and the name of an id, "" when it has none.
+int32_t ReplayElementType(const std::string& name);
+std::string ReplayTypeName(int32_t type);
+
+// One JSON line describing `result` (for recording runs and tests). Returns
+// "" for a handle that is not a live result.
+std::string ReplayLine(zvHandle result, int64_t batch);
+
+}  // namespace zv::station
+
+#endif

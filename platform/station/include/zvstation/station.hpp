@@ -1,0 +1,166 @@
+// The simulated station: the servers behind the client and what their
+// station pipes deliver.
+//
+// Servers are the folders SN<serial> directly inside the file space's root;
+// each server's sensors come from its Settings.xml. Every server has a
+// station pipe with a current mode (what it measures), an enabled flag and
+// integer parameters. Nothing is delivered until a handler has asked for
+// the server's results (zvPipeEngineRead, passed on by the host as
+// StartDelivery); from then on each NextBatch call makes the results of
+// the next stretch of simulated time for every delivering server.
+//
+// The scene is deterministic from the seed: logs (tapered cylinders with an
+// oval cross-section) and boards carried through the frame one after the
+// other at a set speed. Positions are in mils; the frame's centre is at
+// (0, 12000), the centre of the default calibration target.
+//
+// Results are zvApi results made with the default allocator; NextBatch's
+// caller owns them.
+#ifndef ZVSTATION_STATION_HPP
+#define ZVSTATION_STATION_HPP
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zvapi/zvapi.h"
+#include "zvstation/settings.hpp"
+
+namespace zv::station {
+
+struct Options {
+    uint64_t seed = 1;
+    double speed = 100000.0;        // transport speed, mils per second
+    int32_t profilePoints = 0;      // points per profile; 0: 1024 to 2048 by sensor
+    bool calibrationErrors = false; // the calibration report names failing sensors
+};
+
+// One piece carried through the frame.
+struct Piece {
+    enum class Kind { Log, Board };
+    Kind kind = Kind::Log;
+    double start = 0;    // transport position of its leading end, mils
+    double length = 0;   // mils
+    double radius = 0;   // log: radius at the leading end; board: half width
+    double taper = 0;    // log: radius change per mil of length
+    double ovality = 0;  // log: 0 round .. 0.3
+    double thickness = 0;// board: half thickness
+    double angle = 0;    // rotation of the cross-section, radians
+    double cx = 0, cy = 0; // centre of the cross-section, mils
+};
+
+// The cross-section in the frame at one transport position.
+struct Section {
+    bool present = false;
+    Piece::Kind kind = Piece::Kind::Log;
+    double cx = 0, cy = 0;  // centre
+    double a = 0, b = 0;    // semi-axes (log) or half width and thickness (board)
+    double cosA = 1, sinA = 0;
+    int64_t index = -1;     // which piece
+};
+
+// The pieces along the transport, made as the transport advances.
+class Scene {
+public:
+    explicit Scene(uint64_t seed);
+    // The cross-section in the frame when the transport is at `position`.
+    Section At(double position);
+    // The piece covering `position`, or null; made as needed.
+    const Piece* PieceAt(double position, int64_t* index);
+
+    // Distance along the ray (ox, oy) + t (dx, dy), |d| = 1, to the surface
+    // of `s`, or a negative value when the ray misses it.
+    static double Hit(const Section& s, double ox, double oy, double dx, double dy);
+    // The point of the outline of `s` at parameter angle `phi`.
+    static void Outline(const Section& s, double phi, double* x, double* y);
+
+private:
+    void Extend(double position);
+    uint64_t state_;
+    std::vector<Piece> pieces_;
+    double end_ = 0;
+};
+
+// A server's station pipe.
+struct Pipe {
+    std::string mode;  // "" until set
+    bool enabled = true;
+    std::map<std::string, int32_t> parameters;
+};
+
+struct Server {
+    uint32_t serial = 0;
+    std::filesystem::path folder;  // on this machine
+    bool settingsPresent = false;
+    ServerSettings settings;
+    Pipe pipe;
+    bool delivering = false;
+};
+
+class Station {
+public:
+    Station();
+    ~Station();
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    // Finds the servers in `root` (folders named SN<serial>, any case) in
+    // ascending serial order and reads their Settings.xml. A folder named
+    // after a sensor of a server is that sensor's folder (its files, such as
+    // the Video masks), not a server, unless it has a Settings.xml; missing
+    // sensor folders are made. Returns false with `*error` set when the root
+    // is no folder, holds no server, or a Settings.xml that exists cannot be
+    // read. A server without Settings.xml has no sensors.
+    bool Open(const std::filesystem::path& root, const Options& options, std::string* error);
+
+    const std::vector<Server>& Servers() const;
+
+    // The station pipe of server `serial`: ZV_E_NOTFOUND for an unknown
+    // server; SetMode also for a mode the station does not run.
+    zvStatus SetMode(uint32_t serial, const std::string& mode);
+    zvStatus SetParameter(uint32_t serial, const std::string& name, int32_t value);
+    zvStatus Enable(uint32_t serial, bool enabled);
+
+    // A handler asked for server `serial`'s results. ZV_E_NOTFOUND for an
+    // unknown server.
+    zvStatus StartDelivery(uint32_t serial);
+    bool Delivering() const;
+
+    // Appends to `payloads` the results of the next stretch of simulated
+    // time (the period of the delivering servers' mode) and advances the
+    // clock; stretches in which nothing happens (no piece in the frame in
+    // Detection) are skipped, up to a limit, after which it appends nothing.
+    // Returns 1, or a failing zvApi status (nothing appended then).
+    zvStatus NextBatch(std::vector<zvHandle>* payloads);
+
+    // Simulated seconds since the start.
+    double Time() const;
+    // Seconds of simulated time one batch of `mode` covers; 0 for a mode the
+    // station does not know.
+    static double Period(const std::string& mode);
+    // The modes a station pipe runs.
+    static const std::vector<std::string>& Modes();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Makes a one-server demonstration station in `root` (which must exist)
+// when it holds no server: folder SN<serial> with a Settings.xml of
+// `sensors` sensors (DemoSettings) and a Calibration.xml. Returns true with
+// `*created` telling whether anything was made; false with `*error` set.
+bool EnsureDemoStation(const std::filesystem::path& root, int sensors, uint32_t serial, bool* created,
+                       std::string* error);
+
+// The folder SN<serial> in `root`, matched without regard to case; empty
+// when there is none.
+std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial);
+
+}  // namespace zv::station
+
+#endif

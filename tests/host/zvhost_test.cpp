@@ -1,0 +1,308 @@
+// zvhost run as a process, as users run it.
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "zvstation/settings.hpp"
+#include "zvstation/station.hpp"
+
+namespace {
+
+using nlohmann::json;
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+    // The JSON events of the output, one per line.
+    std::vector<json> Events() const {
+        std::vector<json> events;
+        std::istringstream in(out);
+        std::string line;
+        while (std::getline(in, line))
+            if (!line.empty()) events.push_back(json::parse(line));
+        return events;
+    }
+    std::vector<json> Of(const std::string& event, const std::string& display = "") const {
+        std::vector<json> found;
+        for (const json& e : Events())
+            if (e.value("event", "") == event && (display.empty() || e.value("display", "") == display))
+                found.push_back(e);
+        return found;
+    }
+};
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zvhost-e2e-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs zvhost with `arguments` (already quoted where needed).
+Result Zvhost(const std::string& arguments) {
+    TempFolder scratch;
+    const std::string errFile = scratch / "stderr";
+    const std::string command = std::string("'") + ZVHOST_PROGRAM + "' " + arguments + " 2>'" + errFile + "'";
+    Result r;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return r;
+    std::array<char, 4096> buffer;
+    size_t n = 0;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
+    const int status = pclose(pipe);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errFile);
+    r.err.assign(std::istreambuf_iterator<char>(err), {});
+    return r;
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+std::string Echo() { return "--plugin " + Quote(ECHO_PLUGIN); }
+std::string Torvane() { return "--plugin " + Quote(TORVANE_PLUGIN); }
+bool HaveTorvane() { return std::string(TORVANE_PLUGIN).size() > 0 && std::filesystem::exists(TORVANE_PLUGIN); }
+
+// A file space with the demonstration station.
+void MakeStation(const TempFolder& folder) {
+    bool created = false;
+    std::string error;
+    ASSERT_TRUE(zv::station::EnsureDemoStation(folder.Path(), 4, 1, &created, &error)) << error;
+}
+
+// One recorded profile of sensor 1000: `n` points on a line, with stamp
+// encoder 4242.
+std::string ProfileLine(int n) {
+    json points = json::array();
+    json intensity = json::array();
+    for (int i = 0; i < n; ++i) {
+        points.push_back(-5000 + 10 * i);
+        points.push_back(9000);
+        intensity.push_back(100 + i % 100);
+    }
+    json line = {{"id", 0},
+                 {"attributes", {1000, 1}},
+                 {"data",
+                  {{{"type", "stamp"}, {"dims", {1}}, {"values", {4242, 1000000, 1}}},
+                   {{"type", "int16"}, {"dims", {n, 2}}, {"values", points}},
+                   {{"type", "uint8"}, {"dims", {n, 1}}, {"values", intensity}}}}};
+    return line.dump();
+}
+
+TEST(Zvhost, DescribesThePipeApp) {
+    Result r = Zvhost(Echo() + " describe --json");
+    ASSERT_EQ(r.code, 0) << r.err;
+    // The test plug-in has no node or page exports: said, not fatal.
+    EXPECT_EQ(r.Of("plugin").size(), 2u);
+    const std::vector<json> events = r.Events();
+    ASSERT_FALSE(events.empty());
+    const json& app = events.back();
+    EXPECT_EQ(app["name"], "echo");
+    ASSERT_EQ(app["modes"].size(), 2u);
+    EXPECT_EQ(app["modes"][0]["name"], "Free");
+    EXPECT_EQ(app["modes"][0]["displays"][0], json({{"name", "Table"}, {"kind", 3}, {"shows", "table"}}));
+    EXPECT_EQ(app["modes"][0]["parameters"][0]["name"], "Gain");
+    EXPECT_EQ(app["modes"][0]["inputStyle"], 2);
+
+    Result text = Zvhost(Echo() + " describe");
+    ASSERT_EQ(text.code, 0);
+    EXPECT_NE(text.out.find("display \"Plot\": plot (kind 2)"), std::string::npos) << text.out;
+    EXPECT_NE(text.err.find("no TorvaneNodeCreate"), std::string::npos) << text.err;
+}
+
+TEST(Zvhost, DescribesTorvane) {
+    if (!HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
+    Result r = Zvhost(Torvane() + " describe --json");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json app = r.Events().back();
+    EXPECT_EQ(app["name"], "client");
+    EXPECT_EQ(app["version"], json({{"major", 6}, {"minor", 2}}));
+    std::vector<std::string> names;
+    for (const json& m : app["modes"]) names.push_back(m["name"]);
+    EXPECT_EQ(names, (std::vector<std::string>{"Free", "Calibration", "Detection", "Web", "Video"}));
+    EXPECT_EQ(app["modes"][2]["displays"][0], json({{"name", "Detection"}, {"kind", 0}, {"shows", "polar model"}}));
+
+    // Without --plugin, the library beside the program is loaded.
+    Result beside = Zvhost("describe --json");
+    ASSERT_EQ(beside.code, 0) << beside.err;
+    EXPECT_EQ(beside.Events().back(), app);
+}
+
+TEST(Zvhost, BadInputGetsAMessageAndAFailingExit) {
+    TempFolder files;
+    MakeStation(files);
+    TempFolder empty;
+    TempFolder bad;
+    const std::string input = bad / "bad.jsonl";
+    std::ofstream(input) << ProfileLine(3) << "\n{\"id\": 0, \"data\": 7}\n";
+    const struct {
+        std::string arguments;
+        std::string message;
+    } cases[] = {
+        {"--plugin /nonexistent/libtorvane.so describe", "plug-in not found"},
+        {"--plugin " + Quote(BARE_PLUGIN) + " describe", "no export TorvaneDescribePipeApp"},
+        {Echo() + " run Sleep --files " + Quote(files.Path()), "unknown mode \"Sleep\"; the modes are: Free, Broken"},
+        {Echo() + " run Free --param Speed=3 --files " + Quote(files.Path()), "has no parameter \"Speed\""},
+        {Echo() + " run Free --param Gain=x --files " + Quote(files.Path()), "is not a 32-bit integer"},
+        {Echo() + " run Free --files " + Quote(empty.Path()), "holds no server"},
+        {Echo() + " run Free --input " + Quote(input) + " --files " + Quote(files.Path()), "line 2: \"data\""},
+        {Echo() + " run Free --input /nonexistent.jsonl --files " + Quote(files.Path()), "cannot open"},
+        {Echo() + " run Broken --param Fail=1 --files " + Quote(files.Path()), "start handler of mode \"Broken\" returned -995"},
+        {Echo() + " run", "MODE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        Result r = Zvhost(c.arguments);
+        EXPECT_NE(r.code, 0);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
+TEST(Zvhost, RunsAModeOnTheSimulatorWithEventsAndPictures) {
+    TempFolder files;
+    MakeStation(files);
+    TempFolder out;
+    Result r = Zvhost(Echo() + " run Free --param Gain=9 --batches 3 --points 1500 --json --files " +
+                      Quote(files.Path()) + " --out " + Quote(out.Path()));
+    ASSERT_EQ(r.code, 0) << r.err;
+    // The pipes are switched station first, then client; the start asks to read.
+    const auto modes = r.Of("mode");
+    ASSERT_EQ(modes.size(), 2u);
+    EXPECT_EQ(modes[0]["pipe"], "station");
+    EXPECT_EQ(modes[1]["pipe"], "client");
+    ASSERT_EQ(r.Of("read").size(), 1u);
+    EXPECT_EQ(r.Of("read")[0]["server"], 1);
+    EXPECT_EQ(r.Of("console")[0]["text"], "echo started\n");
+    // Three batches of four profiles: twelve of each output.
+    const auto tables = r.Of("output", "Table");
+    ASSERT_EQ(tables.size(), 12u);
+    EXPECT_EQ(tables[0]["content"]["rows"][2], json({"Gain", "9"}));
+    const auto plots = r.Of("output", "Plot");
+    ASSERT_EQ(plots.size(), 12u);
+    EXPECT_EQ(plots[0]["content"]["graphics"][0]["points"], 1500);
+    EXPECT_EQ(plots[0]["content"]["backColour"], "#FF102030");
+    const auto handlers = r.Of("handler");
+    ASSERT_EQ(handlers.size(), 5u);
+    EXPECT_EQ(handlers.front()["phase"], "start");
+    EXPECT_EQ(handlers.back()["phase"], "stop");
+    const json summary = r.Of("summary").at(0);
+    EXPECT_EQ(summary["batches"], 3);
+    EXPECT_EQ(summary["failedBatches"], 0);
+    for (const char* name : {"Free-Plot.png", "Free-Plot.svg", "Free-Picture.png", "Free-Table.json", "Free-Table.txt"})
+        EXPECT_TRUE(std::filesystem::exists(out.Path() / name)) << name;
+    std::ifstream table(out.Path() / "Free-Table.json");
+    const json written = json::parse(table);
+    EXPECT_EQ(written["columns"], json({"name", "value"}));
+}
+
+TEST(Zvhost, ReplaysRecordedResults) {
+    TempFolder files;
+    MakeStation(files);
+    TempFolder rec;
+    const std::string input = rec / "profile.jsonl";
+    std::ofstream(input) << "# one profile\n" << ProfileLine(37) << "\n\n" << ProfileLine(5) << "\n";
+    Result r = Zvhost(Echo() + " run Free --json --input " + Quote(input) + " --files " + Quote(files.Path()));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto plots = r.Of("output", "Plot");
+    ASSERT_EQ(plots.size(), 2u);
+    EXPECT_EQ(plots[0]["content"]["graphics"][0]["points"], 37);
+    EXPECT_EQ(plots[1]["content"]["graphics"][0]["points"], 5);
+    EXPECT_EQ(r.Of("summary").at(0)["batches"], 2);
+}
+
+TEST(Zvhost, FreeShowsARecordedProfile) {
+    if (!HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
+    TempFolder files;
+    MakeStation(files);
+    TempFolder rec;
+    const std::string input = rec / "profile.jsonl";
+    std::ofstream(input) << ProfileLine(64) << "\n";
+    Result r = Zvhost(Torvane() + " run Free --param SelectedSensor=1000 --param NumSensors=4 --json --input " +
+                      Quote(input) + " --files " + Quote(files.Path()));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto encoder = r.Of("output", "Encoder");
+    ASSERT_FALSE(encoder.empty()) << r.out;
+    const std::string rows = encoder.back()["content"]["rows"].dump();
+    EXPECT_NE(rows.find("4242"), std::string::npos) << rows;
+    const auto plots = r.Of("output", "Free");
+    ASSERT_FALSE(plots.empty()) << r.out;
+    // The selected sensor's view holds the profile's 64 points.
+    int64_t points = 0;
+    for (const json& g : plots.back()["content"]["graphics"]) points = std::max<int64_t>(points, g["points"]);
+    EXPECT_EQ(points, 64) << plots.back().dump();
+    EXPECT_FALSE(r.Of("output", "Intensity").empty());
+}
+
+TEST(Zvhost, DetectionReportsObjects) {
+    if (!HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
+    TempFolder files;
+    MakeStation(files);
+    Result r = Zvhost(Torvane() + " run Detection --seconds 2.5 --json --files " + Quote(files.Path()));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto statistics = r.Of("output", "Statistics");
+    ASSERT_GE(statistics.size(), 2u) << r.out.substr(0, 2000);
+    const auto models = r.Of("output", "Detection");
+    ASSERT_GE(models.size(), 2u);
+    EXPECT_GT(models[0]["content"]["slices"].get<int>(), 10);
+    EXPECT_EQ(r.Of("summary").at(0)["failedBatches"], 0);
+}
+
+TEST(Zvhost, DemoWritesPicturesOfEveryMode) {
+    const bool torvane = HaveTorvane();
+    TempFolder out;
+    Result r = Zvhost((torvane ? Torvane() : Echo()) + " demo --seconds 1.5 --out " + Quote(out.Path()));
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    EXPECT_NE(r.out.find("4 sensors"), std::string::npos) << r.out;
+    int pictures = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(out.Path())) {
+        if (entry.path().extension() != ".png") continue;
+        ++pictures;
+        cairo_surface_t* png = cairo_image_surface_create_from_png(entry.path().c_str());
+        ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS) << entry.path();
+        const int w = cairo_image_surface_get_width(png);
+        const int h = cairo_image_surface_get_height(png);
+        cairo_surface_destroy(png);
+        const std::string name = entry.path().filename().string();
+        SCOPED_TRACE(name);
+        if (name == "Detection-Detection.png") {
+            EXPECT_EQ(w, 1200);
+            EXPECT_EQ(h, 500);
+        } else if (name == "Free-Picture.png") {
+            EXPECT_EQ(w, 64);
+            EXPECT_EQ(h, 64);
+        } else if (name == "Free-Intensity.png") {
+            EXPECT_GE(w, 1024);
+            EXPECT_EQ(h, 64);
+        } else {
+            EXPECT_EQ(w, 800);
+            EXPECT_EQ(h, 600);
+        }
+    }
+    EXPECT_GE(pictures, torvane ? 5 : 2);
+    if (torvane) {
+        for (const char* name : {"Free-Free.png", "Detection-Detection.png", "Web-Web.png", "Video-Video_0.png",
+                                 "Calibration-Calibration.png"})
+            EXPECT_TRUE(std::filesystem::exists(out.Path() / name)) << name;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,342 @@
+#include "zvstation/station.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+
+#include "temp_space.hpp"
+#include "zvapi/zvapi_testing.hpp"
+#include "zvstation/replay.hpp"
+
+namespace zs = zv::station;
+
+namespace {
+
+// Results of one batch, destroyed at the end of the scope.
+struct Batch {
+    std::vector<zvHandle> results;
+    ~Batch() {
+        for (zvHandle h : results) zvObjectDestroy(h);
+    }
+    int64_t Id(size_t i) const {
+        int64_t id = -1;
+        zvResultId(results.at(i), &id);
+        return id;
+    }
+    zvHandle Data(size_t i, int32_t index) const {
+        zvHandle array = nullptr;
+        zvResultData(results.at(i), index, &array);
+        return array;
+    }
+};
+
+class StationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bool created = false;
+        std::string error;
+        ASSERT_TRUE(zs::EnsureDemoStation(space_.Path(), 4, 7, &created, &error)) << error;
+        ASSERT_TRUE(created);
+    }
+    // An opened station with every server's pipe in `mode`, delivering.
+    void Open(zs::Station* station, const std::string& mode, zs::Options options = {}) {
+        std::string error;
+        ASSERT_TRUE(station->Open(space_.Path(), options, &error)) << error;
+        for (const zs::Server& s : station->Servers()) {
+            ASSERT_EQ(station->SetMode(s.serial, mode), ZV_OK);
+            ASSERT_EQ(station->StartDelivery(s.serial), ZV_OK);
+        }
+    }
+    TempSpace space_;
+    zv::testing::Scope scope_;
+};
+
+TEST_F(StationTest, DemoStationHasOneServerWithFourUniqueViews) {
+    zs::Station station;
+    std::string error;
+    ASSERT_TRUE(station.Open(space_.Path(), {}, &error)) << error;
+    ASSERT_EQ(station.Servers().size(), 1u);
+    const zs::Server& server = station.Servers().front();
+    EXPECT_EQ(server.serial, 7u);
+    EXPECT_TRUE(server.settingsPresent);
+    ASSERT_EQ(server.settings.sensors.size(), 4u);
+    std::set<uint32_t> views;
+    for (const zs::SensorInfo& s : server.settings.sensors) views.insert(s.vertexView);
+    EXPECT_EQ(views.size(), 4u);
+    EXPECT_EQ(server.settings.target.size(), 4u);
+    EXPECT_TRUE(std::filesystem::exists(space_.Path() / "SN7" / "Calibration.xml"));
+
+    // A second call finds the server and makes nothing.
+    bool created = true;
+    ASSERT_TRUE(zs::EnsureDemoStation(space_.Path(), 4, 9, &created, &error));
+    EXPECT_FALSE(created);
+}
+
+TEST_F(StationTest, OpenRefusesAFileSpaceWithoutServers) {
+    TempSpace empty;
+    std::filesystem::create_directory(empty.Path() / "notes");
+    std::filesystem::create_directory(empty.Path() / "SNx");
+    zs::Station station;
+    std::string error;
+    EXPECT_FALSE(station.Open(empty.Path(), {}, &error));
+    EXPECT_NE(error.find("no server"), std::string::npos) << error;
+    EXPECT_FALSE(station.Open(empty.Path() / "missing", {}, &error));
+}
+
+TEST_F(StationTest, ServerFoldersMatchWithoutRegardToCaseAndSortBySerial) {
+    std::filesystem::create_directory(space_.Path() / "sn3");
+    zs::Station station;
+    std::string error;
+    ASSERT_TRUE(station.Open(space_.Path(), {}, &error)) << error;
+    ASSERT_EQ(station.Servers().size(), 2u);
+    EXPECT_EQ(station.Servers()[0].serial, 3u);
+    EXPECT_FALSE(station.Servers()[0].settingsPresent);  // no Settings.xml: no sensors
+    EXPECT_TRUE(station.Servers()[0].settings.sensors.empty());
+    EXPECT_EQ(station.Servers()[1].serial, 7u);
+}
+
+TEST_F(StationTest, SensorFoldersAreMadeAndAreNoServers) {
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        zs::Station station;
+        std::string error;
+        ASSERT_TRUE(station.Open(space_.Path(), {}, &error)) << error;
+        ASSERT_EQ(station.Servers().size(), 1u);
+        EXPECT_EQ(station.Servers()[0].serial, 7u);
+        for (uint32_t serial : {1000u, 1001u, 1002u, 1003u})
+            EXPECT_FALSE(zs::ServerFolder(space_.Path(), serial).empty()) << serial;
+    }
+}
+
+TEST_F(StationTest, AMalformedSettingsFileIsReported) {
+    std::ofstream(space_.Path() / "SN7" / "Settings.xml") << "<SensorGroup><Members>";
+    zs::Station station;
+    std::string error;
+    EXPECT_FALSE(station.Open(space_.Path(), {}, &error));
+    EXPECT_NE(error.find("Settings.xml"), std::string::npos) << error;
+}
+
+TEST_F(StationTest, NothingIsDeliveredBeforeARead) {
+    zs::Station station;
+    std::string error;
+    ASSERT_TRUE(station.Open(space_.Path(), {}, &error));
+    ASSERT_EQ(station.SetMode(7, "Free"), ZV_OK);
+    Batch batch;
+    EXPECT_EQ(station.NextBatch(&batch.results), ZV_OK);
+    EXPECT_TRUE(batch.results.empty());
+    EXPECT_EQ(station.StartDelivery(8), ZV_E_NOTFOUND);
+    EXPECT_EQ(station.SetMode(7, "Sleep"), ZV_E_NOTFOUND);
+    EXPECT_EQ(station.SetMode(8, "Free"), ZV_E_NOTFOUND);
+}
+
+TEST_F(StationTest, FreeDeliversOneProfilePerEnabledSensor) {
+    zs::Station station;
+    zs::Options options;
+    options.profilePoints = 2048;
+    Open(&station, "Free", options);
+    int64_t lastEncoder = -1;
+    bool sawPoints = false;
+    for (int b = 0; b < 30; ++b) {
+        Batch batch;
+        ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
+        ASSERT_EQ(batch.results.size(), 4u);
+        std::set<int64_t> serials;
+        for (size_t i = 0; i < batch.results.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(batch.Id(i), 0);
+            int64_t serial = 0;
+            int64_t scale = 0;
+            zvResultAttributeAt(batch.results[i], 0, &serial);
+            zvResultAttributeAt(batch.results[i], 1, &scale);
+            serials.insert(serial);
+            EXPECT_EQ(scale, 1);
+            zvHandle stamps = batch.Data(i, 0);
+            zvHandle points = batch.Data(i, 1);
+            zvHandle intensity = batch.Data(i, 2);
+            ASSERT_EQ(zvArrayElementType(stamps), ZV_TYPE_STAMP);
+            ASSERT_EQ(zvArrayElementType(points), ZV_TYPE_INT16);
+            ASSERT_EQ(zvArrayLength(points, 0), 2048);
+            ASSERT_EQ(zvArrayLength(points, 1), 2);
+            ASSERT_EQ(zvArrayLength(intensity, 0), 2048);
+            ASSERT_GE(zvArrayLength(intensity, 1), 1);
+            const auto* stamp = static_cast<const zvStamp*>(zvArray1At(stamps, 0));
+            if (i == 0) {
+                EXPECT_GT(stamp->encoder, lastEncoder);
+                lastEncoder = stamp->encoder;
+            }
+            for (int32_t j = 0; j < 2048; ++j) {
+                const auto* p = static_cast<const int16_t*>(zvArray2At(points, j, 0));
+                if (p[0] == INT16_MIN) continue;
+                sawPoints = true;
+                // Every measured point lies inside the frame.
+                ASSERT_LT(std::abs(p[0]), 20000);
+                ASSERT_GT(p[1], 0);
+                ASSERT_LT(p[1], 32000);
+            }
+        }
+        EXPECT_EQ(serials, (std::set<int64_t>{1000, 1001, 1002, 1003}));
+    }
+    EXPECT_TRUE(sawPoints);
+    EXPECT_NEAR(station.Time(), 30 * zs::Station::Period("Free"), 1e-9);
+}
+
+TEST_F(StationTest, TheSameSeedGivesTheSameResults) {
+    auto record = [&](uint64_t seed) {
+        zs::Station station;
+        zs::Options options;
+        options.seed = seed;
+        Open(&station, "Detection", options);
+        std::string lines;
+        for (int b = 0; b < 5; ++b) {
+            Batch batch;
+            EXPECT_EQ(station.NextBatch(&batch.results), ZV_OK);
+            for (zvHandle r : batch.results) lines += zs::ReplayLine(r, b) + "\n";
+        }
+        return lines;
+    };
+    const std::string first = record(5);
+    EXPECT_FALSE(first.empty());
+    EXPECT_EQ(first, record(5));
+    EXPECT_NE(first, record(6));
+}
+
+TEST_F(StationTest, DetectionEndsEveryObjectAfterItsSlices) {
+    zs::Station station;
+    Open(&station, "Detection");
+    int ends = 0;
+    int sliceBatches = 0;
+    bool open = false;
+    for (int b = 0; b < 200 && station.Time() < 3.0; ++b) {
+        Batch batch;
+        ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
+        ASSERT_EQ(batch.results.size(), 1u);  // the mode reads one result per batch
+        if (batch.Id(0) == 9) {
+            EXPECT_TRUE(open) << "an end without slices before it";
+            open = false;
+            ++ends;
+            continue;
+        }
+        ASSERT_EQ(batch.Id(0), 1);
+        ++sliceBatches;
+        open = true;
+        zvHandle rows = batch.Data(0, 0);
+        zvHandle points = batch.Data(0, 1);
+        ASSERT_EQ(zvArrayElementType(rows), ZV_TYPE_INT64);
+        ASSERT_EQ(zvArrayElementType(points), ZV_TYPE_INT16);
+        ASSERT_EQ(zvArrayDimensions(points), 3);
+        const int32_t slices = zvArrayLength(rows, 0);
+        ASSERT_EQ(zvArrayLength(points, 0), slices);
+        for (int32_t s = 0; s < slices; ++s) {
+            const auto* row = static_cast<const int64_t*>(zvArray2At(rows, s, 0));
+            EXPECT_LE(row[1], zvArrayLength(points, 1));
+        }
+    }
+    EXPECT_GE(ends, 2);
+    EXPECT_GT(sliceBatches, ends);
+}
+
+TEST_F(StationTest, CalibrationReportsWithAndWithoutSensorErrors) {
+    for (bool errors : {false, true}) {
+        SCOPED_TRACE(errors);
+        zs::Station station;
+        zs::Options options;
+        options.calibrationErrors = errors;
+        Open(&station, "Calibration", options);
+        Batch batch;
+        ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
+        ASSERT_EQ(batch.results.size(), 1u);
+        EXPECT_EQ(batch.Id(0), 8);
+        int32_t count = -1;
+        zvResultAttributeCount(batch.results[0], &count);
+        if (!errors) {
+            EXPECT_EQ(count, 0);
+            continue;
+        }
+        ASSERT_EQ(count, 4);  // sensors 1 and 3 of four fail
+        int64_t sensor = 0;
+        int64_t code = 0;
+        zvResultAttributeAt(batch.results[0], 0, &sensor);
+        zvResultAttributeAt(batch.results[0], 1, &code);
+        EXPECT_EQ(sensor, 1);
+        EXPECT_EQ(code, -10);
+    }
+}
+
+TEST_F(StationTest, WebAndVideoHaveTheirLayouts) {
+    {
+        zs::Station station;
+        Open(&station, "Web");
+        Batch batch;
+        ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
+        ASSERT_EQ(batch.results.size(), 1u);
+        EXPECT_EQ(batch.Id(0), 5);
+        int32_t attributes = 0;
+        zvResultAttributeCount(batch.results[0], &attributes);
+        EXPECT_EQ(attributes, 6);
+        zvHandle cells = batch.Data(0, 0);
+        EXPECT_EQ(zvArrayElementType(cells), ZV_TYPE_INT32);
+        EXPECT_EQ(zvArrayDimensions(cells), 2);
+        EXPECT_GT(zvArrayLength(cells, 0), 0);
+        EXPECT_GT(zvArrayLength(cells, 1), 0);
+    }
+    {
+        zs::Station station;
+        Open(&station, "Video");
+        station.SetParameter(7, "SelectedSensor", 1002);
+        std::set<int64_t> cameras;
+        for (int b = 0; b < 2; ++b) {
+            Batch batch;
+            ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
+            ASSERT_EQ(batch.results.size(), 1u);
+            int64_t serial = 0;
+            int64_t camera = 0;
+            zvResultAttributeAt(batch.results[0], 0, &serial);
+            zvResultAttributeAt(batch.results[0], 1, &camera);
+            EXPECT_EQ(serial, 1002);
+            cameras.insert(camera);
+            zvHandle frame = batch.Data(0, 0);
+            ASSERT_EQ(zvArrayDimensions(frame), 3);
+            EXPECT_EQ(zvArrayLength(frame, 0), 176);
+            EXPECT_EQ(zvArrayLength(frame, 1), 448);
+            EXPECT_EQ(zvArrayLength(frame, 2), 4);
+        }
+        EXPECT_EQ(cameras, (std::set<int64_t>{0, 1}));
+    }
+}
+
+TEST_F(StationTest, ADisabledPipeOrSensorSendsNothing) {
+    zs::Station station;
+    Open(&station, "Free");
+    ASSERT_EQ(station.Enable(7, false), ZV_OK);
+    Batch batch;
+    ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
+    EXPECT_TRUE(batch.results.empty());
+}
+
+TEST_F(StationTest, BatchesLeakNothing) {
+    const int64_t before = zv::testing::LiveObjects();
+    {
+        zs::Station station;
+        Open(&station, "Detection");
+        for (int b = 0; b < 10; ++b) {
+            Batch batch;
+            ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
+        }
+    }  // results still queued in the station are released with it
+    EXPECT_EQ(zv::testing::LiveObjects(), before);
+}
+
+TEST_F(StationTest, AFailingAllocationIsPassedBack) {
+    zs::Station station;
+    Open(&station, "Free");
+    const int64_t before = zv::testing::LiveObjects();
+    zv::testing::FailCall("zvArrayCreate", 2, ZV_E_NOMEM);
+    Batch batch;
+    EXPECT_EQ(station.NextBatch(&batch.results), ZV_E_NOMEM);
+    EXPECT_TRUE(batch.results.empty());
+    EXPECT_EQ(zv::testing::LiveObjects(), before);
+}
+
+}  // namespace
