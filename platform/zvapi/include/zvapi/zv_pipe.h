@@ -88,12 +88,19 @@ ZV_API zvStatus zvPipeEngineOwner(zvHandle engine, zvHandle* client);
 /* The engine's output allocator. */
 ZV_API zvStatus zvPipeEngineOutputAlloc(zvHandle engine, zvAllocator* allocator);
 /* Hands `output` (a labelled object) to the engine, which owns it from now
- * on, whatever the status. ZV_E_STATE for an object already sent. */
+ * on (also one made with the default allocator). ZV_E_STATE, and the object
+ * is not taken, for one already sent, one that is part of another object
+ * (a list's item, a plot's graphic) or one of another engine's allocator. */
 ZV_API zvStatus zvPipeEngineSend(zvHandle engine, zvHandle output);
 /* Prints text on the run's console. */
 ZV_API zvStatus zvPipeEnginePrint(zvHandle engine, const char* text);
 /* The serial numbers of the servers whose reads were started, in order. */
 ZV_API int32_t zvPipeEngineReadCount(zvHandle engine);
+/* Serial number of the `index`-th read started (0 when out of range). */
+ZV_API uint32_t zvPipeEngineReadAt(zvHandle engine, int32_t index);
+/* The host is done with a sent output: the engine releases it now instead
+ * of at its end. ZV_E_STATE for an object this engine was not sent. */
+ZV_API zvStatus zvPipeEngineRelease(zvHandle engine, zvHandle output);
 
 /* ---- Output labels ----------------------------------------------------
  * Any plot, image, table (array list), polar model or string can carry a

@@ -1,0 +1,238 @@
+// Plots of the run's views, the calibration mark, the calibration target.
+#include "modes/drawing.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "zvcontrols/zvcontrols.hpp"
+
+namespace {
+
+constexpr int32_t kNoMemory = -995;
+constexpr uint32_t kBlack = 0xFF000000u;
+constexpr uint32_t kRed = 0xFFFF0000u;
+constexpr uint32_t kGreen = 0xFF008000u;
+constexpr uint32_t kLimeGreen = 0xFF32CD32u;
+
+constexpr uint32_t kViewColors[8] = {
+    0xFFFFFF00u,  // yellow
+    0xFF00FFFFu,  // cyan
+    0xFFFF00FFu,  // magenta
+    0xFF808080u,  // grey
+    0xFF0000FFu,  // blue
+    0xFFFF0000u,  // red
+    0xFFFFFFFFu,  // white
+    0xFF008000u,  // green
+};
+
+// The scanner's region, for page plots without a target to fit.
+constexpr float kFreeWorld[4] = {-8000.0f, -25000.0f, 28000.0f, 50000.0f};
+
+// Draws view `v`'s non-null points into a new graphic and adds it to `plot`.
+zvStatus DrawView(const RunState* state, zvAllocator output, zvHandle plot, uint32_t v, zvHandle list) {
+    zvHandle graphic = nullptr;
+    zvStatus status = zvGraphicCreate(&graphic, output);
+    if (status <= 0) return status;
+    status = zvGraphicInit(graphic);
+    if (status <= 0) return status;
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "%d", state->viewSerial[v]);
+    status = zvDataSetLabel(graphic, serial);
+    if (status <= 0) return status;
+
+    const int32_t n = zvArrayListCount(list);
+    const auto* points = static_cast<const zvPoint32s*>(zvArrayListData(list));
+    const auto* words = reinterpret_cast<const int32_t*>(points);
+    int32_t m = 0;
+    for (int32_t i = 0; i < n; ++i) m += words[2 * i] != kNullCoordinate ? 1 : 0;
+
+    const uint32_t color = ViewColor(v);
+    const int32_t pen = zvGraphicAddPen(graphic, color, 2.0f);
+    const int32_t brush = zvGraphicAddSolidBrush(graphic, color);
+    const int32_t marker = zvGraphicAddMarker(graphic, 2, 1.0f);
+    zvPoint32s* out = zvGraphicDrawPoints32s(graphic, pen, brush, marker, 0, m);
+    if (out == nullptr) return kNoMemory;
+    if (m == n) {
+        if (n > 0) std::memcpy(out, points, static_cast<size_t>(n) * sizeof(zvPoint32s));
+    } else {
+        for (int32_t i = 0; i < n; ++i) {
+            if (points[i].x != kNullCoordinate) *out++ = points[i];
+        }
+    }
+    return zvPlotAdd(plot, graphic);
+}
+
+// Destroys a page's plot and graphic and passes `status` on.
+zvStatus Release(zvHandle graphic, zvHandle plot, zvStatus status) {
+    zvGraphicDestroy(graphic);
+    zvPlotDestroy(plot);
+    return status;
+}
+
+}  // namespace
+
+uint32_t ViewColor(uint32_t view) { return kViewColors[view & 7u]; }
+
+zvStatus DrawViewPlot(RunState* state, const char* label, uint32_t viewSelector, int32_t fitToTarget) {
+    if (state == nullptr) return ZV_E_ARGUMENT;
+    zvAllocator output = nullptr;
+    zvStatus status = zvPipeEngineOutputAlloc(state->engine, &output);
+    if (status <= 0) return status;
+    zvHandle plot = nullptr;
+    status = zvPlotCreate(&plot, output);
+    if (status <= 0) return status;
+    status = zvPlotInit(plot);
+    if (status <= 0) return status;
+    status = zvPlotSetBackColor(plot, kBlack);
+    if (status <= 0) return status;
+    status = zvDataSetLabel(plot, label);
+    if (status <= 0) return status;
+
+    const uint32_t views = state->viewCount < kViewSlots ? state->viewCount : kViewSlots;
+    for (uint32_t v = 0; v < views; ++v) {
+        zvHandle list = state->viewPoints[v];
+        if (list == nullptr || zvArrayListCount(list) <= 0) continue;
+        if (viewSelector != kAllViews && viewSelector != v) continue;
+        status = DrawView(state, output, plot, v, list);
+        if (status <= 0) return status;
+    }
+
+    // A target without vertices keeps its extent at the float extremes; the
+    // fixed world stands in for it.
+    const bool haveTarget = state->targetMinX <= state->targetMaxX && state->targetMinY <= state->targetMaxY;
+    if (fitToTarget != 0 && haveTarget) {
+        const float h = state->targetMaxY - state->targetMinY;
+        status = zvPlotSetWorld(plot, state->targetMinX - 1000.0f, state->targetMinY - 1.5f * h,
+                                (state->targetMaxX - state->targetMinX) + 2000.0f, 4.0f * h);
+    } else {
+        status = zvPlotSetWorld(plot, -13000.0f, -25000.0f, 50000.0f, 50000.0f);
+    }
+    if (status <= 0) return status;
+    status = zvPlotSetXTitle(plot, "X");
+    if (status <= 0) return status;
+    status = zvPlotSetYTitle(plot, "Y");
+    if (status <= 0) return status;
+    status = zvPipeEngineSend(state->engine, plot);
+    if (status <= 0) return status;
+    return ZV_OK;
+}
+
+zvStatus SendCalibrationMark(RunState* state, int32_t success) {
+    if (state == nullptr) return ZV_E_ARGUMENT;
+    zvAllocator output = nullptr;
+    zvStatus status = zvPipeEngineOutputAlloc(state->engine, &output);
+    if (status <= 0) return status;
+    zvHandle graphic = nullptr;
+    status = zvGraphicCreate(&graphic, output);
+    if (status <= 0) return status;
+    status = zvGraphicInit(graphic);
+    if (status <= 0) return status;
+
+    const uint32_t color = success != 0 ? kLimeGreen : kRed;
+    const int32_t pen = zvGraphicAddPen(graphic, color, 15.0f);
+    zvGraphicAddSolidBrush(graphic, color);
+    zvGraphicAddMarker(graphic, 2, 15.0f);
+    // The square from 40 to 60 and one diagonal: a tick-like mark on
+    // success, the other diagonal on failure.
+    static const zvPoint32s kPass[6] = {{60, 40}, {40, 40}, {40, 60}, {60, 60}, {60, 40}, {40, 60}};
+    static const zvPoint32s kFail[6] = {{40, 40}, {40, 60}, {60, 60}, {60, 40}, {40, 40}, {60, 60}};
+    zvPoint32s* line = zvGraphicDrawPolyline32s(graphic, 0, pen, 6);
+    if (line == nullptr) return kNoMemory;
+    const zvPoint32s* mark = success != 0 ? kPass : kFail;
+    for (int i = 0; i < 6; ++i) line[i] = mark[i];
+
+    zvHandle plot = nullptr;
+    status = zvPlotCreate(&plot, output);
+    if (status <= 0) return status;
+    status = zvPlotInit(plot);
+    if (status <= 0) return status;
+    status = zvPlotAdd(plot, graphic);
+    if (status <= 0) return status;
+    status = zvPlotSetWorld(plot, 0.0f, 0.0f, 100.0f, 100.0f);
+    if (status <= 0) return status;
+    status = zvPlotSetXTitle(plot, "X (mil)");
+    if (status <= 0) return status;
+    status = zvPlotSetYTitle(plot, "Y (mil)");
+    if (status <= 0) return status;
+    status = zvDataSetLabel(plot, "Calibration");
+    if (status <= 0) return status;
+    status = zvPipeEngineSend(state->engine, plot);
+    if (status <= 0) return status;
+    return ZV_OK;
+}
+
+zvStatus ShowCalibrationTarget(zvHandle vertices, zvMultiView* multiView) {
+    if (multiView == nullptr) return ZV_E_ARGUMENT;
+    if (zvArrayListItemSize(vertices) != static_cast<int32_t>(sizeof(zvPoint32s))) {
+        return zvObjectIs(vertices, ZV_TYPE_ARRAYLIST) ? ZV_E_TYPE : ZV_E_HANDLE;
+    }
+    zvHandle plot = nullptr;
+    zvHandle graphic = nullptr;
+    zvStatus status = zvPlotCreate(&plot, nullptr);
+    if (status <= 0) return status;
+    status = zvPlotInit(plot);
+    if (status > 0) status = zvPlotSetBackColor(plot, kBlack);
+    if (status > 0) status = zvPlotSetTitle(plot, "Calibration");
+    if (status > 0) status = zvGraphicCreate(&graphic, nullptr);
+    if (status > 0) status = zvGraphicInit(graphic);
+    if (status <= 0) return Release(graphic, plot, status);
+
+    const int32_t pen = zvGraphicAddPen(graphic, kGreen, 2.0f);
+    const int32_t brush = zvGraphicAddSolidBrush(graphic, kRed);
+    const int32_t font = zvGraphicAddFont(graphic, 0, 1, 12.0f);
+
+    const int32_t n = zvArrayListCount(vertices);
+    const auto* v = static_cast<const zvPoint32s*>(zvArrayListData(vertices));
+    if (n > 0) {
+        zvPoint32s* line = zvGraphicDrawPolyline32s(graphic, 0, pen, n + 1);
+        if (line == nullptr) return Release(graphic, plot, kNoMemory);
+        int32_t minX = INT32_MAX, minY = INT32_MAX, maxX = INT32_MIN, maxY = INT32_MIN;
+        for (int32_t i = 0; i < n; ++i) {
+            line[i] = v[i];
+            char number[16];
+            std::snprintf(number, sizeof number, "%d", i);
+            status = zvGraphicDrawString32s(graphic, font, brush, v[i].x, v[i].y, number, 0, 0);
+            if (status <= 0) return Release(graphic, plot, status);
+            // A text drawing may move the point buffer: fetch it again.
+            zvDrawing drawing;
+            if (zvGraphicDrawingAt(graphic, 0, &drawing) <= 0) return Release(graphic, plot, kNoMemory);
+            line = const_cast<zvPoint32s*>(drawing.points);
+            if (v[i].x < minX) minX = v[i].x;
+            if (v[i].y < minY) minY = v[i].y;
+            if (v[i].x > maxX) maxX = v[i].x;
+            if (v[i].y > maxY) maxY = v[i].y;
+        }
+        line[n] = v[0];  // closes the polygon
+        status = zvPlotAdd(plot, graphic);
+        // Widened so that a target spanning most of the 32-bit range cannot
+        // overflow; the result is the same for every real target.
+        const int64_t x = int64_t{minX} - 1000, y = int64_t{minY} - 1000;
+        const int64_t w = int64_t{maxX} - minX + 2000, h = int64_t{maxY} - minY + 2000;
+        if (status > 0) {
+            status = zvPlotSetWorld(plot, static_cast<float>(x), static_cast<float>(y), static_cast<float>(w),
+                                    static_cast<float>(h));
+        }
+    } else {
+        status = zvPlotAdd(plot, graphic);
+        if (status > 0) status = zvPlotSetWorld(plot, kFreeWorld[0], kFreeWorld[1], kFreeWorld[2], kFreeWorld[3]);
+    }
+    if (status > 0) status = multiView->Show(plot);
+    return Release(graphic, plot, status <= 0 ? status : ZV_OK);
+}
+
+zvStatus ShowEmptyFreePlot(zvMultiView* multiView) {
+    if (multiView == nullptr) return ZV_E_ARGUMENT;
+    zvHandle plot = nullptr;
+    zvHandle graphic = nullptr;
+    zvStatus status = zvPlotCreate(&plot, nullptr);
+    if (status <= 0) return status;
+    status = zvPlotInit(plot);
+    if (status > 0) status = zvPlotSetWorld(plot, kFreeWorld[0], kFreeWorld[1], kFreeWorld[2], kFreeWorld[3]);
+    if (status > 0) status = zvPlotSetBackColor(plot, kBlack);
+    if (status > 0) status = zvPlotSetTitle(plot, "Free");
+    if (status > 0) status = zvGraphicCreate(&graphic, nullptr);
+    if (status > 0) status = zvGraphicInit(graphic);
+    if (status > 0) status = zvPlotAdd(plot, graphic);
+    if (status > 0) status = multiView->Show(plot);
+    return Release(graphic, plot, status <= 0 ? status : ZV_OK);
+}

@@ -1,0 +1,87 @@
+// Internal records of the pipe family: descriptions, engines, the client,
+// messages and results. Other families of the platform (the station's
+// pipes and servers) may extend the client through this header.
+#ifndef ZVAPI_SRC_PIPE_HPP
+#define ZVAPI_SRC_PIPE_HPP
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "object.hpp"
+#include "zvapi/zv_pipe.h"
+
+namespace zv {
+
+struct PipeMode final : Object {
+    PipeMode() : Object(ZV_TYPE_PIPEMODE) {}
+    struct Display {
+        std::string name;
+        int32_t kind;
+    };
+    struct Parameter {
+        std::string name;
+        int32_t initial;
+    };
+    bool initialised = false;
+    std::string name;
+    zvPipeStartHandler start = nullptr;
+    zvPipeProcessHandler process = nullptr;
+    zvPipeStopHandler stop = nullptr;
+    std::vector<Display> displays;
+    std::vector<Parameter> parameters;
+    int32_t inputStyle = 0;
+};
+
+struct PipeApp final : Object {
+    PipeApp() : Object(ZV_TYPE_PIPEAPP) {}
+    ~PipeApp() override;
+    bool initialised = false;
+    std::string name;
+    int32_t major = 0;
+    int32_t minor = 0;
+    std::vector<PipeMode*> modes;  // owned
+};
+
+struct Client final : Object {
+    Client() : Object(ZV_TYPE_CLIENT) {}
+    std::vector<uint32_t> servers;  // serial numbers, first server first
+};
+
+struct Engine final : Object {
+    Engine() : Object(ZV_TYPE_ENGINE) {}
+    ~Engine() override;
+    Client* client = nullptr;        // not owned
+    Allocator* output = nullptr;     // owned: releases what it made
+    zvPipeSink sink = nullptr;
+    void* sinkContext = nullptr;
+    zvPipeConsole console = nullptr;
+    void* consoleContext = nullptr;
+    zvPipeReadHook readHook = nullptr;
+    void* readContext = nullptr;
+    std::vector<uint32_t> reads;     // servers whose reads were started
+};
+
+struct Message final : Object {
+    Message() : Object(ZV_TYPE_MESSAGE) {}
+    ~Message() override;
+    Object* payload = nullptr;  // owned
+};
+
+struct Result final : Object {
+    Result() : Object(ZV_TYPE_RESULT) {}
+    ~Result() override;
+    Object* Clone(Allocator* allocator) const override;
+    int64_t StorageBytes() const override;
+    int64_t id = 0;
+    std::vector<int64_t> attributes;
+    std::vector<Object*> data;  // owned arrays
+};
+
+// Registers a clone's child under no allocator and adopts it into
+// `container`. Returns false (the child deleted) when registration fails.
+bool AdoptClone(Object* container, Object* child);
+
+}  // namespace zv
+
+#endif

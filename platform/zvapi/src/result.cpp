@@ -1,0 +1,158 @@
+// Results: a 64-bit id, 64-bit attributes and the data arrays they own.
+#include <limits>
+#include <new>
+
+#include "pipe.hpp"
+
+namespace zv {
+
+Result::~Result() {
+    AccountBytes(-static_cast<int64_t>(attributes.capacity() * sizeof(int64_t)));
+    for (Object* array : data) Delete(array);
+}
+
+int64_t Result::StorageBytes() const { return static_cast<int64_t>(attributes.capacity() * sizeof(int64_t)); }
+
+Object* Result::Clone(Allocator* /*allocator*/) const {
+    auto* copy = new (std::nothrow) Result;
+    if (copy == nullptr) return nullptr;
+    try {
+        copy->label = label;
+        copy->id = id;
+        copy->attributes = attributes;
+        AccountBytes(static_cast<int64_t>(copy->attributes.capacity() * sizeof(int64_t)));
+        for (const Object* array : data) {
+            Object* c = array->Clone(nullptr);
+            if (c == nullptr || !AdoptClone(copy, c)) {
+                delete copy;
+                return nullptr;
+            }
+            copy->data.push_back(c);
+        }
+    } catch (...) {
+        delete copy;
+        return nullptr;
+    }
+    return copy;
+}
+
+}  // namespace zv
+
+namespace {
+
+zv::Result* ResultOf(zvHandle result, zvStatus* status) {
+    return zv::Get<zv::Result>(result, ZV_TYPE_RESULT, status);
+}
+
+}  // namespace
+
+extern "C" {
+
+zvStatus zvResultCreate(zvHandle* out, zvAllocator allocator) {
+    ZV_ENTER();
+    return zv::Guard([&] { return zv::Create<zv::Result>(out, allocator); });
+}
+
+zvStatus zvResultInit(zvHandle result, int64_t id, const int64_t* attributes, int32_t count) {
+    ZV_ENTER(id, count);
+    return zv::Guard([&] {
+        zvStatus status = ZV_OK;
+        zv::Result* r = ResultOf(result, &status);
+        if (r == nullptr) return status;
+        if (count < 0 || (count > 0 && attributes == nullptr)) return ZV_E_ARGUMENT;
+        if (!zv::AllocationAllowed()) return ZV_E_NOMEM;
+        const int64_t before = r->StorageBytes();
+        r->id = id;
+        r->attributes.assign(attributes, attributes + count);
+        zv::AccountBytes(r->StorageBytes() - before);
+        return ZV_OK;
+    });
+}
+
+zvStatus zvResultAddData(zvHandle result, zvHandle array) {
+    ZV_ENTER();
+    return zv::Guard([&] {
+        zvStatus status = ZV_OK;
+        zv::Result* r = ResultOf(result, &status);
+        if (r == nullptr) return status;
+        // Any object may be carried; readers check what they get.
+        zv::Object* a = zv::Lookup(array, 0, &status);
+        if (a == nullptr) return status;
+        if (a == r || a->container != nullptr || a->sent || a->allocator != nullptr) return ZV_E_STATE;
+        if (r->data.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) return ZV_E_RANGE;
+        if (!zv::AllocationAllowed()) return ZV_E_NOMEM;
+        r->data.push_back(a);
+        zv::Adopt(r, a);
+        return ZV_OK;
+    });
+}
+
+zvStatus zvResultId(zvHandle result, int64_t* id) {
+    ZV_ENTER();
+    if (id == nullptr) return ZV_E_ARGUMENT;
+    *id = 0;
+    zvStatus status = ZV_OK;
+    zv::Result* r = ResultOf(result, &status);
+    if (r == nullptr) return status;
+    *id = r->id;
+    return ZV_OK;
+}
+
+zvStatus zvResultCount(zvHandle result, int32_t* count) {
+    ZV_ENTER();
+    if (count == nullptr) return ZV_E_ARGUMENT;
+    *count = 0;
+    zvStatus status = ZV_OK;
+    zv::Result* r = ResultOf(result, &status);
+    if (r == nullptr) return status;
+    *count = static_cast<int32_t>(r->data.size());
+    return ZV_OK;
+}
+
+zvStatus zvResultData(zvHandle result, int32_t index, zvHandle* array) {
+    ZV_ENTER(index);
+    if (array == nullptr) return ZV_E_ARGUMENT;
+    *array = nullptr;
+    zvStatus status = ZV_OK;
+    zv::Result* r = ResultOf(result, &status);
+    if (r == nullptr) return status;
+    if (index < 0 || static_cast<size_t>(index) >= r->data.size()) return ZV_E_RANGE;
+    *array = zv::ToHandle(r->data[static_cast<size_t>(index)]);
+    return ZV_OK;
+}
+
+zvStatus zvResultAttributes(zvHandle result, const int64_t** attributes) {
+    ZV_ENTER();
+    if (attributes == nullptr) return ZV_E_ARGUMENT;
+    *attributes = nullptr;
+    zvStatus status = ZV_OK;
+    zv::Result* r = ResultOf(result, &status);
+    if (r == nullptr) return status;
+    *attributes = r->attributes.data();
+    return ZV_OK;
+}
+
+zvStatus zvResultAttributeCount(zvHandle result, int32_t* count) {
+    ZV_ENTER();
+    if (count == nullptr) return ZV_E_ARGUMENT;
+    *count = 0;
+    zvStatus status = ZV_OK;
+    zv::Result* r = ResultOf(result, &status);
+    if (r == nullptr) return status;
+    *count = static_cast<int32_t>(r->attributes.size());
+    return ZV_OK;
+}
+
+zvStatus zvResultAttributeAt(zvHandle result, int32_t index, int64_t* value) {
+    ZV_ENTER(index);
+    if (value == nullptr) return ZV_E_ARGUMENT;
+    *value = 0;
+    zvStatus status = ZV_OK;
+    zv::Result* r = ResultOf(result, &status);
+    if (r == nullptr) return status;
+    if (index < 0 || static_cast<size_t>(index) >= r->attributes.size()) return ZV_E_RANGE;
+    *value = r->attributes[static_cast<size_t>(index)];
+    return ZV_OK;
+}
+
+}  // extern "C"
