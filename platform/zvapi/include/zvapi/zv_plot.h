@@ -9,6 +9,11 @@
  * A plot owns what is added to it: zvPlotAdd copies the graphic or image,
  * so the caller still destroys its own (a page's plot) or leaves it to the
  * engine (an output).
+ *
+ * An item made with an engine's output allocator and not sent is taken over
+ * by the plot instead of copied: the engine would otherwise keep it until
+ * the run ends. Its handle then names the plot's item (a later destroy is
+ * refused with ZV_E_STATE; the plot releases it).
  */
 #ifndef ZVAPI_ZV_PLOT_H
 #define ZVAPI_ZV_PLOT_H
@@ -100,8 +105,16 @@ ZV_API int32_t zvPolarCount(zvHandle polar);
 ZV_API zvStatus zvPolarCenter(zvHandle polar, int32_t* x, int32_t* y, int32_t* z);
 ZV_API zvStatus zvPolarDestroy(zvHandle polar);
 
+/* Outlines: Init clears the radii (refused with ZV_E_STATE once the outline
+ * is sent or part of a model; `count` 1 to 1048576). SetCenter needs Init.
+ * zvPolarPoints gives the radii buffer, null before Init; a model's
+ * outlines stay readable through it. */
+
 /* `pointsPerOutline` radii per outline; `smoothing` is the display's
- * smoothing level (0 none .. 10). */
+ * smoothing level (0 none .. 10). Init is refused with ZV_E_STATE once the
+ * model holds outlines or was sent. zvDataClone copies a model with all its
+ * outlines. A null or dead model handle gives ZV_E_HANDLE (SliceCount sets
+ * *count 0 first). */
 ZV_API zvStatus zvPolarModelCreate(zvHandle* out, zvAllocator allocator);
 ZV_API zvStatus zvPolarModelInit(zvHandle model, int32_t pointsPerOutline, int32_t smoothing);
 /* Takes ownership of the outline; ZV_E_ARGUMENT when its count differs. */
@@ -110,6 +123,8 @@ ZV_API zvStatus zvPolarModelSliceCount(zvHandle model, int32_t* count);
 /* Outline `index`, still owned by the model; 0 when out of range. */
 ZV_API zvHandle zvPolarModelSliceAt(zvHandle model, int32_t index);
 ZV_API int32_t zvPolarModelPointsPerOutline(zvHandle model);
+/* The smoothing level given at Init; 0 for a handle that is not a model. */
+ZV_API int32_t zvPolarModelSmoothing(zvHandle model);
 ZV_API zvStatus zvPolarModelDestroy(zvHandle model);
 
 #ifdef __cplusplus

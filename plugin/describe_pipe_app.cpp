@@ -1,0 +1,87 @@
+// The pipe-app description of the plug-in.
+#include "plugin/describe_pipe_app.h"
+
+#include "modes/calibration_mode.h"
+#include "modes/detection_mode.h"
+#include "modes/free_mode.h"
+#include "modes/run_state.h"
+#include "modes/video_mode.h"
+#include "modes/web_mode.h"
+
+namespace {
+
+struct DisplaySpec {
+    const char* name;
+    int32_t kind;  // 0 polar model, 1 image, 2 plot, 3 table
+};
+
+struct ModeSpec {
+    const char* name;
+    zvPipeStartHandler start;
+    zvPipeProcessHandler process;
+    zvPipeStopHandler stop;
+    DisplaySpec displays[3];
+    int32_t displayCount;
+    const char* parameters[4];
+    int32_t parameterCount;
+};
+
+// The pages address parameters by position: their order is part of the
+// contract with them.
+const ModeSpec kModes[] = {
+    {"Free", StartFree, ProcessFree, StopCommon, {{"Free", 2}, {"Intensity", 1}, {"Encoder", 3}}, 3,
+     {"SelectedSensor", "NumSensors"}, 2},
+    {"Calibration", StartCommon, ProcessCalibration, StopCommon, {{"Calibration", 2}, {"Status", 3}}, 2, {}, 0},
+    {"Detection", StartCommon, ProcessDetection, StopCommon, {{"Detection", 0}, {"Statistics", 3}}, 2, {}, 0},
+    {"Web", StartCommon, ProcessWeb, StopCommon, {{"Web", 2}, {"Statistics", 3}}, 2, {}, 0},
+    {"Video", StartVideo, ProcessVideo, StopVideo, {{"Video 0", 1}, {"Video 1", 1}}, 2,
+     {"SelectedSensor", "idzThreshold", "cgEnabled", "threshEnabled"}, 4},
+};
+
+constexpr int32_t kInputStyle = 2;
+
+// Describes one mode into `mode`; the first failing status.
+zvStatus DescribeMode(zvHandle mode, const ModeSpec& spec) {
+    zvStatus status = zvPipeModeInit(mode, spec.name);
+    if (status <= 0) return status;
+    status = zvPipeModeSetStartHandler(mode, spec.start);
+    if (status <= 0) return status;
+    status = zvPipeModeSetProcessHandler(mode, spec.process);
+    if (status <= 0) return status;
+    status = zvPipeModeSetStopHandler(mode, spec.stop);
+    if (status <= 0) return status;
+    for (int32_t i = 0; i < spec.displayCount; ++i) {
+        status = zvPipeModeAddDisplay(mode, spec.displays[i].name, spec.displays[i].kind);
+        if (status <= 0) return status;
+    }
+    for (int32_t i = 0; i < spec.parameterCount; ++i) {
+        status = zvPipeModeAddParameter(mode, spec.parameters[i], 0);
+        if (status <= 0) return status;
+    }
+    return zvPipeModeSetInputStyle(mode, kInputStyle);
+}
+
+}  // namespace
+
+zvStatus DescribePipeApp(zvHandle* app) {
+    if (app == nullptr) return ZV_E_ARGUMENT;
+    *app = nullptr;  // a failed create leaves no stale handle with the host
+    zvStatus status = zvPipeAppCreate(app, nullptr);
+    if (status <= 0) return status;
+    status = zvPipeAppInit(*app, "client");
+    if (status <= 0) return status;
+    status = zvPipeAppSetVersion(*app, 6, 2);
+    if (status <= 0) return status;
+    for (const ModeSpec& spec : kModes) {
+        zvHandle mode = nullptr;
+        status = zvPipeModeCreate(&mode, nullptr);
+        if (status <= 0) return status;
+        status = DescribeMode(mode, spec);
+        if (status > 0) status = zvPipeAppAddMode(*app, mode);
+        if (status <= 0) {
+            zvPipeModeDestroy(mode);
+            return status;
+        }
+    }
+    return ZV_OK;
+}

@@ -1,0 +1,335 @@
+// The polar outline arithmetic: centres, polar form, the angle sort and the
+// resampling to 360 radii, checked against an independent computation.
+#include "modes/polar_outline.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "zvapi/zvapi_testing.hpp"
+
+namespace {
+
+// ---- An independent model of the resampling -----------------------------------
+// Values are carried in 64 bits and reduced modulo 2^32 after every step;
+// the shift is a floor division, the quotient a truncating one.
+int64_t W(int64_t v) {
+    int64_t m = v % 4294967296LL;
+    if (m < 0) m += 4294967296LL;
+    return m >= 2147483648LL ? m - 4294967296LL : m;
+}
+int64_t Floor16(int64_t v) { return v >= 0 ? v / 65536 : -((-v + 65535) / 65536); }
+int64_t ClampRadius(int64_t v) { return v <= 0 ? 0 : (v >= 30000 ? 30000 : v); }
+
+std::vector<int32_t> ReferenceResample(std::vector<zvPoint32s> polar, int32_t n) {
+    std::vector<int32_t> radii(static_cast<size_t>(n), -1);
+    if (polar.empty()) return std::vector<int32_t>(static_cast<size_t>(n), 0);
+    if (polar.size() == 1) return std::vector<int32_t>(static_cast<size_t>(n), static_cast<int32_t>(ClampRadius(polar[0].y)));
+    if (polar.front().x > polar.back().x) std::reverse(polar.begin(), polar.end());
+    const int64_t step = static_cast<int64_t>(628318.5307179586 / n);
+    int64_t i = 0, e = 0, f = 0;
+    for (size_t k = 0; k + 1 < polar.size(); ++k) {
+        const int64_t pa = polar[k].x, pr = polar[k].y, qa = polar[k + 1].x, qr = polar[k + 1].y;
+        e = pa == qa ? 0 : W(W(W(pr - qr) * 65536) / W(pa - qa));
+        f = W(W(pr * 65536) - W(pa * e));
+        while (i < n && W(i * step) < pa) radii[static_cast<size_t>(i++)] = static_cast<int32_t>(ClampRadius(pr));
+        while (i < n && W(i * step) < qa) {
+            radii[static_cast<size_t>(i)] = static_cast<int32_t>(ClampRadius(Floor16(W(f + W(e * W(i * step))))));
+            ++i;
+        }
+    }
+    for (; i < n; ++i) radii[static_cast<size_t>(i)] = static_cast<int32_t>(ClampRadius(Floor16(W(f + W(e * W(i * step))))));
+    return radii;
+}
+
+std::vector<int32_t> Resample(const std::vector<zvPoint32s>& polar, int32_t n) {
+    std::vector<int32_t> radii(static_cast<size_t>(n), -7);
+    ResampleOutlinePoints(polar.data(), static_cast<int32_t>(polar.size()), n, radii.data());
+    return radii;
+}
+
+TEST(ResampleOutline, MatchesAnIndependentComputationOnRandomLists) {
+    std::mt19937 random(20261208);
+    for (int trial = 0; trial < 400; ++trial) {
+        SCOPED_TRACE(trial);
+        const int count = std::uniform_int_distribution<int>(2, trial % 5 == 0 ? 3000 : 200)(random);
+        // Narrow angle ranges give ties; radii beyond 32767 make the 16.16
+        // products wrap, negative radii give negative interpolations.
+        const int angleMax = trial % 3 == 0 ? 2000 : 628318;
+        const int radiusMin = trial % 4 == 0 ? -5000 : 0;
+        const int radiusMax = trial % 7 == 0 ? 46340 : 35000;
+        std::uniform_int_distribution<int> angle(0, angleMax), radius(radiusMin, radiusMax);
+        std::vector<zvPoint32s> polar(static_cast<size_t>(count));
+        for (auto& p : polar) p = zvPoint32s{angle(random), radius(random)};
+        std::stable_sort(polar.begin(), polar.end(), [](auto a, auto b) { return a.x < b.x; });
+        if (trial % 2 == 1) std::reverse(polar.begin(), polar.end());
+        const int32_t bins = trial % 10 == 0 ? std::uniform_int_distribution<int>(1, 2000)(random) : 360;
+        EXPECT_EQ(Resample(polar, bins), ReferenceResample(polar, bins));
+    }
+}
+
+TEST(ResampleOutline, BinsBeforeTheFirstPointTakeItsRadius) {
+    // Bins 0, 1745 and 3490 lie before the point at 5000.
+    const std::vector<int32_t> radii = Resample({{5000, 1234}, {10000, 2234}}, 360);
+    EXPECT_EQ(radii[0], 1234);
+    EXPECT_EQ(radii[1], 1234);
+    EXPECT_EQ(radii[2], 1234);
+    // Bin 3 (5235) on the line, whose 16.16 slope is truncated: 1280, not
+    // the 1281 of exact arithmetic.
+    EXPECT_EQ(radii[3], 1280);
+    EXPECT_EQ(radii, ReferenceResample({{5000, 1234}, {10000, 2234}}, 360));
+}
+
+TEST(ResampleOutline, ClampsToTheDisplayRange) {
+    // A steeply falling line ends below zero; a far point stands at 30000.
+    const std::vector<int32_t> falling = Resample({{0, 20000}, {1745, 100}}, 360);
+    EXPECT_EQ(falling[0], 20000);
+    EXPECT_EQ(falling[5], 0);
+    EXPECT_EQ(falling, ReferenceResample({{0, 20000}, {1745, 100}}, 360));
+    const std::vector<int32_t> far = Resample({{100, 31000}, {600000, 31000}}, 360);
+    EXPECT_EQ(far[0], 30000);
+    EXPECT_EQ(far[200], 30000);
+}
+
+TEST(ResampleOutline, ShortListsAndBadArguments) {
+    EXPECT_EQ(Resample({}, 4), (std::vector<int32_t>{0, 0, 0, 0}));
+    EXPECT_EQ(Resample({{300000, 40000}}, 3), (std::vector<int32_t>{30000, 30000, 30000}));
+    EXPECT_EQ(Resample({{300000, 77}}, 2), (std::vector<int32_t>{77, 77}));
+
+    zvHandle polar = nullptr, radii = nullptr, bytes = nullptr;
+    ASSERT_GT(zvArrayListCreate(&polar, nullptr), 0);
+    ASSERT_GT(zvArrayListInit(polar, ZV_TYPE_POINT32, 4, 1), 0);
+    ASSERT_GT(zvArray1Create(&radii, nullptr, ZV_TYPE_INT32, 360), 0);
+    ASSERT_GT(zvArray1Create(&bytes, nullptr, ZV_TYPE_UINT8, 360), 0);
+    const zvPoint32s p{10, 500};
+    ASSERT_GT(zvArrayListAdd(polar, &p), 0);
+    EXPECT_EQ(ResampleOutline(polar, 0, radii), ZV_E_ARGUMENT);
+    EXPECT_EQ(ResampleOutline(polar, 361, radii), ZV_E_RANGE);
+    EXPECT_EQ(ResampleOutline(polar, 360, bytes), ZV_E_TYPE);
+    EXPECT_EQ(ResampleOutline(radii, 360, radii), ZV_E_HANDLE);
+    EXPECT_EQ(ResampleOutline(polar, 360, radii), ZV_OK);
+    EXPECT_EQ(static_cast<int32_t*>(zvArray1Data(radii))[359], 500);
+    zvArrayListDestroy(polar);
+    zvArrayDestroy(radii);
+    zvArrayDestroy(bytes);
+}
+
+TEST(ToPolar, AnglesRunFromPlusXTowardsPlusY) {
+    struct Case {
+        zvPoint32s point;
+        int32_t angle;
+        int32_t radius;
+    };
+    const Case cases[] = {
+        {{1000, 0}, 0, 1000},        {{0, 1000}, 157079, 1000},   {{-1000, 0}, 314159, 1000},
+        {{0, -1000}, 471238, 1000},  {{1000, 1000}, 78539, 1414}, {{-1000, -1000}, 392699, 1414},
+        {{1000, -1}, 628218, 1000},  {{3, 4}, 92729, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.point.x << "," << c.point.y);
+        zvPoint32s out{-1, -1};
+        // Around (100, -200): the offsets are what counts.
+        const zvPoint32s in{c.point.x + 100, c.point.y - 200};
+        ASSERT_EQ(ToPolarPoints(&in, 1, 100, -200, &out), 1);
+        EXPECT_EQ(out.x, c.angle);
+        EXPECT_EQ(out.y, c.radius);
+    }
+}
+
+TEST(ToPolar, LeavesOutPointsWithoutAnAngle) {
+    // A null pair, a point at the centre and one whose 32-bit dx² + dy²
+    // wraps negative have no angle; the others keep their order.
+    const std::vector<zvPoint32s> in = {
+        {INT32_MIN, INT32_MIN}, {5, 5}, {5 + 100, 5}, {5 + 50000, 5}, {5, 5 - 7},
+    };
+    std::vector<zvPoint32s> out(in.size());
+    ASSERT_EQ(ToPolarPoints(in.data(), static_cast<int32_t>(in.size()), 5, 5, out.data()), 2);
+    EXPECT_EQ(out[0].x, 0);
+    EXPECT_EQ(out[0].y, 100);
+    EXPECT_EQ(out[1].x, 471238);
+    EXPECT_EQ(out[1].y, 7);
+}
+
+TEST(SliceCentre, IntegerMeanOfTheMeasuredPoints) {
+    struct Case {
+        std::vector<zvPoint32s> points;
+        int32_t x, y;
+    };
+    const Case cases[] = {
+        {{{1, 2}, {2, 5}}, 1, 3},
+        {{{-1, -3}, {-2, 0}}, -1, -1},  // truncated toward zero
+        {{{INT32_MIN, INT32_MIN}, {10, 20}, {INT32_MIN, INT32_MIN}}, 10, 20},
+        {{{INT32_MIN, INT32_MIN}}, 0, 0},
+        {{}, 0, 0},
+        // The sums wrap in 32 bits.
+        {{{2000000000, 0}, {2000000000, 0}}, static_cast<int32_t>(4000000000u) / 2, 0},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const zvPoint32s c = SliceCentre(cases[i].points.data(), static_cast<int32_t>(cases[i].points.size()));
+        EXPECT_EQ(c.x, cases[i].x);
+        EXPECT_EQ(c.y, cases[i].y);
+    }
+}
+
+TEST(SortByAngle, OrdersAsTheStableQsortDoes) {
+    std::mt19937 random(7);
+    for (int trial = 0; trial < 50; ++trial) {
+        SCOPED_TRACE(trial);
+        const int count = std::uniform_int_distribution<int>(0, 5000)(random);
+        // Few distinct angles: many ties, which keep their order.
+        std::uniform_int_distribution<int> angle(0, trial % 2 ? 50 : 628318);
+        std::vector<zvPoint32s> points(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) points[static_cast<size_t>(i)] = zvPoint32s{angle(random), i};
+        std::vector<zvPoint32s> expected = points;
+        std::stable_sort(expected.begin(), expected.end(), [](auto a, auto b) { return a.x < b.x; });
+        std::vector<zvPoint32s> scratch(points.size());
+        SortByAngle(points.data(), count, scratch.data());
+        for (int i = 0; i < count; ++i) {
+            ASSERT_EQ(points[static_cast<size_t>(i)].x, expected[static_cast<size_t>(i)].x) << i;
+            ASSERT_EQ(points[static_cast<size_t>(i)].y, expected[static_cast<size_t>(i)].y) << i;
+        }
+    }
+    // Angles outside a slice's range are still sorted.
+    std::vector<zvPoint32s> odd = {{INT32_MAX, 0}, {-5, 1}, {INT32_MIN, 2}, {-5, 3}};
+    std::vector<zvPoint32s> scratch(odd.size());
+    SortByAngle(odd.data(), 4, scratch.data());
+    EXPECT_EQ(odd[0].y, 2);
+    EXPECT_EQ(odd[1].y, 1);
+    EXPECT_EQ(odd[2].y, 3);
+    EXPECT_EQ(odd[3].y, 0);
+}
+
+TEST(CompareAngle, SignOfTheAngleDifference) {
+    const zvPoint32s a{INT32_MAX, 0}, b{-1, 0}, c{-1, 9};
+    EXPECT_GT(CompareAngle(&a, &b), 0);  // no overflow of the difference
+    EXPECT_LT(CompareAngle(&b, &a), 0);
+    EXPECT_EQ(CompareAngle(&b, &c), 0);
+}
+
+TEST(TruncatedLow32, TruncatesAndKeepsTheLowBits) {
+    struct Case {
+        double value;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {1.9, 1},
+        {-1.9, -1},
+        {4294967301.5, 5},
+        {-4294967301.0, -5},
+        {2147483648.0, INT32_MIN},
+        {1e20, 1661992960},
+        {-1e300, 0},  // a multiple of 2^32
+        {std::nan(""), 0},
+        {INFINITY, 0},
+        {-INFINITY, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(TruncatedLow32(c.value), c.expected);
+    }
+}
+
+}  // namespace
+
+// ---- The platform's polar outlines and models ------------------------------------
+namespace {
+
+zvHandle Outline(int32_t first, int32_t z) {
+    zvHandle outline = nullptr;
+    EXPECT_GT(zvPolarCreate(&outline, nullptr), 0);
+    EXPECT_GT(zvPolarInit(outline, 360), 0);
+    EXPECT_GT(zvPolarSetCenter(outline, 10, 20, z), 0);
+    int32_t* radii = zvPolarPoints(outline);
+    for (int32_t i = 0; i < 360; ++i) radii[i] = first + i;
+    return outline;
+}
+
+TEST(PolarModel, OwnsItsOutlinesAndKeepsTheirShape) {
+    const int64_t objects = zv::testing::LiveObjects();
+    const int64_t bytes = zv::testing::LiveBytes();
+    zvHandle model = nullptr;
+    ASSERT_GT(zvPolarModelCreate(&model, nullptr), 0);
+    zvHandle early = Outline(0, 0);
+    EXPECT_EQ(zvPolarModelAdd(model, early), ZV_E_STATE);  // not initialised yet
+    EXPECT_EQ(zvPolarModelInit(model, 360, 11), ZV_E_ARGUMENT);
+    ASSERT_GT(zvPolarModelInit(model, 360, 5), 0);
+    ASSERT_GT(zvPolarModelAdd(model, early), 0);
+    EXPECT_EQ(zvPolarModelAdd(model, early), ZV_E_STATE);   // already the model's
+    EXPECT_EQ(zvPolarDestroy(early), ZV_E_STATE);
+    EXPECT_EQ(zvPolarInit(early, 10), ZV_E_STATE);
+    EXPECT_EQ(zvPolarModelInit(model, 180, 5), ZV_E_STATE);  // its outlines fix the shape
+    zvHandle narrow = nullptr;
+    ASSERT_GT(zvPolarCreate(&narrow, nullptr), 0);
+    ASSERT_GT(zvPolarInit(narrow, 180), 0);
+    EXPECT_EQ(zvPolarModelAdd(model, narrow), ZV_E_ARGUMENT);
+    EXPECT_GT(zvPolarDestroy(narrow), 0);
+    ASSERT_GT(zvPolarModelAdd(model, Outline(1000, 7)), 0);
+    int32_t count = -1;
+    ASSERT_GT(zvPolarModelSliceCount(model, &count), 0);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(zvPolarModelSliceAt(model, 2), nullptr);
+    EXPECT_EQ(zvPolarModelSliceAt(model, -1), nullptr);
+    count = -1;
+    EXPECT_EQ(zvPolarModelSliceCount(nullptr, &count), ZV_E_HANDLE);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(zvPolarPoints(model), nullptr);
+    EXPECT_GT(zvPolarModelDestroy(model), 0);
+    EXPECT_EQ(zv::testing::LiveObjects(), objects);
+    EXPECT_EQ(zv::testing::LiveBytes(), bytes);
+}
+
+TEST(PolarModel, ClonesWithAnAllocatorEvenWhenMemoryRunsOut) {
+    const int64_t objects = zv::testing::LiveObjects();
+    const int64_t bytes = zv::testing::LiveBytes();
+    zvHandle client = nullptr, engine = nullptr, model = nullptr;
+    ASSERT_GT(zvClientCreate(&client), 0);
+    ASSERT_GT(zvPipeEngineCreate(&engine, client), 0);
+    zvAllocator output = nullptr;
+    ASSERT_GT(zvPipeEngineOutputAlloc(engine, &output), 0);
+    ASSERT_GT(zvPolarModelCreate(&model, nullptr), 0);
+    ASSERT_GT(zvPolarModelInit(model, 360, 5), 0);
+    ASSERT_GT(zvPolarModelAdd(model, Outline(0, 0)), 0);
+    ASSERT_GT(zvPolarModelAdd(model, Outline(500, 9)), 0);
+    ASSERT_GT(zvDataSetLabel(model, "Detection"), 0);
+
+    zvHandle copy = nullptr;
+    for (int k = 1;; ++k) {
+        SCOPED_TRACE(k);
+        const int64_t before = zv::testing::LiveObjects();
+        zv::testing::FailAllocation(k);
+        const zvStatus status = zvDataClone(model, output, &copy);
+        zv::testing::ClearFaults();
+        if (status > 0) {
+            EXPECT_GT(k, 5);  // every allocation of the copy was made to fail once
+            break;
+        }
+        EXPECT_EQ(status, ZV_E_NOMEM);
+        EXPECT_EQ(copy, nullptr);
+        EXPECT_EQ(zv::testing::LiveObjects(), before);
+        ASSERT_LT(k, 50);
+    }
+    EXPECT_STREQ(zvDataLabel(copy), "Detection");
+    EXPECT_EQ(zvPolarModelSmoothing(copy), 5);
+    EXPECT_GT(zvPolarModelDestroy(model), 0);  // the copy is independent
+    int32_t count = 0;
+    ASSERT_GT(zvPolarModelSliceCount(copy, &count), 0);
+    ASSERT_EQ(count, 2);
+    zvHandle second = zvPolarModelSliceAt(copy, 1);
+    int32_t x = 0, y = 0, z = 0;
+    ASSERT_GT(zvPolarCenter(second, &x, &y, &z), 0);
+    EXPECT_EQ(z, 9);
+    EXPECT_EQ(zvPolarPoints(second)[359], 859);
+    // The engine owns the copy and releases it with itself.
+    EXPECT_GT(zvPipeEngineDestroy(engine), 0);
+    EXPECT_EQ(zvObjectType(copy), 0);
+    EXPECT_GT(zvClientDestroy(client), 0);
+    EXPECT_EQ(zv::testing::LiveObjects(), objects);
+    EXPECT_EQ(zv::testing::LiveBytes(), bytes);
+}
+
+}  // namespace
