@@ -4,6 +4,21 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__clang__)
+#include <immintrin.h>
+#else
+// GCC 12 reports the intrinsics' own undefined pass-through operands as
+// uninitialised once inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#include <immintrin.h>
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+#include "modes/result_access.h"
 #include "zvcontrols/zvcontrols.hpp"
 
 namespace {
@@ -28,6 +43,83 @@ constexpr uint32_t kViewColors[8] = {
 // The scanner's region, for page plots without a target to fit.
 constexpr float kFreeWorld[4] = {-8000.0f, -25000.0f, 28000.0f, 50000.0f};
 
+// Pairs of `points` whose x is not the null value. Inlined into each
+// instruction-set variant below; the loop is left to the vectoriser.
+inline __attribute__((always_inline)) int32_t CountDrawnLoop(const int32_t* words, int32_t n) {
+    int32_t m = 0;
+    for (int32_t i = 0; i < n; ++i) m += words[2 * i] != kNullCoordinate ? 1 : 0;
+    return m;
+}
+
+// Copies the pairs of `points` whose x is not null to `out`, in order, at
+// most `room` of them.
+inline __attribute__((always_inline)) void CopyDrawnLoop(const zvPoint32s* points, zvPoint32s* out, int32_t n,
+                                                         int32_t room) {
+    for (int32_t i = 0; i < n && room > 0; ++i) {
+        if (points[i].x != kNullCoordinate) {
+            *out++ = points[i];
+            --room;
+        }
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) int32_t CountDrawnAvx2(const int32_t* words, int32_t n) {
+    return CountDrawnLoop(words, n);
+}
+
+__attribute__((target("avx512f,avx512bw"))) int32_t CountDrawnAvx512(const int32_t* words, int32_t n) {
+    return CountDrawnLoop(words, n);
+}
+
+// Sixteen points per step, in two halves of eight: the mask of each half's
+// drawn points compresses them into the front of a register, which is
+// stored whole; the next half starts where the drawn ones end, so the spare
+// lanes are overwritten. A half may write up to 56 bytes past its drawn
+// points, so the steps stop while the output still has room for a whole
+// half; the rest go one by one.
+__attribute__((target("avx512f,avx512bw,bmi2"))) void CopyDrawnAvx512(const zvPoint32s* points, zvPoint32s* out,
+                                                                      int32_t n, int32_t m) {
+    const __m512i nullX = _mm512_set1_epi32(kNullCoordinate);
+    int32_t i = 0;
+    int32_t j = 0;
+    for (; i + 16 <= n && j + 16 <= m; i += 16) {
+        const __m512i first = _mm512_loadu_si512(points + i);
+        const __m512i second = _mm512_loadu_si512(points + i + 8);
+        // x is the even 32-bit lane of each pair.
+        const uint32_t firstDrawn = _pext_u32(_cvtmask16_u32(_mm512_cmpneq_epi32_mask(first, nullX)), 0x5555u);
+        const uint32_t secondDrawn = _pext_u32(_cvtmask16_u32(_mm512_cmpneq_epi32_mask(second, nullX)), 0x5555u);
+        const int32_t middle = j + __builtin_popcount(firstDrawn);
+        _mm512_storeu_si512(out + j, _mm512_maskz_compress_epi64(static_cast<__mmask8>(firstDrawn), first));
+        _mm512_storeu_si512(out + middle, _mm512_maskz_compress_epi64(static_cast<__mmask8>(secondDrawn), second));
+        j = middle + __builtin_popcount(secondDrawn);
+    }
+    CopyDrawnLoop(points + i, out + j, n - i, m - j);
+}
+#endif
+
+int32_t CountDrawn(const zvPoint32s* points, int32_t n) {
+    const auto* words = reinterpret_cast<const int32_t*>(points);
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (modes_simd::HasAvx512()) return CountDrawnAvx512(words, n);
+    if (modes_simd::HasAvx2()) return CountDrawnAvx2(words, n);
+#endif
+    return CountDrawnLoop(words, n);
+}
+
+// `out` has room for the `m` drawn points of `points`; never more than `m`
+// are written.
+void CopyDrawn(const zvPoint32s* points, zvPoint32s* out, int32_t n, int32_t m) {
+    if (m == n) {
+        if (n > 0) std::memcpy(out, points, static_cast<size_t>(n) * sizeof(zvPoint32s));
+        return;
+    }
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (modes_simd::HasAvx512()) return CopyDrawnAvx512(points, out, n, m);
+#endif
+    CopyDrawnLoop(points, out, n, m);
+}
+
 // Draws view `v`'s non-null points into a new graphic and adds it to `plot`.
 zvStatus DrawView(const RunState* state, zvAllocator output, zvHandle plot, uint32_t v, zvHandle list) {
     zvHandle graphic = nullptr;
@@ -42,9 +134,8 @@ zvStatus DrawView(const RunState* state, zvAllocator output, zvHandle plot, uint
 
     const int32_t n = zvArrayListCount(list);
     const auto* points = static_cast<const zvPoint32s*>(zvArrayListData(list));
-    const auto* words = reinterpret_cast<const int32_t*>(points);
     int32_t m = 0;
-    for (int32_t i = 0; i < n; ++i) m += words[2 * i] != kNullCoordinate ? 1 : 0;
+    if (!TakeDrawnPoints(list, &m)) m = CountDrawn(points, n);
 
     const uint32_t color = ViewColor(v);
     const int32_t pen = zvGraphicAddPen(graphic, color, 2.0f);
@@ -52,13 +143,7 @@ zvStatus DrawView(const RunState* state, zvAllocator output, zvHandle plot, uint
     const int32_t marker = zvGraphicAddMarker(graphic, 2, 1.0f);
     zvPoint32s* out = zvGraphicDrawPoints32s(graphic, pen, brush, marker, 0, m);
     if (out == nullptr) return kNoMemory;
-    if (m == n) {
-        if (n > 0) std::memcpy(out, points, static_cast<size_t>(n) * sizeof(zvPoint32s));
-    } else {
-        for (int32_t i = 0; i < n; ++i) {
-            if (points[i].x != kNullCoordinate) *out++ = points[i];
-        }
-    }
+    CopyDrawn(points, out, n, m);
     return zvPlotAdd(plot, graphic);
 }
 

@@ -4,6 +4,20 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__clang__)
+#include <immintrin.h>
+#else
+// GCC 12 reports the intrinsics' own undefined pass-through operands as
+// uninitialised once inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#include <immintrin.h>
+#pragma GCC diagnostic pop
+#endif
+#endif
+
 #include "modes/drawing.h"
 #include "modes/result_access.h"
 #include "modes/statistics_table.h"
@@ -44,8 +58,13 @@ zvStatus SendEncoderTable(RunState* state, const zvStamp& stamp) {
 // Converts `n` profile points scaled by `k` (32-bit products, wrapping as
 // the station's arithmetic does); x -32768 gives the null pair. Written with
 // masks instead of branches so that the compiler vectorises it: a whole
-// profile is converted per message.
-void ConvertPoints(const int16_t* __restrict in, int32_t* __restrict out, int32_t n, uint32_t k) {
+// profile is converted per message. Returns the number of pairs whose x
+// came out as the null value: the null points, and any point whose scaled x
+// happens to wrap to it (drawing skips both alike). Inlined into each
+// instruction-set variant below.
+inline __attribute__((always_inline)) int32_t ConvertPointsLoop(const int16_t* __restrict in,
+                                                                int32_t* __restrict out, int32_t n, uint32_t k) {
+    int32_t nulls = 0;
     for (int32_t i = 0; i < n; ++i) {
         const int32_t x = in[2 * i];
         const int32_t y = in[2 * i + 1];
@@ -54,18 +73,134 @@ void ConvertPoints(const int16_t* __restrict in, int32_t* __restrict out, int32_
         const auto sy = static_cast<int32_t>(static_cast<uint32_t>(y) * k);
         out[2 * i] = (sx & ~null) | (kNullCoordinate & null);
         out[2 * i + 1] = (sy & ~null) | (kNullCoordinate & null);
+        nulls += out[2 * i] == kNullCoordinate ? 1 : 0;
     }
+    return nulls;
 }
 
-// Refills `list` with the profile's `n` points.
-zvStatus FillView(zvHandle list, const unsigned char* raw, int32_t n, int32_t k) {
+int32_t ConvertPointsGeneric(const int16_t* __restrict in, int32_t* __restrict out, int32_t n, uint32_t k) {
+    return ConvertPointsLoop(in, out, n, k);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) int32_t ConvertPointsAvx2(const int16_t* __restrict in, int32_t* __restrict out,
+                                                          int32_t n, uint32_t k) {
+    return ConvertPointsLoop(in, out, n, k);
+}
+
+// Sixteen points per step, in two halves of eight widened to 32 bits. Each
+// pair is handled as one 64-bit lane (x in its low half), so the null test,
+// the null fill and the count of null x values all stay in mask registers.
+__attribute__((target("avx512f,avx512bw"))) int32_t ConvertPointsAvx512(const int16_t* __restrict in,
+                                                                        int32_t* __restrict out, int32_t n,
+                                                                        uint32_t k) {
+    const __m512i scale = _mm512_set1_epi32(static_cast<int32_t>(k));
+    // A widened x of -32768, and an x of the null value, shifted to the top.
+    const __m512i nullIn = _mm512_set1_epi64(static_cast<int64_t>(uint64_t{0xFFFF8000u} << 32));
+    const __m512i nullOut = _mm512_set1_epi64(INT64_MIN);
+    const __m512i nullPair = _mm512_set1_epi32(kNullCoordinate);
+    const __m512i one = _mm512_set1_epi64(1);
+    __m512i nullCounts = _mm512_setzero_si512();
+    int32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        for (int half = 0; half < 2; ++half) {
+            const int32_t at = i + 8 * half;
+            const auto* words = reinterpret_cast<const __m256i*>(in + 2 * at);
+            const __m512i wide = _mm512_cvtepi16_epi32(_mm256_loadu_si256(words));
+            const __mmask8 null = _mm512_cmpeq_epi64_mask(_mm512_slli_epi64(wide, 32), nullIn);
+            const __m512i scaled = _mm512_mask_mov_epi64(_mm512_mullo_epi32(wide, scale), null, nullPair);
+            _mm512_storeu_si512(out + 2 * at, scaled);
+            const __mmask8 nullX = _mm512_cmpeq_epi64_mask(_mm512_slli_epi64(scaled, 32), nullOut);
+            nullCounts = _mm512_mask_add_epi64(nullCounts, nullX, nullCounts, one);
+        }
+    }
+    return static_cast<int32_t>(_mm512_reduce_add_epi64(nullCounts)) +
+           ConvertPointsLoop(in + 2 * i, out + 2 * i, n - i, k);
+}
+#endif
+
+int32_t ConvertPoints(const int16_t* __restrict in, int32_t* __restrict out, int32_t n, uint32_t k) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (modes_simd::HasAvx512()) return ConvertPointsAvx512(in, out, n, k);
+    if (modes_simd::HasAvx2()) return ConvertPointsAvx2(in, out, n, k);
+#endif
+    return ConvertPointsGeneric(in, out, n, k);
+}
+
+// Refills `list` with the profile's `n` points; `*drawn` receives the
+// number of pairs drawing will show (x not the null value).
+zvStatus FillView(zvHandle list, const unsigned char* raw, int32_t n, int32_t k, int32_t* drawn) {
+    *drawn = 0;
     zvStatus status = zvArrayListResize(list, n);
     if (status <= 0) return status;
     if (n == 0) return ZV_OK;
     auto* out = static_cast<zvPoint32s*>(zvArrayListData(list));
     if (out == nullptr || zvArrayListItemSize(list) != static_cast<int32_t>(sizeof(zvPoint32s))) return ZV_E_TYPE;
-    ConvertPoints(reinterpret_cast<const int16_t*>(raw), reinterpret_cast<int32_t*>(out), n, static_cast<uint32_t>(k));
+    *drawn = n - ConvertPoints(reinterpret_cast<const int16_t*>(raw), reinterpret_cast<int32_t*>(out), n,
+                               static_cast<uint32_t>(k));
     return ZV_OK;
+}
+
+// Four intensity rows, stored point by point, split into four image lines
+// of `n` pixels in one pass.
+inline __attribute__((always_inline)) void SplitFourRowsLoop(const unsigned char* __restrict in,
+                                                             unsigned char* __restrict pixels, int32_t n) {
+    unsigned char* __restrict row0 = pixels;
+    unsigned char* __restrict row1 = pixels + n;
+    unsigned char* __restrict row2 = pixels + 2 * static_cast<int64_t>(n);
+    unsigned char* __restrict row3 = pixels + 3 * static_cast<int64_t>(n);
+    for (int32_t x = 0; x < n; ++x) {
+        row0[x] = in[4 * static_cast<int64_t>(x)];
+        row1[x] = in[4 * static_cast<int64_t>(x) + 1];
+        row2[x] = in[4 * static_cast<int64_t>(x) + 2];
+        row3[x] = in[4 * static_cast<int64_t>(x) + 3];
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) void SplitFourRowsAvx2(const unsigned char* __restrict in,
+                                                       unsigned char* __restrict pixels, int32_t n) {
+    SplitFourRowsLoop(in, pixels, n);
+}
+
+// Sixteen points of four rows fill one 128-bit quarter of a register per
+// row: bytes are first gathered by row within each quarter, then the
+// rows' 32-bit groups are brought together. Four such registers (64 points)
+// are then transposed by quarters, so that each row is stored 64 pixels at
+// a time.
+__attribute__((target("avx512f,avx512bw"))) void SplitFourRowsAvx512(const unsigned char* __restrict in,
+                                                                     unsigned char* __restrict pixels, int32_t n) {
+    const __m512i byRow = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
+    const __m512i rowsTogether = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    int32_t x = 0;
+    for (; x + 64 <= n; x += 64) {
+        __m512i part[4];
+        for (int q = 0; q < 4; ++q) {
+            const __m512i bytes = _mm512_loadu_si512(in + 4 * static_cast<int64_t>(x + 16 * q));
+            part[q] = _mm512_permutexvar_epi32(rowsTogether, _mm512_shuffle_epi8(bytes, byRow));
+        }
+        const __m512i low01 = _mm512_shuffle_i64x2(part[0], part[1], 0x44);
+        const __m512i high01 = _mm512_shuffle_i64x2(part[0], part[1], 0xEE);
+        const __m512i low23 = _mm512_shuffle_i64x2(part[2], part[3], 0x44);
+        const __m512i high23 = _mm512_shuffle_i64x2(part[2], part[3], 0xEE);
+        _mm512_storeu_si512(pixels + x, _mm512_shuffle_i64x2(low01, low23, 0x88));
+        _mm512_storeu_si512(pixels + n + x, _mm512_shuffle_i64x2(low01, low23, 0xDD));
+        _mm512_storeu_si512(pixels + 2 * static_cast<int64_t>(n) + x, _mm512_shuffle_i64x2(high01, high23, 0x88));
+        _mm512_storeu_si512(pixels + 3 * static_cast<int64_t>(n) + x, _mm512_shuffle_i64x2(high01, high23, 0xDD));
+    }
+    // The last points: the same split, with the rows starting at point x.
+    for (; x < n; ++x) {
+        for (int r = 0; r < 4; ++r) pixels[r * static_cast<int64_t>(n) + x] = in[4 * static_cast<int64_t>(x) + r];
+    }
+}
+#endif
+
+void SplitFourRows(const unsigned char* __restrict in, unsigned char* __restrict pixels, int32_t n) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (modes_simd::HasAvx512()) return SplitFourRowsAvx512(in, pixels, n);
+    if (modes_simd::HasAvx2()) return SplitFourRowsAvx2(in, pixels, n);
+#endif
+    SplitFourRowsLoop(in, pixels, n);
 }
 
 // The selected sensor's intensities as an n x rows image: pixel (x, y) is
@@ -83,6 +218,8 @@ zvStatus SendIntensity(RunState* state, zvAllocator output, const ArrayView& int
     const unsigned char* in = intensities.data;
     if (rows == 1) {
         if (n > 0) std::memcpy(pixels, in, static_cast<size_t>(n));
+    } else if (rows == 4 && stride == n) {
+        SplitFourRows(in, pixels, n);
     } else {
         for (int32_t y = 0; y < rows; ++y) {
             unsigned char* line = pixels + static_cast<int64_t>(y) * stride;
@@ -142,19 +279,30 @@ zvStatus ProcessFreeProfile(zvHandle result, RunState* state) {
 
     // A view above the largest view of an enabled sensor has no list: its
     // points are not kept.
+    zvHandle filled = nullptr;
+    int32_t drawn = 0;
     if (view < kViewSlots && view < state->viewCount && state->viewPoints[view] != nullptr) {
-        status = FillView(state->viewPoints[view], points.data, n, scale);
+        filled = state->viewPoints[view];
+        status = FillView(filled, points.data, n, scale, &drawn);
         if (status <= 0) return status;
     }
+    // The drawing takes the count of drawn points from the conversion
+    // instead of scanning the list again.
+    const auto draw = [&](uint32_t selector) {
+        if (filled != nullptr) NoteDrawnPoints(filled, drawn);
+        const zvStatus drawnStatus = DrawViewPlot(state, "Free", selector, 0);
+        ForgetDrawnPoints();
+        return drawnStatus;
+    };
 
     if (selected) {
         status = SendIntensity(state, output, intensities, n);
         if (status <= 0) return status;
-        status = DrawViewPlot(state, "Free", view, 0);
+        status = draw(view);
         if (status <= 0) return status;
     }
     if (state->selectedSensor == 0) {
-        status = DrawViewPlot(state, "Free", kAllViews, 0);
+        status = draw(kAllViews);
         if (status <= 0) return status;
     }
     return ZV_OK;

@@ -1,6 +1,8 @@
 // Result access for the process handlers.
 #include "modes/result_access.h"
 
+#include <atomic>
+
 zvStatus MessageResult(zvHandle messages, int32_t index, zvHandle* result) {
     if (result == nullptr) return ZV_E_ARGUMENT;
     *result = nullptr;
@@ -61,3 +63,63 @@ zvStatus ResultArray(zvHandle result, int32_t index, int32_t dimensions, int32_t
 zvStatus ResultAttribute(zvHandle result, int32_t index, int64_t* value) {
     return zvResultAttributeAt(result, index, value);
 }
+
+namespace {
+
+struct DrawnNote {
+    zvHandle list = nullptr;
+    const void* data = nullptr;
+    int32_t count = 0;
+    int32_t drawn = 0;
+};
+
+thread_local DrawnNote t_drawn;
+
+}  // namespace
+
+void NoteDrawnPoints(zvHandle list, int32_t drawn) {
+    t_drawn = DrawnNote{list, zvArrayListData(list), zvArrayListCount(list), drawn};
+}
+
+void ForgetDrawnPoints() { t_drawn = DrawnNote{}; }
+
+bool TakeDrawnPoints(zvHandle list, int32_t* drawn) {
+    if (list == nullptr || t_drawn.list != list) return false;
+    const DrawnNote note = t_drawn;
+    t_drawn = DrawnNote{};
+    if (zvArrayListData(list) != note.data || zvArrayListCount(list) != note.count) return false;
+    if (note.drawn < 0 || note.drawn > note.count) return false;
+    *drawn = note.drawn;
+    return true;
+}
+
+namespace modes_simd {
+
+namespace {
+
+std::atomic<int> g_limit{2};
+
+}  // namespace
+
+bool HasAvx2() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has && g_limit.load(std::memory_order_relaxed) >= 1;
+#else
+    return false;
+#endif
+}
+
+bool HasAvx512() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("bmi2");
+    return has && g_limit.load(std::memory_order_relaxed) >= 2;
+#else
+    return false;
+#endif
+}
+
+void LimitForTesting(int level) { g_limit.store(level, std::memory_order_relaxed); }
+
+}  // namespace modes_simd

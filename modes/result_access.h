@@ -42,4 +42,29 @@ zvStatus ResultArray(zvHandle result, int32_t index, int32_t dimensions, int32_t
 // Attribute `index` of `result`; ZV_E_RANGE when the result has none there.
 zvStatus ResultAttribute(zvHandle result, int32_t index, int64_t* value);
 
+// The drawn (non-null) points of a view list, noted by the mode that has
+// just filled the list and taken by the drawing that follows within the same
+// call, so that a whole profile is not scanned a second time for its count.
+// The note names the list, its storage and its count and is taken only
+// while all three still match; it belongs to the calling thread and lasts
+// until it is taken, replaced or forgotten. A mode notes a list right
+// before drawing it and forgets the note right after.
+void NoteDrawnPoints(zvHandle list, int32_t drawn);
+void ForgetDrawnPoints();
+// True with `*drawn` set when the note is for `list` and still matches its
+// storage and count. A note for `list` is gone afterwards either way; a
+// note for another list stays.
+bool TakeDrawnPoints(zvHandle list, int32_t* drawn);
+
+// The vector instruction sets the per-point loops of the modes may use on
+// this machine (the processor has them and the system saves their state).
+// Checked once; always false off x86-64.
+namespace modes_simd {
+bool HasAvx2();
+bool HasAvx512();  // AVX-512 F and BW, with BMI2
+// Tests: caps what the two above report (0 neither, 1 at most AVX2, 2 as
+// the machine has), so that every variant of the loops can be checked.
+void LimitForTesting(int level);
+}  // namespace modes_simd
+
 #endif

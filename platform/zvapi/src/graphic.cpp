@@ -67,7 +67,9 @@ int32_t Append(std::vector<T>& table, const T& item) {
 zvPoint32s* AddDrawing(zv::Graphic* g, zv::Graphic::Drawing&& d, int32_t count) {
     if (count < 0 || count > zv::kMaxDrawingPoints) return nullptr;
     if (!zv::AllocationAllowed()) return nullptr;
-    d.points.resize(static_cast<size_t>(count));  // value-initialised: zeroed
+    // Sized without touching the items, then cleared in one pass.
+    d.points.resize(static_cast<size_t>(count));
+    if (count > 0) std::memset(d.points.data(), 0, static_cast<size_t>(count) * sizeof(zvPoint32s));
     g->drawings.push_back(std::move(d));
     zv::Graphic::Drawing& added = g->drawings.back();
     g->Account(static_cast<int64_t>(added.points.size() * sizeof(zvPoint32s) + added.text.size()));

@@ -4,13 +4,38 @@
 #define ZVAPI_SRC_PLOT_HPP
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "object.hpp"
 #include "zvapi/zv_plot.h"
 
 namespace zv {
+
+// An allocator whose value-less construction leaves a trivial item as it
+// is: a drawing's buffer is sized and then cleared in one memset, not item
+// by item.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <class U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
 
 struct Graphic final : Object {
     Graphic() : Object(ZV_TYPE_GRAPHIC) {}
@@ -21,7 +46,7 @@ struct Graphic final : Object {
     struct Drawing {
         int32_t kind = 0;
         int32_t pen = -1, brush = -1, marker = -1, font = -1;
-        std::vector<zvPoint32s> points;
+        std::vector<zvPoint32s, UninitializedAllocator<zvPoint32s>> points;
         std::string text;
     };
     // Keeps the live-byte accounting in step with the drawings' storage.
