@@ -65,3 +65,32 @@ TEST(Objects, NullAndDeadHandlesAreRefusedQuietly) {
 }
 
 }  // namespace
+
+namespace {
+
+// A create that fails, even before it starts, leaves no stale handle behind.
+TEST(Objects, FailedCreatesClearTheirOutHandle) {
+    zv::testing::Scope scope;
+    using CreateFn = zvStatus (*)(zvHandle*, zvAllocator);
+    const struct {
+        const char* name;
+        CreateFn create;
+    } families[] = {
+        {"zvStringCreate", zvStringCreate}, {"zvArrayListCreate", zvArrayListCreate},
+        {"zvImageCreate", zvImageCreate},   {"zvFileCreate", zvFileCreate},
+        {"zvPlotCreate", zvPlotCreate},     {"zvGraphicCreate", zvGraphicCreate},
+        {"zvPolarCreate", zvPolarCreate},   {"zvPolarModelCreate", zvPolarModelCreate},
+        {"zvResultCreate", zvResultCreate}, {"zvPipeMsgCreate", zvPipeMsgCreate},
+        {"zvPipeAppCreate", zvPipeAppCreate}, {"zvPipeModeCreate", zvPipeModeCreate},
+    };
+    int stale = 0;
+    for (const auto& family : families) {
+        SCOPED_TRACE(family.name);
+        zvHandle out = reinterpret_cast<zvHandle>(&stale);
+        zv::testing::FailCall(family.name, 1, -21);
+        EXPECT_EQ(family.create(&out, nullptr), -21);
+        EXPECT_EQ(out, nullptr);
+    }
+}
+
+}  // namespace

@@ -95,6 +95,7 @@ using zv::ArrayList;
 extern "C" {
 
 zvStatus zvArrayListCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<ArrayList>(out, allocator); });
 }

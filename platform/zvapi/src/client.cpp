@@ -7,6 +7,7 @@
 extern "C" {
 
 zvStatus zvClientCreate(zvHandle* out) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<zv::Client>(out, nullptr); });
 }

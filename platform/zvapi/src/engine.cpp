@@ -24,6 +24,7 @@ zv::Engine* EngineOf(zvHandle engine, zvStatus* status) {
 extern "C" {
 
 zvStatus zvPipeEngineCreate(zvHandle* out, zvHandle client) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] {
         if (out == nullptr) return ZV_E_ARGUMENT;

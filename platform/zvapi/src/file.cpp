@@ -149,6 +149,7 @@ using zv::File;
 extern "C" {
 
 zvStatus zvFileCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<File>(out, allocator); });
 }

@@ -83,6 +83,7 @@ zvPoint32s* AddDrawing(zv::Graphic* g, zv::Graphic::Drawing&& d, int32_t count) 
 extern "C" {
 
 zvStatus zvGraphicCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<zv::Graphic>(out, allocator); });
 }

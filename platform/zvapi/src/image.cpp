@@ -34,6 +34,7 @@ using zv::Image;
 extern "C" {
 
 zvStatus zvImageCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<Image>(out, allocator); });
 }

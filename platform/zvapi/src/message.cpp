@@ -10,6 +10,7 @@ Message::~Message() { Delete(payload); }
 extern "C" {
 
 zvStatus zvPipeMsgCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<zv::Message>(out, allocator); });
 }

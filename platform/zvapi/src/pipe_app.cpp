@@ -32,6 +32,7 @@ zv::PipeApp* AppOf(zvHandle app, zvStatus* status) {
 extern "C" {
 
 zvStatus zvPipeAppCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<zv::PipeApp>(out, allocator); });
 }
@@ -86,6 +87,7 @@ zvStatus zvPipeAppDestroy(zvHandle app) {
 }
 
 zvStatus zvPipeModeCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<zv::PipeMode>(out, allocator); });
 }

@@ -76,6 +76,7 @@ const char* TextOf(zvHandle plot, const std::string zv::Plot::*field) {
 extern "C" {
 
 zvStatus zvPlotCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<zv::Plot>(out, allocator); });
 }

@@ -127,6 +127,7 @@ zv::Polar* WritablePolar(zvHandle polar, zvStatus* status) {
 extern "C" {
 
 zvStatus zvPolarCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<zv::Polar>(out, allocator); });
 }
@@ -187,6 +188,7 @@ zvStatus zvPolarDestroy(zvHandle polar) {
 }
 
 zvStatus zvPolarModelCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<zv::PolarModel>(out, allocator); });
 }

@@ -49,6 +49,7 @@ zv::Result* ResultOf(zvHandle result, zvStatus* status) {
 extern "C" {
 
 zvStatus zvResultCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<zv::Result>(out, allocator); });
 }

@@ -31,6 +31,7 @@ using zv::String;
 extern "C" {
 
 zvStatus zvStringCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<String>(out, allocator); });
 }
