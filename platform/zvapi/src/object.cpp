@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "zvapi/zvapi_testing.hpp"
@@ -17,9 +19,144 @@ std::atomic<bool> g_seamsActive{false};
 
 namespace {
 
+// The set of live objects: open addressing with linear probing over a
+// power-of-two table at most half full. Changed only under the registry's
+// mutex; read without any lock under a sequence count (odd while a change
+// is under way), so that checking a handle costs a few loads. A reader that
+// overlapped a change reads again. Tables outgrown stay allocated for the
+// life of the process, so a reader still probing one never touches freed
+// memory; each is half the size of the next, so together they hold less
+// than the current one.
+class LiveSet {
+public:
+    LiveSet() { Publish(kInitialBits); }
+
+    // 1 when `object` is registered, else 0. Safe from any thread.
+    size_t count(const Object* object) const {
+        const uintptr_t key = reinterpret_cast<uintptr_t>(object);
+        for (;;) {
+            const uint64_t before = sequence_.load(std::memory_order_acquire);
+            if ((before & 1) != 0) {
+                std::this_thread::yield();
+                continue;
+            }
+            const Table* table = current_.load(std::memory_order_acquire);
+            bool found = false;
+            // Bounded: a view torn by a concurrent change may lack an empty slot.
+            size_t i = table->Home(key);
+            for (size_t probes = 0; probes <= table->mask; ++probes, i = (i + 1) & table->mask) {
+                const uintptr_t slot = table->slots[i].load(std::memory_order_relaxed);
+                if (slot == key) {
+                    found = true;
+                    break;
+                }
+                if (slot == 0) break;
+            }
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (sequence_.load(std::memory_order_relaxed) == before) return found ? 1 : 0;
+        }
+    }
+
+    size_t size() const { return size_; }
+
+    // Under the registry's mutex. Throws std::bad_alloc, with nothing
+    // changed, when a larger table cannot be made.
+    void insert(const Object* object) {
+        const uintptr_t key = reinterpret_cast<uintptr_t>(object);
+        if (count(object) != 0) return;
+        Table* table = current_.load(std::memory_order_relaxed);
+        if ((size_ + 1) * 2 > table->mask + 1) table = Grown(*table);  // may throw
+        BeginChange();
+        if (table != current_.load(std::memory_order_relaxed)) current_.store(table, std::memory_order_release);
+        Place(*table, key);
+        ++size_;
+        EndChange();
+    }
+
+    // Under the registry's mutex. Returns 1 when `object` was registered.
+    size_t erase(const Object* object) {
+        const uintptr_t key = reinterpret_cast<uintptr_t>(object);
+        Table& table = *current_.load(std::memory_order_relaxed);
+        size_t hole = table.Home(key);
+        for (;; hole = (hole + 1) & table.mask) {
+            const uintptr_t slot = table.slots[hole].load(std::memory_order_relaxed);
+            if (slot == 0) return 0;
+            if (slot == key) break;
+        }
+        BeginChange();
+        // Backward shift: pull later members of the probe run into the hole
+        // so that no lookup stops early at it.
+        for (size_t next = (hole + 1) & table.mask;; next = (next + 1) & table.mask) {
+            const uintptr_t slot = table.slots[next].load(std::memory_order_relaxed);
+            if (slot == 0) break;
+            const size_t home = table.Home(slot);
+            const bool stays = hole < next ? (home > hole && home <= next) : (home > hole || home <= next);
+            if (stays) continue;
+            table.slots[hole].store(slot, std::memory_order_relaxed);
+            hole = next;
+        }
+        table.slots[hole].store(0, std::memory_order_relaxed);
+        --size_;
+        EndChange();
+        return 1;
+    }
+
+private:
+    static constexpr unsigned kInitialBits = 10;
+
+    struct Table {
+        explicit Table(unsigned bits)
+            : shift(64 - bits), mask((size_t{1} << bits) - 1), slots(new std::atomic<uintptr_t>[mask + 1]) {
+            for (size_t i = 0; i <= mask; ++i) slots[i].store(0, std::memory_order_relaxed);
+        }
+        // Fibonacci hashing: the high bits of the product spread aligned addresses.
+        size_t Home(uintptr_t key) const {
+            return static_cast<size_t>((static_cast<uint64_t>(key) * 0x9E3779B97F4A7C15ULL) >> shift);
+        }
+        const unsigned shift;
+        const size_t mask;
+        std::unique_ptr<std::atomic<uintptr_t>[]> slots;
+    };
+
+    static void Place(Table& table, uintptr_t key) {
+        size_t i = table.Home(key);
+        while (table.slots[i].load(std::memory_order_relaxed) != 0) i = (i + 1) & table.mask;
+        table.slots[i].store(key, std::memory_order_relaxed);
+    }
+
+    Table* Publish(unsigned bits) {
+        tables_.reserve(tables_.size() + 1);
+        tables_.push_back(std::make_unique<Table>(bits));
+        Table* table = tables_.back().get();
+        if (current_.load(std::memory_order_relaxed) == nullptr) current_.store(table, std::memory_order_release);
+        return table;
+    }
+
+    // A table of twice the size holding every member, not yet current.
+    Table* Grown(const Table& old) {
+        Table* table = Publish(static_cast<unsigned>(64 - old.shift) + 1);
+        for (size_t i = 0; i <= old.mask; ++i) {
+            const uintptr_t slot = old.slots[i].load(std::memory_order_relaxed);
+            if (slot != 0) Place(*table, slot);
+        }
+        return table;
+    }
+
+    void BeginChange() {
+        sequence_.store(sequence_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+    }
+    void EndChange() { sequence_.store(sequence_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+
+    std::atomic<uint64_t> sequence_{0};
+    std::atomic<Table*> current_{nullptr};
+    std::vector<std::unique_ptr<Table>> tables_;  // every table made, the current one last
+    size_t size_ = 0;
+};
+
 struct Registry {
     std::recursive_mutex mutex;
-    std::unordered_set<const Object*> live;
+    LiveSet live;
     std::map<int32_t, int64_t> perType;
     int64_t engineOwned = 0;
 };
@@ -76,9 +213,7 @@ Allocator::~Allocator() {
 
 bool IsLive(const Object* object) {
     if (object == nullptr) return false;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    return r.live.count(object) != 0;
+    return registry().live.count(object) != 0;
 }
 
 zvHandle Register(Object* object, zvAllocator allocator) {
@@ -88,8 +223,17 @@ zvHandle Register(Object* object, zvAllocator allocator) {
     }
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    r.live.insert(object);
-    r.perType[object->type]++;
+    try {
+        r.perType[object->type]++;
+        r.live.insert(object);
+    } catch (const std::bad_alloc&) {
+        // Out of memory for the registry's own records: the object never
+        // becomes reachable, so it goes now rather than leak.
+        auto it = r.perType.find(object->type);
+        if (it != r.perType.end()) it->second--;
+        delete object;
+        return nullptr;
+    }
     if (allocator != nullptr) {
         auto* a = static_cast<Allocator*>(FromHandle(allocator));
         object->allocator = a;
@@ -404,3 +548,18 @@ int32_t zvPrintf(const char* format, ...) {
 }
 
 }  // extern "C"
+
+// ---- Engine ownership (pipe engines) -----------------------------------------
+namespace zv {
+
+void AssignAllocator(Object* object, Allocator* allocator) {
+    if (object == nullptr || allocator == nullptr || object->allocator != nullptr) return;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (r.live.count(object) == 0) return;
+    object->allocator = allocator;
+    allocator->objects.insert(object);
+    r.engineOwned++;
+}
+
+}  // namespace zv

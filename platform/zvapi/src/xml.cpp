@@ -4,6 +4,9 @@
 // with ZV_E_HANDLE and never dereferenced.
 #include <pugixml.hpp>
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <clocale>
@@ -15,7 +18,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <type_traits>
 #include <vector>
 
 #include "files.hpp"
@@ -44,23 +47,189 @@ void XmlDeallocate(void* block) { std::free(block); }
     return true;
 }();
 
+// A pugi::xml_node is nothing but the address of its node record (what
+// internal_object() gives and the xml_node(xml_node_struct*) constructor
+// takes). The hot paths convert directly rather than call into the library.
+static_assert(sizeof(pugi::xml_node) == sizeof(pugi::xml_node_struct*) &&
+              std::is_trivially_copyable_v<pugi::xml_node>);
+pugi::xml_node_struct* Raw(pugi::xml_node node) { return std::bit_cast<pugi::xml_node_struct*>(node); }
+pugi::xml_node NodeAt(const void* record) {
+    return std::bit_cast<pugi::xml_node>(static_cast<pugi::xml_node_struct*>(const_cast<void*>(record)));
+}
+
+pugi::xml_node FirstElement(pugi::xml_node node) {
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element) return c;
+    return {};
+}
+
+pugi::xml_node NextElement(pugi::xml_node node) {
+    for (pugi::xml_node c = node.next_sibling(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element) return c;
+    return {};
+}
+
+// A set of node addresses: open addressing with linear probing over a
+// power-of-two table at most half full. Addresses are only compared, never
+// followed, so a stale one costs nothing but a miss.
+class NodeSet {
+public:
+    bool Contains(const void* node) const {
+        if (count_ == 0 || node == nullptr) return false;
+        for (size_t i = Home(node);; i = (i + 1) & mask_) {
+            if (slots_[i] == node) return true;
+            if (slots_[i] == nullptr) return false;
+        }
+    }
+    // Throws std::bad_alloc, with nothing changed, when the table cannot grow.
+    void Insert(const void* node) {
+        if (node == nullptr || Contains(node)) return;
+        if ((count_ + 1) * 2 > slots_.size()) Grow();
+        size_t i = Home(node);
+        while (slots_[i] != nullptr) i = (i + 1) & mask_;
+        slots_[i] = node;
+        ++count_;
+    }
+    void Erase(const void* node) {
+        if (count_ == 0 || node == nullptr) return;
+        size_t hole = Home(node);
+        for (;; hole = (hole + 1) & mask_) {
+            if (slots_[hole] == nullptr) return;
+            if (slots_[hole] == node) break;
+        }
+        // Backward shift: pull later members of the probe run into the hole
+        // so that no lookup stops early at it.
+        for (size_t next = (hole + 1) & mask_; slots_[next] != nullptr; next = (next + 1) & mask_) {
+            const size_t home = Home(slots_[next]);
+            const bool stays = hole < next ? (home > hole && home <= next) : (home > hole || home <= next);
+            if (stays) continue;
+            slots_[hole] = slots_[next];
+            hole = next;
+        }
+        slots_[hole] = nullptr;
+        --count_;
+    }
+    void Clear() {
+        std::fill(slots_.begin(), slots_.end(), nullptr);
+        count_ = 0;
+    }
+
+private:
+    // Fibonacci hashing: the high bits of the product spread aligned addresses.
+    size_t Home(const void* node) const {
+        return static_cast<size_t>((reinterpret_cast<uintptr_t>(node) * 0x9E3779B97F4A7C15ULL) >> shift_);
+    }
+    void Grow() {
+        const unsigned bits = slots_.empty() ? 7 : static_cast<unsigned>(64 - shift_) + 1;
+        std::vector<const void*> grown(size_t{1} << bits, nullptr);  // may throw: nothing changed yet
+        std::swap(slots_, grown);
+        shift_ = 64 - bits;
+        mask_ = slots_.size() - 1;
+        for (const void* node : grown) {
+            if (node == nullptr) continue;
+            size_t i = Home(node);
+            while (slots_[i] != nullptr) i = (i + 1) & mask_;
+            slots_[i] = node;
+        }
+    }
+    std::vector<const void*> slots_;
+    size_t count_ = 0;
+    unsigned shift_ = 64;
+    size_t mask_ = 0;
+};
+
+// The first element child of `parent` called `name`. pugixml's own search
+// runs inside the library; it also matches nodes other than elements that
+// carry a name (a declaration), and then the children are looked at one by one.
+pugi::xml_node FirstChildNamed(pugi::xml_node parent, const char* name) {
+    pugi::xml_node found = parent.child(name);
+    if (Raw(found) == nullptr || found.type() == pugi::node_element) return found;
+    for (pugi::xml_node c = FirstElement(parent); c; c = NextElement(c))
+        if (std::strcmp(c.name(), name) == 0) return c;
+    return {};
+}
+
+bool SameName(const char* a, const char* b) { return a[0] == b[0] && std::strcmp(a, b) == 0; }
+
 struct Document final : Object {
     Document() : Object(ZV_TYPE_XML) {}
 
     bool initialised = false;
     pugi::xml_document doc;
-    std::unordered_set<const void*> issued;  // element items handed out
+    NodeSet issued;  // element items handed out
 
     // Empties the tree; every item handed out so far becomes stale.
     void Clear() {
         doc.reset();
-        issued.clear();
+        issued.Clear();
+        Changed();
     }
+    // Elements were added or removed.
+    void Changed() { run.clear(); }
     zvXmlItem Issue(pugi::xml_node node) {
-        if (!node) return 0;
-        issued.insert(node.internal_object());
-        return reinterpret_cast<zvXmlItem>(node.internal_object());
+        pugi::xml_node_struct* record = Raw(node);
+        if (record == nullptr) return 0;
+        issued.Insert(record);
+        return reinterpret_cast<zvXmlItem>(record);
     }
+
+    // The first element child of `parent` called `name`. Readers ask for a
+    // parent's children mostly in their order, so the document keeps the
+    // run of them last found one after another from the first: a name in
+    // the run is answered from it, and the element after the run is tried
+    // next, before any search from the start.
+    pugi::xml_node ChildNamed(pugi::xml_node parent, const char* name) {
+        if (!run.empty() && runParent == Raw(parent)) {
+            for (const RunEntry& entry : run)
+                if (SameName(entry.name, name)) return NodeAt(entry.node);
+            // Not in the run, whose names are all the names before the
+            // element after it: that element is the first of its name.
+            pugi::xml_node next = NextElement(NodeAt(run.back().node));
+            if (Raw(next) != nullptr) {
+                const char* nextName = next.name();
+                if (SameName(nextName, name)) {
+                    Extend(next, nextName);
+                    return next;
+                }
+            }
+        }
+        pugi::xml_node found = FirstChildNamed(parent, name);
+        if (Raw(found) != nullptr && Raw(found) == Raw(FirstElement(parent))) {
+            run.clear();
+            runParent = Raw(parent);
+            Extend(found, found.name());
+        }
+        return found;
+    }
+    // The same for a name that is part of a longer text.
+    pugi::xml_node ChildNamed(pugi::xml_node parent, std::string_view name) {
+        if (name.data()[name.size()] == '\0') return ChildNamed(parent, name.data());
+        char shortName[128];
+        if (name.size() < sizeof shortName) {
+            std::memcpy(shortName, name.data(), name.size());
+            shortName[name.size()] = '\0';
+            return ChildNamed(parent, static_cast<const char*>(shortName));
+        }
+        return ChildNamed(parent, std::string(name).c_str());
+    }
+
+private:
+    // Consecutive element children of `runParent` from its first; their
+    // names differ, so each is the first of its name.
+    struct RunEntry {
+        const char* name;  // the element's own name
+        pugi::xml_node_struct* node;
+    };
+    void Extend(pugi::xml_node node, const char* name) {
+        // A run that cannot grow is dropped rather than left short of a member.
+        try {
+            run.push_back({name, Raw(node)});
+        } catch (const std::bad_alloc&) {
+            run.clear();
+        }
+    }
+    std::vector<RunEntry> run;
+    pugi::xml_node_struct* runParent = nullptr;
 };
 
 Document* GetDocument(zvHandle handle, zvStatus* status) {
@@ -81,30 +250,16 @@ pugi::xml_node NodeOf(Document* d, zvXmlItem item, bool documentAllowed, zvStatu
         return {};
     }
     const void* p = reinterpret_cast<const void*>(item);
-    if (item == 0 || d->issued.count(p) == 0) {
+    if (item == 0 || !d->issued.Contains(p)) {
         *status = ZV_E_HANDLE;
         return {};
     }
-    return pugi::xml_node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(p)));
+    return NodeAt(p);
 }
 
-pugi::xml_node FirstElement(pugi::xml_node node) {
-    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element) return c;
-    return {};
-}
-
-pugi::xml_node NextElement(pugi::xml_node node) {
-    for (pugi::xml_node c = node.next_sibling(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element) return c;
-    return {};
-}
-
-pugi::xml_node ChildNamed(pugi::xml_node parent, const char* name) {
-    for (pugi::xml_node c = FirstElement(parent); c; c = NextElement(c))
-        if (std::strcmp(c.name(), name) == 0) return c;
-    return {};
-}
+// An element's own text: that of its first text or CDATA child, "" when it
+// has none. One call into pugixml rather than the two of text().get().
+const char* TextOf(pugi::xml_node element) { return element.child_value(); }
 
 // Copies `text` shortened to size - 1 bytes.
 void CopyShortened(const char* text, char* buffer, int32_t size) {
@@ -219,51 +374,96 @@ bool ReferenceAt(std::string_view text, size_t i, size_t* next) {
     return !digits.empty() && ec == std::errc() && end == digits.data() + digits.size() && AllowedCode(code);
 }
 
+// The bytes that end a run the lexical pass skips over, by where it is:
+// in text, in a tag, in an attribute value. Control characters end all.
+enum : uint8_t { kStopText = 1, kStopTag = 2, kStopValue = 4 };
+
+constexpr std::array<uint8_t, 256> kStops = [] {
+    std::array<uint8_t, 256> stops{};
+    for (int c = 0; c < 0x20; ++c)
+        if (c != '\t' && c != '\n' && c != '\r') stops[c] = kStopText | kStopTag | kStopValue;
+    stops['&'] = kStopText | kStopValue;
+    stops['<'] = kStopText | kStopTag | kStopValue;
+    stops['>'] = kStopTag;
+    stops['"'] = kStopTag | kStopValue;
+    stops['\''] = kStopTag | kStopValue;
+    return stops;
+}();
+
 // A lexical pass over the text for what pugixml accepts but XML does not:
 // references other than the predefined and character ones (pugixml keeps
 // them as literal text, and decodes "&#0;" into a terminator that cuts the
 // text short), '<' inside attribute values, control characters. Comments,
 // CDATA sections, processing instructions and the document type are
-// skipped whole; pugixml itself checks their ends.
-bool LexicallyWellFormed(std::string_view text) {
+// skipped whole; pugixml itself checks their ends. Runs of ordinary bytes
+// are skipped by table, a byte at a time with no other test. `text` must be
+// followed by a zero byte; one inside it is a control character.
+//
+// It also tells whether the parsed tree needs the walk of TreeWellFormed
+// below the root: `*deepCheck` is false only when no tag carries two
+// attribute values, start and end tags never nest 256 deep and there is no
+// document type (whose end the pass does not find as pugixml does). Tags
+// are found here as pugixml finds elements, so none of those can hide from it.
+bool LexicallyWellFormed(std::string_view text, bool* deepCheck) {
+    *deepCheck = true;
+    bool suspect = false;
+    int64_t depth = 0;
+    const size_t size = text.size();
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
     size_t i = 0;
+    // The terminator after the text stops every run, so no bound is tested.
+    const auto skip = [&](uint8_t stop) {
+        for (;; i += 4) {
+            if ((kStops[bytes[i]] & stop) != 0) return;
+            if ((kStops[bytes[i + 1]] & stop) != 0) return void(i += 1);
+            if ((kStops[bytes[i + 2]] & stop) != 0) return void(i += 2);
+            if ((kStops[bytes[i + 3]] & stop) != 0) return void(i += 3);
+        }
+    };
     const auto skipPast = [&](std::string_view end) {
         const size_t at = text.find(end, i);
-        i = at == std::string_view::npos ? text.size() : at + end.size();
+        i = at == std::string_view::npos ? size : at + end.size();
     };
-    while (i < text.size()) {
+    for (;;) {
+        skip(kStopText);
+        if (i >= size) {
+            *deepCheck = suspect || depth < 0;
+            return true;
+        }
         const char c = text[i];
         if (c == '&') {
             if (!ReferenceAt(text, i, &i)) return false;
             continue;
         }
-        if (ControlCharacter(c)) return false;
-        if (c != '<') {
-            ++i;
-            continue;
-        }
-        if (text.compare(i, 4, "<!--") == 0) {
+        if (c != '<') return false;  // a control character
+        const char next = i + 1 < size ? text[i + 1] : '\0';
+        if (next == '!' && text.compare(i, 4, "<!--") == 0) {
             i += 4;
             skipPast("-->");
-        } else if (text.compare(i, 9, "<![CDATA[") == 0) {
+        } else if (next == '!' && text.compare(i, 9, "<![CDATA[") == 0) {
             i += 9;
             skipPast("]]>");
-        } else if (text.compare(i, 2, "<?") == 0) {
+        } else if (next == '?') {
             i += 2;
             skipPast("?>");
-        } else if (text.compare(i, 2, "<!") == 0) {
+        } else if (next == '!') {
             // The document type, with its internal subset in brackets.
+            suspect = true;
             int brackets = 0;
-            for (i += 2; i < text.size(); ++i) {
+            for (i += 2; i < size; ++i) {
                 if (text[i] == '[') ++brackets;
                 if (text[i] == ']') --brackets;
                 if (text[i] == '>' && brackets <= 0) break;
             }
-            ++i;
+            if (i < size) ++i;
         } else {
             // A tag: attribute values may hold references but no '<'.
+            const bool endTag = next == '/';
+            int values = 0;
             char quote = 0;
-            for (++i; i < text.size(); ++i) {
+            for (++i; i < size; ++i) {
+                skip(quote != 0 ? kStopValue : kStopTag);
+                if (i >= size) break;
                 const char t = text[i];
                 if (ControlCharacter(t)) return false;
                 if (quote != 0) {
@@ -277,23 +477,29 @@ bool LexicallyWellFormed(std::string_view text) {
                     }
                 } else if (t == '"' || t == '\'') {
                     quote = t;
+                    if (++values > 1) suspect = true;
                 } else if (t == '>') {
                     break;
                 } else if (t == '<') {
                     return false;
                 }
             }
-            ++i;
+            if (endTag) {
+                --depth;
+            } else if (i >= size || text[i - 1] != '/') {
+                if (++depth >= kMaxDepth) suspect = true;
+            }
+            if (i < size) ++i;
         }
     }
-    return true;
 }
 
 // What pugixml lets through but a well-formed document may not have: more
 // or fewer than one root element, text beside it, a declaration anywhere
-// but first, repeated attributes,
-// nesting deeper than kMaxDepth. Iterative: the depth is not yet known.
-bool TreeWellFormed(const pugi::xml_document& doc) {
+// but first, repeated attributes, nesting deeper than kMaxDepth. The walk
+// below the root (iterative: the depth is not yet known) is made only when
+// `deep`.
+bool TreeWellFormed(const pugi::xml_document& doc, bool deep) {
     int roots = 0;
     for (pugi::xml_node c = doc.first_child(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_element) ++roots;
@@ -301,6 +507,7 @@ bool TreeWellFormed(const pugi::xml_document& doc) {
         if (c.type() == pugi::node_declaration && c != doc.first_child()) return false;
     }
     if (roots != 1) return false;
+    if (!deep) return true;
     pugi::xml_node node = FirstElement(doc);
     int depth = 1;
     while (node) {
@@ -325,19 +532,20 @@ bool TreeWellFormed(const pugi::xml_document& doc) {
     return true;
 }
 
-// Replaces the document's tree by the parse of `text`. On any failure the
-// document is left empty.
+// Replaces the document's tree by the parse of `text`, which is followed by
+// a zero byte. On any failure the document is left empty.
 zvStatus Parse(Document* d, std::string_view text) {
     d->Clear();
     if (static_cast<int64_t>(text.size()) > kMaxText) return ZV_E_PARSE;
-    if (!LexicallyWellFormed(text)) return ZV_E_PARSE;
+    bool deepCheck = true;
+    if (!LexicallyWellFormed(text, &deepCheck)) return ZV_E_PARSE;
     const pugi::xml_parse_result result =
         d->doc.load_buffer(text.data(), text.size(), kParseFlags, pugi::encoding_auto);
     if (result.status == pugi::status_out_of_memory) {
         d->Clear();
         return ZV_E_NOMEM;
     }
-    if (!result || !TreeWellFormed(d->doc)) {
+    if (!result || !TreeWellFormed(d->doc, deepCheck)) {
         d->Clear();
         return ZV_E_PARSE;
     }
@@ -395,14 +603,14 @@ namespace {
 
 #define ZV_XML_NODE(var, item, documentAllowed)                                   \
     pugi::xml_node var = zv::NodeOf(d, item, documentAllowed, &status);          \
-    if (!var) return status
+    if (zv::Raw(var) == nullptr) return status
 
 zvStatus ReadChildText(zvHandle document, zvXmlItem parent, const char* name, const char** text) {
     ZV_XML_DOC(d);
     ZV_XML_NODE(node, parent, true);
     if (name == nullptr) return ZV_E_ARGUMENT;
-    pugi::xml_node child = zv::ChildNamed(node, name);
-    *text = child ? child.text().get() : nullptr;
+    pugi::xml_node child = d->ChildNamed(node, name);
+    *text = zv::Raw(child) != nullptr ? zv::TextOf(child) : nullptr;
     return ZV_OK;
 }
 
@@ -411,11 +619,12 @@ zvStatus ChildForWriting(zvHandle document, zvXmlItem parent, const char* name, 
     ZV_XML_DOC(d);
     ZV_XML_NODE(node, parent, false);
     if (!zv::ValidName(name)) return ZV_E_ARGUMENT;
-    pugi::xml_node child = zv::ChildNamed(node, name);
+    pugi::xml_node child = d->ChildNamed(node, name);
     if (!child) {
         if (zv::DepthOf(node) >= zv::kMaxDepth) return ZV_E_RANGE;
         child = node.append_child(name);
         if (!child) return ZV_E_NOMEM;
+        d->Changed();
     }
     *out = child;
     return ZV_OK;
@@ -533,28 +742,34 @@ zvStatus zvXMLFindBranchItem(zvHandle document, zvXmlItem parent, const char* pa
         ZV_XML_DOC(d);
         ZV_XML_NODE(node, parent, true);
         if (item == nullptr || path == nullptr || (flags != 0 && flags != 1)) return ZV_E_ARGUMENT;
-        std::vector<std::string> names;
-        for (const char* p = path; *p != '\0';) {
+        // The path's names, one at a time, without copying them.
+        const auto nameAt = [](const char* p, const char** after) {
             while (*p == '\\' || *p == '/') ++p;
             const char* end = p;
             while (*end != '\0' && *end != '\\' && *end != '/') ++end;
-            if (end != p) names.emplace_back(p, end);
-            p = end;
-        }
-        if (names.empty()) return ZV_E_ARGUMENT;
+            *after = end;
+            return std::string_view(p, static_cast<size_t>(end - p));
+        };
+        const char* afterFirst = nullptr;
+        const std::string_view first = nameAt(path, &afterFirst);
+        if (first.empty()) return ZV_E_ARGUMENT;
         // The rest of the path, child by child, from an element of the first name.
         const auto rest = [&](pugi::xml_node from) {
-            for (size_t i = 1; i < names.size() && from; ++i) from = zv::ChildNamed(from, names[i].c_str());
+            for (const char* p = afterFirst; from;) {
+                const std::string_view name = nameAt(p, &p);
+                if (name.empty()) break;
+                from = d->ChildNamed(from, name);
+            }
             return from;
         };
         pugi::xml_node found;
         if (flags == 1) {
-            if (pugi::xml_node first = zv::ChildNamed(node, names[0].c_str())) found = rest(first);
+            if (pugi::xml_node at = d->ChildNamed(node, first)) found = rest(at);
         } else {
             // Depth first over everything under `parent`, iteratively.
             pugi::xml_node at = zv::FirstElement(node);
             while (at && !found) {
-                if (std::strcmp(at.name(), names[0].c_str()) == 0) found = rest(at);
+                if (at.name() == first) found = rest(at);
                 if (found) break;
                 if (pugi::xml_node down = zv::FirstElement(at)) {
                     at = down;
@@ -592,11 +807,20 @@ zvStatus zvXMLCreateItem(zvHandle document, zvXmlItem parent, int32_t position, 
             made = position == ZV_XML_FIRST ? node.prepend_child(name) : node.append_child(name);
         }
         if (!made) return ZV_E_NOMEM;
+        d->Changed();
         if (text != nullptr && text[0] != '\0' && !made.text().set(text)) {
             node.remove_child(made);
             return ZV_E_NOMEM;
         }
-        if (item != nullptr) *item = d->Issue(made);
+        if (item != nullptr) {
+            // An element the caller was not told of is not left behind.
+            try {
+                *item = d->Issue(made);
+            } catch (...) {
+                node.remove_child(made);
+                throw;
+            }
+        }
         return ZV_OK;
     });
 }
@@ -609,7 +833,7 @@ zvStatus zvXMLDeleteItem(zvHandle document, zvXmlItem item) {
         // Every item under it goes stale with it.
         pugi::xml_node at = node;
         while (at) {
-            d->issued.erase(at.internal_object());
+            d->issued.Erase(at.internal_object());
             if (at.first_child()) {
                 at = at.first_child();
                 continue;
@@ -618,6 +842,7 @@ zvStatus zvXMLDeleteItem(zvHandle document, zvXmlItem item) {
             at = (at && at != node) ? at.next_sibling() : pugi::xml_node();
         }
         node.parent().remove_child(node);
+        d->Changed();
         return ZV_OK;
     });
 }
@@ -665,7 +890,7 @@ zvStatus zvXMLGetItemInt(zvHandle document, zvXmlItem item, int32_t* value) {
         ZV_XML_DOC(d);
         ZV_XML_NODE(node, item, false);
         if (value == nullptr) return ZV_E_ARGUMENT;
-        *value = zv::LeadingInt(node.text().get());
+        *value = zv::LeadingInt(zv::TextOf(node));
         return ZV_OK;
     });
 }
@@ -677,7 +902,7 @@ zvStatus zvXMLGetItemFloat(zvHandle document, zvXmlItem item, double* value) {
         ZV_XML_DOC(d);
         ZV_XML_NODE(node, item, false);
         if (value == nullptr) return ZV_E_ARGUMENT;
-        *value = zv::LeadingFloat(node.text().get());
+        *value = zv::LeadingFloat(zv::TextOf(node));
         return ZV_OK;
     });
 }
@@ -689,7 +914,7 @@ zvStatus zvXMLGetItemString(zvHandle document, zvXmlItem item, char* buffer, int
         buffer[0] = '\0';
         ZV_XML_DOC(d);
         ZV_XML_NODE(node, item, false);
-        zv::CopyShortened(node.text().get(), buffer, size);
+        zv::CopyShortened(zv::TextOf(node), buffer, size);
         return ZV_OK;
     });
 }

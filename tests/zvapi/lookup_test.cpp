@@ -1,0 +1,191 @@
+// Handle and item lookups on their fast paths: the registry while it grows
+// and shrinks (also with readers on other threads), child reads in and out
+// of document order, and the strict checks that only walk the tree when the
+// text calls for it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "zvapi/zvapi.h"
+#include "zvapi/zvapi_testing.hpp"
+
+namespace {
+
+zvHandle NewList() {
+    zvHandle list = nullptr;
+    EXPECT_EQ(zvArrayListCreate(&list, nullptr), ZV_OK);
+    return list;
+}
+
+TEST(Registry, HandlesStayCheckableThroughGrowthAndChurn) {
+    zv::testing::Scope scope;
+    const int64_t before = zv::testing::LiveObjects(ZV_TYPE_ARRAYLIST);
+    // Enough to outgrow the table several times over.
+    std::vector<zvHandle> lists;
+    for (int i = 0; i < 5000; ++i) lists.push_back(NewList());
+    EXPECT_EQ(zv::testing::LiveObjects(ZV_TYPE_ARRAYLIST), before + 5000);
+
+    // Destroy half in a scrambled order: later members of each probe run
+    // move back into the holes left.
+    std::vector<zvHandle> doomed(lists.begin(), lists.begin() + 2500);
+    std::vector<zvHandle> kept(lists.begin() + 2500, lists.end());
+    std::shuffle(doomed.begin(), doomed.end(), std::mt19937(7));
+    for (zvHandle list : doomed) ASSERT_EQ(zvArrayListDestroy(list), ZV_OK);
+    EXPECT_EQ(zv::testing::LiveObjects(ZV_TYPE_ARRAYLIST), before + 2500);
+
+    for (zvHandle list : kept) ASSERT_EQ(zvObjectType(list), ZV_TYPE_ARRAYLIST);
+    // Dead handles are refused without being followed (the sanitizer
+    // build would catch a read of the freed records).
+    for (zvHandle list : doomed) {
+        ASSERT_EQ(zvObjectType(list), 0);
+        ASSERT_EQ(zvObjectDestroy(list), ZV_E_HANDLE);
+    }
+    for (zvHandle list : kept) ASSERT_EQ(zvObjectDestroy(list), ZV_OK);
+    EXPECT_EQ(zv::testing::LiveObjects(ZV_TYPE_ARRAYLIST), before);
+}
+
+TEST(Registry, OtherThreadsSeeLiveObjectsWhileTheTableChanges) {
+    zv::testing::Scope scope;
+    std::vector<zvHandle> steady;
+    for (int i = 0; i < 64; ++i) steady.push_back(NewList());
+    std::atomic<bool> done{false};
+    std::atomic<int> misses{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 2; ++r) {
+        readers.emplace_back([&] {
+            while (!done.load()) {
+                for (zvHandle list : steady)
+                    if (zvObjectIs(list, ZV_TYPE_ARRAYLIST) != 1) misses.fetch_add(1);
+            }
+        });
+    }
+    // Churn that grows the table and empties it again, twice.
+    for (int round = 0; round < 2; ++round) {
+        std::vector<zvHandle> churn;
+        for (int i = 0; i < 4000; ++i) churn.push_back(NewList());
+        for (zvHandle list : churn) zvArrayListDestroy(list);
+    }
+    done.store(true);
+    for (std::thread& reader : readers) reader.join();
+    EXPECT_EQ(misses.load(), 0);
+    for (zvHandle list : steady) EXPECT_EQ(zvArrayListDestroy(list), ZV_OK);
+}
+
+// A document made from text for one test.
+class Doc {
+public:
+    explicit Doc(const char* text) {
+        EXPECT_EQ(zvXMLCreate(&handle_, nullptr), ZV_OK);
+        EXPECT_EQ(zvXMLInit(handle_, 0), ZV_OK);
+        EXPECT_EQ(zvXMLUnflatten(handle_, text), ZV_OK) << text;
+    }
+    ~Doc() { EXPECT_EQ(zvXMLDestroy(handle_), ZV_OK); }
+    Doc(const Doc&) = delete;
+    Doc& operator=(const Doc&) = delete;
+    operator zvHandle() const { return handle_; }
+    zvXmlItem Root() const {
+        zvXmlItem root = 0;
+        EXPECT_EQ(zvXMLGetRoot(handle_, &root), ZV_OK);
+        return root;
+    }
+    int32_t Int(zvXmlItem parent, const char* name) const {
+        int32_t value = -1;
+        EXPECT_EQ(zvXMLGetChildInt(handle_, parent, name, &value), ZV_OK);
+        return value;
+    }
+    zvXmlItem Find(zvXmlItem parent, const char* path) const {
+        zvXmlItem item = 0;
+        EXPECT_EQ(zvXMLFindBranchItem(handle_, parent, path, 1, &item), ZV_OK);
+        return item;
+    }
+
+private:
+    zvHandle handle_ = nullptr;
+};
+
+TEST(XmlLookups, ChildReadsFindTheFirstOfTheirNameWhateverTheOrder) {
+    zv::testing::Scope scope;
+    Doc doc("<r><p><a>1</a><b>2</b><a>3</a><c>4</c></p><q><c>5</c><a>6</a></q></r>");
+    const zvXmlItem p = doc.Find(doc.Root(), "p");
+    const zvXmlItem q = doc.Find(doc.Root(), "q");
+    struct Read {
+        zvXmlItem parent;
+        const char* name;
+        int32_t value;
+    };
+    // In order, repeated, backwards, across parents, and missing.
+    for (const Read& read : std::vector<Read>{{p, "a", 1}, {p, "b", 2}, {p, "a", 1}, {p, "c", 4}, {p, "c", 4},
+                                              {q, "a", 6}, {p, "b", 2}, {q, "c", 5}, {q, "a", 6}, {p, "d", 0},
+                                              {p, "a", 1}, {p, "", 0}}) {
+        SCOPED_TRACE(std::string(read.name) + " = " + std::to_string(read.value));
+        EXPECT_EQ(doc.Int(read.parent, read.name), read.value);
+    }
+    EXPECT_EQ(doc.Find(doc.Root(), "p/c"), doc.Find(p, "c"));
+
+    // Edits between reads: the first "a" goes, a "c" comes first.
+    ASSERT_EQ(doc.Int(p, "b"), 2);
+    ASSERT_EQ(zvXMLDeleteItem(doc, doc.Find(p, "a")), ZV_OK);
+    EXPECT_EQ(doc.Int(p, "a"), 3);
+    EXPECT_EQ(doc.Int(p, "c"), 4);
+    zvXmlItem made = 0;
+    ASSERT_EQ(zvXMLCreateItem(doc, p, ZV_XML_FIRST, "c", "9", &made), ZV_OK);
+    EXPECT_EQ(doc.Int(p, "b"), 2);
+    EXPECT_EQ(doc.Int(p, "c"), 9);
+    EXPECT_EQ(doc.Find(p, "c"), made);
+    // A child set where none was is appended, and found after the rest.
+    ASSERT_EQ(zvXMLSetChildInt(doc, p, "e", 7), ZV_OK);
+    EXPECT_EQ(doc.Int(p, "e"), 7);
+    EXPECT_EQ(doc.Int(p, "a"), 3);
+
+    // A new text replaces the tree whole.
+    ASSERT_EQ(zvXMLUnflatten(doc, "<r><a>8</a><a>9</a></r>"), ZV_OK);
+    EXPECT_EQ(doc.Int(doc.Root(), "a"), 8);
+}
+
+TEST(XmlText, RefusalsThatNeedTheWholeTreeStillComeThrough) {
+    zv::testing::Scope scope;
+    const auto nested = [](int depth, const char* inside) {
+        std::string text;
+        for (int i = 0; i < depth; ++i) text += "<a>";
+        text += inside;
+        for (int i = 0; i < depth; ++i) text += "</a>";
+        return text;
+    };
+    struct Case {
+        std::string text;
+        zvStatus status;
+    };
+    for (const Case& c : std::vector<Case>{
+             // Repeated attributes below the root, beside other values, and
+             // behind a '>' inside a value.
+             {"<r><s><t x='1' y='2' x='3'/></s></r>", ZV_E_PARSE},
+             {"<r><s x='>' x='2'/></r>", ZV_E_PARSE},
+             {"<r><s x='1' y='2'/><s x='1'/></r>", ZV_OK},
+             // A document type whose quoted name holds a '[' hides nothing.
+             {"<!DOCTYPE r SYSTEM \"[\"><r><s x='1' x='2'/></r>", ZV_E_PARSE},
+             {"<!DOCTYPE r SYSTEM \"[\"><r><s x='1'/></r>", ZV_OK},
+             // Tags in comments and CDATA are text.
+             {"<r><!-- <s x='1' x='2'> --><![CDATA[<s x='1' x='2'>]]></r>", ZV_OK},
+             // Nesting: an element at depth 256 may not hold anything.
+             {nested(255, "text"), ZV_OK},
+             {nested(256, ""), ZV_OK},
+             {nested(255, "<b/>"), ZV_OK},
+             {nested(256, "text"), ZV_E_PARSE},
+             {nested(256, "<b/>"), ZV_E_PARSE},
+             {nested(256, "<!-- c -->"), ZV_E_PARSE},
+         }) {
+        SCOPED_TRACE(c.text.substr(0, 60));
+        zvHandle doc = nullptr;
+        ASSERT_EQ(zvXMLCreate(&doc, nullptr), ZV_OK);
+        ASSERT_EQ(zvXMLInit(doc, 0), ZV_OK);
+        EXPECT_EQ(zvXMLUnflatten(doc, c.text.c_str()), c.status);
+        EXPECT_EQ(zvXMLDestroy(doc), ZV_OK);
+    }
+}
+
+}  // namespace
