@@ -100,7 +100,11 @@ uint32_t ResolveUnderRoot(const std::string& root, const std::string& path, std:
     std::string base = root.empty() ? "." : root;
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     std::string current = base;
-    for (const std::string& name : names) current += "/" + MatchName(current, name);
+    for (const std::string& name : names) {
+        const std::string matched = MatchName(current, name);
+        current.push_back('/');
+        current.append(matched);
+    }
 
     std::string rootReal = RealPath(base);
     if (rootReal.empty()) return kErrorPathNotFound;

@@ -635,6 +635,7 @@ zvStatus ChildForWriting(zvHandle document, zvXmlItem parent, const char* name, 
 extern "C" {
 
 zvStatus zvXMLCreate(zvHandle* out, zvAllocator allocator) {
+    if (out != nullptr) *out = nullptr;  // no stale handle, whatever fails
     ZV_ENTER();
     return zv::Guard([&] { return zv::Create<Document>(out, allocator); });
 }
