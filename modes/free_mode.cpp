@@ -4,21 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#if defined(__clang__)
-#include <immintrin.h>
-#else
-// GCC 12 reports the intrinsics' own undefined pass-through operands as
-// uninitialised once inlined.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-#endif
-#endif
-
 #include "modes/drawing.h"
+#include "modes/intrinsics.h"
 #include "modes/result_access.h"
 #include "modes/statistics_table.h"
 #include "plugin/settings.h"

@@ -22,6 +22,18 @@ zvStatus FindBranch(zvHandle document, zvXmlItem parent, const char* name, zvXml
     return zvXMLFindBranchItem(document, parent, name, 1, item);
 }
 
+// The sensors' list (Members/SensorGroup/Members) under `root`; 0 when any
+// level of it is missing.
+zvStatus FindSensorList(zvHandle document, zvXmlItem root, zvXmlItem* inner) {
+    *inner = 0;
+    zvXmlItem members = 0;
+    zvXmlItem group = 0;
+    zvStatus status = FindBranch(document, root, "Members", &members);
+    if (status <= 0 || members == 0) return status;
+    if ((status = FindBranch(document, members, "SensorGroup", &group)) <= 0 || group == 0) return status;
+    return FindBranch(document, group, "Members", inner);
+}
+
 // Destroys a document made here, keeping an earlier failure if there is one.
 zvStatus DestroyDocument(zvHandle document, zvStatus status) {
     const zvStatus destroyed = zvXMLDestroy(document);
@@ -93,14 +105,8 @@ zvStatus ParseInto(zvHandle document, SystemSettings* s) {
     if ((status = zvXMLGetChildInt(document, capture, "Source", &s->CaptureSource)) <= 0) return status;
     if ((status = zvXMLGetChildInt(document, capture, "Divisor", &s->CaptureDivisor)) <= 0) return status;
 
-    zvXmlItem members = 0;
-    zvXmlItem group = 0;
     zvXmlItem inner = 0;
-    if ((status = FindBranch(document, root, "Members", &members)) <= 0) return status;
-    if (members == 0) return 0;
-    if ((status = FindBranch(document, members, "SensorGroup", &group)) <= 0) return status;
-    if (group == 0) return 0;
-    if ((status = FindBranch(document, group, "Members", &inner)) <= 0) return status;
+    if ((status = FindSensorList(document, root, &inner)) <= 0) return status;
     if (inner == 0) return 0;
 
     if ((status = zvArrayListCreate(&s->Sensors, 0)) <= 0) return status;
@@ -319,14 +325,8 @@ zvStatus SettingsUpdateDocument(const SystemSettings* s, zvHandle document) {
     if ((status = zvXMLSetChildInt(document, capture, "Source", s->CaptureSource)) <= 0) return status;
     if ((status = zvXMLSetChildInt(document, capture, "Divisor", s->CaptureDivisor)) <= 0) return status;
 
-    zvXmlItem members = 0;
-    zvXmlItem group = 0;
     zvXmlItem inner = 0;
-    if ((status = FindBranch(document, root, "Members", &members)) <= 0) return status;
-    if (members == 0) return 0;
-    if ((status = FindBranch(document, members, "SensorGroup", &group)) <= 0) return status;
-    if (group == 0) return 0;
-    if ((status = FindBranch(document, group, "Members", &inner)) <= 0) return status;
+    if ((status = FindSensorList(document, root, &inner)) <= 0) return status;
     if (inner == 0) return 0;
 
     // Each sensor's entry is located by name; the per-sensor values are

@@ -31,6 +31,24 @@ void DestroyFrom(const std::vector<zvHandle>& objects, size_t first) {
     for (size_t i = first; i < objects.size(); ++i) zvObjectDestroy(objects[i]);
 }
 
+// Clears `*list` and makes an empty list of `type` with room for `items`.
+// On failure every item is destroyed (the caller handed them over).
+zvStatus OpenList(const std::vector<zvHandle>& items, int32_t type, zvHandle* list, zvHandle* made) {
+    if (list == nullptr) {
+        DestroyFrom(items, 0);
+        return ZV_E_ARGUMENT;
+    }
+    *list = nullptr;
+    zvStatus status = zvArrayListCreate(made, nullptr);
+    if (status > 0) status = zvArrayListInit(*made, type, static_cast<int32_t>(items.size()), 0);
+    if (status <= 0) {
+        zvArrayListDestroy(*made);
+        *made = nullptr;
+        DestroyFrom(items, 0);
+    }
+    return status;
+}
+
 }  // namespace
 
 const char* PhaseName(Phase phase) {
@@ -333,12 +351,7 @@ void ModeRunner::Reset() {
     if (r.running) Stop();
     for (zvHandle engine : r.engines) zvPipeEngineDestroy(engine);
     r.engines.clear();
-    r.outputs.clear();
-    r.outputEngines.clear();
-    r.firstKept = 0;
-    r.prints.clear();
-    r.calls.clear();
-    r.reads.clear();
+    ClearRecords();
 }
 
 bool ModeRunner::Running() const { return impl_->running; }
@@ -379,19 +392,9 @@ void ModeRunner::ClearRecords() {
 }
 
 zvStatus ModeRunner::MakeMessageList(const std::vector<zvHandle>& payloads, zvHandle* list) {
-    if (list == nullptr) {
-        DestroyFrom(payloads, 0);
-        return ZV_E_ARGUMENT;
-    }
-    *list = nullptr;
     zvHandle l = nullptr;
-    zvStatus status = zvArrayListCreate(&l, nullptr);
-    if (status > 0) status = zvArrayListInit(l, ZV_TYPE_MESSAGE, static_cast<int32_t>(payloads.size()), 0);
-    if (status <= 0) {
-        zvArrayListDestroy(l);
-        DestroyFrom(payloads, 0);
-        return status;
-    }
+    zvStatus status = OpenList(payloads, ZV_TYPE_MESSAGE, list, &l);
+    if (status <= 0) return status;
     for (size_t i = 0; i < payloads.size(); ++i) {
         zvHandle payload = payloads[i];
         zvHandle message = nullptr;
@@ -417,19 +420,9 @@ zvStatus ModeRunner::MakeMessageList(const std::vector<zvHandle>& payloads, zvHa
 }
 
 zvStatus ModeRunner::MakeResultList(const std::vector<zvHandle>& results, zvHandle* list) {
-    if (list == nullptr) {
-        DestroyFrom(results, 0);
-        return ZV_E_ARGUMENT;
-    }
-    *list = nullptr;
     zvHandle l = nullptr;
-    zvStatus status = zvArrayListCreate(&l, nullptr);
-    if (status > 0) status = zvArrayListInit(l, ZV_TYPE_RESULT, static_cast<int32_t>(results.size()), 0);
-    if (status <= 0) {
-        zvArrayListDestroy(l);
-        DestroyFrom(results, 0);
-        return status;
-    }
+    zvStatus status = OpenList(results, ZV_TYPE_RESULT, list, &l);
+    if (status <= 0) return status;
     for (size_t i = 0; i < results.size(); ++i) {
         status = zvArrayListAdd(l, &results[i]);
         if (status <= 0) {

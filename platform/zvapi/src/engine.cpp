@@ -2,6 +2,7 @@
 // read requests.
 #include <algorithm>
 
+#include "accessors.hpp"
 #include "pipe.hpp"
 
 namespace zv {
@@ -17,6 +18,24 @@ namespace {
 
 zv::Engine* EngineOf(zvHandle engine, zvStatus* status) {
     return zv::Get<zv::Engine>(engine, ZV_TYPE_ENGINE, status);
+}
+
+// Answers through `out` from a live engine (see zv::ReadOut).
+template <class Out, class Read>
+zvStatus ReadEngine(zvHandle engine, Out* out, std::type_identity_t<Out> cleared, Read&& read) {
+    return zv::ReadOut<zv::Engine>(engine, ZV_TYPE_ENGINE, out, cleared, read);
+}
+
+// Installs one of the engine's callbacks together with its context.
+template <class Hook>
+zvStatus SetHook(zvHandle engine, Hook zv::Engine::*field, Hook hook, void* zv::Engine::*contextField,
+                 void* context) {
+    zvStatus status = ZV_OK;
+    zv::Engine* e = EngineOf(engine, &status);
+    if (e == nullptr) return status;
+    e->*field = hook;
+    e->*contextField = context;
+    return ZV_OK;
 }
 
 }  // namespace
@@ -52,32 +71,17 @@ zvStatus zvPipeEngineCreate(zvHandle* out, zvHandle client) {
 
 zvStatus zvPipeEngineSetSink(zvHandle engine, zvPipeSink sink, void* context) {
     ZV_ENTER();
-    zvStatus status = ZV_OK;
-    zv::Engine* e = EngineOf(engine, &status);
-    if (e == nullptr) return status;
-    e->sink = sink;
-    e->sinkContext = context;
-    return ZV_OK;
+    return SetHook(engine, &zv::Engine::sink, sink, &zv::Engine::sinkContext, context);
 }
 
 zvStatus zvPipeEngineSetConsole(zvHandle engine, zvPipeConsole console, void* context) {
     ZV_ENTER();
-    zvStatus status = ZV_OK;
-    zv::Engine* e = EngineOf(engine, &status);
-    if (e == nullptr) return status;
-    e->console = console;
-    e->consoleContext = context;
-    return ZV_OK;
+    return SetHook(engine, &zv::Engine::console, console, &zv::Engine::consoleContext, context);
 }
 
 zvStatus zvPipeEngineSetReadHook(zvHandle engine, zvPipeReadHook hook, void* context) {
     ZV_ENTER();
-    zvStatus status = ZV_OK;
-    zv::Engine* e = EngineOf(engine, &status);
-    if (e == nullptr) return status;
-    e->readHook = hook;
-    e->readContext = context;
-    return ZV_OK;
+    return SetHook(engine, &zv::Engine::readHook, hook, &zv::Engine::readContext, context);
 }
 
 zvStatus zvPipeEngineDestroy(zvHandle engine) {
@@ -106,25 +110,19 @@ zvStatus zvPipeEngineRead(zvHandle engine, uint32_t serverId, int32_t a, int32_t
 
 zvStatus zvPipeEngineOwner(zvHandle engine, zvHandle* client) {
     ZV_ENTER();
-    if (client == nullptr) return ZV_E_ARGUMENT;
-    *client = nullptr;
-    zvStatus status = ZV_OK;
-    zv::Engine* e = EngineOf(engine, &status);
-    if (e == nullptr) return status;
-    if (!zv::IsLive(e->client)) return ZV_E_STATE;  // the client ended before its engine
-    *client = zv::ToHandle(e->client);
-    return ZV_OK;
+    return ReadEngine(engine, client, nullptr, [](const zv::Engine& e, zvHandle& out) {
+        if (!zv::IsLive(e.client)) return ZV_E_STATE;  // the client ended before its engine
+        out = zv::ToHandle(e.client);
+        return ZV_OK;
+    });
 }
 
 zvStatus zvPipeEngineOutputAlloc(zvHandle engine, zvAllocator* allocator) {
     ZV_ENTER();
-    if (allocator == nullptr) return ZV_E_ARGUMENT;
-    *allocator = nullptr;
-    zvStatus status = ZV_OK;
-    zv::Engine* e = EngineOf(engine, &status);
-    if (e == nullptr) return status;
-    *allocator = zv::ToHandle(e->output);
-    return ZV_OK;
+    return ReadEngine(engine, allocator, nullptr, [](const zv::Engine& e, zvAllocator& out) {
+        out = zv::ToHandle(e.output);
+        return ZV_OK;
+    });
 }
 
 zvStatus zvPipeEngineSend(zvHandle engine, zvHandle output) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "accessors.hpp"
 #include "plot.hpp"
 
 namespace zv {
@@ -43,13 +44,41 @@ namespace {
 
 // A graphic that may be changed: live, initialised and not yet sent.
 zv::Graphic* WritableGraphic(zvHandle graphic, zvStatus* status) {
+    return zv::Writable<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, status);
+}
+
+// The number of items in one of a graphic's tables; 0 for no graphic.
+template <class Item>
+int32_t TableCount(zvHandle graphic, std::vector<Item> zv::Graphic::*table) {
+    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, nullptr);
+    return g ? static_cast<int32_t>((g->*table).size()) : 0;
+}
+
+// Item `index` of one of a graphic's tables, to be copied into `out`. Null,
+// with `*status` set, for no graphic (its lookup status), a null `out`
+// (ZV_E_ARGUMENT) or no such item (ZV_E_RANGE), in that order.
+template <class Item, class Out>
+const Item* FindItem(zvHandle graphic, std::vector<Item> zv::Graphic::*table, int32_t index, const Out* out,
+                     zvStatus* status) {
     zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, status);
     if (g == nullptr) return nullptr;
-    if (!g->initialised || g->sent) {
-        *status = ZV_E_STATE;
+    if (out == nullptr) {
+        *status = ZV_E_ARGUMENT;
         return nullptr;
     }
-    return g;
+    const Item* item = zv::ItemAt(g->*table, index);
+    if (item == nullptr) *status = ZV_E_RANGE;
+    return item;
+}
+
+// Copies item `index` of one of a graphic's tables into `*out`.
+template <class Item, class Out>
+zvStatus TableItem(zvHandle graphic, std::vector<Item> zv::Graphic::*table, int32_t index, Out* out) {
+    zvStatus status = ZV_OK;
+    const Item* item = FindItem(graphic, table, index, out, &status);
+    if (item == nullptr) return status;
+    *out = *item;
+    return ZV_OK;
 }
 
 // Index `i` names an item of a table of `size`, or is -1 (unused).
@@ -90,12 +119,7 @@ zvStatus zvGraphicCreate(zvHandle* out, zvAllocator allocator) {
 
 zvStatus zvGraphicInit(zvHandle graphic) {
     ZV_ENTER();
-    zvStatus status = ZV_OK;
-    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, &status);
-    if (g == nullptr) return status;
-    if (g->sent) return ZV_E_STATE;
-    g->initialised = true;
-    return ZV_OK;
+    return zv::MarkInitialised<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC);
 }
 
 zvStatus zvGraphicDestroy(zvHandle graphic) {
@@ -208,78 +232,37 @@ zvStatus zvGraphicDrawString32s(zvHandle graphic, int32_t font, int32_t brush, i
     });
 }
 
-int32_t zvGraphicPenCount(zvHandle graphic) {
-    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, nullptr);
-    return g ? static_cast<int32_t>(g->pens.size()) : 0;
-}
+int32_t zvGraphicPenCount(zvHandle graphic) { return TableCount(graphic, &zv::Graphic::pens); }
 
 zvStatus zvGraphicPenAt(zvHandle graphic, int32_t index, zvPen* pen) {
-    zvStatus status = ZV_OK;
-    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, &status);
-    if (g == nullptr) return status;
-    if (pen == nullptr) return ZV_E_ARGUMENT;
-    if (index < 0 || static_cast<size_t>(index) >= g->pens.size()) return ZV_E_RANGE;
-    *pen = g->pens[static_cast<size_t>(index)];
-    return ZV_OK;
+    return TableItem(graphic, &zv::Graphic::pens, index, pen);
 }
 
-int32_t zvGraphicBrushCount(zvHandle graphic) {
-    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, nullptr);
-    return g ? static_cast<int32_t>(g->brushes.size()) : 0;
-}
+int32_t zvGraphicBrushCount(zvHandle graphic) { return TableCount(graphic, &zv::Graphic::brushes); }
 
 zvStatus zvGraphicBrushAt(zvHandle graphic, int32_t index, uint32_t* argb) {
-    zvStatus status = ZV_OK;
-    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, &status);
-    if (g == nullptr) return status;
-    if (argb == nullptr) return ZV_E_ARGUMENT;
-    if (index < 0 || static_cast<size_t>(index) >= g->brushes.size()) return ZV_E_RANGE;
-    *argb = g->brushes[static_cast<size_t>(index)];
-    return ZV_OK;
+    return TableItem(graphic, &zv::Graphic::brushes, index, argb);
 }
 
-int32_t zvGraphicMarkerCount(zvHandle graphic) {
-    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, nullptr);
-    return g ? static_cast<int32_t>(g->markers.size()) : 0;
-}
+int32_t zvGraphicMarkerCount(zvHandle graphic) { return TableCount(graphic, &zv::Graphic::markers); }
 
 zvStatus zvGraphicMarkerAt(zvHandle graphic, int32_t index, zvMarker* marker) {
-    zvStatus status = ZV_OK;
-    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, &status);
-    if (g == nullptr) return status;
-    if (marker == nullptr) return ZV_E_ARGUMENT;
-    if (index < 0 || static_cast<size_t>(index) >= g->markers.size()) return ZV_E_RANGE;
-    *marker = g->markers[static_cast<size_t>(index)];
-    return ZV_OK;
+    return TableItem(graphic, &zv::Graphic::markers, index, marker);
 }
 
-int32_t zvGraphicFontCount(zvHandle graphic) {
-    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, nullptr);
-    return g ? static_cast<int32_t>(g->fonts.size()) : 0;
-}
+int32_t zvGraphicFontCount(zvHandle graphic) { return TableCount(graphic, &zv::Graphic::fonts); }
 
 zvStatus zvGraphicFontAt(zvHandle graphic, int32_t index, zvFont* font) {
-    zvStatus status = ZV_OK;
-    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, &status);
-    if (g == nullptr) return status;
-    if (font == nullptr) return ZV_E_ARGUMENT;
-    if (index < 0 || static_cast<size_t>(index) >= g->fonts.size()) return ZV_E_RANGE;
-    *font = g->fonts[static_cast<size_t>(index)];
-    return ZV_OK;
+    return TableItem(graphic, &zv::Graphic::fonts, index, font);
 }
 
-int32_t zvGraphicDrawingCount(zvHandle graphic) {
-    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, nullptr);
-    return g ? static_cast<int32_t>(g->drawings.size()) : 0;
-}
+int32_t zvGraphicDrawingCount(zvHandle graphic) { return TableCount(graphic, &zv::Graphic::drawings); }
 
 zvStatus zvGraphicDrawingAt(zvHandle graphic, int32_t index, zvDrawing* drawing) {
     zvStatus status = ZV_OK;
-    zv::Graphic* g = zv::Get<zv::Graphic>(graphic, ZV_TYPE_GRAPHIC, &status);
-    if (g == nullptr) return status;
-    if (drawing == nullptr) return ZV_E_ARGUMENT;
-    if (index < 0 || static_cast<size_t>(index) >= g->drawings.size()) return ZV_E_RANGE;
-    const zv::Graphic::Drawing& d = g->drawings[static_cast<size_t>(index)];
+    const zv::Graphic::Drawing* found = FindItem(graphic, &zv::Graphic::drawings, index, drawing, &status);
+    if (found == nullptr) return status;
+    const zv::Graphic::Drawing& d = *found;
     drawing->kind = d.kind;
     drawing->pen = d.pen;
     drawing->brush = d.brush;

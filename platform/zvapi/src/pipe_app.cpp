@@ -2,6 +2,7 @@
 // parameters.
 #include <cstring>
 
+#include "accessors.hpp"
 #include "pipe.hpp"
 
 namespace zv {
@@ -25,6 +26,23 @@ zv::PipeMode* ModeOf(zvHandle mode, zvStatus* status) {
 
 zv::PipeApp* AppOf(zvHandle app, zvStatus* status) {
     return zv::Get<zv::PipeApp>(app, ZV_TYPE_PIPEAPP, status);
+}
+
+// Sets one field of a mode's description.
+template <class Field>
+zvStatus SetModeField(zvHandle mode, Field zv::PipeMode::*field, Field value) {
+    zvStatus status = ZV_OK;
+    zv::PipeMode* m = ModeOf(mode, &status);
+    if (m == nullptr) return status;
+    m->*field = value;
+    return ZV_OK;
+}
+
+// Item `index` of one of a mode's tables; null for no mode or no such item.
+template <class Item>
+const Item* ModeItem(zvHandle mode, std::vector<Item> zv::PipeMode::*table, int32_t index) {
+    zv::PipeMode* m = ModeOf(mode, nullptr);
+    return m ? zv::ItemAt(m->*table, index) : nullptr;
 }
 
 }  // namespace
@@ -108,29 +126,17 @@ zvStatus zvPipeModeInit(zvHandle mode, const char* name) {
 
 zvStatus zvPipeModeSetStartHandler(zvHandle mode, zvPipeStartHandler handler) {
     ZV_ENTER(zvPipeModeName(mode));
-    zvStatus status = ZV_OK;
-    zv::PipeMode* m = ModeOf(mode, &status);
-    if (m == nullptr) return status;
-    m->start = handler;
-    return ZV_OK;
+    return SetModeField(mode, &zv::PipeMode::start, handler);
 }
 
 zvStatus zvPipeModeSetProcessHandler(zvHandle mode, zvPipeProcessHandler handler) {
     ZV_ENTER(zvPipeModeName(mode));
-    zvStatus status = ZV_OK;
-    zv::PipeMode* m = ModeOf(mode, &status);
-    if (m == nullptr) return status;
-    m->process = handler;
-    return ZV_OK;
+    return SetModeField(mode, &zv::PipeMode::process, handler);
 }
 
 zvStatus zvPipeModeSetStopHandler(zvHandle mode, zvPipeStopHandler handler) {
     ZV_ENTER(zvPipeModeName(mode));
-    zvStatus status = ZV_OK;
-    zv::PipeMode* m = ModeOf(mode, &status);
-    if (m == nullptr) return status;
-    m->stop = handler;
-    return ZV_OK;
+    return SetModeField(mode, &zv::PipeMode::stop, handler);
 }
 
 zvStatus zvPipeModeAddDisplay(zvHandle mode, const char* name, int32_t kind) {
@@ -167,11 +173,7 @@ zvStatus zvPipeModeAddParameter(zvHandle mode, const char* name, int32_t initial
 
 zvStatus zvPipeModeSetInputStyle(zvHandle mode, int32_t style) {
     ZV_ENTER(style);
-    zvStatus status = ZV_OK;
-    zv::PipeMode* m = ModeOf(mode, &status);
-    if (m == nullptr) return status;
-    m->inputStyle = style;
-    return ZV_OK;
+    return SetModeField(mode, &zv::PipeMode::inputStyle, style);
 }
 
 zvStatus zvPipeModeDestroy(zvHandle mode) {
@@ -205,8 +207,8 @@ int32_t zvPipeAppModeCount(zvHandle app) {
 
 zvHandle zvPipeAppModeAt(zvHandle app, int32_t index) {
     zv::PipeApp* a = AppOf(app, nullptr);
-    if (a == nullptr || index < 0 || index >= static_cast<int32_t>(a->modes.size())) return nullptr;
-    return zv::ToHandle(a->modes[static_cast<size_t>(index)]);
+    zv::PipeMode* const* m = a ? zv::ItemAt(a->modes, index) : nullptr;
+    return m ? zv::ToHandle(*m) : nullptr;
 }
 
 const char* zvPipeModeName(zvHandle mode) {
@@ -235,15 +237,13 @@ int32_t zvPipeModeDisplayCount(zvHandle mode) {
 }
 
 const char* zvPipeModeDisplayName(zvHandle mode, int32_t index) {
-    zv::PipeMode* m = ModeOf(mode, nullptr);
-    if (m == nullptr || index < 0 || index >= static_cast<int32_t>(m->displays.size())) return nullptr;
-    return m->displays[static_cast<size_t>(index)].name.c_str();
+    const zv::PipeMode::Display* item = ModeItem(mode, &zv::PipeMode::displays, index);
+    return item ? item->name.c_str() : nullptr;
 }
 
 int32_t zvPipeModeDisplayKind(zvHandle mode, int32_t index) {
-    zv::PipeMode* m = ModeOf(mode, nullptr);
-    if (m == nullptr || index < 0 || index >= static_cast<int32_t>(m->displays.size())) return ZV_E_RANGE;
-    return m->displays[static_cast<size_t>(index)].kind;
+    const zv::PipeMode::Display* item = ModeItem(mode, &zv::PipeMode::displays, index);
+    return item ? item->kind : ZV_E_RANGE;
 }
 
 int32_t zvPipeModeParameterCount(zvHandle mode) {
@@ -252,15 +252,13 @@ int32_t zvPipeModeParameterCount(zvHandle mode) {
 }
 
 const char* zvPipeModeParameterName(zvHandle mode, int32_t index) {
-    zv::PipeMode* m = ModeOf(mode, nullptr);
-    if (m == nullptr || index < 0 || index >= static_cast<int32_t>(m->parameters.size())) return nullptr;
-    return m->parameters[static_cast<size_t>(index)].name.c_str();
+    const zv::PipeMode::Parameter* item = ModeItem(mode, &zv::PipeMode::parameters, index);
+    return item ? item->name.c_str() : nullptr;
 }
 
 int32_t zvPipeModeParameterInitial(zvHandle mode, int32_t index) {
-    zv::PipeMode* m = ModeOf(mode, nullptr);
-    if (m == nullptr || index < 0 || index >= static_cast<int32_t>(m->parameters.size())) return 0;
-    return m->parameters[static_cast<size_t>(index)].initial;
+    const zv::PipeMode::Parameter* item = ModeItem(mode, &zv::PipeMode::parameters, index);
+    return item ? item->initial : 0;
 }
 
 int32_t zvPipeModeInputStyle(zvHandle mode) {

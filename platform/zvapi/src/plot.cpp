@@ -3,6 +3,7 @@
 #include <cmath>
 #include <new>
 
+#include "accessors.hpp"
 #include "pipe.hpp"
 #include "plot.hpp"
 
@@ -46,13 +47,7 @@ namespace {
 
 // A plot that may be changed: live, initialised and not yet sent.
 zv::Plot* WritablePlot(zvHandle plot, zvStatus* status) {
-    zv::Plot* p = zv::Get<zv::Plot>(plot, ZV_TYPE_PLOT, status);
-    if (p == nullptr) return nullptr;
-    if (!p->initialised || p->sent) {
-        *status = ZV_E_STATE;
-        return nullptr;
-    }
-    return p;
+    return zv::Writable<zv::Plot>(plot, ZV_TYPE_PLOT, status);
 }
 
 zvStatus SetText(zvHandle plot, const char* text, std::string zv::Plot::*field) {
@@ -83,12 +78,7 @@ zvStatus zvPlotCreate(zvHandle* out, zvAllocator allocator) {
 
 zvStatus zvPlotInit(zvHandle plot) {
     ZV_ENTER();
-    zvStatus status = ZV_OK;
-    zv::Plot* p = zv::Get<zv::Plot>(plot, ZV_TYPE_PLOT, &status);
-    if (p == nullptr) return status;
-    if (p->sent) return ZV_E_STATE;
-    p->initialised = true;
-    return ZV_OK;
+    return zv::MarkInitialised<zv::Plot>(plot, ZV_TYPE_PLOT);
 }
 
 zvStatus zvPlotAdd(zvHandle plot, zvHandle item) {

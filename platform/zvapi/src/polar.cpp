@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "accessors.hpp"
 #include "containers.hpp"
 #include "zvapi/zv_plot.h"
 
@@ -230,19 +231,17 @@ zvStatus zvPolarModelAdd(zvHandle model, zvHandle polar) {
 
 zvStatus zvPolarModelSliceCount(zvHandle model, int32_t* count) {
     ZV_ENTER();
-    if (count == nullptr) return ZV_E_ARGUMENT;
-    *count = 0;
-    zvStatus status = ZV_OK;
-    zv::PolarModel* m = ModelOf(model, &status);
-    if (m == nullptr) return status;
-    *count = static_cast<int32_t>(m->slices.size());
-    return ZV_OK;
+    return zv::ReadOut<zv::PolarModel>(model, ZV_TYPE_POLARMODEL, count, 0,
+                                       [](const zv::PolarModel& m, int32_t& out) {
+                                           out = static_cast<int32_t>(m.slices.size());
+                                           return ZV_OK;
+                                       });
 }
 
 zvHandle zvPolarModelSliceAt(zvHandle model, int32_t index) {
     zv::PolarModel* m = ModelOf(model, nullptr);
-    if (m == nullptr || index < 0 || static_cast<size_t>(index) >= m->slices.size()) return nullptr;
-    return zv::ToHandle(m->slices[static_cast<size_t>(index)]);
+    zv::Polar* const* slice = m ? zv::ItemAt(m->slices, index) : nullptr;
+    return slice ? zv::ToHandle(*slice) : nullptr;
 }
 
 int32_t zvPolarModelPointsPerOutline(zvHandle model) {

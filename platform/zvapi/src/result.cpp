@@ -2,6 +2,7 @@
 #include <limits>
 #include <new>
 
+#include "accessors.hpp"
 #include "pipe.hpp"
 
 namespace zv {
@@ -42,6 +43,12 @@ namespace {
 
 zv::Result* ResultOf(zvHandle result, zvStatus* status) {
     return zv::Get<zv::Result>(result, ZV_TYPE_RESULT, status);
+}
+
+// Answers through `out` from a live result (see zv::ReadOut).
+template <class Out, class Read>
+zvStatus ReadResult(zvHandle result, Out* out, std::type_identity_t<Out> cleared, Read&& read) {
+    return zv::ReadOut<zv::Result>(result, ZV_TYPE_RESULT, out, cleared, read);
 }
 
 }  // namespace
@@ -90,70 +97,50 @@ zvStatus zvResultAddData(zvHandle result, zvHandle array) {
 
 zvStatus zvResultId(zvHandle result, int64_t* id) {
     ZV_ENTER();
-    if (id == nullptr) return ZV_E_ARGUMENT;
-    *id = 0;
-    zvStatus status = ZV_OK;
-    zv::Result* r = ResultOf(result, &status);
-    if (r == nullptr) return status;
-    *id = r->id;
-    return ZV_OK;
+    return ReadResult(result, id, 0, [](const zv::Result& r, int64_t& out) {
+        out = r.id;
+        return ZV_OK;
+    });
 }
 
 zvStatus zvResultCount(zvHandle result, int32_t* count) {
     ZV_ENTER();
-    if (count == nullptr) return ZV_E_ARGUMENT;
-    *count = 0;
-    zvStatus status = ZV_OK;
-    zv::Result* r = ResultOf(result, &status);
-    if (r == nullptr) return status;
-    *count = static_cast<int32_t>(r->data.size());
-    return ZV_OK;
+    return ReadResult(result, count, 0, [](const zv::Result& r, int32_t& out) {
+        out = static_cast<int32_t>(r.data.size());
+        return ZV_OK;
+    });
 }
 
 zvStatus zvResultData(zvHandle result, int32_t index, zvHandle* array) {
     ZV_ENTER(index);
-    if (array == nullptr) return ZV_E_ARGUMENT;
-    *array = nullptr;
-    zvStatus status = ZV_OK;
-    zv::Result* r = ResultOf(result, &status);
-    if (r == nullptr) return status;
-    if (index < 0 || static_cast<size_t>(index) >= r->data.size()) return ZV_E_RANGE;
-    *array = zv::ToHandle(r->data[static_cast<size_t>(index)]);
-    return ZV_OK;
+    return ReadResult(result, array, nullptr, [index](const zv::Result& r, zvHandle& out) {
+        zv::Object* const* item = zv::ItemAt(r.data, index);
+        if (item == nullptr) return ZV_E_RANGE;
+        out = zv::ToHandle(*item);
+        return ZV_OK;
+    });
 }
 
 zvStatus zvResultAttributes(zvHandle result, const int64_t** attributes) {
     ZV_ENTER();
-    if (attributes == nullptr) return ZV_E_ARGUMENT;
-    *attributes = nullptr;
-    zvStatus status = ZV_OK;
-    zv::Result* r = ResultOf(result, &status);
-    if (r == nullptr) return status;
-    *attributes = r->attributes.data();
-    return ZV_OK;
+    return ReadResult(result, attributes, nullptr, [](const zv::Result& r, const int64_t*& out) {
+        out = r.attributes.data();
+        return ZV_OK;
+    });
 }
 
 zvStatus zvResultAttributeCount(zvHandle result, int32_t* count) {
     ZV_ENTER();
-    if (count == nullptr) return ZV_E_ARGUMENT;
-    *count = 0;
-    zvStatus status = ZV_OK;
-    zv::Result* r = ResultOf(result, &status);
-    if (r == nullptr) return status;
-    *count = static_cast<int32_t>(r->attributes.size());
-    return ZV_OK;
+    return ReadResult(result, count, 0, [](const zv::Result& r, int32_t& out) {
+        out = static_cast<int32_t>(r.attributes.size());
+        return ZV_OK;
+    });
 }
 
 zvStatus zvResultAttributeAt(zvHandle result, int32_t index, int64_t* value) {
     ZV_ENTER(index);
-    if (value == nullptr) return ZV_E_ARGUMENT;
-    *value = 0;
-    zvStatus status = ZV_OK;
-    zv::Result* r = ResultOf(result, &status);
-    if (r == nullptr) return status;
-    if (index < 0 || static_cast<size_t>(index) >= r->attributes.size()) return ZV_E_RANGE;
-    *value = r->attributes[static_cast<size_t>(index)];
-    return ZV_OK;
+    return ReadResult(result, value, 0,
+                      [index](const zv::Result& r, int64_t& out) { return zv::CopyItem(r.attributes, index, &out); });
 }
 
 }  // extern "C"
