@@ -104,6 +104,54 @@ TEST(FileSpace, PathsLeavingTheRootAreRefused) {
     EXPECT_EQ(zvFileSpaceSetRoot((space.path() / "none").c_str()), ZV_E_NOTFOUND);
 }
 
+// A read opens what the path resolves to, whether every name is spelt as on
+// the disk or not, and never a file that a link leads to outside the space.
+TEST(FileSpace, ReadsOpenWhatThePathResolvesTo) {
+    zv::testing::Scope scope;
+    TempFolder elsewhere;
+    elsewhere.Write("secret.txt", "secret");
+    TempFolder space;
+    space.Write("Dir/File.txt", "upper");
+    space.Write("Dir/file.txt", "lower");
+    space.Write("inside/x.txt", "in");
+    std::filesystem::create_directories(space.path() / "Dir" / "Sub");
+    std::filesystem::create_symlink(space.path() / "inside", space.path() / "alias");
+    std::filesystem::create_symlink(space.path() / "inside" / "x.txt", space.path() / "Dir" / "link.txt");
+    std::filesystem::create_symlink(elsewhere.path() / "secret.txt", space.path() / "outside.txt");
+    std::filesystem::create_symlink(elsewhere.path(), space.path() / "away");
+    struct Case {
+        const char* path;
+        zvStatus status;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"Dir/File.txt", ZV_OK, "upper"},
+        {"\\Dir\\file.txt", ZV_OK, "lower"},
+        {"dir/FILE.TXT", ZV_OK, "upper"},  // the first in byte order of those that match
+        {"Dir/Sub/../File.txt", ZV_OK, "upper"},
+        {"alias/x.txt", ZV_OK, "in"},
+        {"Dir/link.txt", ZV_OK, "in"},
+        {"outside.txt", ZV_E_ACCESS, nullptr},
+        {"away/secret.txt", ZV_E_ACCESS, nullptr},
+        {"AWAY/secret.txt", ZV_E_ACCESS, nullptr},
+        {"../secret.txt", ZV_E_ACCESS, nullptr},
+        {"Dir", ZV_E_NOTFOUND, nullptr},
+        {"Dir/Sub", ZV_E_NOTFOUND, nullptr},
+        {"Dir/none.txt", ZV_E_NOTFOUND, nullptr},
+        {"Dir/File.txt/more", ZV_E_NOTFOUND, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        zvHandle f = nullptr;
+        ASSERT_EQ(zvFileCreate(&f, nullptr), ZV_OK);
+        EXPECT_EQ(zvFileInit(f, c.path, ZV_FILE_READ), c.status);
+        EXPECT_EQ(zvFileDestroy(f), ZV_OK);
+        if (c.text != nullptr) {
+            EXPECT_EQ(ReadThrough(c.path), c.text);
+        }
+    }
+}
+
 TEST(Files, AWrittenFileReplacesTheOldOneOnlyWhenClosed) {
     zv::testing::Scope scope;
     TempFolder space;

@@ -147,6 +147,32 @@ TEST(XmlLookups, ChildReadsFindTheFirstOfTheirNameWhateverTheOrder) {
     EXPECT_EQ(doc.Int(doc.Root(), "a"), 8);
 }
 
+// Names that share their length, their first or last eight bytes, or all
+// but one byte in the middle are still told apart, and repeats still give
+// the first of their name.
+TEST(XmlLookups, NamesAlikeInPartAreToldApart) {
+    zv::testing::Scope scope;
+    const std::vector<std::string> names = {"S",           "SensorNameA",        "SensorNameB",        "Sensor",
+                                            "Sensor1",     "SensorNa",           "SensorNam",          "ABCDEFGH_x_IJKLMNOP",
+                                            "ABCDEFGH_y_IJKLMNOP", "ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOQ", "T"};
+    std::string text = "<r>";
+    for (size_t i = 0; i < names.size(); ++i)
+        text += "<" + names[i] + ">" + std::to_string(i + 1) + "</" + names[i] + ">";
+    text += "<SensorNameA>99</SensorNameA><S>98</S></r>";
+    Doc doc(text.c_str());
+    for (int pass = 0; pass < 2; ++pass) {
+        for (size_t k = 0; k < names.size(); ++k) {
+            const size_t i = pass == 0 ? k : names.size() - 1 - k;  // in order, then backwards
+            SCOPED_TRACE(names[i]);
+            EXPECT_EQ(doc.Int(doc.Root(), names[i].c_str()), static_cast<int32_t>(i + 1));
+        }
+    }
+    for (const char* missing : {"SensorNameC", "ABCDEFGH_z_IJKLMNOP", "SensorN", "U"}) {
+        SCOPED_TRACE(missing);
+        EXPECT_EQ(doc.Int(doc.Root(), missing), 0);
+    }
+}
+
 TEST(XmlText, RefusalsThatNeedTheWholeTreeStillComeThrough) {
     zv::testing::Scope scope;
     const auto nested = [](int depth, const char* inside) {

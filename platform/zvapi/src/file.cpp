@@ -103,20 +103,30 @@ zvStatus File::WriteBytes(const void* data, int64_t size) {
     return ZV_OK;
 }
 
+namespace {
+
+// Makes `fd`, open for reading on `host`, the file's; only a plain file
+// will do (ZV_E_NOTFOUND, `fd` closed).
+zvStatus TakeForReading(File* file, int fd, std::string host) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return ZV_E_NOTFOUND;
+    }
+    file->fd = fd;
+    file->mode = ZV_FILE_READ;
+    file->target = std::move(host);
+    return ZV_OK;
+}
+
+}  // namespace
+
 // Opens `file` on the resolved `host` path.
 zvStatus OpenFile(File* file, const std::string& host, int32_t mode) {
     if (mode == ZV_FILE_READ) {
         const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ZV_E_NOTFOUND : ZV_E_IO;
-        struct stat info {};
-        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            ::close(fd);
-            return ZV_E_NOTFOUND;
-        }
-        file->fd = fd;
-        file->mode = mode;
-        file->target = host;
-        return ZV_OK;
+        return TakeForReading(file, fd, host);
     }
     const std::string folder = ParentOf(host);
     struct stat info {};
@@ -163,6 +173,10 @@ zvStatus zvFileInit(zvHandle file, const char* path, int32_t mode) {
         if (f->fd >= 0) return ZV_E_STATE;
         if (mode != ZV_FILE_READ && mode != ZV_FILE_WRITE) return ZV_E_ARGUMENT;
         std::string host;
+        if (mode == ZV_FILE_READ) {
+            const int fd = zv::OpenExactForReading(path, &host);
+            if (fd >= 0) return zv::TakeForReading(f, fd, std::move(host));
+        }
         status = zv::ResolvePath(path, &host);
         if (status <= 0) return status;
         return zv::OpenFile(f, host, mode);

@@ -2,15 +2,21 @@
 // station computer's disk, reached through paths with either separator,
 // names matched without regard to case, and nothing outside it reachable.
 #include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "files.hpp"
@@ -81,18 +87,22 @@ std::string FileSpaceRoot() {
     return cwd;
 }
 
-zvStatus ResolvePath(const char* path, std::string* host) {
-    if (path == nullptr || host == nullptr) return ZV_E_ARGUMENT;
+namespace {
+
+// The names of a file-space path from the root down, "." and ".." applied:
+// the drive prefix, both separators. ZV_E_ARGUMENT, ZV_E_RANGE, ZV_E_ACCESS
+// as ResolvePath.
+zvStatus NamesOf(const char* path, std::vector<std::string>* names) {
+    if (path == nullptr) return ZV_E_ARGUMENT;
     const size_t length = ::strnlen(path, ZV_PATH_MAX);
     if (length >= ZV_PATH_MAX) return ZV_E_RANGE;
 
-    // Names from the root down; `floor` names the ones ".." may not pop
-    // (the drive's folder: a drive has no parent).
-    std::vector<std::string> names;
+    // `floor` names the ones ".." may not pop (the drive's folder: a drive
+    // has no parent).
     size_t floor = 0;
     const char* rest = path;
     if (length >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') {
-        names.emplace_back(1, path[0]);
+        names->emplace_back(1, path[0]);
         floor = 1;
         rest = path + 2;
     }
@@ -100,16 +110,39 @@ zvStatus ResolvePath(const char* path, std::string* host) {
         while (IsSeparator(*p)) ++p;
         const char* end = p;
         while (*end != '\0' && !IsSeparator(*end)) ++end;
-        std::string name(p, end);
+        std::string_view name(p, static_cast<size_t>(end - p));
         p = end;
         if (name.empty() || name == ".") continue;
         if (name == "..") {
-            if (names.size() <= floor) return ZV_E_ACCESS;
-            names.pop_back();
+            if (names->size() <= floor) return ZV_E_ACCESS;
+            names->pop_back();
             continue;
         }
-        names.push_back(std::move(name));
+        names->emplace_back(name);
     }
+    return ZV_OK;
+}
+
+// The host path of `names` below `root`, taken as they are.
+std::string Join(const std::string& root, const std::vector<std::string>& names) {
+    std::string joined = root;
+    for (const std::string& name : names) {
+        if (joined != "/") joined += '/';
+        joined += name;
+    }
+    return joined;
+}
+
+// Whether the kernel offers openat2; cleared the first time it does not.
+std::atomic<bool> g_openat2{true};
+
+}  // namespace
+
+zvStatus ResolvePath(const char* path, std::string* host) {
+    if (path == nullptr || host == nullptr) return ZV_E_ARGUMENT;
+    std::vector<std::string> names;
+    const zvStatus lexical = NamesOf(path, &names);
+    if (lexical <= 0) return lexical;
 
     const std::string root = FileSpaceRoot();
     std::string current = root;
@@ -136,6 +169,28 @@ zvStatus ResolvePath(const char* path, std::string* host) {
     }
     *host = std::move(current);
     return ZV_OK;
+}
+
+int OpenExactForReading(const char* path, std::string* host) {
+    if (path == nullptr || host == nullptr || !g_openat2.load(std::memory_order_relaxed)) return -1;
+    std::vector<std::string> names;
+    if (NamesOf(path, &names) <= 0) return -1;
+    std::string joined = Join(FileSpaceRoot(), names);
+    // The root is canonical and the names hold no separators, "." or "..":
+    // with no link anywhere on the way, the path stays inside the root.
+    open_how how{};
+    how.flags = O_RDONLY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    int fd;
+    do {
+        fd = static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, joined.c_str(), &how, sizeof how));
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (errno == ENOSYS || errno == EPERM) g_openat2.store(false, std::memory_order_relaxed);
+        return -1;
+    }
+    *host = std::move(joined);
+    return fd;
 }
 
 }  // namespace zv

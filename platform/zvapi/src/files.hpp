@@ -23,6 +23,14 @@ std::string FileSpaceRoot();
 // ZV_PATH_MAX characters or more, ZV_E_ACCESS for one that leaves the root.
 zvStatus ResolvePath(const char* path, std::string* host);
 
+// The quick way to a file to read: opens (read-only, close-on-exec) the
+// file `path` names when every name in it exists with its exact case and
+// no link lies on the way, which is then what ResolvePath resolves it to.
+// Returns the descriptor, owned by the caller, with `*host` set; -1, with
+// nothing changed, for any other path or failure, which the caller then
+// resolves with ResolvePath.
+int OpenExactForReading(const char* path, std::string* host);
+
 struct File final : Object {
     File() : Object(ZV_TYPE_FILE) {}
     ~File() override;

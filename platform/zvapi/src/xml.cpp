@@ -180,15 +180,18 @@ struct Document final : Object {
     // next, before any search from the start.
     pugi::xml_node ChildNamed(pugi::xml_node parent, const char* name) {
         if (!run.empty() && runParent == Raw(parent)) {
+            // Names are told apart by their hashes first, so that a walk
+            // along the run costs an integer compare per member.
+            const uint64_t key = NameHash(name);
             for (const RunEntry& entry : run)
-                if (SameName(entry.name, name)) return NodeAt(entry.node);
+                if (entry.hash == key && std::strcmp(entry.name, name) == 0) return NodeAt(entry.node);
             // Not in the run, whose names are all the names before the
             // element after it: that element is the first of its name.
             pugi::xml_node next = NextElement(NodeAt(run.back().node));
             if (Raw(next) != nullptr) {
                 const char* nextName = next.name();
                 if (SameName(nextName, name)) {
-                    Extend(next, nextName);
+                    Extend(next, nextName, key);
                     return next;
                 }
             }
@@ -197,7 +200,7 @@ struct Document final : Object {
         if (Raw(found) != nullptr && Raw(found) == Raw(FirstElement(parent))) {
             run.clear();
             runParent = Raw(parent);
-            Extend(found, found.name());
+            Extend(found, found.name(), NameHash(name));
         }
         return found;
     }
@@ -218,12 +221,41 @@ private:
     // names differ, so each is the first of its name.
     struct RunEntry {
         const char* name;  // the element's own name
+        uint64_t hash;     // NameHash(name)
         pugi::xml_node_struct* node;
     };
-    void Extend(pugi::xml_node node, const char* name) {
+    // Equal names, equal hashes. Eight bytes at a time: the name's length,
+    // its whole words, then its last eight bytes (or the bytes left, when
+    // it is shorter), each mixed in by a multiply.
+    static uint64_t NameHash(const char* name) {
+        constexpr uint64_t kMix = 0x9E3779B97F4A7C15ULL;
+        const size_t size = std::strlen(name);
+        uint64_t hash = (size + 1) * kMix;
+        const auto mix = [&](uint64_t word) {
+            hash = (hash ^ word) * kMix;
+            hash ^= hash >> 29;
+        };
+        size_t i = 0;
+        for (; i + 8 <= size; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, name + i, 8);
+            mix(word);
+        }
+        if (i < size) {
+            uint64_t word = 0;
+            if (size >= 8) {
+                std::memcpy(&word, name + size - 8, 8);
+            } else {
+                for (size_t k = 0; k < size; ++k) word |= uint64_t{static_cast<unsigned char>(name[k])} << (8 * k);
+            }
+            mix(word);
+        }
+        return hash;
+    }
+    void Extend(pugi::xml_node node, const char* name, uint64_t hash) {
         // A run that cannot grow is dropped rather than left short of a member.
         try {
-            run.push_back({name, Raw(node)});
+            run.push_back({name, hash, Raw(node)});
         } catch (const std::bad_alloc&) {
             run.clear();
         }
