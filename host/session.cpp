@@ -310,11 +310,14 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
     auto drain = [&]() {
         for (const std::string& text : runner.Prints()) {
             summary->console.push_back(text);
-            emit({{"event", "console"}, {"mode", options.mode}, {"text", text}});
+            if (options.json) emit({{"event", "console"}, {"mode", options.mode}, {"text", text}});
         }
         for (const zv::runner::HandlerCall& call : runner.Calls()) {
-            emit({{"event", "handler"}, {"mode", call.mode}, {"phase", zv::runner::PhaseName(call.phase)},
-                  {"status", call.status}});
+            // Events are built only when someone reads them: this runs once a batch.
+            if (options.json) {
+                emit({{"event", "handler"}, {"mode", call.mode}, {"phase", zv::runner::PhaseName(call.phase)},
+                      {"status", call.status}});
+            }
             if (call.phase == zv::runner::Phase::Process && call.status <= 0) {
                 if (summary->failedBatches == 0) summary->firstFailure = call.status;
                 ++summary->failedBatches;
