@@ -15,7 +15,7 @@ struct DisplaySpec {
     int32_t kind;  // 0 polar model, 1 image, 2 plot, 3 table
 };
 
-struct ModeSpec {
+struct ModeEntry {
     const char* name;
     zvPipeStartHandler start;
     zvPipeProcessHandler process;
@@ -28,7 +28,7 @@ struct ModeSpec {
 
 // The pages address parameters by position: their order is part of the
 // contract with them.
-const ModeSpec kModes[] = {
+const ModeEntry kModes[] = {
     {"Free", StartFree, ProcessFree, StopCommon, {{"Free", 2}, {"Intensity", 1}, {"Encoder", 3}}, 3,
      {"SelectedSensor", "NumSensors"}, 2},
     {"Calibration", StartCommon, ProcessCalibration, StopCommon, {{"Calibration", 2}, {"Status", 3}}, 2, {}, 0},
@@ -41,21 +41,21 @@ const ModeSpec kModes[] = {
 constexpr int32_t kInputStyle = 2;
 
 // Describes one mode into `mode`; the first failing status.
-zvStatus DescribeMode(zvHandle mode, const ModeSpec& spec) {
-    zvStatus status = zvPipeModeInit(mode, spec.name);
+zvStatus DescribeMode(zvHandle mode, const ModeEntry& entry) {
+    zvStatus status = zvPipeModeInit(mode, entry.name);
     if (status <= 0) return status;
-    status = zvPipeModeSetStartHandler(mode, spec.start);
+    status = zvPipeModeSetStartHandler(mode, entry.start);
     if (status <= 0) return status;
-    status = zvPipeModeSetProcessHandler(mode, spec.process);
+    status = zvPipeModeSetProcessHandler(mode, entry.process);
     if (status <= 0) return status;
-    status = zvPipeModeSetStopHandler(mode, spec.stop);
+    status = zvPipeModeSetStopHandler(mode, entry.stop);
     if (status <= 0) return status;
-    for (int32_t i = 0; i < spec.displayCount; ++i) {
-        status = zvPipeModeAddDisplay(mode, spec.displays[i].name, spec.displays[i].kind);
+    for (int32_t i = 0; i < entry.displayCount; ++i) {
+        status = zvPipeModeAddDisplay(mode, entry.displays[i].name, entry.displays[i].kind);
         if (status <= 0) return status;
     }
-    for (int32_t i = 0; i < spec.parameterCount; ++i) {
-        status = zvPipeModeAddParameter(mode, spec.parameters[i], 0);
+    for (int32_t i = 0; i < entry.parameterCount; ++i) {
+        status = zvPipeModeAddParameter(mode, entry.parameters[i], 0);
         if (status <= 0) return status;
     }
     return zvPipeModeSetInputStyle(mode, kInputStyle);
@@ -72,11 +72,11 @@ zvStatus DescribePipeApp(zvHandle* app) {
     if (status <= 0) return status;
     status = zvPipeAppSetVersion(*app, 6, 2);
     if (status <= 0) return status;
-    for (const ModeSpec& spec : kModes) {
+    for (const ModeEntry& entry : kModes) {
         zvHandle mode = nullptr;
         status = zvPipeModeCreate(&mode, nullptr);
         if (status <= 0) return status;
-        status = DescribeMode(mode, spec);
+        status = DescribeMode(mode, entry);
         if (status > 0) status = zvPipeAppAddMode(*app, mode);
         if (status <= 0) {
             zvPipeModeDestroy(mode);

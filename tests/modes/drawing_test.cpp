@@ -15,10 +15,10 @@ class DrawingTest : public ModeTest {
 protected:
     void Start(std::vector<modes_test::Sensor> sensors, std::vector<zvPoint32s> target = {
                                                             {7500, 4500}, {-7500, 4500}, {-7500, 19500}, {7500, 19500}}) {
-        modes_test::SettingsSpec spec;
-        spec.sensors = std::move(sensors);
-        spec.target = std::move(target);
-        Settings(spec);
+        modes_test::SettingsShape shape;
+        shape.sensors = std::move(sensors);
+        shape.target = std::move(target);
+        Settings(shape);
         ASSERT_GT(runner_->Start("Web"), 0);
     }
     void Fill(uint32_t view, std::vector<zvPoint32s> points, int32_t serial) {

@@ -10,7 +10,7 @@ namespace {
 
 using modes_test::ModeTest;
 using modes_test::Sensor;
-using modes_test::SettingsSpec;
+using modes_test::SettingsShape;
 
 const char kWarning[] =
     "One or more sensors share the same vertex view!\n"

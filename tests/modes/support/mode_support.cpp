@@ -61,21 +61,21 @@ std::string FileSpace::Read(const std::string& relative) const {
 
 bool FileSpace::Exists(const std::string& relative) const { return std::filesystem::exists(root_ / relative); }
 
-std::string SettingsXml(const SettingsSpec& spec) {
+std::string SettingsXml(const SettingsShape& shape) {
     std::ostringstream x;
     x << "<?xml version=\"1.0\"?>\n<SensorGroup>\n  <Name>System</Name>\n"
       << "  <OutputBatchCount>1</OutputBatchCount>\n"
-      << "  <EncoderResolution>" << spec.encoderResolution << "</EncoderResolution>\n"
+      << "  <EncoderResolution>" << shape.encoderResolution << "</EncoderResolution>\n"
       << "  <OutputInterval>0</OutputInterval>\n  <DetectionThreshold>20</DetectionThreshold>\n"
       << "  <OverlapFilterEnable>1</OverlapFilterEnable>\n  <IoStateOutputEnable>1</IoStateOutputEnable>\n"
       << "  <ObstructionY>0</ObstructionY>\n  <VideoStyle>0</VideoStyle>\n  <VideoExposure>0</VideoExposure>\n"
-      << "  <MaxSlices>" << spec.maxSlices << "</MaxSlices>\n  <CalibrationTarget>\n";
-    for (const zvPoint32s& v : spec.target) {
+      << "  <MaxSlices>" << shape.maxSlices << "</MaxSlices>\n  <CalibrationTarget>\n";
+    for (const zvPoint32s& v : shape.target) {
         x << "    <Vertex><X>" << v.x << ".000000</X><Y>" << v.y << ".000000</Y></Vertex>\n";
     }
     x << "  </CalibrationTarget>\n  <Capture><Enabled>0</Enabled><Source>0</Source><Divisor>1</Divisor></Capture>\n"
       << "  <Members>\n    <SensorGroup>\n      <Name>0</Name>\n      <Members>\n";
-    for (const Sensor& s : spec.sensors) {
+    for (const Sensor& s : shape.sensors) {
         x << "        <Sensor><Name>" << s.name << "</Name><SerialNumber>" << s.serial << "</SerialNumber><Enabled>"
           << s.enabled << "</Enabled><VertexView>" << s.vertexView
           << "</VertexView><Orientation>0</Orientation><Multiplex>0</Multiplex>"
@@ -85,9 +85,9 @@ std::string SettingsXml(const SettingsSpec& spec) {
     return x.str();
 }
 
-void WriteSettings(const FileSpace& files, uint32_t server, const SettingsSpec& spec) {
+void WriteSettings(const FileSpace& files, uint32_t server, const SettingsShape& shape) {
     files.ServerFolder(server);
-    files.Write("SN" + std::to_string(server) + "/Settings.xml", SettingsXml(spec));
+    files.Write("SN" + std::to_string(server) + "/Settings.xml", SettingsXml(shape));
 }
 
 zvHandle MakeArray(int32_t elementType, const std::vector<int32_t>& lengths, const void* bytes, size_t size) {
@@ -151,27 +151,27 @@ zvHandle WebResult(const std::vector<int64_t>& attributes, const std::vector<std
     return MakeResult(5, attributes, {MakeArray(ZV_TYPE_INT32, {r, c}, cells.data(), cells.size() * 4)});
 }
 
-zvHandle MakeApp(const std::vector<ModeSpec>& modes) {
+zvHandle MakeApp(const std::vector<ModeEntry>& modes) {
     zvHandle app = nullptr;
     EXPECT_GT(zvPipeAppCreate(&app, nullptr), 0);
     EXPECT_GT(zvPipeAppInit(app, "client"), 0);
     EXPECT_GT(zvPipeAppSetVersion(app, 6, 2), 0);
-    for (const ModeSpec& spec : modes) {
+    for (const ModeEntry& shape : modes) {
         zvHandle mode = nullptr;
         EXPECT_GT(zvPipeModeCreate(&mode, nullptr), 0);
-        EXPECT_GT(zvPipeModeInit(mode, spec.name.c_str()), 0);
-        EXPECT_GT(zvPipeModeSetStartHandler(mode, spec.start), 0);
-        EXPECT_GT(zvPipeModeSetProcessHandler(mode, spec.process), 0);
-        EXPECT_GT(zvPipeModeSetStopHandler(mode, spec.stop), 0);
-        for (const auto& [name, kind] : spec.displays) EXPECT_GT(zvPipeModeAddDisplay(mode, name.c_str(), kind), 0);
-        for (const auto& name : spec.parameters) EXPECT_GT(zvPipeModeAddParameter(mode, name.c_str(), 0), 0);
+        EXPECT_GT(zvPipeModeInit(mode, shape.name.c_str()), 0);
+        EXPECT_GT(zvPipeModeSetStartHandler(mode, shape.start), 0);
+        EXPECT_GT(zvPipeModeSetProcessHandler(mode, shape.process), 0);
+        EXPECT_GT(zvPipeModeSetStopHandler(mode, shape.stop), 0);
+        for (const auto& [name, kind] : shape.displays) EXPECT_GT(zvPipeModeAddDisplay(mode, name.c_str(), kind), 0);
+        for (const auto& name : shape.parameters) EXPECT_GT(zvPipeModeAddParameter(mode, name.c_str(), 0), 0);
         EXPECT_GT(zvPipeModeSetInputStyle(mode, 2), 0);
         EXPECT_GT(zvPipeAppAddMode(app, mode), 0);
     }
     return app;
 }
 
-std::vector<ModeSpec> ProductModes() {
+std::vector<ModeEntry> ProductModes() {
     return {
         {"Free", StartFree, ProcessFree, StopCommon, {{"Free", 2}, {"Intensity", 1}, {"Encoder", 3}},
          {"SelectedSensor", "NumSensors"}},
@@ -266,10 +266,10 @@ void ModeTest::SetUp() {
     UseModes({});
 }
 
-void ModeTest::UseModes(const std::vector<ModeSpec>& extra) {
+void ModeTest::UseModes(const std::vector<ModeEntry>& extra) {
     runner_.reset();
     if (app_ != nullptr) zvPipeAppDestroy(app_);
-    std::vector<ModeSpec> modes = ProductModes();
+    std::vector<ModeEntry> modes = ProductModes();
     modes.insert(modes.end(), extra.begin(), extra.end());
     app_ = MakeApp(modes);
     runner_ = std::make_unique<zv::runner::ModeRunner>(app_);

@@ -58,14 +58,14 @@ struct Sensor {
 // Settings.xml of server `server` with these sensors and target vertices;
 // the other system values are those of the default document, with
 // `encoderResolution` and `maxSlices` as given.
-struct SettingsSpec {
+struct SettingsShape {
     std::vector<Sensor> sensors;
     std::vector<zvPoint32s> target = {{7500, 4500}, {-7500, 4500}, {-7500, 19500}, {7500, 19500}};
     double encoderResolution = 0.0;
     int32_t maxSlices = 0;
 };
-std::string SettingsXml(const SettingsSpec& spec);
-void WriteSettings(const FileSpace& files, uint32_t server, const SettingsSpec& spec);
+std::string SettingsXml(const SettingsShape& shape);
+void WriteSettings(const FileSpace& files, uint32_t server, const SettingsShape& shape);
 
 // ---- Results ------------------------------------------------------------------
 // An array of `elementType` with the given lengths (1 to 3 dimensions),
@@ -90,7 +90,7 @@ zvHandle ProfileResult(uint32_t serial, int32_t scale, const zvStamp& stamp, con
 zvHandle WebResult(const std::vector<int64_t>& attributes, const std::vector<std::vector<int32_t>>& rows);
 
 // ---- Pipe apps -----------------------------------------------------------------
-struct ModeSpec {
+struct ModeEntry {
     std::string name;
     zvPipeStartHandler start;
     zvPipeProcessHandler process;
@@ -99,10 +99,10 @@ struct ModeSpec {
     std::vector<std::string> parameters;
 };
 // A pipe app "client" 6.2 with these modes; destroy with zvPipeAppDestroy.
-zvHandle MakeApp(const std::vector<ModeSpec>& modes);
+zvHandle MakeApp(const std::vector<ModeEntry>& modes);
 // The Free, Calibration and Web modes with their handlers, displays and
 // parameters as the plug-in describes them.
-std::vector<ModeSpec> ProductModes();
+std::vector<ModeEntry> ProductModes();
 
 // ---- Output readers -----------------------------------------------------------
 // Rows of a name/value table, heading row ("name", "value") included.
@@ -160,9 +160,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
     // Replaces the app by the product modes plus `extra`.
-    void UseModes(const std::vector<ModeSpec>& extra);
+    void UseModes(const std::vector<ModeEntry>& extra);
     // Settings of server 7, written before the mode starts.
-    void Settings(const SettingsSpec& spec) { WriteSettings(files_, kServer, spec); }
+    void Settings(const SettingsShape& shape) { WriteSettings(files_, kServer, shape); }
     RunState* State() const { return static_cast<RunState*>(runner_->State()); }
     // The outputs' objects in order.
     std::vector<zvHandle> Objects() const;
