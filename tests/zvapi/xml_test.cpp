@@ -262,7 +262,9 @@ TEST(XmlText, MalformedTruncatedDeepOrHugeTextIsRefused) {
     for (int i = 0; i < 200000; ++i) deepest += "<a>";
     for (const std::string& text : std::vector<std::string>{
              "", "   ", "<r>", "<r><a></a>", "<r></s>", "<r a='1></r>", "<r/><s/>", "<r/>text", "text<r/>", "<r/><?xml version=\"1.0\"?>", "<r a='1' a='2'/>",
-             "<r>&bogus;</r>", "<r>&amp</r>", "<r>&#0;</r>", "<r a='&#xD800;'/>", "<r a='<'/>", "<r>\x01</r>", "<?xml version=\"1.0\"?>", "<1r/>", "<r><![CDATA[x</r>", deep, deepest}) {
+             "<r>&bogus;</r>", "<r>&amp</r>", "<r>&#0;</r>", "<r a='&#xD800;'/>", "<r a='<'/>", "<r>\x01</r>", "<?xml version=\"1.0\"?>", "<1r/>", "<r><![CDATA[x</r>",
+             // a declaration closed by "/>": what follows is content, checked as such
+             "<?xml version=\"1.0\"/><r>\x07 ?></r>", "<?XML version=\"1.0\"/><r>&bogus; ?></r>", deep, deepest}) {
         SCOPED_TRACE(text.substr(0, 40));
         Doc doc("<kept/>");
         EXPECT_EQ(zvXMLUnflatten(doc, text.c_str()), ZV_E_PARSE);
@@ -273,6 +275,9 @@ TEST(XmlText, MalformedTruncatedDeepOrHugeTextIsRefused) {
     for (int i = 0; i < 256; ++i) deepest256 += "</a>";
     Doc ok(deepest256.c_str());
     EXPECT_NE(ok.Root(), 0u);
+    // An instruction whose target only begins with "xml" is skipped whole.
+    Doc instruction("<?xml-stylesheet href='a.css'?><r/>");
+    EXPECT_NE(instruction.Root(), 0u);
     // Entities inside comments and CDATA are literal text, not references.
     Doc literal("<r><!-- a & b --><c><![CDATA[x & y]]></c><d>&lt;&#65;&#x42;</d></r>");
     char text[16];

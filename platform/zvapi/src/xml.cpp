@@ -436,6 +436,18 @@ constexpr std::array<uint8_t, 256> kStops = [] {
 // attribute values, start and end tags never nest 256 deep and there is no
 // document type (whose end the pass does not find as pugixml does). Tags
 // are found here as pugixml finds elements, so none of those can hide from it.
+// True when the processing instruction whose target starts at `at` is the
+// XML declaration: the target "xml" in any case, not followed by a name
+// character (so "<?xml-stylesheet" is an ordinary instruction).
+bool DeclarationAt(std::string_view text, size_t at) {
+    if (at + 3 > text.size()) return false;
+    if ((text[at] | 0x20) != 'x' || (text[at + 1] | 0x20) != 'm' || (text[at + 2] | 0x20) != 'l') return false;
+    if (at + 3 == text.size()) return true;
+    const auto c = static_cast<unsigned char>(text[at + 3]);
+    const bool nameCharacter = c >= 0x80 || std::isalnum(c) != 0 || c == '_' || c == '-' || c == '.' || c == ':';
+    return !nameCharacter;
+}
+
 bool LexicallyWellFormed(std::string_view text, bool* deepCheck) {
     *deepCheck = true;
     bool suspect = false;
@@ -469,13 +481,16 @@ bool LexicallyWellFormed(std::string_view text, bool* deepCheck) {
         }
         if (c != '<') return false;  // a control character
         const char next = i + 1 < size ? text[i + 1] : '\0';
+        // pugixml reads a declaration's attributes as it reads a tag's, and
+        // ends it at '>' ("/>" included), not only at "?>": scan it as a tag.
+        const bool declaration = next == '?' && DeclarationAt(text, i + 2);
         if (next == '!' && text.compare(i, 4, "<!--") == 0) {
             i += 4;
             skipPast("-->");
         } else if (next == '!' && text.compare(i, 9, "<![CDATA[") == 0) {
             i += 9;
             skipPast("]]>");
-        } else if (next == '?') {
+        } else if (next == '?' && !declaration) {
             i += 2;
             skipPast("?>");
         } else if (next == '!') {
@@ -516,7 +531,9 @@ bool LexicallyWellFormed(std::string_view text, bool* deepCheck) {
                     return false;
                 }
             }
-            if (endTag) {
+            if (declaration) {
+                // no element: the depth stays
+            } else if (endTag) {
                 --depth;
             } else if (i >= size || text[i - 1] != '/') {
                 if (++depth >= kMaxDepth) suspect = true;
