@@ -5,46 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <string>
 
+#include "fuzz/server_file.hpp"
 #include "plugin/calibration.h"
 #include "plugin/settings.h"
 
-namespace {
-
-// The folder lives in a plain buffer so that the exit handler can still
-// remove it after the statics are gone.
-char g_root[256];
-
-void RemoveFileSpace() {
-    std::error_code ignored;
-    std::filesystem::remove_all(g_root, ignored);
-}
-
-std::filesystem::path FileSpace() {
-    if (g_root[0] == '\0') {
-        const std::string pattern = (std::filesystem::temp_directory_path() / "fuzz-calibration-XXXXXX").string();
-        if (pattern.size() >= sizeof g_root) abort();
-        pattern.copy(g_root, pattern.size());
-        if (::mkdtemp(g_root) == nullptr) abort();
-        std::filesystem::create_directory(std::filesystem::path(g_root) / "SN7");
-        if (zvFileSpaceSetRoot(g_root) <= 0) abort();
-        atexit(RemoveFileSpace);
-    }
-    return g_root;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     constexpr char kPath[] = "\\SN7\\Calibration.xml";
-    const std::filesystem::path file = FileSpace() / "SN7" / "Calibration.xml";
-    {
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    fuzz::WriteServerFile("Calibration.xml", data, size);
     CalibrationSet* set = nullptr;
     const zvStatus status = LoadCalibration(kPath, 0, &set);
     if ((status > 0) != (set != nullptr)) abort();

@@ -6,11 +6,11 @@
 
 #include "modes/intrinsics.h"
 #include "modes/result_access.h"
+#include "plugin/settings.h"
 #include "zvcontrols/zvcontrols.hpp"
 
 namespace {
 
-constexpr int32_t kNoMemory = -995;
 constexpr uint32_t kBlack = 0xFF000000u;
 constexpr uint32_t kRed = 0xFFFF0000u;
 constexpr uint32_t kGreen = 0xFF008000u;
@@ -129,7 +129,7 @@ zvStatus DrawView(const RunState* state, zvAllocator output, zvHandle plot, uint
     const int32_t brush = zvGraphicAddSolidBrush(graphic, color);
     const int32_t marker = zvGraphicAddMarker(graphic, 2, 1.0f);
     zvPoint32s* out = zvGraphicDrawPoints32s(graphic, pen, brush, marker, 0, m);
-    if (out == nullptr) return kNoMemory;
+    if (out == nullptr) return kTorvaneNoMemory;
     CopyDrawn(points, out, n, m);
     return zvPlotAdd(plot, graphic);
 }
@@ -209,7 +209,7 @@ zvStatus SendCalibrationMark(RunState* state, int32_t success) {
     static const zvPoint32s kPass[6] = {{60, 40}, {40, 40}, {40, 60}, {60, 60}, {60, 40}, {40, 60}};
     static const zvPoint32s kFail[6] = {{40, 40}, {40, 60}, {60, 60}, {60, 40}, {40, 40}, {60, 60}};
     zvPoint32s* line = zvGraphicDrawPolyline32s(graphic, 0, pen, 6);
-    if (line == nullptr) return kNoMemory;
+    if (line == nullptr) return kTorvaneNoMemory;
     const zvPoint32s* mark = success != 0 ? kPass : kFail;
     for (int i = 0; i < 6; ++i) line[i] = mark[i];
 
@@ -257,7 +257,7 @@ zvStatus ShowCalibrationTarget(zvHandle vertices, zvMultiView* multiView) {
     const auto* v = static_cast<const zvPoint32s*>(zvArrayListData(vertices));
     if (n > 0) {
         zvPoint32s* line = zvGraphicDrawPolyline32s(graphic, 0, pen, n + 1);
-        if (line == nullptr) return Release(graphic, plot, kNoMemory);
+        if (line == nullptr) return Release(graphic, plot, kTorvaneNoMemory);
         int32_t minX = INT32_MAX, minY = INT32_MAX, maxX = INT32_MIN, maxY = INT32_MIN;
         for (int32_t i = 0; i < n; ++i) {
             line[i] = v[i];
@@ -267,7 +267,7 @@ zvStatus ShowCalibrationTarget(zvHandle vertices, zvMultiView* multiView) {
             if (status <= 0) return Release(graphic, plot, status);
             // A text drawing may move the point buffer: fetch it again.
             zvDrawing drawing;
-            if (zvGraphicDrawingAt(graphic, 0, &drawing) <= 0) return Release(graphic, plot, kNoMemory);
+            if (zvGraphicDrawingAt(graphic, 0, &drawing) <= 0) return Release(graphic, plot, kTorvaneNoMemory);
             line = const_cast<zvPoint32s*>(drawing.points);
             if (v[i].x < minX) minX = v[i].x;
             if (v[i].y < minY) minY = v[i].y;

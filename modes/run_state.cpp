@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr int32_t kNoMemory = -995;
-
 // Parameter item `index` of an int32 list, 0 when the list has none.
 int32_t ParameterAt(zvHandle parameters, int32_t index) {
     if (zvArrayListItemSize(parameters) != static_cast<int32_t>(sizeof(int32_t))) return 0;
@@ -76,17 +74,12 @@ zvStatus StationFirstServerId(zvHandle engine, uint32_t* serverId) {
 zvStatus RunStateCreate(zvHandle engine, RunState** out) {
     if (out == nullptr) return ZV_E_ARGUMENT;
     *out = nullptr;
-    auto* state = static_cast<RunState*>(zvMalloc(sizeof(RunState)));
-    if (state == nullptr) return kNoMemory;
+    // An uncleared record holds no members, only garbage: a failed clearing
+    // hands back no record rather than one that no release can walk.
+    RunState* state = nullptr;
+    zvStatus status = AllocateRecord(&state);
+    if (status <= 0) return status;
     *out = state;
-    zvStatus status = zvMemset(state, 0, sizeof(RunState));
-    if (status <= 0) {
-        // An uncleared record holds no members, only garbage: hand back no
-        // record rather than one that no release can walk.
-        zvFree(state);
-        *out = nullptr;
-        return status;
-    }
     state->engine = engine;
 
     status = MakePointList(&state->polarPoints);

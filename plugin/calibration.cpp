@@ -85,13 +85,9 @@ zvStatus WriteCalibrationDocument(zvHandle document, const char* path, int32_t f
 zvStatus LoadCalibration(const char* path, zvHandle engine, CalibrationSet** set) {
     if (set == nullptr) return ZV_E_ARGUMENT;
     *set = nullptr;
-    auto* loaded = static_cast<CalibrationSet*>(zvMalloc(sizeof(CalibrationSet)));
-    if (loaded == nullptr) return kTorvaneNoMemory;
-    zvStatus status = zvMemset(loaded, 0, sizeof(CalibrationSet));
-    if (status <= 0) {
-        zvFree(loaded);
-        return status;
-    }
+    CalibrationSet* loaded = nullptr;
+    zvStatus status = AllocateRecord(&loaded);
+    if (status <= 0) return status;
     loaded->engine = engine;
 
     zvHandle document = 0;

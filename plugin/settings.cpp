@@ -254,13 +254,9 @@ zvStatus SettingsReadDocument(zvHandle console, const char* path, zvHandle* docu
 zvStatus SettingsParse(zvHandle document, zvHandle console, SystemSettings** settings) {
     if (settings == nullptr) return ZV_E_ARGUMENT;
     *settings = nullptr;
-    auto* record = static_cast<SystemSettings*>(zvMalloc(sizeof(SystemSettings)));
-    if (record == nullptr) return kTorvaneNoMemory;
-    zvStatus status = zvMemset(record, 0, sizeof(SystemSettings));
-    if (status <= 0) {
-        zvFree(record);
-        return status;
-    }
+    SystemSettings* record = nullptr;
+    zvStatus status = AllocateRecord(&record);
+    if (status <= 0) return status;
     record->console = console;
     if (document != 0) {
         record->present = 1;

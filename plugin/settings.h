@@ -109,4 +109,20 @@ zvStatus ReadXmlDocumentFile(zvHandle console, const char* path, const char* abs
                              zvHandle* document);
 zvStatus WriteXmlDocumentFile(zvHandle document, const char* path, bool flush);
 
+// Allocates one zero-filled record of Torvane's (a settings record, a
+// calibration set, a run state) into `*record`: kTorvaneNoMemory when there
+// is no memory, the status of the clearing when it fails; `*record` is then
+// none.
+template <class Record>
+zvStatus AllocateRecord(Record** record) {
+    *record = static_cast<Record*>(zvMalloc(sizeof(Record)));
+    if (*record == nullptr) return kTorvaneNoMemory;
+    const zvStatus status = zvMemset(*record, 0, sizeof(Record));
+    if (status <= 0) {
+        zvFree(*record);
+        *record = nullptr;
+    }
+    return status;
+}
+
 #endif

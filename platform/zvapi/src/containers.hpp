@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "object.hpp"
 #include "zvapi/zv_containers.h"
@@ -127,6 +128,20 @@ bool IsHandleItemType(int32_t type);
 // Registers a freshly made child (no allocator) and makes `container` own
 // it. False when registration was refused (the child is then deleted).
 bool RegisterChild(Object* container, Object* child);
+
+// Deep-copies each child of `from` into `to` as children of `copy` (a
+// clone under construction). False when a copy or its registration failed;
+// the children already copied belong to `copy` and go with it.
+template <class Child>
+bool CloneChildren(Object* copy, const std::vector<Child*>& from, std::vector<Child*>& to) {
+    to.reserve(from.size());
+    for (const Child* child : from) {
+        Object* c = child->Clone(nullptr);
+        if (c == nullptr || !RegisterChild(copy, c)) return false;
+        to.push_back(static_cast<Child*>(c));
+    }
+    return true;
+}
 
 }  // namespace zv
 

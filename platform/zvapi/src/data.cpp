@@ -3,16 +3,6 @@
 
 #include "pipe.hpp"
 
-namespace zv {
-
-bool AdoptClone(Object* container, Object* child) {
-    if (Register(child, nullptr) == nullptr) return false;  // Register deleted it
-    Adopt(container, child);
-    return true;
-}
-
-}  // namespace zv
-
 namespace {
 
 // Families whose objects are outputs or their parts, and so can be copied;

@@ -78,10 +78,6 @@ struct Result final : Object {
     std::vector<Object*> data;  // owned arrays
 };
 
-// Registers a clone's child under no allocator and adopts it into
-// `container`. Returns false (the child deleted) when registration fails.
-bool AdoptClone(Object* container, Object* child);
-
 }  // namespace zv
 
 #endif

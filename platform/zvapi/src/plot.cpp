@@ -4,6 +4,7 @@
 #include <new>
 
 #include "accessors.hpp"
+#include "containers.hpp"
 #include "pipe.hpp"
 #include "plot.hpp"
 
@@ -25,14 +26,9 @@ Object* Plot::Clone(Allocator* /*allocator*/) const {
         copy->yTitle = yTitle;
         copy->backColor = backColor;
         copy->backColorSet = backColorSet;
-        copy->items.reserve(items.size());
-        for (const Object* item : items) {
-            Object* c = item->Clone(nullptr);
-            if (c == nullptr || !AdoptClone(copy, c)) {
-                delete copy;
-                return nullptr;
-            }
-            copy->items.push_back(c);
+        if (!CloneChildren(copy, items, copy->items)) {
+            delete copy;
+            return nullptr;
         }
     } catch (...) {
         delete copy;
@@ -102,7 +98,7 @@ zvStatus zvPlotAdd(zvHandle plot, zvHandle item) {
         }
         zv::Object* copy = o->Clone(nullptr);
         if (copy == nullptr) return ZV_E_NOMEM;
-        if (!zv::AdoptClone(p, copy)) return ZV_E_NOMEM;
+        if (!zv::RegisterChild(p, copy)) return ZV_E_NOMEM;
         p->items.push_back(copy);
         return ZV_OK;
     });

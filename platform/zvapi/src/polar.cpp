@@ -85,15 +85,11 @@ Object* PolarModel::Clone(Allocator* /*allocator*/) const {
         }
         copy->slices.reserve(slices.size());
         copy->Account();
-        for (const Polar* slice : slices) {
-            Object* c = slice->Clone(nullptr);
-            // Only registered children go into the list: the destructor
-            // deletes through the registry.
-            if (c == nullptr || !RegisterChild(copy, c)) {
-                delete copy;
-                return nullptr;
-            }
-            copy->slices.push_back(static_cast<Polar*>(c));
+        // Only registered children go into the list: the destructor
+        // deletes through the registry.
+        if (!CloneChildren(copy, slices, copy->slices)) {
+            delete copy;
+            return nullptr;
         }
     } catch (...) {
         delete copy;

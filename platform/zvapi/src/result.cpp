@@ -3,6 +3,7 @@
 #include <new>
 
 #include "accessors.hpp"
+#include "containers.hpp"
 #include "pipe.hpp"
 
 namespace zv {
@@ -22,13 +23,9 @@ Object* Result::Clone(Allocator* /*allocator*/) const {
         copy->id = id;
         copy->attributes = attributes;
         AccountBytes(static_cast<int64_t>(copy->attributes.capacity() * sizeof(int64_t)));
-        for (const Object* array : data) {
-            Object* c = array->Clone(nullptr);
-            if (c == nullptr || !AdoptClone(copy, c)) {
-                delete copy;
-                return nullptr;
-            }
-            copy->data.push_back(c);
+        if (!CloneChildren(copy, data, copy->data)) {
+            delete copy;
+            return nullptr;
         }
     } catch (...) {
         delete copy;
