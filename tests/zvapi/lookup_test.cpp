@@ -192,6 +192,11 @@ TEST(XmlText, RefusalsThatNeedTheWholeTreeStillComeThrough) {
              {"<r><s><t x='1' y='2' x='3'/></s></r>", ZV_E_PARSE},
              {"<r><s x='>' x='2'/></r>", ZV_E_PARSE},
              {"<r><s x='1' y='2'/><s x='1'/></r>", ZV_OK},
+             // The declaration's own values neither hide a repeat below the
+             // root nor may repeat themselves.
+             {"<?xml version='1.0' encoding='UTF-8'?><r><s x='1' x='2'/></r>", ZV_E_PARSE},
+             {"<?xml version='1.0' encoding='UTF-8'?><r><s x='1'/></r>", ZV_OK},
+             {"<?xml version='1.0' version='1.0'?><r/>", ZV_E_PARSE},
              // A document type whose quoted name holds a '[' hides nothing.
              {"<!DOCTYPE r SYSTEM \"[\"><r><s x='1' x='2'/></r>", ZV_E_PARSE},
              {"<!DOCTYPE r SYSTEM \"[\"><r><s x='1'/></r>", ZV_OK},
@@ -211,6 +216,44 @@ TEST(XmlText, RefusalsThatNeedTheWholeTreeStillComeThrough) {
         ASSERT_EQ(zvXMLInit(doc, 0), ZV_OK);
         EXPECT_EQ(zvXMLUnflatten(doc, c.text.c_str()), c.status);
         EXPECT_EQ(zvXMLDestroy(doc), ZV_OK);
+    }
+}
+
+TEST(XmlText, TheQuickRouteAnswersAsTheByteWisePassDoes) {
+    const auto same = [](const std::string& text) {
+        bool quickDeep = true, slowDeep = true;
+        const bool quick = zv::testing::XmlTextCheck(text, false, &quickDeep);
+        const bool slow = zv::testing::XmlTextCheck(text, true, &slowDeep);
+        return quick == slow && (!quick || quickDeep == slowDeep);
+    };
+    std::string nested;
+    for (int i = 0; i < 300; ++i) nested += i % 2 == 0 ? "<a>" : "<b/>";
+    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    for (const std::string& text : std::vector<std::string>{
+             // Plain markup: tags, text with '>', empty and end tags, odd tags.
+             "<r><a>1</a><b/></r>", "<r>x > y</r>", "<r><a<b></r>", "<>", "</>", "<a/ >", "<a", "<a/", "</a",
+             "<r>text<", "</r></r>", "<r><a></r>", nested, declaration + "<r><a>1</a></r>",
+             declaration + nested,
+             // Markup only the byte-wise pass reads, after plain markup.
+             declaration + "<r><a x='1' y='2'/></r>", "<r>it's</r>", "<r>&amp;</r>", "<r>&bogus;</r>",
+             "<r><!-- < --></r>", "<r><?p <?></r>", "<!DOCTYPE r><r/>", "<r>\x01</r>", "<?xml?><r/>",
+             "<?xml version='1.0'/><r>\x07</r>"}) {
+        SCOPED_TRACE(text.substr(0, 60));
+        EXPECT_TRUE(same(text));
+    }
+    // Random runs of the bytes that matter, mostly plain, some after a
+    // declaration, across the sixteen-byte steps of the quick route.
+    const std::string alphabet = "<<<>>>//ab \n\t?!\"'&;#x[]-\x01";
+    std::mt19937 random(11);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text = round % 3 == 0 ? declaration : "";
+        const int length = static_cast<int>(random() % 48);
+        const bool plain = round % 2 == 0;
+        for (int i = 0; i < length; ++i) {
+            const size_t pick = random() % (plain ? 11 : alphabet.size());
+            text += alphabet[pick];
+        }
+        ASSERT_TRUE(same(text)) << text;
     }
 }
 

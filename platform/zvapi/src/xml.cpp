@@ -5,9 +5,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
-#include <array>
 #include <bit>
-#include <cctype>
 #include <charconv>
 #include <clocale>
 #include <locale.h>
@@ -22,13 +20,13 @@
 #include <vector>
 
 #include "files.hpp"
+#include "xml_text.hpp"
 #include "zvapi/zv_xml.h"
 
 namespace zv {
 
 namespace {
 
-constexpr int kMaxDepth = 256;
 constexpr int64_t kMaxText = int64_t{64} << 20;
 // Parsed as a fragment so that text beside the root is kept, and then
 // refused by TreeWellFormed (pugixml would otherwise drop it silently).
@@ -57,14 +55,15 @@ pugi::xml_node NodeAt(const void* record) {
     return std::bit_cast<pugi::xml_node>(static_cast<pugi::xml_node_struct*>(const_cast<void*>(record)));
 }
 
+// Tested through Raw(): a node's truth value is one more call into the library.
 pugi::xml_node FirstElement(pugi::xml_node node) {
-    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+    for (pugi::xml_node c = node.first_child(); Raw(c) != nullptr; c = c.next_sibling())
         if (c.type() == pugi::node_element) return c;
     return {};
 }
 
 pugi::xml_node NextElement(pugi::xml_node node) {
-    for (pugi::xml_node c = node.next_sibling(); c; c = c.next_sibling())
+    for (pugi::xml_node c = node.next_sibling(); Raw(c) != nullptr; c = c.next_sibling())
         if (c.type() == pugi::node_element) return c;
     return {};
 }
@@ -144,12 +143,18 @@ private:
 pugi::xml_node FirstChildNamed(pugi::xml_node parent, const char* name) {
     pugi::xml_node found = parent.child(name);
     if (Raw(found) == nullptr || found.type() == pugi::node_element) return found;
-    for (pugi::xml_node c = FirstElement(parent); c; c = NextElement(c))
+    for (pugi::xml_node c = FirstElement(parent); Raw(c) != nullptr; c = NextElement(c))
         if (std::strcmp(c.name(), name) == 0) return c;
     return {};
 }
 
-bool SameName(const char* a, const char* b) { return a[0] == b[0] && std::strcmp(a, b) == 0; }
+// Element names are short: a byte loop costs less than the call of strcmp.
+bool SameName(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        if (*a != *b) return false;
+        if (*a == '\0') return true;
+    }
+}
 
 struct Document final : Object {
     Document() : Object(ZV_TYPE_XML) {}
@@ -165,7 +170,10 @@ struct Document final : Object {
         Changed();
     }
     // Elements were added or removed.
-    void Changed() { run.clear(); }
+    void Changed() {
+        run.clear();
+        runLeads = 0;
+    }
     zvXmlItem Issue(pugi::xml_node node) {
         pugi::xml_node_struct* record = Raw(node);
         if (record == nullptr) return 0;
@@ -180,27 +188,29 @@ struct Document final : Object {
     // next, before any search from the start.
     pugi::xml_node ChildNamed(pugi::xml_node parent, const char* name) {
         if (!run.empty() && runParent == Raw(parent)) {
-            // Names are told apart by their hashes first, so that a walk
-            // along the run costs an integer compare per member.
-            const uint64_t key = NameHash(name);
-            for (const RunEntry& entry : run)
-                if (entry.hash == key && std::strcmp(entry.name, name) == 0) return NodeAt(entry.node);
-            // Not in the run, whose names are all the names before the
-            // element after it: that element is the first of its name.
+            const uint16_t lead = Lead(name);
+            // Asked in order: the element after the run is the one, unless
+            // its name is in the run already (the run keeps the first of
+            // each name). The filter of the run's leads rules that out
+            // mostly without a look at the run.
             pugi::xml_node next = NextElement(NodeAt(run.back().node));
             if (Raw(next) != nullptr) {
                 const char* nextName = next.name();
-                if (SameName(nextName, name)) {
-                    Extend(next, nextName, key);
+                if (SameName(nextName, name) && ((runLeads & LeadBit(lead)) == 0 || !InRun(name, lead))) {
+                    Extend(next, nextName, lead);
                     return next;
                 }
             }
+            if ((runLeads & LeadBit(lead)) != 0)
+                for (const RunEntry& entry : run)
+                    if (entry.lead == lead && SameName(entry.name, name)) return NodeAt(entry.node);
         }
         pugi::xml_node found = FirstChildNamed(parent, name);
         if (Raw(found) != nullptr && Raw(found) == Raw(FirstElement(parent))) {
             run.clear();
+            runLeads = 0;
             runParent = Raw(parent);
-            Extend(found, found.name(), NameHash(name));
+            Extend(found, found.name(), Lead(name));
         }
         return found;
     }
@@ -221,46 +231,33 @@ private:
     // names differ, so each is the first of its name.
     struct RunEntry {
         const char* name;  // the element's own name
-        uint64_t hash;     // NameHash(name)
+        uint16_t lead;     // Lead(name)
         pugi::xml_node_struct* node;
     };
-    // Equal names, equal hashes. Eight bytes at a time: the name's length,
-    // its whole words, then its last eight bytes (or the bytes left, when
-    // it is shorter), each mixed in by a multiply.
-    static uint64_t NameHash(const char* name) {
-        constexpr uint64_t kMix = 0x9E3779B97F4A7C15ULL;
-        const size_t size = std::strlen(name);
-        uint64_t hash = (size + 1) * kMix;
-        const auto mix = [&](uint64_t word) {
-            hash = (hash ^ word) * kMix;
-            hash ^= hash >> 29;
-        };
-        size_t i = 0;
-        for (; i + 8 <= size; i += 8) {
-            uint64_t word;
-            std::memcpy(&word, name + i, 8);
-            mix(word);
-        }
-        if (i < size) {
-            uint64_t word = 0;
-            if (size >= 8) {
-                std::memcpy(&word, name + size - 8, 8);
-            } else {
-                for (size_t k = 0; k < size; ++k) word |= uint64_t{static_cast<unsigned char>(name[k])} << (8 * k);
-            }
-            mix(word);
-        }
-        return hash;
+    // The first two bytes of a name (one, for a name of one byte), which
+    // tell most sibling names apart without a string compare.
+    static uint16_t Lead(const char* name) {
+        const auto first = static_cast<unsigned char>(name[0]);
+        return first == 0 ? 0 : static_cast<uint16_t>(first | static_cast<unsigned char>(name[1]) << 8);
     }
-    void Extend(pugi::xml_node node, const char* name, uint64_t hash) {
+    static uint64_t LeadBit(uint16_t lead) { return uint64_t{1} << ((lead ^ lead >> 7) & 63); }
+    bool InRun(const char* name, uint16_t lead) const {
+        for (const RunEntry& entry : run)
+            if (entry.lead == lead && SameName(entry.name, name)) return true;
+        return false;
+    }
+    void Extend(pugi::xml_node node, const char* name, uint16_t lead) {
         // A run that cannot grow is dropped rather than left short of a member.
         try {
-            run.push_back({name, hash, Raw(node)});
+            run.push_back({name, lead, Raw(node)});
+            runLeads |= LeadBit(lead);
         } catch (const std::bad_alloc&) {
             run.clear();
+            runLeads = 0;
         }
     }
     std::vector<RunEntry> run;
+    uint64_t runLeads = 0;  // LeadBit of every member's lead
     pugi::xml_node_struct* runParent = nullptr;
 };
 
@@ -373,15 +370,6 @@ int DepthOf(pugi::xml_node node) {
     return depth;
 }
 
-bool AllowedCode(uint32_t code) {
-    return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
-           (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
-}
-
-bool ControlCharacter(char c) {
-    return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
-}
-
 // Text the writer may store: no control characters, which a document
 // could only carry as references that no reader accepts.
 bool StorableText(const char* text) {
@@ -390,157 +378,11 @@ bool StorableText(const char* text) {
     return true;
 }
 
-// The reference starting at text[i] ('&'): a predefined entity or a
-// reference to a character XML allows. Sets `next` past the ';'.
-bool ReferenceAt(std::string_view text, size_t i, size_t* next) {
-    const size_t semicolon = text.find(';', i);
-    if (semicolon == std::string_view::npos || semicolon - i > 12) return false;
-    const std::string_view ref = text.substr(i + 1, semicolon - i - 1);
-    *next = semicolon + 1;
-    if (ref == "amp" || ref == "lt" || ref == "gt" || ref == "quot" || ref == "apos") return true;
-    if (ref.size() < 2 || ref[0] != '#') return false;
-    const bool hex = ref[1] == 'x';
-    const std::string_view digits = ref.substr(hex ? 2 : 1);
-    uint32_t code = 0;
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
-    return !digits.empty() && ec == std::errc() && end == digits.data() + digits.size() && AllowedCode(code);
-}
-
-// The bytes that end a run the lexical pass skips over, by where it is:
-// in text, in a tag, in an attribute value. Control characters end all.
-enum : uint8_t { kStopText = 1, kStopTag = 2, kStopValue = 4 };
-
-constexpr std::array<uint8_t, 256> kStops = [] {
-    std::array<uint8_t, 256> stops{};
-    for (int c = 0; c < 0x20; ++c)
-        if (c != '\t' && c != '\n' && c != '\r') stops[c] = kStopText | kStopTag | kStopValue;
-    stops['&'] = kStopText | kStopValue;
-    stops['<'] = kStopText | kStopTag | kStopValue;
-    stops['>'] = kStopTag;
-    stops['"'] = kStopTag | kStopValue;
-    stops['\''] = kStopTag | kStopValue;
-    return stops;
-}();
-
-// A lexical pass over the text for what pugixml accepts but XML does not:
-// references other than the predefined and character ones (pugixml keeps
-// them as literal text, and decodes "&#0;" into a terminator that cuts the
-// text short), '<' inside attribute values, control characters. Comments,
-// CDATA sections, processing instructions and the document type are
-// skipped whole; pugixml itself checks their ends. Runs of ordinary bytes
-// are skipped by table, a byte at a time with no other test. `text` must be
-// followed by a zero byte; one inside it is a control character.
-//
-// It also tells whether the parsed tree needs the walk of TreeWellFormed
-// below the root: `*deepCheck` is false only when no tag carries two
-// attribute values, start and end tags never nest 256 deep and there is no
-// document type (whose end the pass does not find as pugixml does). Tags
-// are found here as pugixml finds elements, so none of those can hide from it.
-// True when the processing instruction whose target starts at `at` is the
-// XML declaration: the target "xml" in any case, not followed by a name
-// character (so "<?xml-stylesheet" is an ordinary instruction).
-bool DeclarationAt(std::string_view text, size_t at) {
-    if (at + 3 > text.size()) return false;
-    if ((text[at] | 0x20) != 'x' || (text[at + 1] | 0x20) != 'm' || (text[at + 2] | 0x20) != 'l') return false;
-    if (at + 3 == text.size()) return true;
-    const auto c = static_cast<unsigned char>(text[at + 3]);
-    const bool nameCharacter = c >= 0x80 || std::isalnum(c) != 0 || c == '_' || c == '-' || c == '.' || c == ':';
-    return !nameCharacter;
-}
-
-bool LexicallyWellFormed(std::string_view text, bool* deepCheck) {
-    *deepCheck = true;
-    bool suspect = false;
-    int64_t depth = 0;
-    const size_t size = text.size();
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    size_t i = 0;
-    // The terminator after the text stops every run, so no bound is tested.
-    const auto skip = [&](uint8_t stop) {
-        for (;; i += 4) {
-            if ((kStops[bytes[i]] & stop) != 0) return;
-            if ((kStops[bytes[i + 1]] & stop) != 0) return void(i += 1);
-            if ((kStops[bytes[i + 2]] & stop) != 0) return void(i += 2);
-            if ((kStops[bytes[i + 3]] & stop) != 0) return void(i += 3);
-        }
-    };
-    const auto skipPast = [&](std::string_view end) {
-        const size_t at = text.find(end, i);
-        i = at == std::string_view::npos ? size : at + end.size();
-    };
-    for (;;) {
-        skip(kStopText);
-        if (i >= size) {
-            *deepCheck = suspect || depth < 0;
-            return true;
-        }
-        const char c = text[i];
-        if (c == '&') {
-            if (!ReferenceAt(text, i, &i)) return false;
-            continue;
-        }
-        if (c != '<') return false;  // a control character
-        const char next = i + 1 < size ? text[i + 1] : '\0';
-        // pugixml reads a declaration's attributes as it reads a tag's, and
-        // ends it at '>' ("/>" included), not only at "?>": scan it as a tag.
-        const bool declaration = next == '?' && DeclarationAt(text, i + 2);
-        if (next == '!' && text.compare(i, 4, "<!--") == 0) {
-            i += 4;
-            skipPast("-->");
-        } else if (next == '!' && text.compare(i, 9, "<![CDATA[") == 0) {
-            i += 9;
-            skipPast("]]>");
-        } else if (next == '?' && !declaration) {
-            i += 2;
-            skipPast("?>");
-        } else if (next == '!') {
-            // The document type, with its internal subset in brackets.
-            suspect = true;
-            int brackets = 0;
-            for (i += 2; i < size; ++i) {
-                if (text[i] == '[') ++brackets;
-                if (text[i] == ']') --brackets;
-                if (text[i] == '>' && brackets <= 0) break;
-            }
-            if (i < size) ++i;
-        } else {
-            // A tag: attribute values may hold references but no '<'.
-            const bool endTag = next == '/';
-            int values = 0;
-            char quote = 0;
-            for (++i; i < size; ++i) {
-                skip(quote != 0 ? kStopValue : kStopTag);
-                if (i >= size) break;
-                const char t = text[i];
-                if (ControlCharacter(t)) return false;
-                if (quote != 0) {
-                    if (t == quote) {
-                        quote = 0;
-                    } else if (t == '<') {
-                        return false;
-                    } else if (t == '&') {
-                        if (!ReferenceAt(text, i, &i)) return false;
-                        --i;
-                    }
-                } else if (t == '"' || t == '\'') {
-                    quote = t;
-                    if (++values > 1) suspect = true;
-                } else if (t == '>') {
-                    break;
-                } else if (t == '<') {
-                    return false;
-                }
-            }
-            if (declaration) {
-                // no element: the depth stays
-            } else if (endTag) {
-                --depth;
-            } else if (i >= size || text[i - 1] != '/') {
-                if (++depth >= kMaxDepth) suspect = true;
-            }
-            if (i < size) ++i;
-        }
-    }
+bool RepeatsAttribute(pugi::xml_node node) {
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+        for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute())
+            if (std::strcmp(a.name(), b.name()) == 0) return true;
+    return false;
 }
 
 // What pugixml lets through but a well-formed document may not have: more
@@ -550,10 +392,10 @@ bool LexicallyWellFormed(std::string_view text, bool* deepCheck) {
 // `deep`.
 bool TreeWellFormed(const pugi::xml_document& doc, bool deep) {
     int roots = 0;
-    for (pugi::xml_node c = doc.first_child(); c; c = c.next_sibling()) {
+    for (pugi::xml_node c = doc.first_child(); Raw(c) != nullptr; c = c.next_sibling()) {
         if (c.type() == pugi::node_element) ++roots;
         if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) return false;
-        if (c.type() == pugi::node_declaration && c != doc.first_child()) return false;
+        if (c.type() == pugi::node_declaration && (c != doc.first_child() || RepeatsAttribute(c))) return false;
     }
     if (roots != 1) return false;
     if (!deep) return true;
@@ -561,11 +403,7 @@ bool TreeWellFormed(const pugi::xml_document& doc, bool deep) {
     int depth = 1;
     while (node) {
         if (depth > kMaxDepth) return false;
-        if (node.type() == pugi::node_element) {
-            for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
-                for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute())
-                    if (std::strcmp(a.name(), b.name()) == 0) return false;
-        }
+        if (node.type() == pugi::node_element && RepeatsAttribute(node)) return false;
         if (node.first_child()) {
             node = node.first_child();
             ++depth;
@@ -587,7 +425,7 @@ zvStatus Parse(Document* d, std::string_view text) {
     d->Clear();
     if (static_cast<int64_t>(text.size()) > kMaxText) return ZV_E_PARSE;
     bool deepCheck = true;
-    if (!LexicallyWellFormed(text, &deepCheck)) return ZV_E_PARSE;
+    if (!XmlTextWellFormed(text, &deepCheck)) return ZV_E_PARSE;
     const pugi::xml_parse_result result =
         d->doc.load_buffer(text.data(), text.size(), kParseFlags, pugi::encoding_auto);
     if (result.status == pugi::status_out_of_memory) {

@@ -40,6 +40,13 @@ ZV_API int64_t LiveObjects(int32_t type);   // live objects of one type id
 ZV_API int64_t LiveBytes();                 // bytes held through zvMalloc and containers
 ZV_API int64_t EngineOwnedObjects();        // live objects that belong to an engine
 
+// ---- XML text ---------------------------------------------------------------
+// The check every XML text passes before it is parsed: true when `text` may
+// go on to the parser, with `*deep` telling whether its tree needs the walk
+// below the root. `byteByByte` forgoes the quick route through plain markup,
+// so that tests can hold the two answers side by side.
+ZV_API bool XmlTextCheck(const std::string& text, bool byteByByte, bool* deep);
+
 // Clears journal and faults on construction and destruction.
 class Scope {
 public:

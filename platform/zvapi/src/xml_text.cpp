@@ -1,0 +1,324 @@
+// The lexical check of XML text. Byte by byte it follows text, tags,
+// attribute values, references, comments, CDATA sections, processing
+// instructions and the document type. Most documents the station keeps
+// are plain markup after their declaration (elements holding text, no
+// attributes, references or comments), and those take a quick route that
+// looks at thirty-two bytes at a time and stops only at '<' and '>'.
+#include "xml_text.hpp"
+
+#include <string>
+
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
+#include "zvapi/zvapi_testing.hpp"
+
+namespace zv {
+
+namespace {
+
+bool AllowedCode(uint32_t code) {
+    return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+           (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
+// The reference starting at text[i] ('&'): a predefined entity or a
+// reference to a character XML allows. Sets `next` past the ';'.
+bool ReferenceAt(std::string_view text, size_t i, size_t* next) {
+    const size_t semicolon = text.find(';', i);
+    if (semicolon == std::string_view::npos || semicolon - i > 12) return false;
+    const std::string_view ref = text.substr(i + 1, semicolon - i - 1);
+    *next = semicolon + 1;
+    if (ref == "amp" || ref == "lt" || ref == "gt" || ref == "quot" || ref == "apos") return true;
+    if (ref.size() < 2 || ref[0] != '#') return false;
+    const bool hex = ref[1] == 'x';
+    const std::string_view digits = ref.substr(hex ? 2 : 1);
+    uint32_t code = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
+    return !digits.empty() && ec == std::errc() && end == digits.data() + digits.size() && AllowedCode(code);
+}
+
+// True when the processing instruction whose target starts at `at` is the
+// XML declaration: the target "xml" in any case, not followed by a name
+// character (so "<?xml-stylesheet" is an ordinary instruction).
+bool DeclarationAt(std::string_view text, size_t at) {
+    if (at + 3 > text.size()) return false;
+    if ((text[at] | 0x20) != 'x' || (text[at + 1] | 0x20) != 'm' || (text[at + 2] | 0x20) != 'l') return false;
+    if (at + 3 == text.size()) return true;
+    const auto c = static_cast<unsigned char>(text[at + 3]);
+    const bool nameCharacter = c >= 0x80 || std::isalnum(c) != 0 || c == '_' || c == '-' || c == '.' || c == ':';
+    return !nameCharacter;
+}
+
+// The bytes that end a run the byte-wise pass skips over, by where it is:
+// in text, in a tag, in an attribute value. Control characters end all.
+enum : uint8_t { kStopText = 1, kStopTag = 2, kStopValue = 4 };
+
+constexpr std::array<uint8_t, 256> kStops = [] {
+    std::array<uint8_t, 256> stops{};
+    for (int c = 0; c < 0x20; ++c)
+        if (c != '\t' && c != '\n' && c != '\r') stops[c] = kStopText | kStopTag | kStopValue;
+    stops['&'] = kStopText | kStopValue;
+    stops['<'] = kStopText | kStopTag | kStopValue;
+    stops['>'] = kStopTag;
+    stops['"'] = kStopTag | kStopValue;
+    stops['\''] = kStopTag | kStopValue;
+    return stops;
+}();
+
+// Where a pass has got to: the byte it looks at next, the nesting of start
+// and end tags so far, and whether the tree will need the deep walk.
+struct Progress {
+    size_t at = 0;
+    int64_t depth = 0;
+    bool suspect = false;
+};
+
+// Runs of ordinary bytes are skipped by table, a byte at a time with no
+// other test; comments, CDATA sections, processing instructions and the
+// document type are skipped whole (pugixml itself checks their ends).
+class BytewisePass {
+public:
+    BytewisePass(std::string_view text, Progress progress)
+        : text_(text), bytes_(reinterpret_cast<const unsigned char*>(text.data())), p_(progress) {}
+
+    const Progress& progress() const { return p_; }
+
+    // From where it stands to the end.
+    bool Run(bool* deepCheck) {
+        for (;;) {
+            Skip(kStopText);
+            if (p_.at >= text_.size()) {
+                *deepCheck = p_.suspect || p_.depth < 0;
+                return true;
+            }
+            const char c = text_[p_.at];
+            if (c == '&') {
+                if (!ReferenceAt(text_, p_.at, &p_.at)) return false;
+                continue;
+            }
+            if (c != '<') return false;  // a control character
+            if (!Markup()) return false;
+        }
+    }
+
+    // The markup that starts at the '<' it stands on; stops past its end.
+    bool Markup() {
+        size_t& i = p_.at;
+        const size_t size = text_.size();
+        const char next = i + 1 < size ? text_[i + 1] : '\0';
+        // pugixml reads a declaration's attributes as it reads a tag's, and
+        // ends it at '>' ("/>" included), not only at "?>": scan it as a tag.
+        const bool declaration = next == '?' && DeclarationAt(text_, i + 2);
+        if (next == '!' && text_.compare(i, 4, "<!--") == 0) {
+            i += 4;
+            SkipPast("-->");
+        } else if (next == '!' && text_.compare(i, 9, "<![CDATA[") == 0) {
+            i += 9;
+            SkipPast("]]>");
+        } else if (next == '?' && !declaration) {
+            i += 2;
+            SkipPast("?>");
+        } else if (next == '!') {
+            // The document type, with its internal subset in brackets.
+            p_.suspect = true;
+            int brackets = 0;
+            for (i += 2; i < size; ++i) {
+                if (text_[i] == '[') ++brackets;
+                if (text_[i] == ']') --brackets;
+                if (text_[i] == '>' && brackets <= 0) break;
+            }
+            if (i < size) ++i;
+        } else {
+            // A tag: attribute values may hold references but no '<'.
+            const bool endTag = next == '/';
+            int values = 0;
+            char quote = 0;
+            for (++i; i < size; ++i) {
+                Skip(quote != 0 ? kStopValue : kStopTag);
+                if (i >= size) break;
+                const char t = text_[i];
+                if (ControlCharacter(t)) return false;
+                if (quote != 0) {
+                    if (t == quote) {
+                        quote = 0;
+                    } else if (t == '<') {
+                        return false;
+                    } else if (t == '&') {
+                        if (!ReferenceAt(text_, i, &i)) return false;
+                        --i;
+                    }
+                } else if (t == '"' || t == '\'') {
+                    quote = t;
+                    // A declaration's attributes are checked on the tree
+                    // without the deep walk.
+                    if (++values > 1 && !declaration) p_.suspect = true;
+                } else if (t == '>') {
+                    break;
+                } else if (t == '<') {
+                    return false;
+                }
+            }
+            if (declaration) {
+                // no element: the depth stays
+            } else if (endTag) {
+                --p_.depth;
+            } else if (i >= size || text_[i - 1] != '/') {
+                if (++p_.depth >= kMaxDepth) p_.suspect = true;
+            }
+            if (i < size) ++i;
+        }
+        return true;
+    }
+
+private:
+    // The terminator after the text stops every run, so no bound is tested.
+    void Skip(uint8_t stop) {
+        size_t& i = p_.at;
+        for (;; i += 4) {
+            if ((kStops[bytes_[i]] & stop) != 0) return;
+            if ((kStops[bytes_[i + 1]] & stop) != 0) return void(i += 1);
+            if ((kStops[bytes_[i + 2]] & stop) != 0) return void(i += 2);
+            if ((kStops[bytes_[i + 3]] & stop) != 0) return void(i += 3);
+        }
+    }
+    void SkipPast(std::string_view end) {
+        const size_t found = text_.find(end, p_.at);
+        p_.at = found == std::string_view::npos ? text_.size() : found + end.size();
+    }
+
+    std::string_view text_;
+    const unsigned char* bytes_;
+    Progress p_;
+};
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define ZV_QUICK_XML_TEXT 1
+
+enum class Quick { kWellFormed, kRefused, kUndecided };
+
+// The bytes of a step whose class has any of `bits`.
+__attribute__((target("avx2"), always_inline)) inline uint32_t WithClass(__m256i classes, __m256i bits) {
+    const __m256i none = _mm256_cmpeq_epi8(_mm256_and_si256(classes, bits), _mm256_setzero_si256());
+    return ~static_cast<uint32_t>(_mm256_movemask_epi8(none));
+}
+
+// The quick route from where `p` stands, for text where only '<' and '>'
+// are markup: no '&', quote, '!', '?' or control character. Every '<' then
+// opens a tag and the next '>' closes it; a '>' outside a tag is text.
+// Undecided, with nothing settled, at the first byte that needs the
+// byte-wise pass. Thirty-two bytes a step: each byte's class comes from two
+// table lookups, by its low and by its high four bits.
+__attribute__((target("avx2,bmi"))) Quick QuickRoute(std::string_view text, Progress p, bool* deepCheck) {
+    // Class bits: 1 and 2 control characters (by high half 0 and 1), 4 the
+    // 0x2_ bytes '!', '"', '&', '\'', 8 '?', 16 '<', 32 '>'.
+    const __m256i byLow = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        3, 7, 7, 3, 3, 3, 7, 7, 3, 2, 2, 3, 0x13, 2, 0x23, 0x0B));
+    const __m256i byHigh = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        1, 2, 4, 0x38, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
+    const __m256i lowHalf = _mm256_set1_epi8(0x0F);
+    const __m256i unusualBits = _mm256_set1_epi8(0x0F);
+    const __m256i openBit = _mm256_set1_epi8(0x10);
+    const __m256i closeBit = _mm256_set1_epi8(0x20);
+    const size_t size = text.size();
+    bool inTag = false;
+    size_t tagStart = 0;
+    // The deepest nesting reached; the depth only grows by one at a time.
+    int64_t deepest = p.depth;
+    // A tag ends at `end` (its '>', or the end of the text): an end tag
+    // closes an element, an empty-element tag leaves the depth alone.
+    // Without branches, since start and end tags come in no fixed order.
+    const auto closeTag = [&](size_t end) {
+        const bool endTag = text[tagStart + 1] == '/';
+        const bool empty = end < size && text[end - 1] == '/';
+        p.depth += static_cast<int64_t>(!endTag && !empty) - static_cast<int64_t>(endTag);
+        deepest = deepest > p.depth ? deepest : p.depth;
+    };
+    for (size_t block = p.at; block < size; block += 32) {
+        __m256i v;
+        uint32_t inText = ~0u;
+        if (size - block >= 32) {
+            v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text.data() + block));
+        } else {
+            alignas(32) char tail[32] = {};
+            std::memcpy(tail, text.data() + block, size - block);
+            v = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
+            inText = (1u << (size - block)) - 1;
+        }
+        // Bytes from 0x80 have a high half the table gives class 0.
+        const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), lowHalf);
+        const __m256i classes = _mm256_and_si256(_mm256_shuffle_epi8(byLow, v), _mm256_shuffle_epi8(byHigh, high));
+        if ((WithClass(classes, unusualBits) & inText) != 0) return Quick::kUndecided;
+        const uint32_t opens = WithClass(classes, openBit) & inText;
+        const uint32_t closes = WithClass(classes, closeBit) & inText;
+        for (uint32_t marks = opens | closes; marks != 0; marks &= marks - 1) {
+            const unsigned bit = __builtin_ctz(marks);
+            const size_t at = block + bit;
+            if ((opens >> bit & 1) != 0) {
+                if (inTag) return Quick::kRefused;  // '<' inside a tag
+                inTag = true;
+                tagStart = at;
+            } else if (inTag) {
+                inTag = false;
+                closeTag(at);
+            }
+        }
+    }
+    if (inTag) closeTag(size);  // a tag the text ends in; pugixml refuses it
+    *deepCheck = p.suspect || deepest >= kMaxDepth || p.depth < 0;
+    return Quick::kWellFormed;
+}
+
+bool QuickRouteAvailable() {
+    static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+    return available;
+}
+
+#endif
+
+}  // namespace
+
+bool XmlTextWellFormedBytewise(std::string_view text, bool* deepCheck) {
+    *deepCheck = true;
+    return BytewisePass(text, Progress{}).Run(deepCheck);
+}
+
+bool XmlTextWellFormed(std::string_view text, bool* deepCheck) {
+    *deepCheck = true;
+#if defined(ZV_QUICK_XML_TEXT)
+    if (QuickRouteAvailable()) {
+        // The declaration is the one tag with quotes in most documents.
+        BytewisePass declaration(text, Progress{});
+        if (text.size() >= 2 && text[0] == '<' && text[1] == '?' && DeclarationAt(text, 2) && !declaration.Markup())
+            return false;
+        const Progress after = declaration.progress();
+        switch (QuickRoute(text, after, deepCheck)) {
+            case Quick::kWellFormed: return true;
+            case Quick::kRefused: return false;
+            case Quick::kUndecided: break;
+        }
+        *deepCheck = true;
+        return BytewisePass(text, after).Run(deepCheck);
+    }
+#endif
+    return BytewisePass(text, Progress{}).Run(deepCheck);
+}
+
+}  // namespace zv
+
+namespace zv::testing {
+
+bool XmlTextCheck(const std::string& text, bool byteByByte, bool* deep) {
+    bool unused = true;
+    if (deep == nullptr) deep = &unused;
+    return byteByByte ? XmlTextWellFormedBytewise(text, deep) : XmlTextWellFormed(text, deep);
+}
+
+}  // namespace zv::testing
