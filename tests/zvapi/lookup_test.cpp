@@ -229,11 +229,18 @@ TEST(XmlText, TheQuickRouteAnswersAsTheByteWisePassDoes) {
     std::string nested;
     for (int i = 0; i < 300; ++i) nested += i % 2 == 0 ? "<a>" : "<b/>";
     const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    const auto chain = [](int depth) {
+        std::string text;
+        for (int i = 0; i < depth; ++i) text += "<a>";
+        text += "x";
+        for (int i = 0; i < depth; ++i) text += "</a>";
+        return text;
+    };
     for (const std::string& text : std::vector<std::string>{
              // Plain markup: tags, text with '>', empty and end tags, odd tags.
              "<r><a>1</a><b/></r>", "<r>x > y</r>", "<r><a<b></r>", "<>", "</>", "<a/ >", "<a", "<a/", "</a",
              "<r>text<", "</r></r>", "<r><a></r>", nested, declaration + "<r><a>1</a></r>",
-             declaration + nested,
+             declaration + nested, chain(255), chain(256), chain(257), declaration + chain(256),
              // Markup only the byte-wise pass reads, after plain markup.
              declaration + "<r><a x='1' y='2'/></r>", "<r>it's</r>", "<r>&amp;</r>", "<r>&bogus;</r>",
              "<r><!-- < --></r>", "<r><?p <?></r>", "<!DOCTYPE r><r/>", "<r>\x01</r>", "<?xml?><r/>",
@@ -242,18 +249,42 @@ TEST(XmlText, TheQuickRouteAnswersAsTheByteWisePassDoes) {
         EXPECT_TRUE(same(text));
     }
     // Random runs of the bytes that matter, mostly plain, some after a
-    // declaration, across the sixteen-byte steps of the quick route.
+    // declaration, within and across the quick route's steps of 64 bytes.
     const std::string alphabet = "<<<>>>//ab \n\t?!\"'&;#x[]-\x01";
     std::mt19937 random(11);
     for (int round = 0; round < 20000; ++round) {
         std::string text = round % 3 == 0 ? declaration : "";
-        const int length = static_cast<int>(random() % 48);
+        const int length = static_cast<int>(random() % (round % 4 == 0 ? 400 : 48));
         const bool plain = round % 2 == 0;
         for (int i = 0; i < length; ++i) {
             const size_t pick = random() % (plain ? 11 : alphabet.size());
             text += alphabet[pick];
         }
         ASSERT_TRUE(same(text)) << text;
+    }
+    // Random element trees of plain markup, some nesting past the limit,
+    // some with empty-element tags, end tags closing nothing, or a stray
+    // byte that sends the rest byte by byte.
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = round % 2 == 0 ? declaration : "";
+        int depth = 0;
+        const int limit = round % 5 == 0 ? 300 : 20;
+        const int tags = static_cast<int>(random() % 600);
+        for (int t = 0; t < tags; ++t) {
+            const unsigned pick = random() % 10;
+            if (pick < 4 && depth < limit) {
+                text += "<e" + std::to_string(pick) + ">";
+                ++depth;
+            } else if (pick < 8 && depth > 0) {
+                text += "</e>";
+                --depth;
+            } else if (pick == 8) {
+                text += round % 3 == 0 ? "<b/>" : "text > more\n  ";
+            } else {
+                text += round % 7 == 0 ? "</x/>" : round % 11 == 0 ? "'" : "12";
+            }
+        }
+        ASSERT_TRUE(same(text)) << text.substr(0, 200);
     }
 }
 
