@@ -148,13 +148,9 @@ pugi::xml_node FirstChildNamed(pugi::xml_node parent, const char* name) {
     return {};
 }
 
-// Element names are short: a byte loop costs less than the call of strcmp.
-bool SameName(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        if (*a != *b) return false;
-        if (*a == '\0') return true;
-    }
-}
+// strcmp rather than a byte loop: the loop's end, at names of every
+// length, is a branch the processor cannot foresee.
+bool SameName(const char* a, const char* b) { return a[0] == b[0] && std::strcmp(a, b) == 0; }
 
 struct Document final : Object {
     Document() : Object(ZV_TYPE_XML) {}
@@ -230,6 +226,9 @@ private:
     // Consecutive element children of `runParent` from its first; their
     // names differ, so each is the first of its name.
     struct RunEntry {
+        // Made in place: a copy of a whole entry just assembled would wait
+        // on the stores of its parts.
+        RunEntry(const char* n, uint16_t l, pugi::xml_node_struct* record) : name(n), lead(l), node(record) {}
         const char* name;  // the element's own name
         uint16_t lead;     // Lead(name)
         pugi::xml_node_struct* node;
@@ -249,7 +248,7 @@ private:
     void Extend(pugi::xml_node node, const char* name, uint16_t lead) {
         // A run that cannot grow is dropped rather than left short of a member.
         try {
-            run.push_back({name, lead, Raw(node)});
+            run.emplace_back(name, lead, Raw(node));
             runLeads |= LeadBit(lead);
         } catch (const std::bad_alloc&) {
             run.clear();

@@ -241,14 +241,16 @@ __attribute__((target("avx2"), always_inline)) inline void Classify32(const char
 
 // The step of 64 bytes at `bytes`, of which `valid` are text.
 __attribute__((target("avx2"))) StepMasks Classify(const char* bytes, size_t valid) {
-    alignas(32) char tail[64] = {};
-    if (valid < 64) {
-        std::memcpy(tail, bytes, valid);
-        bytes = tail;
-    }
     uint32_t unusual[2], opens[2], closes[2], slashes[2];
-    Classify32(bytes, &unusual[0], &opens[0], &closes[0], &slashes[0]);
-    Classify32(bytes + 32, &unusual[1], &opens[1], &closes[1], &slashes[1]);
+    if (valid >= 64) {
+        Classify32(bytes, &unusual[0], &opens[0], &closes[0], &slashes[0]);
+        Classify32(bytes + 32, &unusual[1], &opens[1], &closes[1], &slashes[1]);
+    } else {
+        alignas(32) char tail[64] = {};
+        std::memcpy(tail, bytes, valid);
+        Classify32(tail, &unusual[0], &opens[0], &closes[0], &slashes[0]);
+        Classify32(tail + 32, &unusual[1], &opens[1], &closes[1], &slashes[1]);
+    }
     const uint64_t inText = valid >= 64 ? ~uint64_t{0} : (uint64_t{1} << valid) - 1;
     const auto join = [inText](const uint32_t halves[2]) {
         return (uint64_t{halves[0]} | uint64_t{halves[1]} << 32) & inText;
@@ -256,10 +258,20 @@ __attribute__((target("avx2"))) StepMasks Classify(const char* bytes, size_t val
     return {join(unusual), join(opens), join(closes), join(slashes)};
 }
 
-// Bit i: whether an odd number of the bits up to i are set.
-uint64_t PrefixParity(uint64_t x) {
-    for (int shift = 1; shift < 64; shift *= 2) x ^= x << shift;
-    return x;
+// Bit i: whether an odd number of the bits up to i are set. A carry-less
+// multiply by all ones sums each bit into every bit above it.
+__attribute__((target("pclmul"), always_inline)) inline uint64_t PrefixParity(uint64_t x) {
+    const __m128i product = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<int64_t>(x)), _mm_set1_epi8(-1), 0);
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(product));
+}
+
+// What the tag from `start` ('<') to `end` (its '>', or the end of the
+// text) does to the depth. In whole words, without branches: start and end
+// tags come in no fixed order.
+inline int64_t TagDepthChange(std::string_view text, size_t start, size_t end) {
+    const int64_t endTag = text[start + 1] == '/' ? 1 : 0;
+    const int64_t empty = end < text.size() && text[end - 1] == '/' ? 1 : 0;
+    return (1 - endTag) * (1 - empty) - endTag;
 }
 
 // The quick route from where `p` stands, for text where only '<' and '>'
@@ -269,80 +281,66 @@ uint64_t PrefixParity(uint64_t x) {
 // byte-wise pass. Sixty-four bytes a step. A step whose marks alternate
 // strictly ("<", ">", "<", ...), with no empty-element tag and no chance
 // of nesting kMaxDepth deep, is counted whole; any other goes mark by mark.
-__attribute__((target("avx2,bmi,popcnt"))) Quick QuickRoute(std::string_view text, Progress p, bool* deepCheck) {
+__attribute__((target("avx2,bmi,popcnt,pclmul"))) Quick QuickRoute(std::string_view text, Progress p, bool* deepCheck) {
     const size_t size = text.size();
-    bool inTag = false;
-    size_t tagStart = 0;
-    // The deepest nesting reached one mark at a time.
-    int64_t deepest = p.depth;
-    // A tag ends at `end` (its '>', or the end of the text): an end tag
-    // closes an element, an empty-element tag leaves the depth alone.
-    // Without branches, since start and end tags come in no fixed order.
-    const auto closeTag = [&](size_t end) {
-        const bool endTag = text[tagStart + 1] == '/';
-        const bool empty = end < size && text[end - 1] == '/';
-        p.depth += static_cast<int64_t>(!endTag && !empty) - static_cast<int64_t>(endTag);
-        deepest = deepest > p.depth ? deepest : p.depth;
-    };
+    int64_t depth = p.depth;
+    int64_t deepest = depth;  // as reached one mark at a time
+    bool inside = false;      // in a tag where the step starts
+    size_t tagStart = 0;      // that tag's '<'
     for (size_t block = p.at; block < size; block += 64) {
         const size_t valid = size - block;
         const StepMasks m = Classify(text.data() + block, valid);
         if (m.unusual != 0) return Quick::kUndecided;
-        uint64_t opens = m.opens;
-        uint64_t closes = m.closes;
-        if (inTag) {
-            // The tag open from before ends at the first '>'.
-            if (closes == 0) {
-                if (opens != 0) return Quick::kRefused;  // '<' inside a tag
-                continue;
-            }
-            const unsigned end = static_cast<unsigned>(__builtin_ctzll(closes));
-            if ((opens & ((uint64_t{1} << end) - 1)) != 0) return Quick::kRefused;
-            closeTag(block + end);
-            inTag = false;
-            const uint64_t past = end == 63 ? 0 : ~uint64_t{0} << (end + 1);
-            opens &= past;
-            closes &= past;
-        }
+        const uint64_t opens = m.opens;
+        const uint64_t closes = m.closes;
         const uint64_t marks = opens | closes;
+        // Bit i: in a tag after byte i, if the marks alternate.
+        const uint64_t inTag = PrefixParity(marks) ^ (inside ? ~uint64_t{0} : 0);
         const bool before = block > 0 && text[block - 1] == '/';
         const uint64_t empties = closes & (m.slashes << 1 | static_cast<uint64_t>(before));
         const int openCount = __builtin_popcountll(opens);
-        if (opens == (marks & PrefixParity(marks)) && empties == 0 && p.depth + openCount < kMaxDepth) {
-            // Each '<' with the next '>'; the last '<' may close in a later step.
+        if (opens == (marks & inTag) && empties == 0 && depth + openCount + 1 < kMaxDepth) {
+            // Counted whole: each tag closed in the step, the one open from
+            // before included, is a start tag (+1) or an end tag (-1).
+            const bool after = valid > 64 && text[block + 64] == '/';
+            const uint64_t endTags = opens & (m.slashes >> 1 | static_cast<uint64_t>(after) << 63);
             uint64_t closed = opens;
-            if (openCount > __builtin_popcountll(closes)) {
+            const bool endsInside = (inTag >> 63 & 1) != 0;
+            if (inside && closes != 0) depth += text[tagStart + 1] == '/' ? -1 : 1;
+            if (endsInside && opens != 0) {
                 const unsigned last = 63 - static_cast<unsigned>(__builtin_clzll(opens));
                 closed &= ~(uint64_t{1} << last);
-                inTag = true;
                 tagStart = block + last;
             }
-            const bool after = valid > 64 && text[block + 64] == '/';
-            const uint64_t endTags = closed & (m.slashes >> 1 | static_cast<uint64_t>(after) << 63);
-            const int ends = __builtin_popcountll(endTags);
-            p.depth += (__builtin_popcountll(closed) - ends) - ends;
+            const int ends = __builtin_popcountll(closed & endTags);
+            depth += (__builtin_popcountll(closed) - ends) - ends;
+            inside = endsInside;
             continue;
         }
         for (uint64_t left = marks; left != 0; left &= left - 1) {
             const unsigned bit = static_cast<unsigned>(__builtin_ctzll(left));
             if ((opens >> bit & 1) != 0) {
-                if (inTag) return Quick::kRefused;  // '<' inside a tag
-                inTag = true;
+                if (inside) return Quick::kRefused;  // '<' inside a tag
+                inside = true;
                 tagStart = block + bit;
-            } else if (inTag) {
-                inTag = false;
-                closeTag(block + bit);
+            } else if (inside) {
+                inside = false;
+                depth += TagDepthChange(text, tagStart, block + bit);
+                deepest = deepest > depth ? deepest : depth;
             }
         }
     }
-    if (inTag) closeTag(size);  // a tag the text ends in; pugixml refuses it
-    *deepCheck = p.suspect || deepest >= kMaxDepth || p.depth < 0;
+    if (inside) {
+        depth += TagDepthChange(text, tagStart, size);  // a tag the text ends in; pugixml refuses it
+        deepest = deepest > depth ? deepest : depth;
+    }
+    *deepCheck = p.suspect || deepest >= kMaxDepth || depth < 0;
     return Quick::kWellFormed;
 }
 
 bool QuickRouteAvailable() {
     static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-                                  __builtin_cpu_supports("popcnt");
+                                  __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("pclmul");
     return available;
 }
 
