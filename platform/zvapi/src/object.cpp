@@ -211,9 +211,31 @@ Allocator::~Allocator() {
     }
 }
 
+namespace {
+
+// Bumped whenever an object leaves the registry. A thread remembers the
+// last object it found live and the count at that moment: while the count
+// stays, that object is still live, and checking it again costs two loads.
+// Initial-exec: the library is loaded with the program (or, from a plug-in,
+// into the static TLS reserve), and the default model would make each check
+// a call.
+std::atomic<uint64_t> g_removals{0};
+
+struct LastLive {
+    const Object* object = nullptr;
+    uint64_t removals = 0;
+};
+__attribute__((tls_model("initial-exec"))) thread_local LastLive t_lastLive;
+
+}  // namespace
+
 bool IsLive(const Object* object) {
     if (object == nullptr) return false;
-    return registry().live.count(object) != 0;
+    const uint64_t removals = g_removals.load(std::memory_order_acquire);
+    if (object == t_lastLive.object && removals == t_lastLive.removals) return true;
+    if (registry().live.count(object) == 0) return false;
+    t_lastLive = LastLive{object, removals};
+    return true;
 }
 
 zvHandle Register(Object* object, zvAllocator allocator) {
@@ -249,6 +271,7 @@ void Delete(Object* object) {
     {
         std::lock_guard lock(r.mutex);
         if (r.live.erase(object) == 0) return;
+        g_removals.fetch_add(1, std::memory_order_acq_rel);
         r.perType[object->type]--;
         if (object->allocator != nullptr) {
             object->allocator->objects.erase(object);
