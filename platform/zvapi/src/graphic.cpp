@@ -92,13 +92,14 @@ int32_t Append(std::vector<T>& table, const T& item) {
     return static_cast<int32_t>(table.size() - 1);
 }
 
-// Adds a drawing of `count` zeroed points; null on failure.
+// Adds a drawing of `count` points for the caller to fill; null on failure.
 zvPoint32s* AddDrawing(zv::Graphic* g, zv::Graphic::Drawing&& d, int32_t count) {
     if (count < 0 || count > zv::kMaxDrawingPoints) return nullptr;
     if (!zv::AllocationAllowed()) return nullptr;
-    // Sized without touching the items, then cleared in one pass.
+    // Sized without touching the items: the caller writes every one, and a
+    // first pass that cleared them would cost as much again for a whole
+    // profile.
     d.points.resize(static_cast<size_t>(count));
-    if (count > 0) std::memset(d.points.data(), 0, static_cast<size_t>(count) * sizeof(zvPoint32s));
     g->drawings.push_back(std::move(d));
     zv::Graphic::Drawing& added = g->drawings.back();
     g->Account(static_cast<int64_t>(added.points.size() * sizeof(zvPoint32s) + added.text.size()));

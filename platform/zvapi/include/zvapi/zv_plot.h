@@ -56,13 +56,14 @@ ZV_API int32_t zvGraphicAddSolidBrush(zvHandle graphic, uint32_t argb);
 ZV_API int32_t zvGraphicAddMarker(zvHandle graphic, int32_t shape, float size);
 /* family 0 sans, 1 serif, 2 mono; style 0 normal, 1 bold. */
 ZV_API int32_t zvGraphicAddFont(zvHandle graphic, int32_t family, int32_t style, float size);
-/* Adds a drawing of `count` markers and returns its point buffer for the
- * caller to fill (zeroed; valid until the graphic changes), or null on
- * failure. `flags` 0. */
+/* Adds a drawing of `count` markers and returns its point buffer, or null
+ * on failure. `flags` 0. The caller fills all `count` points: the buffer is
+ * not cleared, and what it holds before is unspecified. It stays valid until
+ * the graphic changes. */
 ZV_API zvPoint32s* zvGraphicDrawPoints32s(zvHandle graphic, int32_t pen, int32_t brush, int32_t marker,
                                           int32_t flags, int32_t count);
 /* Adds a polyline of `count` points (`flags` 0: open line) drawn with
- * `pen`; returns its point buffer, or null. */
+ * `pen`; returns its point buffer, to be filled as above, or null. */
 ZV_API zvPoint32s* zvGraphicDrawPolyline32s(zvHandle graphic, int32_t flags, int32_t pen, int32_t count);
 /* Adds `text` at (x, y) in `font` filled with `brush`; `alignment` and
  * `angle` 0 for left-aligned horizontal text. Returns 1 or a failure. */
