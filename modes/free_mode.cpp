@@ -78,9 +78,10 @@ __attribute__((target("avx2"))) int32_t ConvertPointsAvx2(const int16_t* __restr
 // Sixteen points per step, in two halves of eight widened to 32 bits. Each
 // pair is handled as one 64-bit lane (x in its low half), so the null test,
 // the null fill and the count of null x values all stay in mask registers.
-__attribute__((target("avx512f,avx512bw"))) int32_t ConvertPointsAvx512(const int16_t* __restrict in,
-                                                                        int32_t* __restrict out, int32_t n,
-                                                                        uint32_t k) {
+// For any scale: it also counts the x values that wrap to the null value.
+__attribute__((target("avx512f,avx512bw"))) int32_t ConvertPointsAnyScaleAvx512(const int16_t* __restrict in,
+                                                                                int32_t* __restrict out,
+                                                                                int32_t n, uint32_t k) {
     const __m512i scale = _mm512_set1_epi32(static_cast<int32_t>(k));
     // A widened x of -32768, and an x of the null value, shifted to the top.
     const __m512i nullIn = _mm512_set1_epi64(static_cast<int64_t>(uint64_t{0xFFFF8000u} << 32));
@@ -103,6 +104,40 @@ __attribute__((target("avx512f,avx512bw"))) int32_t ConvertPointsAvx512(const in
     }
     return static_cast<int32_t>(_mm512_reduce_add_epi64(nullCounts)) +
            ConvertPointsLoop(in + 2 * i, out + 2 * i, n - i, k);
+}
+
+// Whether no x but -32768 can come out as the null value: a non-null x
+// has at most 14 factors of two, so a product of 2^31 times an odd number
+// needs a scale with at least 17. Then the null x values of the profile are
+// all the null values of the list.
+bool NoXWrapsToNull(uint32_t k) { return (k & 0x1FFFFu) != 0 || k == 0; }
+
+// Sixteen points per step from one load: the null x values are found among
+// the 16-bit words, counted there, and spread to both lanes of their pairs.
+__attribute__((target("avx512f,avx512bw,popcnt"))) int32_t ConvertPointsAvx512(const int16_t* __restrict in,
+                                                                               int32_t* __restrict out,
+                                                                               int32_t n, uint32_t k) {
+    if (!NoXWrapsToNull(k)) return ConvertPointsAnyScaleAvx512(in, out, n, k);
+    const __m512i scale = _mm512_set1_epi32(static_cast<int32_t>(k));
+    const __m512i nullIn = _mm512_set1_epi16(INT16_MIN);
+    const __m512i nullPair = _mm512_set1_epi32(kNullCoordinate);
+    int32_t nulls = 0;
+    int32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m512i words = _mm512_loadu_si512(in + 2 * i);
+        // x is the even word of each pair.
+        const uint32_t nullX = _cvtmask32_u32(_mm512_cmpeq_epi16_mask(words, nullIn)) & 0x55555555u;
+        nulls += __builtin_popcount(nullX);
+        const uint32_t nullLanes = nullX | nullX << 1;
+        const __m512i low = _mm512_cvtepi16_epi32(_mm512_castsi512_si256(words));
+        const __m512i high = _mm512_cvtepi16_epi32(_mm512_extracti64x4_epi64(words, 1));
+        _mm512_storeu_si512(out + 2 * i, _mm512_mask_mov_epi32(_mm512_mullo_epi32(low, scale),
+                                                                static_cast<__mmask16>(nullLanes), nullPair));
+        _mm512_storeu_si512(out + 2 * i + 16, _mm512_mask_mov_epi32(_mm512_mullo_epi32(high, scale),
+                                                                     static_cast<__mmask16>(nullLanes >> 16),
+                                                                     nullPair));
+    }
+    return nulls + ConvertPointsLoop(in + 2 * i, out + 2 * i, n - i, k);
 }
 #endif
 

@@ -62,8 +62,9 @@ INSTANTIATE_TEST_SUITE_P(Levels, ViewPointsAtLevel, ::testing::Values(0, 1, 2));
 TEST_P(ViewPointsAtLevel, ListsPlotsAndImagesMatchAPointByPointReference) {
     const size_t lengths[] = {1, 7, 8, 15, 16, 17, 31, 33, 100, 1001, 4099};
     // 70001 wraps in 32 bits; with 2^30 every x of 2 modulo 4 scales to the
-    // null value, which is then not drawn either.
-    const int32_t scales[] = {25, -3, 70001, 1 << 30};
+    // null value, which is then not drawn either, and with 2^17 so does
+    // 16384 (2^16 is the largest power of two with which no x can).
+    const int32_t scales[] = {25, -3, 70001, 1 << 30, 1 << 17, 1 << 16, 0};
     const size_t rowCounts[] = {1, 3, 4};
     std::mt19937 random(7);
     for (const Pattern& pattern : kPatterns) {
@@ -74,7 +75,9 @@ TEST_P(ViewPointsAtLevel, ListsPlotsAndImagesMatchAPointByPointReference) {
                              std::to_string(scale) + " rows=" + std::to_string(rows));
                 std::vector<ProfilePoint> points(n);
                 for (size_t i = 0; i < n; ++i) {
-                    points[i].x = pattern.null(i, random) ? INT16_MIN : static_cast<int16_t>(random());
+                    points[i].x = pattern.null(i, random) ? INT16_MIN
+                                  : i % 7 == 3            ? static_cast<int16_t>(16384)
+                                                          : static_cast<int16_t>(random());
                     // A y of -32768 is a coordinate like any other.
                     points[i].y = i % 5 == 1 ? INT16_MIN : static_cast<int16_t>(random());
                 }
