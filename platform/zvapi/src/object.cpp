@@ -1,11 +1,11 @@
 // Handle registry, ownership, seams, memory and the base entry points.
 #include "object.hpp"
 
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -157,7 +157,14 @@ private:
 struct Registry {
     std::recursive_mutex mutex;
     LiveSet live;
-    std::map<int32_t, int64_t> perType;
+    // Live objects by type id; ids past the table share its last slot,
+    // which no type reads back.
+    static constexpr size_t kTypeSlots = 1024;
+    std::array<int64_t, kTypeSlots> perType{};
+    int64_t& OfType(int32_t type) {
+        const auto index = static_cast<uint32_t>(type);
+        return perType[index < kTypeSlots - 1 ? index : kTypeSlots - 1];
+    }
     int64_t engineOwned = 0;
 };
 
@@ -195,16 +202,17 @@ void UpdateActive(Seams& s) {
 int initializeCount = 0;
 
 Allocator::~Allocator() {
-    // The engine ends: release what it still owns. Copy first, since each
-    // deletion edits the set.
-    std::vector<Object*> remaining(objects.begin(), objects.end());
-    objects.clear();
-    for (Object* o : remaining) {
+    // The engine ends: release what it still owns, from the front of the
+    // list each time, since deleting a container takes its children (some
+    // of them perhaps in the list) along.
+    for (;;) {
+        Object* o = nullptr;
         {
             Registry& r = registry();
             std::lock_guard lock(r.mutex);
-            if (r.live.count(o) == 0) continue;
-            o->allocator = nullptr;
+            o = firstOwned;
+            if (o == nullptr) return;
+            Disown(o);
             r.engineOwned--;
         }
         if (o->container == nullptr) Delete(o);  // a container deletes its own children
@@ -246,20 +254,16 @@ zvHandle Register(Object* object, zvAllocator allocator) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     try {
-        r.perType[object->type]++;
         r.live.insert(object);
     } catch (const std::bad_alloc&) {
         // Out of memory for the registry's own records: the object never
         // becomes reachable, so it goes now rather than leak.
-        auto it = r.perType.find(object->type);
-        if (it != r.perType.end()) it->second--;
         delete object;
         return nullptr;
     }
+    r.OfType(object->type)++;
     if (allocator != nullptr) {
-        auto* a = static_cast<Allocator*>(FromHandle(allocator));
-        object->allocator = a;
-        a->objects.insert(object);
+        static_cast<Allocator*>(FromHandle(allocator))->Own(object);
         r.engineOwned++;
     }
     return ToHandle(object);
@@ -272,9 +276,9 @@ void Delete(Object* object) {
         std::lock_guard lock(r.mutex);
         if (r.live.erase(object) == 0) return;
         g_removals.fetch_add(1, std::memory_order_acq_rel);
-        r.perType[object->type]--;
+        r.OfType(object->type)--;
         if (object->allocator != nullptr) {
-            object->allocator->objects.erase(object);
+            object->allocator->Disown(object);
             r.engineOwned--;
         }
     }
@@ -424,8 +428,8 @@ int64_t LiveObjects() {
 int64_t LiveObjects(int32_t type) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    auto it = r.perType.find(type);
-    return it == r.perType.end() ? 0 : it->second;
+    const auto index = static_cast<uint32_t>(type);
+    return index < Registry::kTypeSlots - 1 ? r.perType[index] : 0;
 }
 
 int64_t LiveBytes() { return seams().bytes.load(); }
@@ -580,8 +584,7 @@ void AssignAllocator(Object* object, Allocator* allocator) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     if (r.live.count(object) == 0) return;
-    object->allocator = allocator;
-    allocator->objects.insert(object);
+    allocator->Own(object);
     r.engineOwned++;
 }
 

@@ -12,7 +12,6 @@
 #include <sstream>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 #include "zvapi/zv_base.h"
 
@@ -38,13 +37,32 @@ struct Object {
     Object* container = nullptr;     // a list, message, result or model that owns it
     bool sent = false;               // handed to an engine with zvPipeEngineSend
     std::string label;
+    // Neighbours in its allocator's list of the objects it made.
+    Object* ownedPrevious = nullptr;
+    Object* ownedNext = nullptr;
 };
 
-// An output allocator: objects made with it belong to its engine.
+// An output allocator: objects made with it belong to its engine. They are
+// kept in a list through the objects themselves, so that taking one on or
+// letting it go never allocates and cannot fail. Under the registry's lock.
 struct Allocator final : Object {
     Allocator() : Object(ZV_TYPE_ALLOCATOR) {}
     ~Allocator() override;
-    std::unordered_set<Object*> objects;  // live objects it made
+    void Own(Object* object) {
+        object->allocator = this;
+        object->ownedPrevious = nullptr;
+        object->ownedNext = firstOwned;
+        if (firstOwned != nullptr) firstOwned->ownedPrevious = object;
+        firstOwned = object;
+    }
+    void Disown(Object* object) {
+        if (object->ownedPrevious != nullptr) object->ownedPrevious->ownedNext = object->ownedNext;
+        else firstOwned = object->ownedNext;
+        if (object->ownedNext != nullptr) object->ownedNext->ownedPrevious = object->ownedPrevious;
+        object->ownedPrevious = object->ownedNext = nullptr;
+        object->allocator = nullptr;
+    }
+    Object* firstOwned = nullptr;  // the live objects it made
 };
 
 inline Object* FromHandle(zvHandle h) { return reinterpret_cast<Object*>(h); }
