@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "modes/decimal.h"
 #include "modes/intrinsics.h"
 #include "modes/result_access.h"
 #include "plugin/settings.h"
@@ -114,9 +115,7 @@ zvStatus DrawView(const RunState* state, zvAllocator output, zvHandle plot, uint
     if (status <= 0) return status;
     status = zvGraphicInit(graphic);
     if (status <= 0) return status;
-    char serial[16];
-    std::snprintf(serial, sizeof serial, "%d", state->viewSerial[v]);
-    status = zvDataSetLabel(graphic, serial);
+    status = zvDataSetLabel(graphic, Decimal(state->viewSerial[v]).c_str());
     if (status <= 0) return status;
 
     const int32_t n = zvArrayListCount(list);

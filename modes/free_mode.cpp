@@ -1,9 +1,9 @@
 // The "Free" mode.
 #include "modes/free_mode.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "modes/decimal.h"
 #include "modes/drawing.h"
 #include "modes/intrinsics.h"
 #include "modes/result_access.h"
@@ -31,14 +31,11 @@ zvStatus SendEncoderTable(RunState* state, const zvStamp& stamp) {
     zvHandle table = StatisticsTableCreate(state->engine);
     zvStatus status = zvDataSetLabel(table, "Encoder");
     if (status <= 0) return status;
-    char text[32];
     // Only the low 32 bits of encoder and time are shown.
-    std::snprintf(text, sizeof text, "%i", static_cast<int32_t>(static_cast<uint32_t>(stamp.encoder)));
-    StatisticsTableAddRow(table, "Encoder Count", text);
-    std::snprintf(text, sizeof text, "%u", static_cast<uint32_t>(stamp.time));
-    StatisticsTableAddRow(table, "Timestamp", text);
-    std::snprintf(text, sizeof text, "%d", stamp.inputState);
-    StatisticsTableAddRow(table, "Input State", text);
+    StatisticsTableAddRow(table, "Encoder Count",
+                          Decimal(static_cast<int32_t>(static_cast<uint32_t>(stamp.encoder))).c_str());
+    StatisticsTableAddRow(table, "Timestamp", Decimal(static_cast<uint32_t>(stamp.time)).c_str());
+    StatisticsTableAddRow(table, "Input State", Decimal(stamp.inputState).c_str());
     return zvPipeEngineSend(state->engine, table);
 }
 

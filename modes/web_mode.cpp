@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "modes/decimal.h"
 #include "modes/drawing.h"
 #include "modes/result_access.h"
 #include "modes/run_state.h"
@@ -25,8 +26,7 @@ zvStatus SendStatistics(RunState* state, const WebGeometry& g, int32_t rows, int
     zvStatus status = zvDataSetLabel(table, "Statistics");
     if (status <= 0) return status;
     char text[64];
-    std::snprintf(text, sizeof text, "%u", static_cast<uint32_t>(rows));
-    StatisticsTableAddRow(table, "Output Batching", text);
+    StatisticsTableAddRow(table, "Output Batching", Decimal(static_cast<uint32_t>(rows)).c_str());
     std::snprintf(text, sizeof text, "%u columns", static_cast<uint32_t>(cols));
     StatisticsTableAddRow(table, "Profile width", text);
     if (g.syncMethod == 0) StatisticsTableAddRow(table, "Sync Method", "Encoder");
@@ -36,13 +36,11 @@ zvStatus SendStatistics(RunState* state, const WebGeometry& g, int32_t rows, int
     std::snprintf(text, sizeof text, "%f", static_cast<double>(g.xResolution));
     StatisticsTableAddRow(table, "X Resolution [mil]", text);
     if (g.syncMethod == 0) {
-        std::snprintf(text, sizeof text, "%d", g.yOrigin);
-        StatisticsTableAddRow(table, "Y Origin [ticks]", text);
+        StatisticsTableAddRow(table, "Y Origin [ticks]", Decimal(g.yOrigin).c_str());
         std::snprintf(text, sizeof text, "%dticks", g.yResolution);
         StatisticsTableAddRow(table, "Y Resolution [ticks]", text);
     } else {
-        std::snprintf(text, sizeof text, "%d", g.yOrigin);
-        StatisticsTableAddRow(table, "Y Origin [ms]", text);
+        StatisticsTableAddRow(table, "Y Origin [ms]", Decimal(g.yOrigin).c_str());
         std::snprintf(text, sizeof text, "%d", g.yResolution);
         StatisticsTableAddRow(table, "Y Resolution [ms]", text);
     }
