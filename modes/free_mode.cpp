@@ -62,6 +62,12 @@ inline __attribute__((always_inline)) int32_t ConvertPointsLoop(const int16_t* _
     return nulls;
 }
 
+// Whether no x but -32768 can come out as the null value: a non-null x
+// has at most 14 factors of two, so a product of 2^31 times an odd number
+// needs a scale with at least 17. Then the null x values of the profile are
+// all the null values of the list.
+bool NoXWrapsToNull(uint32_t k) { return (k & 0x1FFFFu) != 0 || k == 0; }
+
 int32_t ConvertPointsGeneric(const int16_t* __restrict in, int32_t* __restrict out, int32_t n, uint32_t k) {
     return ConvertPointsLoop(in, out, n, k);
 }
@@ -103,11 +109,6 @@ __attribute__((target("avx512f,avx512bw"))) int32_t ConvertPointsAnyScaleAvx512(
            ConvertPointsLoop(in + 2 * i, out + 2 * i, n - i, k);
 }
 
-// Whether no x but -32768 can come out as the null value: a non-null x
-// has at most 14 factors of two, so a product of 2^31 times an odd number
-// needs a scale with at least 17. Then the null x values of the profile are
-// all the null values of the list.
-bool NoXWrapsToNull(uint32_t k) { return (k & 0x1FFFFu) != 0 || k == 0; }
 
 // Sixteen points per step from one load: the null x values are found among
 // the 16-bit words, counted there, and spread to both lanes of their pairs.
@@ -306,9 +307,13 @@ zvStatus ProcessFreeProfile(zvHandle result, RunState* state) {
         if (status <= 0) return status;
     }
     // The drawing takes the count of drawn points from the conversion
-    // instead of scanning the list again.
+    // instead of scanning the list again, and where it can, builds the
+    // points from the profile instead of reading the list back.
+    ProfileSource source;
+    if (NoXWrapsToNull(static_cast<uint32_t>(scale)))
+        source = ProfileSource{reinterpret_cast<const int16_t*>(points.data), static_cast<uint32_t>(scale)};
     const auto draw = [&](uint32_t selector) {
-        if (filled != nullptr) NoteDrawnPoints(filled, drawn);
+        if (filled != nullptr) NoteDrawnPoints(filled, drawn, source);
         const zvStatus drawnStatus = DrawViewPlot(state, "Free", selector, 0);
         ForgetDrawnPoints();
         return drawnStatus;

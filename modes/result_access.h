@@ -56,6 +56,20 @@ void ForgetDrawnPoints();
 // note for another list stays.
 bool TakeDrawnPoints(zvHandle list, int32_t* drawn);
 
+// The profile a noted list was just filled from: its points as the station
+// sent them (x, y in 16 bits) and the scale they were multiplied by. Noted
+// only where no scaled x can wrap to the null value, so that the drawn
+// points are exactly the profile's points whose x is not -32768; the
+// drawing then builds them from the profile, reading half the bytes of the
+// list. Valid while the handler runs.
+struct ProfileSource {
+    const int16_t* points = nullptr;
+    uint32_t scale = 0;
+};
+void NoteDrawnPoints(zvHandle list, int32_t drawn, ProfileSource source);
+// As above; `*source` is the noted profile, or empty when none was noted.
+bool TakeDrawnPoints(zvHandle list, int32_t* drawn, ProfileSource* source);
+
 // The vector instruction sets the per-point loops of the modes may use on
 // this machine (the processor has them and the system saves their state).
 // Checked once; always false off x86-64.

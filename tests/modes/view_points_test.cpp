@@ -180,6 +180,20 @@ TEST_F(DrawnNotes, ANoteIsTakenOnceAndOnlyForItsList) {
     ForgetDrawnPoints();
     EXPECT_FALSE(TakeDrawnPoints(a_, &drawn));
     EXPECT_FALSE(TakeDrawnPoints(nullptr, &drawn));
+
+    // The profile noted with a list comes back with it, and only with it.
+    const int16_t profile[6] = {1, 2, INT16_MIN, 0, 3, 4};
+    ProfileSource source{profile, 25};
+    NoteDrawnPoints(a_, 2, source);
+    source = ProfileSource{profile, 7};
+    EXPECT_FALSE(TakeDrawnPoints(b_, &drawn, &source));
+    EXPECT_EQ(source.points, nullptr);
+    ASSERT_TRUE(TakeDrawnPoints(a_, &drawn, &source));
+    EXPECT_EQ(source.points, profile);
+    EXPECT_EQ(source.scale, 25u);
+    NoteDrawnPoints(a_, 2);
+    ASSERT_TRUE(TakeDrawnPoints(a_, &drawn, &source));
+    EXPECT_EQ(source.points, nullptr);
 }
 
 TEST_F(DrawnNotes, ANoteIsRefusedOnceTheListChanged) {
