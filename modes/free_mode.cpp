@@ -109,7 +109,6 @@ __attribute__((target("avx512f,avx512bw"))) int32_t ConvertPointsAnyScaleAvx512(
            ConvertPointsLoop(in + 2 * i, out + 2 * i, n - i, k);
 }
 
-
 // Sixteen points per step from one load: the null x values are found among
 // the 16-bit words, counted there, and spread to both lanes of their pairs.
 __attribute__((target("avx512f,avx512bw,popcnt"))) int32_t ConvertPointsAvx512(const int16_t* __restrict in,

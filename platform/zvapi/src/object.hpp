@@ -56,8 +56,11 @@ struct Allocator final : Object {
         firstOwned = object;
     }
     void Disown(Object* object) {
-        if (object->ownedPrevious != nullptr) object->ownedPrevious->ownedNext = object->ownedNext;
-        else firstOwned = object->ownedNext;
+        if (object->ownedPrevious != nullptr) {
+            object->ownedPrevious->ownedNext = object->ownedNext;
+        } else {
+            firstOwned = object->ownedNext;
+        }
         if (object->ownedNext != nullptr) object->ownedNext->ownedPrevious = object->ownedPrevious;
         object->ownedPrevious = object->ownedNext = nullptr;
         object->allocator = nullptr;
