@@ -7,13 +7,12 @@
 // stopping at each.
 #include "xml_text.hpp"
 
-#include <string>
-
 #include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
