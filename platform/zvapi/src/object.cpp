@@ -229,8 +229,10 @@ namespace {
 // a call.
 std::atomic<uint64_t> g_removals{0};
 
+// The last two, since callers often alternate between a document and a
+// list they fill from it.
 struct LastLive {
-    const Object* object = nullptr;
+    const Object* object[2] = {nullptr, nullptr};
     uint64_t removals = 0;
 };
 __attribute__((tls_model("initial-exec"))) thread_local LastLive t_lastLive;
@@ -240,9 +242,15 @@ __attribute__((tls_model("initial-exec"))) thread_local LastLive t_lastLive;
 bool IsLive(const Object* object) {
     if (object == nullptr) return false;
     const uint64_t removals = g_removals.load(std::memory_order_acquire);
-    if (object == t_lastLive.object && removals == t_lastLive.removals) return true;
+    LastLive& last = t_lastLive;
+    if (removals == last.removals && (object == last.object[0] || object == last.object[1])) return true;
     if (registry().live.count(object) == 0) return false;
-    t_lastLive = LastLive{object, removals};
+    if (removals != last.removals) {
+        last = LastLive{{object, nullptr}, removals};
+    } else {
+        last.object[1] = last.object[0];
+        last.object[0] = object;
+    }
     return true;
 }
 
