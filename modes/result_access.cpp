@@ -78,28 +78,21 @@ thread_local DrawnNote t_drawn;
 
 }  // namespace
 
-void NoteDrawnPoints(zvHandle list, int32_t drawn) { NoteDrawnPoints(list, drawn, ProfileSource{}); }
-
 void NoteDrawnPoints(zvHandle list, int32_t drawn, ProfileSource source) {
     t_drawn = DrawnNote{list, zvArrayListData(list), zvArrayListCount(list), drawn, source};
 }
 
 void ForgetDrawnPoints() { t_drawn = DrawnNote{}; }
 
-bool TakeDrawnPoints(zvHandle list, int32_t* drawn) {
-    ProfileSource unused;
-    return TakeDrawnPoints(list, drawn, &unused);
-}
-
 bool TakeDrawnPoints(zvHandle list, int32_t* drawn, ProfileSource* source) {
-    *source = ProfileSource{};
+    if (source != nullptr) *source = ProfileSource{};
     if (list == nullptr || t_drawn.list != list) return false;
     const DrawnNote note = t_drawn;
     t_drawn = DrawnNote{};
     if (zvArrayListData(list) != note.data || zvArrayListCount(list) != note.count) return false;
     if (note.drawn < 0 || note.drawn > note.count) return false;
     *drawn = note.drawn;
-    *source = note.source;
+    if (source != nullptr) *source = note.source;
     return true;
 }
 

@@ -42,22 +42,8 @@ zvStatus ResultArray(zvHandle result, int32_t index, int32_t dimensions, int32_t
 // Attribute `index` of `result`; ZV_E_RANGE when the result has none there.
 zvStatus ResultAttribute(zvHandle result, int32_t index, int64_t* value);
 
-// The drawn (non-null) points of a view list, noted by the mode that has
-// just filled the list and taken by the drawing that follows within the same
-// call, so that a whole profile is not scanned a second time for its count.
-// The note names the list, its storage and its count and is taken only
-// while all three still match; it belongs to the calling thread and lasts
-// until it is taken, replaced or forgotten. A mode notes a list right
-// before drawing it and forgets the note right after.
-void NoteDrawnPoints(zvHandle list, int32_t drawn);
-void ForgetDrawnPoints();
-// True with `*drawn` set when the note is for `list` and still matches its
-// storage and count. A note for `list` is gone afterwards either way; a
-// note for another list stays.
-bool TakeDrawnPoints(zvHandle list, int32_t* drawn);
-
-// The profile a noted list was just filled from: its points as the station
-// sent them (x, y in 16 bits) and the scale they were multiplied by. Noted
+// The profile a view list was just filled from: its points as the station
+// sent them (x, y in 16 bits) and the scale they were multiplied by. Given
 // only where no scaled x can wrap to the null value, so that the drawn
 // points are exactly the profile's points whose x is not -32768; the
 // drawing then builds them from the profile, reading half the bytes of the
@@ -66,9 +52,22 @@ struct ProfileSource {
     const int16_t* points = nullptr;
     uint32_t scale = 0;
 };
-void NoteDrawnPoints(zvHandle list, int32_t drawn, ProfileSource source);
-// As above; `*source` is the noted profile, or empty when none was noted.
-bool TakeDrawnPoints(zvHandle list, int32_t* drawn, ProfileSource* source);
+
+// The drawn (non-null) points of a view list, noted by the mode that has
+// just filled the list and taken by the drawing that follows within the same
+// call, so that a whole profile is not scanned a second time for its count.
+// The note names the list, its storage and its count (and may name the
+// profile it came from) and is taken only while all three still match; it
+// belongs to the calling thread and lasts until it is taken, replaced or
+// forgotten. A mode notes a list right before drawing it and forgets the
+// note right after.
+void NoteDrawnPoints(zvHandle list, int32_t drawn, ProfileSource source = {});
+void ForgetDrawnPoints();
+// True with `*drawn` set when the note is for `list` and still matches its
+// storage and count; `*source`, when asked for, is the noted profile or
+// empty. A note for `list` is gone afterwards either way; a note for another
+// list stays.
+bool TakeDrawnPoints(zvHandle list, int32_t* drawn, ProfileSource* source = nullptr);
 
 // The vector instruction sets the per-point loops of the modes may use on
 // this machine (the processor has them and the system saves their state).

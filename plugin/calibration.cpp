@@ -94,9 +94,7 @@ zvStatus LoadCalibration(const char* path, zvHandle engine, CalibrationSet** set
     status = LoadCalibrationDocument(engine, path, &document);
     if (status > 0 && document != 0) {
         loaded->present = 1;
-        status = ReadEntries(document, loaded);
-        const zvStatus destroyed = zvXMLDestroy(document);
-        if (status > 0) status = destroyed;
+        status = DestroyDocument(document, ReadEntries(document, loaded));
     }
     if (status <= 0) {
         FreeCalibration(loaded);
@@ -114,8 +112,7 @@ zvStatus SaveCalibration(const CalibrationSet* set, const char* path, int32_t fl
     if (document == 0) return 1;
     status = UpdateEntries(set, document);
     if (status > 0) status = WriteCalibrationDocument(document, path, flush);
-    const zvStatus destroyed = zvXMLDestroy(document);
-    return status <= 0 ? status : destroyed;
+    return DestroyDocument(document, status);
 }
 
 zvStatus FreeCalibration(CalibrationSet* set) {

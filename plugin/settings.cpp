@@ -34,12 +34,6 @@ zvStatus FindSensorList(zvHandle document, zvXmlItem root, zvXmlItem* inner) {
     return FindBranch(document, group, "Members", inner);
 }
 
-// Destroys a document made here, keeping an earlier failure if there is one.
-zvStatus DestroyDocument(zvHandle document, zvStatus status) {
-    const zvStatus destroyed = zvXMLDestroy(document);
-    return status <= 0 ? status : destroyed;
-}
-
 zvStatus ParseInto(zvHandle document, SystemSettings* s) {
     zvXmlItem root = 0;
     zvStatus status = zvXMLGetRoot(document, &root);
@@ -145,6 +139,11 @@ zvStatus FindOrCreateBranch(zvHandle document, zvXmlItem parent, const char* nam
 }
 
 }  // namespace
+
+zvStatus DestroyDocument(zvHandle document, zvStatus status) {
+    const zvStatus destroyed = zvXMLDestroy(document);
+    return status <= 0 ? status : destroyed;
+}
 
 zvStatus ReadXmlDocumentFile(zvHandle console, const char* path, const char* absentNotice,
                              zvHandle* document) {

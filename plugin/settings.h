@@ -108,6 +108,9 @@ zvStatus SettingsWriteDocument(zvHandle document, const char* path, int32_t flus
 zvStatus ReadXmlDocumentFile(zvHandle console, const char* path, const char* absentNotice,
                              zvHandle* document);
 zvStatus WriteXmlDocumentFile(zvHandle document, const char* path, bool flush);
+// Destroys a document read or made here; returns `status` when it is a
+// failure, else the status of the destruction.
+zvStatus DestroyDocument(zvHandle document, zvStatus status);
 
 // Allocates one zero-filled record of Torvane's (a settings record, a
 // calibration set, a run state) into `*record`: kTorvaneNoMemory when there

@@ -7,19 +7,15 @@
 namespace zv {
 
 Object* Array::Clone(Allocator* /*allocator*/) const {
-    auto* copy = new (std::nothrow) Array;
-    if (copy == nullptr) return nullptr;
-    if (!copy->storage.CopyFrom(storage)) {
-        delete copy;
-        return nullptr;
-    }
-    copy->elementType = elementType;
-    copy->elementSize = elementSize;
-    copy->dimensions = dimensions;
-    std::memcpy(copy->lengths, lengths, sizeof lengths);
-    copy->bytes = bytes;
-    copy->label = label;
-    return copy;
+    return MakeCopy<Array>(*this, [&](Array& copy) {
+        if (!copy.storage.CopyFrom(storage)) return false;
+        copy.elementType = elementType;
+        copy.elementSize = elementSize;
+        copy.dimensions = dimensions;
+        std::memcpy(copy.lengths, lengths, sizeof lengths);
+        copy.bytes = bytes;
+        return true;
+    });
 }
 
 namespace {

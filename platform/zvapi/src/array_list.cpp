@@ -48,36 +48,28 @@ void ArrayList::ReleaseItems(int32_t first) {
 }
 
 Object* ArrayList::Clone(Allocator* allocator) const {
-    auto* copy = new (std::nothrow) ArrayList;
-    if (copy == nullptr) return nullptr;
-    copy->initialised = initialised;
-    copy->itemType = itemType;
-    copy->itemSize = itemSize;
-    copy->label = label;
-    if (!copy->storage.CopyFrom(storage)) {
-        delete copy;
-        return nullptr;
-    }
-    copy->capacity = capacity;
-    copy->count = count;
-    if (owns) {
+    return MakeCopy<ArrayList>(*this, [&](ArrayList& copy) {
+        copy.initialised = initialised;
+        copy.itemType = itemType;
+        copy.itemSize = itemSize;
+        if (!copy.storage.CopyFrom(storage)) return false;
+        copy.capacity = capacity;
+        copy.count = count;
+        if (!owns) return true;
         // Slots are cleared first so that a failure half-way deletes only
         // the copies already made, never this list's own items.
-        if (count > 0) std::memset(copy->storage.data(), 0, static_cast<size_t>(int64_t{count} * itemSize));
-        copy->owns = true;
+        if (count > 0) std::memset(copy.storage.data(), 0, static_cast<size_t>(int64_t{count} * itemSize));
+        copy.owns = true;
         for (int32_t i = 0; i < count; ++i) {
             zvHandle h = handleAt(i);
             if (h == nullptr || !IsLive(FromHandle(h))) continue;
             Object* child = FromHandle(h)->Clone(allocator);
-            if (child == nullptr || !RegisterChild(copy, child)) {
-                delete copy;
-                return nullptr;
-            }
+            if (child == nullptr || !RegisterChild(&copy, child)) return false;
             zvHandle ch = ToHandle(child);
-            std::memcpy(copy->item(i), &ch, sizeof ch);
+            std::memcpy(copy.item(i), &ch, sizeof ch);
         }
-    }
-    return copy;
+        return true;
+    });
 }
 
 namespace {

@@ -20,22 +20,16 @@ constexpr int32_t kMaxItems = 1 << 16;
 Graphic::~Graphic() { AccountBytes(-accounted); }
 
 Object* Graphic::Clone(Allocator* /*allocator*/) const {
-    auto* copy = new (std::nothrow) Graphic;
-    if (copy == nullptr) return nullptr;
-    try {
-        copy->label = label;
-        copy->initialised = initialised;
-        copy->pens = pens;
-        copy->brushes = brushes;
-        copy->markers = markers;
-        copy->fonts = fonts;
-        copy->drawings = drawings;
-        copy->Account(accounted);
-    } catch (...) {
-        delete copy;
-        return nullptr;
-    }
-    return copy;
+    return MakeCopy<Graphic>(*this, [&](Graphic& copy) {
+        copy.initialised = initialised;
+        copy.pens = pens;
+        copy.brushes = brushes;
+        copy.markers = markers;
+        copy.fonts = fonts;
+        copy.drawings = drawings;
+        copy.Account(accounted);
+        return true;
+    });
 }
 
 }  // namespace zv

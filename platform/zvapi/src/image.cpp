@@ -6,19 +6,15 @@
 namespace zv {
 
 Object* Image::Clone(Allocator* /*allocator*/) const {
-    auto* copy = new (std::nothrow) Image;
-    if (copy == nullptr) return nullptr;
-    if (!copy->storage.CopyFrom(storage)) {
-        delete copy;
-        return nullptr;
-    }
-    copy->pixelType = pixelType;
-    copy->pixelSize = pixelSize;
-    copy->width = width;
-    copy->height = height;
-    copy->stride = stride;
-    copy->label = label;
-    return copy;
+    return MakeCopy<Image>(*this, [&](Image& copy) {
+        if (!copy.storage.CopyFrom(storage)) return false;
+        copy.pixelType = pixelType;
+        copy.pixelSize = pixelSize;
+        copy.width = width;
+        copy.height = height;
+        copy.stride = stride;
+        return true;
+    });
 }
 
 namespace {

@@ -68,6 +68,27 @@ struct Allocator final : Object {
     Object* firstOwned = nullptr;  // the live objects it made
 };
 
+// The part every Clone shares: a new T that `fill` makes into the copy,
+// label included. Null, with the part-made copy deleted, when `fill` says
+// false or memory runs out on the way.
+template <class T, class Fill>
+Object* MakeCopy(const Object& original, Fill&& fill) {
+    auto* copy = new (std::nothrow) T;
+    if (copy == nullptr) return nullptr;
+    bool made = false;
+    try {
+        copy->label = original.label;
+        made = fill(*copy);
+    } catch (...) {
+        made = false;
+    }
+    if (!made) {
+        delete copy;
+        return nullptr;
+    }
+    return copy;
+}
+
 inline Object* FromHandle(zvHandle h) { return reinterpret_cast<Object*>(h); }
 inline zvHandle ToHandle(Object* o) { return reinterpret_cast<zvHandle>(o); }
 

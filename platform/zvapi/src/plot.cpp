@@ -15,26 +15,16 @@ Plot::~Plot() {
 }
 
 Object* Plot::Clone(Allocator* /*allocator*/) const {
-    auto* copy = new (std::nothrow) Plot;
-    if (copy == nullptr) return nullptr;
-    try {
-        copy->label = label;
-        copy->initialised = initialised;
-        for (int i = 0; i < 4; ++i) copy->world[i] = world[i];
-        copy->title = title;
-        copy->xTitle = xTitle;
-        copy->yTitle = yTitle;
-        copy->backColor = backColor;
-        copy->backColorSet = backColorSet;
-        if (!CloneChildren(copy, items, copy->items)) {
-            delete copy;
-            return nullptr;
-        }
-    } catch (...) {
-        delete copy;
-        return nullptr;
-    }
-    return copy;
+    return MakeCopy<Plot>(*this, [&](Plot& copy) {
+        copy.initialised = initialised;
+        for (int i = 0; i < 4; ++i) copy.world[i] = world[i];
+        copy.title = title;
+        copy.xTitle = xTitle;
+        copy.yTitle = yTitle;
+        copy.backColor = backColor;
+        copy.backColorSet = backColorSet;
+        return CloneChildren(&copy, items, copy.items);
+    });
 }
 
 }  // namespace zv

@@ -52,17 +52,13 @@ struct PolarModel final : Object {
 };
 
 Object* Polar::Clone(Allocator* /*allocator*/) const {
-    auto* copy = new (std::nothrow) Polar;
-    if (copy == nullptr) return nullptr;
-    if (!copy->radii.CopyFrom(radii)) {
-        delete copy;
-        return nullptr;
-    }
-    copy->initialised = initialised;
-    copy->count = count;
-    std::memcpy(copy->center, center, sizeof center);
-    copy->label = label;
-    return copy;
+    return MakeCopy<Polar>(*this, [&](Polar& copy) {
+        if (!copy.radii.CopyFrom(radii)) return false;
+        copy.initialised = initialised;
+        copy.count = count;
+        std::memcpy(copy.center, center, sizeof center);
+        return true;
+    });
 }
 
 PolarModel::~PolarModel() {
@@ -72,30 +68,17 @@ PolarModel::~PolarModel() {
 }
 
 Object* PolarModel::Clone(Allocator* /*allocator*/) const {
-    auto* copy = new (std::nothrow) PolarModel;
-    if (copy == nullptr) return nullptr;
-    try {
-        copy->initialised = initialised;
-        copy->pointsPerOutline = pointsPerOutline;
-        copy->smoothing = smoothing;
-        copy->label = label;
-        if (!AllocationAllowed()) {
-            delete copy;
-            return nullptr;
-        }
-        copy->slices.reserve(slices.size());
-        copy->Account();
+    return MakeCopy<PolarModel>(*this, [&](PolarModel& copy) {
+        copy.initialised = initialised;
+        copy.pointsPerOutline = pointsPerOutline;
+        copy.smoothing = smoothing;
+        if (!AllocationAllowed()) return false;
+        copy.slices.reserve(slices.size());
+        copy.Account();
         // Only registered children go into the list: the destructor
         // deletes through the registry.
-        if (!CloneChildren(copy, slices, copy->slices)) {
-            delete copy;
-            return nullptr;
-        }
-    } catch (...) {
-        delete copy;
-        return nullptr;
-    }
-    return copy;
+        return CloneChildren(&copy, slices, copy.slices);
+    });
 }
 
 }  // namespace zv

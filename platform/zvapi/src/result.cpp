@@ -16,22 +16,12 @@ Result::~Result() {
 int64_t Result::StorageBytes() const { return static_cast<int64_t>(attributes.capacity() * sizeof(int64_t)); }
 
 Object* Result::Clone(Allocator* /*allocator*/) const {
-    auto* copy = new (std::nothrow) Result;
-    if (copy == nullptr) return nullptr;
-    try {
-        copy->label = label;
-        copy->id = id;
-        copy->attributes = attributes;
-        AccountBytes(static_cast<int64_t>(copy->attributes.capacity() * sizeof(int64_t)));
-        if (!CloneChildren(copy, data, copy->data)) {
-            delete copy;
-            return nullptr;
-        }
-    } catch (...) {
-        delete copy;
-        return nullptr;
-    }
-    return copy;
+    return MakeCopy<Result>(*this, [&](Result& copy) {
+        copy.id = id;
+        copy.attributes = attributes;
+        AccountBytes(static_cast<int64_t>(copy.attributes.capacity() * sizeof(int64_t)));
+        return CloneChildren(&copy, data, copy.data);
+    });
 }
 
 }  // namespace zv

@@ -14,14 +14,7 @@ bool String::Assign(const char* text, int64_t textLength) {
 }
 
 Object* String::Clone(Allocator* /*allocator*/) const {
-    auto* copy = new (std::nothrow) String;
-    if (copy == nullptr) return nullptr;
-    if (length > 0 && !copy->Assign(chars(), length)) {
-        delete copy;
-        return nullptr;
-    }
-    copy->label = label;
-    return copy;
+    return MakeCopy<String>(*this, [&](String& copy) { return length == 0 || copy.Assign(chars(), length); });
 }
 
 }  // namespace zv

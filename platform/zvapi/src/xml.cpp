@@ -184,22 +184,19 @@ struct Document final : Object {
     // next, before any search from the start.
     pugi::xml_node ChildNamed(pugi::xml_node parent, const char* name) {
         if (!run.empty() && runParent == Raw(parent)) {
+            // A name in the run is the first of its name. The filter of the
+            // run's leads rules most names out without a look at the run.
             const uint16_t lead = Lead(name);
-            // Asked in order: the element after the run is the one, unless
-            // its name is in the run already (the run keeps the first of
-            // each name). The filter of the run's leads rules that out
-            // mostly without a look at the run.
+            if (const RunEntry* known = InRun(name, lead)) return NodeAt(known->node);
+            // Asked in order: the element after the run is the one.
             pugi::xml_node next = NextElement(NodeAt(run.back().node));
             if (Raw(next) != nullptr) {
                 const char* nextName = next.name();
-                if (SameName(nextName, name) && ((runLeads & LeadBit(lead)) == 0 || !InRun(name, lead))) {
+                if (SameName(nextName, name)) {
                     Extend(next, nextName, lead);
                     return next;
                 }
             }
-            if ((runLeads & LeadBit(lead)) != 0)
-                for (const RunEntry& entry : run)
-                    if (entry.lead == lead && SameName(entry.name, name)) return NodeAt(entry.node);
         }
         pugi::xml_node found = FirstChildNamed(parent, name);
         if (Raw(found) != nullptr && Raw(found) == Raw(FirstElement(parent))) {
@@ -240,10 +237,11 @@ private:
         return first == 0 ? 0 : static_cast<uint16_t>(first | static_cast<unsigned char>(name[1]) << 8);
     }
     static uint64_t LeadBit(uint16_t lead) { return uint64_t{1} << ((lead ^ lead >> 7) & 63); }
-    bool InRun(const char* name, uint16_t lead) const {
+    const RunEntry* InRun(const char* name, uint16_t lead) const {
+        if ((runLeads & LeadBit(lead)) == 0) return nullptr;
         for (const RunEntry& entry : run)
-            if (entry.lead == lead && SameName(entry.name, name)) return true;
-        return false;
+            if (entry.lead == lead && SameName(entry.name, name)) return &entry;
+        return nullptr;
     }
     void Extend(pugi::xml_node node, const char* name, uint16_t lead) {
         // A run that cannot grow is dropped rather than left short of a member.
