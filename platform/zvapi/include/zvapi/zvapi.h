@@ -8,5 +8,6 @@
 #include "zv_xml.h"
 #include "zv_pipe.h"
 #include "zv_plot.h"
+#include "zv_station.h"
 
 #endif
