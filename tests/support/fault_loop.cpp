@@ -97,6 +97,7 @@ int FaultLoop::Run() {
     if (names.empty()) {
         for (const std::string& name : CallsOf(operation))
             if (Injectable(name)) names.push_back(name);
+        names.push_back("zvFileCommit");
         for (const Snapshot& s : files) Restore(s);
         if (cleanup) cleanup();
         EXPECT_FALSE(names.empty()) << "the operation calls no injectable zv function";
@@ -120,7 +121,7 @@ int FaultLoop::Run() {
             } else if (fault.Allocation()) {
                 EXPECT_NE(std::find(noMemory.begin(), noMemory.end(), status), noMemory.end()) << "status " << status;
             } else {
-                EXPECT_EQ(status, fault.injected);
+                EXPECT_EQ(status, fault.Expected());
             }
             if (verify) verify(fault);
         } else {

@@ -8,14 +8,15 @@
 //   loop.Run();
 //
 // Calls: for each name in `calls` (empty: every injectable zv function the
-// operation calls, learnt from one journaled run that must succeed), the
-// k-th call of that name returns `injected`, for k = 1, 2, ... until the
-// operation runs without reaching a k-th call. Allocations: then the k-th
+// operation calls, learnt from one journaled run that must succeed, and
+// "zvFileCommit", the commit of every file it writes), the k-th call of that
+// name returns `injected`, for k = 1, 2, ... until the operation runs
+// without reaching a k-th call. A failed commit gives ZV_E_IO. Allocations: then the k-th
 // allocation (zvMalloc, object creation, container growth) fails likewise.
 //
 // After every run: with the fault fired, `check(fault, status)` (by
-// default the status must be the injected one, or for an allocation one of
-// `noMemory`) and `verify(fault)`; without it, a status above 0. Then
+// default the status must be `fault.Expected()`, or for an allocation one
+// of `noMemory`) and `verify(fault)`; without it, a status above 0. Then
 // `cleanup` (release what the run made, put state back), after which the
 // platform's live objects and bytes must be where they were before the
 // loop. Files of `intact` must hold their old bytes (or still be absent)
@@ -39,6 +40,8 @@ struct Fault {
     int k = 0;         // which of its calls (or which allocation), from 1
     zvStatus injected = 0;
     bool Allocation() const { return call.empty(); }
+    // The status an operation that passes failures back returns for it.
+    zvStatus Expected() const { return call == "zvFileCommit" ? ZV_E_IO : injected; }
     std::string Describe() const;  // "zvFileWrite #2", "allocation #7"
 };
 

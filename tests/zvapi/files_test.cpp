@@ -84,7 +84,12 @@ TEST(FileSpace, PathsLeavingTheRootAreRefused) {
     std::filesystem::create_symlink("/tmp", space.Path() / "out");
     std::filesystem::create_symlink(space.Path() / "inside", space.Path() / "alias");
     std::filesystem::create_symlink(space.Path() / "missing", space.Path() / "dangling");
-    for (const char* path : {"..\\..\\x", "/../x", "inside/../../x", "C:\\..\\x", "out", "out/x", "OUT\\x", "dangling"}) {
+    std::filesystem::create_symlink("/nonexistent-zvtest/x", space.Path() / "dangling-out");
+    std::filesystem::create_symlink("inside/../../x", space.Path() / "up");
+    std::filesystem::create_symlink("loop2", space.Path() / "loop1");
+    std::filesystem::create_symlink("loop1", space.Path() / "loop2");
+    for (const char* path : {"..\\..\\x", "/../x", "inside/../../x", "C:\\..\\x", "out", "out/x", "OUT\\x",
+                             "dangling-out", "up", "loop1", "loop1/x"}) {
         SCOPED_TRACE(path);
         char buffer[ZV_PATH_MAX * 4];
         EXPECT_EQ(zvFileSpaceResolve(path, buffer, sizeof buffer), ZV_E_ACCESS);
@@ -94,9 +99,13 @@ TEST(FileSpace, PathsLeavingTheRootAreRefused) {
         EXPECT_EQ(zvFileDestroy(f), ZV_OK);
         EXPECT_EQ(zvFileDelete(path), ZV_E_ACCESS);
     }
-    // A link that stays inside the space is followed.
+    // A link that stays inside the space is followed, a dangling one too:
+    // writing through it makes its target.
     ASSERT_EQ(WriteThrough("alias/x.txt", "through"), ZV_OK);
     EXPECT_EQ(space.Read("inside/x.txt"), "through");
+    ASSERT_EQ(WriteThrough("dangling", "made"), ZV_OK);
+    EXPECT_EQ(space.Read("missing"), "made");
+    EXPECT_TRUE(std::filesystem::is_symlink(space.Path() / "dangling"));
 
     const std::string longPath(ZV_PATH_MAX, 'a');
     EXPECT_EQ(zvFileExists(longPath.c_str()), 0);

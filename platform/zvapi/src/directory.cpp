@@ -1,4 +1,5 @@
-// Whole-file operations and folders of the file space.
+// Whole-file operations and folders of the file space, all through the
+// file space's resolution.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,21 +19,40 @@ namespace zv {
 
 namespace {
 
-bool IsRegularFile(const std::string& host) {
-    struct stat info {};
-    return ::stat(host.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-bool IsFolder(const std::string& host) {
-    struct stat info {};
-    return ::stat(host.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // Listings sort as the station's disk does: without regard to case, ties
 // broken by byte order so the order is stable.
 bool NameBefore(const std::string& a, const std::string& b) {
     const int c = ::strcasecmp(a.c_str(), b.c_str());
     return c != 0 ? c < 0 : a < b;
+}
+
+// The folder `path` names, open; ZV_E_NOTFOUND when it is none.
+zvStatus OpenFolder(const char* path, Fd* out) {
+    Place place;
+    zvStatus status = Resolve(path, Follow::kAll, &place);
+    if (status <= 0) return status;
+    if (!place.exists || !S_ISDIR(place.info.st_mode)) return ZV_E_NOTFOUND;
+    if (place.IsRoot()) {
+        *out = std::move(place.folder);
+        return ZV_OK;
+    }
+    Fd dir(::openat(place.folder.get(), place.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dir) return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? ZV_E_NOTFOUND : ZV_E_IO;
+    *out = std::move(dir);
+    return ZV_OK;
+}
+
+// Whether entry `name` of `dir` is a file (or a folder): a link counts as
+// what it leads to, so that a walk can meet a link that leads out of the
+// space and be refused when it follows it.
+bool IsKind(int dir, const dirent* entry, bool folders) {
+    unsigned char type = entry->d_type;
+    struct stat info {};
+    if (type == DT_UNKNOWN || type == DT_LNK) {
+        if (::fstatat(dir, entry->d_name, &info, 0) != 0) return false;
+        return folders ? S_ISDIR(info.st_mode) : S_ISREG(info.st_mode);
+    }
+    return folders ? type == DT_DIR : type == DT_REG;
 }
 
 zvStatus List(const char* folder, zvHandle names, bool folders) {
@@ -41,19 +61,19 @@ zvStatus List(const char* folder, zvHandle names, bool folders) {
     if (list == nullptr) return status;
     if (!list->initialised || list->itemType != ZV_TYPE_STRING) return ZV_E_TYPE;
     if (!list->owning()) return ZV_E_ARGUMENT;  // the strings would have no owner
-    std::string host;
-    status = ResolvePath(folder, &host);
+    Fd dir;
+    status = OpenFolder(folder, &dir);
     if (status <= 0) return status;
-    DIR* dir = ::opendir(host.c_str());
-    if (dir == nullptr) return errno == ENOENT || errno == ENOTDIR ? ZV_E_NOTFOUND : ZV_E_IO;
+    DIR* listing = ::fdopendir(dir.get());
+    if (listing == nullptr) return ZV_E_IO;
+    dir.release();  // the listing has it now
     std::vector<std::string> found;
-    while (dirent* entry = ::readdir(dir)) {
+    while (dirent* entry = ::readdir(listing)) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 || IsTemporaryName(name)) continue;
-        const std::string path = host + "/" + name;
-        if (folders ? IsFolder(path) : IsRegularFile(path)) found.emplace_back(name);
+        if (IsKind(::dirfd(listing), entry, folders)) found.emplace_back(name);
     }
-    ::closedir(dir);
+    ::closedir(listing);
     std::sort(found.begin(), found.end(), NameBefore);
 
     // All or nothing: room first, then the strings, then the items.
@@ -81,17 +101,13 @@ zvStatus List(const char* folder, zvHandle names, bool folders) {
     return ZV_OK;
 }
 
-zvStatus MakeFolders(const std::string& root, const std::string& host) {
-    // Create each missing folder from the root down.
-    size_t at = root.size();
-    while (at < host.size()) {
-        size_t next = host.find('/', at + 1);
-        if (next == std::string::npos) next = host.size();
-        const std::string part = host.substr(0, next);
-        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return ZV_E_IO;
-        if (!IsFolder(part)) return ZV_E_IO;  // a file of that name is in the way
-        at = next;
-    }
+// Makes folder `name` in `dir` unless it is there, and opens it.
+zvStatus MakeFolder(int dir, const std::string& name, Fd* out) {
+    if (::mkdirat(dir, name.c_str(), 0755) != 0 && errno != EEXIST)
+        return Fail(ZV_E_IO, "the folder \"" + Printable(name) + "\" cannot be made: " + std::strerror(errno));
+    Fd made(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!made) return Fail(ZV_E_IO, "a file of the name \"" + Printable(name) + "\" is in the way of a folder");
+    *out = std::move(made);
     return ZV_OK;
 }
 
@@ -104,9 +120,9 @@ extern "C" {
 int32_t zvFileExists(const char* path) {
     ZV_ENTER_OR(0, path);
     try {
-        std::string host;
-        if (zv::ResolvePath(path, &host) <= 0) return 0;
-        return zv::IsRegularFile(host) ? 1 : 0;
+        zv::Place place;
+        if (zv::Resolve(path, zv::Follow::kAll, &place) <= 0) return 0;
+        return place.exists && S_ISREG(place.info.st_mode) ? 1 : 0;
     } catch (...) {
         return 0;
     }
@@ -115,34 +131,30 @@ int32_t zvFileExists(const char* path) {
 zvStatus zvFileCopy(const char* from, const char* to, int32_t overwrite) {
     ZV_ENTER(from, to, overwrite);
     return zv::Guard([&] {
-        std::string source;
-        std::string destination;
-        zvStatus status = zv::ResolvePath(from, &source);
-        if (status <= 0) return status;
-        status = zv::ResolvePath(to, &destination);
-        if (status <= 0) return status;
-        if (!zv::IsRegularFile(source)) return ZV_E_NOTFOUND;
-        struct stat info {};
-        if (::stat(destination.c_str(), &info) == 0) {
-            if (!S_ISREG(info.st_mode)) return ZV_E_IO;
-            if (overwrite == 0) return ZV_E_STATE;
-        }
         zv::File in;
-        zv::File out;
-        status = zv::OpenFile(&in, source, ZV_FILE_READ);
+        zvStatus status = zv::OpenPath(&in, from, ZV_FILE_READ);
         if (status <= 0) return status;
-        status = zv::OpenFile(&out, destination, ZV_FILE_WRITE);
+        if (overwrite == 0) {
+            zv::Place existing;
+            status = zv::Resolve(to, zv::Follow::kAll, &existing);
+            if (status <= 0) return status;
+            if (existing.exists && S_ISREG(existing.info.st_mode)) return ZV_E_STATE;
+        }
+        // Without overwrite the copy is made only where nothing is, also
+        // when something came there while it was copied.
+        zv::File out;
+        status = overwrite != 0 ? zv::OpenPath(&out, to, ZV_FILE_WRITE) : zv::OpenNew(&out, to);
         if (status <= 0) return status;
         // The copy goes through a temporary file like any write: a failure
         // half-way leaves the old destination.
         char chunk[65536];
         for (;;) {
-            const ssize_t n = ::read(in.fd, chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
+            int64_t n = 0;
+            status = in.ReadBytes(chunk, sizeof chunk, &n);
+            if (status <= 0) {
                 out.Poison();
                 out.Close();
-                return ZV_E_IO;
+                return status;
             }
             if (n == 0) break;
             status = out.WriteBytes(chunk, n);
@@ -158,13 +170,13 @@ zvStatus zvFileCopy(const char* from, const char* to, int32_t overwrite) {
 zvStatus zvFileDelete(const char* path) {
     ZV_ENTER(path);
     return zv::Guard([&] {
-        std::string host;
-        zvStatus status = zv::ResolvePath(path, &host);
+        zv::Place place;
+        zvStatus status = zv::Resolve(path, zv::Follow::kNotLast, &place);
         if (status <= 0) return status;
-        struct stat info {};
-        if (::lstat(host.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return ZV_E_NOTFOUND;
-        if (S_ISREG(info.st_mode) && (info.st_mode & 0222) == 0) return ZV_E_IO;  // read-only
-        if (::unlink(host.c_str()) != 0) return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
+        if (!place.exists || place.IsRoot() || S_ISDIR(place.info.st_mode)) return ZV_E_NOTFOUND;
+        if (S_ISREG(place.info.st_mode) && (place.info.st_mode & 0222) == 0)
+            return zv::Fail(ZV_E_IO, "\"" + zv::Printable(path) + "\" is read-only");
+        if (::unlinkat(place.folder.get(), place.name.c_str(), 0) != 0) return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
         return ZV_OK;
     });
 }
@@ -182,11 +194,26 @@ zvStatus zvDirectoryGetDirectories(const char* folder, zvHandle names) {
 zvStatus zvDirectoryCreate(const char* folder) {
     ZV_ENTER(folder);
     return zv::Guard([&] {
-        std::string host;
-        zvStatus status = zv::ResolvePath(folder, &host);
+        zv::Place place;
+        zvStatus status = zv::Resolve(folder, zv::Follow::kAll, &place);
+        // The one way to not find the place: a file where a folder would be.
+        if (status == ZV_E_NOTFOUND)
+            return zv::Fail(ZV_E_IO, "a file is in the way of the folder \"" + zv::Printable(folder) + "\"");
         if (status <= 0) return status;
-        if (zv::IsFolder(host)) return ZV_OK;
-        return zv::MakeFolders(zv::FileSpaceRoot(), host);
+        if (place.exists) {
+            if (S_ISDIR(place.info.st_mode)) return ZV_OK;
+            return zv::Fail(ZV_E_IO, "a file is in the way of the folder \"" + zv::Printable(folder) + "\"");
+        }
+        // Each missing folder from the deepest one there down.
+        zv::Fd made;
+        status = zv::MakeFolder(place.folder.get(), place.name, &made);
+        for (const std::string& name : place.rest) {
+            if (status <= 0) break;
+            zv::Fd next;
+            status = zv::MakeFolder(made.get(), name, &next);
+            made = std::move(next);
+        }
+        return status;
     });
 }
 

@@ -2,10 +2,13 @@
 // over it when the file is closed, so that readers only ever see a whole
 // old file or a whole new one.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -14,26 +17,6 @@
 namespace zv {
 
 namespace {
-
-std::string ParentOf(const std::string& host) {
-    const size_t slash = host.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return host.substr(0, slash);
-}
-
-std::string BaseOf(const std::string& host) {
-    const size_t slash = host.rfind('/');
-    return slash == std::string::npos ? host : host.substr(slash + 1);
-}
-
-// Makes a directory entry change (a rename) durable.
-void SyncFolder(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
 
 bool WriteFully(int fd, const unsigned char* data, int64_t size) {
     while (size > 0) {
@@ -50,7 +33,40 @@ bool WriteFully(int fd, const unsigned char* data, int64_t size) {
     return true;
 }
 
+// The last file read to its end on this thread, for the reasons of parse
+// failures of its text.
+struct LastRead {
+    std::string path;
+    int64_t size = -1;
+};
+thread_local LastRead t_lastRead;
+
+std::string Kind(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a plain file";
+}
+
+// A name for a temporary file that no other write uses.
+std::string TemporaryName(const std::string& target) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local uint64_t state = static_cast<uint64_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count()) ^ (static_cast<uint64_t>(::getpid()) << 32) ^
+        reinterpret_cast<uintptr_t>(&state);
+    std::string name = "." + target + ".zvtmp.";
+    for (int i = 0; i < 6; ++i) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        name += kLetters[state % (sizeof kLetters - 1)];
+    }
+    return name;
+}
+
 }  // namespace
+
+std::string SourceOfText(int64_t size) { return t_lastRead.size == size ? t_lastRead.path : std::string(); }
 
 // The name of temporary files: hidden, and recognisable so that listings
 // leave them out.
@@ -62,15 +78,51 @@ File::~File() { Close(); }
 
 zvStatus File::Close() {
     if (fd < 0) return ZV_OK;
-    const bool writing = mode == ZV_FILE_WRITE;
+    if (mode == ZV_FILE_READ) {
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && info.st_size == bytesRead) {
+            try {
+                t_lastRead = LastRead{path, bytesRead};
+            } catch (...) {
+                t_lastRead = LastRead{};
+            }
+        }
+        ::close(fd);
+        fd = -1;
+        return ZV_OK;
+    }
+    // The lock on the temporary file, which tells a live writer from an
+    // interrupted one, is held on a second descriptor until the file has its
+    // target's name.
+    Fd lock(::openat(folder.get(), temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (lock) ::flock(lock.get(), LOCK_SH | LOCK_NB);
     const bool closedWell = ::close(fd) == 0;
     fd = -1;
-    if (!writing) return ZV_OK;
-    if (failed || !closedWell || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return ZV_E_IO;
+    int renamed = -1;
+    // The test seams can make the commit fail as the disk would.
+    zvStatus injected = ZV_E_FAIL;
+    if (g_seamsActive.load(std::memory_order_relaxed) && InjectedFault("zvFileCommit", &injected)) {
+        failed = true;
+        ::unlinkat(folder.get(), temporary.c_str(), 0);
+        return Fail(ZV_E_IO, "\"" + Printable(path) + "\" could not be replaced");
     }
-    if (flushed) SyncFolder(ParentOf(target));
+    if (!failed && closedWell) {
+        renamed = noReplace ? static_cast<int>(::renameat2(folder.get(), temporary.c_str(), folder.get(),
+                                                            targetName.c_str(), RENAME_NOREPLACE))
+                            : ::renameat(folder.get(), temporary.c_str(), folder.get(), targetName.c_str());
+    }
+    if (renamed != 0) {
+        const int error = errno;
+        ::unlinkat(folder.get(), temporary.c_str(), 0);
+        if (failed) return ZV_E_IO;
+        if (!closedWell) return Fail(ZV_E_IO, "\"" + Printable(path) + "\" could not be written: " + std::strerror(error));
+        if (noReplace && error == EEXIST) return Fail(ZV_E_STATE, "\"" + Printable(path) + "\" exists already");
+        return Fail(ZV_E_IO, "\"" + Printable(path) + "\" could not be replaced: " + std::strerror(error));
+    }
+    if (flushed) ::fsync(folder.get());
+    // The one successful write makes earlier interrupted ones of the same
+    // file pointless.
+    RemoveStaleTemporaries(folder.get(), targetName);
     return ZV_OK;
 }
 
@@ -82,12 +134,34 @@ zvStatus File::ReadAll(std::string* text, int64_t limit) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return ZV_E_IO;
+            return Fail(ZV_E_IO, "\"" + Printable(path) + "\" could not be read: " + std::strerror(errno));
         }
         if (n == 0) return ZV_OK;
         if (static_cast<int64_t>(text->size()) + n > limit) return ZV_E_NOMEM;
         text->append(chunk, static_cast<size_t>(n));
+        bytesRead += n;
     }
+}
+
+zvStatus File::ReadBytes(void* buffer, int64_t size, int64_t* done) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    int64_t total = 0;
+    while (total < size) {
+        const int64_t left = size - total;
+        const size_t chunk = left > (int64_t{1} << 30) ? size_t{1} << 30 : static_cast<size_t>(left);
+        const ssize_t n = ::read(fd, out + total, chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (done != nullptr) *done = total;
+            bytesRead += total;
+            return Fail(ZV_E_IO, "\"" + Printable(path) + "\" could not be read: " + std::strerror(errno));
+        }
+        if (n == 0) break;
+        total += n;
+    }
+    if (done != nullptr) *done = total;
+    bytesRead += total;
+    return ZV_OK;
 }
 
 zvStatus File::WriteBytes(const void* data, int64_t size) {
@@ -98,58 +172,119 @@ zvStatus File::WriteBytes(const void* data, int64_t size) {
     }
     if (!WriteFully(fd, static_cast<const unsigned char*>(data), size)) {
         Poison();
-        return ZV_E_IO;
+        return Fail(ZV_E_IO, "\"" + Printable(path) + "\" could not be written: " + std::strerror(errno));
     }
     return ZV_OK;
 }
 
 namespace {
 
-// Makes `fd`, open for reading on `host`, the file's; only a plain file
-// will do (ZV_E_NOTFOUND, `fd` closed).
-zvStatus TakeForReading(File* file, int fd, std::string host) {
+// Makes `fd`, open for reading, the file's: a plain file only.
+zvStatus TakeForReading(File* file, int fd, const char* path, std::string host) {
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return ZV_E_NOTFOUND;
+        if (S_ISDIR(info.st_mode)) return ZV_E_NOTFOUND;
+        return Fail(ZV_E_UNSUPPORTED, "\"" + Printable(path) + "\" is " + Kind(info.st_mode) + ", not a file");
     }
     file->fd = fd;
     file->mode = ZV_FILE_READ;
+    file->path = path;
     file->target = std::move(host);
+    file->bytesRead = 0;
     return ZV_OK;
+}
+
+// A link swapped in for a file after its path was resolved makes the open
+// refuse it; the path is then resolved again, this many times at most.
+constexpr int kAttempts = 8;
+
+zvStatus OpenForReading(File* file, const char* path) {
+    std::string host;
+    const int quick = OpenExactForReading(path, &host);
+    if (quick >= 0) return TakeForReading(file, quick, path, std::move(host));
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        Place place;
+        zvStatus status = Resolve(path, Follow::kAll, &place);
+        if (status <= 0) return status;
+        if (!place.exists || place.IsRoot() || S_ISDIR(place.info.st_mode)) return ZV_E_NOTFOUND;
+        if (!S_ISREG(place.info.st_mode))
+            return Fail(ZV_E_UNSUPPORTED, "\"" + Printable(path) + "\" is " + Kind(place.info.st_mode) + ", not a file");
+        const int fd = ::openat(place.folder.get(), place.name.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ELOOP) continue;  // a link swapped in: resolve again
+            if (errno == ENOENT) return ZV_E_NOTFOUND;
+            return Fail(ZV_E_IO, "\"" + Printable(path) + "\" cannot be opened: " + std::strerror(errno));
+        }
+        return TakeForReading(file, fd, path, std::move(place.host));
+    }
+    return Fail(ZV_E_ACCESS, "\"" + Printable(path) + "\" keeps changing into a link");
+}
+
+zvStatus OpenForWriting(File* file, const char* path, bool noReplace) {
+    Place place;
+    zvStatus status = Resolve(path, Follow::kAll, &place);
+    if (status <= 0) return status;
+    if (!place.rest.empty()) return ZV_E_NOTFOUND;  // missing folders are not made
+    if (place.IsRoot()) return Fail(ZV_E_IO, "\"" + Printable(path) + "\" is a folder");
+    mode_t permissions = 0644;
+    if (place.exists) {
+        if (S_ISDIR(place.info.st_mode)) return Fail(ZV_E_IO, "\"" + Printable(path) + "\" is a folder");
+        if (!S_ISREG(place.info.st_mode))
+            return Fail(ZV_E_UNSUPPORTED, "\"" + Printable(path) + "\" is " + Kind(place.info.st_mode) + ", not a file");
+        // A read-only file (no write bit for anyone) stays as it is, as on
+        // the station's disk, whoever this process runs as.
+        if ((place.info.st_mode & 0222) == 0) return Fail(ZV_E_IO, "\"" + Printable(path) + "\" is read-only");
+        permissions = place.info.st_mode & 07777;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = TemporaryName(place.name);
+        Fd fd(::openat(place.folder.get(), temporary.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd) {
+            if (errno == EEXIST) continue;
+            return Fail(ZV_E_IO, "\"" + Printable(path) + "\" cannot be written beside: " + std::strerror(errno));
+        }
+        // Locked (shared) for as long as it is written, so that a sweep,
+        // which needs the lock alone, leaves it; a sweep that got in between
+        // its making and its locking took it away, and another is made.
+        struct stat info {};
+        if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0 || ::fstat(fd.get(), &info) != 0 || info.st_nlink == 0) continue;
+        ::fchmod(fd.get(), permissions);
+        file->fd = fd.release();
+        file->mode = ZV_FILE_WRITE;
+        file->path = path;
+        file->target = std::move(place.host);
+        file->folder = std::move(place.folder);
+        file->targetName = std::move(place.name);
+        file->temporary = temporary;
+        file->failed = false;
+        file->flushed = false;
+        file->noReplace = noReplace;
+        return ZV_OK;
+    }
+    return Fail(ZV_E_IO, "\"" + Printable(path) + "\": no temporary file could be made beside it");
 }
 
 }  // namespace
 
-// Opens `file` on the resolved `host` path.
+zvStatus OpenPath(File* file, const char* path, int32_t mode) {
+    if (mode == ZV_FILE_READ) return OpenForReading(file, path);
+    return OpenForWriting(file, path, false);
+}
+
+zvStatus OpenNew(File* file, const char* path) { return OpenForWriting(file, path, true); }
+
 zvStatus OpenFile(File* file, const std::string& host, int32_t mode) {
-    if (mode == ZV_FILE_READ) {
-        const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ZV_E_NOTFOUND : ZV_E_IO;
-        return TakeForReading(file, fd, host);
-    }
-    const std::string folder = ParentOf(host);
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return ZV_E_NOTFOUND;
-    mode_t permissions = 0644;
-    if (::stat(host.c_str(), &info) == 0) {
-        if (!S_ISREG(info.st_mode)) return ZV_E_IO;  // a folder of that name
-        // A read-only file (no write bit for anyone) stays as it is, as on
-        // the station's disk, whoever this process runs as.
-        if ((info.st_mode & 0222) == 0) return ZV_E_IO;
-        permissions = info.st_mode & 07777;
-    }
-    std::string temporary = folder + "/." + BaseOf(host) + ".zvtmp.XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return ZV_E_IO;
-    ::fchmod(fd, permissions);
-    file->fd = fd;
-    file->mode = mode;
-    file->target = host;
-    file->temporary = std::move(temporary);
-    file->failed = false;
-    file->flushed = false;
-    return ZV_OK;
+    // Inside the root, by its names from there.
+    const std::string root = FileSpaceRoot();
+    std::string below;
+    if (host.compare(0, root.size(), root) != 0 || (host.size() > root.size() && host[root.size()] != '/'))
+        return Fail(ZV_E_ACCESS, "\"" + Printable(host) + "\" is not in the file space");
+    below = host.substr(root.size());
+    if (below.empty()) below = "/";
+    return OpenPath(file, below.c_str(), mode);
 }
 
 }  // namespace zv
@@ -172,14 +307,7 @@ zvStatus zvFileInit(zvHandle file, const char* path, int32_t mode) {
         if (f == nullptr) return status;
         if (f->fd >= 0) return ZV_E_STATE;
         if (mode != ZV_FILE_READ && mode != ZV_FILE_WRITE) return ZV_E_ARGUMENT;
-        std::string host;
-        if (mode == ZV_FILE_READ) {
-            const int fd = zv::OpenExactForReading(path, &host);
-            if (fd >= 0) return zv::TakeForReading(f, fd, std::move(host));
-        }
-        status = zv::ResolvePath(path, &host);
-        if (status <= 0) return status;
-        return zv::OpenFile(f, host, mode);
+        return zv::OpenPath(f, path, mode);
     });
 }
 
@@ -192,22 +320,7 @@ zvStatus zvFileRead(zvHandle file, void* buffer, int64_t size, int64_t* done) {
         if (f == nullptr) return status;
         if (f->fd < 0 || f->mode != ZV_FILE_READ) return ZV_E_STATE;
         if (size < 0 || (buffer == nullptr && size > 0)) return ZV_E_ARGUMENT;
-        auto* out = static_cast<unsigned char*>(buffer);
-        int64_t total = 0;
-        while (total < size) {
-            const int64_t left = size - total;
-            const size_t chunk = left > (int64_t{1} << 30) ? size_t{1} << 30 : static_cast<size_t>(left);
-            const ssize_t n = ::read(f->fd, out + total, chunk);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                if (done != nullptr) *done = total;
-                return ZV_E_IO;
-            }
-            if (n == 0) break;
-            total += n;
-        }
-        if (done != nullptr) *done = total;
-        return ZV_OK;
+        return f->ReadBytes(buffer, size, done);
     });
 }
 
@@ -241,7 +354,7 @@ zvStatus zvFileFlush(zvHandle file) {
         if (f->mode != ZV_FILE_WRITE) return ZV_OK;
         if (::fsync(f->fd) != 0) {
             f->Poison();
-            return ZV_E_IO;
+            return zv::Fail(ZV_E_IO, "\"" + zv::Printable(f->path) + "\" could not be flushed: " + std::strerror(errno));
         }
         f->flushed = true;
         return ZV_OK;

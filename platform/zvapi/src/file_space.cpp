@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -23,11 +25,17 @@
 
 namespace zv {
 
+void Fd::Reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
 namespace {
 
 struct Space {
     std::mutex mutex;
     std::string root;            // canonical; empty: the current directory
+    std::string given;           // the root as the host named it
     std::string appHome = "\\";  // a file-space path
 };
 
@@ -54,49 +62,38 @@ bool SameNameIgnoringCase(const char* a, const char* b) {
     return *a == *b;
 }
 
-// The entry of `folder` whose name equals `name` without regard to case;
-// the first such in byte order when several do, for a stable choice.
-bool FindIgnoringCase(const std::string& folder, const std::string& name, std::string* found) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return false;
+// The entry of folder `dir` whose name equals `name` without regard to
+// case; the first such in byte order when several do, for a stable choice.
+bool FindIgnoringCase(int dir, const std::string& name, std::string* found) {
+    const int scan = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scan < 0) return false;
+    DIR* listing = ::fdopendir(scan);
+    if (listing == nullptr) {
+        ::close(scan);
+        return false;
+    }
     bool any = false;
-    while (dirent* entry = ::readdir(dir)) {
+    while (dirent* entry = ::readdir(listing)) {
         if (!SameNameIgnoringCase(entry->d_name, name.c_str())) continue;
         if (!any || std::strcmp(entry->d_name, found->c_str()) < 0) *found = entry->d_name;
         any = true;
     }
-    ::closedir(dir);
+    ::closedir(listing);
     return any;
 }
 
-bool Inside(const std::string& path, const std::string& root) {
-    if (path.size() < root.size() || path.compare(0, root.size(), root) != 0) return false;
-    return path.size() == root.size() || path[root.size()] == '/' || root == "/";
-}
-
-}  // namespace
-
-std::string FileSpaceRoot() {
-    Space& s = space();
-    {
-        std::lock_guard lock(s.mutex);
-        if (!s.root.empty()) return s.root;
-    }
-    std::string cwd;
-    if (!Canonical(".", &cwd)) cwd = "/nonexistent-file-space";
-    return cwd;
-}
-
-namespace {
+std::string Quoted(const char* path) { return "\"" + Printable(path) + "\""; }
 
 // The names of a file-space path from the root down, "." and ".." applied:
 // the drive prefix, both separators. ZV_E_ARGUMENT, ZV_E_RANGE, ZV_E_ACCESS
-// as ResolvePath.
+// as Resolve.
 zvStatus NamesOf(const char* path, std::vector<std::string>* names) {
     if (path == nullptr) return ZV_E_ARGUMENT;
     const size_t length = ::strnlen(path, ZV_PATH_MAX);
-    if (length >= ZV_PATH_MAX) return ZV_E_RANGE;
-
+    if (length >= ZV_PATH_MAX) {
+        return Fail(ZV_E_RANGE, "a path of " + std::to_string(ZV_PATH_MAX) + " characters or more: " +
+                                    Quoted(std::string(path, 40).c_str()));
+    }
     // `floor` names the ones ".." may not pop (the drive's folder: a drive
     // has no parent).
     size_t floor = 0;
@@ -114,7 +111,7 @@ zvStatus NamesOf(const char* path, std::vector<std::string>* names) {
         p = end;
         if (name.empty() || name == ".") continue;
         if (name == "..") {
-            if (names->size() <= floor) return ZV_E_ACCESS;
+            if (names->size() <= floor) return Fail(ZV_E_ACCESS, Quoted(path) + " leads out of the file space");
             names->pop_back();
             continue;
         }
@@ -123,14 +120,47 @@ zvStatus NamesOf(const char* path, std::vector<std::string>* names) {
     return ZV_OK;
 }
 
-// The host path of `names` below `root`, taken as they are.
-std::string Join(const std::string& root, const std::vector<std::string>& names) {
-    std::string joined = root;
-    for (const std::string& name : names) {
-        if (joined != "/") joined += '/';
-        joined += name;
+// `folder` joined with `name` as this machine writes paths.
+std::string Join(const std::string& folder, const std::string& name) {
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// Links followed for one path at most; more is taken for a loop.
+constexpr int kMaxLinks = 40;
+
+// A link's target is read whole or not at all.
+bool ReadLink(int dir, const std::string& name, std::string* target) {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlinkat(dir, name.c_str(), buffer, sizeof buffer);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof buffer) return false;
+    target->assign(buffer, static_cast<size_t>(n));
+    return true;
+}
+
+// The names of a link's target (this machine's "/" only), "." and ".."
+// kept for the walk to apply.
+std::vector<std::string> LinkNames(std::string_view target) {
+    std::vector<std::string> names;
+    for (size_t at = 0; at <= target.size();) {
+        size_t end = target.find('/', at);
+        if (end == std::string_view::npos) end = target.size();
+        if (end > at) names.emplace_back(target.substr(at, end - at));
+        at = end + 1;
     }
-    return joined;
+    return names;
+}
+
+// The part of absolute `target` below `root`; false when it is not inside.
+bool BelowRoot(const std::string& target, const std::string& root, std::string* below) {
+    if (root.empty()) return false;
+    if (root == "/") {
+        *below = target;
+        return true;
+    }
+    if (target.compare(0, root.size(), root) != 0) return false;
+    if (target.size() > root.size() && target[root.size()] != '/') return false;
+    *below = target.substr(root.size());
+    return true;
 }
 
 // Whether the kernel offers openat2; cleared the first time it does not.
@@ -138,36 +168,171 @@ std::atomic<bool> g_openat2{true};
 
 }  // namespace
 
-zvStatus ResolvePath(const char* path, std::string* host) {
-    if (path == nullptr || host == nullptr) return ZV_E_ARGUMENT;
-    std::vector<std::string> names;
-    const zvStatus lexical = NamesOf(path, &names);
-    if (lexical <= 0) return lexical;
-
-    const std::string root = FileSpaceRoot();
-    std::string current = root;
-    bool existing = true;  // everything so far exists
-    for (const std::string& name : names) {
-        std::string next = current == "/" ? "/" + name : current + "/" + name;
-        struct stat info {};
-        bool found = existing && ::lstat(next.c_str(), &info) == 0;
-        if (existing && !found) {
-            std::string actual;
-            if (FindIgnoringCase(current, name, &actual)) {
-                next = current == "/" ? "/" + actual : current + "/" + actual;
-                found = ::lstat(next.c_str(), &info) == 0;
-            }
-        }
-        if (found && S_ISLNK(info.st_mode)) {
-            // A link may lead anywhere inside the space, nowhere out of it;
-            // a dangling one is refused, since its target is unknown.
-            std::string real;
-            if (!Canonical(next, &real) || !Inside(real, root)) return ZV_E_ACCESS;
-        }
-        existing = found;
-        current = std::move(next);
+std::string FileSpaceRoot() {
+    Space& s = space();
+    {
+        std::lock_guard lock(s.mutex);
+        if (!s.root.empty()) return s.root;
     }
-    *host = std::move(current);
+    std::string cwd;
+    if (!Canonical(".", &cwd)) cwd = "/nonexistent-file-space";
+    return cwd;
+}
+
+namespace {
+
+// Resolve's walk. `linkPlace`, when given, receives the last name of the
+// path when it is a link (which the walk then follows all the same, so
+// that a link leading out is refused).
+zvStatus Walk(const char* path, Follow follow, Place* place, Place* linkPlace, bool* lastWasLink) {
+    std::vector<std::string> names;
+    zvStatus status = NamesOf(path, &names);
+    if (status <= 0) return status;
+
+    std::string root;
+    std::string given;
+    {
+        Space& s = space();
+        std::lock_guard lock(s.mutex);
+        root = s.root;
+        given = s.given;
+    }
+    if (root.empty()) root = FileSpaceRoot();
+    Fd rootFolder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!rootFolder) return Fail(ZV_E_IO, "the file space " + Printable(root) + " cannot be opened: " + std::strerror(errno));
+
+    // The folders walked so far, each open, from the root down; `chain`
+    // holds the names of all but the root.
+    std::vector<Fd> folders;
+    folders.push_back(std::move(rootFolder));
+    std::vector<std::string> chain;
+    std::deque<std::string> pending(names.begin(), names.end());
+    const auto hostOf = [&](const std::string& last, const std::deque<std::string>& after) {
+        std::string host = root;
+        for (const std::string& n : chain) host = Join(host, n);
+        if (!last.empty()) host = Join(host, last);
+        for (const std::string& n : after) host = Join(host, n);
+        return host;
+    };
+    int turns = 0;  // links followed and names looked at again
+    while (!pending.empty()) {
+        const std::string name = pending.front();
+        pending.pop_front();
+        if (name == ".") continue;  // from a link's target
+        if (name == "..") {         // likewise
+            if (chain.empty()) return Fail(ZV_E_ACCESS, Quoted(path) + " leads out of the file space through a link");
+            chain.pop_back();
+            folders.pop_back();
+            continue;
+        }
+        const int dir = folders.back().get();
+        std::string actual = name;
+        struct stat info {};
+        bool found = ::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!found && FindIgnoringCase(dir, name, &actual))
+            found = ::fstatat(dir, actual.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        const bool last = pending.empty();
+        if (!found) {
+            place->host = hostOf(name, pending);
+            place->folder = std::move(folders.back());
+            place->name = name;
+            place->rest.assign(pending.begin(), pending.end());
+            place->exists = false;
+            return ZV_OK;
+        }
+        if (S_ISLNK(info.st_mode) && last && follow == Follow::kNotLast && !*lastWasLink) {
+            *lastWasLink = true;
+            linkPlace->folder = Fd(::fcntl(dir, F_DUPFD_CLOEXEC, 0));
+            if (!linkPlace->folder) return ZV_E_IO;
+            linkPlace->name = actual;
+            linkPlace->rest.clear();
+            linkPlace->exists = true;
+            linkPlace->info = info;
+            linkPlace->host = hostOf(actual, {});
+        }
+        if (S_ISLNK(info.st_mode)) {
+            // The target is walked name by name from where the link is, or
+            // from the root for an absolute target inside it.
+            if (++turns > kMaxLinks) return Fail(ZV_E_ACCESS, Quoted(path) + ": the links on the way loop");
+            std::string target;
+            if (!ReadLink(dir, actual, &target))
+                return Fail(ZV_E_IO, Quoted(path) + ": a link on the way cannot be read");
+            if (!target.empty() && target[0] == '/') {
+                std::string below;
+                if (!BelowRoot(target, root, &below) && !BelowRoot(target, given, &below))
+                    return Fail(ZV_E_ACCESS, Quoted(path) + " leads out of the file space through a link");
+                target = below;
+                chain.clear();
+                folders.resize(1);
+            }
+            const std::vector<std::string> more = LinkNames(target);
+            pending.insert(pending.begin(), more.begin(), more.end());
+            continue;
+        }
+        if (last) {
+            place->host = hostOf(actual, {});
+            place->folder = std::move(folders.back());
+            place->name = actual;
+            place->rest.clear();
+            place->exists = true;
+            place->info = info;
+            return ZV_OK;
+        }
+        if (!S_ISDIR(info.st_mode)) return ZV_E_NOTFOUND;  // a file where a folder is needed
+        Fd next(::openat(dir, actual.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next) {
+            // Swapped for a link or a file since it was looked at: again.
+            if ((errno == ELOOP || errno == ENOTDIR || errno == ENOENT) && ++turns <= kMaxLinks) {
+                pending.push_front(name);
+                continue;
+            }
+            if (errno == EACCES) return Fail(ZV_E_IO, Quoted(path) + ": a folder on the way may not be opened");
+            return Fail(ZV_E_IO, Quoted(path) + ": a folder on the way cannot be opened: " + std::strerror(errno));
+        }
+        folders.push_back(std::move(next));
+        chain.push_back(actual);
+    }
+    // The folder the names ended in (the root for an empty path).
+    place->host = hostOf("", {});
+    if (chain.empty()) {
+        place->folder = std::move(folders.back());
+        place->name.clear();
+        place->rest.clear();
+        place->exists = true;
+        if (::fstat(place->folder.get(), &place->info) != 0) return ZV_E_IO;
+        return ZV_OK;
+    }
+    // Named from its parent, as every other place is.
+    const std::string last = chain.back();
+    chain.pop_back();
+    folders.pop_back();
+    struct stat info {};
+    if (::fstatat(folders.back().get(), last.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return ZV_E_NOTFOUND;
+    place->folder = std::move(folders.back());
+    place->name = last;
+    place->rest.clear();
+    place->exists = true;
+    place->info = info;
+    return ZV_OK;
+}
+
+}  // namespace
+
+zvStatus Resolve(const char* path, Follow follow, Place* place) {
+    if (path == nullptr || place == nullptr) return ZV_E_ARGUMENT;
+    Place link;
+    bool lastWasLink = false;
+    const zvStatus status = Walk(path, follow, place, &link, &lastWasLink);
+    if (status > 0 && lastWasLink) *place = std::move(link);
+    return status;
+}
+
+zvStatus ResolvePath(const char* path, std::string* host) {
+    if (host == nullptr) return ZV_E_ARGUMENT;
+    Place place;
+    const zvStatus status = Resolve(path, Follow::kAll, &place);
+    if (status <= 0) return status;
+    *host = std::move(place.host);
     return ZV_OK;
 }
 
@@ -175,11 +340,12 @@ int OpenExactForReading(const char* path, std::string* host) {
     if (path == nullptr || host == nullptr || !g_openat2.load(std::memory_order_relaxed)) return -1;
     std::vector<std::string> names;
     if (NamesOf(path, &names) <= 0) return -1;
-    std::string joined = Join(FileSpaceRoot(), names);
+    std::string joined = FileSpaceRoot();
+    for (const std::string& name : names) joined = Join(joined, name);
     // The root is canonical and the names hold no separators, "." or "..":
     // with no link anywhere on the way, the path stays inside the root.
     open_how how{};
-    how.flags = O_RDONLY | O_CLOEXEC;
+    how.flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     int fd;
     do {
@@ -189,9 +355,74 @@ int OpenExactForReading(const char* path, std::string* host) {
         if (errno == ENOSYS || errno == EPERM) g_openat2.store(false, std::memory_order_relaxed);
         return -1;
     }
+    // Anything but a plain file takes the long way, which says why.
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
     *host = std::move(joined);
     return fd;
 }
+
+// ---- Temporary files ----------------------------------------------------------
+
+namespace {
+
+// The temporary files of interrupted writes are hidden, named after their
+// target, and locked by the writer while it lives: one that can be locked
+// has no writer any more.
+void RemoveStale(int dir, const std::string& prefix) {
+    const int scan = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scan < 0) return;
+    DIR* listing = ::fdopendir(scan);
+    if (listing == nullptr) {
+        ::close(scan);
+        return;
+    }
+    std::vector<std::string> stale;
+    while (dirent* entry = ::readdir(listing)) {
+        const char* name = entry->d_name;
+        if (!IsTemporaryName(name) || std::strncmp(name, prefix.c_str(), prefix.size()) != 0) continue;
+        stale.emplace_back(name);
+    }
+    ::closedir(listing);
+    for (const std::string& name : stale) {
+        Fd probe(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (!probe) continue;
+        struct stat info {};
+        if (::fstat(probe.get(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (::flock(probe.get(), LOCK_EX | LOCK_NB) != 0) continue;  // its writer is still at work
+        ::unlinkat(dir, name.c_str(), 0);
+    }
+}
+
+// Every folder under `dir` (`depth` levels at most), links not followed.
+void SweepTree(int dir, int depth) {
+    RemoveStale(dir, ".");
+    if (depth <= 0) return;
+    const int scan = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scan < 0) return;
+    DIR* listing = ::fdopendir(scan);
+    if (listing == nullptr) {
+        ::close(scan);
+        return;
+    }
+    std::vector<std::string> folders;
+    while (dirent* entry = ::readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        if (entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN) folders.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    for (const std::string& name : folders) {
+        Fd child(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (child) SweepTree(child.get(), depth - 1);
+    }
+}
+
+}  // namespace
+
+void RemoveStaleTemporaries(int dir, const std::string& target) { RemoveStale(dir, "." + target + ".zvtmp."); }
 
 }  // namespace zv
 
@@ -221,9 +452,12 @@ zvStatus zvFileSpaceSetRoot(const char* folder) {
         struct stat info {};
         if (!zv::Canonical(folder, &real) || ::stat(real.c_str(), &info) != 0) return ZV_E_NOTFOUND;
         if (!S_ISDIR(info.st_mode)) return ZV_E_NOTFOUND;
+        std::string given = folder;
+        while (given.size() > 1 && given.back() == '/') given.pop_back();
         zv::Space& s = zv::space();
         std::lock_guard lock(s.mutex);
         s.root = real;
+        s.given = given[0] == '/' ? given : std::string();  // a relative name means nothing to a link
         return ZV_OK;
     });
 }
@@ -250,6 +484,23 @@ zvStatus zvFileSpaceResolve(const char* path, char* buffer, int32_t size) {
         zvStatus status = zv::ResolvePath(path, &host);
         if (status <= 0) return status;
         return CopyOut(host, buffer, size);
+    });
+}
+
+zvStatus zvFileSpaceSweep(const char* folder) {
+    ZV_ENTER(folder);
+    return zv::Guard([&] {
+        zv::Place place;
+        zvStatus status = zv::Resolve(folder, zv::Follow::kAll, &place);
+        if (status <= 0) return status;
+        if (!place.exists || !S_ISDIR(place.info.st_mode)) return ZV_E_NOTFOUND;
+        zv::Fd dir(place.IsRoot() ? ::dup(place.folder.get())
+                                  : ::openat(place.folder.get(), place.name.c_str(),
+                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!dir) return ZV_E_IO;
+        // Deep enough for any station folder, shallow enough to end.
+        zv::SweepTree(dir.get(), 32);
+        return ZV_OK;
     });
 }
 

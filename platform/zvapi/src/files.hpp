@@ -1,34 +1,93 @@
 // Internal view of the file family: the file space's path resolution and
 // the file object, for the families that read and write whole files (XML
 // documents, the station's storage).
+//
+// Every file operation of the platform resolves its path here, name by name
+// in descriptors of the folders on the way, and opens, creates, renames and
+// removes relative to the descriptor of the folder it resolved. A link is
+// followed by taking its target apart like the rest of the path, so no name
+// is ever looked up outside the root, and a link or folder swapped in while
+// a file is read or saved cannot lead a read or a write out of the space.
 #ifndef ZVAPI_SRC_FILES_HPP
 #define ZVAPI_SRC_FILES_HPP
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "object.hpp"
 #include "zvapi/zv_files.h"
 
 namespace zv {
 
+// A descriptor owned by its holder, closed when it goes.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { Reset(); }
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+    explicit operator bool() const { return fd_ >= 0; }
+    void Reset();
+
+private:
+    int fd_ = -1;
+};
+
 // The file space's root on this machine, canonical (no links, no trailing
 // separator).
 std::string FileSpaceRoot();
 
-// Resolves a file-space path to this machine's path: the drive prefix,
-// both separators, "." and "..", existing names matched without regard to
-// case, links checked to stay inside the root. Returns ZV_OK with `*host`
-// set; ZV_E_ARGUMENT for a null path, ZV_E_RANGE for a path of
-// ZV_PATH_MAX characters or more, ZV_E_ACCESS for one that leaves the root.
+// Where a file-space path leads. `folder` is the deepest folder of the path
+// that exists (open for reading, inside the root); `name` is the entry of
+// the path in it, as the folder has it when it exists (matched without
+// regard to case), else as the path gives it; `rest` are the names below a
+// missing `name`. The root itself has no name.
+struct Place {
+    Fd folder;
+    std::string name;
+    std::vector<std::string> rest;
+    bool exists = false;      // `name` is in `folder` (and `rest` is empty)
+    struct stat info {};      // of `name`, not following a link, when it exists
+    std::string host;         // this machine's path of the whole path
+    bool IsRoot() const { return name.empty(); }
+};
+
+// Whether a link named by the last name of a path is followed.
+enum class Follow { kAll, kNotLast };
+
+// Resolves `path` (the drive prefix, both separators, "." and "..",
+// existing names matched without regard to case; links followed while they
+// stay inside the root, the last one only with Follow::kAll). ZV_E_ARGUMENT
+// for a null path, ZV_E_RANGE for one of ZV_PATH_MAX characters or more,
+// ZV_E_ACCESS for one that leaves the root or whose links loop,
+// ZV_E_NOTFOUND when a name on the way is a file rather than a folder,
+// ZV_E_IO when a folder cannot be opened. A failure keeps its reason.
+zvStatus Resolve(const char* path, Follow follow, Place* place);
+
+// Resolves `path` to this machine's path of the file or folder it names,
+// links followed. Statuses as Resolve.
 zvStatus ResolvePath(const char* path, std::string* host);
 
-// The quick way to a file to read: opens (read-only, close-on-exec) the
-// file `path` names when every name in it exists with its exact case and
-// no link lies on the way, which is then what ResolvePath resolves it to.
-// Returns the descriptor, owned by the caller, with `*host` set; -1, with
-// nothing changed, for any other path or failure, which the caller then
-// resolves with ResolvePath.
+// The quick way to a file to read: opens (read-only, close-on-exec, not
+// blocking) the plain file `path` names when every name in it exists with
+// its exact case and no link lies on the way. Returns the descriptor, owned
+// by the caller, with `*host` set; -1, with nothing changed, for any other
+// path, file or failure, which the caller then resolves with Resolve.
 int OpenExactForReading(const char* path, std::string* host);
 
 struct File final : Object {
@@ -48,21 +107,45 @@ struct File final : Object {
     zvStatus ReadAll(std::string* text, int64_t limit);
     // Appends `size` bytes; a failure poisons the file.
     zvStatus WriteBytes(const void* data, int64_t size);
+    // Reads up to `size` bytes into `buffer`; `*done` gets the count.
+    zvStatus ReadBytes(void* buffer, int64_t size, int64_t* done);
 
     int fd = -1;
     int32_t mode = -1;        // ZV_FILE_READ or ZV_FILE_WRITE once open
     bool failed = false;      // a write failed: never commit
     bool flushed = false;     // a flush was asked for: make the rename durable
+    std::string path;         // the file-space path named at Init, for messages
     std::string target;       // host path of the file named at Init
-    std::string temporary;    // host path of the file being written
+    Fd folder;                // a written file: the folder its target is in
+    std::string targetName;   // a written file: its target's name in `folder`
+    std::string temporary;    // a written file: the name of the file being written
+    bool noReplace = false;   // a written file: an existing target is not replaced (ZV_E_STATE)
+    int64_t bytesRead = 0;    // a read file: bytes read so far
 };
 
-// Opens `file` (not yet open) on the already resolved `host` path, as
-// zvFileInit does.
+// Opens `file` (not yet open) on file-space path `path`, as zvFileInit
+// does: reading a plain file only (a folder: ZV_E_NOTFOUND; a FIFO, device
+// or socket: ZV_E_UNSUPPORTED, without blocking), writing through a
+// temporary file beside the target (a link's target, when the path names a
+// link). Failures keep their reason.
+zvStatus OpenPath(File* file, const char* path, int32_t mode);
+// Opens `file` for writing a new file at `path`: at close, a file that
+// exists there by then is kept and the close gives ZV_E_STATE.
+zvStatus OpenNew(File* file, const char* path);
+// The same for the host path of a file inside the root, as ResolvePath
+// gives it; it is resolved again from the root, name by name.
 zvStatus OpenFile(File* file, const std::string& host, int32_t mode);
 
 // True for the names of the temporary files that writes go through.
 bool IsTemporaryName(const char* name);
+// Removes from folder `dir` the temporary files of writes of `target` whose
+// writer is gone (interrupted saves); those of live writers stay.
+void RemoveStaleTemporaries(int dir, const std::string& target);
+
+// The file a document about to be parsed was read from, when its text is the
+// whole of the last file read to its end on this thread: that file's
+// path; else "". For the reasons of parse failures.
+std::string SourceOfText(int64_t size);
 
 // The live file behind `handle`, or null with `*status` set.
 inline File* GetFile(zvHandle handle, zvStatus* status) { return Get<File>(handle, ZV_TYPE_FILE, status); }

@@ -360,6 +360,48 @@ bool InjectedFault(const char* name, zvStatus* status) {
     return false;
 }
 
+namespace {
+
+// Reasons are short sentences; anything longer is cut.
+constexpr size_t kReasonLimit = 1024;
+thread_local std::string t_lastError;
+
+}  // namespace
+
+void SetLastError(std::string text) {
+    if (text.size() > kReasonLimit) text.resize(kReasonLimit);
+    try {
+        t_lastError = std::move(text);
+    } catch (...) {
+        t_lastError.clear();  // no memory for the reason: none rather than a wrong one
+    }
+}
+
+zvStatus Fail(zvStatus status, std::string text) {
+    SetLastError(std::move(text));
+    return status;
+}
+
+std::string Printable(std::string_view text, size_t limit) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (out.size() >= limit) {
+            out += "...";
+            break;
+        }
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
 }  // namespace zv
 
 // ---- Test seams --------------------------------------------------------------
@@ -571,6 +613,10 @@ zvStatus zvMemset(void* dst, int value, size_t size) {
     std::memset(dst, value, size);
     return ZV_OK;
 }
+
+const char* zvLastErrorText(void) { return zv::t_lastError.c_str(); }
+
+void zvLastErrorClear(void) { zv::t_lastError.clear(); }
 
 int32_t zvPrintf(const char* format, ...) {
     if (format == nullptr) return -1;

@@ -168,6 +168,15 @@ bool Enter(const char* name, zvStatus* status, const Args&... args) {
     return InjectedFault(name, status);
 }
 
+// Keeps `text` as this thread's reason for the failure being made
+// (zvLastErrorText), and returns `status`.
+zvStatus Fail(zvStatus status, std::string text);
+// The same text without a status; text longer than the kept limit is cut.
+void SetLastError(std::string text);
+// `text` made safe to show: bytes that are not printable ASCII become
+// "\xNN", and more than `limit` bytes are cut with "...".
+std::string Printable(std::string_view text, size_t limit = 120);
+
 // A boundary wrapper: no C++ exception crosses a zv function.
 template <class F>
 zvStatus Guard(F&& body) noexcept {

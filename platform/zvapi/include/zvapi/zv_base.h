@@ -142,6 +142,18 @@ ZV_API void zvFree(void* block);
 ZV_API zvStatus zvMemcpy(void* dst, const void* src, size_t size);
 ZV_API zvStatus zvMemset(void* dst, int value, size_t size);
 
+/* The reason for the last failure on this thread, in words for the user:
+ * the file, the line where known and what is wrong, for example
+ * "\SN7\Settings.xml: line 3: the element \"Capture\" is not closed".
+ * Failures that have a reason worth telling keep one (documents that cannot
+ * be read, refused paths, special files, limits, the operating system's
+ * refusals); others, and every success, leave the text as it was. "" when
+ * no reason was kept since the thread began or the text was cleared: clear
+ * it before the calls whose failure is to be explained. The text stays
+ * valid until the thread's next zv call. */
+ZV_API const char* zvLastErrorText(void);
+ZV_API void zvLastErrorClear(void);
+
 /* Console text on standard output; returns the number of characters
  * written, or a negative value on failure. */
 ZV_API int32_t zvPrintf(const char* format, ...) ZV_PRINTF_LIKE(1, 2);

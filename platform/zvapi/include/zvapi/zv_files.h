@@ -39,12 +39,18 @@ ZV_API zvStatus zvFileSpaceRoot(char* buffer, int32_t size);
  * path that escapes the root; ZV_E_RANGE when `buffer` is too small. */
 ZV_API zvStatus zvFileSpaceResolve(const char* path, char* buffer, int32_t size);
 
+/* Removes the temporary files of interrupted writes anywhere in `folder`
+ * and below it (links not followed); those of writes still under way stay.
+ * The host calls it for the root ("\\") when it starts. */
+ZV_API zvStatus zvFileSpaceSweep(const char* folder);
+
 /* A file object: Create, Init to open, Read/Write, Destroy to close. */
 ZV_API zvStatus zvFileCreate(zvHandle* out, zvAllocator allocator);
 /* mode ZV_FILE_READ opens an existing file (ZV_E_NOTFOUND when there is
- * none); ZV_FILE_WRITE creates or replaces it (missing folders are not
- * created: ZV_E_NOTFOUND). A read-only file (no write permission bit) is
- * not replaced, copied over or deleted: ZV_E_IO. */
+ * none, or a folder); ZV_FILE_WRITE creates or replaces it (missing folders
+ * are not created: ZV_E_NOTFOUND; a folder in the way: ZV_E_IO). A
+ * read-only file (no write permission bit) is not replaced, copied over or
+ * deleted: ZV_E_IO. A FIFO, device or socket: ZV_E_UNSUPPORTED. */
 ZV_API zvStatus zvFileInit(zvHandle file, const char* path, int32_t mode);
 /* Reads up to `size` bytes; `*done` (may be null) gets the count read (0 at
  * the end of the file). ZV_E_STATE for a file not open for reading. */

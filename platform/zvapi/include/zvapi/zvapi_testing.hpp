@@ -26,6 +26,11 @@ ZV_API std::vector<std::string> JournalOf(const std::string& name);
 // The k-th call (1-based, counted from now) of the zv function `name`
 // returns `status` without doing anything. Functions that return a pointer
 // or an index fail in their own way (null, negative).
+//
+// "zvFileCommit" names no function but the step that ends every written
+// file, its rename over the old file when it is closed: failing its k-th
+// time makes that close fail as a full or broken disk would (ZV_E_IO, the
+// old file kept, the temporary file removed). It is not journaled.
 ZV_API void FailCall(const std::string& name, int k, zvStatus status);
 // The k-th allocation from now (zvMalloc, object creation, container
 // growth) fails: zvMalloc returns null, the others ZV_E_NOMEM.
