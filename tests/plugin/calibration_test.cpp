@@ -98,7 +98,11 @@ TEST_F(CalibrationTest, BadDocumentsGiveAStatusAndNoSet) {
 }
 
 TEST_F(CalibrationTest, SaveRewritesTheMatchingSensorAndKeepsTheRest) {
-    files.Write(kFile, Unique());
+    // Written as no save writes them, so that a rewrite shows.
+    std::string original = Unique();
+    original.replace(original.find("<X>1.25</X>"), 11, "<X>1.2500</X>");
+    original.replace(original.find("<Y>-0.5</Y>"), 11, "<Y>-0.500</Y>");
+    files.Write(kFile, original);
     CalibrationSet* set = Load();
     ASSERT_NE(set, nullptr);
     ASSERT_EQ(zvArrayListCount(set->entries), 2);
@@ -112,8 +116,10 @@ TEST_F(CalibrationTest, SaveRewritesTheMatchingSensorAndKeepsTheRest) {
     const std::string saved = files.Read(kFile);
     EXPECT_NE(saved.find("<!-- fine calibration of line 2 -->"), std::string::npos);
     EXPECT_NE(saved.find("<Note>left</Note>"), std::string::npos);
-    EXPECT_EQ(saved.find("<X>1.25</X>"), std::string::npos);
-    EXPECT_EQ(saved.find("<Y>-0.5</Y>"), std::string::npos);
+    EXPECT_NE(saved.find("<X>1.25</X>"), std::string::npos);
+    EXPECT_NE(saved.find("<Y>-0.5</Y>"), std::string::npos);
+    EXPECT_NE(saved.find("<T>0.123456789012345</T>"), std::string::npos);
+    EXPECT_EQ(saved.find("1.2500"), std::string::npos);
     EXPECT_EQ(saved.find("5555"), std::string::npos);
 
     set = Load();

@@ -3,6 +3,8 @@
 #include <pugixml.hpp>
 
 #include <cstring>
+#include <thread>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -59,15 +61,22 @@ TEST(XmlNumbers, FloatsWriteExactlyTheDecimalsAskedAndReadBack) {
     EXPECT_EQ(zvXMLSetChildFloat(doc, root, "X", 1.0, 18), ZV_E_ARGUMENT);
     EXPECT_EQ(zvXMLSetChildFloat(doc, root, "X", 1.0, -1), ZV_E_ARGUMENT);
 
-    // Calibration values survive 15 decimals through text and back.
-    for (double v : {0.123456789012345, -0.000123456789012, 3.141592653589793, -1.5707963267949, 12.5}) {
+    // Calibration values, written with 15 decimals or more, read back as
+    // the very same double: the shortest text that does.
+    for (double v : {0.123456789012345, -0.000123456789012, 3.141592653589793, -1.5707963267949, 12.5,
+                     0.12345678901234568, -1e-300, 5e-324, 1e300, 1.0 / 3.0, -0.0, 2.0 / 3.0 * 1e-20}) {
         SCOPED_TRACE(v);
-        ASSERT_EQ(zvXMLSetChildFloat(doc, root, "T", v, 15), ZV_OK);
-        Doc reread(doc.Flat().c_str());
-        double back = 0;
-        ASSERT_EQ(zvXMLGetChildFloat(reread, reread.Root(), "T", &back), ZV_OK);
-        EXPECT_EQ(back, v);
+        for (int32_t decimals : {15, 17}) {
+            ASSERT_EQ(zvXMLSetChildFloat(doc, root, "T", v, decimals), ZV_OK);
+            Doc reread(doc.Flat().c_str());
+            double back = 1;
+            ASSERT_EQ(zvXMLGetChildFloat(reread, reread.Root(), "T", &back), ZV_OK);
+            EXPECT_EQ(std::memcmp(&back, &v, sizeof v), 0) << back;
+        }
     }
+    ASSERT_EQ(zvXMLSetChildFloat(doc, root, "T", 0.1, 15), ZV_OK);
+    ASSERT_EQ(zvXMLGetChildString(doc, root, "T", text, sizeof text), ZV_OK);
+    EXPECT_STREQ(text, "0.1");
     ASSERT_EQ(zvXMLSetChildInt(doc, root, "N", -42), ZV_OK);
     ASSERT_EQ(zvXMLGetChildString(doc, root, "N", text, sizeof text), ZV_OK);
     EXPECT_STREQ(text, "-42");
@@ -243,6 +252,140 @@ TEST(XmlText, MalformedTruncatedDeepOrHugeTextIsRefused) {
     std::string huge = "<r>" + std::string((64 << 20) + 1, 'x') + "</r>";
     Doc doc;
     EXPECT_EQ(zvXMLUnflatten(doc, huge.c_str()), ZV_E_PARSE);
+}
+
+// Text a standard reader would refuse is refused, never stored: bytes that
+// are not UTF-8 unless the document declares ISO-8859-1.
+TEST(XmlText, OnlyUtf8OrDeclaredLatin1TextIsReadAndOnlyUtf8Written) {
+    zv::testing::Scope scope;
+    struct Case {
+        const char* what;
+        std::string text;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"two-byte", "<r>caf\xC3\xA9</r>", true},
+        {"three-byte", "<r>\xE2\x82\xAC</r>", true},
+        {"four-byte", "<r a='\xF0\x9D\x84\x9E'/>", true},
+        {"name", "<caf\xC3\xA9/>", true},
+        {"lone continuation", "<r>\x80</r>", false},
+        {"cut short", "<r>\xC3</r>", false},
+        {"overlong", "<r>\xC0\xAF</r>", false},
+        {"surrogate", "<r>\xED\xA0\x80</r>", false},
+        {"not a character", "<r>\xEF\xBF\xBE</r>", false},
+        {"past U+10FFFF", "<r>\xF4\x90\x80\x80</r>", false},
+        {"in an attribute", "<r a='\xFF'/>", false},
+        {"in a name", "<r\xE9/>", false},
+        {"in a comment", "<r><!-- \xE9 --></r>", false},
+        {"Windows-1252 declared", "<?xml version='1.0' encoding='windows-1252'?><r>\xE9</r>", false},
+        {"ISO-8859-1 declared", "<?xml version='1.0' encoding='ISO-8859-1'?><r>caf\xE9</r>", true},
+        {"latin1 declared", "<?xml version=\"1.0\" encoding=\"latin1\"?><r>\xE9</r>", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Doc doc;
+        EXPECT_EQ(zvXMLUnflatten(doc, c.text.c_str()), c.ok ? ZV_OK : ZV_E_PARSE);
+        if (!c.ok) {
+            EXPECT_NE(std::string(zvLastErrorText()).find("line 1"), std::string::npos) << zvLastErrorText();
+            continue;
+        }
+        // What is written reads back, as UTF-8 that says so.
+        const std::string flat = doc.Flat();
+        EXPECT_NE(flat.find("encoding=\"UTF-8\""), std::string::npos) << flat;
+        Doc reread(flat.c_str());
+        EXPECT_EQ(reread.Flat(), flat);
+    }
+    Doc latin("<?xml version='1.0' encoding='ISO-8859-1'?><r>caf\xE9</r>");
+    EXPECT_NE(latin.Flat().find("caf\xC3\xA9"), std::string::npos);
+
+    Doc doc("<r/>");
+    zvXmlItem item = 0;
+    EXPECT_EQ(zvXMLSetItemString(doc, doc.Root(), "caf\xE9"), ZV_E_ARGUMENT);
+    EXPECT_EQ(zvXMLCreateItem(doc, doc.Root(), ZV_XML_LAST, "a", "\xC3", &item), ZV_E_ARGUMENT);
+    EXPECT_EQ(zvXMLCreateItem(doc, doc.Root(), ZV_XML_LAST, "caf\xE9", "", &item), ZV_E_ARGUMENT);
+    EXPECT_EQ(zvXMLSetItemString(doc, doc.Root(), "caf\xC3\xA9"), ZV_OK);
+    EXPECT_EQ(doc.Flat(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>caf\xC3\xA9</r>\n");
+}
+
+// A document holds at most 1,000,000 elements and 256 attributes on one
+// element; checking for a repeated attribute stays quick however many
+// there are.
+TEST(XmlText, WhatADocumentMayHoldIsBounded) {
+    zv::testing::Scope scope;
+    const auto attributes = [](int n, bool repeat) {
+        std::string text = "<r";
+        for (int i = 0; i < n; ++i) text += " a" + std::to_string(i) + "='1'";
+        if (repeat) text += " a7='2'";
+        return text + "/>";
+    };
+    {
+        Doc many(attributes(256, false));
+        EXPECT_NE(many.Root(), 0u);
+    }
+    for (const auto& [what, text] : std::vector<std::pair<std::string, std::string>>{
+             {"257 attributes", attributes(257, false)},
+             {"200,000 attributes", attributes(200000, false)},
+             {"a repeat among 200", attributes(199, true)}}) {
+        SCOPED_TRACE(what);
+        Doc doc;
+        EXPECT_EQ(zvXMLUnflatten(doc, text.c_str()), ZV_E_PARSE);
+        EXPECT_NE(std::string(zvLastErrorText()).find("attribute"), std::string::npos) << zvLastErrorText();
+    }
+    std::string elements = "<r>";
+    for (int i = 1; i < 1000000; ++i) elements += "<a/>";
+    {
+        Doc fits(elements + "</r>");
+        EXPECT_NE(fits.Root(), 0u);
+    }
+    for (const std::string& more : {std::string("<a/>"), std::string("<!---->"), std::string("<a x='1'/>")}) {
+        SCOPED_TRACE(more);
+        const std::string text = elements + more + "</r>";
+        for (bool bytewise : {false, true}) {
+            bool deep = false;
+            EXPECT_FALSE(zv::testing::XmlTextCheck(text, bytewise, &deep));
+        }
+        Doc doc;
+        EXPECT_EQ(zvXMLUnflatten(doc, text.c_str()), ZV_E_PARSE);
+        EXPECT_NE(std::string(zvLastErrorText()).find("more elements"), std::string::npos) << zvLastErrorText();
+    }
+}
+
+// A refused document says where it was read from, on which line, and what
+// is wrong there.
+TEST(XmlText, RefusedDocumentsSayWhereAndWhy) {
+    zv::testing::Scope scope;
+    TempFileSpace space;
+    space.Write("SN7/Settings.xml", "<SensorGroup>\n  <Capture>\n    <Enabled>1</Enabled>\n  </Captured>\n</SensorGroup>\n");
+    zvHandle document = nullptr;
+    zvLastErrorClear();
+    EXPECT_EQ(zvXmlLoad("\\SN7\\Settings.xml", &document), ZV_E_PARSE);
+    std::string reason = zvLastErrorText();
+    EXPECT_EQ(reason.find("\"\\SN7\\Settings.xml\": line 4: "), 0u) << reason;
+
+    // Read into memory first and then parsed, as the documents of the
+    // product are: the file is still named.
+    zvHandle file = nullptr;
+    ASSERT_EQ(zvFileCreate(&file, nullptr), ZV_OK);
+    ASSERT_EQ(zvFileInit(file, "\\SN7\\Settings.xml", ZV_FILE_READ), ZV_OK);
+    int64_t length = 0;
+    ASSERT_EQ(zvFileLength(file, &length), ZV_OK);
+    std::string text(static_cast<size_t>(length), '\0');
+    ASSERT_EQ(zvFileRead(file, text.data(), length, nullptr), ZV_OK);
+    ASSERT_EQ(zvFileDestroy(file), ZV_OK);
+    Doc doc;
+    zvLastErrorClear();
+    EXPECT_EQ(zvXMLUnflatten(doc, text.c_str()), ZV_E_PARSE);
+    EXPECT_EQ(std::string(zvLastErrorText()), reason);
+
+    // Text from elsewhere is "the document"; a repeated root is placed too.
+    EXPECT_EQ(zvXMLUnflatten(doc, "<a/>\n<b/>"), ZV_E_PARSE);
+    EXPECT_STREQ(zvLastErrorText(), "the document: line 2: a second root element");
+    EXPECT_EQ(zvXMLUnflatten(doc, "<r>\n\x01</r>"), ZV_E_PARSE);
+    EXPECT_STREQ(zvLastErrorText(), "the document: line 2: a control character");
+    // Reasons belong to their thread.
+    std::string other = "unset";
+    std::thread([&] { other = zvLastErrorText(); }).join();
+    EXPECT_EQ(other, "");
 }
 
 TEST(XmlText, WritingKeepsWhatTheWriterDidNotTouch) {

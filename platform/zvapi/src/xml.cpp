@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cctype>
 #include <charconv>
 #include <clocale>
 #include <locale.h>
@@ -29,7 +30,7 @@ namespace {
 
 constexpr int64_t kMaxText = int64_t{64} << 20;
 // Parsed as a fragment so that text beside the root is kept, and then
-// refused by TreeWellFormed (pugixml would otherwise drop it silently).
+// refused by TreeFault (pugixml would otherwise drop it silently).
 constexpr unsigned kParseFlags =
     pugi::parse_default | pugi::parse_comments | pugi::parse_declaration | pugi::parse_fragment;
 constexpr const char* kIndent = "  ";
@@ -340,8 +341,11 @@ bool SetText(pugi::xml_node node, const char* text) {
     return node.text().set(text);
 }
 
+// With 15 decimals or more a value is written as the shortest text that
+// reads back as the same double (fifteen digits alone do not always).
 bool FormatFloat(double value, int32_t decimals, char* out, size_t size) {
-    auto [ptr, ec] = std::to_chars(out, out + size - 1, value, std::chars_format::fixed, decimals);
+    auto [ptr, ec] = decimals >= 15 ? std::to_chars(out, out + size - 1, value, std::chars_format::fixed)
+                                    : std::to_chars(out, out + size - 1, value, std::chars_format::fixed, decimals);
     if (ec != std::errc()) return false;
     *ptr = '\0';
     return true;
@@ -353,11 +357,14 @@ bool NameStart(unsigned char c) {
 
 bool ValidName(const char* name) {
     if (name == nullptr || !NameStart(static_cast<unsigned char>(name[0]))) return false;
+    bool wide = false;
     for (const char* p = name + 1; *p != '\0'; ++p) {
         const auto c = static_cast<unsigned char>(*p);
         if (!NameStart(c) && !(c >= '0' && c <= '9') && c != '-' && c != '.') return false;
+        wide = wide || c >= 0x80;
     }
-    return true;
+    size_t bad = 0;
+    return (!wide && static_cast<unsigned char>(name[0]) < 0x80) || ValidXmlUtf8(name, &bad);
 }
 
 // Nesting depth of an element: 1 for the root.
@@ -367,18 +374,38 @@ int DepthOf(pugi::xml_node node) {
     return depth;
 }
 
-// Text the writer may store: no control characters, which a document
-// could only carry as references that no reader accepts.
+// Text the writer may store: UTF-8 with no control characters, which a
+// document could only carry as references that no reader accepts.
 bool StorableText(const char* text) {
-    for (; *text != '\0'; ++text)
-        if (ControlCharacter(*text)) return false;
-    return true;
+    bool wide = false;
+    const char* p = text;
+    for (; *p != '\0'; ++p) {
+        if (ControlCharacter(*p)) return false;
+        wide = wide || static_cast<unsigned char>(*p) >= 0x80;
+    }
+    size_t bad = 0;
+    return !wide || ValidXmlUtf8(std::string_view(text, static_cast<size_t>(p - text)), &bad);
 }
 
+// Whether an element carries an attribute name twice: few attributes are
+// compared each with the rest, many sorted, so that the work stays
+// proportional to their number.
 bool RepeatsAttribute(pugi::xml_node node) {
-    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
-        for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute())
-            if (std::strcmp(a.name(), b.name()) == 0) return true;
+    constexpr int kFew = 16;
+    int count = 0;
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) ++count;
+    if (count <= kFew) {
+        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+            for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute())
+                if (std::strcmp(a.name(), b.name()) == 0) return true;
+        return false;
+    }
+    std::vector<const char*> names;
+    names.reserve(static_cast<size_t>(count));
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) names.push_back(a.name());
+    std::sort(names.begin(), names.end(), [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
+    for (size_t i = 1; i < names.size(); ++i)
+        if (std::strcmp(names[i - 1], names[i]) == 0) return true;
     return false;
 }
 
@@ -386,21 +413,25 @@ bool RepeatsAttribute(pugi::xml_node node) {
 // or fewer than one root element, text beside it, a declaration anywhere
 // but first, repeated attributes, nesting deeper than kMaxDepth. The walk
 // below the root (iterative: the depth is not yet known) is made only when
-// `deep`.
-bool TreeWellFormed(const pugi::xml_document& doc, bool deep) {
+// `deep`. Returns null, or what is wrong with `*where` the node it is at.
+const char* TreeFault(const pugi::xml_document& doc, bool deep, pugi::xml_node* where) {
     int roots = 0;
     for (pugi::xml_node c = doc.first_child(); Raw(c) != nullptr; c = c.next_sibling()) {
-        if (c.type() == pugi::node_element) ++roots;
-        if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) return false;
-        if (c.type() == pugi::node_declaration && (c != doc.first_child() || RepeatsAttribute(c))) return false;
+        *where = c;
+        if (c.type() == pugi::node_element && ++roots > 1) return "a second root element";
+        if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) return "text outside the root element";
+        if (c.type() == pugi::node_declaration && c != doc.first_child()) return "a declaration after the start";
+        if (c.type() == pugi::node_declaration && RepeatsAttribute(c)) return "an attribute given twice";
     }
-    if (roots != 1) return false;
-    if (!deep) return true;
+    *where = pugi::xml_node();
+    if (roots != 1) return "no root element";
+    if (!deep) return nullptr;
     pugi::xml_node node = FirstElement(doc);
     int depth = 1;
     while (node) {
-        if (depth > kMaxDepth) return false;
-        if (node.type() == pugi::node_element && RepeatsAttribute(node)) return false;
+        *where = node;
+        if (depth > kMaxDepth) return "elements nested deeper than a document may hold";
+        if (node.type() == pugi::node_element && RepeatsAttribute(node)) return "an attribute given twice";
         if (node.first_child()) {
             node = node.first_child();
             ++depth;
@@ -409,29 +440,84 @@ bool TreeWellFormed(const pugi::xml_document& doc, bool deep) {
         while (node && !node.next_sibling()) {
             node = node.parent();
             --depth;
-            if (depth == 0) return true;
+            if (depth == 0) return nullptr;
         }
         if (node) node = node.next_sibling();
     }
-    return true;
+    return nullptr;
+}
+
+// Whether the document declares the one single-byte encoding that the
+// reader converts, ISO-8859-1 (also named latin1), in the declaration it
+// starts with; its bytes are then characters of that encoding, and any
+// other text must be UTF-8.
+bool DeclaresLatin1(std::string_view text) {
+    if (text.substr(0, 5) != "<?xml") return false;
+    const std::string_view declaration = text.substr(0, text.find('>'));
+    const size_t at = declaration.find("encoding");
+    if (at == std::string_view::npos) return false;
+    size_t i = at + 8;
+    while (i < declaration.size() && (declaration[i] == ' ' || declaration[i] == '\t' || declaration[i] == '\r' ||
+                                      declaration[i] == '\n' || declaration[i] == '='))
+        ++i;
+    if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\'')) return false;
+    const char quote = declaration[i++];
+    const size_t end = declaration.find(quote, i);
+    if (end == std::string_view::npos) return false;
+    const std::string_view name = declaration.substr(i, end - i);
+    const auto same = [name](std::string_view known) {
+        if (name.size() != known.size()) return false;
+        for (size_t k = 0; k < name.size(); ++k)
+            if (std::tolower(static_cast<unsigned char>(name[k])) != known[k]) return false;
+        return true;
+    };
+    return same("iso-8859-1") || same("latin1");
+}
+
+// "<file>: line N: " for a fault at byte `at` of `text`, the file being
+// `file` when given, else the one the text was read from when that is known.
+std::string Where(std::string_view text, size_t at, const std::string* file) {
+    const std::string source = file != nullptr ? *file : SourceOfText(static_cast<int64_t>(text.size()));
+    if (at > text.size()) at = text.size();
+    size_t line = 1;
+    for (size_t i = 0; i < at; ++i) line += text[i] == '\n' ? 1 : 0;
+    return (source.empty() ? std::string("the document") : "\"" + Printable(source) + "\"") + ": line " +
+           std::to_string(line) + ": ";
 }
 
 // Replaces the document's tree by the parse of `text`, which is followed by
 // a zero byte. On any failure the document is left empty.
-zvStatus Parse(Document* d, std::string_view text) {
+zvStatus Parse(Document* d, std::string_view text, const std::string* file = nullptr) {
     d->Clear();
-    if (static_cast<int64_t>(text.size()) > kMaxText) return ZV_E_PARSE;
+    if (static_cast<int64_t>(text.size()) > kMaxText)
+        return Fail(ZV_E_PARSE, Where(text, 0, file) + "larger than the 64 MiB a document may hold");
     bool deepCheck = true;
-    if (!XmlTextWellFormed(text, &deepCheck)) return ZV_E_PARSE;
-    const pugi::xml_parse_result result =
-        d->doc.load_buffer(text.data(), text.size(), kParseFlags, pugi::encoding_auto);
+    TextFault fault;
+    if (!XmlTextWellFormed(text, &deepCheck, &fault)) return Fail(ZV_E_PARSE, Where(text, fault.at, file) + fault.what);
+    // Text that readers take for UTF-8 must be UTF-8, or the document could
+    // never be read back once written.
+    const bool latin1 = DeclaresLatin1(text);
+    size_t bad = 0;
+    if (!latin1 && !ValidXmlUtf8(text, &bad)) return Fail(ZV_E_PARSE, Where(text, bad, file) + "bytes that are not UTF-8 text");
+    const pugi::xml_parse_result result = d->doc.load_buffer(text.data(), text.size(), kParseFlags,
+                                                             latin1 ? pugi::encoding_latin1 : pugi::encoding_utf8);
     if (result.status == pugi::status_out_of_memory) {
         d->Clear();
         return ZV_E_NOMEM;
     }
-    if (!result || !TreeWellFormed(d->doc, deepCheck)) {
+    if (!result) {
         d->Clear();
-        return ZV_E_PARSE;
+        std::string what = result.description();
+        if (!what.empty()) what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
+        return Fail(ZV_E_PARSE, Where(text, static_cast<size_t>(result.offset), file) + what);
+    }
+    pugi::xml_node where;
+    if (const char* what = TreeFault(d->doc, deepCheck, &where)) {
+        // Offsets into the buffer parsed, which is the text unless converted.
+        const ptrdiff_t offset = where ? where.offset_debug() : -1;
+        const size_t at = offset >= 0 && !latin1 ? static_cast<size_t>(offset) : text.size();
+        d->Clear();
+        return Fail(ZV_E_PARSE, Where(text, at, file) + what);
     }
     return ZV_OK;
 }
@@ -465,10 +551,11 @@ zvStatus XmlParseFile(Object* document, File* file) {
     zvStatus status = file->ReadAll(&text, kMaxText);
     if (status == ZV_E_NOMEM) {
         d->Clear();
-        return ZV_E_PARSE;  // larger than any document may be
+        // larger than any document may be
+        return Fail(ZV_E_PARSE, "\"" + Printable(file->path) + "\": larger than the 64 MiB a document may hold");
     }
     if (status <= 0) return status;
-    return Parse(d, text);
+    return Parse(d, text, &file->path);
 }
 
 }  // namespace
@@ -904,11 +991,8 @@ zvStatus zvXmlLoad(const char* path, zvHandle* document) {
     ZV_ENTER(path);
     return zv::Guard([&] {
         if (document == nullptr) return ZV_E_ARGUMENT;
-        std::string host;
-        zvStatus status = zv::ResolvePath(path, &host);
-        if (status <= 0) return status;
         zv::File file;
-        status = zv::OpenFile(&file, host, ZV_FILE_READ);
+        zvStatus status = zv::OpenPath(&file, path, ZV_FILE_READ);
         if (status <= 0) return status;
         zvHandle handle = nullptr;
         status = zv::Create<Document>(&handle, nullptr);

@@ -79,6 +79,8 @@ struct Progress {
     size_t at = 0;
     int64_t depth = 0;
     bool suspect = false;
+    int64_t elements = 0;  // start tags, comments, CDATA sections, instructions
+    TextFault fault;       // why the text was refused
 };
 
 // Runs of ordinary bytes are skipped by table, a byte at a time with no
@@ -101,10 +103,11 @@ public:
             }
             const char c = text_[p_.at];
             if (c == '&') {
-                if (!ReferenceAt(text_, p_.at, &p_.at)) return false;
+                const size_t at = p_.at;
+                if (!ReferenceAt(text_, p_.at, &p_.at)) return Refuse("a reference XML does not know", at);
                 continue;
             }
-            if (c != '<') return false;  // a control character
+            if (c != '<') return Refuse("a control character", p_.at);
             if (!Markup()) return false;
         }
     }
@@ -118,12 +121,15 @@ public:
         // ends it at '>' ("/>" included), not only at "?>": scan it as a tag.
         const bool declaration = next == '?' && DeclarationAt(text_, i + 2);
         if (next == '!' && text_.compare(i, 4, "<!--") == 0) {
+            if (!Counted(i)) return false;
             i += 4;
             SkipPast("-->");
         } else if (next == '!' && text_.compare(i, 9, "<![CDATA[") == 0) {
+            if (!Counted(i)) return false;
             i += 9;
             SkipPast("]]>");
         } else if (next == '?' && !declaration) {
+            if (!Counted(i)) return false;
             i += 2;
             SkipPast("?>");
         } else if (next == '!') {
@@ -138,6 +144,7 @@ public:
             if (i < size) ++i;
         } else {
             // A tag: attribute values may hold references but no '<'.
+            const size_t start = i;
             const bool endTag = next == '/';
             int values = 0;
             char quote = 0;
@@ -145,14 +152,15 @@ public:
                 Skip(quote != 0 ? kStopValue : kStopTag);
                 if (i >= size) break;
                 const char t = text_[i];
-                if (ControlCharacter(t)) return false;
+                if (ControlCharacter(t)) return Refuse("a control character", i);
                 if (quote != 0) {
                     if (t == quote) {
                         quote = 0;
                     } else if (t == '<') {
-                        return false;
+                        return Refuse("a \"<\" inside an attribute value", i);
                     } else if (t == '&') {
-                        if (!ReferenceAt(text_, i, &i)) return false;
+                        const size_t at = i;
+                        if (!ReferenceAt(text_, i, &i)) return Refuse("a reference XML does not know", at);
                         --i;
                     }
                 } else if (t == '"' || t == '\'') {
@@ -160,25 +168,41 @@ public:
                     // A declaration's attributes are checked on the tree
                     // without the deep walk.
                     if (++values > 1 && !declaration) p_.suspect = true;
+                    if (values > kMaxAttributes)
+                        return Refuse("more attributes on one element than a document may hold", start);
                 } else if (t == '>') {
                     break;
                 } else if (t == '<') {
-                    return false;
+                    return Refuse("a \"<\" inside a tag", i);
                 }
             }
             if (declaration) {
                 // no element: the depth stays
             } else if (endTag) {
                 --p_.depth;
-            } else if (i >= size || text_[i - 1] != '/') {
-                if (++p_.depth >= kMaxDepth) p_.suspect = true;
+            } else {
+                if (!Counted(start)) return false;
+                if (i >= size || text_[i - 1] != '/') {
+                    if (++p_.depth >= kMaxDepth) p_.suspect = true;
+                }
             }
             if (i < size) ++i;
         }
         return true;
     }
 
+    bool Refuse(const char* what, size_t at) {
+        p_.fault = TextFault{at, what};
+        return false;
+    }
+
 private:
+    // One more element (or comment, section, instruction) starting at `at`.
+    bool Counted(size_t at) {
+        if (++p_.elements > kMaxElements) return Refuse("more elements than a document may hold", at);
+        return true;
+    }
+
     // The terminator after the text stops every run, so no bound is tested.
     void Skip(uint8_t stop) {
         size_t& i = p_.at;
@@ -280,13 +304,21 @@ inline int64_t TagDepthChange(std::string_view text, size_t start, size_t end) {
 // byte-wise pass. Sixty-four bytes a step. A step whose marks alternate
 // strictly ("<", ">", "<", ...), with no empty-element tag and no chance
 // of nesting kMaxDepth deep, is counted whole; any other goes mark by mark.
-__attribute__((target("avx2,bmi,popcnt,pclmul"))) Quick QuickRoute(std::string_view text, Progress p, bool* deepCheck) {
+// Refused, with `p->fault` set, at a '<' inside a tag or at an element past
+// kMaxElements.
+__attribute__((target("avx2,bmi,popcnt,pclmul"))) Quick QuickRoute(std::string_view text, Progress* p,
+                                                                   bool* deepCheck) {
     const size_t size = text.size();
-    int64_t depth = p.depth;
+    int64_t depth = p->depth;
+    int64_t elements = p->elements;
     int64_t deepest = depth;  // as reached one mark at a time
     bool inside = false;      // in a tag where the step starts
     size_t tagStart = 0;      // that tag's '<'
-    for (size_t block = p.at; block < size; block += 64) {
+    for (size_t block = p->at; block < size; block += 64) {
+        if (elements > kMaxElements) {
+            p->fault = TextFault{block, "more elements than a document may hold"};
+            return Quick::kRefused;
+        }
         const size_t valid = size - block;
         const StepMasks m = Classify(text.data() + block, valid);
         if (m.unusual != 0) return Quick::kUndecided;
@@ -305,7 +337,11 @@ __attribute__((target("avx2,bmi,popcnt,pclmul"))) Quick QuickRoute(std::string_v
             const uint64_t endTags = opens & (m.slashes >> 1 | static_cast<uint64_t>(after) << 63);
             uint64_t closed = opens;
             const bool endsInside = (inTag >> 63 & 1) != 0;
-            if (inside && closes != 0) depth += text[tagStart + 1] == '/' ? -1 : 1;
+            if (inside && closes != 0) {
+                const bool start = text[tagStart + 1] != '/';
+                depth += start ? 1 : -1;
+                elements += start ? 1 : 0;
+            }
             if (endsInside && opens != 0) {
                 const unsigned last = 63 - static_cast<unsigned>(__builtin_clzll(opens));
                 closed &= ~(uint64_t{1} << last);
@@ -313,18 +349,23 @@ __attribute__((target("avx2,bmi,popcnt,pclmul"))) Quick QuickRoute(std::string_v
             }
             const int ends = __builtin_popcountll(closed & endTags);
             depth += (__builtin_popcountll(closed) - ends) - ends;
+            elements += __builtin_popcountll(closed) - ends;
             inside = endsInside;
             continue;
         }
         for (uint64_t left = marks; left != 0; left &= left - 1) {
             const unsigned bit = static_cast<unsigned>(__builtin_ctzll(left));
             if ((opens >> bit & 1) != 0) {
-                if (inside) return Quick::kRefused;  // '<' inside a tag
+                if (inside) {
+                    p->fault = TextFault{block + bit, "a \"<\" inside a tag"};
+                    return Quick::kRefused;
+                }
                 inside = true;
                 tagStart = block + bit;
             } else if (inside) {
                 inside = false;
                 depth += TagDepthChange(text, tagStart, block + bit);
+                elements += text[tagStart + 1] != '/' ? 1 : 0;
                 deepest = deepest > depth ? deepest : depth;
             }
         }
@@ -333,7 +374,11 @@ __attribute__((target("avx2,bmi,popcnt,pclmul"))) Quick QuickRoute(std::string_v
         depth += TagDepthChange(text, tagStart, size);  // a tag the text ends in; pugixml refuses it
         deepest = deepest > depth ? deepest : depth;
     }
-    *deepCheck = p.suspect || deepest >= kMaxDepth || depth < 0;
+    if (elements > kMaxElements) {
+        p->fault = TextFault{size, "more elements than a document may hold"};
+        return Quick::kRefused;
+    }
+    *deepCheck = p->suspect || deepest >= kMaxDepth || depth < 0;
     return Quick::kWellFormed;
 }
 
@@ -347,30 +392,89 @@ bool QuickRouteAvailable() {
 
 }  // namespace
 
-bool XmlTextWellFormedBytewise(std::string_view text, bool* deepCheck) {
+bool XmlTextWellFormedBytewise(std::string_view text, bool* deepCheck, TextFault* fault) {
     *deepCheck = true;
-    return BytewisePass(text, Progress{}).Run(deepCheck);
+    BytewisePass pass(text, Progress{});
+    if (pass.Run(deepCheck)) return true;
+    if (fault != nullptr) *fault = pass.progress().fault;
+    return false;
 }
 
-bool XmlTextWellFormed(std::string_view text, bool* deepCheck) {
+bool XmlTextWellFormed(std::string_view text, bool* deepCheck, TextFault* fault) {
     *deepCheck = true;
 #if defined(ZV_QUICK_XML_TEXT)
     if (QuickRouteAvailable()) {
         // The declaration is the one tag with quotes in most documents.
         BytewisePass declaration(text, Progress{});
-        if (text.size() >= 2 && text[0] == '<' && text[1] == '?' && DeclarationAt(text, 2) && !declaration.Markup())
+        if (text.size() >= 2 && text[0] == '<' && text[1] == '?' && DeclarationAt(text, 2) && !declaration.Markup()) {
+            if (fault != nullptr) *fault = declaration.progress().fault;
             return false;
-        const Progress after = declaration.progress();
-        switch (QuickRoute(text, after, deepCheck)) {
+        }
+        Progress after = declaration.progress();
+        const Progress start = after;
+        switch (QuickRoute(text, &after, deepCheck)) {
             case Quick::kWellFormed: return true;
-            case Quick::kRefused: return false;
+            case Quick::kRefused:
+                if (fault != nullptr) *fault = after.fault;
+                return false;
             case Quick::kUndecided: break;
         }
         *deepCheck = true;
-        return BytewisePass(text, after).Run(deepCheck);
+        BytewisePass rest(text, start);
+        if (rest.Run(deepCheck)) return true;
+        if (fault != nullptr) *fault = rest.progress().fault;
+        return false;
     }
 #endif
-    return BytewisePass(text, Progress{}).Run(deepCheck);
+    return XmlTextWellFormedBytewise(text, deepCheck, fault);
+}
+
+namespace {
+
+// The code of the UTF-8 sequence of `length` bytes at `s` (its lead byte
+// already known to start one of that length); -1 when it is not one.
+int32_t Decode(const unsigned char* s, int length) {
+    int32_t code = s[0] & (0x7F >> length);
+    for (int i = 1; i < length; ++i) {
+        if ((s[i] & 0xC0) != 0x80) return -1;
+        code = code << 6 | (s[i] & 0x3F);
+    }
+    return code;
+}
+
+}  // namespace
+
+bool ValidXmlUtf8(std::string_view text, size_t* at) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        // Plain ASCII eight bytes at a time.
+        if (i + 8 <= n) {
+            uint64_t word;
+            std::memcpy(&word, s + i, sizeof word);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char lead = s[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        static constexpr int32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+        const int32_t code = length != 0 && lead < 0xF5 && i + length <= n ? Decode(s + i, length) : -1;
+        const bool allowed = code >= kLeast[length > 0 ? length : 0] && code <= 0x10FFFF &&
+                             !(code >= 0xD800 && code <= 0xDFFF) && code != 0xFFFE && code != 0xFFFF;
+        if (length == 0 || !allowed) {
+            *at = i;
+            return false;
+        }
+        i += static_cast<size_t>(length);
+    }
+    return true;
 }
 
 }  // namespace zv
