@@ -6,9 +6,16 @@
  * the document itself, the parent of the root element.
  *
  * Reading is strict: text that is not well-formed, is truncated, nests
- * deeper than 256 elements or is larger than 64 MiB gives ZV_E_PARSE and
- * leaves the document empty. Writing gives indented UTF-8 and keeps what the
- * writer did not touch (comments, unknown elements, attribute order).
+ * deeper than 256 elements, holds more than 1,000,000 elements (comments,
+ * CDATA sections and processing instructions counted with them) or more
+ * than 256 attributes on one element, is larger than 64 MiB, or is not
+ * UTF-8 gives ZV_E_PARSE, keeps the reason (the file, the line, what is
+ * wrong: zvLastErrorText) and leaves the document empty. A document that
+ * declares the encoding ISO-8859-1 (or "latin1") is read in it. Writing
+ * gives indented UTF-8 and keeps what the writer did not touch (comments,
+ * unknown elements, attribute order); names and texts that are not UTF-8
+ * are refused with ZV_E_ARGUMENT, so that what is written can be read
+ * back by any reader.
  *
  * Numbers: integer reads take the leading integer part of the text
  * ("7500.000000" reads 7500, "" and text without digits read 0); values
@@ -81,7 +88,8 @@ ZV_API zvStatus zvXMLGetItemInt(zvHandle document, zvXmlItem item, int32_t* valu
 ZV_API zvStatus zvXMLGetItemFloat(zvHandle document, zvXmlItem item, double* value);
 ZV_API zvStatus zvXMLGetItemString(zvHandle document, zvXmlItem item, char* buffer, int32_t size);
 ZV_API zvStatus zvXMLSetItemInt(zvHandle document, zvXmlItem item, int32_t value);
-/* Writes `value` with `decimals` digits after the point (0 to 17). */
+/* Writes `value` with `decimals` digits after the point (0 to 17); with 15
+ * or more, as the shortest text that reads back as the same double. */
 ZV_API zvStatus zvXMLSetItemFloat(zvHandle document, zvXmlItem item, double value, int32_t decimals);
 ZV_API zvStatus zvXMLSetItemString(zvHandle document, zvXmlItem item, const char* text);
 /* The text of the first child element called `name` (case-sensitive). */
