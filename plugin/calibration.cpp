@@ -1,5 +1,7 @@
 #include "plugin/calibration.h"
 
+#include <algorithm>
+
 #include "plugin/settings.h"
 
 namespace {
@@ -34,6 +36,13 @@ zvStatus ReadEntries(zvHandle document, CalibrationSet* set) {
     return 1;
 }
 
+// A sensor element and its serial number, for the look-up of a save.
+struct SensorElement {
+    int32_t serialNumber;
+    int32_t order;  // among the root's children: the first of a serial number wins
+    zvXmlItem item;
+};
+
 zvStatus UpdateEntries(const CalibrationSet* set, zvHandle document) {
     zvXmlItem root = 0;
     zvStatus status = zvXMLGetRoot(document, &root);
@@ -41,24 +50,42 @@ zvStatus UpdateEntries(const CalibrationSet* set, zvHandle document) {
     if (root == 0) return 0;
     if (set->entries != 0 && (status = CheckList(set->entries, sizeof(CalibrationEntry))) <= 0) return status;
     const int32_t count = zvArrayListCount(set->entries);
-    for (int32_t i = 0; i < count; ++i) {
-        const auto* entry = static_cast<const CalibrationEntry*>(zvArrayListAt(set->entries, i));
-        if (entry == nullptr) return ZV_E_RANGE;
-        zvXmlItem sensor = 0;
-        if ((status = zvXMLGetFirstChild(document, root, &sensor)) <= 0) return status;
-        while (sensor != 0) {
-            int32_t serial = 0;
-            if ((status = zvXMLGetChildInt(document, sensor, "SerialNumber", &serial)) <= 0) return status;
-            if (serial == entry->serialNumber) {
-                if ((status = zvXMLSetChildFloat(document, sensor, "X", entry->x, 15)) <= 0) return status;
-                if ((status = zvXMLSetChildFloat(document, sensor, "Y", entry->y, 15)) <= 0) return status;
-                if ((status = zvXMLSetChildFloat(document, sensor, "T", entry->t, 15)) <= 0) return status;
-                break;
-            }
-            if ((status = zvXMLGetNextSibling(document, sensor, &sensor)) <= 0) return status;
-        }
+
+    // Every sensor element's serial number is read once and looked up by
+    // each entry, so that a save stays proportional to the sensors.
+    int32_t children = 0;
+    zvXmlItem sensor = 0;
+    if ((status = zvXMLGetFirstChild(document, root, &sensor)) <= 0) return status;
+    for (; sensor != 0; ++children)
+        if ((status = zvXMLGetNextSibling(document, sensor, &sensor)) <= 0) return status;
+    auto* elements = static_cast<SensorElement*>(zvMalloc(sizeof(SensorElement) * (children > 0 ? children : 1)));
+    if (elements == nullptr) return kTorvaneNoMemory;
+    status = zvXMLGetFirstChild(document, root, &sensor);
+    for (int32_t i = 0; status > 0 && i < children && sensor != 0; ++i) {
+        elements[i] = SensorElement{0, i, sensor};
+        status = zvXMLGetChildInt(document, sensor, "SerialNumber", &elements[i].serialNumber);
+        if (status > 0) status = zvXMLGetNextSibling(document, sensor, &sensor);
     }
-    return 1;
+    const auto before = [](const SensorElement& a, const SensorElement& b) {
+        return a.serialNumber != b.serialNumber ? a.serialNumber < b.serialNumber : a.order < b.order;
+    };
+    if (status > 0) std::sort(elements, elements + children, before);
+
+    for (int32_t i = 0; status > 0 && i < count; ++i) {
+        const auto* entry = static_cast<const CalibrationEntry*>(zvArrayListAt(set->entries, i));
+        if (entry == nullptr) {
+            status = ZV_E_RANGE;
+            break;
+        }
+        const SensorElement key{entry->serialNumber, -1, 0};
+        const SensorElement* match = std::lower_bound(elements, elements + children, key, before);
+        if (match == elements + children || match->serialNumber != entry->serialNumber) continue;
+        status = zvXMLSetChildFloat(document, match->item, "X", entry->x, 15);
+        if (status > 0) status = zvXMLSetChildFloat(document, match->item, "Y", entry->y, 15);
+        if (status > 0) status = zvXMLSetChildFloat(document, match->item, "T", entry->t, 15);
+    }
+    zvFree(elements);
+    return status;
 }
 
 // The "CalibrationTarget" element under the root of a settings document.
@@ -106,13 +133,8 @@ zvStatus LoadCalibration(const char* path, zvHandle engine, CalibrationSet** set
 
 zvStatus SaveCalibration(const CalibrationSet* set, const char* path, int32_t flush) {
     if (set == nullptr) return ZV_E_ARGUMENT;
-    zvHandle document = 0;
-    zvStatus status = LoadCalibrationDocument(set->engine, path, &document);
-    if (status <= 0) return status;
-    if (document == 0) return 1;
-    status = UpdateEntries(set, document);
-    if (status > 0) status = WriteCalibrationDocument(document, path, flush);
-    return DestroyDocument(document, status);
+    return SaveXmlDocumentFile(set->engine, path, kCalibrationAbsent, flush != 0,
+                               [set](zvHandle document) { return UpdateEntries(set, document); });
 }
 
 zvStatus FreeCalibration(CalibrationSet* set) {
@@ -131,16 +153,7 @@ zvStatus ReadCalibrationTarget(zvHandle document, zvHandle vertices) {
     if (status <= 0) return status;
     zvXmlItem target = 0;
     if ((status = FindTarget(document, &target)) <= 0) return status;
-    zvXmlItem vertex = 0;
-    if ((status = zvXMLGetFirstChild(document, target, &vertex)) <= 0) return status;
-    while (vertex != 0) {
-        zvPoint32s point = {0, 0};
-        if ((status = zvXMLGetChildInt(document, vertex, "X", &point.x)) <= 0) return status;
-        if ((status = zvXMLGetChildInt(document, vertex, "Y", &point.y)) <= 0) return status;
-        if ((status = zvArrayListAdd(vertices, &point)) <= 0) return status;
-        if ((status = zvXMLGetNextSibling(document, vertex, &vertex)) <= 0) return status;
-    }
-    return 1;
+    return AppendTargetVertices(document, target, vertices);
 }
 
 zvStatus WriteCalibrationTarget(zvHandle document, zvHandle vertices) {

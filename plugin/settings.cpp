@@ -82,15 +82,7 @@ zvStatus ParseInto(zvHandle document, SystemSettings* s) {
     if (target == 0) return 0;
     if ((status = zvArrayListCreate(&s->TargetVertices, 0)) <= 0) return status;
     if ((status = zvArrayListInit(s->TargetVertices, ZV_TYPE_POINT32, 0, 1)) <= 0) return status;
-    zvXmlItem vertex = 0;
-    if ((status = zvXMLGetFirstChild(document, target, &vertex)) <= 0) return status;
-    while (vertex != 0) {
-        zvPoint32s point = {0, 0};
-        if ((status = zvXMLGetChildInt(document, vertex, "X", &point.x)) <= 0) return status;
-        if ((status = zvXMLGetChildInt(document, vertex, "Y", &point.y)) <= 0) return status;
-        if ((status = zvArrayListAdd(s->TargetVertices, &point)) <= 0) return status;
-        if ((status = zvXMLGetNextSibling(document, vertex, &vertex)) <= 0) return status;
-    }
+    if ((status = AppendTargetVertices(document, target, s->TargetVertices)) <= 0) return status;
 
     zvXmlItem capture = 0;
     if ((status = FindBranch(document, root, "Capture", &capture)) <= 0) return status;
@@ -246,6 +238,20 @@ zvStatus WriteXmlDocumentFile(zvHandle document, const char* path, bool flush) {
     return status <= 0 ? status : closed;
 }
 
+zvStatus AppendTargetVertices(zvHandle document, zvXmlItem target, zvHandle vertices) {
+    zvXmlItem vertex = 0;
+    zvStatus status = zvXMLGetFirstChild(document, target, &vertex);
+    if (status <= 0) return status;
+    while (vertex != 0) {
+        zvPoint32s point = {0, 0};
+        if ((status = zvXMLGetChildInt(document, vertex, "X", &point.x)) <= 0) return status;
+        if ((status = zvXMLGetChildInt(document, vertex, "Y", &point.y)) <= 0) return status;
+        if ((status = zvArrayListAdd(vertices, &point)) <= 0) return status;
+        if ((status = zvXMLGetNextSibling(document, vertex, &vertex)) <= 0) return status;
+    }
+    return 1;
+}
+
 zvStatus SettingsReadDocument(zvHandle console, const char* path, zvHandle* document) {
     return ReadXmlDocumentFile(console, path, kSettingsAbsent, document);
 }
@@ -324,23 +330,16 @@ zvStatus SettingsUpdateDocument(const SystemSettings* s, zvHandle document) {
     if ((status = FindSensorList(document, root, &inner)) <= 0) return status;
     if (inner == 0) return 0;
 
-    // Each sensor's entry is located by name; the per-sensor values are
-    // kept as the document has them (the sensor pages write them).
-    if (s->Sensors != 0 && zvArrayListItemSize(s->Sensors) != static_cast<int32_t>(sizeof(SensorSettings)))
-        return ZV_E_TYPE;
-    const int32_t count = zvArrayListCount(s->Sensors);
-    for (int32_t i = 0; i < count; ++i) {
-        const auto* sensor = static_cast<const SensorSettings*>(zvArrayListAt(s->Sensors, i));
-        if (sensor == nullptr) return ZV_E_RANGE;
-        zvXmlItem entry = 0;
-        if ((status = zvXMLGetFirstChild(document, inner, &entry)) <= 0) return status;
-        while (entry != 0) {
-            char name[sizeof sensor->Name] = {};
-            if ((status = zvXMLGetChildString(document, entry, "Name", name, sizeof name)) <= 0) return status;
-            name[sizeof name - 1] = '\0';
-            if (std::strncmp(name, sensor->Name, sizeof name) == 0) break;
-            if ((status = zvXMLGetNextSibling(document, entry, &entry)) <= 0) return status;
-        }
+    // The sensors' entries keep the per-sensor values the document has (the
+    // sensor pages write them); each entry's name is read once, so that an
+    // entry whose name cannot be read still fails the update, and the walk
+    // stays proportional to the number of entries.
+    zvXmlItem entry = 0;
+    if ((status = zvXMLGetFirstChild(document, inner, &entry)) <= 0) return status;
+    while (entry != 0) {
+        char name[sizeof(SensorSettings::Name)] = {};
+        if ((status = zvXMLGetChildString(document, entry, "Name", name, sizeof name)) <= 0) return status;
+        if ((status = zvXMLGetNextSibling(document, entry, &entry)) <= 0) return status;
     }
     return 1;
 }
@@ -351,13 +350,8 @@ zvStatus SettingsWriteDocument(zvHandle document, const char* path, int32_t flus
 
 zvStatus SettingsSave(const SystemSettings* settings, const char* path, int32_t flush) {
     if (settings == nullptr) return ZV_E_ARGUMENT;
-    zvHandle document = 0;
-    zvStatus status = SettingsReadDocument(settings->console, path, &document);
-    if (status <= 0) return status;
-    if (document == 0) return 1;
-    status = SettingsUpdateDocument(settings, document);
-    if (status > 0) status = SettingsWriteDocument(document, path, flush);
-    return DestroyDocument(document, status);
+    return SaveXmlDocumentFile(settings->console, path, kSettingsAbsent, flush == 1,
+                               [settings](zvHandle document) { return SettingsUpdateDocument(settings, document); });
 }
 
 zvStatus SettingsFillDefaults(zvHandle document, zvXmlItem root, int32_t sensorCount) {

@@ -112,6 +112,27 @@ zvStatus WriteXmlDocumentFile(zvHandle document, const char* path, bool flush);
 // failure, else the status of the destruction.
 zvStatus DestroyDocument(zvHandle document, zvStatus status);
 
+// The save both documents go through: read `path` again (a file that
+// cannot be opened: nothing is written, 1, with `absentNotice` on `console`
+// when given), `update(document)` the tree, write it back (flushed when
+// `flush`) when the update succeeded, destroy the document. The first
+// failing status is returned.
+template <class Update>
+zvStatus SaveXmlDocumentFile(zvHandle console, const char* path, const char* absentNotice, bool flush,
+                             Update&& update) {
+    zvHandle document = 0;
+    zvStatus status = ReadXmlDocumentFile(console, path, absentNotice, &document);
+    if (status <= 0) return status;
+    if (document == 0) return 1;
+    status = update(document);
+    if (status > 0) status = WriteXmlDocumentFile(document, path, flush);
+    return DestroyDocument(document, status);
+}
+
+// Appends the "X" and "Y" of every child of `target` (a "CalibrationTarget"
+// element), in document order, to `vertices` (a list of zvPoint32s).
+zvStatus AppendTargetVertices(zvHandle document, zvXmlItem target, zvHandle vertices);
+
 // Allocates one zero-filled record of Torvane's (a settings record, a
 // calibration set, a run state) into `*record`: kTorvaneNoMemory when there
 // is no memory, the status of the clearing when it fails; `*record` is then

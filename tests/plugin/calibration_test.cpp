@@ -168,6 +168,34 @@ TEST_F(CalibrationTest, SaveCallsThePlatformInOrder) {
     FreeCalibration(set);
 }
 
+// A save reads each sensor element's serial number once, however many
+// sensors there are, and still updates the first element of each.
+TEST_F(CalibrationTest, SaveReadsEachSerialNumberOnce) {
+    std::string text = "<Calibration>";
+    for (int i = 0; i < 400; ++i)
+        text += "<Sensor><SerialNumber>" + std::to_string(5000 + (i * 37) % 400) + "</SerialNumber><X>0</X></Sensor>";
+    text += "<Sensor><SerialNumber>5001</SerialNumber><X>9</X></Sensor></Calibration>";
+    files.Write(kFile, text);
+    CalibrationSet* set = Load();
+    ASSERT_NE(set, nullptr);
+    ASSERT_EQ(zvArrayListCount(set->entries), 401);
+    for (int32_t i = 0; i < 401; ++i) static_cast<CalibrationEntry*>(zvArrayListAt(set->entries, i))->x = 0.5 + i;
+    zv::testing::JournalStart();
+    ASSERT_EQ(SaveCalibration(set, kPath, 0), 1);
+    zv::testing::JournalStop();
+    EXPECT_EQ(zv::testing::JournalOf("zvXMLGetChildInt").size(), 401u);
+    FreeCalibration(set);
+    // The last entry (serial 5001 again) went to the first element of 5001,
+    // after that element's own entry: the last write is the one kept.
+    set = Load();
+    ASSERT_NE(set, nullptr);
+    const int32_t first5001 = 173;  // (173 * 37) % 400 == 1
+    EXPECT_DOUBLE_EQ(EntryAt(set, first5001).x, 400.5);
+    EXPECT_DOUBLE_EQ(EntryAt(set, 400).x, 9.0);
+    EXPECT_DOUBLE_EQ(EntryAt(set, 0).x, 0.5);
+    FreeCalibration(set);
+}
+
 TEST_F(CalibrationTest, SaveFailuresLeaveTheOldFile) {
     files.Write(kFile, kCalibration);
     CalibrationSet* set = Load();

@@ -518,6 +518,27 @@ TEST_F(SettingsTest, WriteCallsThePlatformInOrder) {
     SettingsFree(s);
 }
 
+// A save reads each sensor entry's name once, however many sensors there
+// are, rather than walking the entries again for every sensor.
+TEST_F(SettingsTest, SaveWalksTheSensorEntriesOnce) {
+    std::string sensors;
+    for (int i = 0; i < 400; ++i)
+        sensors += "<Sensor><Name>S" + std::to_string(i) + "</Name><SerialNumber>" + std::to_string(1000 + i) +
+                   "</SerialNumber></Sensor>";
+    std::string text = kFull;
+    const size_t at = text.find("<Sensor>");
+    text.insert(at, sensors);
+    files.Write(kFile, text);
+    SystemSettings* s = Load();
+    ASSERT_NE(s, nullptr);
+    ASSERT_EQ(zvArrayListCount(s->Sensors), 402);
+    zv::testing::JournalStart();
+    ASSERT_EQ(SettingsSave(s, kPath, 1), 1);
+    zv::testing::JournalStop();
+    EXPECT_EQ(zv::testing::JournalOf("zvXMLGetChildString").size(), 402u);
+    SettingsFree(s);
+}
+
 // ---- Faults ------------------------------------------------------------------
 
 TEST_F(SettingsTest, LoadPassesEveryFailureBack) {
