@@ -60,10 +60,12 @@ zvStatus ReadBatch(zvHandle result, SliceBatch* batch) {
     batch->resolution = static_cast<int32_t>(static_cast<uint32_t>(resolution));
     status = ResultArray(result, 0, 2, 8, &batch->stamps);
     if (status <= 0) return status;
-    status = ResultArray(result, 1, 3, 2, &batch->points);
-    if (status <= 0) return status;
+    // A batch without rows has nothing to convert: its point array is
+    // neither needed nor looked for.
     batch->rows = batch->stamps.length[0];
     if (batch->rows == 0) return ZV_OK;
+    status = ResultArray(result, 1, 3, 2, &batch->points);
+    if (status <= 0) return status;
     if (batch->stamps.length[1] < 2) return ZV_E_RANGE;
     if (batch->points.length[2] < 2) return ZV_E_TYPE;
     for (int32_t h = 0; h < batch->rows; ++h) {

@@ -157,7 +157,8 @@ void CopyDrawn(const zvPoint32s* points, zvPoint32s* out, int32_t n, int32_t m) 
 }
 
 // Draws view `v`'s non-null points into a new graphic and adds it to `plot`.
-zvStatus DrawView(const RunState* state, zvAllocator output, zvHandle plot, uint32_t v, zvHandle list) {
+zvStatus DrawView(const RunState* state, zvAllocator output, zvHandle plot, uint32_t v, zvHandle list,
+                  const DrawnPoints* known) {
     zvHandle graphic = nullptr;
     zvStatus status = zvGraphicCreate(&graphic, output);
     if (status <= 0) return status;
@@ -170,7 +171,12 @@ zvStatus DrawView(const RunState* state, zvAllocator output, zvHandle plot, uint
     const auto* points = static_cast<const zvPoint32s*>(zvArrayListData(list));
     int32_t m = 0;
     ProfileSource source;
-    if (!TakeDrawnPoints(list, &m, &source)) m = CountDrawn(points, n);
+    if (known != nullptr && known->list == list && known->drawn >= 0 && known->drawn <= n) {
+        m = known->drawn;
+        source = known->source;
+    } else {
+        m = CountDrawn(points, n);
+    }
 
     const uint32_t color = ViewColor(v);
     const int32_t pen = zvGraphicAddPen(graphic, color, 2.0f);
@@ -200,6 +206,11 @@ zvStatus Release(zvHandle graphic, zvHandle plot, zvStatus status) {
 uint32_t ViewColor(uint32_t view) { return kViewColors[view & 7u]; }
 
 zvStatus DrawViewPlot(RunState* state, const char* label, uint32_t viewSelector, int32_t fitToTarget) {
+    return DrawViewPlotKnowing(state, label, viewSelector, fitToTarget, DrawnPoints{});
+}
+
+zvStatus DrawViewPlotKnowing(RunState* state, const char* label, uint32_t viewSelector, int32_t fitToTarget,
+                             const DrawnPoints& known) {
     if (state == nullptr) return ZV_E_ARGUMENT;
     zvAllocator output = nullptr;
     zvStatus status = zvPipeEngineOutputAlloc(state->engine, &output);
@@ -219,7 +230,7 @@ zvStatus DrawViewPlot(RunState* state, const char* label, uint32_t viewSelector,
         zvHandle list = state->viewPoints[v];
         if (list == nullptr || zvArrayListCount(list) <= 0) continue;
         if (viewSelector != kAllViews && viewSelector != v) continue;
-        status = DrawView(state, output, plot, v, list);
+        status = DrawView(state, output, plot, v, list, known.list != nullptr ? &known : nullptr);
         if (status <= 0) return status;
     }
 

@@ -29,6 +29,20 @@ uint32_t ViewColor(uint32_t view);
 // 50000). A point buffer the platform cannot give ends it with -995.
 zvStatus DrawViewPlot(RunState* state, const char* label, uint32_t viewSelector, int32_t fitToTarget);
 
+// What the mode that has just filled a view list knows of it: how many of
+// its pairs are drawn (x not the null value), and, when given, the profile
+// they came from. Valid while the handler runs.
+struct DrawnPoints {
+    zvHandle list = nullptr;
+    int32_t drawn = 0;
+    ProfileSource source;
+};
+// DrawViewPlot, told of one list's drawn points, so that a whole profile is
+// not scanned a second time for its count. `known` is used only for its own
+// list and only when its count fits the list.
+zvStatus DrawViewPlotKnowing(RunState* state, const char* label, uint32_t viewSelector, int32_t fitToTarget,
+                             const DrawnPoints& known);
+
 // Sends the pass (lime green) or fail (red) mark to the "Calibration"
 // display.
 zvStatus SendCalibrationMark(RunState* state, int32_t success);

@@ -308,15 +308,10 @@ zvStatus ProcessFreeProfile(zvHandle result, RunState* state) {
     // The drawing takes the count of drawn points from the conversion
     // instead of scanning the list again, and where it can, builds the
     // points from the profile instead of reading the list back.
-    ProfileSource source;
+    DrawnPoints known{filled, drawn, {}};
     if (NoXWrapsToNull(static_cast<uint32_t>(scale)))
-        source = ProfileSource{reinterpret_cast<const int16_t*>(points.data), static_cast<uint32_t>(scale)};
-    const auto draw = [&](uint32_t selector) {
-        if (filled != nullptr) NoteDrawnPoints(filled, drawn, source);
-        const zvStatus drawnStatus = DrawViewPlot(state, "Free", selector, 0);
-        ForgetDrawnPoints();
-        return drawnStatus;
-    };
+        known.source = ProfileSource{reinterpret_cast<const int16_t*>(points.data), static_cast<uint32_t>(scale)};
+    const auto draw = [&](uint32_t selector) { return DrawViewPlotKnowing(state, "Free", selector, 0, known); };
 
     if (selected) {
         status = SendIntensity(state, output, intensities, n);
@@ -334,9 +329,9 @@ zvStatus ProcessFreeProfile(zvHandle result, RunState* state) {
 zvStatus ProcessFree(void* state, zvHandle /*engine*/, zvHandle /*parameters*/, zvHandle messages) {
     auto* run = static_cast<RunState*>(state);
     if (run == nullptr) return ZV_E_ARGUMENT;
-    if (zvArrayListItemSize(messages) != static_cast<int32_t>(sizeof(zvHandle))) {
-        return zvObjectIs(messages, ZV_TYPE_ARRAYLIST) ? ZV_E_TYPE : ZV_E_HANDLE;
-    }
+    // What is no list of messages holds no messages, as for the other modes.
+    if (!zvObjectIs(messages, ZV_TYPE_ARRAYLIST)) return ZV_OK;
+    if (zvArrayListItemSize(messages) != static_cast<int32_t>(sizeof(zvHandle))) return ZV_E_TYPE;
     const int32_t count = zvArrayListCount(messages);
     for (int32_t i = 0; i < count; ++i) {
         const auto* slot = static_cast<const zvHandle*>(zvArrayListAt(messages, i));

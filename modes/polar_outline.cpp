@@ -9,13 +9,6 @@ namespace {
 
 // Wrapping 32-bit arithmetic, done in uint32_t so that overflow is defined.
 inline int32_t Wrap(uint32_t v) { return static_cast<int32_t>(v); }
-inline int32_t Add(int32_t a, int32_t b) { return Wrap(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
-inline int32_t Sub(int32_t a, int32_t b) { return Wrap(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
-inline int32_t Mul(int32_t a, int32_t b) { return Wrap(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
-inline int32_t Shl16(int32_t a) { return Wrap(static_cast<uint32_t>(a) << 16); }
-// Quotient truncated toward zero; the one quotient that overflows,
-// INT32_MIN / -1, wraps to INT32_MIN. `b` is never 0.
-inline int32_t Div(int32_t a, int32_t b) { return b == -1 ? Wrap(0u - static_cast<uint32_t>(a)) : a / b; }
 inline int32_t Clamp(int32_t v) { return v <= 0 ? 0 : (v >= kOutlineMaxRadius ? kOutlineMaxRadius : v); }
 
 inline bool IsNull(const zvPoint32s& p) { return p.x == INT32_MIN && p.y == INT32_MIN; }
@@ -70,25 +63,24 @@ int32_t ToPolarPoints(const zvPoint32s* in, int32_t count, int32_t cx, int32_t c
     for (int32_t i = 0; i < count; ++i) {
         const zvPoint32s p = in[i];
         if (IsNull(p)) continue;
-        const int32_t dx = Sub(p.x, cx);
-        const int32_t dy = Sub(p.y, cy);
-        const int32_t squared = Add(Mul(dx, dx), Mul(dy, dy));
-        // A point at the centre has no angle; a wrapped negative sum has no
-        // root.
-        if (squared <= 0) continue;
-        const double r = std::sqrt(static_cast<double>(squared));
-        const double sine = dy / r;
-        // A wrapped sum can also come out smaller than dy².
-        if (!(sine >= -1.0 && sine <= 1.0)) continue;
+        // The differences and their squares in 64 bits and double precision:
+        // a point far from the centre keeps its true radius.
+        const int64_t dx = int64_t{p.x} - cx;
+        const int64_t dy = int64_t{p.y} - cy;
+        if (dx == 0 && dy == 0) continue;  // the centre has no angle
+        const double r = std::sqrt(static_cast<double>(dx) * static_cast<double>(dx) +
+                                   static_cast<double>(dy) * static_cast<double>(dy));
+        const double sine = std::clamp(static_cast<double>(dy) / r, -1.0, 1.0);
         double a = std::asin(sine) * 100000.0;
         if (dx < 0) {
             a = kHalfTurn - a;
         } else if (a < 0) {
             a = a + kFullTurn;
         }
-        // a lies in [0, 628318.53] and r below 46341: both conversions are
-        // in range.
-        out[n++] = zvPoint32s{static_cast<int32_t>(a), static_cast<int32_t>(r)};
+        // a lies in [0, 628318.53]; a radius beyond 32 bits (a point some
+        // 2^31 mils away) is stored as the largest.
+        const double radius = r < 2147483647.0 ? r : 2147483647.0;
+        out[n++] = zvPoint32s{static_cast<int32_t>(a), static_cast<int32_t>(radius)};
     }
     return n;
 }
@@ -153,6 +145,30 @@ void SortByAngle(zvPoint32s* points, int32_t count, zvPoint32s* scratch) {
     }
 }
 
+namespace {
+
+// The line through two polar points in 16.16 fixed point: its slope e (the
+// radius change per angle unit, the quotient truncated toward zero) and
+// intercept f, so that a bin at angle a lies at (f + e * a) >> 16. Radii up
+// to 2^31 and angles up to 2^20 need more than 64 bits for e * a.
+struct Line {
+    int64_t e = 0;
+    __int128 f = 0;
+    int32_t At(int64_t angle) const {
+        const __int128 v = (f + static_cast<__int128>(e) * angle) >> 16;
+        return v <= 0 ? 0 : (v >= kOutlineMaxRadius ? kOutlineMaxRadius : static_cast<int32_t>(v));
+    }
+};
+
+Line LineThrough(const zvPoint32s& p, const zvPoint32s& q) {
+    Line line;
+    if (p.x != q.x) line.e = ((int64_t{p.y} - q.y) * 65536) / (int64_t{p.x} - q.x);
+    line.f = static_cast<__int128>(p.y) * 65536 - static_cast<__int128>(p.x) * line.e;
+    return line;
+}
+
+}  // namespace
+
 void ResampleOutlinePoints(const zvPoint32s* polar, int32_t count, int32_t binCount, int32_t* radii) {
     if (binCount < 1) return;
     const auto step = static_cast<int32_t>(kFullTurn / binCount);
@@ -167,11 +183,12 @@ void ResampleOutlinePoints(const zvPoint32s* polar, int32_t count, int32_t binCo
     // A descending list is walked from its end.
     const bool reversed = polar[0].x > polar[count - 1].x;
     auto at = [&](int32_t k) -> const zvPoint32s& { return polar[reversed ? count - 1 - k : k]; };
+    // Bin angles: i * step stays below 2^31 for any bin count.
+    const auto angleOf = [step](int32_t i) { return int64_t{i} * step; };
 
     int32_t i = 0;
-    int32_t e = 0;
-    int32_t f = 0;
-    bool lineKnown = false;  // e and f belong to the current pair
+    Line line;
+    bool lineKnown = false;  // `line` belongs to the current pair
     for (int32_t k = 0; k + 1 < count; ++k) {
         const zvPoint32s& p = at(k);
         const zvPoint32s& q = at(k + 1);
@@ -179,22 +196,16 @@ void ResampleOutlinePoints(const zvPoint32s* polar, int32_t count, int32_t binCo
         // Only pairs that fill a bin (and the last pair) need their line,
         // which saves a division for most pairs of a dense slice.
         if (i >= binCount) return;
-        const int32_t angle = Mul(i, step);
+        const int64_t angle = angleOf(i);
         if (angle >= q.x && angle >= p.x) continue;
-        while (i < binCount && Mul(i, step) < p.x) radii[i++] = Clamp(p.y);
-        e = p.x == q.x ? 0 : Div(Shl16(Sub(p.y, q.y)), Sub(p.x, q.x));
-        f = Sub(Shl16(p.y), Mul(p.x, e));
+        while (i < binCount && angleOf(i) < p.x) radii[i++] = Clamp(p.y);
+        line = LineThrough(p, q);
         lineKnown = true;
-        for (; i < binCount && Mul(i, step) < q.x; ++i) radii[i] = Clamp(Add(f, Mul(e, Mul(i, step))) >> 16);
+        for (; i < binCount && angleOf(i) < q.x; ++i) radii[i] = line.At(angleOf(i));
     }
     if (i >= binCount) return;
-    if (!lineKnown) {
-        const zvPoint32s& p = at(count - 2);
-        const zvPoint32s& q = at(count - 1);
-        e = p.x == q.x ? 0 : Div(Shl16(Sub(p.y, q.y)), Sub(p.x, q.x));
-        f = Sub(Shl16(p.y), Mul(p.x, e));
-    }
-    for (; i < binCount; ++i) radii[i] = Clamp(Add(f, Mul(e, Mul(i, step))) >> 16);
+    if (!lineKnown) line = LineThrough(at(count - 2), at(count - 1));
+    for (; i < binCount; ++i) radii[i] = line.At(angleOf(i));
 }
 
 zvStatus ResampleOutline(zvHandle polar, int32_t binCount, zvHandle radii) {

@@ -2,9 +2,12 @@
 // in mils around their centre, in polar form (angle in 10^-5 radian,
 // radius in mils), sorted by angle and resampled to evenly spaced radii.
 //
-// Integer steps follow the station's own arithmetic: 32-bit two's-complement
-// sums and products that wrap, truncation toward zero, radii interpolated in
-// 16.16 fixed point.
+// Integer steps follow the station's own arithmetic: the centre's sums in
+// 32-bit two's complement that wraps, truncation toward zero, radii
+// interpolated in 16.16 fixed point. Distances from the centre and the
+// interpolation are formed wide enough never to wrap, so that a point far
+// from the centre or an outline of a large object keeps its true radius
+// (clamped to 30000 mils).
 #ifndef TORVANE_MODES_POLAR_OUTLINE_H
 #define TORVANE_MODES_POLAR_OUTLINE_H
 
@@ -29,10 +32,10 @@ zvStatus SliceCentre(zvHandle points, int32_t* cx, int32_t* cy);
 
 // The polar form of each measured point of `in` around (cx, cy), written
 // to `out` in order as (angle, radius), both truncated toward zero; the
-// angle lies in 0 .. 628318, measured from +x towards +y. Points without a
-// defined angle are left out: null pairs, points at the centre, and points
-// whose wrapped 32-bit dx² + dy² is negative or too small for dy. Returns
-// the number of points written (at most `count`).
+// angle lies in 0 .. 628318, measured from +x towards +y; dx² + dy² is
+// formed in 64 bits, and a radius beyond 32 bits is stored as INT32_MAX.
+// Points without a defined angle are left out: null pairs and points at
+// the centre. Returns the number of points written (at most `count`).
 int32_t ToPolarPoints(const zvPoint32s* in, int32_t count, int32_t cx, int32_t cy, zvPoint32s* out);
 // The same from list `points` into list `polar` (both item type 162),
 // whose count is then the number of points written. Returns 1, ZV_E_TYPE

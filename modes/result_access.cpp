@@ -64,38 +64,6 @@ zvStatus ResultAttribute(zvHandle result, int32_t index, int64_t* value) {
     return zvResultAttributeAt(result, index, value);
 }
 
-namespace {
-
-struct DrawnNote {
-    zvHandle list = nullptr;
-    const void* data = nullptr;
-    int32_t count = 0;
-    int32_t drawn = 0;
-    ProfileSource source;
-};
-
-thread_local DrawnNote t_drawn;
-
-}  // namespace
-
-void NoteDrawnPoints(zvHandle list, int32_t drawn, ProfileSource source) {
-    t_drawn = DrawnNote{list, zvArrayListData(list), zvArrayListCount(list), drawn, source};
-}
-
-void ForgetDrawnPoints() { t_drawn = DrawnNote{}; }
-
-bool TakeDrawnPoints(zvHandle list, int32_t* drawn, ProfileSource* source) {
-    if (source != nullptr) *source = ProfileSource{};
-    if (list == nullptr || t_drawn.list != list) return false;
-    const DrawnNote note = t_drawn;
-    t_drawn = DrawnNote{};
-    if (zvArrayListData(list) != note.data || zvArrayListCount(list) != note.count) return false;
-    if (note.drawn < 0 || note.drawn > note.count) return false;
-    *drawn = note.drawn;
-    if (source != nullptr) *source = note.source;
-    return true;
-}
-
 namespace modes_simd {
 
 namespace {

@@ -53,22 +53,6 @@ struct ProfileSource {
     uint32_t scale = 0;
 };
 
-// The drawn (non-null) points of a view list, noted by the mode that has
-// just filled the list and taken by the drawing that follows within the same
-// call, so that a whole profile is not scanned a second time for its count.
-// The note names the list, its storage and its count (and may name the
-// profile it came from) and is taken only while all three still match; it
-// belongs to the calling thread and lasts until it is taken, replaced or
-// forgotten. A mode notes a list right before drawing it and forgets the
-// note right after.
-void NoteDrawnPoints(zvHandle list, int32_t drawn, ProfileSource source = {});
-void ForgetDrawnPoints();
-// True with `*drawn` set when the note is for `list` and still matches its
-// storage and count; `*source`, when asked for, is the noted profile or
-// empty. A note for `list` is gone afterwards either way; a note for another
-// list stays.
-bool TakeDrawnPoints(zvHandle list, int32_t* drawn, ProfileSource* source = nullptr);
-
 // The vector instruction sets the per-point loops of the modes may use on
 // this machine (the processor has them and the system saves their state).
 // Checked once; always false off x86-64.

@@ -5,14 +5,13 @@
 
 #include "plugin/settings.h"
 
-namespace {
-
-// Parameter item `index` of an int32 list, 0 when the list has none.
 int32_t ParameterAt(zvHandle parameters, int32_t index) {
     if (zvArrayListItemSize(parameters) != static_cast<int32_t>(sizeof(int32_t))) return 0;
     const auto* item = static_cast<const int32_t*>(zvArrayListAt(parameters, index));
     return item ? *item : 0;
 }
+
+namespace {
 
 zvStatus MakePointList(zvHandle* list) {
     zvStatus status = zvArrayListCreate(list, nullptr);

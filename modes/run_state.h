@@ -70,6 +70,10 @@ zvStatus RunStateDestroy(RunState* state);
 // without servers gives ZV_E_NOTFOUND and leaves *serverId 0.
 zvStatus StationFirstServerId(zvHandle engine, uint32_t* serverId);
 
+// Item `index` of the host's parameter list (int32 values in the mode's
+// declaration order), 0 when the list has no such item.
+int32_t ParameterAt(zvHandle parameters, int32_t index);
+
 // Start handlers (the zvPipeStartHandler shape); `*state` receives the
 // RunState. Free and Video take "SelectedSensor" from parameter item 0;
 // Video also sets lastThreshold 255. A parameter list without item 0 is

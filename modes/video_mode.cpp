@@ -15,16 +15,6 @@ constexpr int32_t kPaintParameter = 3;
 constexpr uint32_t kRed = 0x00FF0000u;
 constexpr uint32_t kFourthByte = 0xFF000000u;
 
-// Parameter item `index` of the host's int32 list, 0 when it has none.
-int32_t ParameterAt(zvHandle parameters, int32_t index) {
-    if (zvArrayListItemSize(parameters) != static_cast<int32_t>(sizeof(int32_t))) return 0;
-    const void* item = zvArrayListAt(parameters, index);
-    if (item == nullptr) return 0;
-    int32_t value = 0;
-    std::memcpy(&value, item, sizeof value);
-    return value;
-}
-
 // The mask bytes of `camera` (0 or 1) and how many there are; null for
 // another camera or a mask that is not a one-byte image.
 unsigned char* MaskOf(const RunState* run, int64_t camera, int64_t* bytes) {

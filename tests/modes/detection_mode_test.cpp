@@ -73,10 +73,6 @@ std::vector<int32_t> Radii(zvHandle outline) {
 
 class DetectionTest : public ModeTest {
 protected:
-    void SetUp() override {
-        ModeTest::SetUp();
-        UseModes({{"Detection", StartCommon, ProcessDetection, StopCommon, {{"Detection", 0}, {"Statistics", 3}}, {}}});
-    }
     void Begin(double encoderResolution = 1.0, int32_t maxSlices = 0) {
         Settings({{{11, 1, 0}}, {}, encoderResolution, maxSlices});
         ASSERT_GT(runner_->Start("Detection"), 0);

@@ -15,36 +15,56 @@
 
 namespace {
 
-// ---- An independent model of the resampling -----------------------------------
-// Values are carried in 64 bits and reduced modulo 2^32 after every step;
-// the shift is a floor division, the quotient a truncating one.
+// ---- Independent models of the resampling -------------------------------------
+// The exact model carries every value in 128 bits, as the outline must come
+// out whatever the radii. The station's model reduces every step modulo 2^32
+// and also says, bin by bin, whether any step of it wrapped: where none did,
+// the two must agree. The shift is a floor division, the quotient a
+// truncating one.
+using Wide = __int128;
+
 int64_t W(int64_t v) {
     int64_t m = v % 4294967296LL;
     if (m < 0) m += 4294967296LL;
     return m >= 2147483648LL ? m - 4294967296LL : m;
 }
-int64_t Floor16(int64_t v) { return v >= 0 ? v / 65536 : -((-v + 65535) / 65536); }
-int64_t ClampRadius(int64_t v) { return v <= 0 ? 0 : (v >= 30000 ? 30000 : v); }
+Wide Floor16(Wide v) { return v >= 0 ? v / 65536 : -((-v + 65535) / 65536); }
+int32_t ClampRadius(Wide v) { return v <= 0 ? 0 : (v >= 30000 ? 30000 : static_cast<int32_t>(v)); }
+bool Fits32(Wide v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
-std::vector<int32_t> ReferenceResample(std::vector<zvPoint32s> polar, int32_t n) {
-    std::vector<int32_t> radii(static_cast<size_t>(n), -1);
-    if (polar.empty()) return std::vector<int32_t>(static_cast<size_t>(n), 0);
-    if (polar.size() == 1) return std::vector<int32_t>(static_cast<size_t>(n), static_cast<int32_t>(ClampRadius(polar[0].y)));
+struct Model {
+    std::vector<int32_t> radii;
+    std::vector<bool> wrapped;  // the station's model: a step of this bin wrapped
+};
+
+Model ReferenceResample(std::vector<zvPoint32s> polar, int32_t n, bool wrapping) {
+    Model m{std::vector<int32_t>(static_cast<size_t>(n), -1), std::vector<bool>(static_cast<size_t>(n), false)};
+    if (polar.empty()) return {std::vector<int32_t>(static_cast<size_t>(n), 0), m.wrapped};
+    if (polar.size() == 1) return {std::vector<int32_t>(static_cast<size_t>(n), ClampRadius(polar[0].y)), m.wrapped};
     if (polar.front().x > polar.back().x) std::reverse(polar.begin(), polar.end());
-    const int64_t step = static_cast<int64_t>(628318.5307179586 / n);
-    int64_t i = 0, e = 0, f = 0;
+    const Wide step = static_cast<Wide>(628318.5307179586 / n);
+    Wide e = 0, f = 0;
+    bool lineWrapped = false;
+    const auto value = [&](int64_t i) {
+        const Wide exact = f + e * (i * step);
+        // Products that wrap cancel out modulo 2^32 as long as the line's
+        // slope and the value itself fit.
+        const bool wraps = lineWrapped || !Fits32(exact);
+        m.wrapped[static_cast<size_t>(i)] = wraps;
+        return ClampRadius(Floor16(wrapping ? W(W(f) + W(W(e) * W(i * step))) : exact));
+    };
+    int64_t i = 0;
     for (size_t k = 0; k + 1 < polar.size(); ++k) {
-        const int64_t pa = polar[k].x, pr = polar[k].y, qa = polar[k + 1].x, qr = polar[k + 1].y;
-        e = pa == qa ? 0 : W(W(W(pr - qr) * 65536) / W(pa - qa));
-        f = W(W(pr * 65536) - W(pa * e));
-        while (i < n && W(i * step) < pa) radii[static_cast<size_t>(i++)] = static_cast<int32_t>(ClampRadius(pr));
-        while (i < n && W(i * step) < qa) {
-            radii[static_cast<size_t>(i)] = static_cast<int32_t>(ClampRadius(Floor16(W(f + W(e * W(i * step))))));
-            ++i;
-        }
+        const Wide pa = polar[k].x, pr = polar[k].y, qa = polar[k + 1].x, qr = polar[k + 1].y;
+        const Wide shifted = (pr - qr) * 65536;
+        e = pa == qa ? 0 : (wrapping ? W(W(shifted) / W(pa - qa)) : shifted / (pa - qa));
+        f = wrapping ? W(W(pr * 65536) - W(pa * e)) : pr * 65536 - pa * e;
+        lineWrapped = !Fits32(shifted) || !Fits32(pr * 65536);
+        while (i < n && i * step < pa) m.radii[static_cast<size_t>(i++)] = ClampRadius(pr);
+        for (; i < n && i * step < qa; ++i) m.radii[static_cast<size_t>(i)] = value(i);
     }
-    for (; i < n; ++i) radii[static_cast<size_t>(i)] = static_cast<int32_t>(ClampRadius(Floor16(W(f + W(e * W(i * step))))));
-    return radii;
+    for (; i < n; ++i) m.radii[static_cast<size_t>(i)] = value(i);
+    return m;
 }
 
 std::vector<int32_t> Resample(const std::vector<zvPoint32s>& polar, int32_t n) {
@@ -53,23 +73,69 @@ std::vector<int32_t> Resample(const std::vector<zvPoint32s>& polar, int32_t n) {
     return radii;
 }
 
+// Random sorted polar lists: narrow angle ranges give ties, negative radii
+// negative interpolations.
+std::vector<zvPoint32s> RandomPolar(std::mt19937& random, int trial, int radiusMax) {
+    const int count = std::uniform_int_distribution<int>(2, trial % 5 == 0 ? 3000 : 200)(random);
+    const int angleMax = trial % 3 == 0 ? 2000 : 628318;
+    const int radiusMin = trial % 4 == 0 ? -5000 : 0;
+    std::uniform_int_distribution<int> angle(0, angleMax), radius(radiusMin, radiusMax);
+    std::vector<zvPoint32s> polar(static_cast<size_t>(count));
+    for (auto& p : polar) p = zvPoint32s{angle(random), radius(random)};
+    std::stable_sort(polar.begin(), polar.end(), [](auto a, auto b) { return a.x < b.x; });
+    if (trial % 2 == 1) std::reverse(polar.begin(), polar.end());
+    return polar;
+}
+
 TEST(ResampleOutline, MatchesAnIndependentComputationOnRandomLists) {
     std::mt19937 random(20261208);
     for (int trial = 0; trial < 400; ++trial) {
         SCOPED_TRACE(trial);
-        const int count = std::uniform_int_distribution<int>(2, trial % 5 == 0 ? 3000 : 200)(random);
-        // Narrow angle ranges give ties; radii beyond 32767 make the 16.16
-        // products wrap, negative radii give negative interpolations.
-        const int angleMax = trial % 3 == 0 ? 2000 : 628318;
-        const int radiusMin = trial % 4 == 0 ? -5000 : 0;
-        const int radiusMax = trial % 7 == 0 ? 46340 : 35000;
-        std::uniform_int_distribution<int> angle(0, angleMax), radius(radiusMin, radiusMax);
-        std::vector<zvPoint32s> polar(static_cast<size_t>(count));
-        for (auto& p : polar) p = zvPoint32s{angle(random), radius(random)};
-        std::stable_sort(polar.begin(), polar.end(), [](auto a, auto b) { return a.x < b.x; });
-        if (trial % 2 == 1) std::reverse(polar.begin(), polar.end());
+        // Radii of large objects, up to what a point 2^31 mils away gives.
+        const int radiusMax = trial % 7 == 0 ? INT32_MAX : trial % 3 == 0 ? 200000 : 35000;
+        const std::vector<zvPoint32s> polar = RandomPolar(random, trial, radiusMax);
         const int32_t bins = trial % 10 == 0 ? std::uniform_int_distribution<int>(1, 2000)(random) : 360;
-        EXPECT_EQ(Resample(polar, bins), ReferenceResample(polar, bins));
+        EXPECT_EQ(Resample(polar, bins), ReferenceResample(polar, bins, false).radii);
+    }
+}
+
+// Below 32768 mils every bin whose steps the station's 32-bit arithmetic
+// did not wrap comes out as it always did.
+TEST(ResampleOutline, UnchangedWhereTheStationArithmeticDidNotWrap) {
+    std::mt19937 random(4711);
+    int64_t compared = 0, bins = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        SCOPED_TRACE(trial);
+        const std::vector<zvPoint32s> polar = RandomPolar(random, trial, 32767);
+        const std::vector<int32_t> now = Resample(polar, 360);
+        const Model before = ReferenceResample(polar, 360, true);
+        for (size_t i = 0; i < now.size(); ++i) {
+            ++bins;
+            if (before.wrapped[i]) continue;
+            ++compared;
+            EXPECT_EQ(now[i], before.radii[i]) << "bin " << i;
+        }
+    }
+    // Lists of a narrow angle range extrapolate most bins far past their
+    // last point, where the 32-bit steps wrap.
+    EXPECT_GT(compared, bins / 10);
+}
+
+// An object of 33000 mils and more is drawn at 30000, not at 0.
+TEST(ResampleOutline, LargeObjectsAreStoredAtTheLargestRadius) {
+    for (int32_t radius : {29999, 30000, 32767, 32768, 33000, 46341, 70000, 1000000}) {
+        SCOPED_TRACE(radius);
+        std::vector<zvPoint32s> circle;
+        for (int32_t k = 0; k < 720; ++k) {
+            const double a = 2 * M_PI * k / 720;
+            circle.push_back(zvPoint32s{static_cast<int32_t>(std::lround(radius * std::cos(a))),
+                                        static_cast<int32_t>(std::lround(radius * std::sin(a)))});
+        }
+        std::vector<zvPoint32s> polar(circle.size()), scratch(circle.size());
+        const int32_t n = ToPolarPoints(circle.data(), static_cast<int32_t>(circle.size()), 0, 0, polar.data());
+        SortByAngle(polar.data(), n, scratch.data());
+        polar.resize(static_cast<size_t>(n));
+        for (int32_t r : Resample(polar, 360)) EXPECT_NEAR(r, std::min(radius, 30000), 2);
     }
 }
 
@@ -82,7 +148,7 @@ TEST(ResampleOutline, BinsBeforeTheFirstPointTakeItsRadius) {
     // Bin 3 (5235) on the line, whose 16.16 slope is truncated: 1280, not
     // the 1281 of exact arithmetic.
     EXPECT_EQ(radii[3], 1280);
-    EXPECT_EQ(radii, ReferenceResample({{5000, 1234}, {10000, 2234}}, 360));
+    EXPECT_EQ(radii, ReferenceResample({{5000, 1234}, {10000, 2234}}, 360, false).radii);
 }
 
 TEST(ResampleOutline, ClampsToTheDisplayRange) {
@@ -90,7 +156,7 @@ TEST(ResampleOutline, ClampsToTheDisplayRange) {
     const std::vector<int32_t> falling = Resample({{0, 20000}, {1745, 100}}, 360);
     EXPECT_EQ(falling[0], 20000);
     EXPECT_EQ(falling[5], 0);
-    EXPECT_EQ(falling, ReferenceResample({{0, 20000}, {1745, 100}}, 360));
+    EXPECT_EQ(falling, ReferenceResample({{0, 20000}, {1745, 100}}, 360, false).radii);
     const std::vector<int32_t> far = Resample({{100, 31000}, {600000, 31000}}, 360);
     EXPECT_EQ(far[0], 30000);
     EXPECT_EQ(far[200], 30000);
@@ -142,10 +208,10 @@ TEST(ToPolar, AnglesRunFromPlusXTowardsPlusY) {
 }
 
 TEST(ToPolar, LeavesOutPointsWithoutAnAngle) {
-    // A null pair, a point at the centre and one whose 32-bit dx² + dy²
-    // wraps negative have no angle; the others keep their order.
+    // A null pair and a point at the centre have no angle; the others keep
+    // their order.
     const std::vector<zvPoint32s> in = {
-        {INT32_MIN, INT32_MIN}, {5, 5}, {5 + 100, 5}, {5 + 50000, 5}, {5, 5 - 7},
+        {INT32_MIN, INT32_MIN}, {5, 5}, {5 + 100, 5}, {5, 5 - 7},
     };
     std::vector<zvPoint32s> out(in.size());
     ASSERT_EQ(ToPolarPoints(in.data(), static_cast<int32_t>(in.size()), 5, 5, out.data()), 2);
@@ -153,6 +219,33 @@ TEST(ToPolar, LeavesOutPointsWithoutAnAngle) {
     EXPECT_EQ(out[0].y, 100);
     EXPECT_EQ(out[1].x, 471238);
     EXPECT_EQ(out[1].y, 7);
+}
+
+// From 46341 mils on, dx² + dy² no longer fits 32 bits: far points keep
+// their true radius and angle.
+TEST(ToPolar, FarPointsKeepTheirRadius) {
+    struct Case {
+        zvPoint32s point;
+        zvPoint32s centre;
+        int32_t angle;
+        int32_t radius;
+    };
+    const Case cases[] = {
+        {{46340, 0}, {0, 0}, 0, 46340},
+        {{46341, 0}, {0, 0}, 0, 46341},
+        {{70000, 0}, {0, 0}, 0, 70000},
+        {{0, -50000}, {0, 0}, 471238, 50000},
+        {{-40000, 40000}, {0, 0}, 235619, 56568},
+        {{2000000000, 0}, {-2000000000, 0}, 0, INT32_MAX},  // 4e9 mils away: stored as the largest
+        {{INT32_MAX, INT32_MAX}, {INT32_MIN + 1, INT32_MIN + 1}, 78539, INT32_MAX},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.point.x << "," << c.point.y);
+        zvPoint32s out{-1, -1};
+        ASSERT_EQ(ToPolarPoints(&c.point, 1, c.centre.x, c.centre.y, &out), 1);
+        EXPECT_EQ(out.x, c.angle);
+        EXPECT_EQ(out.y, c.radius);
+    }
 }
 
 TEST(SliceCentre, IntegerMeanOfTheMeasuredPoints) {

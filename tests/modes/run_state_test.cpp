@@ -86,7 +86,6 @@ TEST_F(RunStateTest, AbsentSettingsGiveOneViewAndNoTargetExtent) {
 }
 
 TEST_F(RunStateTest, StartHandlersTakeTheSelectedSensorAndThreshold) {
-    UseModes({{"Video", StartVideo, nullptr, StopCommon, {}, {"SelectedSensor", "idzThreshold"}}});
     ASSERT_GT(runner_->SetParameter("Video", "SelectedSensor", 1001), 0);
     ASSERT_GT(runner_->SetParameter("Free", "SelectedSensor", 1002), 0);
     ASSERT_GT(runner_->Start("Video"), 0);
@@ -114,7 +113,7 @@ TEST_F(RunStateTest, FailedStartsReturnTheStatusAndReleaseWhatWasBuilt) {
         EXPECT_FALSE(runner_->Running());
         zv::testing::ClearFaults();
         runner_->Reset();
-        EXPECT_EQ(zv::testing::LiveObjects(), baselineObjects_ + 5);  // app, 3 modes, client
+        EXPECT_EQ(zv::testing::LiveObjects(), baselineObjects_ + 7);  // app, 5 modes, client
     }
 }
 

@@ -41,8 +41,6 @@ class VideoTest : public ModeTest {
 protected:
     void SetUp() override {
         ModeTest::SetUp();
-        UseModes({{"Video", StartVideo, ProcessVideo, StopVideo, {{"Video 0", 1}, {"Video 1", 1}},
-                   {"SelectedSensor", "idzThreshold", "cgEnabled", "threshEnabled"}}});
         files_.ServerFolder(kSensor);
     }
     void Begin(int32_t threshold, int32_t paint) {

@@ -1,13 +1,14 @@
 // The per-point loops of the Free mode against a point-by-point reference:
 // profile conversion into a view list, the drawn points of its plot and
 // the intensity image, for lengths around the vector widths and for many
-// null patterns; and the notes that hand a list's drawn count to the
-// drawing.
+// null patterns; and what the mode tells the drawing of a list.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <random>
 
+#include "modes/drawing.h"
 #include "modes/result_access.h"
 #include "support/mode_support.hpp"
 
@@ -150,72 +151,37 @@ TEST_F(ViewPointsTest, AllViewsDrawnAfterAProfileCountEachViewOnItsOwn) {
     EXPECT_EQ(plot.graphics[1].drawings.at(0).points.size(), 1u);
 }
 
-class DrawnNotes : public ::testing::Test {
-protected:
-    void SetUp() override {
-        for (zvHandle* list : {&a_, &b_}) {
-            ASSERT_GT(zvArrayListCreate(list, nullptr), 0);
-            ASSERT_GT(zvArrayListInit(*list, ZV_TYPE_POINT32, 4, 1), 0);
-            ASSERT_GT(zvArrayListResize(*list, 3), 0);
-        }
-    }
-    void TearDown() override {
-        ForgetDrawnPoints();
-        zvArrayListDestroy(a_);
-        zvArrayListDestroy(b_);
-    }
-    zvHandle a_ = nullptr;
-    zvHandle b_ = nullptr;
-};
-
-TEST_F(DrawnNotes, ANoteIsTakenOnceAndOnlyForItsList) {
-    int32_t drawn = -1;
-    NoteDrawnPoints(a_, 2);
-    EXPECT_FALSE(TakeDrawnPoints(b_, &drawn));  // another list leaves the note alone
-    ASSERT_TRUE(TakeDrawnPoints(a_, &drawn));
-    EXPECT_EQ(drawn, 2);
-    EXPECT_FALSE(TakeDrawnPoints(a_, &drawn));
-
-    NoteDrawnPoints(a_, 2);
-    ForgetDrawnPoints();
-    EXPECT_FALSE(TakeDrawnPoints(a_, &drawn));
-    EXPECT_FALSE(TakeDrawnPoints(nullptr, &drawn));
-
-    // The profile noted with a list comes back with it, and only with it.
-    const int16_t profile[6] = {1, 2, INT16_MIN, 0, 3, 4};
-    ProfileSource source{profile, 25};
-    NoteDrawnPoints(a_, 2, source);
-    source = ProfileSource{profile, 7};
-    EXPECT_FALSE(TakeDrawnPoints(b_, &drawn, &source));
-    EXPECT_EQ(source.points, nullptr);
-    ASSERT_TRUE(TakeDrawnPoints(a_, &drawn, &source));
-    EXPECT_EQ(source.points, profile);
-    EXPECT_EQ(source.scale, 25u);
-    NoteDrawnPoints(a_, 2);
-    ASSERT_TRUE(TakeDrawnPoints(a_, &drawn, &source));
-    EXPECT_EQ(source.points, nullptr);
-}
-
-TEST_F(DrawnNotes, ANoteIsRefusedOnceTheListChanged) {
-    int32_t drawn = -1;
+// What a mode tells the drawing of a list is used for that list alone and
+// only when its count fits; otherwise the list is counted.
+TEST_F(ViewPointsTest, WhatTheDrawingIsToldIsCheckedAgainstTheList) {
+    RunState* state = State();
+    zvHandle other = nullptr;
+    ASSERT_GT(zvArrayListCreate(&other, nullptr), 0);
+    ASSERT_GT(zvArrayListInit(other, ZV_TYPE_POINT32, 4, 1), 0);
+    const zvPoint32s points[] = {{1, 2}, {INT32_MIN, INT32_MIN}, {3, 4}};
+    ASSERT_GT(zvArrayListResize(state->viewPoints[0], 3), 0);
+    std::memcpy(zvArrayListData(state->viewPoints[0]), points, sizeof points);
     struct Case {
         const char* name;
-        int32_t noted;
-        std::function<void(zvHandle)> change;
+        DrawnPoints known;
+        size_t drawn;
     };
     const Case cases[] = {
-        {"shorter", 1, [](zvHandle list) { zvArrayListResize(list, 2); }},
-        {"longer", 1, [](zvHandle list) { zvArrayListResize(list, 4000); }},
-        {"a count above its points", 9, [](zvHandle) {}},
-        {"a negative count", -1, [](zvHandle) {}},
+        {"nothing told", {}, 2},
+        {"the count", {state->viewPoints[0], 2, {}}, 2},
+        {"another list", {other, 3, {}}, 2},
+        {"a count above its points", {state->viewPoints[0], 9, {}}, 2},
+        {"a negative count", {state->viewPoints[0], -1, {}}, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_GT(zvArrayListResize(a_, 3), 0);
-        NoteDrawnPoints(a_, c.noted);
-        c.change(a_);
-        EXPECT_FALSE(TakeDrawnPoints(a_, &drawn));
+        runner_->ClearRecords();
+        ASSERT_EQ(DrawViewPlotKnowing(state, "Free", kAllViews, 0, c.known), 1);
+        const auto plot = ReadPlot(runner_->Outputs().back().object);
+        ASSERT_EQ(plot.graphics.size(), 1u);
+        EXPECT_EQ(plot.graphics[0].drawings.at(0).points.size(), c.drawn);
     }
+    zvArrayListDestroy(other);
 }
 
 }  // namespace

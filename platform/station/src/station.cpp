@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <system_error>
+#include <unordered_set>
 
 #include "results.hpp"
 
@@ -113,6 +114,7 @@ struct Station::Impl {
     int64_t frames = 0;
     // Detection: the piece whose slices are being delivered, per server.
     std::vector<int64_t> openPiece;
+    std::filesystem::path root;  // the file space
     std::deque<std::vector<zvHandle>> queue;  // batches made, not yet taken
 
     ~Impl() {
@@ -420,6 +422,7 @@ bool Station::Open(const std::filesystem::path& root, const Options& options, st
         *error = "the file space " + root.string() + " is not a folder";
         return false;
     }
+    // One look at the root, whatever the number of servers and sensors.
     for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
         uint32_t serial = 0;
         if (!entry.is_directory(ec) || !ParseServerFolder(entry.path().filename().string(), &serial)) continue;
@@ -445,21 +448,16 @@ bool Station::Open(const std::filesystem::path& root, const Options& options, st
     }
     // A folder named after a sensor of a server is that sensor's (the Video
     // mode keeps its masks there), not a server, unless it has settings of
-    // its own. Missing sensor folders are made.
-    std::vector<uint32_t> sensorSerials;
+    // its own. Sensor folders are made when a mode needs one (Video).
+    std::unordered_set<uint32_t> sensorSerials;
     for (const Server& server : r.servers)
-        for (const SensorInfo& sensor : server.settings.sensors) sensorSerials.push_back(sensor.serial);
-    std::erase_if(r.servers, [&](const Server& s) {
-        return !s.settingsPresent && std::find(sensorSerials.begin(), sensorSerials.end(), s.serial) != sensorSerials.end();
-    });
-    for (uint32_t serial : sensorSerials) {
-        if (ServerFolder(root, serial).empty())
-            std::filesystem::create_directory(root / ("SN" + std::to_string(serial)), ec);
-    }
+        for (const SensorInfo& sensor : server.settings.sensors) sensorSerials.insert(sensor.serial);
+    std::erase_if(r.servers, [&](const Server& s) { return !s.settingsPresent && sensorSerials.count(s.serial) != 0; });
     if (r.servers.empty()) {
         *error = "the file space " + root.string() + " holds no server (no SN<serial> folder)";
         return false;
     }
+    r.root = root;
     for (size_t s = 0; s < r.servers.size(); ++s) r.Arrange(s);
     r.openPiece.assign(r.servers.size(), -1);
     return true;
@@ -498,6 +496,17 @@ zvStatus Station::StartDelivery(uint32_t serial) {
     Server* server = FindServer(impl_->servers, serial);
     if (server == nullptr) return ZV_E_NOTFOUND;
     server->delivering = true;
+    // The Video mode keeps the masks of the sensor in focus in that sensor's
+    // folder: it is made for it when missing, and no other.
+    const auto selected = server->pipe.parameters.find("SelectedSensor");
+    if (server->pipe.mode == "Video" && selected != server->pipe.parameters.end()) {
+        const auto sensor = static_cast<uint32_t>(selected->second);
+        const bool known = std::any_of(server->settings.sensors.begin(), server->settings.sensors.end(),
+                                       [sensor](const SensorInfo& s) { return s.serial == sensor; });
+        std::error_code ec;
+        if (known && ServerFolder(impl_->root, sensor).empty())
+            std::filesystem::create_directory(impl_->root / ("SN" + std::to_string(sensor)), ec);
+    }
     return ZV_OK;
 }
 

@@ -14,6 +14,7 @@
 #include "modes/free_mode.h"
 #include "modes/run_state.h"
 #include "modes/web_mode.h"
+#include "torvane/describe_pipe_app.h"
 
 namespace modes_test {
 
@@ -133,14 +134,6 @@ zvHandle MakeApp(const std::vector<ModeEntry>& modes) {
     return app;
 }
 
-std::vector<ModeEntry> ProductModes() {
-    return {
-        {"Free", StartFree, ProcessFree, StopCommon, {{"Free", 2}, {"Intensity", 1}, {"Encoder", 3}},
-         {"SelectedSensor", "NumSensors"}},
-        {"Calibration", StartCommon, ProcessCalibration, StopCommon, {{"Calibration", 2}, {"Status", 3}}, {}},
-        {"Web", StartCommon, ProcessWeb, StopCommon, {{"Web", 2}, {"Statistics", 3}}, {}},
-    };
-}
 
 std::vector<std::pair<std::string, std::string>> TableRows(zvHandle table) {
     std::vector<std::pair<std::string, std::string>> rows;
@@ -231,9 +224,21 @@ void ModeTest::SetUp() {
 void ModeTest::UseModes(const std::vector<ModeEntry>& extra) {
     runner_.reset();
     if (app_ != nullptr) zvPipeAppDestroy(app_);
-    std::vector<ModeEntry> modes = ProductModes();
-    modes.insert(modes.end(), extra.begin(), extra.end());
-    app_ = MakeApp(modes);
+    app_ = nullptr;
+    // The plug-in's own description, so that the tests run the modes as the
+    // host gets them; test modes after it.
+    ASSERT_GT(DescribePipeApp(&app_), 0);
+    for (const ModeEntry& shape : extra) {
+        zvHandle mode = nullptr;
+        ASSERT_GT(zvPipeModeCreate(&mode, nullptr), 0);
+        ASSERT_GT(zvPipeModeInit(mode, shape.name.c_str()), 0);
+        ASSERT_GT(zvPipeModeSetStartHandler(mode, shape.start), 0);
+        ASSERT_GT(zvPipeModeSetProcessHandler(mode, shape.process), 0);
+        ASSERT_GT(zvPipeModeSetStopHandler(mode, shape.stop), 0);
+        for (const auto& [name, kind] : shape.displays) ASSERT_GT(zvPipeModeAddDisplay(mode, name.c_str(), kind), 0);
+        for (const auto& name : shape.parameters) ASSERT_GT(zvPipeModeAddParameter(mode, name.c_str(), 0), 0);
+        ASSERT_GT(zvPipeAppAddMode(app_, mode), 0);
+    }
     runner_ = std::make_unique<zv::runner::ModeRunner>(app_);
     ASSERT_GT(runner_->AddServer(kServer), 0);
 }

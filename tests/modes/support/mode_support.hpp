@@ -88,9 +88,6 @@ struct ModeEntry {
 };
 // A pipe app "client" 6.2 with these modes; destroy with zvPipeAppDestroy.
 zvHandle MakeApp(const std::vector<ModeEntry>& modes);
-// The Free, Calibration and Web modes with their handlers, displays and
-// parameters as the plug-in describes them.
-std::vector<ModeEntry> ProductModes();
 
 // ---- Output readers -----------------------------------------------------------
 // Rows of a name/value table, heading row ("name", "value") included.
@@ -140,14 +137,14 @@ namespace modes_test {
 // The server every mode test runs against.
 constexpr uint32_t kServer = 7;
 
-// A file space with server 7, the Free, Calibration and Web modes (plus any
-// modes a test adds) and a runner over them. At the end it checks that the
+// A file space with server 7, the plug-in's five modes as it describes them
+// (plus any modes a test adds) and a runner over them. At the end it checks that the
 // test left no object and no byte alive.
 class ModeTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // Replaces the app by the product modes plus `extra`.
+    // Replaces the app by the plug-in's modes followed by `extra`.
     void UseModes(const std::vector<ModeEntry>& extra);
     // Settings of server 7, written before the mode starts.
     void Settings(const SettingsShape& shape) { WriteSettings(files_, kServer, shape); }
