@@ -130,6 +130,8 @@ private:
     zvHandle list_ = nullptr;
 };
 
+}  // namespace
+
 bool WriteText(const std::filesystem::path& path, const std::string& text, std::string* error) {
     const std::filesystem::path temporary = path.string() + ".tmp";
     {
@@ -186,8 +188,6 @@ bool WriteOutput(const std::filesystem::path& out, const std::string& mode, cons
             return true;
     }
 }
-
-}  // namespace
 
 std::string FileStem(const std::string& mode, const std::string& display) {
     std::string stem = mode + "-" + display;
