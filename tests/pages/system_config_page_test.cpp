@@ -1,0 +1,93 @@
+// System Config (1022): the sensor count, the default document, the client
+// pipe disabled while the page is current.
+#include <gtest/gtest.h>
+
+#include "document_test_support.hpp"
+#include "page_host.hpp"
+#include "plugin/settings.h"
+
+namespace {
+
+using wf::driver::Result;
+
+struct ConfigPageTest : ::testing::Test {
+    doctest::TempFileSpace space;
+    pagetest::PageHost host{space.Host("")};
+    hostapi::Node* server = host.ServerNode(7, true);
+    hostapi::Page* page = host.OpenPage(1022, server);
+
+    void Create(const std::string& text) {
+        ASSERT_EQ(wf::driver::Type(host.Control(page, 1025), text), Result::Done);
+        ASSERT_EQ(wf::driver::Click(host.Control(page, 1013)), Result::Done);
+    }
+    int32_t Sensors() {
+        SystemSettings* settings = nullptr;
+        EXPECT_GT(SettingsLoad("\\SN7\\Settings.xml", 0, &settings), 0);
+        const int32_t count = settings->present ? zvArrayListCount(settings->Sensors) : -1;
+        SettingsFree(settings);
+        return count;
+    }
+};
+
+TEST_F(ConfigPageTest, RefusesCountsOutsideOneToFortyEight) {
+    for (const char* text : {"0", "-3", "abc", "", "49", " ", "+0", "100000000000"}) {
+        SCOPED_TRACE(std::string("\"") + text + "\"");
+        host.ClearLog();
+        Create(text);
+        EXPECT_EQ(host.log, std::vector<std::string>{"MessageBox Invalid number of sensors entered!"});
+        EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
+    }
+}
+
+TEST_F(ConfigPageTest, CreatesTheDefaultDocumentAndTellsTheHost) {
+    struct Case {
+        const char* text;
+        int32_t sensors;
+    };
+    for (const Case& c : {Case{"1", 1}, Case{"48", 48}, Case{"12abc", 12}, Case{"  +3", 3}}) {
+        SCOPED_TRACE(c.text);
+        host.ClearLog();
+        Create(c.text);
+        EXPECT_EQ(Sensors(), c.sensors);
+        EXPECT_EQ(host.log, (std::vector<std::string>{"NotifyHost",
+                                                       "ReportText Each sensor has to be assigned a unique vertex view!"}));
+    }
+}
+
+TEST_F(ConfigPageTest, ClientPipeIsDisabledWhileThePageIsCurrent) {
+    EXPECT_TRUE(host.ClientEnabled());
+    ASSERT_EQ(wf::driver::Type(host.Control(page, 1025), "7"), Result::Done);
+    EXPECT_EQ(page->Activate(), 1);
+    EXPECT_FALSE(host.ClientEnabled());
+    EXPECT_EQ(host.State(page, 1025).text, "0");
+    EXPECT_EQ(page->Deactivate(), 1);
+    EXPECT_TRUE(host.ClientEnabled());
+    EXPECT_EQ(host.Of("enabled"), (std::vector<std::string>{"enabled client 0", "enabled client 1"}));
+}
+
+TEST_F(ConfigPageTest, ActivateAndDeactivatePassFailuresBack) {
+    ASSERT_EQ(wf::driver::Type(host.Control(page, 1025), "7"), Result::Done);
+    doctest::CallFaultLoop([&] { return page->Activate(); },
+                           [&](const std::string& call, zvStatus status) {
+                               EXPECT_EQ(status, -77) << call;
+                               EXPECT_EQ(host.State(page, 1025).text, "7");  // keeps its text
+                           });
+    doctest::CallFaultLoop([&] { return page->Deactivate(); },
+                           [&](const std::string& call, zvStatus status) { EXPECT_EQ(status, -77) << call; });
+}
+
+TEST_F(ConfigPageTest, CreationFailuresAreSilentAndTheHostIsToldAllTheSame) {
+    doctest::CallFaultLoop(
+        [&] {
+            host.ClearLog();
+            Create("4");
+            return 1;
+        },
+        [&](const std::string&, zvStatus) {
+            EXPECT_EQ(host.log.size(), 2u);
+            // Either the old document or a whole new one, never a part.
+            if (space.Exists("SN7/Settings.xml")) EXPECT_EQ(Sensors(), 4);
+        });
+}
+
+}  // namespace
