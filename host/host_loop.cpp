@@ -718,7 +718,10 @@ void HostLoop::StartRun(const std::string& mode) {
     if (!station_.ReloadSettings(&error)) Emit({{"event", "error"}, {"text", error}});
     displays_->ForgetOutputs();
     runner_->Reset();
-    runner_->SetParameters(mode, connection_->Parameters(mode));
+    const std::vector<int32_t> values = connection_->Parameters(mode);
+    runner_->SetParameters(mode, values);
+    // The Video mode keeps its masks in the folder of the sensor it shows.
+    if (mode == "Video" && !values.empty() && values[0] != 0) MakeSensorFolder(options_.files, static_cast<uint32_t>(values[0]));
     inCall_ = true;
     const zvStatus status = runner_->Start(mode);
     inCall_ = false;

@@ -127,6 +127,12 @@ bool DeclareStationServers(const std::filesystem::path& root, const std::vector<
     return true;
 }
 
+void MakeSensorFolder(const std::filesystem::path& root, uint32_t serial) {
+    if (!zv::station::ServerFolder(root, serial).empty()) return;
+    std::error_code ec;
+    std::filesystem::create_directory(root / ("SN" + std::to_string(serial)), ec);
+}
+
 bool ParseServerList(const std::string& text, std::vector<uint32_t>* serials, std::string* error) {
     serials->clear();
     std::stringstream in(text);

@@ -36,6 +36,10 @@ bool ReadStationServers(const std::filesystem::path& root, StationServers* out, 
 bool DeclareStationServers(const std::filesystem::path& root, const std::vector<uint32_t>& serials,
                            std::string* error);
 
+// Makes the folder SN<serial> of a sensor unless one exists in any case: the
+// Video mode keeps the sensor's deadzone masks there.
+void MakeSensorFolder(const std::filesystem::path& root, uint32_t serial);
+
 // "1,2,7" into serial numbers: false with `*error` set for an empty list, a
 // number that is not a 32-bit unsigned decimal, or a repeated one.
 bool ParseServerList(const std::string& text, std::vector<uint32_t>* serials, std::string* error);
