@@ -18,6 +18,9 @@
  * until the client is destroyed and are never destroyed by their users
  * (zvObjectDestroy refuses them with ZV_E_STATE). An application-information
  * object belongs to its creator (zvAppInfoDestroy).
+ *
+ * A client's station calls come from one thread at a time (the host's loop,
+ * where pages run); the handles are made on first request without a lock.
  */
 #ifndef ZVAPI_ZV_STATION_H
 #define ZVAPI_ZV_STATION_H
