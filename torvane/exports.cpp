@@ -2,7 +2,7 @@
 // the client host binds by name. No C++ exception crosses them.
 #include <new>
 
-#include "plugin/describe_pipe_app.h"
+#include "torvane/describe_pipe_app.h"
 #include "zvapi/zvapi.h"
 
 #define TORVANE_EXPORT extern "C" __attribute__((visibility("default")))

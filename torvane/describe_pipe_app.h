@@ -1,7 +1,7 @@
 // The description of the pipe app "client" 6.2 that Torvane contributes to
 // the host: its five modes with their handlers, displays and parameters.
-#ifndef TORVANE_PLUGIN_DESCRIBE_PIPE_APP_H
-#define TORVANE_PLUGIN_DESCRIBE_PIPE_APP_H
+#ifndef TORVANE_TORVANE_DESCRIBE_PIPE_APP_H
+#define TORVANE_TORVANE_DESCRIBE_PIPE_APP_H
 
 #include "zvapi/zvapi.h"
 

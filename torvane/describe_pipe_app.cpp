@@ -1,5 +1,5 @@
 // The pipe-app description of the plug-in.
-#include "plugin/describe_pipe_app.h"
+#include "torvane/describe_pipe_app.h"
 
 #include "modes/calibration_mode.h"
 #include "modes/detection_mode.h"
