@@ -20,10 +20,6 @@ namespace {
 constexpr int32_t kMaxPagesOfNode = 16;  // room beyond the interface's six, for a node that lists more
 constexpr int kPlayStepLimit = 1000000;  // a bound on one Play's batches
 
-std::string PipeName(uint32_t server) {
-    return server == ZV_CLIENT_PIPE ? std::string("client") : "SN" + std::to_string(server);
-}
-
 json PipeJson(uint32_t server) {
     json j = {{"pipe", server == ZV_CLIENT_PIPE ? "client" : "station"}};
     if (server != ZV_CLIENT_PIPE) j["server"] = server;

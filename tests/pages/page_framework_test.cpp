@@ -59,6 +59,9 @@ TEST(PageFramework, AWindowThatCannotBeMadeGivesMinus992AndNoSite) {
     doctest::TempFileSpace space;
     pagetest::PageHost host(space.Host(""));
     hostapi::Node* server = host.ServerNode(7);
+    // A page wraps the host's window in a framework object that lives as
+    // long as that window: count from after the first page.
+    host.OpenPage(1013, server);
     const int64_t windows = wf::testing::LiveWindows();
 
     hostapi::Page* page = PageFactory(1022);

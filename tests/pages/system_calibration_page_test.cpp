@@ -35,6 +35,7 @@ TEST_F(CalibrationPageTest, AFailedStationSwitchLeavesTheClientPipe) {
                   return pipe;
               }(), "Free"),
               1);
+    ASSERT_EQ(page->Activate(), 1);  // the client's handles are made on first use
     doctest::CallFaultLoop([&] { return page->Activate(); },
                            [&](const std::string& call, zvStatus status) {
                                if (call == "zvServerGetPipeHandle" || call == "zvClientGetServerHandle") {

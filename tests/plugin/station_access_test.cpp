@@ -69,7 +69,9 @@ TEST(StationAccess, VertexViewCheckReportsOncePerInit) {
         host.ClearLog();
         host.ServerNode(7);
         EXPECT_EQ(host.Of("ReportError").size(), c.reports);
-        if (c.reports == 1) EXPECT_EQ(host.log.front(), kUniqueViews);
+        if (c.reports == 1) {
+            EXPECT_EQ(host.log.front(), kUniqueViews);
+        }
     }
     std::filesystem::remove(space.Host("SN7/Settings.xml"));
     host.ClearLog();
@@ -229,14 +231,20 @@ TEST(StationAccess, FailuresOfEveryCallPassBackAndLeaveTheFileWhole) {
         [&] {
             zvHandle info = nullptr;
             const zvStatus status = server->ReadServerInfo(&info);
-            if (status > 0) EXPECT_NE(info, nullptr);
-            if (status <= 0) EXPECT_EQ(info, nullptr);
+            if (status > 0) {
+                EXPECT_NE(info, nullptr);
+            }
+            if (status <= 0) {
+                EXPECT_EQ(info, nullptr);
+            }
             zvAppInfoDestroy(info);
             return status;
         },
         [&](const std::string& call, zvStatus status) {
             // The file object's close is not part of a read's result.
-            if (call != "zvFileDestroy") EXPECT_EQ(status, kInjected);
+            if (call != "zvFileDestroy") {
+                EXPECT_EQ(status, kInjected);
+            }
         },
         kInjected);
 
@@ -254,6 +262,7 @@ TEST(StationAccess, FailuresOfEveryCallPassBackAndLeaveTheFileWhole) {
     server->OutputBatchCount = 42;
     doctest::CallFaultLoop(
         [&] {
+            space.Write("SN7/Settings.xml", original);  // without "Web", as at first
             server->SaveCachedSettings();
             return 1;
         },
