@@ -258,6 +258,21 @@ TEST(StationAccess, FailuresOfEveryCallPassBackAndLeaveTheFileWhole) {
                            kInjected);
     zvAppInfoDestroy(info);
 
+    auto* sensor = dynamic_cast<SensorNode*>(host.SensorNode(host.ServerNode(7), "0", "B"));
+    ASSERT_TRUE(sensor->RewriteSensorInfo());
+    const std::string rewritten = space.Read("SN7/Settings.xml");
+    doctest::CallFaultLoop([&] { return sensor->RewriteSensorInfo() ? 1 : 0; },
+                           [&](const std::string& call, zvStatus status) {
+                               // Only reading decides; the write's status is not examined.
+                               const bool read = call != "zvAppInfoWrite" && call != "zvFileDestroy" &&
+                                                 call != "zvFileInit" && call != "zvFileCreate";
+                               if (read) {
+                                   EXPECT_EQ(status, 0) << call;
+                               }
+                               EXPECT_EQ(space.Read("SN7/Settings.xml"), rewritten);
+                           });
+
+    space.Write("SN7/Settings.xml", original);
     server->LoadCachedSettings(1);
     server->OutputBatchCount = 42;
     doctest::CallFaultLoop(
