@@ -9,9 +9,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <fstream>
+
+#include "event_text.hpp"
+#include "host_loop.hpp"
+#include "page_script.hpp"
 #include "plugin.hpp"
 #include "render.hpp"
 #include "session.hpp"
+#include "station_file.hpp"
 
 namespace {
 
@@ -42,6 +48,68 @@ bool ParseParameter(const std::string& text, std::pair<std::string, int32_t>* ou
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "zvhost: %s\n", message.c_str());
     return code;
+}
+
+// Events as JSON lines, or as readable lines.
+zvhost::EventSink Printer(bool json) {
+    return [json](const nlohmann::json& event) {
+        if (json) {
+            std::cout << event.dump() << "\n";
+        } else {
+            std::cout << zvhost::EventText(event);
+        }
+    };
+}
+
+struct PageOptions {
+    std::string files = ".";
+    std::string node;
+    std::string page;
+    std::string script;
+    bool json = false;
+    std::string input;
+    uint64_t seed = 1;
+};
+
+// `zvhost tree` and `zvhost page`: the host loop on the file space.
+int RunPage(const zvhost::Plugin& library, zvHandle app, const zvhost::AppInfo& info, const PageOptions& options,
+            bool treeOnly, std::string* error) {
+    zvhost::HostLoop loop(library, app, info);
+    std::vector<zvhost::ScriptLine> lines;
+    if (!treeOnly && !options.script.empty()) {
+        std::ifstream file;
+        std::istream* in = &std::cin;
+        if (options.script != "-") {
+            file.open(options.script);
+            if (!file) {
+                *error = "cannot read the script " + options.script;
+                return zvhost::kExitBadInput;
+            }
+            in = &file;
+        }
+        if (!zvhost::ParseScript(*in, &lines, error)) {
+            *error = options.script + ": " + *error;
+            return zvhost::kExitBadInput;
+        }
+    }
+    loop.SetEventSink(Printer(options.json));
+    zvhost::HostLoop::Options open;
+    open.files = options.files;
+    open.input = options.input;
+    open.station.seed = options.seed;
+    if (!loop.Open(open, error)) return zvhost::kExitBadInput;
+    if (treeOnly) {
+        loop.Emit(loop.TreeJson());
+        return zvhost::kExitOk;
+    }
+    if (!loop.OpenPage(options.node, options.page, error)) return zvhost::kExitBadInput;
+    if (!zvhost::RunScript(loop, lines, error)) {
+        *error = options.script + ": " + *error;
+        loop.ClosePage();
+        return zvhost::kExitBadInput;
+    }
+    loop.ClosePage();
+    return zvhost::kExitOk;
 }
 
 }  // namespace
@@ -94,14 +162,50 @@ int main(int argc, char** argv) {
     demoCommand->add_option("--seed", demo.seed, "the simulated station's seed")->capture_default_str();
     demoCommand->add_flag("--json", demo.json, "one JSON object per event, one per line");
 
+    std::string initFiles;
+    std::string initServers;
+    CLI::App* initCommand = cli.add_subcommand("init", "declare a station's servers in a file space (station.json)");
+    initCommand->add_option("--files", initFiles, "the client's file space (made when missing)")->required();
+    initCommand->add_option("--servers", initServers, "the servers' serial numbers, such as 1,2")->required();
+
+    PageOptions tree;
+    bool treeJson = false;
+    CLI::App* treeCommand = cli.add_subcommand("tree", "the station tree as the host builds it, with each node's pages");
+    treeCommand->add_option("--files", tree.files, "the client's file space")->capture_default_str();
+    treeCommand->add_flag("--json", treeJson, "as JSON");
+
+    PageOptions page;
+    CLI::App* pageCommand = cli.add_subcommand(
+        "page", "open a page of a node as the host does and run a script of user actions on it");
+    pageCommand->add_option("--files", page.files, "the client's file space")->capture_default_str();
+    pageCommand->add_option("--node", page.node, "the node: Capture, SN<serial> or SN<serial>/<sensor>")->required();
+    pageCommand->add_option("--page", page.page, "the page: its identifier or its name")->required();
+    pageCommand->add_option("--script", page.script,
+                            "user actions, one a line (- reads standard input): type CONTROL TEXT, blur CONTROL, "
+                            "click CONTROL, select CONTROL ITEM, slide CONTROL POS, apply, reload, activate, "
+                            "deactivate, show, play SECONDS, out DIR");
+    pageCommand->add_option("--input", page.input, "recorded results instead of the simulator, for play");
+    pageCommand->add_option("--seed", page.seed, "the simulated station's seed")->capture_default_str();
+    pageCommand->add_flag("--json", page.json, "one JSON object per event, one per line");
+
     CLI11_PARSE(cli, argc, argv);
+
+    if (initCommand->parsed()) {
+        std::vector<uint32_t> serials;
+        std::string why;
+        if (!zvhost::ParseServerList(initServers, &serials, &why)) return Fail(zvhost::kExitBadInput, why);
+        if (!zvhost::DeclareStationServers(initFiles, serials, &why)) return Fail(zvhost::kExitBadInput, why);
+        std::cout << "declared " << serials.size() << " server(s) in " << initFiles << "\n";
+        return zvhost::kExitOk;
+    }
 
     if (zvInitialize() <= 0) return Fail(zvhost::kExitFailed, "the platform library did not start");
     std::string error;
     zvhost::Plugin library;
     if (!library.Load(plugin, &error)) return Fail(zvhost::kExitBadInput, error);
     const bool json = (describe->parsed() && describeJson) || (runCommand->parsed() && run.json) ||
-                      (demoCommand->parsed() && demo.json);
+                      (demoCommand->parsed() && demo.json) || (treeCommand->parsed() && treeJson) ||
+                      (pageCommand->parsed() && page.json);
     for (const std::string& missing : library.Missing()) {
         if (json) {
             std::cout << nlohmann::json{{"event", "plugin"}, {"missing", missing}}.dump() << "\n";
@@ -142,6 +246,11 @@ int main(int argc, char** argv) {
         zvhost::RunSummary summary;
         code = zvhost::RunMode(app, info, run, std::cout, &summary, &error);
         if (code == zvhost::kExitOk && !run.json) std::cout << zvhost::SummaryText(summary);
+    } else if (treeCommand->parsed()) {
+        tree.json = treeJson;
+        code = RunPage(library, app, info, tree, true, &error);
+    } else if (pageCommand->parsed()) {
+        code = RunPage(library, app, info, page, false, &error);
     } else if (demoCommand->parsed()) {
         demo.out = demoOut;
         demo.files = demoFiles;

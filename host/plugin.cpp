@@ -23,8 +23,8 @@ bool Plugin::Load(const std::string& path, std::string* error) {
         return false;
     }
     describe_ = reinterpret_cast<DescribeExport>(dlsym(library_, "TorvaneDescribePipeApp"));
-    node_ = dlsym(library_, "TorvaneNodeCreate");
-    page_ = dlsym(library_, "TorvanePageCreate");
+    node_ = reinterpret_cast<hostapi::NodeCreateExport>(dlsym(library_, "TorvaneNodeCreate"));
+    page_ = reinterpret_cast<hostapi::PageCreateExport>(dlsym(library_, "TorvanePageCreate"));
     if (describe_ == nullptr) {
         *error = "plug-in " + path + " has no export TorvaneDescribePipeApp";
         return false;
@@ -40,6 +40,16 @@ zvStatus Plugin::Describe(zvHandle* app) {
     }
     *app = app_;
     return status_;
+}
+
+int32_t Plugin::NodeCreate(int32_t type, hostapi::Node** node) const {
+    *node = nullptr;
+    return node_ != nullptr ? node_(type, node) : 1;
+}
+
+int32_t Plugin::PageCreate(int32_t id, hostapi::Page** page) const {
+    *page = nullptr;
+    return page_ != nullptr ? page_(id, page) : 1;
 }
 
 std::vector<std::string> Plugin::Missing() const {

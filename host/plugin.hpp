@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "hostapi/hostapi.hpp"
 #include "zvapi/zvapi.h"
 
 namespace zvhost {
@@ -39,13 +40,17 @@ public:
     std::vector<std::string> Missing() const;
     bool HasNodeExport() const { return node_ != nullptr; }
     bool HasPageExport() const { return page_ != nullptr; }
+    // TorvaneNodeCreate and TorvanePageCreate; a missing export gives none
+    // (and status 1, as the exports do).
+    int32_t NodeCreate(int32_t type, hostapi::Node** node) const;
+    int32_t PageCreate(int32_t id, hostapi::Page** page) const;
 
 private:
     std::string path_;
     void* library_ = nullptr;
     DescribeExport describe_ = nullptr;
-    void* node_ = nullptr;
-    void* page_ = nullptr;
+    hostapi::NodeCreateExport node_ = nullptr;
+    hostapi::PageCreateExport page_ = nullptr;
     bool described_ = false;
     zvStatus status_ = ZV_E_STATE;
     zvHandle app_ = nullptr;

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "render.hpp"
+#include "station_file.hpp"
 #include "zvrunner/mode_runner.hpp"
 #include "zvstation/replay.hpp"
 
@@ -130,6 +131,8 @@ private:
     zvHandle list_ = nullptr;
 };
 
+}  // namespace
+
 bool WriteText(const std::filesystem::path& path, const std::string& text, std::string* error) {
     const std::filesystem::path temporary = path.string() + ".tmp";
     {
@@ -187,8 +190,6 @@ bool WriteOutput(const std::filesystem::path& out, const std::string& mode, cons
     }
 }
 
-}  // namespace
-
 std::string FileStem(const std::string& mode, const std::string& display) {
     std::string stem = mode + "-" + display;
     for (char& c : stem) {
@@ -221,7 +222,9 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
     std::error_code ec;
     const std::filesystem::path files = std::filesystem::absolute(options.files, ec);
     zv::station::Station station;
-    if (!station.Open(files, options.station, error)) return kExitBadInput;
+    StationServers servers;
+    if (!ReadStationServers(files, &servers, error)) return kExitBadInput;
+    if (!station.OpenServers(files, options.station, servers.serials, error)) return kExitBadInput;
     zv::station::Replay replay;
     const bool replaying = !options.input.empty();
     if (replaying && !replay.Load(options.input, error)) {
@@ -257,6 +260,11 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
         runner.SetParameter(options.mode, name, value);
         for (const zv::station::Server& server : station.Servers()) station.SetParameter(server.serial, name, value);
         emit({{"event", "parameter"}, {"mode", options.mode}, {"name", name}, {"value", value}});
+    }
+    // The Video mode keeps its masks in the folder of the sensor it shows.
+    if (options.mode == "Video") {
+        for (const auto& [name, value] : options.parameters)
+            if (name == "SelectedSensor" && value != 0) MakeSensorFolder(files, static_cast<uint32_t>(value));
     }
     // The station pipes first, then the client pipe.
     for (const zv::station::Server& server : station.Servers()) {
@@ -497,11 +505,13 @@ int RunDemo(zvHandle app, const AppInfo& info, const DemoOptions& options, std::
     }
     bool created = false;
     if (!zv::station::EnsureDemoStation(files, 4, 1, &created, error)) return kExitBadInput;
+    if (created && !DeclareStationServers(files, {1}, error)) return kExitBadInput;
     auto cleanup = [&]() {
         if (temporary) std::filesystem::remove_all(files, ec);
     };
     zv::station::Station probe;
-    if (!probe.Open(files, {}, error)) {
+    StationServers declared;
+    if (!ReadStationServers(files, &declared, error) || !probe.OpenServers(files, {}, declared.serials, error)) {
         cleanup();
         return kExitBadInput;
     }

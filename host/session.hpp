@@ -14,6 +14,7 @@
 
 #include "plugin.hpp"
 #include "zvapi/zvapi.h"
+#include "zvrunner/mode_runner.hpp"
 #include "zvstation/station.hpp"
 
 namespace zvhost {
@@ -92,6 +93,14 @@ struct DemoOptions {
 // time with pictures into `out`, and prints a summary to `events`.
 int RunDemo(zvHandle app, const AppInfo& info, const DemoOptions& options, std::ostream& events,
             std::string* error);
+
+// Writes `text` to `path` through a temporary file beside it.
+bool WriteText(const std::filesystem::path& path, const std::string& text, std::string* error);
+// Writes the pictures (PNG and SVG) or tables (JSON and text) of one output
+// of `mode` into `out`, named after the mode and the display; appends the
+// files made.
+bool WriteOutput(const std::filesystem::path& out, const std::string& mode, const zv::runner::Output& o,
+                 std::vector<std::string>* written, std::string* error);
 
 // "Video 0" -> "Video_0": a display name as part of a file name.
 std::string FileStem(const std::string& mode, const std::string& display);

@@ -97,32 +97,16 @@ TEST_F(StationTest, ServerFoldersMatchWithoutRegardToCaseAndSortBySerial) {
     EXPECT_EQ(station.Servers()[1].serial, 7u);
 }
 
-// Opening a station makes no folder: a sensor's folder is made when the
-// Video mode is to keep that sensor's masks, and a sensor folder is never
-// a server.
-TEST_F(StationTest, SensorFoldersAreMadeOnlyForVideoAndAreNoServers) {
+// Opening a station makes no folder, and a sensor's folder is never a
+// server.
+TEST_F(StationTest, SensorFoldersAreNotMadeAndAreNoServers) {
     std::filesystem::create_directory(space_.Path() / "SN1001");
-    {
-        zs::Station station;
-        std::string error;
-        ASSERT_TRUE(station.Open(space_.Path(), {}, &error)) << error;
-        ASSERT_EQ(station.Servers().size(), 1u);
-        EXPECT_EQ(station.Servers()[0].serial, 7u);
-        EXPECT_EQ(space_.List(), (std::vector<std::string>{"SN1001", "SN7"}));
-        ASSERT_EQ(station.SetMode(7, "Free"), ZV_OK);
-        ASSERT_EQ(station.SetParameter(7, "SelectedSensor", 1002), ZV_OK);
-        ASSERT_EQ(station.StartDelivery(7), ZV_OK);
-        EXPECT_EQ(space_.List(), (std::vector<std::string>{"SN1001", "SN7"}));
-    }
-    for (int32_t selected : {1002, 4444}) {
-        zs::Station station;
-        std::string error;
-        ASSERT_TRUE(station.Open(space_.Path(), {}, &error)) << error;
-        ASSERT_EQ(station.SetMode(7, "Video"), ZV_OK);
-        ASSERT_EQ(station.SetParameter(7, "SelectedSensor", selected), ZV_OK);
-        ASSERT_EQ(station.StartDelivery(7), ZV_OK);
-    }
-    EXPECT_EQ(space_.List(), (std::vector<std::string>{"SN1001", "SN1002", "SN7"}));
+    zs::Station station;
+    std::string error;
+    ASSERT_TRUE(station.Open(space_.Path(), {}, &error)) << error;
+    ASSERT_EQ(station.Servers().size(), 1u);
+    EXPECT_EQ(station.Servers()[0].serial, 7u);
+    EXPECT_EQ(space_.List(), (std::vector<std::string>{"SN1001", "SN7"}));
 }
 
 TEST_F(StationTest, AMalformedSettingsFileIsReported) {

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <algorithm>
+#include <cstring>
+
+#include "hostapi/hostapi.hpp"
 #include "zvapi/zvapi.h"
 #include "zvapi/zvapi_testing.hpp"
 #include "zvrunner/mode_runner.hpp"
@@ -206,7 +210,74 @@ TEST(PluginLibrarySymbols, ExportsOnlyItsEntryPoints) {
         names.push_back(space == std::string::npos ? text : text.substr(space + 1));
     }
     ASSERT_EQ(pclose(pipe), 0) << "nm failed";
-    EXPECT_EQ(names, (std::vector<std::string>{"TorvaneDescribePipeApp"}));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"TorvaneDescribePipeApp", "TorvaneNodeCreate", "TorvanePageCreate"}));
+}
+
+// The tree's nodes and the pages through the exports, as the host binds them.
+class PluginNodesAndPages : public PluginLibrary {
+protected:
+    void SetUp() override {
+        PluginLibrary::SetUp();
+        nodeCreate_ = reinterpret_cast<hostapi::NodeCreateExport>(dlsym(library_, "TorvaneNodeCreate"));
+        pageCreate_ = reinterpret_cast<hostapi::PageCreateExport>(dlsym(library_, "TorvanePageCreate"));
+        ASSERT_NE(nodeCreate_, nullptr);
+        ASSERT_NE(pageCreate_, nullptr);
+    }
+    // The pages of a node of `type` initialised with `info`.
+    std::vector<int32_t> PagesOf(int32_t type, hostapi::NodeInfo info) {
+        hostapi::Node* node = reinterpret_cast<hostapi::Node*>(1);
+        EXPECT_EQ(nodeCreate_(type, &node), 1);
+        if (node == nullptr) return {-1};
+        EXPECT_EQ(node->Init(&info, nullptr, nullptr), 1);
+        int32_t ids[hostapi::Node::kMaxPages] = {};
+        int32_t count = -1;
+        EXPECT_EQ(node->GetPages(ids, &count), 1);
+        EXPECT_EQ(node->Release(), 1);
+        return std::vector<int32_t>(ids, ids + std::max(count, 0));
+    }
+    hostapi::NodeCreateExport nodeCreate_ = nullptr;
+    hostapi::PageCreateExport pageCreate_ = nullptr;
+};
+
+TEST_F(PluginNodesAndPages, EachNodeTypeListsItsPages) {
+    using V = std::vector<int32_t>;
+    EXPECT_EQ(PagesOf(1, {1, 7, 0, nullptr}), (V{1014, 1018, 1015, 1023, 1024, 1022}));
+    EXPECT_EQ(PagesOf(1, {1, 7, 1, nullptr}), (V{1022}));
+    EXPECT_EQ(PagesOf(3, {3, 0, hostapi::NodeInfo::Text("0"), "A"}), (V{1019, 1002, 1017}));
+    EXPECT_EQ(PagesOf(0, {0, 0, 0, nullptr}), (V{1020}));
+    EXPECT_EQ(PagesOf(2, {2, 0, 0, nullptr}), (V{}));
+    // The limited flag counts only on a node of kind 1.
+    EXPECT_EQ(PagesOf(0, {0, 0, 1, nullptr}), (V{1020}));
+    EXPECT_EQ(PagesOf(2, {2, 0, 1, nullptr}), (V{}));
+    for (int32_t type : {-1, 4, 100}) {
+        hostapi::Node* node = reinterpret_cast<hostapi::Node*>(1);
+        EXPECT_EQ(nodeCreate_(type, &node), 1);
+        EXPECT_EQ(node, nullptr) << type;
+    }
+    EXPECT_EQ(nodeCreate_(1, nullptr), 1);
+}
+
+TEST_F(PluginNodesAndPages, PagesByIdentifier) {
+    for (int32_t id : {1016, 1003, 0}) {
+        hostapi::Page* page = reinterpret_cast<hostapi::Page*>(1);
+        EXPECT_EQ(pageCreate_(id, &page), 1);
+        EXPECT_EQ(page, nullptr) << id;
+    }
+    hostapi::Page* page = nullptr;
+    ASSERT_EQ(pageCreate_(1022, &page), 1);
+    ASSERT_NE(page, nullptr);
+    char name[16];
+    std::memset(name, 'x', sizeof name);
+    page->GetName(name, 4);
+    EXPECT_EQ(std::string(name, 5), "Setux");
+    page->GetName(name, 16);
+    EXPECT_EQ(std::string(name, 16), std::string("Setup") + std::string(11, '\0'));
+    int32_t modified = -1;
+    page->IsModified(&modified);
+    EXPECT_EQ(modified, 0);
+    EXPECT_EQ(page->Destroy(), 1);
+    EXPECT_EQ(pageCreate_(1022, nullptr), 1);
 }
 
 }  // namespace

@@ -106,6 +106,7 @@ std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t s
 
 struct Station::Impl {
     Options options;
+    std::filesystem::path root;
     std::vector<Server> servers;
     std::vector<std::vector<SensorGeometry>> geometry;  // per server
     Scene scene{1};
@@ -114,7 +115,6 @@ struct Station::Impl {
     int64_t frames = 0;
     // Detection: the piece whose slices are being delivered, per server.
     std::vector<int64_t> openPiece;
-    std::filesystem::path root;  // the file space
     std::deque<std::vector<zvHandle>> queue;  // batches made, not yet taken
 
     ~Impl() {
@@ -407,48 +407,34 @@ struct Station::Impl {
     }
 };
 
+static Server* FindServer(std::vector<Server>& servers, uint32_t serial) {
+    for (Server& s : servers)
+        if (s.serial == serial) return &s;
+    return nullptr;
+}
+
 Station::Station() : impl_(std::make_unique<Impl>()) {}
 Station::~Station() = default;
 
 bool Station::Open(const std::filesystem::path& root, const Options& options, std::string* error) {
-    Impl& r = *impl_;
-    r.options = options;
-    r.scene = Scene(options.seed);
-    r.noise = Noise{options.seed * 0x2545F4914F6CDD1Dull + 0x9E3779B97F4A7C15ull};
-    r.servers.clear();
-    r.geometry.clear();
     std::error_code ec;
     if (!std::filesystem::is_directory(root, ec)) {
         *error = "the file space " + root.string() + " is not a folder";
         return false;
     }
     // One look at the root, whatever the number of servers and sensors.
+    std::vector<uint32_t> serials;
     for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
         uint32_t serial = 0;
         if (!entry.is_directory(ec) || !ParseServerFolder(entry.path().filename().string(), &serial)) continue;
-        Server server;
-        server.serial = serial;
-        server.folder = entry.path();
-        r.servers.push_back(std::move(server));
+        serials.push_back(serial);
     }
-    if (r.servers.empty()) {
-        *error = "the file space " + root.string() + " holds no server (no SN<serial> folder)";
-        return false;
-    }
-    std::sort(r.servers.begin(), r.servers.end(),
-              [](const Server& a, const Server& b) { return a.serial < b.serial; });
-    for (Server& server : r.servers) {
-        const std::filesystem::path file = FindNoCase(server.folder, "Settings.xml");
-        if (file.empty()) continue;
-        if (!ReadServerSettings(file, &server.settings, error)) {
-            r.servers.clear();
-            return false;
-        }
-        server.settingsPresent = true;
-    }
+    if (!OpenServers(root, options, serials, error)) return false;
     // A folder named after a sensor of a server is that sensor's (the Video
     // mode keeps its masks there), not a server, unless it has settings of
-    // its own. Sensor folders are made when a mode needs one (Video).
+    // its own. No folder is made: the host makes the one the Video mode
+    // keeps its masks in.
+    Impl& r = *impl_;
     std::unordered_set<uint32_t> sensorSerials;
     for (const Server& server : r.servers)
         for (const SensorInfo& sensor : server.settings.sensors) sensorSerials.insert(sensor.serial);
@@ -457,19 +443,66 @@ bool Station::Open(const std::filesystem::path& root, const Options& options, st
         *error = "the file space " + root.string() + " holds no server (no SN<serial> folder)";
         return false;
     }
-    r.root = root;
+    r.geometry.clear();
     for (size_t s = 0; s < r.servers.size(); ++s) r.Arrange(s);
     r.openPiece.assign(r.servers.size(), -1);
     return true;
 }
 
-const std::vector<Server>& Station::Servers() const { return impl_->servers; }
-
-static Server* FindServer(std::vector<Server>& servers, uint32_t serial) {
-    for (Server& s : servers)
-        if (s.serial == serial) return &s;
-    return nullptr;
+bool Station::OpenServers(const std::filesystem::path& root, const Options& options,
+                          const std::vector<uint32_t>& serials, std::string* error) {
+    Impl& r = *impl_;
+    r.options = options;
+    r.scene = Scene(options.seed);
+    r.noise = Noise{options.seed * 0x2545F4914F6CDD1Dull + 0x9E3779B97F4A7C15ull};
+    r.servers.clear();
+    r.geometry.clear();
+    r.root = root;
+    std::error_code ec;
+    if (!std::filesystem::is_directory(root, ec)) {
+        *error = "the file space " + root.string() + " is not a folder";
+        return false;
+    }
+    if (serials.empty()) {
+        *error = "the file space " + root.string() + " holds no server (no SN<serial> folder)";
+        return false;
+    }
+    for (uint32_t serial : serials) {
+        if (FindServer(r.servers, serial) != nullptr) continue;
+        Server server;
+        server.serial = serial;
+        server.folder = ServerFolder(root, serial);
+        if (server.folder.empty()) server.folder = root / ("SN" + std::to_string(serial));
+        r.servers.push_back(std::move(server));
+    }
+    std::sort(r.servers.begin(), r.servers.end(),
+              [](const Server& a, const Server& b) { return a.serial < b.serial; });
+    if (!ReloadSettings(error)) {
+        r.servers.clear();
+        return false;
+    }
+    r.openPiece.assign(r.servers.size(), -1);
+    return true;
 }
+
+bool Station::ReloadSettings(std::string* error) {
+    Impl& r = *impl_;
+    r.geometry.clear();
+    for (Server& server : r.servers) {
+        server.settings = ServerSettings{};
+        server.settingsPresent = false;
+        std::error_code ec;
+        if (server.folder.empty() || !std::filesystem::is_directory(server.folder, ec)) continue;
+        const std::filesystem::path file = FindNoCase(server.folder, "Settings.xml");
+        if (file.empty()) continue;
+        if (!ReadServerSettings(file, &server.settings, error)) return false;
+        server.settingsPresent = true;
+    }
+    for (size_t s = 0; s < r.servers.size(); ++s) r.Arrange(s);
+    return true;
+}
+
+const std::vector<Server>& Station::Servers() const { return impl_->servers; }
 
 zvStatus Station::SetMode(uint32_t serial, const std::string& mode) {
     Server* server = FindServer(impl_->servers, serial);
@@ -496,17 +529,6 @@ zvStatus Station::StartDelivery(uint32_t serial) {
     Server* server = FindServer(impl_->servers, serial);
     if (server == nullptr) return ZV_E_NOTFOUND;
     server->delivering = true;
-    // The Video mode keeps the masks of the sensor in focus in that sensor's
-    // folder: it is made for it when missing, and no other.
-    const auto selected = server->pipe.parameters.find("SelectedSensor");
-    if (server->pipe.mode == "Video" && selected != server->pipe.parameters.end()) {
-        const auto sensor = static_cast<uint32_t>(selected->second);
-        const bool known = std::any_of(server->settings.sensors.begin(), server->settings.sensors.end(),
-                                       [sensor](const SensorInfo& s) { return s.serial == sensor; });
-        std::error_code ec;
-        if (known && ServerFolder(impl_->root, sensor).empty())
-            std::filesystem::create_directory(impl_->root / ("SN" + std::to_string(sensor)), ec);
-    }
     return ZV_OK;
 }
 

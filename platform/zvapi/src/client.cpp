@@ -1,8 +1,24 @@
 // The client: the host's connection to the station, with its servers.
 #include <algorithm>
+#include <cstring>
 
+#include "containers.hpp"
 #include "pipe.hpp"
-#include "zvapi/zv_containers.h"
+
+namespace zv {
+
+Client::~Client() {
+    // What the client handed out goes with it.
+    for (Server* server : serverObjects) Delete(server);
+    Delete(pipe);
+}
+
+Server::~Server() {
+    Delete(pipe);
+    Delete(storage);
+}
+
+}  // namespace zv
 
 extern "C" {
 
@@ -36,12 +52,15 @@ zvStatus zvClientServers(zvHandle client, zvHandle list) {
         zvStatus status = ZV_OK;
         zv::Client* c = zv::Get<zv::Client>(client, ZV_TYPE_CLIENT, &status);
         if (c == nullptr) return status;
-        if (zvObjectType(list) != ZV_TYPE_ARRAYLIST) return list == nullptr ? ZV_E_ARGUMENT : ZV_E_TYPE;
-        if (zvArrayListItemSize(list) != static_cast<int32_t>(sizeof(uint32_t))) return ZV_E_TYPE;
-        for (uint32_t id : c->servers) {
-            status = zvArrayListAdd(list, &id);
-            if (status <= 0) return status;
-        }
+        if (list == nullptr) return ZV_E_ARGUMENT;
+        auto* l = zv::Get<zv::ArrayList>(list, ZV_TYPE_ARRAYLIST, &status);
+        if (l == nullptr) return status;
+        if (!l->initialised || l->itemSize != static_cast<int32_t>(sizeof(uint32_t))) return ZV_E_TYPE;
+        // All or none: room first, then the serial numbers.
+        const auto added = static_cast<int64_t>(c->servers.size());
+        if (!l->Reserve(int64_t{l->count} + added)) return ZV_E_NOMEM;
+        if (added > 0) std::memcpy(l->item(l->count), c->servers.data(), c->servers.size() * sizeof(uint32_t));
+        l->count += static_cast<int32_t>(added);
         return ZV_OK;
     });
 }

@@ -10,6 +10,7 @@
 
 #include "object.hpp"
 #include "zvapi/zv_pipe.h"
+#include "zvapi/zv_station.h"
 
 namespace zv {
 
@@ -43,9 +44,44 @@ struct PipeApp final : Object {
     std::vector<PipeMode*> modes;  // owned
 };
 
+struct Pipe;
+struct Server;
+
 struct Client final : Object {
     Client() : Object(ZV_TYPE_CLIENT) {}
+    ~Client() override;
     std::vector<uint32_t> servers;  // serial numbers, first server first
+    // The station behind the client, when the host installed one.
+    bool hasBackend = false;
+    zvStationBackend backend{};
+    // Objects the client hands out and owns (their container is the
+    // client), each made on first request: its own pipe and one server
+    // object per serial number asked for.
+    Pipe* pipe = nullptr;
+    std::vector<Server*> serverObjects;
+};
+
+// A pipe: the client's own (server ZV_CLIENT_PIPE) or a server's station
+// pipe. Its state lives in the station backend; this names it.
+struct Pipe final : Object {
+    Pipe(Client* client, uint32_t server) : Object(ZV_TYPE_PIPE), client(client), server(server) {}
+    Client* client;  // the owner
+    const uint32_t server;
+};
+
+// A server's storage: its folder "\SN<serial>\" of the file space.
+struct Storage final : Object {
+    explicit Storage(uint32_t serial) : Object(ZV_TYPE_STORAGE), serial(serial) {}
+    const uint32_t serial;
+};
+
+struct Server final : Object {
+    Server(Client* client, uint32_t serial) : Object(ZV_TYPE_SERVER), client(client), serial(serial) {}
+    ~Server() override;
+    Client* client;  // the owner
+    const uint32_t serial;
+    Pipe* pipe = nullptr;        // owned, made on first request
+    Storage* storage = nullptr;  // owned, made on first request
 };
 
 struct Engine final : Object {

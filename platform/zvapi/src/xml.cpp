@@ -22,6 +22,7 @@
 
 #include "files.hpp"
 #include "xml_text.hpp"
+#include "xml_view.hpp"
 #include "zvapi/zv_xml.h"
 
 namespace zv {
@@ -1037,3 +1038,58 @@ zvStatus zvXmlChildText(zvHandle document, zvXmlItem parent, const char* name, c
 }
 
 }  // extern "C"
+
+// ---- Internal view for other families (xml_view.hpp) -----------------------
+
+namespace zv {
+
+Object* XmlDocumentMake() {
+    zvHandle handle = nullptr;
+    if (Create<Document>(&handle, nullptr) <= 0) return nullptr;
+    auto* d = static_cast<Document*>(FromHandle(handle));
+    d->initialised = true;
+    return d;
+}
+
+void XmlDocumentClear(Object* document) { static_cast<Document*>(document)->Clear(); }
+
+zvStatus XmlDocumentRead(Object* document, File* file) { return XmlParseFile(document, file); }
+
+zvStatus XmlDocumentWrite(Object* document, File* file) {
+    if (file->fd < 0 || file->mode != ZV_FILE_WRITE) return ZV_E_STATE;
+    try {
+        const std::string text = Render(static_cast<Document*>(document));
+        const zvStatus written = file->WriteBytes(text.data(), static_cast<int64_t>(text.size()));
+        if (written <= 0) file->Poison();
+        return written;
+    } catch (...) {
+        file->Poison();  // never half a document over the old file
+        throw;
+    }
+}
+
+XmlNode XmlRootElement(Object* document) {
+    return Raw(FirstElement(static_cast<Document*>(document)->doc));
+}
+
+XmlNode XmlItemElement(Object* document, zvXmlItem item) {
+    const auto* d = static_cast<const Document*>(document);
+    void* p = reinterpret_cast<void*>(item);
+    return item != ZV_XML_DOCUMENT && d->issued.Contains(p) ? p : nullptr;
+}
+
+zvXmlItem XmlIssue(Object* document, XmlNode element) {
+    return static_cast<Document*>(document)->Issue(NodeAt(element));
+}
+
+XmlNode XmlFirstElement(XmlNode parent) { return Raw(FirstElement(NodeAt(parent))); }
+
+XmlNode XmlNextElement(XmlNode element) { return Raw(NextElement(NodeAt(element))); }
+
+XmlNode XmlChildElement(XmlNode parent, const char* name) { return Raw(FirstChildNamed(NodeAt(parent), name)); }
+
+const char* XmlElementName(XmlNode element) { return NodeAt(element).name(); }
+
+const char* XmlElementText(XmlNode element) { return TextOf(NodeAt(element)); }
+
+}  // namespace zv

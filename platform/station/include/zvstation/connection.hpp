@@ -41,7 +41,7 @@ struct PipeEvent {
     enum class Kind {
         Mode,        // a pipe's mode was set (also to the mode it had)
         Enabled,     // a pipe was enabled or disabled (also when it already was)
-        Parameters,  // a pipe's current mode's parameters were set
+        Parameters,  // a pipe's mode's parameters were set (a station pipe's: none)
         Capture,     // capture switched on or off
         SegmentSize  // capture segment size set
     };
@@ -53,11 +53,14 @@ struct PipeEvent {
     int64_t bytes = 0;                 // SegmentSize
 };
 
+// Called after the change; it may make further zv calls (their events
+// follow), and must not throw.
 using PipeListener = std::function<void(const PipeEvent& event)>;
 
 class Connection {
 public:
-    // `station` (not owned) must outlive the connection.
+    // `station` (not owned) must outlive the connection; null: a station
+    // without servers. Of modes declared twice, the first counts.
     Connection(Station* station, std::vector<ModeDeclaration> modes);
     ~Connection();
     Connection(const Connection&) = delete;
@@ -66,8 +69,9 @@ public:
     // The table to install with zvClientSetStationBackend; its context is
     // this connection.
     const zvStationBackend* Backend() const { return &backend_; }
-    // Adds every server of the station to `client` and installs the
-    // backend on it.
+    // Adds every server of the station that `client` lacks and installs the
+    // backend on it. The connection must outlive the client, or be replaced
+    // on it first.
     zvStatus Attach(zvHandle client);
 
     void SetListener(PipeListener listener);

@@ -111,11 +111,22 @@ public:
     // Finds the servers in `root` (folders named SN<serial>, any case) in
     // ascending serial order and reads their Settings.xml. A folder named
     // after a sensor of a server is that sensor's folder (its files, such as
-    // the Video masks), not a server, unless it has a Settings.xml; missing
-    // sensor folders are made. Returns false with `*error` set when the root
+    // the Video masks), not a server, unless it has a Settings.xml. Makes no
+    // folder and looks at the root once. Returns false with `*error` set when the root
     // is no folder, holds no server, or a Settings.xml that exists cannot be
     // read. A server without Settings.xml has no sensors.
     bool Open(const std::filesystem::path& root, const Options& options, std::string* error);
+    // The servers `serials` of `root` (the host's own list of them): each
+    // is the folder SN<serial> (any case) with its Settings.xml when there
+    // is one; a server without settings has no sensors. Makes no folder.
+    // False with `*error` set when the root is no folder, the list is
+    // empty, or a Settings.xml that exists cannot be read.
+    bool OpenServers(const std::filesystem::path& root, const Options& options, const std::vector<uint32_t>& serials,
+                     std::string* error);
+    // Reads every server's Settings.xml again (pages change them while the
+    // station runs): sensors, views and target take effect from the next
+    // batch. False with `*error` set when one cannot be read.
+    bool ReloadSettings(std::string* error);
 
     const std::vector<Server>& Servers() const;
 

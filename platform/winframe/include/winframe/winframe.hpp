@@ -11,10 +11,11 @@
 // Pages are modeless dialogs made from a dialog template (constant data
 // beside each page, registered in its module's resources) as children of a
 // window the host made. When a control changes, its dialog's message map
-// dispatches the notification to a member handler, synchronously:
+// dispatches the notification to a member handler, synchronously and with
+// the module state current that was current when the dialog was made:
 //  - an edit raises EditChange for every change of its text, also one the
-//    program makes with SetWindowText, and EditKillFocus when it loses the
-//    focus;
+//    program makes with SetWindowText (every call counts, also one that gives
+//    the text it had), and EditKillFocus when it loses the focus;
 //  - a button raises Clicked (check boxes toggle and radio buttons take the
 //    check from the others of their group first, when the user clicks);
 //  - list boxes and drop-down lists or combos raise SelChange when the user
@@ -84,20 +85,22 @@ struct Rect {
     int32_t height = 0;
 };
 
+// One control of a template; the members left out of a designated
+// initialiser take these defaults.
 struct ControlTemplate {
     int32_t id = kStaticId;
     ControlKind kind = ControlKind::Static;
     const char* text = "";                // caption, label or initial text
     uint32_t style = kStyleNone;
-    Rect rect;
-    std::span<const char* const> items;   // a list's initial items, in order
+    Rect rect{};
+    std::span<const char* const> items{};  // a list's initial items, in order
 };
 
 struct DialogTemplate {
     int32_t id = 0;                        // the template number
     const char* caption = "";
-    Rect rect;                             // the dialog's size (x, y ignored)
-    std::span<const ControlTemplate> controls;  // in tab order
+    Rect rect{};                           // the dialog's size (x, y ignored)
+    std::span<const ControlTemplate> controls{};  // in tab order
 };
 
 // ---- Run-time classes ----------------------------------------------------------
@@ -117,7 +120,8 @@ public:
     static const RuntimeClass classObject;
 };
 
-// In a class: declares its record. In its source: defines it.
+// In a class: declares its record. In its source: defines it. The class
+// names given to these macros are unqualified (in scope where used).
 #define WF_DECLARE_DYNAMIC(cls) \
 public:                         \
     static const ::wf::RuntimeClass class##cls; \
@@ -181,7 +185,7 @@ protected:                                         \
 #define WF_BEGIN_MESSAGE_MAP(cls, baseCls)                                      \
     const ::wf::MessageMap* cls::GetMessageMap() const { return ThisMessageMap(); } \
     const ::wf::MessageMap* cls::ThisMessageMap() {                             \
-        using ThisClass = cls;                                                  \
+        using ThisClass [[maybe_unused]] = cls; /* unused by an empty map */    \
         using TheBase = baseCls;                                                \
         static const ::wf::MessageEntry entries[] = {
 #define WF_END_MESSAGE_MAP()                                                    \
@@ -300,12 +304,18 @@ public:
     Window& operator=(const Window&) = delete;
 
     WindowHandle Handle() const { return handle_; }
-    // Binds this object to an existing window (false when it is not one, or
-    // this object already has one); Detach gives the handle back.
+    // Binds this object to an existing window (false when it is not one,
+    // this object already has one, another object is bound to it, or the
+    // window is not of this object's class: an Edit binds only to edits, a
+    // ComboBox to drop-down lists and combos, a Button to push buttons, check
+    // boxes and radio buttons, a StaticText to statics and group boxes, a
+    // CDialog to a dialog; a plain Window to any); Detach gives the handle
+    // back.
     bool Attach(WindowHandle handle);
     WindowHandle Detach();
-    // The object bound to `handle`, or a temporary object for it that lives
-    // until the window is destroyed; null for no window.
+    // The object bound to `handle`, or a temporary object for it (of the
+    // control class that suits the window) that lives until the window is
+    // destroyed; null for no window.
     static Window* FromHandle(WindowHandle handle);
 
     // Destroys the window, its children first; the object stays, without a
@@ -317,6 +327,8 @@ public:
     Window* GetDlgItem(int32_t id) const;
     Window* GetParent() const;
 
+    // Edits raise EditChange; a drop-down list keeps its text, which is its
+    // selected item's.
     void SetWindowText(const char* text);
     std::string GetWindowText() const;
     // Copies at most max - 1 characters and a terminator; returns the count.
@@ -324,7 +336,7 @@ public:
     bool EnableWindow(bool enable = true);  // returns whether it was disabled
     bool IsWindowEnabled() const;
     void ShowWindow(bool show);
-    bool IsWindowVisible() const;
+    bool IsWindowVisible() const;  // this window's own flag
 
     // A modal message box, answered by the host's handler.
     int32_t MessageBox(const char* text, const char* caption = nullptr, uint32_t type = kMbOk);
@@ -375,14 +387,18 @@ public:
 };
 
 // Drop-down lists and drop-down combos. Indices count from 0; -1 is no
-// item / no selection. Sorted lists keep their items in text order (a new
-// item goes after those that compare equal); others in the order added.
+// item / no selection. With the sorted style AddString keeps the items in
+// text order, ignoring case (a new item goes after those that compare
+// equal); InsertString puts an item where it is told, sorted or not. A
+// selection stays on its item when others are inserted or deleted before
+// it. Selecting an item of a combo (SetCurSel, or the user) puts the item's
+// text in its edit part; no selection empties it.
 class WF_API ComboBox : public Window {
     WF_DECLARE_DYNAMIC(ComboBox)
 
 public:
     int32_t AddString(const char* text);                  // index of the new item
-    int32_t InsertString(int32_t index, const char* text); // -1: at the end
+    int32_t InsertString(int32_t index, const char* text); // -1: at the end; -1 for an index past it
     int32_t DeleteString(int32_t index);                  // items left, or -1
     void ResetContent();
     int32_t GetCount() const;
@@ -393,6 +409,7 @@ public:
     std::string GetLBText(int32_t index) const;  // "" for no such item
 };
 
+// A list of lines: as ComboBox for its items, sorted style and selection.
 class WF_API ListBox : public Window {
     WF_DECLARE_DYNAMIC(ListBox)
 
@@ -411,10 +428,12 @@ class WF_API Slider : public Window {
     WF_DECLARE_DYNAMIC(Slider)
 
 public:
+    // A reversed range is taken the right way round; the position and the
+    // tick marks are kept within the new range.
     void SetRange(int32_t minimum, int32_t maximum, bool redraw = false);
     int32_t GetRangeMin() const;
     int32_t GetRangeMax() const;
-    bool SetTic(int32_t position);  // false outside the range
+    bool SetTic(int32_t position);  // false outside the range; kept sorted, once each
     void ClearTics(bool redraw = false);
     std::vector<int32_t> GetTics() const;
     void SetPos(int32_t position);  // kept within the range
@@ -438,12 +457,15 @@ class WF_API CDialog : public wf::Window {
 public:
     CDialog();
     explicit CDialog(int32_t templateId, wf::Window* parent = nullptr);
+    // Destroys the dialog's window when it still has one, so that no control
+    // outlives the object its notifications go to.
     ~CDialog() override;
 
     // Makes the dialog modeless, as a child of `parent` (null: a top-level
     // window), from template `templateId` of the current module state: the
-    // dialog's window and one child window per control of the template, in
-    // its states, then OnInitDialog. False, with no window made, when the
+    // dialog's window (visible and enabled) and one child window per control
+    // of the template, in its states (kStyleDisabled, kStyleHidden), then
+    // OnInitDialog. False, with no window made, when the
     // template is not among the current module's resources, the parent is
     // not a live window, this object has a window already, or window
     // creation fails (wf::testing::FailWindowCreation).
@@ -498,10 +520,13 @@ struct DialogState {
 
 // The dialog `dialog` and its controls; false when it is not a live dialog.
 WF_API bool Snapshot(WindowHandle dialog, DialogState* out);
-// The dialogs whose parent is `parent`, in creation order.
+// The dialogs whose parent is `parent`, in creation order (null: the
+// top-level dialogs).
 WF_API std::vector<WindowHandle> ChildDialogs(WindowHandle parent);
-// The control `id` of `dialog`, or null.
+// The control `id` of `dialog`, or null (always for kStaticId).
 WF_API WindowHandle FindControl(WindowHandle dialog, int32_t id);
+// A one-word name of the kind: "static", "groupbox", "edit", "dropdownlist",
+// "dropdowncombo", "listbox", "button", "checkbox", "radio", "slider".
 WF_API const char* KindName(ControlKind kind);
 
 // ---- The driver: user events -------------------------------------------------------
@@ -510,8 +535,8 @@ namespace driver {
 enum class Result {
     Done,
     NoWindow,     // not a live control
-    Disabled,     // the control (or its dialog) is disabled: users cannot act on it
-    Hidden,       // the control is not visible
+    Disabled,     // the control (or a window above it) is disabled: users cannot act on it
+    Hidden,       // the control (or a window above it) is not visible
     WrongKind,    // this event does not apply to this kind of control
     NoSuchItem,   // an index the list does not have
 };
@@ -519,16 +544,20 @@ WF_API const char* ResultText(Result result);
 
 // Typing into an edit or a drop-down combo's text: the text is replaced as a
 // user would, selecting all and typing: one change for the clearing (when
-// there was text) and one per character typed. Edits raise EditChange for
-// each; a combo's typed text raises nothing its page handles.
+// there was text) and one per character typed (a UTF-8 sequence is one
+// character), up to 32767 bytes as a full edit takes no more. Edits raise
+// EditChange for each; a combo's typed text raises nothing and leaves its
+// selection. A handler that disables, hides or destroys the control stops
+// the typing with that result.
 WF_API Result Type(WindowHandle control, std::string_view text);
-// The control loses the keyboard focus (edits raise EditKillFocus).
+// The control loses the keyboard focus (edits raise EditKillFocus; statics
+// and group boxes never have it: WrongKind).
 WF_API Result Blur(WindowHandle control);
 // A click: push buttons; check boxes toggle; radio buttons check themselves
 // and uncheck the others of their group. Then Clicked.
 WF_API Result Click(WindowHandle control);
 // Selects item `index` of a list box or a drop-down list or combo, then
-// SelChange.
+// SelChange (also when the item was selected already).
 WF_API Result Select(WindowHandle control, int32_t index);
 // Moves a slider to `position` (kept within its range) with the mouse and
 // lets go: ReleasedCapture.

@@ -1,0 +1,816 @@
+#include "host_loop.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <system_error>
+
+#include "render.hpp"
+#include "session.hpp"
+#include "station_file.hpp"
+
+namespace zvhost {
+
+using nlohmann::json;
+
+namespace {
+
+constexpr int32_t kMaxPagesOfNode = 16;  // room beyond the interface's six, for a node that lists more
+constexpr int kPlayStepLimit = 1000000;  // a bound on one Play's batches
+
+json PipeJson(uint32_t server) {
+    json j = {{"pipe", server == ZV_CLIENT_PIPE ? "client" : "station"}};
+    if (server != ZV_CLIENT_PIPE) j["server"] = server;
+    return j;
+}
+
+const char* ActionName(PageAction::Kind kind) {
+    switch (kind) {
+        case PageAction::Kind::Type: return "type";
+        case PageAction::Kind::Blur: return "blur";
+        case PageAction::Kind::Click: return "click";
+        case PageAction::Kind::Select: return "select";
+        case PageAction::Kind::Slide: return "slide";
+        case PageAction::Kind::Apply: return "apply";
+        case PageAction::Kind::Reload: return "reload";
+        case PageAction::Kind::Activate: return "activate";
+        case PageAction::Kind::Deactivate: return "deactivate";
+    }
+    return "";
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// A label as a user names it: without a trailing ":" and surrounding blanks.
+std::string LabelKey(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == ':')) text.pop_back();
+    size_t start = 0;
+    while (start < text.size() && text[start] == ' ') ++start;
+    return Lower(text.substr(start));
+}
+
+json ControlJson(const wf::ControlState& c) {
+    json j = {{"id", c.id},
+              {"kind", wf::KindName(c.kind)},
+              {"text", c.text},
+              {"enabled", c.enabled},
+              {"visible", c.visible},
+              {"rect", {c.rect.x, c.rect.y, c.rect.width, c.rect.height}}};
+    switch (c.kind) {
+        case wf::ControlKind::CheckBox:
+        case wf::ControlKind::RadioButton:
+            j["checked"] = c.checked != 0;
+            break;
+        case wf::ControlKind::DropDownList:
+        case wf::ControlKind::DropDownCombo:
+        case wf::ControlKind::ListBox:
+            j["items"] = c.items;
+            j["selection"] = c.selection;
+            break;
+        case wf::ControlKind::Slider:
+            j["range"] = {c.rangeMin, c.rangeMax};
+            j["position"] = c.position;
+            j["tics"] = c.tics;
+            break;
+        default:
+            break;
+    }
+    return j;
+}
+
+// Read the sensors of a settings document as the zvAppInfo calls see them:
+// (group path, sensor name) in document order, groups depth first.
+void CollectSensors(zvHandle info, zvXmlItem group, const std::string& path, int depth,
+                    std::vector<std::pair<std::string, std::string>>* sensors) {
+    zvHandle xml = zvAppInfoXml(info);
+    zvXmlItem members = 0;
+    if (depth > 32 || zvXMLFindBranchItem(xml, group, "Members", 1, &members) <= 0 || members == 0) return;
+    zvXmlItem child = 0;
+    for (zvXMLGetFirstChild(xml, members, &child); child != 0;) {
+        char element[64] = "";
+        char name[256] = "";
+        zvXMLGetItemName(xml, child, element, sizeof element);
+        zvXMLGetChildString(xml, child, "Name", name, sizeof name);
+        if (std::string(element) == "SensorGroup") {
+            CollectSensors(info, child, path.empty() ? name : path + "/" + name, depth + 1, sensors);
+        } else if (name[0] != '\0') {
+            sensors->emplace_back(path, name);
+        }
+        zvXmlItem next = 0;
+        if (zvXMLGetNextSibling(xml, child, &next) <= 0) break;
+        child = next;
+    }
+}
+
+// The sensors of server `serial`'s Settings.xml; false when it has none.
+bool ReadSensors(uint32_t serial, std::vector<std::pair<std::string, std::string>>* sensors) {
+    const std::string path = "\\SN" + std::to_string(serial) + "\\Settings.xml";
+    if (zvFileExists(path.c_str()) != 1) return false;
+    zvHandle file = nullptr;
+    zvHandle info = nullptr;
+    zvStatus status = zvFileCreate(&file, nullptr);
+    if (status > 0) status = zvFileInit(file, path.c_str(), ZV_FILE_READ);
+    if (status > 0) status = zvAppInfoCreate(&info, nullptr);
+    if (status > 0) status = zvAppInfoInit(info);
+    if (status > 0) status = zvAppInfoRead(info, file);
+    if (file != nullptr) zvFileDestroy(file);
+    if (status > 0) {
+        const zvXmlItem root = zvAppInfoRootGroup(info);
+        if (root != 0) CollectSensors(info, root, "", 0, sensors);
+    }
+    if (info != nullptr) zvAppInfoDestroy(info);
+    return true;
+}
+
+}  // namespace
+
+// ---- The page site -------------------------------------------------------------------
+// What the plug-in's nodes and pages call on the host.
+class HostLoop::Site final : public hostapi::PageSite {
+public:
+    explicit Site(HostLoop* loop) : loop_(loop) {}
+    int32_t GetParentWindow(wf::WindowHandle* window) override {
+        if (window == nullptr) return ZV_E_ARGUMENT;
+        *window = loop_->window_;
+        return 1;
+    }
+    int32_t Reserved1() override { return 1; }
+    int32_t ReportError(const char* text) override {
+        loop_->Emit({{"event", "report"}, {"kind", "error"}, {"text", text ? text : ""}});
+        return 1;
+    }
+    int32_t ReportText(const char* text) override {
+        loop_->Emit({{"event", "report"}, {"kind", "text"}, {"text", text ? text : ""}});
+        return 1;
+    }
+    int32_t Reserved4() override { return 1; }
+    int32_t NotifyHost() override {
+        loop_->Emit({{"event", "notify"}});
+        loop_->treeWanted_ = true;
+        return 1;
+    }
+    int32_t SetModified() override {
+        loop_->Emit({{"event", "modified"}});
+        return 1;
+    }
+    int32_t GetDisplays(hostapi::DisplaySet** displays) override {
+        if (displays == nullptr) return ZV_E_ARGUMENT;
+        *displays = loop_->displays_.get();
+        return 1;
+    }
+    int32_t GetClient(zvHandle* client) override {
+        if (client == nullptr) return ZV_E_ARGUMENT;
+        *client = loop_->client_;
+        return loop_->client_ != nullptr ? 1 : ZV_E_STATE;
+    }
+
+private:
+    HostLoop* loop_;
+};
+
+// ---- Setting up ------------------------------------------------------------------------
+
+HostLoop::HostLoop(const Plugin& plugin, zvHandle app, const AppInfo& info)
+    : plugin_(plugin), app_(app), info_(info), displays_(std::make_unique<HostDisplays>(info)) {
+    site_ = std::make_unique<Site>(this);
+    displays_->SetEventSink([this](const json& event) { Emit(event); });
+}
+
+HostLoop::~HostLoop() {
+    ClosePage();
+    playing_ = false;
+    if (runner_ && runner_->Running()) StopRun();
+    ReleaseTree(&tree_);
+    for (auto& tree : retired_) ReleaseTree(&tree);
+    retired_.clear();
+    if (messages_ != nullptr) zvArrayListDestroy(messages_);
+    displays_->ForgetOutputs();
+    runner_.reset();
+    if (client_ != nullptr) zvClientDestroy(client_);
+    if (window_ != nullptr) wf::DestroyHostWindow(window_);
+    wf::SetMessageBoxHandler(nullptr);
+}
+
+void HostLoop::SetEventSink(EventSink sink) { emit_ = std::move(sink); }
+
+void HostLoop::Emit(const json& event) {
+    if (emit_) emit_(event);
+}
+
+bool HostLoop::Open(const Options& options, std::string* error) {
+    options_ = options;
+    std::error_code ec;
+    options_.files = std::filesystem::absolute(options.files, ec);
+    StationServers servers;
+    if (!ReadStationServers(options_.files, &servers, error)) return false;
+    if (servers.serials.empty()) {
+        *error = "the file space " + options_.files.string() +
+                 " declares no server: run zvhost init --files DIR --servers LIST, or add SN<serial> folders "
+                 "holding a Settings.xml";
+        return false;
+    }
+    servers_ = servers.serials;
+    if (!station_.OpenServers(options_.files, options_.station, servers_, error)) return false;
+    if (!options_.input.empty()) {
+        replay_ = std::make_unique<zv::station::Replay>();
+        if (!replay_->Load(options_.input, error)) {
+            *error = options_.input.string() + ": " + *error;
+            return false;
+        }
+    }
+    if (zvFileSpaceSetRoot(options_.files.c_str()) <= 0) {
+        *error = "cannot use " + options_.files.string() + " as the file space";
+        return false;
+    }
+
+    std::vector<zv::station::ModeDeclaration> modes;
+    for (const ModeInfo& m : info_.modes) {
+        zv::station::ModeDeclaration d;
+        d.name = m.name;
+        for (const ParameterInfo& p : m.parameters) d.parameters.emplace_back(p.name, p.initial);
+        modes.push_back(std::move(d));
+    }
+    connection_ = std::make_unique<zv::station::Connection>(&station_, std::move(modes));
+    connection_->SetListener([this](const zv::station::PipeEvent& event) { OnPipeEvent(event); });
+    zvStatus status = zvClientCreate(&client_);
+    if (status > 0) status = connection_->Attach(client_);
+    if (status <= 0) {
+        *error = "cannot make the client (status " + std::to_string(status) + ")";
+        return false;
+    }
+    runner_ = std::make_unique<zv::runner::ModeRunner>(app_, client_);
+    runner_->SetReadHook([this](const zv::runner::ReadRequest& request) -> zvStatus {
+        Emit({{"event", "read"}, {"mode", request.mode}, {"server", request.serverId}});
+        if (replay_) return ZV_OK;
+        return station_.StartDelivery(request.serverId);
+    });
+    runner_->SetOutputObserver([this](const zv::runner::Output& o) {
+        json event = {{"event", "output"}, {"mode", o.mode}, {"display", o.display}, {"kind", o.displayKind},
+                      {"routed", o.routed}, {"label", o.label}, {"content", DescribeOutput(o.object)}};
+        Emit(event);
+        HostDisplay* display = o.routed ? displays_->Find(o.mode, o.display) : nullptr;
+        if (display == nullptr) {
+            zvPipeEngineRelease(runner_->Engine(), o.object);
+            return;
+        }
+        display->TakeOutput(runner_->Engine(), o.object);
+    });
+
+    window_ = wf::CreateHostWindow("zvhost");
+    if (window_ == nullptr) {
+        *error = "cannot make the host's window";
+        return false;
+    }
+    wf::SetMessageBoxHandler([this](const wf::MessageBoxRequest& request) -> int32_t {
+        Emit({{"event", "messagebox"}, {"text", request.text}, {"caption", request.caption},
+              {"type", request.type}, {"answer", "OK"}});
+        return wf::kIdOk;
+    });
+    BuildTree();
+    return true;
+}
+
+// ---- The tree ------------------------------------------------------------------------------
+
+void HostLoop::ReleaseTree(std::vector<TreeNode>* tree) {
+    // Children first, so that no node outlives its parent.
+    for (auto it = tree->rbegin(); it != tree->rend(); ++it) {
+        if (it->node != nullptr) it->node->Release();
+        it->node = nullptr;
+    }
+    tree->clear();
+}
+
+void HostLoop::BuildTree() {
+    const bool pageUsesTree = page_ != nullptr && !tree_.empty();
+    if (pageUsesTree) {
+        retired_.push_back(std::move(tree_));
+    } else {
+        ReleaseTree(&tree_);
+    }
+    tree_.clear();
+    std::string error;
+    station_.ReloadSettings(&error);
+
+    auto add = [&](TreeNode node, const hostapi::NodeInfo& info) {
+        hostapi::Node* made = nullptr;
+        plugin_.NodeCreate(node.type, &made);
+        hostapi::Node* parent = node.parent >= 0 ? tree_[static_cast<size_t>(node.parent)].node : nullptr;
+        inCall_ = true;
+        try {
+            if (made != nullptr) made->Init(&info, parent, site_.get());
+            if (made != nullptr) {
+                int32_t ids[kMaxPagesOfNode] = {};
+                int32_t count = 0;
+                made->GetPages(ids, &count);
+                for (int32_t i = 0; i < std::clamp(count, 0, hostapi::Node::kMaxPages); ++i) node.pages.push_back(ids[i]);
+            }
+        } catch (const std::exception& e) {
+            Emit({{"event", "error"}, {"text", std::string("the plug-in's node threw: ") + e.what()}});
+        }
+        inCall_ = false;
+        node.node = made;
+        tree_.push_back(std::move(node));
+        return static_cast<int32_t>(tree_.size() - 1);
+    };
+
+    TreeNode capture;
+    capture.path = "Capture";
+    capture.type = hostapi::kCaptureNode;
+    add(capture, hostapi::NodeInfo{hostapi::kCaptureNode, 0, 0, nullptr});
+    for (uint32_t serial : servers_) {
+        std::vector<std::pair<std::string, std::string>> sensors;
+        const bool hasSettings = ReadSensors(serial, &sensors);
+        TreeNode server;
+        server.path = "SN" + std::to_string(serial);
+        server.type = hostapi::kServerNode;
+        server.serial = serial;
+        server.limited = !hasSettings;
+        const int32_t index = add(server, hostapi::NodeInfo{hostapi::kServerNode, serial, hasSettings ? 0u : 1u, nullptr});
+        for (const auto& [group, name] : sensors) {
+            TreeNode sensor;
+            sensor.path = server.path + "/" + name;
+            if (FindNode(sensor.path) != nullptr) sensor.path = server.path + "/" + group + "/" + name;
+            if (FindNode(sensor.path) != nullptr) continue;  // the same name twice in one group
+            sensor.type = hostapi::kSensorNode;
+            sensor.serial = serial;
+            sensor.groupPath = group;
+            sensor.sensorName = name;
+            sensor.parent = index;
+            hostapi::NodeInfo info{hostapi::kSensorNode, 0, hostapi::NodeInfo::Text(group.c_str()), name.c_str()};
+            add(sensor, info);
+        }
+    }
+    treeWanted_ = false;
+}
+
+const TreeNode* HostLoop::FindNode(const std::string& path) const {
+    for (const TreeNode& n : tree_)
+        if (n.path == path) return &n;
+    for (const TreeNode& n : tree_)
+        if (Lower(n.path) == Lower(path)) return &n;
+    return nullptr;
+}
+
+std::string HostLoop::PageName(int32_t id) {
+    hostapi::Page* page = nullptr;
+    plugin_.PageCreate(id, &page);
+    if (page == nullptr) return "";
+    char name[64] = {};
+    page->GetName(name, sizeof name - 1);
+    page->Destroy();
+    return name;
+}
+
+json HostLoop::TreeJson() {
+    json nodes = json::array();
+    std::map<int32_t, std::string> names;
+    for (const TreeNode& n : tree_) {
+        json pages = json::array();
+        for (int32_t id : n.pages) {
+            if (!names.count(id)) names[id] = PageName(id);
+            pages.push_back({{"id", id}, {"name", names[id]}});
+        }
+        json j = {{"path", n.path}, {"type", n.type}, {"pages", pages}};
+        static const char* const kTypes[] = {"capture", "server", "plain", "sensor"};
+        if (n.type >= 0 && n.type < 4) j["kind"] = kTypes[n.type];
+        if (n.type == hostapi::kServerNode) {
+            j["serial"] = n.serial;
+            j["limited"] = n.limited;
+        }
+        if (n.type == hostapi::kSensorNode) {
+            j["group"] = n.groupPath;
+            j["sensor"] = n.sensorName;
+        }
+        if (n.parent >= 0) j["parent"] = tree_[static_cast<size_t>(n.parent)].path;
+        if (n.node == nullptr) j["missing"] = true;
+        nodes.push_back(j);
+    }
+    return {{"event", "tree"}, {"nodes", nodes}};
+}
+
+// ---- Pages -------------------------------------------------------------------------------
+
+template <class Call>
+int32_t HostLoop::CallPage(const char* what, Call&& call) {
+    wf::DialogState before;
+    PageState(&before);
+    const std::map<std::string, FileStamp> files = StampFiles();
+    int32_t status = ZV_E_FAIL;
+    inCall_ = true;
+    try {
+        status = call();
+    } catch (const std::exception& e) {
+        Emit({{"event", "error"}, {"text", std::string("the page threw: ") + e.what()}});
+    }
+    inCall_ = false;
+    ReportControls(before);
+    ReportFiles(files);
+    if (what != nullptr) Emit({{"event", "page"}, {"action", what}, {"status", status}});
+    AfterPluginCall();
+    return status;
+}
+
+void HostLoop::AfterPluginCall() {
+    if (treeWanted_) {
+        BuildTree();
+        Emit(TreeJson());
+    }
+    ApplyRunState();
+}
+
+bool HostLoop::OpenPage(const std::string& path, const std::string& pageName, std::string* error) {
+    ClosePage();
+    const TreeNode* node = FindNode(path);
+    if (node == nullptr) {
+        std::string known;
+        for (const TreeNode& n : tree_) known += (known.empty() ? "" : ", ") + n.path;
+        *error = "no node \"" + path + "\" in the tree (the nodes are: " + known + ")";
+        return false;
+    }
+    int32_t id = 0;
+    bool numeric = !pageName.empty() && pageName.size() < 10;
+    for (char c : pageName) numeric = numeric && std::isdigit(static_cast<unsigned char>(c));
+    if (numeric) {
+        id = std::stoi(pageName);
+    } else {
+        for (int32_t candidate : node->pages)
+            if (Lower(PageName(candidate)) == Lower(pageName)) id = candidate;
+    }
+    hostapi::Page* page = nullptr;
+    if (id != 0) plugin_.PageCreate(id, &page);
+    if (page == nullptr) {
+        std::string offered;
+        for (int32_t candidate : node->pages)
+            offered += (offered.empty() ? "" : ", ") + std::to_string(candidate) + " " + PageName(candidate);
+        *error = "node " + node->path + " has no page \"" + pageName + "\" (it offers: " +
+                 (offered.empty() ? std::string("none") : offered) + ")";
+        return false;
+    }
+    page_ = page;
+    pageId_ = id;
+    pageNode_ = node->path;
+    hostapi::Node* pageNode = node->node;
+    char name[64] = {};
+    page_->GetName(name, sizeof name - 1);
+    Emit({{"event", "page"}, {"action", "open"}, {"id", id}, {"name", name}, {"node", pageNode_}});
+    CallPage("setnode", [&] { return page_->SetNode(pageNode); });
+    const int32_t created = CallPage("create", [&] { return page_->Create(site_.get()); });
+    if (created <= 0) {
+        CallPage(nullptr, [&] { return page_->Destroy(); });
+        page_ = nullptr;
+        *error = "page " + std::to_string(id) + " could not make its window (status " + std::to_string(created) + ")";
+        return false;
+    }
+    pageActive_ = true;
+    CallPage("activate", [&] { return page_->Activate(); });
+    return true;
+}
+
+void HostLoop::ClosePage() {
+    if (page_ == nullptr) return;
+    if (pageActive_) CallPage("deactivate", [&] { return page_->Deactivate(); });
+    pageActive_ = false;
+    hostapi::Page* page = page_;
+    CallPage("destroy", [&] { return page->Destroy(); });
+    page_ = nullptr;
+    pageId_ = 0;
+    pageNode_.clear();
+    for (auto& tree : retired_) ReleaseTree(&tree);
+    retired_.clear();
+}
+
+wf::WindowHandle HostLoop::PageWindow() const {
+    if (page_ == nullptr) return nullptr;
+    wf::WindowHandle window = nullptr;
+    page_->GetWindow(&window);
+    return window;
+}
+
+bool HostLoop::PageState(wf::DialogState* state) const {
+    *state = {};
+    const wf::WindowHandle window = PageWindow();
+    return window != nullptr && wf::Snapshot(window, state);
+}
+
+json HostLoop::PageStateJson() const {
+    wf::DialogState state;
+    if (!PageState(&state)) return json::object();
+    json controls = json::array();
+    for (const wf::ControlState& c : state.controls) controls.push_back(ControlJson(c));
+    return {{"id", pageId_}, {"node", pageNode_}, {"size", {state.rect.width, state.rect.height}},
+            {"controls", controls}};
+}
+
+int32_t HostLoop::FindControl(const std::string& name) const {
+    wf::DialogState state;
+    if (!PageState(&state)) return -1;
+    bool numeric = !name.empty() && name.size() < 10;
+    for (char c : name) numeric = numeric && std::isdigit(static_cast<unsigned char>(c));
+    if (numeric) {
+        const int32_t id = std::stoi(name);
+        for (const wf::ControlState& c : state.controls)
+            if (c.id == id && id != wf::kStaticId) return id;
+        return -1;
+    }
+    const std::string key = LabelKey(name);
+    std::vector<int32_t> found;
+    for (size_t i = 0; i < state.controls.size(); ++i) {
+        const wf::ControlState& c = state.controls[i];
+        if (LabelKey(c.text) != key) continue;
+        if (c.id != wf::kStaticId && c.kind != wf::ControlKind::Static && c.kind != wf::ControlKind::GroupBox) {
+            found.push_back(c.id);  // a button, box or edit named by its own text
+        } else if (c.kind == wf::ControlKind::Static) {
+            // A label names the control right after it.
+            if (i + 1 < state.controls.size()) {
+                const wf::ControlState& next = state.controls[i + 1];
+                const bool text = next.kind == wf::ControlKind::Static || next.kind == wf::ControlKind::GroupBox;
+                if (!text && next.id != wf::kStaticId) found.push_back(next.id);
+            }
+        }
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found.size() == 1 ? found.front() : -1;
+}
+
+bool HostLoop::Act(const PageAction& action, std::string* error) {
+    if (page_ == nullptr) {
+        *error = "no page is open";
+        return false;
+    }
+    switch (action.kind) {
+        case PageAction::Kind::Apply: CallPage("apply", [&] { return page_->Apply(); }); return true;
+        case PageAction::Kind::Reload: CallPage("reload", [&] { return page_->Reload(); }); return true;
+        case PageAction::Kind::Activate:
+            pageActive_ = true;
+            CallPage("activate", [&] { return page_->Activate(); });
+            return true;
+        case PageAction::Kind::Deactivate:
+            pageActive_ = false;
+            CallPage("deactivate", [&] { return page_->Deactivate(); });
+            return true;
+        default:
+            break;
+    }
+    const wf::WindowHandle control = wf::FindControl(PageWindow(), action.control);
+    if (control == nullptr || action.control == wf::kStaticId) {
+        *error = "page " + std::to_string(pageId_) + " has no control " + std::to_string(action.control);
+        return false;
+    }
+    int32_t index = action.index;
+    if (action.kind == PageAction::Kind::Select && index < 0) {
+        wf::DialogState state;
+        PageState(&state);
+        for (const wf::ControlState& c : state.controls) {
+            if (c.id != action.control) continue;
+            for (size_t i = 0; i < c.items.size() && index < 0; ++i)
+                if (c.items[i] == action.text) index = static_cast<int32_t>(i);
+        }
+        if (index < 0) {
+            *error = "control " + std::to_string(action.control) + " has no item \"" + action.text + "\"";
+            return false;
+        }
+    }
+    wf::driver::Result result = wf::driver::Result::Done;
+    CallPage(nullptr, [&] {
+        switch (action.kind) {
+            case PageAction::Kind::Type: result = wf::driver::Type(control, action.text); break;
+            case PageAction::Kind::Blur: result = wf::driver::Blur(control); break;
+            case PageAction::Kind::Click: result = wf::driver::Click(control); break;
+            case PageAction::Kind::Select: result = wf::driver::Select(control, index); break;
+            case PageAction::Kind::Slide: result = wf::driver::Slide(control, action.index); break;
+            default: break;
+        }
+        return 1;
+    });
+    if (result != wf::driver::Result::Done) {
+        *error = std::string(ActionName(action.kind)) + " on control " + std::to_string(action.control) + ": " +
+                 wf::driver::ResultText(result);
+        return false;
+    }
+    return true;
+}
+
+int32_t HostLoop::PageModified() {
+    int32_t modified = 0;
+    if (page_ != nullptr) page_->IsModified(&modified);
+    return modified;
+}
+
+void HostLoop::ReportControls(const wf::DialogState& before) {
+    wf::DialogState after;
+    if (!PageState(&after) || after.handle != before.handle) return;
+    for (size_t i = 0; i < after.controls.size() && i < before.controls.size(); ++i) {
+        const json was = ControlJson(before.controls[i]);
+        const json now = ControlJson(after.controls[i]);
+        if (was == now) continue;
+        json changes = json::object();
+        for (auto it = now.begin(); it != now.end(); ++it)
+            if (!was.contains(it.key()) || was[it.key()] != it.value()) changes[it.key()] = it.value();
+        Emit({{"event", "control"}, {"id", after.controls[i].id}, {"kind", now["kind"]}, {"changes", changes}});
+    }
+}
+
+std::map<std::string, HostLoop::FileStamp> HostLoop::StampFiles() const {
+    // Pages write only the servers' files: the root and the servers' folders.
+    std::map<std::string, FileStamp> stamps;
+    std::vector<std::filesystem::path> folders = {options_.files};
+    for (uint32_t serial : servers_) {
+        const std::filesystem::path folder = zv::station::ServerFolder(options_.files, serial);
+        if (!folder.empty()) folders.push_back(folder);
+    }
+    std::error_code ec;
+    for (const std::filesystem::path& folder : folders) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+            struct stat st {};
+            if (lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            const std::string name = entry.path().filename().string();
+            if (!name.empty() && name[0] == '.') continue;  // files being written
+            stamps[std::filesystem::relative(entry.path(), options_.files, ec).string()] = {
+                static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                static_cast<uint64_t>(st.st_ino)};
+        }
+    }
+    return stamps;
+}
+
+void HostLoop::ReportFiles(const std::map<std::string, FileStamp>& before) {
+    const std::map<std::string, FileStamp> after = StampFiles();
+    for (const auto& [path, stamp] : after) {
+        auto it = before.find(path);
+        if (it == before.end() || !(it->second == stamp))
+            Emit({{"event", "file"}, {"path", path}, {"change", it == before.end() ? "created" : "written"},
+                  {"size", stamp.size}});
+    }
+    for (const auto& [path, stamp] : before)
+        if (!after.count(path)) Emit({{"event", "file"}, {"path", path}, {"change", "deleted"}});
+}
+
+// ---- Pipes and runs ----------------------------------------------------------------------------
+
+void HostLoop::OnPipeEvent(const zv::station::PipeEvent& event) {
+    json j = PipeJson(event.server);
+    switch (event.kind) {
+        case zv::station::PipeEvent::Kind::Mode:
+            j["event"] = "mode";
+            j["mode"] = event.mode;
+            if (event.server == ZV_CLIENT_PIPE) {
+                displays_->SetMode(event.mode);
+                failedStart_.clear();
+            }
+            break;
+        case zv::station::PipeEvent::Kind::Enabled:
+            j["event"] = "enabled";
+            j["on"] = event.on;
+            if (event.server == ZV_CLIENT_PIPE) failedStart_.clear();
+            break;
+        case zv::station::PipeEvent::Kind::Parameters: {
+            j["event"] = "parameters";
+            j["mode"] = event.mode;
+            j["values"] = event.values;
+            const ModeInfo* mode = info_.Find(event.mode);
+            json names = json::array();
+            for (size_t i = 0; mode != nullptr && i < mode->parameters.size(); ++i) {
+                names.push_back(mode->parameters[i].name);
+                if (event.server != ZV_CLIENT_PIPE || i >= event.values.size()) continue;
+                // The station's pipes see the client's values by name (the
+                // Video mode delivers the selected sensor's camera).
+                for (uint32_t serial : servers_)
+                    station_.SetParameter(serial, mode->parameters[i].name, event.values[i]);
+            }
+            j["names"] = names;
+            if (event.server == ZV_CLIENT_PIPE && runner_) runner_->SetParameters(event.mode, event.values);
+            break;
+        }
+        case zv::station::PipeEvent::Kind::Capture:
+            j = {{"event", "capture"}, {"on", event.on}};
+            break;
+        case zv::station::PipeEvent::Kind::SegmentSize:
+            j = {{"event", "capture"}, {"segmentSize", event.bytes}};
+            break;
+    }
+    Emit(j);
+    // Runs start and stop once the page's call has returned.
+    if (!inCall_) ApplyRunState();
+}
+
+void HostLoop::ApplyRunState() {
+    if (!runner_) return;
+    const std::string& mode = connection_->ClientMode();
+    const bool wanted = playing_ && connection_->ClientEnabled() && !mode.empty() && failedStart_ != mode;
+    if (runner_->Running() && (!wanted || runner_->RunningMode() != mode)) StopRun();
+    if (wanted && !runner_->Running()) StartRun(mode);
+}
+
+void HostLoop::StartRun(const std::string& mode) {
+    std::string error;
+    if (!station_.ReloadSettings(&error)) Emit({{"event", "error"}, {"text", error}});
+    displays_->ForgetOutputs();
+    runner_->Reset();
+    const std::vector<int32_t> values = connection_->Parameters(mode);
+    runner_->SetParameters(mode, values);
+    // The Video mode keeps its masks in the folder of the sensor it shows.
+    if (mode == "Video" && !values.empty() && values[0] != 0) MakeSensorFolder(options_.files, static_cast<uint32_t>(values[0]));
+    inCall_ = true;
+    const zvStatus status = runner_->Start(mode);
+    inCall_ = false;
+    Drain();
+    if (status <= 0) {
+        failedStart_ = mode;
+        Emit({{"event", "error"}, {"text", "the start handler of mode \"" + mode + "\" returned " + std::to_string(status)}});
+    }
+}
+
+void HostLoop::StopRun() {
+    inCall_ = true;
+    runner_->Stop();
+    inCall_ = false;
+    Drain();
+}
+
+void HostLoop::Drain() {
+    for (const std::string& text : runner_->Prints()) Emit({{"event", "console"}, {"text", text}});
+    for (const zv::runner::HandlerCall& call : runner_->Calls())
+        Emit({{"event", "handler"}, {"mode", call.mode}, {"phase", zv::runner::PhaseName(call.phase)},
+              {"status", call.status}});
+    runner_->ClearRecords();
+}
+
+void HostLoop::SetPlaying(bool playing) {
+    if (playing_ == playing) return;
+    playing_ = playing;
+    failedStart_.clear();
+    Emit({{"event", "play"}, {"on", playing}});
+    ApplyRunState();
+}
+
+bool HostLoop::Step() {
+    if (!runner_ || !runner_->Running()) return false;
+    std::vector<zvHandle> payloads;
+    const zvStatus status = replay_ ? replay_->NextBatch(&payloads) : station_.NextBatch(&payloads);
+    if (status <= 0) {
+        for (zvHandle h : payloads) zvObjectDestroy(h);
+        Emit({{"event", "error"}, {"text", "the station could not make a batch (status " + std::to_string(status) + ")"}});
+        return false;
+    }
+    if (payloads.empty()) return false;
+    inCall_ = true;
+    runner_->ProcessPayloads(payloads);
+    inCall_ = false;
+    Drain();
+    AfterPluginCall();
+    return true;
+}
+
+void HostLoop::Play(double seconds) {
+    SetPlaying(true);
+    const std::string mode = connection_->ClientMode();
+    const double period = zv::station::Station::Period(mode) > 0 ? zv::station::Station::Period(mode) : 0.1;
+    const double start = station_.Time();
+    int64_t batches = 0;
+    for (int step = 0; step < kPlayStepLimit; ++step) {
+        if (replay_ ? batches * period >= seconds : station_.Time() - start >= seconds) break;
+        if (!Step()) break;
+        ++batches;
+    }
+    Emit({{"event", "played"}, {"mode", mode}, {"batches", batches}, {"seconds", station_.Time() - start}});
+    SetPlaying(false);
+}
+
+json HostLoop::PipesJson() const {
+    json stations = json::array();
+    for (const zv::station::Server& s : station_.Servers())
+        stations.push_back({{"server", s.serial}, {"mode", s.pipe.mode}, {"enabled", s.pipe.enabled}});
+    return {{"client", {{"mode", connection_ ? connection_->ClientMode() : ""},
+                        {"enabled", connection_ ? connection_->ClientEnabled() : false}}},
+            {"stations", stations},
+            {"capture", connection_ ? connection_->CaptureOn() : false},
+            {"layout", displays_->Layout()},
+            {"playing", playing_},
+            {"running", Running()}};
+}
+
+bool HostLoop::WriteDisplays(const std::filesystem::path& dir, std::vector<std::string>* written, std::string* error) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        *error = "cannot create " + dir.string() + ": " + ec.message();
+        return false;
+    }
+    const std::string mode = connection_->ClientMode();
+    for (HostDisplay* display : displays_->Of(mode)) {
+        const zvHandle showing = display->Showing();
+        if (showing == nullptr) continue;
+        zv::runner::Output o{mode, display->Name(), display->Kind(), true, display->Name(), zvObjectType(showing), showing};
+        if (!WriteOutput(dir, mode, o, written, error)) return false;
+    }
+    return true;
+}
+
+}  // namespace zvhost

@@ -1,0 +1,202 @@
+// The host loop: the one object that owns the station, the client, the mode
+// runner, the displays and the station tree, and makes every call into the
+// plug-in, one at a time: node and page events (the user-interface side)
+// and mode batches (the pipe engine).
+//
+// Pages switch pipes, set parameters and notify the host from inside their
+// calls; the loop records those and acts once the call has returned:
+//  - the client pipe's mode switch stops the running mode and, while the
+//    user plays, starts the new one; a disabled client pipe runs nothing;
+//  - parameters a page sets reach the next handler call;
+//  - NotifyHost builds the tree again (the nodes of an open page stay alive
+//    until the page closes).
+// Everything the loop sees goes out as JSON events (`SetEventSink`).
+//
+// Not thread-safe: front ends that live on other threads (the web server)
+// hand their commands to the thread that owns the loop.
+#ifndef ZVHOST_HOST_LOOP_HPP
+#define ZVHOST_HOST_LOOP_HPP
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "displays.hpp"
+#include "hostapi/hostapi.hpp"
+#include "plugin.hpp"
+#include "winframe/winframe.hpp"
+#include "zvrunner/mode_runner.hpp"
+#include "zvstation/connection.hpp"
+#include "zvstation/replay.hpp"
+#include "zvstation/station.hpp"
+
+namespace zvhost {
+
+// One node of the station tree.
+struct TreeNode {
+    std::string path;           // "Capture", "SN1", "SN1/B"
+    int32_t type = 0;           // node type of TorvaneNodeCreate
+    uint32_t serial = 0;        // the server (server and sensor nodes)
+    std::string groupPath;      // sensor nodes
+    std::string sensorName;     // sensor nodes
+    bool limited = false;       // a declared server without Settings.xml
+    int32_t parent = -1;        // index in the tree, -1 for none
+    hostapi::Node* node = nullptr;  // the plug-in's node (none when it gave none)
+    std::vector<int32_t> pages; // identifiers, in display order
+};
+
+// A page action of a script or the browser.
+struct PageAction {
+    enum class Kind { Type, Blur, Click, Select, Slide, Apply, Reload, Activate, Deactivate };
+    Kind kind = Kind::Apply;
+    int32_t control = 0;   // the control's identifier (Type to Slide)
+    std::string text;      // Type: the text; Select: an item's text when index < 0
+    int32_t index = -1;    // Select: the item; Slide: the position
+};
+
+class HostLoop {
+public:
+    struct Options {
+        std::filesystem::path files;          // the client's file space
+        zv::station::Options station;
+        std::filesystem::path input;          // recorded results instead of the simulator
+        bool fullOutputs = false;             // output events carry every number
+    };
+
+    // `plugin` and `app` (its description, read back as `info`) outlive the loop.
+    HostLoop(const Plugin& plugin, zvHandle app, const AppInfo& info);
+    ~HostLoop();
+    HostLoop(const HostLoop&) = delete;
+    HostLoop& operator=(const HostLoop&) = delete;
+
+    void SetEventSink(EventSink sink);
+    // Sends an event to the sink (front ends add their own).
+    void Emit(const nlohmann::json& event);
+    // Opens the station of the file space (its servers: ReadStationServers),
+    // makes the client and the host window, and builds the tree. False with
+    // `*error` set when the file space cannot be used.
+    bool Open(const Options& options, std::string* error);
+
+    // ---- The tree ----------------------------------------------------------------
+    const std::vector<TreeNode>& Tree() const { return tree_; }
+    const TreeNode* FindNode(const std::string& path) const;
+    // The tree as JSON: nodes with their paths, types and pages (identifier
+    // and name).
+    nlohmann::json TreeJson();
+    // The name a page of `id` gives (GetName), "" when the plug-in has no
+    // such page.
+    std::string PageName(int32_t id);
+
+    // ---- Pages -------------------------------------------------------------------
+    // Closes the open page, then opens page `page` (an identifier, or the
+    // name of one of the node's pages) on node `path`: factory, SetNode,
+    // Create, Activate. False with `*error` set for an unknown node or page,
+    // or a page the plug-in does not make; a page whose Create fails is
+    // destroyed again (its status goes out as an event).
+    bool OpenPage(const std::string& path, const std::string& page, std::string* error);
+    // Deactivate and Destroy of the open page, if any.
+    void ClosePage();
+    bool PageOpen() const { return page_ != nullptr; }
+    int32_t OpenPageId() const { return pageId_; }
+    const std::string& OpenPageNode() const { return pageNode_; }
+    // The open page's window, or none.
+    wf::WindowHandle PageWindow() const;
+    // The control of the open page named by `name`: its identifier, or a
+    // label (the control's own text, or the static text before it; a
+    // trailing ":" may be left out). -1 when none or several match.
+    int32_t FindControl(const std::string& name) const;
+    // Performs `action` on the open page. False with `*error` set when no
+    // page is open, the control is not on it, or the user could not do it
+    // (disabled, hidden, no such item); the page is then not called.
+    bool Act(const PageAction& action, std::string* error);
+    // The state of every control of the open page.
+    bool PageState(wf::DialogState* state) const;
+    nlohmann::json PageStateJson() const;
+    // The open page's modified flag (IsModified).
+    int32_t PageModified();
+
+    // ---- Running -----------------------------------------------------------------
+    // The user's Play and Stop of the client pipe's current mode.
+    void SetPlaying(bool playing);
+    bool Playing() const { return playing_; }
+    // One batch of the running mode (or of the capture); false when
+    // nothing was delivered.
+    bool Step();
+    // Plays for `seconds` of simulated time, then stops.
+    void Play(double seconds);
+    bool Running() const { return runner_ && runner_->Running(); }
+
+    // ---- State and pictures --------------------------------------------------------
+    zvHandle Client() const { return client_; }
+    zv::station::Connection& Connection() { return *connection_; }
+    zv::station::Station& Station() { return station_; }
+    HostDisplays& Displays() { return *displays_; }
+    // Pipes, capture, layout, play state.
+    nlohmann::json PipesJson() const;
+    // Writes what each display of the client's current mode shows into
+    // `dir` (PNG and SVG, tables as JSON and text); appends the files.
+    bool WriteDisplays(const std::filesystem::path& dir, std::vector<std::string>* written, std::string* error);
+
+private:
+    class Site;
+    struct FileStamp {
+        int64_t size;
+        int64_t modified;
+        uint64_t inode;
+        bool operator==(const FileStamp&) const = default;
+    };
+
+    void BuildTree();
+    void ReleaseTree(std::vector<TreeNode>* tree);
+    // Calls into the open page, then reports what changed and acts on what
+    // the page asked for.
+    template <class Call>
+    int32_t CallPage(const char* what, Call&& call);
+    void AfterPluginCall();
+    void OnPipeEvent(const zv::station::PipeEvent& event);
+    void ApplyRunState();
+    void StartRun(const std::string& mode);
+    void StopRun();
+    void Drain();
+    std::map<std::string, FileStamp> StampFiles() const;
+    void ReportFiles(const std::map<std::string, FileStamp>& before);
+    void ReportControls(const wf::DialogState& before);
+
+    const Plugin& plugin_;
+    zvHandle app_;
+    const AppInfo& info_;
+    Options options_;
+    EventSink emit_;
+
+    zv::station::Station station_;
+    std::unique_ptr<zv::station::Connection> connection_;
+    std::unique_ptr<zv::station::Replay> replay_;
+    zvHandle client_ = nullptr;
+    std::unique_ptr<zv::runner::ModeRunner> runner_;
+    std::unique_ptr<HostDisplays> displays_;
+    std::unique_ptr<Site> site_;
+    wf::WindowHandle window_ = nullptr;
+    std::vector<uint32_t> servers_;
+
+    std::vector<TreeNode> tree_;
+    std::vector<std::vector<TreeNode>> retired_;  // trees an open page still uses
+    hostapi::Page* page_ = nullptr;
+    int32_t pageId_ = 0;
+    std::string pageNode_;
+    bool pageActive_ = false;
+
+    bool inCall_ = false;
+    bool treeWanted_ = false;
+    bool playing_ = false;
+    std::string failedStart_;  // a mode whose start failed, not retried until something changes
+    zvHandle messages_ = nullptr;
+};
+
+}  // namespace zvhost
+
+#endif

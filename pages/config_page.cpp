@@ -1,0 +1,112 @@
+#include "pages/config_page.h"
+
+#include <cstring>
+
+#include "pages/torvane_app.h"
+#include "zvcontrols/zvcontrols.hpp"
+
+WF_IMPLEMENT_DYNAMIC(ConfigPage, CDialog)
+
+ConfigPage::ConfigPage(int32_t id) : templateId(id) {}
+
+ConfigPage::~ConfigPage() = default;
+
+int32_t ConfigPage::Create(hostapi::PageSite* pageSite) {
+    wf::ModuleGuard guard(TorvaneModuleState());
+    wf::WindowHandle parentHandle = nullptr;
+    if (pageSite != nullptr) pageSite->GetParentWindow(&parentHandle);
+    wf::Window* parent = wf::Window::FromHandle(parentHandle);
+    // A site without a window to parent the page gets no page window.
+    if (parent == nullptr || !CDialog::Create(templateId, parent)) return kPageWindowFailed;
+    site = pageSite;
+    return 1;
+}
+
+int32_t ConfigPage::SetNode(hostapi::Node* pageNode) {
+    node = pageNode;
+    return 1;
+}
+
+int32_t ConfigPage::IsModified(int32_t* flag) {
+    if (flag != nullptr) *flag = modified;
+    return 1;
+}
+
+int32_t ConfigPage::GetWindow(wf::WindowHandle* window) {
+    if (window != nullptr) *window = Handle();
+    return 1;
+}
+
+int32_t ConfigPage::GetName(char* buffer, int32_t length) {
+    if (buffer == nullptr || length <= 0) return 1;
+    // Copies the name and fills the rest with zeros: a name of `length`
+    // characters or more leaves no terminator.
+    std::strncpy(buffer, PageName(), static_cast<size_t>(length));
+    return 1;
+}
+
+int32_t ConfigPage::Destroy() {
+    wf::ModuleGuard guard(TorvaneModuleState());
+    DestroyWindow();
+    delete this;
+    return 1;
+}
+
+void ConfigPage::ChangeNotice() {
+    if (site != nullptr) site->SetModified();
+    modified = 1;
+}
+
+zvStatus ConfigPage::Client(zvHandle* client) const {
+    *client = 0;
+    if (site == nullptr) return ZV_E_STATE;
+    return site->GetClient(client);
+}
+
+zvStatus ConfigPage::ClientPipe(zvHandle* pipe) const {
+    *pipe = 0;
+    zvHandle client = 0;
+    const zvStatus status = Client(&client);
+    if (status <= 0) return status;
+    return zvClientGetPipeHandle(client, pipe);
+}
+
+zvMultiView* ConfigPage::DisplayForDrawing(int32_t layout) const {
+    if (site == nullptr) return nullptr;
+    hostapi::DisplaySet* displays = nullptr;
+    site->GetDisplays(&displays);
+    if (displays == nullptr) return nullptr;
+    displays->SelectLayout(layout);
+    hostapi::Display* display = nullptr;
+    displays->GetDisplay(0, &display);
+    if (display == nullptr) return nullptr;
+    zvMultiView* view = nullptr;
+    display->GetMultiView(&view);
+    if (view == nullptr) return nullptr;
+    zvChart* chart = view->GetInnerControl();
+    chart->SetXAxisText("mils");
+    chart->SetYAxisText("mils");
+    return view;
+}
+
+zvStatus ConfigPage::CreateIntegerList(zvHandle* list) {
+    zvStatus status = zvArrayListCreate(list, 0);
+    if (status > 0) status = zvArrayListInit(*list, ZV_TYPE_UINT32, 0, 1);
+    return status;
+}
+
+zvStatus ConfigPage::SetIntegerItem(zvHandle list, int32_t index, int32_t value) {
+    auto* item = static_cast<int32_t*>(zvArrayListAt(list, index));
+    if (item == nullptr) return ZV_E_RANGE;
+    *item = value;
+    return 1;
+}
+
+std::string ConfigPage::ControlText(int32_t id) const {
+    const wf::Window* control = GetDlgItem(id);
+    return control != nullptr ? control->GetWindowText() : std::string();
+}
+
+void ConfigPage::SetControlText(int32_t id, const std::string& text) {
+    if (wf::Window* control = GetDlgItem(id)) control->SetWindowText(text.c_str());
+}

@@ -1,0 +1,91 @@
+// The base of every configuration page: a modeless dialog of the window
+// framework with the page interface the host holds.
+//
+// The host's order: PageFactory, SetNode, Create, then any number of
+// Activate ... Deactivate cycles with Apply, Reload and IsModified between
+// them, and finally Destroy. Pages use their node and site only after
+// SetNode and Create.
+#ifndef TORVANE_PAGES_CONFIG_PAGE_H
+#define TORVANE_PAGES_CONFIG_PAGE_H
+
+#include <cstdint>
+#include <string>
+
+#include "hostapi/hostapi.hpp"
+#include "plugin/station_access.h"
+#include "winframe/winframe.hpp"
+
+// Torvane's status for a page window that could not be made.
+inline constexpr int32_t kPageWindowFailed = -992;
+
+class ConfigPage : public CDialog, public hostapi::Page {
+    WF_DECLARE_DYNAMIC(ConfigPage)
+
+public:
+    explicit ConfigPage(int32_t templateId);
+    ~ConfigPage() override;
+
+    // ---- The page interface, in slot order --------------------------------
+    // Makes the page's dialog, from its template, a child of the site's
+    // window; -992, with the site not kept, when it cannot be made.
+    int32_t Create(hostapi::PageSite* site) override;
+    int32_t SetNode(hostapi::Node* node) override;
+    int32_t IsModified(int32_t* modified) override;
+    int32_t Apply() override { return 1; }
+    int32_t Reload() override { return 1; }
+    int32_t Activate() override { return 1; }
+    int32_t Deactivate() override { return 1; }
+    int32_t Reserved7() override { return 1; }
+    int32_t Reserved8() override { return 1; }
+    int32_t Reserved9() override { return 1; }
+    int32_t Reserved10() override { return 1; }
+    int32_t GetWindow(wf::WindowHandle* window) override;
+    // At most `length` characters of the name, the rest of the buffer
+    // zero; no terminator when the name fills the buffer.
+    int32_t GetName(char* buffer, int32_t length) override;
+    // Destroys the window and deletes the page.
+    int32_t Destroy() override;
+
+    // The dialog's own creation stays reachable beside the page's.
+    using CDialog::Create;
+
+    // The name the host shows; "Default Name" unless a page has its own.
+    virtual const char* PageName() const { return "Default Name"; }
+
+protected:
+    // A control's change: tells the host the page holds changes and marks
+    // the page modified (for good).
+    void ChangeNotice();
+
+    // The server node above the page's node (none: a page opened where the
+    // host put no server node).
+    ServerNode* Server() const { return FindServerNode(node); }
+    // The page's node as a sensor node, or null.
+    SensorNode* Sensor() const { return dynamic_cast<SensorNode*>(FindNode()); }
+    Node* FindNode() const { return dynamic_cast<Node*>(node); }
+
+    // The client and its pipe, through the site: the first failing status.
+    zvStatus Client(zvHandle* client) const;
+    zvStatus ClientPipe(zvHandle* pipe) const;
+    // Display 0 of the current mode's displays, after SelectLayout(layout),
+    // with both chart axes titled "mils": the multi-view to draw into, or
+    // null when the host gives none.
+    zvMultiView* DisplayForDrawing(int32_t layout) const;
+
+    // A new, empty list of 32-bit integers (item type 151) for a pipe's
+    // parameters, and setting its item `index` (ZV_E_RANGE when the list
+    // has no such item).
+    static zvStatus CreateIntegerList(zvHandle* list);
+    static zvStatus SetIntegerItem(zvHandle list, int32_t index, int32_t value);
+
+    // Text of a control as a string, and setting it.
+    std::string ControlText(int32_t id) const;
+    void SetControlText(int32_t id, const std::string& text);
+
+    hostapi::PageSite* site = nullptr;
+    hostapi::Node* node = nullptr;
+    int32_t modified = 0;
+    int32_t templateId;
+};
+
+#endif

@@ -1,0 +1,18 @@
+// The dialog templates of the pages: the library's resources. Each is
+// constant data in its own file beside its page; the template number is the
+// page identifier.
+#ifndef TORVANE_PAGES_DIALOG_TEMPLATES_H
+#define TORVANE_PAGES_DIALOG_TEMPLATES_H
+
+#include <span>
+
+#include "winframe/winframe.hpp"
+
+extern const wf::DialogTemplate kSystemPageConfigDialog;       // 1022
+extern const wf::DialogTemplate kSystemPageCalibrationDialog;  // 1013
+extern const wf::DialogTemplate kSensorPageFreeRunningDialog;  // 1019
+
+// Every template of the library.
+std::span<const wf::DialogTemplate* const> PageDialogTemplates();
+
+#endif

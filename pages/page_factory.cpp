@@ -1,0 +1,23 @@
+#include "pages/page_factory.h"
+
+#include <new>
+
+#include "pages/sensor_page_free_running.h"
+#include "pages/system_page_calibration.h"
+#include "pages/system_page_config.h"
+
+namespace {
+template <class PageClass>
+hostapi::Page* Make() {
+    return new (std::nothrow) PageClass;
+}
+}  // namespace
+
+hostapi::Page* PageFactory(int32_t id) {
+    switch (id) {
+        case kPageSystemCalibration: return Make<CSystemPageCalibration>();
+        case kPageSensorFreeRunning: return Make<CSensorPageFreeRunning>();
+        case kPageSystemConfig: return Make<CSystemPageConfig>();
+        default: return nullptr;
+    }
+}

@@ -1,0 +1,70 @@
+#include "pages/sensor_page_free_running.h"
+
+#include "modes/drawing.h"
+#include "plugin/settings.h"
+
+namespace {
+constexpr char kMode[] = "Free";
+constexpr int32_t kSelectedSensorItem = 0;
+constexpr int32_t kNumSensorsItem = 1;
+
+// The number of enabled sensors of the record (0 when it was not read from
+// a document).
+int32_t EnabledSensors(const SystemSettings& settings) {
+    if (settings.present == 0 || settings.Sensors == 0) return 0;
+    const int32_t count = zvArrayListCount(settings.Sensors);
+    const auto* sensors = static_cast<const SensorSettings*>(zvArrayListData(settings.Sensors));
+    int32_t enabled = 0;
+    for (int32_t i = 0; sensors != nullptr && i < count; ++i) enabled += sensors[i].Enabled != 0 ? 1 : 0;
+    return enabled;
+}
+}  // namespace
+
+uint32_t SensorSerialOf(ServerNode* server, SensorNode* node) {
+    zvHandle info = 0;
+    if (server->ReadServerInfo(&info) <= 0) return ZV_SERIAL_NONE;
+    const zvXmlItem group = zvAppInfoGroupFromPath(info, node != nullptr ? node->groupPath : "");
+    const zvXmlItem sensor = zvAppInfoSensorFromParent(info, group, node != nullptr ? node->sensorName : "");
+    const uint32_t serial = zvAppInfoSensorSerial(info, sensor);
+    zvAppInfoDestroy(info);
+    return serial;
+}
+
+WF_IMPLEMENT_DYNAMIC(CSensorPageFreeRunning, ConfigPage)
+
+CSensorPageFreeRunning::CSensorPageFreeRunning() : ConfigPage(kPageSensorFreeRunning) {}
+
+CSensorPageFreeRunning::~CSensorPageFreeRunning() = default;
+
+int32_t CSensorPageFreeRunning::Activate() {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    zvHandle stationPipe = 0;
+    zvStatus status = server->StationPipe(&stationPipe);
+    if (status <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(stationPipe, kMode)) <= 0) return status;
+
+    char path[kServerPathSize];
+    FormatServerPath(path, kServerSettingsWriteFormat, server->serialNumber);
+    SystemSettings* settings = nullptr;
+    if ((status = SettingsLoad(path, 0, &settings)) <= 0) return status;
+    const int32_t enabled = EnabledSensors(*settings);
+    if ((status = SettingsFree(settings)) <= 0) return status;
+
+    const uint32_t serial = SensorSerialOf(server, Sensor());
+
+    zvHandle clientPipe = 0;
+    if ((status = ClientPipe(&clientPipe)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+
+    zvHandle list = 0;
+    status = CreateIntegerList(&list);
+    if (status > 0) status = zvPipeModeParameters(clientPipe, list);
+    if (status > 0) status = SetIntegerItem(list, kSelectedSensorItem, static_cast<int32_t>(serial));
+    if (status > 0) status = SetIntegerItem(list, kNumSensorsItem, enabled);
+    if (status > 0) status = zvPipeSetModeParameters(clientPipe, list);
+    if (status > 0) status = ShowEmptyFreePlot(DisplayForDrawing(0));
+    if (list == 0) return status;
+    const zvStatus destroyed = zvArrayListDestroy(list);
+    return status <= 0 ? status : destroyed;
+}

@@ -1,0 +1,43 @@
+#include "pages/system_page_calibration.h"
+
+namespace {
+constexpr int32_t kDeleteButton = 1013;
+constexpr char kMode[] = "Calibration";
+}  // namespace
+
+void DeleteCalibrationFile(ServerNode* server) {
+    if (server == nullptr) return;
+    zvHandle serverHandle = 0;
+    zvHandle storage = 0;
+    server->ServerHandle(&serverHandle);
+    zvServerGetStorageHandle(serverHandle, &storage);
+    zvStorageDeleteFile(storage, "Calibration.xml", 1);
+}
+
+WF_IMPLEMENT_DYNAMIC(CSystemPageCalibration, ConfigPage)
+
+WF_BEGIN_MESSAGE_MAP(CSystemPageCalibration, ConfigPage)
+WF_ON_CLICKED(kDeleteButton, &CSystemPageCalibration::OnDeleteCalibration)
+WF_END_MESSAGE_MAP()
+
+CSystemPageCalibration::CSystemPageCalibration() : ConfigPage(kPageSystemCalibration) {}
+
+CSystemPageCalibration::~CSystemPageCalibration() = default;
+
+int32_t CSystemPageCalibration::Activate() {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    zvHandle stationPipe = 0;
+    server->StationPipe(&stationPipe);  // a failure shows in the mode switch
+    zvStatus status = zvPipeSetCurrentMode(stationPipe, kMode);
+    if (status <= 0) return status;
+    zvHandle clientPipe = 0;
+    if ((status = ClientPipe(&clientPipe)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    hostapi::DisplaySet* displays = nullptr;
+    site->GetDisplays(&displays);
+    if (displays != nullptr) displays->SelectLayout(1);
+    return 1;
+}
+
+void CSystemPageCalibration::OnDeleteCalibration() { DeleteCalibrationFile(Server()); }

@@ -1,0 +1,105 @@
+#include "pages/text_numbers.h"
+
+#include <cctype>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+// Skips white space and a sign; `*negative` tells which sign.
+const char* SkipToDigits(const char* text, bool* negative) {
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    *negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    return text;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The magnitude of the leading digits, held at `limit`; false when there
+// are none.
+bool LeadingMagnitude(const char* digits, uint64_t limit, uint64_t* magnitude) {
+    if (!IsDigit(*digits)) return false;
+    uint64_t value = 0;
+    for (; IsDigit(*digits); ++digits) {
+        value = value * 10 + static_cast<uint64_t>(*digits - '0');
+        if (value > limit) value = limit;  // further digits only grow it
+    }
+    *magnitude = value;
+    return true;
+}
+
+}  // namespace
+
+int32_t IntegerValue(const char* text) {
+    if (text == nullptr) return 0;
+    bool negative = false;
+    const char* digits = SkipToDigits(text, &negative);
+    uint64_t magnitude = 0;
+    const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
+    if (!LeadingMagnitude(digits, limit, &magnitude)) return 0;
+    return negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude)) : static_cast<int32_t>(magnitude);
+}
+
+bool UnsignedValue(const char* text, uint32_t* value) {
+    if (text == nullptr) return false;
+    bool negative = false;
+    const char* digits = SkipToDigits(text, &negative);
+    uint64_t magnitude = 0;
+    if (!LeadingMagnitude(digits, UINT32_MAX, &magnitude)) return false;
+    const auto low = static_cast<uint32_t>(magnitude);
+    *value = negative ? 0u - low : low;
+    return true;
+}
+
+double DecimalValue(const char* text) {
+    if (text == nullptr) return 0.0;
+    bool negative = false;
+    const char* start = SkipToDigits(text, &negative);
+    // The extent of a decimal number: digits, a point, digits, and an
+    // exponent only when digits follow it.
+    const char* end = start;
+    while (IsDigit(*end)) ++end;
+    bool digits = end != start;
+    if (*end == '.') {
+        const char* fraction = end + 1;
+        while (IsDigit(*fraction)) ++fraction;
+        digits = digits || fraction != end + 1;
+        end = fraction;
+    }
+    if (!digits) return 0.0;
+    if (*end == 'e' || *end == 'E') {
+        const char* exponent = end + 1;
+        if (*exponent == '+' || *exponent == '-') ++exponent;
+        if (IsDigit(*exponent)) {
+            while (IsDigit(*exponent)) ++exponent;
+            end = exponent;
+        }
+    }
+    // Only the extent found above is converted (strtod alone would also
+    // take hexadecimal and "inf").
+    double value = std::strtod(std::string(start, end).c_str(), nullptr);
+    if (std::isinf(value)) value = DBL_MAX;
+    return negative ? -value : value;
+}
+
+std::string IntegerText(int32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", value);
+    return text;
+}
+
+std::string UnsignedText(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", value);
+    return text;
+}
+
+std::string DecimalText(double value, int decimals) {
+    char text[400];  // "%.8f" of the largest double has 309 digits before the point
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}

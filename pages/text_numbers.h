@@ -1,0 +1,28 @@
+// Numbers typed into pages, read leniently as the pages read them: optional
+// leading white space and a sign, then the longest leading part that reads
+// as a number; a text that does not start with one reads as 0. No range is
+// checked beyond what the result type holds.
+#ifndef TORVANE_PAGES_TEXT_NUMBERS_H
+#define TORVANE_PAGES_TEXT_NUMBERS_H
+
+#include <cstdint>
+#include <string>
+
+// Decimal digits up to the first other character ("12.9" is 12, "25abc"
+// 25, "abc" 0). Values beyond 32 bits are held at the nearest end.
+int32_t IntegerValue(const char* text);
+// Digits, a point and an exponent ("1.5e" is 1.5, "0.0127" 0.0127). Values
+// beyond a double are held at the largest finite one of their sign.
+double DecimalValue(const char* text);
+// Decimal digits as an unsigned 32-bit number, a minus sign wrapping it
+// modulo 2^32 ("-1" is 4294967295); false, with `*value` untouched, when the
+// text does not start with a number.
+bool UnsignedValue(const char* text, uint32_t* value);
+
+// The texts pages show: "%d", "%u", and a double with `decimals` digits
+// after the point ("%3.3f" with 3, "%2.8f" with 8).
+std::string IntegerText(int32_t value);
+std::string UnsignedText(uint32_t value);
+std::string DecimalText(double value, int decimals);
+
+#endif

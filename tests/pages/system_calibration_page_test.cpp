@@ -1,0 +1,93 @@
+// System Calibration (1013): pipes switched in order, the layout, and the
+// silent deletion of Calibration.xml.
+#include <gtest/gtest.h>
+
+#include "document_test_support.hpp"
+#include "page_host.hpp"
+#include "pages/system_page_calibration.h"
+#include "plugin/settings.h"
+#include "support/fault_loop.hpp"
+
+namespace {
+
+using wf::driver::Result;
+
+struct CalibrationPageTest : ::testing::Test {
+    doctest::TempFileSpace space;
+    pagetest::PageHost host{space.Host("")};
+    hostapi::Node* server = host.ServerNode(7);
+    hostapi::Page* page = host.OpenPage(1013, server);
+};
+
+TEST_F(CalibrationPageTest, SwitchesStationThenClientThenLayout) {
+    for (int round = 0; round < 2; ++round) {
+        host.ClearLog();
+        EXPECT_EQ(page->Activate(), 1);
+        EXPECT_EQ(host.log, (std::vector<std::string>{"mode SN7 Calibration", "mode client Calibration", "SelectLayout 1"}));
+    }
+    EXPECT_EQ(host.ClientMode(), "Calibration");
+    EXPECT_EQ(host.StationMode(7), "Calibration");
+}
+
+TEST_F(CalibrationPageTest, AFailedStationSwitchLeavesTheClientPipe) {
+    ASSERT_EQ(zvPipeSetCurrentMode([&] {
+                  zvHandle pipe = nullptr;
+                  zvClientGetPipeHandle(host.client, &pipe);
+                  return pipe;
+              }(), "Free"),
+              1);
+    ASSERT_EQ(page->Activate(), 1);  // the client's handles are made on first use
+    zvtest::FaultLoop loop;
+    loop.operation = [&] { return page->Activate(); };
+    loop.check = [&](const zvtest::Fault& fault, zvStatus status) {
+        if (fault.call == "zvServerGetPipeHandle" || fault.call == "zvClientGetServerHandle") {
+            // The station pipe's own status is not examined: the mode switch fails.
+            EXPECT_EQ(status, ZV_E_HANDLE);
+        } else if (fault.Allocation()) {
+            EXPECT_EQ(status, ZV_E_NOMEM);
+        } else {
+            EXPECT_EQ(status, fault.injected);
+        }
+        if (fault.call == "zvClientGetPipeHandle") {
+            EXPECT_EQ(host.StationMode(7), "Calibration");
+        }
+    };
+    loop.Run();
+    zv::testing::Scope scope;
+    page->Deactivate();
+    ASSERT_EQ(page->Activate(), 1);
+    zvHandle pipe = nullptr;
+    zvClientGetPipeHandle(host.client, &pipe);
+    zvPipeSetCurrentMode(pipe, "Free");
+    zv::testing::FailCall("zvPipeSetCurrentMode", 1, -77);
+    EXPECT_EQ(page->Activate(), -77);
+    EXPECT_EQ(host.ClientMode(), "Free");
+}
+
+TEST_F(CalibrationPageTest, DeleteCalibrationRemovesTheFileSilently) {
+    space.Write("SN7/Calibration.xml", "<Calibration/>");
+    ASSERT_EQ(page->Activate(), 1);
+    host.ClearLog();
+    ASSERT_EQ(wf::driver::Click(host.Control(page, 1013)), Result::Done);
+    EXPECT_FALSE(space.Exists("SN7/Calibration.xml"));
+    EXPECT_TRUE(host.log.empty());
+    // Nothing there: nothing happens, nothing is shown.
+    ASSERT_EQ(wf::driver::Click(host.Control(page, 1013)), Result::Done);
+    EXPECT_TRUE(host.log.empty());
+    // Other case of the name, and failures: silent.
+    space.Write("SN7/calibration.XML", "<Calibration/>");
+    zvtest::FaultLoop loop;
+    loop.operation = [&] {
+        wf::driver::Click(host.Control(page, 1013));
+        return 1;
+    };
+    loop.check = [](const zvtest::Fault&, zvStatus) {};
+    loop.verify = [&](const zvtest::Fault&) { EXPECT_TRUE(host.log.empty()); };
+    loop.cleanup = [&] { space.Write("SN7/calibration.XML", "<Calibration/>"); };
+    loop.Run();
+    wf::driver::Click(host.Control(page, 1013));
+    EXPECT_FALSE(space.Exists("SN7/calibration.XML"));
+    DeleteCalibrationFile(nullptr);
+}
+
+}  // namespace
