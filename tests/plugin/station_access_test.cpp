@@ -225,7 +225,7 @@ void ExpectFailure(const zvtest::Fault& fault, zvStatus status) {
     if (fault.Allocation()) {
         EXPECT_TRUE(status == ZV_E_NOMEM || status == -995) << status;
     } else {
-        EXPECT_EQ(status, fault.injected);
+        EXPECT_EQ(status, fault.Expected());
     }
 }
 
@@ -264,6 +264,7 @@ TEST(StationAccess, FailuresOfEveryCallPassBackAndLeaveTheFileWhole) {
     rewrite.check = [](const zvtest::Fault& fault, zvStatus status) {
         // Reading decides; the write's status is not examined.
         const bool writing = fault.call == "zvAppInfoWrite" || fault.call == "zvFileFlush" ||
+                             fault.call == "zvFileCommit" ||
                              fault.call == "zvFileWrite" || (fault.call == "zvFileInit" && fault.k == 2) ||
                              (fault.call == "zvFileCreate" && fault.k == 2);
         if (!fault.Allocation()) {

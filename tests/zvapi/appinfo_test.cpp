@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "temp_folder.hpp"
+#include "support/temp_space.hpp"
 #include "zvapi/zvapi.h"
 #include "zvapi/zvapi_testing.hpp"
 
 namespace {
 
-using zvtest::TempFolder;
+using zvtest::TempFileSpace;
 
 constexpr zvStatus kInjected = -321;
 
@@ -78,7 +78,7 @@ private:
 };
 
 TEST(AppInfo, GroupPathsAndSensorNamesAddressTheSettings) {
-    TempFolder space;
+    TempFileSpace space;
     space.Write("SN7/Settings.xml", kSettings);
     Info info("\\SN7\\Settings.xml");
     EXPECT_EQ(info.NameOf(zvAppInfoRootGroup(info)), "System");
@@ -150,7 +150,7 @@ TEST(AppInfo, SerialNumbersAreUnsigned32BitOrNone) {
 }
 
 TEST(AppInfo, WritingBackKeepsWhatNobodyChangedUnderEitherName) {
-    TempFolder space;
+    TempFileSpace space;
     space.Write("SN7/Settings.xml", kSettings);
     {
         Info info("\\SN7\\Settings.xml");
@@ -162,7 +162,7 @@ TEST(AppInfo, WritingBackKeepsWhatNobodyChangedUnderEitherName) {
     for (const char* kept : {"<!-- written by the station -->", "<Vendor note=\"unknown\">kept</Vendor>",
                              "<SerialNumber> 42 </SerialNumber>", "<VertexView>5</VertexView>"})
         EXPECT_NE(written.find(kept), std::string::npos) << kept << "\n" << written;
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(space.path() / "SN7"), {}), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(space.Path() / "SN7"), {}), 1);
     // Read and written again unchanged, the file stays byte for byte.
     Info again("\\SN7\\Settings.xml");
     EXPECT_EQ(zvAppInfoSensorSerial(again, zvAppInfoSensorFromParent(again, zvAppInfoGroupFromPath(again, "0/Left"), "L")), 42u);
@@ -171,7 +171,7 @@ TEST(AppInfo, WritingBackKeepsWhatNobodyChangedUnderEitherName) {
 }
 
 TEST(AppInfo, SettingsThatCannotBeReadAreNeverWrittenOverAFile) {
-    TempFolder space;
+    TempFileSpace space;
     space.Write("SN7/Settings.xml", kSettings);
     for (const std::string& bad : {kSettings.substr(0, kSettings.size() / 2), std::string("<a><b></a>"),
                                    std::string("no markup"), std::string()}) {
@@ -198,7 +198,7 @@ TEST(AppInfo, SettingsThatCannotBeReadAreNeverWrittenOverAFile) {
 }
 
 TEST(AppInfo, OwnsItsDocumentAndFailsCleanlyUnderInjection) {
-    TempFolder space;
+    TempFileSpace space;
     space.Write("SN7/Settings.xml", kSettings);
     const int64_t baseline = zv::testing::LiveObjects();
     {

@@ -112,24 +112,25 @@ Client* ClientWithBackend(zvHandle handle, zvStatus* status) {
     return c;
 }
 
-// The machine path of file `name` of the storage. A storage has no
-// folders: a name with a separator, or one that names a folder ("." and
-// ".."), is refused with ZV_E_ACCESS.
-zvStatus StoragePath(const Storage& storage, const char* name, std::string* host) {
+// File `name` of the storage, resolved in the file space (a link's last
+// name followed only with `follow` kAll). A storage has no folders: a name
+// with a separator, or one that names a folder ("." and ".."), is refused
+// with ZV_E_ACCESS.
+zvStatus StorageFile(const Storage& storage, const char* name, Follow follow, Place* place) {
     if (name == nullptr || name[0] == '\0') return ZV_E_ARGUMENT;
     if (std::strpbrk(name, "\\/") != nullptr || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
         return ZV_E_ACCESS;
     if (IsTemporaryName(name)) return ZV_E_NOTFOUND;  // a write under way is no file yet
     const std::string path = "\\" + ServerName(storage.serial) + "\\" + name;
-    return ResolvePath(path.c_str(), host);
+    return Resolve(path.c_str(), follow, place);
 }
 
 // What a storage file is: a plain file (through a link that stays inside
 // the file space, as the resolution checked). Folders, devices and pipes
 // are not files of the storage; looking at them never blocks.
-zvStatus StorageFileInfo(const std::string& host, struct stat* info) {
-    if (::stat(host.c_str(), info) != 0)
-        return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? ZV_E_NOTFOUND : ZV_E_IO;
+zvStatus StorageFileInfo(const Place& place, struct stat* info) {
+    if (!place.exists || place.IsRoot()) return ZV_E_NOTFOUND;
+    *info = place.info;
     return S_ISREG(info->st_mode) ? ZV_OK : ZV_E_NOTFOUND;
 }
 
@@ -272,14 +273,20 @@ zvStatus zvStorageDeleteFile(zvHandle storage, const char* name, int32_t flags) 
         zvStatus status = ZV_OK;
         Storage* s = zv::Get<Storage>(storage, ZV_TYPE_STORAGE, &status);
         if (s == nullptr) return status;
-        std::string host;
-        status = zv::StoragePath(*s, name, &host);
+        zv::Place file;
+        status = zv::StorageFile(*s, name, zv::Follow::kAll, &file);
         if (status <= 0) return status;
         struct stat info {};
-        status = zv::StorageFileInfo(host, &info);
+        status = zv::StorageFileInfo(file, &info);
         if (status <= 0) return status;
         if ((info.st_mode & 0222) == 0) return ZV_E_IO;  // read-only stays, as on the station's disk
-        if (::unlink(host.c_str()) != 0) return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
+        // The entry itself goes (a link, not what it leads to), removed in
+        // the folder it was resolved in.
+        zv::Place entry;
+        status = zv::StorageFile(*s, name, zv::Follow::kNotLast, &entry);
+        if (status <= 0) return status;
+        if (!entry.exists || entry.IsRoot()) return ZV_E_NOTFOUND;
+        if (::unlinkat(entry.folder.get(), entry.name.c_str(), 0) != 0) return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
         return ZV_OK;
     });
 }
@@ -292,11 +299,11 @@ zvStatus zvStorageFileSize(zvHandle storage, const char* name, int64_t* size) {
         Storage* s = zv::Get<Storage>(storage, ZV_TYPE_STORAGE, &status);
         if (s == nullptr) return status;
         if (size == nullptr) return ZV_E_ARGUMENT;
-        std::string host;
-        status = zv::StoragePath(*s, name, &host);
+        zv::Place file;
+        status = zv::StorageFile(*s, name, zv::Follow::kAll, &file);
         if (status <= 0) return status;
         struct stat info {};
-        status = zv::StorageFileInfo(host, &info);
+        status = zv::StorageFileInfo(file, &info);
         if (status <= 0) return status;
         *size = static_cast<int64_t>(info.st_size);
         return ZV_OK;
