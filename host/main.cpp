@@ -149,6 +149,8 @@ int main(int argc, char** argv) {
                          "the calibration report names failing sensors");
     runCommand->add_option("--out", out, "write pictures (PNG, SVG) and tables (JSON, text) here");
     runCommand->add_flag("--json", run.json, "one JSON object per event, one per line");
+    runCommand->add_flag("--full", run.full, "with --json: every output with every number it holds (points, radii, "
+                                             "table cells, pixels in base64)");
 
     zvhost::DemoOptions demo;
     std::string demoOut = "out/demo";
@@ -245,7 +247,8 @@ int main(int argc, char** argv) {
         run.progress = !run.json && isatty(STDERR_FILENO);
         zvhost::RunSummary summary;
         code = zvhost::RunMode(app, info, run, std::cout, &summary, &error);
-        if (code == zvhost::kExitOk && !run.json) std::cout << zvhost::SummaryText(summary);
+        // A run that started has its summary, also when a handler failed.
+        if (summary.startStatus > 0 && !run.json) std::cout << zvhost::SummaryText(summary);
     } else if (treeCommand->parsed()) {
         tree.json = treeJson;
         code = RunPage(library, app, info, tree, true, &error);

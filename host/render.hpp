@@ -1,6 +1,6 @@
 // The displays' pictures: plots, images and polar models drawn with cairo
-// into PNG and SVG files, tables as rows of text, and a summary of any
-// output for the host's events.
+// into PNG and SVG files. Tables as text and JSON, and the description of
+// any output for the host's events, are in describe.hpp.
 //
 // Nothing here changes or keeps the objects it draws; every call reads them
 // through the zvApi read-back calls and is safe on malformed content
@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "describe.hpp"
 #include "zvapi/zvapi.h"
 
 namespace zvhost {
@@ -41,31 +40,11 @@ bool RenderPlot(zvHandle plot, const std::string& path, Format format, std::stri
 bool RenderImage(zvHandle image, const std::string& path, Format format, std::string* error);
 bool RenderPolarModel(zvHandle model, const std::string& path, Format format, std::string* error);
 
-// A table output (an array list of string lists, one per column) as rows:
-// row 0 holds the column headings. Columns of unequal length are padded
-// with "". Empty for anything that is not such a list.
-std::vector<std::vector<std::string>> TableRows(zvHandle table);
-// Rows as aligned text, one line per row.
-std::string TableText(const std::vector<std::vector<std::string>>& rows);
-// {"columns": [...], "rows": [[...], ...]}.
-nlohmann::json TableJson(const std::vector<std::vector<std::string>>& rows);
-
-// A summary of any output object: its kind and content (table rows; plot
-// world, titles, back colour and graphics; image size and checksum; polar
-// model slices and centres; string text).
-nlohmann::json DescribeOutput(zvHandle object);
-
-// FNV-1a 64 of an image's pixels, row by row without stride padding, as 16
-// hex digits.
-std::string ImageChecksum(zvHandle image);
-
 // Releases the caches of cairo and of the font configuration it loads, so
 // that a leak checker sees only real leaks. Call once at the end, after the
 // last picture; pictures may be made again afterwards.
 void ShutdownRendering();
 
-// "#AARRGGBB".
-std::string ColourText(uint32_t argb);
 
 }  // namespace zvhost
 

@@ -235,6 +235,8 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
         *error = "cannot use " + files.string() + " as the file space";
         return kExitBadInput;
     }
+    // What writes interrupted before this start left behind goes now.
+    zvFileSpaceSweep("\\");
     if (!options.out.empty()) {
         std::filesystem::create_directories(options.out, ec);
         if (ec) {
@@ -290,7 +292,7 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
         if (!o.routed) ++summary->unrouted;
         if (options.json) {
             emit({{"event", "output"}, {"mode", o.mode}, {"display", o.display}, {"kind", o.displayKind},
-                  {"routed", o.routed}, {"label", o.label}, {"content", DescribeOutput(o.object)}});
+                  {"routed", o.routed}, {"label", o.label}, {"content", DescribeOutput(o.object, options.full)}});
         }
         zvHandle current = runner.Engine();
         if (current == nullptr) current = engine;
@@ -314,32 +316,52 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
         summary->displaySeconds += Since(t0);
     });
 
+    // Every handler call is told apart from the last: the reason the
+    // platform keeps for a failure is the one of that call.
+    std::string reason;
+    auto call = [&](auto&& handler) {
+        zvLastErrorClear();
+        const zvStatus status = handler();
+        reason = status <= 0 ? zvLastErrorText() : "";
+        return status;
+    };
     // Console prints, handler statuses: drained after every call.
     auto drain = [&]() {
         for (const std::string& text : runner.Prints()) {
             summary->console.push_back(text);
             if (options.json) emit({{"event", "console"}, {"mode", options.mode}, {"text", text}});
         }
-        for (const zv::runner::HandlerCall& call : runner.Calls()) {
+        for (const zv::runner::HandlerCall& handlerCall : runner.Calls()) {
             // Events are built only when someone reads them: this runs once a batch.
             if (options.json) {
-                emit({{"event", "handler"}, {"mode", call.mode}, {"phase", zv::runner::PhaseName(call.phase)},
-                      {"status", call.status}});
+                json event = {{"event", "handler"}, {"mode", handlerCall.mode},
+                              {"phase", zv::runner::PhaseName(handlerCall.phase)}, {"status", handlerCall.status}};
+                if (handlerCall.status <= 0 && !reason.empty()) event["reason"] = reason;
+                emit(event);
             }
-            if (call.phase == zv::runner::Phase::Process && call.status <= 0) {
-                if (summary->failedBatches == 0) summary->firstFailure = call.status;
+            if (handlerCall.phase == zv::runner::Phase::Process && handlerCall.status <= 0) {
+                if (summary->failedBatches == 0) {
+                    summary->firstFailure = handlerCall.status;
+                    summary->firstFailedBatch = summary->batches;
+                    summary->firstFailureReason = reason;
+                }
                 ++summary->failedBatches;
             }
         }
         runner.ClearRecords();
     };
+    // "the start handler of mode "Free" returned -8: <reason>".
+    auto failure = [&](const char* phase, zvStatus status, const std::string& why) {
+        return std::string("the ") + phase + " handler of mode \"" + options.mode + "\" returned " +
+               std::to_string(status) + (why.empty() ? std::string() : ": " + why);
+    };
 
     HandlerTiming timing(app, options.mode);
-    summary->startStatus = runner.Start(options.mode);
+    summary->startStatus = call([&] { return runner.Start(options.mode); });
     engine = runner.Engine();
     drain();
     if (summary->startStatus <= 0) {
-        *error = "the start handler of mode \"" + options.mode + "\" returned " + std::to_string(summary->startStatus);
+        *error = failure("start", summary->startStatus, reason);
         return kExitFailed;
     }
 
@@ -370,8 +392,8 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
             drain();
             return kExitFailed;
         }
-        runner.Process(slots.List());
         ++summary->batches;
+        call([&] { return runner.Process(slots.List()); });
         drain();
         // The station's results end with the call that received them.
         t0 = Clock::now();
@@ -385,7 +407,8 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
     const double loopSeconds = Since(loop);
     if (tty) std::fprintf(stderr, "\r%s: %lld batches, %.2f s simulated\n", options.mode.c_str(),
                           static_cast<long long>(summary->batches), station.Time());
-    summary->stopStatus = runner.Stop();
+    summary->stopStatus = call([&] { return runner.Stop(); });
+    const std::string stopReason = reason;
     drain();
     summary->simulatedSeconds = replaying ? 0 : station.Time();
     summary->handlerSeconds = std::max(0.0, timing.Seconds() - summary->displaySeconds);
@@ -411,6 +434,15 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
         }
     }
     emit(SummaryJson(*summary));
+    if (summary->failedBatches > 0) {
+        *error = "batch " + std::to_string(summary->firstFailedBatch) + ": " +
+                 failure("process", summary->firstFailure, summary->firstFailureReason);
+        return kExitFailed;
+    }
+    if (summary->stopStatus <= 0) {
+        *error = failure("stop", summary->stopStatus, stopReason);
+        return kExitFailed;
+    }
     return kExitOk;
 }
 
@@ -424,6 +456,8 @@ json SummaryJson(const RunSummary& s) {
     j["stopStatus"] = s.stopStatus;
     j["failedBatches"] = s.failedBatches;
     j["firstFailure"] = s.firstFailure;
+    j["firstFailedBatch"] = s.firstFailedBatch;
+    j["firstFailureReason"] = s.firstFailureReason;
     j["unrouted"] = s.unrouted;
     json displays = json::array();
     for (const DisplaySummary& d : s.displays)
@@ -450,9 +484,11 @@ std::string SummaryText(const RunSummary& s) {
                   static_cast<long long>(s.batches), s.simulatedSeconds, s.startStatus, s.stopStatus);
     text += line;
     if (s.failedBatches > 0) {
-        std::snprintf(line, sizeof line, ", %lld process calls failed (first: %d)",
-                      static_cast<long long>(s.failedBatches), s.firstFailure);
+        std::snprintf(line, sizeof line, ", %lld process calls failed (first: batch %lld, %d)",
+                      static_cast<long long>(s.failedBatches), static_cast<long long>(s.firstFailedBatch),
+                      s.firstFailure);
         text += line;
+        if (!s.firstFailureReason.empty()) text += ": " + s.firstFailureReason;
     }
     text += "\n";
     for (const DisplaySummary& d : s.displays) {

@@ -21,7 +21,7 @@ namespace zvhost {
 
 // Exit codes of the program.
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;    // the run itself failed (start handler, writing pictures)
+constexpr int kExitFailed = 1;    // the run itself failed (a handler, writing pictures)
 constexpr int kExitBadInput = 2;  // arguments, files or plug-in unusable
 
 struct RunOptions {
@@ -34,6 +34,7 @@ struct RunOptions {
     zv::station::Options station;
     std::filesystem::path out;          // where the displays' pictures go; none when empty
     bool json = false;                  // one JSON event per line on `events`
+    bool full = false;                  // outputs described with every number they hold
     bool progress = false;              // progress on standard error
 };
 
@@ -51,6 +52,8 @@ struct RunSummary {
     zvStatus stopStatus = ZV_E_STATE;
     int64_t failedBatches = 0;          // process calls that returned <= 0
     zvStatus firstFailure = ZV_OK;
+    int64_t firstFailedBatch = 0;       // the first of them, from 1; 0: none
+    std::string firstFailureReason;     // what the platform said of it, "" when nothing
     int64_t unrouted = 0;               // outputs whose label names no display
     std::vector<DisplaySummary> displays;
     std::vector<std::string> written;   // picture and table files
@@ -71,7 +74,9 @@ struct RunSummary {
 
 // Runs `options.mode` of `app` (described as `info`). Events go to `events`
 // (JSON lines when options.json). Returns an exit code; for kExitBadInput
-// and kExitFailed `*error` says why.
+// and kExitFailed `*error` says why. A run in which a handler failed
+// (start, any batch, stop) ends with kExitFailed, naming the first failing
+// handler call and the reason the platform kept for it.
 int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::ostream& events,
             RunSummary* summary, std::string* error);
 

@@ -62,8 +62,10 @@ bool FlushVolume(winsvc::Services& services, const char* path);
 // alone with "fbwfmgr /commit DRIVE REST" on type 1, otherwise the whole
 // volume with "ewfmgr DRIVE -commit", through the 64-bit launcher of the
 // application home when running as a 32-bit process on 64-bit Windows.
-// Words from the path are quoted for the command interpreter. Returns the
-// command's exit code, -1 when it did not run or the path has no ':'.
+// Words from the path are quoted for the command interpreter; a drive or a
+// rest that starts with "-" (an option to the managers) is refused with a
+// message. Returns the command's exit code, -1 when it did not run or the
+// path has no ':'.
 int CommitWriteFilter(winsvc::Services& services, int stationType, const char* path);
 
 // Starts `commandLine` as a detached process, waits for its end and
@@ -83,7 +85,9 @@ zvStatus AddOpenGl(winsvc::Services& services, const char* folder);
 // Walks the tree under `folder` depth first, subfolders in listing order;
 // every folder holding "zvcontrols.dll" (any case) gets "opengl32.dll" and
 // "glu32.dll" copied from "opengl32.dll_" and "glu32.dll_" of the
-// application home, files already there left alone. The first failing
+// application home, files already there left alone. A folder link that
+// leads out of the station, or back into a folder above it, is skipped
+// with "Skipped <folder>: <why>" and the walk goes on. Another failing
 // status ends the walk and is returned; 1 on success.
 zvStatus CopyOpenGlTree(const char* folder);
 

@@ -41,8 +41,11 @@ int SetModelCommand(winsvc::Services& services, const std::vector<std::string>& 
         }
         *value = args[i + 1];
     }
+    zvLastErrorClear();
     if (!complete || file.empty() || model.empty() || SetModelName(services, file.c_str(), model.c_str()) <= 0) {
         zvPrintf("Could not set model name\n");
+        // The platform's reason, when it kept one: the file, the line, what is wrong.
+        if (zvLastErrorText()[0] != '\0') zvPrintf("Reason: %s\n", zvLastErrorText());
         return kExitFailure;
     }
     return kExitSuccess;

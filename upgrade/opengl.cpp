@@ -1,6 +1,8 @@
 // Supplying the OpenGL libraries next to every copy of the controls
 // library, on systems that lack them.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "brenvik.hpp"
 
@@ -60,8 +62,34 @@ zvStatus AddOpenGl(winsvc::Services& services, const char* folder) {
     return CopyOpenGlTree(folder);
 }
 
-zvStatus CopyOpenGlTree(const char* folder) {
-    if (folder == nullptr) return ZV_E_ARGUMENT;
+namespace {
+
+// The folders of the walk from the start down to the one being walked, as
+// this machine resolves them, to tell a link that leads back into them.
+using Chain = std::vector<std::string>;
+
+// Whether `folder` is walked: 1 with `*resolved` its path on this machine;
+// 0 with `*why` set for a folder link that leads out of the station or
+// back into a folder above it, which is skipped; another failing status
+// when it cannot be resolved.
+zvStatus Walkable(const char* folder, const Chain& chain, std::string* resolved, std::string* why) {
+    char host[4096];
+    const zvStatus status = zvFileSpaceResolve(folder, host, sizeof host);
+    if (status == ZV_E_ACCESS) {
+        *why = "it leads out of the station";
+        return 0;
+    }
+    if (status <= 0) return status;
+    *resolved = host;
+    for (const std::string& above : chain) {
+        if (above != *resolved) continue;
+        *why = "it leads back into a folder above it";
+        return 0;
+    }
+    return 1;
+}
+
+zvStatus CopyOpenGlTree(const char* folder, Chain* chain) {
     zvHandle files = nullptr;
     zvHandle folders = nullptr;
     zvStatus status = NewNameList(&files);
@@ -84,12 +112,43 @@ zvStatus CopyOpenGlTree(const char* folder) {
     for (int32_t i = 0; status > 0 && i < zvArrayListCount(folders); ++i) {
         char child[kPathMax];
         status = Combine(child, folder, NameAt(folders, i));
-        if (status > 0) status = CopyOpenGlTree(child);
+        if (status <= 0) break;
+        // A folder link that leads out of the station or back up the walk
+        // is skipped, and said so; the walk goes on with the rest.
+        std::string resolved;
+        std::string why;
+        status = Walkable(child, *chain, &resolved, &why);
+        if (status == 0) {
+            zvPrintf("Skipped %s: %s\n", child, why.c_str());
+            status = ZV_OK;
+            continue;
+        }
+        if (status <= 0) break;
+        chain->push_back(resolved);
+        status = CopyOpenGlTree(child, chain);
+        chain->pop_back();
     }
 
     if (files != nullptr) zvArrayListDestroy(files);
     if (folders != nullptr) zvArrayListDestroy(folders);
     return status > 0 ? ZV_OK : status;
+}
+
+}  // namespace
+
+zvStatus CopyOpenGlTree(const char* folder) {
+    if (folder == nullptr) return ZV_E_ARGUMENT;
+    Chain chain;
+    std::string resolved;
+    std::string why;
+    const zvStatus status = Walkable(folder, chain, &resolved, &why);
+    if (status == 0) {
+        zvPrintf("Skipped %s: %s\n", folder, why.c_str());
+        return ZV_E_ACCESS;
+    }
+    if (status <= 0) return status;
+    chain.push_back(resolved);
+    return CopyOpenGlTree(folder, &chain);
 }
 
 }  // namespace brenvik

@@ -48,7 +48,12 @@ int DetectStationType(const char* folder) {
     zvHandle document = nullptr;
     zvXmlItem root = 0;
     char text[kTypeSize] = {};
+    zvLastErrorClear();
     if (status > 0) status = zvXmlLoad(path, &document);
+    // A file that is there but cannot be read says why; a missing one is
+    // the usual station of type 0.
+    if (status <= 0 && status != ZV_E_NOTFOUND && zvLastErrorText()[0] != '\0')
+        zvPrintf("Brenvik: %s\n", zvLastErrorText());
     if (status > 0) status = zvXmlRoot(document, &root);
     if (status > 0 && root == 0) status = ZV_E_FAIL;
     if (status > 0) status = zvXmlChildText(document, root, "Type", text, kTypeSize);
@@ -80,6 +85,12 @@ int CommitWriteFilter(winsvc::Services& services, int stationType, const char* p
     std::string drive;
     std::string rest;
     if (!SplitDrive(path, &drive, &rest)) return -1;
+    // The managers would read a word starting with "-" as one of their
+    // options, whatever its quoting: such a path commits nothing.
+    if (drive[0] == '-' || (!rest.empty() && rest[0] == '-')) {
+        zvPrintf("Invalid path to commit (it starts an option): %s\n", path);
+        return -1;
+    }
 
     if (stationType == 1) {
         // The file-based filter commits this one file.

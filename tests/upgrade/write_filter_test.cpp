@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "brenvik.hpp"
+#include "support/fault_loop.hpp"
 #include "test_support.hpp"
 #include "winsvc/scripted_services.hpp"
 
@@ -20,6 +21,7 @@ TEST_F(WriteFilterTest, StationTypeComesFromTheStationInfo) {
         const char* name;
         std::string content;  // empty: no file
         int type;
+        std::string reason = "";  // printed before the type
     };
     const Case cases[] = {
         {"file-based filter", "<StationInfo><Type>Lamina-XPE</Type></StationInfo>", 1},
@@ -28,7 +30,10 @@ TEST_F(WriteFilterTest, StationTypeComesFromTheStationInfo) {
         {"other type", "<StationInfo><Type>Lamina-EWF</Type></StationInfo>", 0},
         {"no Type", "<StationInfo><Kind>Lamina-XPE</Kind></StationInfo>", 0},
         {"Type deeper down", "<StationInfo><A><Type>Lamina-XPE</Type></A></StationInfo>", 0},
-        {"malformed", "<StationInfo><Type>Lamina-XPE</Type>", 0},
+        {"malformed", "<StationInfo><Type>Lamina-XPE</Type>", 0,
+         "Brenvik: \"C:\\Station\\_StationInfo.xml\": line 1: start-end tags mismatch\n"},
+        {"not UTF-8", "<StationInfo><Type>Lamina-XPE\xFF</Type></StationInfo>", 0,
+         "Brenvik: \"C:\\Station\\_StationInfo.xml\": line 1: bytes that are not UTF-8 text\n"},
         {"type of 300 characters", "<StationInfo><Type>Lamina-XPE" + std::string(290, 'x') + "</Type></StationInfo>", 0},
         {"missing", "", 0},
     };
@@ -39,7 +44,7 @@ TEST_F(WriteFilterTest, StationTypeComesFromTheStationInfo) {
         int type = -1;
         std::string out = Output([&] { type = brenvik::DetectStationType("C:\\Station"); });
         EXPECT_EQ(type, c.type);
-        EXPECT_EQ(out, "Brenvik: Detected station type " + std::to_string(c.type) + ".\n");
+        EXPECT_EQ(out, c.reason + "Brenvik: Detected station type " + std::to_string(c.type) + ".\n");
     }
     // A folder whose combined path does not fit is reported, type 0.
     std::string longFolder = "C:\\" + std::string(250, 'f');
@@ -85,6 +90,33 @@ TEST_F(WriteFilterTest, CommitCommandLinesByStationType) {
             EXPECT_NE(out.find("CreateProcessEx [\"C:\\Anvora\\zvX64Launcher.exe\" ewfmgr"), std::string::npos) << out;
         }
     }
+}
+
+// Every platform failure while the station type is read gives type 0,
+// and nothing leaks.
+TEST_F(WriteFilterTest, EveryFailureOfTheStationTypeGivesTypeZero) {
+    WriteText(Host("C/Station/_StationInfo.xml"), "<StationInfo><Type>Lamina-XPE</Type></StationInfo>");
+    zvtest::FaultLoop loop;
+    loop.operation = [] { return brenvik::DetectStationType("C:\\Station") == 1 ? 1 : 0; };
+    loop.check = [](const zvtest::Fault&, zvStatus status) { EXPECT_EQ(status, 0); };
+    Output([&] { EXPECT_GT(loop.Run(), 3); });
+}
+
+// A commit through the launcher needs the application home: a failure to
+// get it runs nothing.
+TEST_F(WriteFilterTest, EveryFailureOfACommitRunsNothing) {
+    services_.wow64 = ScriptedServices::Wow64::Yes;
+    zvtest::FaultLoop loop;
+    loop.operation = [&] {
+        const size_t before = services_.CallsOf("CreateProcessA").size();
+        const bool ran = brenvik::CommitWriteFilter(services_, 0, "C:\\x") != -1;
+        EXPECT_EQ(services_.CallsOf("CreateProcessA").size(), before + (ran ? 1 : 0));
+        return ran ? 1 : 0;
+    };
+    loop.check = [&](const zvtest::Fault&, zvStatus status) { EXPECT_EQ(status, 0); };
+    int runs = 0;
+    Output([&] { runs = loop.Run(); });
+    EXPECT_GE(runs, 1);
 }
 
 TEST_F(WriteFilterTest, TheWow64CheckAsksKernel32AtRunTime) {
