@@ -1,7 +1,6 @@
 // The host's own cost per batch against the Free mode's process handler on
-// 2048-point profiles, measured in the same runs: a Free run of the mode
-// built from the product's handlers on the simulated station, as zvhost
-// runs it. Counters: handler_us and host_us per batch, host_share (host
+// 2048-point profiles, measured in the same runs: a Free run of the plug-in
+// loaded as zvhost loads it, on the simulated station, as zvhost runs it. Counters: handler_us and host_us per batch, host_share (host
 // time over handler time; the goal is at most 0.10), display_us (outputs
 // replaced on a display, released), station_us.
 #include <benchmark/benchmark.h>
@@ -11,33 +10,11 @@
 #include <filesystem>
 #include <ostream>
 
-#include "modes/free_mode.h"
-#include "modes/run_state.h"
 #include "plugin.hpp"
 #include "render.hpp"
 #include "session.hpp"
 
 namespace {
-
-zvHandle DescribeFree() {
-    zvHandle app = nullptr;
-    zvHandle mode = nullptr;
-    zvPipeAppCreate(&app, nullptr);
-    zvPipeAppInit(app, "client");
-    zvPipeModeCreate(&mode, nullptr);
-    zvPipeModeInit(mode, "Free");
-    zvPipeModeSetStartHandler(mode, &StartFree);
-    zvPipeModeSetProcessHandler(mode, &ProcessFree);
-    zvPipeModeSetStopHandler(mode, &StopCommon);
-    zvPipeModeAddDisplay(mode, "Free", 2);
-    zvPipeModeAddDisplay(mode, "Intensity", 1);
-    zvPipeModeAddDisplay(mode, "Encoder", 3);
-    zvPipeModeAddParameter(mode, "SelectedSensor", 0);
-    zvPipeModeAddParameter(mode, "NumSensors", 0);
-    zvPipeModeSetInputStyle(mode, 2);
-    zvPipeAppAddMode(app, mode);
-    return app;
-}
 
 struct NullBuffer : std::streambuf {
     int overflow(int c) override { return c; }
@@ -53,7 +30,12 @@ void BM_FreeRun(benchmark::State& state) {
     std::string error;
     zv::station::EnsureDemoStation(pattern, 4, 1, &created, &error);
     zvInitialize();
-    zvHandle app = DescribeFree();
+    zvhost::Plugin library;
+    zvHandle app = nullptr;
+    if (!library.Load(TORVANE_PLUGIN, &error) || library.Describe(&app) <= 0) {
+        state.SkipWithError(("the plug-in: " + error).c_str());
+        return;
+    }
     const zvhost::AppInfo info = zvhost::ReadApp(app);
     zvhost::RunOptions options;
     options.mode = "Free";
