@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/fault_loop.hpp"
 #include "zvapi/zvapi_testing.hpp"
 
 namespace zs = zv::station;
@@ -13,9 +14,8 @@ namespace zs = zv::station;
 namespace {
 
 std::string Load(zs::Replay* replay, const std::string& text) {
-    std::istringstream in(text);
     std::string error;
-    return replay->Load(in, &error) ? std::string() : error;
+    return replay->Load(std::make_unique<std::istringstream>(text), &error) ? std::string() : error;
 }
 
 TEST(Replay, BuildsResultsAsRecorded) {
@@ -115,6 +115,123 @@ TEST(Replay, RecordedLinesReadBackTheSame) {
     const std::string again = zs::ReplayLine(batch[0], 3);
     zvObjectDestroy(batch[0]);
     EXPECT_EQ(nlohmann::json::parse(line), nlohmann::json::parse(again));
+}
+
+}  // namespace
+
+namespace {
+
+// Integers are checked exactly against the 64-bit ranges and the ranges of
+// what holds them; nothing is cut or wrapped silently.
+TEST(Replay, SixtyFourBitValuesAreCheckedExactly) {
+    const auto line = [](const std::string& id, const std::string& type, const std::string& values) {
+        return R"({"id": )" + id + R"(, "data": [{"type": ")" + type + R"(", "dims": [1], "values": [)" + values +
+               "]}]}\n";
+    };
+    const struct {
+        std::string text;
+        std::string error;  // "" when the line is accepted
+    } cases[] = {
+        {line("9223372036854775807", "int64", "9223372036854775807"), ""},
+        {line("-9223372036854775808", "int64", "-9223372036854775808"), ""},
+        {line("0", "uint64", "18446744073709551615"), ""},
+        {line("0", "stamp", "-1, 18446744073709551615, -2147483648"), ""},
+        {line("18446744073709551615", "int64", "0"), "\"id\" is out of the 64-bit signed range"},
+        {line("9223372036854775808", "int64", "0"), "\"id\" is out of the 64-bit signed range"},
+        {line("0", "int64", "9223372036854775808"), "value 0 out of range for int64"},
+        {line("0", "uint64", "-1"), "value 0 out of range for uint64"},
+        {line("0", "stamp", "0, 0, 5000000000"), "value 2 (input state) out of range for stamp"},
+        {line("0", "stamp", "0, -1, 0"), "value 1 (time) out of range for stamp"},
+        {line("0", "uint8", "256"), "out of range for uint8"},
+        {line("0", "int32", "2147483648"), "out of range for int32"},
+        {line("0", "float32", "1e39"), "out of range for float32"},
+        {line("0", "int64", "1e3"), "is not an integer"},
+        {line("0", "int64", "18446744073709551616"), "is not an integer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        zs::Replay replay;
+        const std::string error = Load(&replay, c.text);
+        if (c.error.empty()) {
+            ASSERT_EQ(error, "");
+            std::vector<zvHandle> batch;
+            ASSERT_EQ(replay.NextBatch(&batch), ZV_OK);
+            ASSERT_EQ(batch.size(), 1u);
+            // What was recorded is what is delivered: the line reads back.
+            const nlohmann::json back = nlohmann::json::parse(zs::ReplayLine(batch[0], 0));
+            const nlohmann::json given = nlohmann::json::parse(c.text);
+            EXPECT_EQ(back["id"], given["id"]);
+            EXPECT_EQ(back["data"][0]["values"], given["data"][0]["values"]);
+            zvObjectDestroy(batch[0]);
+        } else {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        }
+    }
+}
+
+// A message never carries the file's bytes as they are, and a line longer
+// than a result can be is refused with its number.
+TEST(Replay, MessagesShowNoRawBytesAndLinesAreBounded) {
+    for (const std::string& text : {std::string("{\"id\": 0, \"data\": [{\"type\": \"in\x01\xff\", \"dims\": [1]}]}\n"),
+                                    std::string("{\"id\": \"\xff\xfe\"}\n"), std::string("\x1b[31m\n")}) {
+        zs::Replay replay;
+        const std::string error = Load(&replay, text);
+        ASSERT_FALSE(error.empty());
+        for (char c : error) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << error;
+    }
+    zs::Replay replay;
+    const std::string error = Load(&replay, "{\"id\": 0}\n" + std::string((16 << 20) + 1, ' ') + "\n");
+    EXPECT_EQ(error, "line 2: longer than 16 MiB");
+}
+
+// The recording is read batch by batch as the run asks for it, not held:
+// a recording of many batches takes the memory of one.
+TEST(Replay, BatchesAreReadAsTheyAreAskedFor) {
+    auto stream = std::make_unique<std::stringstream>();
+    for (int i = 0; i < 1000; ++i) *stream << R"({"batch": )" << i / 2 << R"(, "id": )" << i << "}\n";
+    std::stringstream* text = stream.get();
+    zs::Replay replay;
+    std::string error;
+    ASSERT_TRUE(replay.Load(std::move(stream), &error)) << error;
+    EXPECT_EQ(replay.BatchCount(), 500u);
+    std::vector<zvHandle> batch;
+    ASSERT_EQ(replay.NextBatch(&batch), ZV_OK);
+    ASSERT_EQ(batch.size(), 2u);
+    for (zvHandle h : batch) zvObjectDestroy(h);
+    // Past what was read, a line that no longer reads is found only now.
+    const std::streampos at = text->tellg();
+    text->seekp(at);
+    *text << "garbage\n";
+    batch.clear();
+    EXPECT_EQ(replay.NextBatch(&batch), ZV_E_PARSE);
+    EXPECT_TRUE(batch.empty());
+}
+
+// Every failure of the platform while a batch is made is passed back, and
+// nothing made so far stays alive.
+TEST(Replay, EveryFailureWhileABatchIsMadeLeaksNothing) {
+    const std::string text =
+        R"({"batch": 1, "id": 0, "attributes": [1000, 2], "data": [{"type": "stamp", "dims": [1], "values": [1, 2, 3]},)"
+        R"({"type": "int16", "dims": [2, 2], "values": [1, 2, 3, 4]}]})"
+        "\n"
+        R"({"batch": 1, "id": 8, "attributes": [1, -4]})"
+        "\n";
+    zvtest::FaultLoop loop;
+    loop.operation = [&] {
+        zs::Replay replay;
+        std::string error;
+        if (!replay.Load(std::make_unique<std::istringstream>(text), &error)) return ZV_E_FAIL;
+        std::vector<zvHandle> batch;
+        const zvStatus status = replay.NextBatch(&batch);
+        if (status > 0) {
+            EXPECT_EQ(batch.size(), 2u);
+        } else {
+            EXPECT_TRUE(batch.empty());
+        }
+        for (zvHandle h : batch) zvObjectDestroy(h);
+        return status;
+    };
+    EXPECT_GT(loop.Run(), 3);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Recorded results in JSON lines.
 #include "zvstation/replay.hpp"
 
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -20,24 +21,15 @@ struct TypeInfo {
     int32_t type;
     int components;  // numbers per element
     int size;        // bytes per component
-    bool isFloat;
-    double lo, hi;   // range of each component
 };
 
 const TypeInfo kTypes[] = {
-    {"int8", ZV_TYPE_INT8, 1, 1, false, -128, 127},
-    {"uint8", ZV_TYPE_UINT8, 1, 1, false, 0, 255},
-    {"int16", ZV_TYPE_INT16, 1, 2, false, -32768, 32767},
-    {"uint16", ZV_TYPE_UINT16, 1, 2, false, 0, 65535},
-    {"int32", ZV_TYPE_INT32, 1, 4, false, -2147483648.0, 2147483647.0},
-    {"uint32", ZV_TYPE_UINT32, 1, 4, false, 0, 4294967295.0},
-    {"int64", ZV_TYPE_INT64, 1, 8, false, -9.2e18, 9.2e18},
-    {"uint64", ZV_TYPE_UINT64, 1, 8, false, 0, 1.85e19},
-    {"float32", ZV_TYPE_FLOAT32, 1, 4, true, -3.4e38, 3.4e38},
-    {"float64", ZV_TYPE_FLOAT64, 1, 8, true, -1.7e308, 1.7e308},
-    {"point32", ZV_TYPE_POINT32, 2, 4, false, -2147483648.0, 2147483647.0},
+    {"int8", ZV_TYPE_INT8, 1, 1},       {"uint8", ZV_TYPE_UINT8, 1, 1},     {"int16", ZV_TYPE_INT16, 1, 2},
+    {"uint16", ZV_TYPE_UINT16, 1, 2},   {"int32", ZV_TYPE_INT32, 1, 4},     {"uint32", ZV_TYPE_UINT32, 1, 4},
+    {"int64", ZV_TYPE_INT64, 1, 8},     {"uint64", ZV_TYPE_UINT64, 1, 8},   {"float32", ZV_TYPE_FLOAT32, 1, 4},
+    {"float64", ZV_TYPE_FLOAT64, 1, 8}, {"point32", ZV_TYPE_POINT32, 2, 4},
     // encoder (int64), time (uint64), input state (int32)
-    {"stamp", ZV_TYPE_STAMP, 3, 8, false, -9.2e18, 9.2e18},
+    {"stamp", ZV_TYPE_STAMP, 3, 8},
 };
 
 const TypeInfo* FindType(const std::string& name) {
@@ -56,22 +48,101 @@ const TypeInfo* FindType(int32_t type) {
 // whose dimensions would make the station allocate without end).
 constexpr int64_t kMaxElements = int64_t{1} << 26;
 
+// Lines are read whole up to this length and refused past it, so that a
+// file of any size is read with a bounded amount of memory.
+constexpr size_t kMaxLine = size_t{16} << 20;
+
 struct Array {
     const TypeInfo* type;
     std::vector<int32_t> lengths;
-    std::vector<json> values;  // flat, components of each element in turn
+    std::vector<unsigned char> bytes;  // the elements as the result holds them
 };
 
 struct Record {
     int64_t id = 0;
     std::vector<int64_t> attributes;
     std::vector<Array> data;
+    bool hasBatch = false;
+    int64_t batch = 0;
 };
 
+// Text from the file made safe to show in a message: printable ASCII kept,
+// anything else as \xNN, at most 40 bytes.
+std::string Shown(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i == 40) return out + "...";
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+// An integer of JSON as exactly what it is: the signed or the unsigned
+// 64-bit value it was written as; false for anything but an integer.
+struct Integer {
+    bool negative = false;
+    uint64_t magnitude = 0;  // of a negative value: its absolute value
+};
+bool AsInteger(const json& v, Integer* out) {
+    if (v.is_number_unsigned()) {
+        *out = {false, v.get<uint64_t>()};
+        return true;
+    }
+    if (v.is_number_integer()) {
+        const int64_t value = v.get<int64_t>();
+        *out = value < 0 ? Integer{true, 0 - static_cast<uint64_t>(value)} : Integer{false, static_cast<uint64_t>(value)};
+        return true;
+    }
+    return false;
+}
+
+// Whether `i` lies in [lo, hi], compared exactly.
+bool InRange(const Integer& i, int64_t lo, uint64_t hi) {
+    if (i.negative) return lo < 0 && i.magnitude <= 0 - static_cast<uint64_t>(lo);
+    return i.magnitude <= hi;
+}
+
 int64_t AsInt64(const json& v, const std::string& what) {
-    if (v.is_number_integer()) return v.get<int64_t>();
-    if (v.is_number_unsigned()) return static_cast<int64_t>(v.get<uint64_t>());
-    throw std::runtime_error(what + " is not an integer");
+    Integer i;
+    if (!AsInteger(v, &i)) throw std::runtime_error(what + " is not an integer");
+    if (!InRange(i, INT64_MIN, INT64_MAX)) throw std::runtime_error(what + " is out of the 64-bit signed range");
+    return i.negative ? static_cast<int64_t>(0 - i.magnitude) : static_cast<int64_t>(i.magnitude);
+}
+
+template <typename T>
+void Put(std::vector<unsigned char>& bytes, T value) {
+    unsigned char raw[sizeof(T)];
+    std::memcpy(raw, &value, sizeof value);
+    bytes.insert(bytes.end(), raw, raw + sizeof raw);
+}
+
+// One integer component of an element of `type` (or of a stamp's part),
+// checked exactly against the range of what holds it.
+template <typename T>
+void PutInteger(std::vector<unsigned char>& bytes, const json& v, const std::string& what, const char* type) {
+    Integer i;
+    if (!AsInteger(v, &i)) throw std::runtime_error(what + " is not an integer");
+    if (!InRange(i, static_cast<int64_t>(std::numeric_limits<T>::min()),
+                 static_cast<uint64_t>(std::numeric_limits<T>::max())))
+        throw std::runtime_error(what + " out of range for " + type);
+    Put<T>(bytes, static_cast<T>(i.negative ? static_cast<T>(0 - i.magnitude) : static_cast<T>(i.magnitude)));
+}
+
+template <typename T>
+void PutFloat(std::vector<unsigned char>& bytes, const json& v, const std::string& what, const char* type) {
+    if (!v.is_number()) throw std::runtime_error(what + " is not a number");
+    const double d = v.get<double>();
+    if (!(std::fabs(d) <= static_cast<double>(std::numeric_limits<T>::max())))
+        throw std::runtime_error(what + " out of range for " + type);
+    Put<T>(bytes, static_cast<T>(d));
 }
 
 Array ParseArray(const json& item, size_t index) {
@@ -81,7 +152,7 @@ Array ParseArray(const json& item, size_t index) {
     if (!item.contains("type") || !item["type"].is_string()) throw std::runtime_error(where + ": no \"type\"");
     a.type = FindType(item["type"].get<std::string>());
     if (a.type == nullptr)
-        throw std::runtime_error(where + ": unknown element type \"" + item["type"].get<std::string>() + "\"");
+        throw std::runtime_error(where + ": unknown element type \"" + Shown(item["type"].get<std::string>()) + "\"");
     if (!item.contains("dims") || !item["dims"].is_array() || item["dims"].empty() || item["dims"].size() > 3)
         throw std::runtime_error(where + ": \"dims\" must list 1 to 3 lengths");
     int64_t elements = 1;
@@ -98,153 +169,250 @@ Array ParseArray(const json& item, size_t index) {
     if (static_cast<int64_t>(values.size()) != expected)
         throw std::runtime_error(where + ": " + std::to_string(values.size()) + " values for dims " +
                                  item["dims"].dump() + " (expected " + std::to_string(expected) + ")");
+    a.bytes.reserve(static_cast<size_t>(elements) * static_cast<size_t>(a.type->type == ZV_TYPE_STAMP
+                                                                            ? sizeof(zvStamp)
+                                                                            : a.type->components * a.type->size));
     for (size_t i = 0; i < values.size(); ++i) {
         const json& v = values[i];
-        if (!v.is_number() || (!a.type->isFloat && v.is_number_float()))
-            throw std::runtime_error(where + ": value " + std::to_string(i) + " is not " +
-                                     (a.type->isFloat ? "a number" : "an integer"));
-        const double d = v.get<double>();
-        if (d < a.type->lo || d > a.type->hi)
-            throw std::runtime_error(where + ": value " + std::to_string(i) + " out of range for " + a.type->name);
+        const std::string what = where + ": value " + std::to_string(i);
+        switch (a.type->type) {
+            case ZV_TYPE_INT8: PutInteger<int8_t>(a.bytes, v, what, a.type->name); break;
+            case ZV_TYPE_UINT8: PutInteger<uint8_t>(a.bytes, v, what, a.type->name); break;
+            case ZV_TYPE_INT16: PutInteger<int16_t>(a.bytes, v, what, a.type->name); break;
+            case ZV_TYPE_UINT16: PutInteger<uint16_t>(a.bytes, v, what, a.type->name); break;
+            case ZV_TYPE_INT32:
+            case ZV_TYPE_POINT32: PutInteger<int32_t>(a.bytes, v, what, a.type->name); break;
+            case ZV_TYPE_UINT32: PutInteger<uint32_t>(a.bytes, v, what, a.type->name); break;
+            case ZV_TYPE_INT64: PutInteger<int64_t>(a.bytes, v, what, a.type->name); break;
+            case ZV_TYPE_UINT64: PutInteger<uint64_t>(a.bytes, v, what, a.type->name); break;
+            case ZV_TYPE_FLOAT32: PutFloat<float>(a.bytes, v, what, a.type->name); break;
+            case ZV_TYPE_FLOAT64: PutFloat<double>(a.bytes, v, what, a.type->name); break;
+            case ZV_TYPE_STAMP:
+                // Encoder, time, input state, then the record's padding.
+                if (i % 3 == 0) PutInteger<int64_t>(a.bytes, v, what + " (encoder)", a.type->name);
+                if (i % 3 == 1) PutInteger<uint64_t>(a.bytes, v, what + " (time)", a.type->name);
+                if (i % 3 == 2) {
+                    PutInteger<int32_t>(a.bytes, v, what + " (input state)", a.type->name);
+                    Put<int32_t>(a.bytes, 0);
+                }
+                break;
+            default:
+                break;
+        }
     }
-    a.values = values.get<std::vector<json>>();
     return a;
 }
 
-template <typename T>
-void Store(unsigned char* at, const json& v) {
-    T value;
-    if constexpr (std::is_floating_point_v<T>) {
-        value = static_cast<T>(v.get<double>());
-    } else if constexpr (std::is_unsigned_v<T>) {
-        value = static_cast<T>(v.is_number_unsigned() ? v.get<uint64_t>() : static_cast<uint64_t>(v.get<int64_t>()));
-    } else {
-        value = static_cast<T>(v.get<int64_t>());
+// The record of one line of JSON; throws with what is wrong.
+Record ParseRecord(const std::string& line) {
+    json j;
+    try {
+        j = json::parse(line);
+    } catch (const json::parse_error& e) {
+        throw std::runtime_error("not valid JSON (at byte " + std::to_string(e.byte) + ")");
     }
-    std::memcpy(at, &value, sizeof value);
+    if (!j.is_object()) throw std::runtime_error("not a JSON object");
+    Record record;
+    if (!j.contains("id")) throw std::runtime_error("no \"id\"");
+    record.id = AsInt64(j["id"], "\"id\"");
+    if (j.contains("attributes")) {
+        if (!j["attributes"].is_array()) throw std::runtime_error("\"attributes\" is not a list");
+        for (const json& a : j["attributes"]) record.attributes.push_back(AsInt64(a, "an attribute"));
+    }
+    if (j.contains("data")) {
+        if (!j["data"].is_array()) throw std::runtime_error("\"data\" is not a list");
+        for (size_t i = 0; i < j["data"].size(); ++i) record.data.push_back(ParseArray(j["data"][i], i));
+    }
+    if (j.contains("batch")) {
+        record.hasBatch = true;
+        record.batch = AsInt64(j["batch"], "\"batch\"");
+    }
+    return record;
 }
 
-void Fill(const Array& a, unsigned char* out) {
-    const size_t n = a.values.size();
-    switch (a.type->type) {
-        case ZV_TYPE_INT8: for (size_t i = 0; i < n; ++i) Store<int8_t>(out + i, a.values[i]); break;
-        case ZV_TYPE_UINT8: for (size_t i = 0; i < n; ++i) Store<uint8_t>(out + i, a.values[i]); break;
-        case ZV_TYPE_INT16: for (size_t i = 0; i < n; ++i) Store<int16_t>(out + 2 * i, a.values[i]); break;
-        case ZV_TYPE_UINT16: for (size_t i = 0; i < n; ++i) Store<uint16_t>(out + 2 * i, a.values[i]); break;
-        case ZV_TYPE_INT32:
-        case ZV_TYPE_POINT32: for (size_t i = 0; i < n; ++i) Store<int32_t>(out + 4 * i, a.values[i]); break;
-        case ZV_TYPE_UINT32: for (size_t i = 0; i < n; ++i) Store<uint32_t>(out + 4 * i, a.values[i]); break;
-        case ZV_TYPE_INT64: for (size_t i = 0; i < n; ++i) Store<int64_t>(out + 8 * i, a.values[i]); break;
-        case ZV_TYPE_UINT64: for (size_t i = 0; i < n; ++i) Store<uint64_t>(out + 8 * i, a.values[i]); break;
-        case ZV_TYPE_FLOAT32: for (size_t i = 0; i < n; ++i) Store<float>(out + 4 * i, a.values[i]); break;
-        case ZV_TYPE_FLOAT64: for (size_t i = 0; i < n; ++i) Store<double>(out + 8 * i, a.values[i]); break;
-        case ZV_TYPE_STAMP:
-            for (size_t e = 0; e * 3 < n; ++e) {
-                zvStamp stamp{};
-                stamp.encoder = a.values[3 * e].get<int64_t>();
-                const json& t = a.values[3 * e + 1];
-                stamp.time = t.is_number_unsigned() ? t.get<uint64_t>() : static_cast<uint64_t>(t.get<int64_t>());
-                stamp.inputState = static_cast<int32_t>(a.values[3 * e + 2].get<int64_t>());
-                std::memcpy(out + e * sizeof(zvStamp), &stamp, sizeof stamp);
-            }
-            break;
-        default:
-            break;
+// Reads lines one at a time, each at most kMaxLine bytes.
+class LineReader {
+public:
+    explicit LineReader(std::istream& in) : in_(in) {}
+    // The next line that holds a record (blank lines and comments are
+    // skipped); false at the end. Throws, naming the line, for one too long.
+    bool Next(std::string* line) {
+        for (;;) {
+            if (!Read(line)) return false;
+            if (!line->empty() && line->back() == '\r') line->pop_back();
+            const size_t first = line->find_first_not_of(" \t");
+            if (first != std::string::npos && (*line)[first] != '#') return true;
+        }
     }
-}
+    size_t Number() const { return number_; }
+
+private:
+    bool Read(std::string* line) {
+        line->clear();
+        std::streambuf* buffer = in_.rdbuf();
+        if (buffer == nullptr || buffer->sgetc() == std::char_traits<char>::eof()) return false;
+        ++number_;
+        for (;;) {
+            const int c = buffer->sbumpc();
+            if (c == std::char_traits<char>::eof() || c == '\n') return true;
+            if (line->size() >= kMaxLine)
+                throw std::runtime_error("line " + std::to_string(number_) + ": longer than " +
+                                         std::to_string(kMaxLine >> 20) + " MiB");
+            line->push_back(static_cast<char>(c));
+        }
+    }
+    std::istream& in_;
+    size_t number_ = 0;
+};
 
 }  // namespace
 
+// The file is read twice: once whole at Load, each line checked and
+// forgotten, and then batch by batch as the run asks for them, one record
+// ahead. Neither keeps more than a batch.
 struct Replay::Impl {
-    std::vector<std::vector<Record>> batches;
-    size_t next = 0;
+    std::unique_ptr<std::istream> owned;  // the file, when Load opened it
+    std::istream* in = nullptr;
+    std::streampos start;
+    std::unique_ptr<LineReader> reader;
+    bool havePending = false;
+    Record pending;  // the record read ahead
+    size_t batches = 0;
+    size_t results = 0;
+
+    void Reset() {
+        owned.reset();
+        in = nullptr;
+        reader.reset();
+        havePending = false;
+        pending = Record{};
+        batches = 0;
+        results = 0;
+    }
+    // The next record from the file, false at its end.
+    bool Read(Record* record) {
+        std::string line;
+        if (!reader->Next(&line)) return false;
+        *record = ParseRecord(line);
+        return true;
+    }
 };
 
 Replay::Replay() : impl_(std::make_unique<Impl>()) {}
 Replay::~Replay() = default;
 
 bool Replay::Load(const std::filesystem::path& file, std::string* error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    impl_->Reset();
+    std::error_code ec;
+    // A FIFO or device would block the reader or never end.
+    if (std::filesystem::exists(file, ec) && !std::filesystem::is_regular_file(file, ec)) {
+        *error = "not a plain file";
+        return false;
+    }
+    auto in = std::make_unique<std::ifstream>(file, std::ios::binary);
+    if (!*in) {
         *error = "cannot open " + file.string();
         return false;
     }
-    return Load(in, error);
+    return Load(std::move(in), error);
 }
 
-bool Replay::Load(std::istream& in, std::string* error) {
-    impl_->batches.clear();
-    impl_->next = 0;
-    std::vector<std::vector<Record>> batches;
-    std::string line;
-    size_t number = 0;
-    bool haveBatch = false;
-    int64_t lastBatch = 0;
-    while (std::getline(in, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || line[first] == '#') continue;
+bool Replay::Load(std::unique_ptr<std::istream> stream, std::string* error) {
+    Impl& r = *impl_;
+    r.Reset();
+    if (stream == nullptr) {
+        *error = "no recording";
+        return false;
+    }
+    std::istream& in = *stream;
+    const std::streampos start = in.tellg();
+    size_t batches = 0;
+    size_t results = 0;
+    {
+        LineReader reader(in);
+        bool haveBatch = false;
+        int64_t lastBatch = 0;
+        std::string line;
         try {
-            const json j = json::parse(line);
-            if (!j.is_object()) throw std::runtime_error("not a JSON object");
-            Record record;
-            if (!j.contains("id")) throw std::runtime_error("no \"id\"");
-            record.id = AsInt64(j["id"], "\"id\"");
-            if (j.contains("attributes")) {
-                if (!j["attributes"].is_array()) throw std::runtime_error("\"attributes\" is not a list");
-                for (const json& a : j["attributes"]) record.attributes.push_back(AsInt64(a, "an attribute"));
+            while (reader.Next(&line)) {
+                Record record;
+                try {
+                    record = ParseRecord(line);
+                } catch (const std::exception& e) {
+                    throw std::runtime_error("line " + std::to_string(reader.Number()) + ": " + e.what());
+                }
+                const bool joins = record.hasBatch && haveBatch && record.batch == lastBatch && batches > 0;
+                haveBatch = record.hasBatch;
+                lastBatch = record.batch;
+                if (!joins) ++batches;
+                ++results;
             }
-            if (j.contains("data")) {
-                if (!j["data"].is_array()) throw std::runtime_error("\"data\" is not a list");
-                for (size_t i = 0; i < j["data"].size(); ++i) record.data.push_back(ParseArray(j["data"][i], i));
-            }
-            bool joins = false;
-            if (j.contains("batch")) {
-                const int64_t batch = AsInt64(j["batch"], "\"batch\"");
-                joins = haveBatch && batch == lastBatch && !batches.empty();
-                haveBatch = true;
-                lastBatch = batch;
-            } else {
-                haveBatch = false;
-            }
-            if (!joins) batches.emplace_back();
-            batches.back().push_back(std::move(record));
         } catch (const std::exception& e) {
-            *error = "line " + std::to_string(number) + ": " + e.what();
+            *error = e.what();
             return false;
         }
     }
-    impl_->batches = std::move(batches);
+    // Read again from the start, batch by batch.
+    in.clear();
+    in.seekg(start);
+    if (!in) {
+        *error = "the recording cannot be read a second time";
+        return false;
+    }
+    r.owned = std::move(stream);
+    r.in = r.owned.get();
+    r.start = start;
+    r.reader = std::make_unique<LineReader>(in);
+    r.batches = batches;
+    r.results = results;
     return true;
 }
 
-size_t Replay::BatchCount() const { return impl_->batches.size(); }
+size_t Replay::BatchCount() const { return impl_->batches; }
 
-size_t Replay::ResultCount() const {
-    size_t n = 0;
-    for (const auto& b : impl_->batches) n += b.size();
-    return n;
-}
+size_t Replay::ResultCount() const { return impl_->results; }
 
 zvStatus Replay::NextBatch(std::vector<zvHandle>* payloads) {
     if (payloads == nullptr) return ZV_E_ARGUMENT;
-    if (impl_->next >= impl_->batches.size()) return ZV_OK;
+    Impl& r = *impl_;
+    if (r.reader == nullptr) return ZV_OK;
+    std::vector<Record> batch;
+    try {
+        Record record;
+        if (r.havePending) {
+            batch.push_back(std::move(r.pending));
+            r.havePending = false;
+        } else if (r.Read(&record)) {
+            batch.push_back(std::move(record));
+        }
+        // A batch goes on while the lines carry its number.
+        while (!batch.empty() && batch.front().hasBatch && r.Read(&record)) {
+            if (record.hasBatch && record.batch == batch.front().batch) {
+                batch.push_back(std::move(record));
+                continue;
+            }
+            r.pending = std::move(record);
+            r.havePending = true;
+            break;
+        }
+    } catch (const std::exception&) {
+        return ZV_E_PARSE;  // the file changed since it was checked
+    }
     std::vector<zvHandle> made;
-    for (const Record& record : impl_->batches[impl_->next]) {
-        ResultBuilder r;
-        zvStatus status = r.Init(record.id, record.attributes);
+    for (const Record& record : batch) {
+        ResultBuilder builder;
+        zvStatus status = builder.Init(record.id, record.attributes);
         for (size_t i = 0; status > 0 && i < record.data.size(); ++i) {
-            void* elements = r.AddArray(record.data[i].type->type, record.data[i].lengths, &status);
-            if (elements != nullptr) Fill(record.data[i], static_cast<unsigned char*>(elements));
+            const Array& a = record.data[i];
+            void* elements = builder.AddArray(a.type->type, a.lengths, &status);
+            if (elements != nullptr && !a.bytes.empty()) std::memcpy(elements, a.bytes.data(), a.bytes.size());
         }
         if (status <= 0) {
             for (zvHandle h : made) zvObjectDestroy(h);
             return status;
         }
-        made.push_back(r.Release());
+        made.push_back(builder.Release());
     }
-    ++impl_->next;
     payloads->insert(payloads->end(), made.begin(), made.end());
     return ZV_OK;
 }

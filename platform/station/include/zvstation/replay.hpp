@@ -22,16 +22,21 @@ public:
     Replay(const Replay&) = delete;
     Replay& operator=(const Replay&) = delete;
 
-    // Reads and checks every line. Returns false with `*error` naming the
-    // first bad line ("line 3: ..."); nothing is kept then.
+    // Reads and checks every line, one at a time, each of at most 16 MiB,
+    // and keeps the file to read it again batch by batch: a recording of any
+    // size takes the memory of its largest batch. Returns false with
+    // `*error` naming the first bad line ("line 3: ..."); nothing is kept
+    // then. A file that is no plain file (a FIFO, a device) is refused.
     bool Load(const std::filesystem::path& file, std::string* error);
-    bool Load(std::istream& in, std::string* error);
+    // The same for a stream, which the replay keeps; it must be seekable.
+    bool Load(std::unique_ptr<std::istream> in, std::string* error);
 
     size_t BatchCount() const;
     size_t ResultCount() const;
     // Appends the next batch's results (made with the default allocator,
     // owned by the caller) to `payloads`; appends nothing once every batch
-    // was handed out. Returns 1 or a failing zvApi status.
+    // was handed out. Returns 1 or a failing zvApi status (ZV_E_PARSE when
+    // the file no longer reads as it did at Load).
     zvStatus NextBatch(std::vector<zvHandle>* payloads);
 
 private:
