@@ -1,0 +1,40 @@
+// The replay reader on arbitrary text: never a crash, a message names a
+// line and shows no raw byte, and a recording that loads delivers exactly
+// the batches and results it counted, made of whole results.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "zvapi/zvapi.h"
+#include "zvstation/replay.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    zv::station::Replay replay;
+    std::string error;
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    if (!replay.Load(std::make_unique<std::istringstream>(text), &error)) {
+        if (error.rfind("line ", 0) != 0) std::abort();
+        for (char c : error)
+            if (c < 0x20 || c >= 0x7F) std::abort();
+        return 0;
+    }
+    size_t batches = 0;
+    size_t results = 0;
+    for (;;) {
+        std::vector<zvHandle> batch;
+        if (replay.NextBatch(&batch) <= 0) std::abort();
+        if (batch.empty()) break;
+        ++batches;
+        results += batch.size();
+        for (zvHandle h : batch) {
+            if (!zvObjectIs(h, ZV_TYPE_RESULT)) std::abort();
+            zvObjectDestroy(h);
+        }
+    }
+    if (batches != replay.BatchCount() || results != replay.ResultCount()) std::abort();
+    return 0;
+}
