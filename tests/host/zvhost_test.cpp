@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -248,6 +249,76 @@ TEST(Zvhost, DetectionReportsObjects) {
     ASSERT_GE(models.size(), 2u);
     EXPECT_GT(models[0]["content"]["slices"].get<int>(), 10);
     EXPECT_EQ(r.Of("summary").at(0)["failedBatches"], 0);
+}
+
+// A refused document is named with its line and what is wrong, and a run
+// whose handler failed ends with status 1 naming the first failing batch.
+TEST(Zvhost, FailuresSayWhyAndWhichBatch) {
+    if (!HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
+    zvtest::TempFileSpace files;
+    MakeStation(files);
+    // A sensor's name that is no UTF-8 text: the station reads past it,
+    // the plug-in refuses the document.
+    const std::string settings = files.Read("SN1/Settings.xml");
+    std::string bad = settings;
+    const size_t at = bad.find("<Name>A</Name>");
+    ASSERT_NE(at, std::string::npos);
+    bad.replace(at, 14, "<Name>A\xFF</Name>");
+    files.Write("SN1/Settings.xml", bad);
+    const std::string line = std::to_string(1 + std::count(bad.begin(), bad.begin() + static_cast<long>(at), '\n'));
+    Result start = Zvhost(Torvane() + " run Free --batches 1 --files " + Quote(files.Path()));
+    EXPECT_EQ(start.code, 1);
+    EXPECT_NE(start.err.find("the start handler of mode \"Free\" returned -8: \"\\SN1\\Settings.xml\": line " +
+                             line + ": bytes that are not UTF-8 text"),
+              std::string::npos)
+        << start.err;
+
+    files.Write("SN1/Settings.xml", settings);
+    zvtest::TempFileSpace rec;
+    const std::string input = rec / "profiles.jsonl";
+    // The second profile has no points: Free refuses it.
+    std::ofstream(input) << ProfileLine(5) << "\n" << R"({"id": 0, "attributes": [1000, 1], "data": []})" << "\n"
+                         << ProfileLine(5) << "\n";
+    Result batch = Zvhost(Torvane() + " run Free --input " + Quote(input) + " --files " + Quote(files.Path()));
+    EXPECT_EQ(batch.code, 1);
+    EXPECT_NE(batch.err.find("batch 2: the process handler of mode \"Free\" returned -9"), std::string::npos)
+        << batch.err;
+    EXPECT_NE(batch.out.find("first: batch 2"), std::string::npos) << batch.out;
+    Result json = Zvhost(Torvane() + " run Free --json --input " + Quote(input) + " --files " + Quote(files.Path()));
+    EXPECT_EQ(json.code, 1);
+    EXPECT_EQ(json.Of("summary").at(0)["firstFailedBatch"], 2);
+    EXPECT_EQ(json.Of("summary").at(0)["failedBatches"], 1);
+}
+
+// With --full every output carries every number it holds: a script can
+// check the points, radii and pixels without reading pictures.
+TEST(Zvhost, FullEventsCarryEveryNumber) {
+    if (!HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
+    zvtest::TempFileSpace files;
+    MakeStation(files);
+    zvtest::TempFileSpace rec;
+    const std::string input = rec / "profile.jsonl";
+    std::ofstream(input) << ProfileLine(3) << "\n";
+    Result free = Zvhost(Torvane() + " run Free --param SelectedSensor=1000 --json --full --input " + Quote(input) +
+                         " --files " + Quote(files.Path()));
+    ASSERT_EQ(free.code, 0) << free.err;
+    const json plot = free.Of("output", "Free").back()["content"];
+    json drawn;
+    for (const json& g : plot["graphics"])
+        if (g["points"] == 3) drawn = g["drawings"][0]["points"];
+    EXPECT_EQ(drawn, json({{-5000, 9000}, {-4990, 9000}, {-4980, 9000}})) << plot.dump();
+    const json image = free.Of("output", "Intensity").back()["content"];
+    EXPECT_EQ(image["pixels"], "ZGVm");  // the intensities 100, 101, 102
+    Result brief = Zvhost(Torvane() + " run Free --param SelectedSensor=1000 --json --input " + Quote(input) +
+                          " --files " + Quote(files.Path()));
+    EXPECT_FALSE(brief.Of("output", "Intensity").back()["content"].contains("pixels"));
+
+    Result detection = Zvhost(Torvane() + " run Detection --seconds 2.5 --json --full --files " + Quote(files.Path()));
+    ASSERT_EQ(detection.code, 0) << detection.err;
+    const json model = detection.Of("output", "Detection").at(0)["content"];
+    ASSERT_EQ(model["radii"].size(), model["slices"].get<size_t>());
+    EXPECT_EQ(model["radii"][0].size(), 360u);
+    EXPECT_EQ(model["centres"].size(), model["radii"].size());
 }
 
 TEST(Zvhost, DemoWritesPicturesOfEveryMode) {

@@ -14,7 +14,7 @@
 
 namespace {
 
-using zvtest::TempFileSpace;
+using TempFolder = zvtest::TempFileSpace;
 
 constexpr zvStatus kInjected = -321;
 
@@ -78,7 +78,7 @@ private:
 };
 
 TEST(AppInfo, GroupPathsAndSensorNamesAddressTheSettings) {
-    TempFileSpace space;
+    TempFolder space;
     space.Write("SN7/Settings.xml", kSettings);
     Info info("\\SN7\\Settings.xml");
     EXPECT_EQ(info.NameOf(zvAppInfoRootGroup(info)), "System");
@@ -150,7 +150,7 @@ TEST(AppInfo, SerialNumbersAreUnsigned32BitOrNone) {
 }
 
 TEST(AppInfo, WritingBackKeepsWhatNobodyChangedUnderEitherName) {
-    TempFileSpace space;
+    TempFolder space;
     space.Write("SN7/Settings.xml", kSettings);
     {
         Info info("\\SN7\\Settings.xml");
@@ -171,7 +171,7 @@ TEST(AppInfo, WritingBackKeepsWhatNobodyChangedUnderEitherName) {
 }
 
 TEST(AppInfo, SettingsThatCannotBeReadAreNeverWrittenOverAFile) {
-    TempFileSpace space;
+    TempFolder space;
     space.Write("SN7/Settings.xml", kSettings);
     for (const std::string& bad : {kSettings.substr(0, kSettings.size() / 2), std::string("<a><b></a>"),
                                    std::string("no markup"), std::string()}) {
@@ -198,7 +198,7 @@ TEST(AppInfo, SettingsThatCannotBeReadAreNeverWrittenOverAFile) {
 }
 
 TEST(AppInfo, OwnsItsDocumentAndFailsCleanlyUnderInjection) {
-    TempFileSpace space;
+    TempFolder space;
     space.Write("SN7/Settings.xml", kSettings);
     const int64_t baseline = zv::testing::LiveObjects();
     {

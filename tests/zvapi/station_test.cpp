@@ -17,7 +17,7 @@
 
 namespace {
 
-using zvtest::TempFileSpace;
+using TempFolder = zvtest::TempFileSpace;
 
 constexpr zvStatus kInjected = -321;
 
@@ -205,7 +205,7 @@ TEST_F(StationCalls, RefusalsChangeNothingAndPassTheBackendsStatusBack) {
 }
 
 TEST_F(StationCalls, JournalNamesPipesServersAndValues) {
-    TempFileSpace space;
+    TempFolder space;
     space.Write("SN7/Calibration.xml", "<c/>");
     zvHandle list = List(ZV_TYPE_UINT32, {1001, 3});
     zv::testing::JournalStart();
@@ -227,7 +227,7 @@ TEST_F(StationCalls, JournalNamesPipesServersAndValues) {
 }
 
 TEST_F(StationCalls, InjectedFailuresReturnTheirStatusAndChangeNothing) {
-    TempFileSpace space;
+    TempFolder space;
     space.Write("SN7/Calibration.xml", "<c/>");
     zvHandle list = List(ZV_TYPE_UINT32, {1, 2});
     int64_t size = 0;
@@ -286,7 +286,7 @@ TEST_F(StationCalls, InjectedFailuresReturnTheirStatusAndChangeNothing) {
 }
 
 TEST_F(StationCalls, StorageIsTheServersFolderWithItsRules) {
-    TempFileSpace space;
+    TempFolder space;
     space.Write("sn7/Calibration.xml", "<calibration/>");
     int64_t size = -1;
     EXPECT_EQ(zvStorageFileSize(storage_, "CALIBRATION.XML", &size), ZV_OK);
@@ -325,7 +325,7 @@ TEST_F(StationCalls, StorageIsTheServersFolderWithItsRules) {
 }
 
 TEST_F(StationCalls, StorageSeesWhatTheFileSpaceWroteUnderEitherCase) {
-    TempFileSpace space;
+    TempFolder space;
     space.Write("SN7/Settings.xml", "<old/>");
     for (const char* path : {"\\SN7\\settings.xml", "\\SN7\\Settings.xml"}) {
         SCOPED_TRACE(path);
