@@ -227,6 +227,8 @@ bool HostLoop::Open(const Options& options, std::string* error) {
         *error = "cannot use " + options_.files.string() + " as the file space";
         return false;
     }
+    // What writes interrupted before this start left behind goes now.
+    zvFileSpaceSweep("\\");
 
     std::vector<zv::station::ModeDeclaration> modes;
     for (const ModeInfo& m : info_.modes) {

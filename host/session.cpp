@@ -44,12 +44,7 @@ zvStatus TimedProcess(void* state, zvHandle engine, zvHandle parameters, zvHandl
 // takes it off again.
 class HandlerTiming {
 public:
-    HandlerTiming(zvHandle app, const std::string& name) {
-        for (int32_t i = 0; i < zvPipeAppModeCount(app); ++i) {
-            zvHandle m = zvPipeAppModeAt(app, i);
-            const char* n = zvPipeModeName(m);
-            if (n != nullptr && name == n) mode_ = m;
-        }
+    HandlerTiming(zvHandle app, const std::string& name) : mode_(zv::runner::FindMode(app, name)) {
         g_timed = {};
         zvPipeProcessHandler original = zvPipeModeProcessHandler(mode_);
         if (original != nullptr && zvPipeModeSetProcessHandler(mode_, &TimedProcess) > 0) g_timed.original = original;

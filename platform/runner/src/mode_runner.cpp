@@ -7,9 +7,6 @@
 
 namespace zv::runner {
 
-namespace {
-
-// The mode of `app` named `name`, or 0.
 zvHandle FindMode(zvHandle app, const std::string& name) {
     const int32_t count = zvPipeAppModeCount(app);
     for (int32_t i = 0; i < count; ++i) {
@@ -19,6 +16,8 @@ zvHandle FindMode(zvHandle app, const std::string& name) {
     }
     return nullptr;
 }
+
+namespace {
 
 std::vector<int32_t> InitialValues(zvHandle mode) {
     std::vector<int32_t> values;

@@ -42,6 +42,9 @@ struct Output {
     zvHandle object;         // the object (engine-owned); 0 once released
 };
 
+// The mode of `app` named `name`, or 0.
+zvHandle FindMode(zvHandle app, const std::string& name);
+
 enum class Phase { Start, Process, Stop };
 
 // One handler call and what it returned.
