@@ -1,6 +1,7 @@
 // The run state and the mode lifecycle.
 #include "modes/run_state.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "plugin/settings.h"
@@ -27,23 +28,26 @@ const SensorSettings* SensorAt(const SystemSettings* settings, uint32_t index) {
 // outside the 48 slots are left out), and the duplicate-view warning, once.
 zvStatus ScanViews(RunState* state, uint32_t* largest) {
     *largest = 0;
-    bool warned = false;
+    if (state->sensorCount == 0) return ZV_OK;
+    // Every sensor's view, sorted, so that a shared one shows as two equal
+    // neighbours: the work stays proportional to the number of sensors.
+    auto* views = static_cast<int32_t*>(zvMalloc(sizeof(int32_t) * state->sensorCount));
+    if (views == nullptr) return kTorvaneNoMemory;
+    uint32_t known = 0;
     for (uint32_t i = 0; i < state->sensorCount; ++i) {
         const SensorSettings* sensor = SensorAt(state->settings, i);
         if (sensor == nullptr) continue;
         const auto view = static_cast<uint32_t>(sensor->VertexView);
         if (sensor->Enabled != 0 && view < kViewSlots && view > *largest) *largest = view;
-        for (uint32_t j = 0; j < state->sensorCount && !warned; ++j) {
-            const SensorSettings* other = SensorAt(state->settings, j);
-            if (j == i || other == nullptr || other->VertexView != sensor->VertexView) continue;
-            warned = true;
-            zvStatus status = zvPipeEnginePrint(state->engine, "One or more sensors share the same vertex view!\n");
-            if (status <= 0) return status;
-            status = zvPipeEnginePrint(state->engine, "Each sensor has to be assigned a unique vertex view!!\n");
-            if (status <= 0) return status;
-        }
+        views[known++] = sensor->VertexView;
     }
-    return ZV_OK;
+    std::sort(views, views + known);
+    const bool shared = std::adjacent_find(views, views + known) != views + known;
+    zvFree(views);
+    if (!shared) return ZV_OK;
+    zvStatus status = zvPipeEnginePrint(state->engine, "One or more sensors share the same vertex view!\n");
+    if (status <= 0) return status;
+    return zvPipeEnginePrint(state->engine, "Each sensor has to be assigned a unique vertex view!!\n");
 }
 
 }  // namespace

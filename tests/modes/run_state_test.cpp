@@ -141,6 +141,26 @@ TEST_F(RunStateTest, EveryFailureFailsTheStartWithoutALeak) {
     zvArrayListDestroy(parameters);
 }
 
+// Whether two sensors share a view is found with work proportional to the
+// sensors, not to their square.
+TEST_F(RunStateTest, SharedViewsAreFoundInOnePassOverTheSensors) {
+    for (bool shared : {false, true}) {
+        SCOPED_TRACE(shared);
+        SettingsShape shape;
+        for (int32_t i = 0; i < 3000; ++i) shape.sensors.push_back({static_cast<uint32_t>(1000 + i), 0, i});
+        if (shared) shape.sensors.back().vertexView = 17;
+        Settings(shape);
+        zv::testing::JournalClear();
+        zv::testing::JournalStart();
+        ASSERT_GT(runner_->Start("Free"), 0);
+        zv::testing::JournalStop();
+        EXPECT_LT(zv::testing::JournalOf("zvArrayListAt").size(), 3u * 3000u);
+        EXPECT_EQ(runner_->Console().find("share the same vertex view") != std::string::npos, shared);
+        ASSERT_GT(runner_->Stop(), 0);
+        runner_->Reset();
+    }
+}
+
 TEST_F(RunStateTest, NoMemoryForTheRecordIsReportedAsTorvanesOwnStatus) {
     zvHandle engine = nullptr;
     ASSERT_GT(zvPipeEngineCreate(&engine, runner_->Client()), 0);
