@@ -190,6 +190,21 @@ std::pair<int, int> PngSize(const std::string& path) {
     return size;
 }
 
+// Pixels of a rectangle of a PNG file that are not black.
+int Lit(const std::string& path, int x, int y, int w, int h) {
+    cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+    int lit = 0;
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS && cairo_image_surface_get_width(surface) >= x + w &&
+        cairo_image_surface_get_height(surface) >= y + h) {
+        const unsigned char* data = cairo_image_surface_get_data(surface);
+        const int stride = cairo_image_surface_get_stride(surface);
+        for (int j = y; j < y + h; ++j)
+            for (int i = x; i < x + w; ++i) lit += (reinterpret_cast<const uint32_t*>(data + j * stride)[i] & 0xFFFFFF) != 0 ? 1 : 0;
+    }
+    cairo_surface_destroy(surface);
+    return lit;
+}
+
 TEST_F(ZvhostTree, TheCalibrationPagesSetUpAStation) {
     ASSERT_EQ(Zvhost("init " + Files() + " --servers 1").code, 0);
     space.Write("config", "type \"Sensors:\" 4\nclick \"Create Settings.xml\"\n");
@@ -220,7 +235,7 @@ TEST_F(ZvhostTree, TheCalibrationPagesSetUpAStation) {
     // A five-vertex target, then the calibration run.
     Outcome setup = page("SN1", "Calibration",
                          "type X: 100\ntype Y: -250\nclick \"Add Vertex\"\napply\npicture " + pictures +
-                             "/system-setup.png\nplay 2\n");
+                             "/system-setup.png\nout " + pictures + "/display\nplay 2\n");
     int outputs = 0;
     for (const json& o : setup.Of("output")) outputs += o["mode"] == "Calibration" ? 1 : 0;
     EXPECT_GT(outputs, 0);
@@ -266,6 +281,26 @@ TEST_F(ZvhostTree, TheCalibrationPagesSetUpAStation) {
     Outcome run = Zvhost("run Calibration --json --seconds 0.5 " + Files());
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(run.out.find("vertex view"), std::string::npos);
+
+    // The target in display 0, its axes titled "mils" as the page set the
+    // chart's axis texts: below the X axis's numbers, left of the Y axis's.
+    const std::string display = pictures + "/display/Calibration-Calibration.png";
+    EXPECT_EQ(PngSize(display), (std::pair{800, 600}));
+    EXPECT_GT(Lit(display, 400, 578, 50, 16), 10);
+    EXPECT_GT(Lit(display, 4, 280, 16, 40), 10);
+
+    // A picture needs a file it can write.
+    space.Write("file", "");
+    for (const auto& [script, message] : {std::pair{"picture\n", "line 1: picture needs a file"},
+                                          std::pair{"show\npicture FILE/p.png\n", "line 2: cannot create"}}) {
+        std::string text = script;
+        const size_t at = text.find("FILE");
+        if (at != std::string::npos) text.replace(at, 4, space / "file");
+        space.Write("script", text);
+        Outcome r = Zvhost("page " + Files() + " --node SN1 --page Calibration --script '" + (space / "script") + "'");
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    }
 
     for (const auto& [name, size] : {std::pair{"setup-A.png", std::pair{600, 292}}, std::pair{"setup-D.png", std::pair{600, 292}},
                                      std::pair{"system-setup.png", std::pair{600, 472}},
