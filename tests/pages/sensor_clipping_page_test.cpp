@@ -4,6 +4,7 @@
 
 #include "document_test_support.hpp"
 #include "page_host.hpp"
+#include "support/fault_loop.hpp"
 #include "plugin/settings.h"
 #include "sensor_entry.hpp"
 
@@ -110,38 +111,39 @@ TEST_F(ClippingPageTest, AMissingSensorKeepsTheEditsAfterDrawingAndApplyRewrites
 TEST_F(ClippingPageTest, ActivateAndApplyUnderFailures) {
     Store({-2000, 2000, -5000, 5000});
     ASSERT_EQ(page->Activate(), 1);
-    doctest::CallFaultLoop(
-        [&] {
-            host.ClearLog();
-            for (int32_t id : kEdits) wf::driver::Type(host.Control(page, id), "1");
-            return page->Activate();
-        },
-        [&](const std::string& call, zvStatus status) {
-            if (call == "zvClientGetPipeHandle" || call == "zvPipeSetCurrentMode") {
-                EXPECT_EQ(status, -77);
-                EXPECT_TRUE(host.Of("SelectLayout").empty());
-                EXPECT_EQ(Texts(), (std::vector<std::string>{"1", "1", "1", "1"}));
-            } else if (call == "zvFileCreate" || call == "zvFileInit" || call == "zvAppInfoRead" ||
-                       call == "zvAppInfoCreate" || call == "zvAppInfoInit") {
-                EXPECT_EQ(status, 1) << call;
-                EXPECT_EQ(Texts(), (std::vector<std::string>{"1", "1", "1", "1"}));
-            } else {
-                EXPECT_TRUE(status == 1 || status <= 0) << call;
-            }
-        });
+    zvtest::FaultLoop activate;
+    activate.operation = [&] {
+        host.ClearLog();
+        for (int32_t id : kEdits) wf::driver::Type(host.Control(page, id), "1");
+        return page->Activate();
+    };
+    activate.check = [&](const zvtest::Fault& fault, zvStatus status) {
+        if (fault.call == "zvClientGetPipeHandle" || fault.call == "zvPipeSetCurrentMode") {
+            EXPECT_EQ(status, fault.injected);
+            EXPECT_TRUE(host.Of("SelectLayout").empty());
+            EXPECT_EQ(Texts(), (std::vector<std::string>{"1", "1", "1", "1"}));
+        } else if (fault.call == "zvFileCreate" || fault.call == "zvFileInit" || fault.call == "zvAppInfoRead" ||
+                   fault.call == "zvAppInfoCreate" || fault.call == "zvAppInfoInit") {
+            EXPECT_EQ(status, 1);
+            EXPECT_EQ(Texts(), (std::vector<std::string>{"1", "1", "1", "1"}));
+        } else {
+            EXPECT_TRUE(status == 1 || status <= 0) << status;
+        }
+    };
+    EXPECT_GT(activate.Run(), 0);
+
     const std::string before = space.Read("SN7/Settings.xml");
     ASSERT_EQ(page->Activate(), 1);
     ASSERT_EQ(wf::driver::Type(host.Control(page, 1030), "6000"), Result::Done);
-    doctest::CallFaultLoop(
-        [&] {
-            space.Write("SN7/Settings.xml", before);
-            return page->Apply();
-        },
-        [&](const std::string& call, zvStatus status) {
-            EXPECT_EQ(status, 1) << call;
-            const int32_t maxX = pagetest::SensorValue(server, "C", "RangeClipMaxX");
-            EXPECT_TRUE(maxX == 5000 || maxX == 6000) << call << " " << maxX;
-        });
+    zvtest::FaultLoop apply;
+    apply.operation = [&] { return page->Apply(); };
+    apply.check = [&](const zvtest::Fault&, zvStatus status) { EXPECT_EQ(status, 1); };
+    apply.verify = [&](const zvtest::Fault&) {
+        const int32_t maxX = pagetest::SensorValue(server, "C", "RangeClipMaxX");
+        EXPECT_TRUE(maxX == 5000 || maxX == 6000) << maxX;
+    };
+    apply.cleanup = [&] { space.Write("SN7/Settings.xml", before); };
+    EXPECT_GT(apply.Run(), 0);
 }
 
 }  // namespace

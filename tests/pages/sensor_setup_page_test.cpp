@@ -7,6 +7,7 @@
 
 #include "document_test_support.hpp"
 #include "page_host.hpp"
+#include "support/fault_loop.hpp"
 #include "plugin/settings.h"
 #include "sensor_entry.hpp"
 
@@ -209,39 +210,40 @@ TEST_F(SetupPageTest, SettingsThatCannotBeReadLeaveTheControlsAndAreNotWritten) 
 
 TEST_F(SetupPageTest, ActivateAndApplyUnderFailures) {
     ASSERT_EQ(page->Activate(), 1);  // the client's handles are made on first use
-    doctest::CallFaultLoop(
-        [&] {
-            host.ClearLog();
-            return page->Activate();
-        },
-        [&](const std::string& call, zvStatus status) {
-            // The pipe ends Activate with its status before anything is
-            // read; settings that cannot be read are no failure; the
-            // target and its drawing end it with theirs.
-            if (call == "zvClientGetPipeHandle" || call == "zvPipeSetCurrentMode") {
-                EXPECT_EQ(status, -77);
-                EXPECT_TRUE(host.Of("SelectLayout").empty());
-            } else if (call == "zvFileCreate" || call == "zvFileInit" || call.rfind("zvAppInfoRead", 0) == 0 ||
-                       call == "zvAppInfoCreate" || call == "zvAppInfoInit") {
-                EXPECT_EQ(status, 1) << call;
-            } else {
-                EXPECT_TRUE(status == 1 || status <= 0) << call;
-            }
-            EXPECT_EQ(State(1021).items, Numbers(4));
-        });
+    zvtest::FaultLoop activate;
+    activate.operation = [&] {
+        host.ClearLog();
+        return page->Activate();
+    };
+    activate.check = [&](const zvtest::Fault& fault, zvStatus status) {
+        // The pipe ends Activate with its status before anything is read;
+        // settings that cannot be read are no failure; the target and its
+        // drawing end it with theirs.
+        if (fault.call == "zvClientGetPipeHandle" || fault.call == "zvPipeSetCurrentMode") {
+            EXPECT_EQ(status, fault.injected);
+            EXPECT_TRUE(host.Of("SelectLayout").empty());
+        } else if (fault.call == "zvFileCreate" || fault.call == "zvFileInit" || fault.call == "zvAppInfoRead" ||
+                   fault.call == "zvAppInfoCreate" || fault.call == "zvAppInfoInit") {
+            EXPECT_EQ(status, 1);
+        } else {
+            EXPECT_TRUE(status == 1 || status <= 0) << status;
+        }
+        EXPECT_EQ(State(1021).items, Numbers(4));
+    };
+    EXPECT_GT(activate.Run(), 0);
+
     const std::string before = space.Read("SN7/Settings.xml");
     ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "44"), Result::Done);
-    doctest::CallFaultLoop(
-        [&] {
-            space.Write("SN7/Settings.xml", before);
-            return page->Apply();
-        },
-        [&](const std::string& call, zvStatus status) {
-            EXPECT_EQ(status, 1) << call;
-            // Either the old file or the whole new one.
-            const int32_t threshold = pagetest::SensorValue(server, "B", "DetectionThreshold");
-            EXPECT_TRUE(threshold == 15 || threshold == 44) << call << " " << threshold;
-        });
+    zvtest::FaultLoop apply;
+    apply.operation = [&] { return page->Apply(); };
+    apply.check = [&](const zvtest::Fault&, zvStatus status) { EXPECT_EQ(status, 1); };
+    apply.verify = [&](const zvtest::Fault&) {
+        // Either the old file or a whole new one.
+        const int32_t threshold = pagetest::SensorValue(server, "B", "DetectionThreshold");
+        EXPECT_TRUE(threshold == 15 || threshold == 44) << threshold;
+    };
+    apply.cleanup = [&] { space.Write("SN7/Settings.xml", before); };
+    EXPECT_GT(apply.Run(), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "document_test_support.hpp"
 #include "page_host.hpp"
+#include "support/fault_loop.hpp"
 #include "pages/system_page_setup.h"
 #include "plugin/settings.h"
 #include "sensor_entry.hpp"
@@ -197,54 +198,56 @@ TEST_F(SystemSetupPageTest, DeleteRemovesCalibrationXmlSilentlyAndKeepsTheTarget
 TEST_F(SystemSetupPageTest, ActivateApplyAndTheButtonsUnderFailures) {
     ASSERT_EQ(page->Activate(), 1);  // the client's handles are made on first use
     ASSERT_EQ(page->Deactivate(), 1);
-    doctest::CallFaultLoop(
-        [&] {
-            host.ClearLog();
-            const zvStatus status = page->Activate();
-            page->Deactivate();
-            return status;
-        },
-        [&](const std::string& call, zvStatus status) {
-            if (call == "zvFileCreate" || call == "zvFileInit" || call == "zvAppInfoRead" ||
-                call == "zvAppInfoCreate" || call == "zvAppInfoInit") {
-                EXPECT_EQ(status, 1) << call;  // an empty target
-            } else {
-                EXPECT_LE(status, 0) << call;
-            }
-            // The lines show the vertices read so far: what Apply would store.
-            const std::vector<std::string> lines = Lines();
-            ASSERT_LE(lines.size(), kDefaultLines.size());
-            EXPECT_TRUE(std::equal(lines.begin(), lines.end(), kDefaultLines.begin())) << call;
-        });
+    zvtest::FaultLoop activate;
+    activate.operation = [&] {
+        host.ClearLog();
+        const zvStatus status = page->Activate();
+        page->Deactivate();
+        return status;
+    };
+    activate.check = [&](const zvtest::Fault& fault, zvStatus status) {
+        if (fault.Allocation()) {
+            EXPECT_TRUE(status == 1 || status <= 0) << status;
+        } else if (fault.call == "zvFileCreate" || fault.call == "zvFileInit" || fault.call == "zvAppInfoRead" ||
+                   fault.call == "zvAppInfoCreate" || fault.call == "zvAppInfoInit") {
+            EXPECT_EQ(status, 1);  // an empty target
+        } else {
+            EXPECT_LE(status, 0);
+        }
+        // The lines show the vertices read so far: what Apply would store.
+        const std::vector<std::string> lines = Lines();
+        ASSERT_LE(lines.size(), kDefaultLines.size());
+        EXPECT_TRUE(std::equal(lines.begin(), lines.end(), kDefaultLines.begin()));
+    };
+    EXPECT_GT(activate.Run(), 0);
 
     ASSERT_EQ(page->Activate(), 1);
     Add("100", "-250");
     ASSERT_EQ(page->Apply(), 1);  // the display keeps a plot of five vertices
-    const std::string before = space.Read("SN7/Settings.xml");
     pagetest::SetTarget(server, {});
     const std::string empty = space.Read("SN7/Settings.xml");
-    doctest::CallFaultLoop(
-        [&] {
-            space.Write("SN7/Settings.xml", empty);
-            return page->Apply();
-        },
-        [&](const std::string& call, zvStatus status) {
-            // Either nothing was written or all five vertices were.
-            const size_t count = pagetest::Target(server).size();
-            EXPECT_TRUE(count == 0 || count == 5) << call << " " << count;
-            if (status <= 0) {
-                EXPECT_EQ(count, 0u) << call;
-            }
-        });
+    zvtest::FaultLoop apply;
+    apply.operation = [&] { return page->Apply(); };
+    apply.check = [&](const zvtest::Fault&, zvStatus status) {
+        // Either nothing was written or all five vertices were.
+        const size_t count = pagetest::Target(server).size();
+        EXPECT_TRUE(count == 0 || count == 5) << count;
+        if (status <= 0) {
+            EXPECT_EQ(count, 0u);
+        }
+    };
+    apply.cleanup = [&] { space.Write("SN7/Settings.xml", empty); };
+    EXPECT_GT(apply.Run(), 0);
 
     ASSERT_EQ(wf::driver::Click(host.Control(page, 1015)), Result::Done);  // the storage handle, made on first use
-    doctest::CallFaultLoop(
-        [&] {
-            space.Write("SN7/Calibration.xml", "<Calibration/>");
-            wf::driver::Click(host.Control(page, 1015));
-            return 1;
-        },
-        [&](const std::string& call, zvStatus) { EXPECT_TRUE(space.Exists("SN7/Calibration.xml")) << call; });
+    zvtest::FaultLoop remove;
+    remove.operation = [&] {
+        space.Write("SN7/Calibration.xml", "<Calibration/>");
+        wf::driver::Click(host.Control(page, 1015));
+        return 1;
+    };
+    remove.check = [&](const zvtest::Fault&, zvStatus) { EXPECT_TRUE(space.Exists("SN7/Calibration.xml")); };
+    EXPECT_GT(remove.Run(), 0);
 }
 
 TEST_F(SystemSetupPageTest, AVertexTheListCannotTakeOrGiveUpStaysAsListed) {

@@ -7,6 +7,7 @@
 
 #include "document_test_support.hpp"
 #include "page_host.hpp"
+#include "support/fault_loop.hpp"
 #include "plugin/calibration.h"
 #include "plugin/settings.h"
 
@@ -248,43 +249,47 @@ TEST_F(TuningPageTest, ActivateAndEveryControlUnderFailures) {
     // which fails in turn.
     Write({{1000, 1.0, 2.0, 3.0}, {1001, 4.0, 5.0, 6.0}});
     ASSERT_EQ(page->Activate(), 1);  // handles made on first use; the list filled
-    auto whole = [&](const std::string& call) {
-        // The file is always whole: the old one or the new one.
-        EXPECT_EQ(Read().size(), 2u) << call;
+    // The file is always whole: the old one or the new one.
+    auto whole = [&](const zvtest::Fault&) { EXPECT_EQ(Read().size(), 2u); };
+    // A storage that failed to answer showed the calibration as missing;
+    // the next Activate lists the sensors again, so that every run starts
+    // alike.
+    auto relist = [&] {
+        if (host.State(page, kSelector).items.size() == 2u) return;
+        EXPECT_EQ(host.State(page, kSelector).items, std::vector<std::string>{kNoCalibration});
+        ASSERT_EQ(page->Activate(), 1);
+        EXPECT_EQ(host.State(page, kSelector).items.size(), 2u);
     };
-    doctest::CallFaultLoop([&] { return page->Activate(); },
-                           [&](const std::string& call, zvStatus status) {
-                               // The pipes end Activate with their status; what
-                               // follows them is not passed on.
-                               if (call == "zvClientGetPipeHandle" || call == "zvPipeSetCurrentMode" ||
-                                   call == "zvServerGetPipeHandle") {
-                                   EXPECT_EQ(status, -77) << call;
-                               } else if (call == "zvClientGetServerHandle") {
-                                   EXPECT_TRUE(status == -77 || status == 1);  // station pipe, then storage
-                               } else {
-                                   EXPECT_EQ(status, 1) << call;
-                               }
-                               whole(call);
-                               // A storage that failed to answer showed the calibration
-                               // as missing; the next Activate lists the sensors again,
-                               // so that every run starts alike.
-                               if (host.State(page, kSelector).items.size() != 2u) {
-                                   EXPECT_EQ(host.State(page, kSelector).items, std::vector<std::string>{kNoCalibration});
-                                   ASSERT_EQ(page->Activate(), 1);
-                                   EXPECT_EQ(host.State(page, kSelector).items.size(), 2u);
-                               }
-                           });
+    zvtest::FaultLoop activate;
+    activate.operation = [&] { return page->Activate(); };
+    activate.check = [&](const zvtest::Fault& fault, zvStatus status) {
+        // The pipes end Activate with their status; what follows them is
+        // not passed on.
+        if (fault.Allocation()) {
+            EXPECT_TRUE(status == 1 || status == ZV_E_NOMEM) << status;
+        } else if (fault.call == "zvClientGetPipeHandle" || fault.call == "zvPipeSetCurrentMode" ||
+                   fault.call == "zvServerGetPipeHandle") {
+            EXPECT_EQ(status, fault.injected);
+        } else if (fault.call == "zvClientGetServerHandle") {
+            EXPECT_EQ(status, fault.k == 1 ? fault.injected : 1);  // the station pipe's, then the storage's
+        } else {
+            EXPECT_EQ(status, 1);
+        }
+    };
+    activate.verify = whole;
+    activate.cleanup = relist;
+    EXPECT_GT(activate.Run(), 0);
+
     // Selecting, typing and stepping share the loads and stores of
     // Activate; one step under failures.
-    doctest::CallFaultLoop(
-        [&] {
-            wf::driver::Click(host.Control(page, 1050));
-            return 1;
-        },
-        [&](const std::string& call, zvStatus) {
-            whole(call);
-            EXPECT_TRUE(host.State(page, kRotate).enabled) << call;
-        });
+    zvtest::FaultLoop step;
+    step.operation = [&] {
+        wf::driver::Click(host.Control(page, 1050));
+        return 1;
+    };
+    step.check = [&](const zvtest::Fault&, zvStatus) { EXPECT_TRUE(host.State(page, kRotate).enabled); };
+    step.verify = whole;
+    EXPECT_GT(step.Run(), 0);
 }
 
 }  // namespace
