@@ -100,9 +100,13 @@ bool CSystemPageTuning::CalibrationFileExists() {
 void CSystemPageTuning::ShowNoCalibration() {
     sensors_.ResetContent();
     sensors_.SetCurSel(sensors_.AddString("Please perform Calibration first."));
+    // Emptied edits are no values: their change notices store nothing, so
+    // that a calibration the client still holds keeps its coefficients.
+    clearing = true;
     rotate_.SetWindowText("");
     x_.SetWindowText("");
     y_.SetWindowText("");
+    clearing = false;
     EnableControls(false);
 }
 
@@ -199,16 +203,19 @@ void CSystemPageTuning::OnSelectSensor() {
 }
 
 void CSystemPageTuning::OnRotateChange() {
+    if (clearing) return;
     entry.t = DecimalValue(rotate_.GetWindowText().c_str());
     Store();
 }
 
 void CSystemPageTuning::OnYChange() {
+    if (clearing) return;
     entry.y = DecimalValue(y_.GetWindowText().c_str());
     Store();
 }
 
 void CSystemPageTuning::OnXChange() {
+    if (clearing) return;
     entry.x = DecimalValue(x_.GetWindowText().c_str());
     Store();
 }

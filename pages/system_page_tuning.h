@@ -67,6 +67,7 @@ private:
 
     int32_t selectedIndex = 0;
     int32_t sensorsListed = 0;
+    bool clearing = false;     // the edits are being emptied, not edited
     CalibrationEntry entry{};  // the working copy
 
     wf::ComboBox sensors_;  // 1014

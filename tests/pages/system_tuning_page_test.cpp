@@ -194,6 +194,23 @@ TEST_F(TuningPageTest, ADeletedCalibrationShowsTheDisabledStateAndAReturningOneI
     for (int32_t id : kControls) EXPECT_TRUE(host.State(page, id).enabled) << id;
 }
 
+TEST_F(TuningPageTest, AStorageWithoutTheFileLeavesTheClientsCoefficientsAlone) {
+    Write({{1000, 1.0, 2.0, 3.0}});
+    ASSERT_EQ(page->Activate(), 1);
+    const std::string before = space.Read("SN7/Calibration.xml");
+    // The server's storage does not answer: the page shows no calibration,
+    // and emptying its edits stores no zeros into the file the client has.
+    EXPECT_EQ(WritesDuring([&] {
+                  zv::testing::FailCall("zvStorageFileSize", 1, -77);
+                  ASSERT_EQ(page->Activate(), 1);
+              }),
+              0u);
+    EXPECT_EQ(host.State(page, kSelector).items, std::vector<std::string>{kNoCalibration});
+    EXPECT_EQ(space.Read("SN7/Calibration.xml"), before);
+    ASSERT_EQ(page->Activate(), 1);
+    EXPECT_EQ(Text(kRotate), "3.00000000");
+}
+
 TEST_F(TuningPageTest, AnIndexBeyondAShrunkFileNamesNoEntry) {
     Write(Twelve());
     ASSERT_EQ(page->Activate(), 1);
