@@ -69,6 +69,7 @@ int32_t CSensorPageClipping::Activate() {
             int32_t value = 0;
             if (zvXMLGetChildInt(xml, sensor, name, &value) > 0) edit->SetWindowText(IntegerText(value).c_str());
         }
+        boxShown = true;
     }
     zvAppInfoDestroy(info);
     return 1;
@@ -81,7 +82,9 @@ int32_t CSensorPageClipping::Apply() {
     SensorNode* sensorNode = Sensor();
     const zvXmlItem group = sensorNode != nullptr ? zvAppInfoGroupFromPath(info, sensorNode->groupPath) : 0;
     const zvXmlItem sensor = group != 0 ? zvAppInfoSensorFromParent(info, group, sensorNode->sensorName) : 0;
-    if (sensor != 0) {
+    // Edits that never showed the sensor's box (its target could not be
+    // drawn) hold no box of it to write.
+    if (sensor != 0 && boxShown) {
         const zvHandle xml = zvAppInfoXml(info);
         zvXMLSetChildInt(xml, sensor, "RangeClipMinY", IntegerValue(minY_.GetWindowText().c_str()));
         zvXMLSetChildInt(xml, sensor, "RangeClipMaxY", IntegerValue(maxY_.GetWindowText().c_str()));

@@ -22,7 +22,8 @@ public:
     int32_t Activate() override;
     // Writes the four edits, read as integers and stored as typed (a
     // minimum above its maximum too); the file is rewritten also when the
-    // sensor is missing. Always 1.
+    // sensor is missing. Values are written only once an Activate has
+    // shown the sensor's box. Always 1.
     int32_t Apply() override;
     const char* PageName() const override { return "Clipping"; }
 
@@ -33,10 +34,11 @@ protected:
     WF_DECLARE_MESSAGE_MAP()
 
 private:
-    wf::Edit minY_;  // 1027
-    wf::Edit maxY_;  // 1028
-    wf::Edit minX_;  // 1029
-    wf::Edit maxX_;  // 1030
+    bool boxShown = false;  // the edits hold the sensor's box
+    wf::Edit minY_;         // 1027
+    wf::Edit maxY_;         // 1028
+    wf::Edit minX_;         // 1029
+    wf::Edit maxX_;         // 1030
 };
 
 #endif

@@ -137,6 +137,7 @@ zvStatus CSensorPageSetup::ShowSensor(zvHandle xml, zvXmlItem sensor, int32_t ve
         exposure_.SetCurSel(exposure);
     }
     if (ReadInt(xml, sensor, "DetectionThreshold", &value)) threshold_.SetWindowText(IntegerText(value).c_str());
+    sensorShown = true;
     return 1;
 }
 
@@ -147,7 +148,9 @@ int32_t CSensorPageSetup::Apply() {
     SensorNode* sensorNode = Sensor();
     const zvXmlItem group = sensorNode != nullptr ? zvAppInfoGroupFromPath(info, sensorNode->groupPath) : 0;
     const zvXmlItem sensor = group != 0 ? zvAppInfoSensorFromParent(info, group, sensorNode->sensorName) : 0;
-    if (sensor != 0) {
+    // Controls that never showed the sensor's values (its target could not
+    // be drawn) hold no values of it to write.
+    if (sensor != 0 && sensorShown) {
         // Each list stands for the position of its selection (-1: none).
         const zvHandle xml = zvAppInfoXml(info);
         zvXMLSetChildInt(xml, sensor, "Orientation", orientation_.GetCurSel());

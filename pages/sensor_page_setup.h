@@ -32,7 +32,8 @@ public:
     // were and give 1.
     int32_t Activate() override;
     // Writes the five values into the sensor's entry and the file; the
-    // file is rewritten also when the sensor is missing. Always 1.
+    // file is rewritten also when the sensor is missing. Values are written
+    // only once an Activate has shown the sensor's. Always 1.
     int32_t Apply() override;
     const char* PageName() const override { return "Setup"; }
 
@@ -47,6 +48,7 @@ private:
     // look-up of the "Exposure" element is returned.
     zvStatus ShowSensor(zvHandle xml, zvXmlItem sensor, int32_t vertices);
 
+    bool sensorShown = false;   // the controls hold the sensor's values
     wf::ComboBox orientation_;  // 1014
     wf::ComboBox multiplex_;    // 1020
     wf::ComboBox vertexView_;   // 1021

@@ -108,6 +108,15 @@ TEST_F(ClippingPageTest, AMissingSensorKeepsTheEditsAfterDrawingAndApplyRewrites
     EXPECT_EQ(Stored(), (std::vector<int32_t>{-1, 1, -2, 2}));
 }
 
+TEST_F(ClippingPageTest, WithoutATargetNothingIsShownAndApplyWritesNoBox) {
+    Store({-1, 1, -2, 2});
+    space.Write("SN7/Settings.xml", pagetest::WithoutTarget(space.Read("SN7/Settings.xml")));
+    EXPECT_EQ(page->Activate(), 0);  // no target to read
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"", "", "", ""}));
+    ASSERT_EQ(page->Apply(), 1);
+    EXPECT_EQ(Stored(), (std::vector<int32_t>{-1, 1, -2, 2}));
+}
+
 TEST_F(ClippingPageTest, ActivateAndApplyUnderFailures) {
     Store({-2000, 2000, -5000, 5000});
     ASSERT_EQ(page->Activate(), 1);

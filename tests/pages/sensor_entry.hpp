@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -88,6 +89,15 @@ inline void SetTarget(hostapi::Node* server, const Vertices& vertices) {
     EXPECT_GT(node->WriteServerInfo(info), 0);
     zvArrayListDestroy(list);
     zvAppInfoDestroy(info);
+}
+
+// A settings text without its "CalibrationTarget" element.
+inline std::string WithoutTarget(std::string settings) {
+    const size_t start = settings.find("<CalibrationTarget>");
+    const std::string close = "</CalibrationTarget>";
+    const size_t end = settings.find(close);
+    if (start != std::string::npos && end != std::string::npos) settings.erase(start, end + close.size() - start);
+    return settings;
 }
 
 // A target of `count` vertices spread along a line.

@@ -191,6 +191,19 @@ TEST_F(SetupPageTest, AMissingSensorOrGroupKeepsTheControlsAndApplyStillRewrites
     EXPECT_EQ(pagetest::SensorValue(server, "B", "DetectionThreshold"), 15);
 }
 
+TEST_F(SetupPageTest, WithoutATargetNothingIsShownAndApplyWritesNoValues) {
+    pagetest::SetSensorValue(server, "B", "Orientation", 1);
+    space.Write("SN7/Settings.xml", pagetest::WithoutTarget(space.Read("SN7/Settings.xml")));
+    EXPECT_EQ(page->Activate(), 0);  // no target to read
+    EXPECT_EQ(State(1014).selection, -1);
+    // The empty controls are not written over the sensor's values.
+    ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "5"), Result::Done);
+    ASSERT_EQ(page->Apply(), 1);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "Orientation"), 1);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "VertexView"), 0);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "DetectionThreshold"), 15);
+}
+
 TEST_F(SetupPageTest, SettingsThatCannotBeReadLeaveTheControlsAndAreNotWritten) {
     ASSERT_EQ(page->Activate(), 1);
     ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "77"), Result::Done);
