@@ -35,8 +35,9 @@ ZV_API zvStatus zvFileSpaceSetRoot(const char* folder);
  * when it had to be shortened. */
 ZV_API zvStatus zvFileSpaceRoot(char* buffer, int32_t size);
 /* Resolves `path` to this machine's path of the file or folder it names
- * (existing components matched without regard to case). ZV_E_ACCESS for a
- * path that escapes the root; ZV_E_RANGE when `buffer` is too small. */
+ * (existing components matched without regard to case, links inside the
+ * root followed to where they lead). ZV_E_ACCESS for a path that escapes
+ * the root; ZV_E_RANGE when `buffer` is too small. */
 ZV_API zvStatus zvFileSpaceResolve(const char* path, char* buffer, int32_t size);
 
 /* Removes the temporary files of interrupted writes anywhere in `folder`
