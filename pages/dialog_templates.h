@@ -11,6 +11,11 @@
 extern const wf::DialogTemplate kSystemPageConfigDialog;       // 1022
 extern const wf::DialogTemplate kSystemPageCalibrationDialog;  // 1013
 extern const wf::DialogTemplate kSensorPageFreeRunningDialog;  // 1019
+extern const wf::DialogTemplate kSystemPageRunDialog;          // 1015
+extern const wf::DialogTemplate kSystemPageWebDialog;          // 1023
+extern const wf::DialogTemplate kSystemPageFreeRunningDialog;  // 1014
+extern const wf::DialogTemplate kSensorPageVideoDialog;        // 1017
+extern const wf::DialogTemplate kSystemPageCaptureDialog;      // 1020
 
 // Every template of the library.
 std::span<const wf::DialogTemplate* const> PageDialogTemplates();

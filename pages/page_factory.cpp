@@ -3,6 +3,11 @@
 #include <new>
 
 #include "pages/sensor_page_free_running.h"
+#include "pages/sensor_page_video.h"
+#include "pages/system_page_capture.h"
+#include "pages/system_page_free_running.h"
+#include "pages/system_page_run.h"
+#include "pages/system_page_web.h"
 #include "pages/system_page_calibration.h"
 #include "pages/system_page_config.h"
 
@@ -18,6 +23,11 @@ hostapi::Page* PageFactory(int32_t id) {
         case kPageSystemCalibration: return Make<CSystemPageCalibration>();
         case kPageSensorFreeRunning: return Make<CSensorPageFreeRunning>();
         case kPageSystemConfig: return Make<CSystemPageConfig>();
+        case kPageSystemRun: return Make<CSystemPageRun>();
+        case kPageSystemWeb: return Make<CSystemPageWeb>();
+        case kPageSystemFreeRunning: return Make<CSystemPageFreeRunning>();
+        case kPageSensorVideo: return Make<CSensorPageVideo>();
+        case kPageSystemCapture: return Make<CSystemPageCapture>();
         default: return nullptr;
     }
 }

@@ -9,6 +9,11 @@ std::span<const wf::DialogTemplate* const> PageDialogTemplates() {
         &kSystemPageConfigDialog,
         &kSystemPageCalibrationDialog,
         &kSensorPageFreeRunningDialog,
+        &kSystemPageRunDialog,
+        &kSystemPageWebDialog,
+        &kSystemPageFreeRunningDialog,
+        &kSensorPageVideoDialog,
+        &kSystemPageCaptureDialog,
     };
     return templates;
 }
