@@ -103,7 +103,7 @@ TEST_F(SystemFreePageTest, FailuresEndActivateAndLeaveNoParameterList) {
     // also when the parameters or the chart fail.
     doctest::CallFaultLoop([&] { return page->Activate(); },
                            [&](const std::string& call, zvStatus status) {
-pagetest::ExpectActivateStatus(call, status);
+                               pagetest::ExpectActivateStatus(call, status);
                                EXPECT_TRUE(StoredSettings()->present);
                            });
     doctest::CallFaultLoop([&] { return page->Apply(); }, [&](const std::string&, zvStatus s) { EXPECT_EQ(s, 1); });

@@ -143,15 +143,11 @@ TEST_F(WebPageTest, WithoutSettingsTheEncoderControlsAreEnabledAndNothingIsWritt
 
 TEST_F(WebPageTest, FailuresEndActivateBeforeTheCacheIsShown) {
     ASSERT_EQ(page->Activate(), 1);
-    doctest::CallFaultLoop(
-        [&] {
-            host.State(page, 1037);
-            return page->Activate();
-        },
-        [&](const std::string& call, zvStatus status) {
-pagetest::ExpectActivateStatus(call, status);
-            EXPECT_TRUE(StoredSettings()->present);
-        });
+    doctest::CallFaultLoop([&] { return page->Activate(); },
+                           [&](const std::string& call, zvStatus status) {
+                               pagetest::ExpectActivateStatus(call, status);
+                               EXPECT_TRUE(StoredSettings()->present);
+                           });
     doctest::CallFaultLoop([&] { return page->Apply(); },
                            [&](const std::string&, zvStatus status) { EXPECT_EQ(status, 1); });
 }
