@@ -105,6 +105,7 @@ inline bool Injectable(const std::string& name) {
                                                     "zvObjectIs", "zvObjectType", "zvMalloc",
                                                     "zvFree", "zvTypeBlock", "zvTypeSize"};
     if (name.size() >= 7 && name.compare(name.size() - 7, 7, "Destroy") == 0) return false;
+    if (name == "zvDataDispose" || name == "zvDispose") return false;
     return accessors.count(name) == 0;
 }
 
