@@ -172,14 +172,22 @@ bool Replay::Load(const std::filesystem::path& file, std::string* error) {
     return Load(in, error);
 }
 
-bool Replay::Load(std::istream& in, std::string* error) {
-    impl_->batches.clear();
-    impl_->next = 0;
+namespace {
+
+// Lines read so far, and the batch the last line belonged to: a batch that
+// continues from one file into the next stays one batch.
+struct Reading {
     std::vector<std::vector<Record>> batches;
-    std::string line;
-    size_t number = 0;
     bool haveBatch = false;
     int64_t lastBatch = 0;
+};
+
+bool ReadLines(std::istream& in, Reading* reading, std::string* error) {
+    std::vector<std::vector<Record>>& batches = reading->batches;
+    bool& haveBatch = reading->haveBatch;
+    int64_t& lastBatch = reading->lastBatch;
+    std::string line;
+    size_t number = 0;
     while (std::getline(in, line)) {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -215,7 +223,36 @@ bool Replay::Load(std::istream& in, std::string* error) {
             return false;
         }
     }
-    impl_->batches = std::move(batches);
+    return true;
+}
+
+}  // namespace
+
+bool Replay::Load(std::istream& in, std::string* error) {
+    impl_->batches.clear();
+    impl_->next = 0;
+    Reading reading;
+    if (!ReadLines(in, &reading, error)) return false;
+    impl_->batches = std::move(reading.batches);
+    return true;
+}
+
+bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* error) {
+    impl_->batches.clear();
+    impl_->next = 0;
+    Reading reading;
+    for (const std::filesystem::path& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) {
+            *error = "cannot open " + file.string();
+            return false;
+        }
+        if (!ReadLines(in, &reading, error)) {
+            if (files.size() > 1) *error = file.string() + ": " + *error;
+            return false;
+        }
+    }
+    impl_->batches = std::move(reading.batches);
     return true;
 }
 

@@ -26,6 +26,10 @@ public:
     // first bad line ("line 3: ..."); nothing is kept then.
     bool Load(const std::filesystem::path& file, std::string* error);
     bool Load(std::istream& in, std::string* error);
+    // The files in order as one recording (the segments of a capture): a
+    // batch may continue from one file into the next. An error names the
+    // file when there are several.
+    bool Load(const std::vector<std::filesystem::path>& files, std::string* error);
 
     size_t BatchCount() const;
     size_t ResultCount() const;
