@@ -526,12 +526,11 @@ int32_t HostLoop::FindControl(const std::string& name) const {
         if (c.id != wf::kStaticId && c.kind != wf::ControlKind::Static && c.kind != wf::ControlKind::GroupBox) {
             found.push_back(c.id);  // a button, box or edit named by its own text
         } else if (c.kind == wf::ControlKind::Static) {
-            // A label names the next control that is not a text.
-            for (size_t k = i + 1; k < state.controls.size(); ++k) {
-                const wf::ControlState& next = state.controls[k];
-                if (next.kind == wf::ControlKind::Static || next.kind == wf::ControlKind::GroupBox) continue;
-                if (next.id != wf::kStaticId) found.push_back(next.id);
-                break;
+            // A label names the control right after it.
+            if (i + 1 < state.controls.size()) {
+                const wf::ControlState& next = state.controls[i + 1];
+                const bool text = next.kind == wf::ControlKind::Static || next.kind == wf::ControlKind::GroupBox;
+                if (!text && next.id != wf::kStaticId) found.push_back(next.id);
             }
         }
     }

@@ -1,0 +1,119 @@
+// The host loop with the real plug-in: page events and runs made one at a
+// time, pipe switches acted on once a page's call has returned.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "host_loop.hpp"
+#include "zvstation/station.hpp"
+
+namespace {
+
+using nlohmann::json;
+
+class HostLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string(TORVANE_PLUGIN).empty() || !std::filesystem::exists(TORVANE_PLUGIN))
+            GTEST_SKIP() << "libtorvane.so is not built";
+        std::string pattern = (std::filesystem::temp_directory_path() / "zvhost-loop-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        bool created = false;
+        std::string error;
+        ASSERT_TRUE(zv::station::EnsureDemoStation(root_, 4, 1, &created, &error)) << error;
+        ASSERT_TRUE(plugin_.Load(TORVANE_PLUGIN, &error)) << error;
+        ASSERT_EQ(plugin_.Describe(&app_), 1);
+        info_ = zvhost::ReadApp(app_);
+        loop_ = std::make_unique<zvhost::HostLoop>(plugin_, app_, info_);
+        loop_->SetEventSink([this](const json& e) { events_.push_back(e); });
+        zvhost::HostLoop::Options options;
+        options.files = root_;
+        ASSERT_TRUE(loop_->Open(options, &error)) << error;
+    }
+    void TearDown() override {
+        loop_.reset();
+        if (app_ != nullptr) zvPipeAppDestroy(app_);
+        std::error_code ignored;
+        if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
+    }
+    std::vector<std::string> Handlers() const {
+        std::vector<std::string> calls;
+        for (const json& e : events_)
+            if (e["event"] == "handler" && e["phase"] != "process") calls.push_back(e["mode"].get<std::string>() + " " + e["phase"].get<std::string>());
+        return calls;
+    }
+
+    std::filesystem::path root_;
+    zvhost::Plugin plugin_;
+    zvHandle app_ = nullptr;
+    zvhost::AppInfo info_;
+    std::unique_ptr<zvhost::HostLoop> loop_;
+    std::vector<json> events_;
+};
+
+TEST_F(HostLoopTest, APagesModeSwitchRestartsTheRunningMode) {
+    std::string error;
+    ASSERT_TRUE(loop_->OpenPage("SN1/A", "Free", &error)) << error;
+    EXPECT_FALSE(loop_->Running());  // a mode switch alone starts nothing
+    loop_->SetPlaying(true);
+    ASSERT_TRUE(loop_->Running());
+    EXPECT_TRUE(loop_->Step());
+    // The parameters the page set reached the handlers: only sensor 1000 is drawn.
+    bool drawn = false;
+    for (const json& e : events_) {
+        if (e["event"] != "output" || e["display"] != "Free") continue;
+        for (const json& g : e["content"]["graphics"]) EXPECT_EQ(g["label"], "1000");
+        drawn = true;
+    }
+    EXPECT_TRUE(drawn);
+
+    ASSERT_TRUE(loop_->OpenPage("SN1", "1013", &error)) << error;
+    EXPECT_TRUE(loop_->Running());
+    EXPECT_EQ(Handlers(), (std::vector<std::string>{"Free start", "Free stop", "Calibration start"}));
+
+    // System Config disables the client pipe: nothing runs while it is current.
+    ASSERT_TRUE(loop_->OpenPage("SN1", "Setup", &error)) << error;
+    EXPECT_FALSE(loop_->Running());
+    EXPECT_FALSE(loop_->Step());
+    loop_->ClosePage();  // enables it again: the mode runs on
+    EXPECT_TRUE(loop_->Running());
+    loop_->SetPlaying(false);
+    EXPECT_FALSE(loop_->Running());
+    EXPECT_EQ(Handlers(), (std::vector<std::string>{"Free start", "Free stop", "Calibration start", "Calibration stop",
+                                                    "Calibration start", "Calibration stop"}));
+}
+
+TEST_F(HostLoopTest, ControlsAreFoundByIdentifierOrLabel) {
+    std::string error;
+    ASSERT_TRUE(loop_->OpenPage("SN1", "1022", &error)) << error;
+    EXPECT_EQ(loop_->FindControl("1025"), 1025);
+    EXPECT_EQ(loop_->FindControl("Sensors:"), 1025);
+    EXPECT_EQ(loop_->FindControl("sensors"), 1025);
+    EXPECT_EQ(loop_->FindControl("Create Settings.xml"), 1013);
+    EXPECT_EQ(loop_->FindControl("-1"), -1);
+    EXPECT_EQ(loop_->FindControl("Enter number of sensors in system"), -1);  // labels nothing
+    EXPECT_EQ(loop_->FindControl("4711"), -1);
+    EXPECT_EQ(loop_->FindControl(""), -1);
+}
+
+TEST_F(HostLoopTest, NotifyHostRebuildsTheTreeWhileThePageStaysOpen) {
+    std::string error;
+    ASSERT_TRUE(loop_->OpenPage("SN1", "Setup", &error)) << error;
+    ASSERT_TRUE(loop_->Act({zvhost::PageAction::Kind::Type, 1025, "2", -1}, &error)) << error;
+    ASSERT_TRUE(loop_->Act({zvhost::PageAction::Kind::Click, 1013, "", -1}, &error)) << error;
+    EXPECT_EQ(loop_->Tree().size(), 4u);  // capture, server, two sensors
+    // The page works on: its node of the old tree lives until it closes.
+    ASSERT_TRUE(loop_->Act({zvhost::PageAction::Kind::Type, 1025, "3", -1}, &error)) << error;
+    ASSERT_TRUE(loop_->Act({zvhost::PageAction::Kind::Click, 1013, "", -1}, &error)) << error;
+    EXPECT_EQ(loop_->Tree().size(), 5u);
+    loop_->ClosePage();
+    // Refusals change nothing and say why.
+    EXPECT_FALSE(loop_->Act({zvhost::PageAction::Kind::Apply, 0, "", -1}, &error));
+    EXPECT_EQ(error, "no page is open");
+    ASSERT_TRUE(loop_->OpenPage("SN1", "Setup", &error)) << error;
+    EXPECT_FALSE(loop_->Act({zvhost::PageAction::Kind::Click, 9999, "", -1}, &error));
+    EXPECT_FALSE(loop_->Act({zvhost::PageAction::Kind::Select, 1025, "x", -1}, &error));
+}
+
+}  // namespace
