@@ -122,22 +122,34 @@ TEST_F(CapturePageTest, AClientWithoutServersHasNoFirstServer) {
 
 TEST_F(CapturePageTest, FailuresEndEachStepWithTheirStatus) {
     ASSERT_EQ(page->Activate(), 1);
-    const auto check = [&](const std::string& call, zvStatus status) {
+    const auto check = [](const zvtest::Fault& fault, zvStatus status) {
         // SettingsLoad reads a file that cannot be opened as no file, and a
         // file that does not answer is taken as absent: nothing to do.
-        EXPECT_TRUE(status == -77 || ((call == "zvFileInit" || call == "zvFileExists") && status == 1))
-            << call << " " << status;
-        EXPECT_TRUE(StoredSettings()->present);
+        if (fault.Allocation()) {
+            EXPECT_TRUE(status == 1 || status == ZV_E_NOMEM || status == -995) << status;
+        } else {
+            EXPECT_TRUE(status == fault.injected ||
+                        ((fault.call == "zvFileInit" || fault.call == "zvFileExists") && status == 1))
+                << status;
+        }
     };
-    doctest::CallFaultLoop([&] { return page->Activate(); }, check);
-    doctest::CallFaultLoop([&] { return page->Deactivate(); }, check);
-    doctest::CallFaultLoop(
-        [&] {
-            wf::driver::Select(host.Control(page, kSource), 2);
-            Reduce("3");
-            return 1;
-        },
-        [&](const std::string&, zvStatus) { EXPECT_TRUE(StoredSettings()->present); });
+    for (bool activate : {true, false}) {
+        SCOPED_TRACE(activate ? "Activate" : "Deactivate");
+        zvtest::FaultLoop loop;
+        loop.operation = [&] { return activate ? page->Activate() : page->Deactivate(); };
+        loop.intact = {space.Host("SN7/Settings.xml")};
+        loop.check = check;
+        loop.Run();
+    }
+    zvtest::FaultLoop edits;
+    edits.operation = [&] {
+        wf::driver::Select(host.Control(page, kSource), 2);
+        Reduce("3");
+        return 1;
+    };
+    edits.intact = {space.Host("SN7/Settings.xml")};
+    edits.check = [](const zvtest::Fault&, zvStatus) {};
+    edits.Run();
 }
 
 }  // namespace

@@ -101,13 +101,13 @@ TEST_F(SystemFreePageTest, FailuresEndActivateAndLeaveNoParameterList) {
     ASSERT_EQ(page->Activate(), 1);
     // The loop checks that nothing is left behind: the parameter list goes
     // also when the parameters or the chart fail.
-    doctest::CallFaultLoop([&] { return page->Activate(); },
-                           [&](const std::string& call, zvStatus status) {
-                               pagetest::ExpectActivateStatus(call, status);
-                               EXPECT_TRUE(StoredSettings()->present);
-                           });
-    doctest::CallFaultLoop([&] { return page->Apply(); }, [&](const std::string&, zvStatus s) { EXPECT_EQ(s, 1); });
-    doctest::CallFaultLoop([&] { return page->Reload(); }, [&](const std::string&, zvStatus s) { EXPECT_EQ(s, 1); });
+    zvtest::FaultLoop loop;
+    loop.operation = [&] { return page->Activate(); };
+    loop.intact = {space.Host("SN7/Settings.xml")};
+    loop.check = pagetest::ExpectActivateStatus;
+    loop.Run();
+    pagetest::ExpectSilentFailures([&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
+    pagetest::ExpectSilentFailures([&] { return page->Reload(); }, space.Host("SN7/Settings.xml"));
 }
 
 }  // namespace

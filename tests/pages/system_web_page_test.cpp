@@ -143,13 +143,12 @@ TEST_F(WebPageTest, WithoutSettingsTheEncoderControlsAreEnabledAndNothingIsWritt
 
 TEST_F(WebPageTest, FailuresEndActivateBeforeTheCacheIsShown) {
     ASSERT_EQ(page->Activate(), 1);
-    doctest::CallFaultLoop([&] { return page->Activate(); },
-                           [&](const std::string& call, zvStatus status) {
-                               pagetest::ExpectActivateStatus(call, status);
-                               EXPECT_TRUE(StoredSettings()->present);
-                           });
-    doctest::CallFaultLoop([&] { return page->Apply(); },
-                           [&](const std::string&, zvStatus status) { EXPECT_EQ(status, 1); });
+    zvtest::FaultLoop loop;
+    loop.operation = [&] { return page->Activate(); };
+    loop.intact = {space.Host("SN7/Settings.xml")};
+    loop.check = pagetest::ExpectActivateStatus;
+    loop.Run();
+    pagetest::ExpectSilentFailures([&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-#include "temp_space.hpp"
+#include "support/temp_space.hpp"
 #include "zvstation/replay.hpp"
 #include "zvstation/station.hpp"
 
@@ -77,7 +77,7 @@ std::vector<std::string> Names(const std::filesystem::path& folder) {
 }
 
 TEST(Capture, SegmentsReplayAsTheBatchesThatWereRecorded) {
-    TempSpace space;
+    zvtest::TempFileSpace space("zvcapture");
     Deliveries free(space.Path(), "Free", 12);
     struct Case {
         int64_t segmentBytes;
@@ -118,7 +118,7 @@ TEST(Capture, SegmentsReplayAsTheBatchesThatWereRecorded) {
 }
 
 TEST(Capture, ASegmentIsWholeOrAbsent) {
-    TempSpace space;
+    zvtest::TempFileSpace space("zvcapture");
     Deliveries free(space.Path(), "Free", 2);
     const std::filesystem::path folder = space.Path() / "capture";
     zs::CaptureWriter writer;
@@ -138,7 +138,7 @@ TEST(Capture, ASegmentIsWholeOrAbsent) {
 }
 
 TEST(Capture, AFailedWriteEndsTheCaptureAndLeavesNoPartOfASegment) {
-    TempSpace space;
+    zvtest::TempFileSpace space("zvcapture");
     Deliveries free(space.Path(), "Free", 3);
     std::string error;
     {
@@ -175,7 +175,7 @@ TEST(Capture, AFailedWriteEndsTheCaptureAndLeavesNoPartOfASegment) {
 }
 
 TEST(Capture, ResultsTheFormatCannotHoldAreLeftOutAndNamed) {
-    TempSpace space;
+    zvtest::TempFileSpace space("zvcapture");
     Deliveries free(space.Path(), "Free", 1);
     zvHandle odd = nullptr;
     ASSERT_EQ(zvResultCreate(&odd, nullptr), ZV_OK);
@@ -210,7 +210,7 @@ TEST(Capture, ResultsTheFormatCannotHoldAreLeftOutAndNamed) {
 }
 
 TEST(Capture, ReplayFilesTakesFilesAsGivenAndFoldersInSegmentOrder) {
-    TempSpace space;
+    zvtest::TempFileSpace space("zvcapture");
     const std::filesystem::path folder = space.Path() / "capture";
     std::filesystem::create_directories(folder);
     for (const char* name : {"segment-0010.jsonl", "segment-0002.jsonl", "segment-10000.jsonl", ".segment-0011.jsonl.part",
@@ -230,7 +230,7 @@ TEST(Capture, ReplayFilesTakesFilesAsGivenAndFoldersInSegmentOrder) {
 }
 
 TEST(Capture, NewFoldersAreNamedByTimeAndNeverReused) {
-    TempSpace space;
+    zvtest::TempFileSpace space("zvcapture");
     const std::time_t t = 1706711101;  // 2024-01-31 14:25:01 UTC
     const std::filesystem::path first = zs::NewCaptureFolder(space.Path(), t);
     EXPECT_EQ(first, space.Path() / "Capture" / "20240131-142501");
@@ -239,7 +239,7 @@ TEST(Capture, NewFoldersAreNamedByTimeAndNeverReused) {
 }
 
 TEST(Capture, AReplayErrorNamesTheSegment) {
-    TempSpace space;
+    zvtest::TempFileSpace space("zvcapture");
     std::ofstream(space.Path() / "a.jsonl") << R"({"id": 1, "batch": 0})" << "\n";
     std::ofstream(space.Path() / "b.jsonl") << R"({"id": 1, "batch": 0})" << "\n" << "{oops\n";
     zs::Replay replay;
