@@ -31,6 +31,7 @@
 #include "plugin.hpp"
 #include "winframe/winframe.hpp"
 #include "zvrunner/mode_runner.hpp"
+#include "zvstation/capture.hpp"
 #include "zvstation/connection.hpp"
 #include "zvstation/replay.hpp"
 #include "zvstation/station.hpp"
@@ -64,7 +65,7 @@ public:
     struct Options {
         std::filesystem::path files;          // the client's file space
         zv::station::Options station;
-        std::filesystem::path input;          // recorded results instead of the simulator
+        std::filesystem::path input;          // recorded results (a file or a capture folder) instead of the simulator
         bool fullOutputs = false;             // output events carry every number
     };
 
@@ -129,6 +130,18 @@ public:
     bool Step();
     // Plays for `seconds` of simulated time, then stops.
     void Play(double seconds);
+
+    // ---- Capture -----------------------------------------------------------------
+    // While the client's capture is on (zvClientEnableCapture) every batch
+    // the client receives is recorded, in the replay format, into segment
+    // files of a new folder Capture/<date-time> of the file space (see
+    // zvstation/capture.hpp); turning it off completes the last segment.
+    // With the client pipe disabled and no mode running, the loop still
+    // reads the first server's station pipe while the user plays, so that
+    // what the station delivers is recorded.
+    bool Capturing() const { return capture_ && capture_->IsOpen(); }
+    // The folder of the current or the last capture; empty when none.
+    const std::filesystem::path& CaptureFolder() const { return captureFolder_; }
     bool Running() const { return runner_ && runner_->Running(); }
 
     // ---- State and pictures --------------------------------------------------------
@@ -163,6 +176,14 @@ private:
     void StartRun(const std::string& mode);
     void StopRun();
     void Drain();
+    void StartCapture();
+    void StopCapture();
+    // Records a batch the client received while capturing.
+    void Record(const std::vector<zvHandle>& payloads);
+    void ReportSegments();
+    // The mode whose batches Step delivers: the running one, else (while
+    // capturing) the first server's station pipe's.
+    std::string DeliveringMode() const;
     std::map<std::string, FileStamp> StampFiles() const;
     void ReportFiles(const std::map<std::string, FileStamp>& before);
     void ReportControls(const wf::DialogState& before);
@@ -195,6 +216,9 @@ private:
     bool playing_ = false;
     std::string failedStart_;  // a mode whose start failed, not retried until something changes
     zvHandle messages_ = nullptr;
+    std::unique_ptr<zv::station::CaptureWriter> capture_;
+    std::filesystem::path captureFolder_;
+    int64_t segmentBytes_ = zv::station::kDefaultSegmentBytes;
 };
 
 }  // namespace zvhost

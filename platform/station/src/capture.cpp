@@ -187,6 +187,9 @@ bool CaptureWriter::Close(std::string* error) {
     if (!open_) return true;
     const bool ok = FinishSegment(error);
     open_ = false;
+    // A capture that received nothing leaves no folder behind.
+    std::error_code ec;
+    if (segments_ == 0) std::filesystem::remove(folder_, ec);
     return ok;
 }
 
@@ -216,7 +219,7 @@ bool ReplayFiles(const std::vector<std::filesystem::path>& inputs, std::vector<s
         std::error_code ec;
         if (!std::filesystem::is_directory(input, ec)) {
             if (!std::filesystem::exists(input, ec)) {
-                *error = "no such file or folder: " + input.string();
+                *error = "cannot open " + input.string() + ": no such file or folder";
                 return false;
             }
             files->push_back(input);
@@ -245,6 +248,15 @@ bool ReplayFiles(const std::vector<std::filesystem::path>& inputs, std::vector<s
         return false;
     }
     return true;
+}
+
+bool LoadReplay(const std::vector<std::filesystem::path>& inputs, Replay* replay, std::string* error) {
+    std::vector<std::filesystem::path> files;
+    if (!ReplayFiles(inputs, &files, error)) return false;
+    if (replay->Load(files, error)) return true;
+    // With several files the replay names the one at fault itself.
+    if (files.size() == 1) *error = files.front().string() + ": " + *error;
+    return false;
 }
 
 }  // namespace zv::station

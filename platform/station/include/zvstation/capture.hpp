@@ -50,7 +50,8 @@ public:
     // A failed write ends the capture (false, `*error` set): the segment
     // being written is dropped, the completed ones stay.
     bool WriteBatch(const std::vector<zvHandle>& results, std::string* error);
-    // Completes the open segment and ends the capture. False with `*error`
+    // Completes the open segment and ends the capture; the folder of a
+    // capture that recorded nothing is removed again. False with `*error`
     // set when the last segment could not be completed (it is then absent).
     bool Close(std::string* error);
 
@@ -92,6 +93,12 @@ std::filesystem::path NewCaptureFolder(const std::filesystem::path& root, std::t
 // exist or a folder without any.
 bool ReplayFiles(const std::vector<std::filesystem::path>& inputs, std::vector<std::filesystem::path>* files,
                  std::string* error);
+
+class Replay;
+// Loads `inputs` (files and capture folders, in order, as ReplayFiles
+// gives them) into `replay` as one recording. False with `*error` naming
+// the input or file and line at fault.
+bool LoadReplay(const std::vector<std::filesystem::path>& inputs, Replay* replay, std::string* error);
 
 }  // namespace zv::station
 
