@@ -461,8 +461,9 @@ bool HostLoop::OpenPage(const std::string& path, const std::string& pageName, st
     CallPage("setnode", [&] { return page_->SetNode(pageNode); });
     const int32_t created = CallPage("create", [&] { return page_->Create(site_.get()); });
     if (created <= 0) {
-        CallPage(nullptr, [&] { return page_->Destroy(); });
-        page_ = nullptr;
+        hostapi::Page* page = page_;
+        page_ = nullptr;  // gone once Destroy returns
+        CallPage(nullptr, [&] { return page->Destroy(); });
         *error = "page " + std::to_string(id) + " could not make its window (status " + std::to_string(created) + ")";
         return false;
     }
@@ -475,9 +476,11 @@ void HostLoop::ClosePage() {
     if (page_ == nullptr) return;
     if (pageActive_) CallPage("deactivate", [&] { return page_->Deactivate(); });
     pageActive_ = false;
+    // The page is gone once Destroy returns: nothing may ask it for its
+    // window afterwards.
     hostapi::Page* page = page_;
-    CallPage("destroy", [&] { return page->Destroy(); });
     page_ = nullptr;
+    CallPage("destroy", [&] { return page->Destroy(); });
     pageId_ = 0;
     pageNode_.clear();
     for (auto& tree : retired_) ReleaseTree(&tree);

@@ -34,7 +34,7 @@ int Tour(const fs::path& out, const fs::path& files, std::string* output) {
 TEST(Tour, SetsUpAFreshStationThroughItsPages) {
     if (!HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
     // zvhost loads the plug-in beside it, as scripts/demo runs it.
-    if (fs::path(ZVHOST_PROGRAM).parent_path() != fs::path(TORVANE_PLUGIN).parent_path())
+    if (!fs::exists(fs::path(ZVHOST_PROGRAM).parent_path() / "libtorvane.so"))
         GTEST_SKIP() << "the plug-in is not beside zvhost";
     zvtest::TempFileSpace space("zvhost-tour", zvtest::TempFileSpace::Root::kLeave);
     std::string output;
