@@ -61,7 +61,15 @@ TEST(Tour, SetsUpAFreshStationThroughItsPages) {
     // The deadzone masks of sensor B (1001), saved when the Video mode stopped.
     EXPECT_EQ(fs::file_size(space.Host("files/SN1001/mask0.bin")), 448u * 176u);
 
-    // What each step's display showed.
+    // Every step's page as it looked, and what its display showed.
+    int steps = 0;
+    for (const auto& entry : fs::directory_iterator(space.Host("out"))) {
+        const std::string step = entry.path().filename();
+        if (step == "replay" || step == "live") continue;
+        ++steps;
+        EXPECT_TRUE(fs::exists(entry.path() / "page.png")) << step;
+    }
+    EXPECT_EQ(steps, 12);
     for (const char* picture : {"02-sensor-setup-a/Calibration-Calibration.png", "06-system-setup/Calibration-Calibration.png",
                                 "07-system-calibration/Calibration-Calibration.png", "08-fine-calibration/Free-Free.png",
                                 "09-system-run/Detection-Detection.png", "10-system-web/Web-Web.png",
