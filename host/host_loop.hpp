@@ -130,6 +130,7 @@ public:
     bool Step();
     // Plays for `seconds` of simulated time, then stops.
     void Play(double seconds);
+    bool Running() const { return runner_ && runner_->Running(); }
 
     // ---- Capture -----------------------------------------------------------------
     // While the client's capture is on (zvClientEnableCapture) every batch
@@ -142,7 +143,6 @@ public:
     bool Capturing() const { return capture_ && capture_->IsOpen(); }
     // The folder of the current or the last capture; empty when none.
     const std::filesystem::path& CaptureFolder() const { return captureFolder_; }
-    bool Running() const { return runner_ && runner_->Running(); }
 
     // ---- State and pictures --------------------------------------------------------
     zvHandle Client() const { return client_; }
