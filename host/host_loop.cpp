@@ -491,9 +491,11 @@ void HostLoop::ClosePage() {
     if (page_ == nullptr) return;
     if (pageActive_) CallPage("deactivate", [&] { return page_->Deactivate(); });
     pageActive_ = false;
+    // The page is gone once Destroy returns: nothing may ask it for its
+    // window afterwards.
     hostapi::Page* page = page_;
-    CallPage("destroy", [&] { return page->Destroy(); });
     page_ = nullptr;
+    CallPage("destroy", [&] { return page->Destroy(); });
     pageId_ = 0;
     pageNode_.clear();
     for (auto& tree : retired_) ReleaseTree(&tree);

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <future>
+#include <vector>
 
 #include "render.hpp"
 #include "zvstation/station.hpp"
@@ -279,15 +280,17 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
                 if (stop_) break;
                 batch.swap(queue_);
             }
+            std::vector<Reply> replies;
             for (const auto& item : batch) {
-                Reply reply;
                 try {
-                    reply = item->command(loop);
+                    replies.push_back(item->command(loop));
                 } catch (const std::exception& e) {
-                    reply = Reply::Error(500, std::string("the host failed: ") + e.what());
+                    replies.push_back(Reply::Error(500, std::string("the host failed: ") + e.what()));
                 }
-                item->reply.set_value(std::move(reply));
             }
+            // What a command did is published before its reply goes out.
+            if (!batch.empty()) Publish(loop, true);
+            for (size_t i = 0; i < batch.size(); ++i) batch[i]->reply.set_value(std::move(replies[i]));
             bool stepped = false;
             const Clock::time_point now = Clock::now();
             if (loop.Running()) {
@@ -302,7 +305,7 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
             } else {
                 next = now;
             }
-            if (!batch.empty() || stepped) Publish(loop, !batch.empty());
+            if (stepped) Publish(loop, false);
         }
         // The page closes and the run stops as the loop ends (a box raised
         // now is answered at once: stop_ is set).
