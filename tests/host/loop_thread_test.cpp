@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "loop_thread.hpp"
+#include "support/temp_space.hpp"
 #include "web_server.hpp"
 #include "zvstation/station.hpp"
 
@@ -73,9 +74,8 @@ protected:
     void SetUp() override {
         if (std::string(TORVANE_PLUGIN).empty() || !std::filesystem::exists(TORVANE_PLUGIN))
             GTEST_SKIP() << "libtorvane.so is not built";
-        std::string pattern = (std::filesystem::temp_directory_path() / "zvhost-thread-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        space_ = std::make_unique<zvtest::TempFileSpace>("zvhost-thread", zvtest::TempFileSpace::Root::kLeave);
+        root_ = space_->Path();
         bool created = false;
         std::string error;
         ASSERT_TRUE(zv::station::EnsureDemoStation(root_, 4, 1, &created, &error)) << error;
@@ -88,8 +88,7 @@ protected:
         if (thread_) thread_->Stop();
         thread_.reset();
         if (app_ != nullptr) zvPipeAppDestroy(app_);
-        std::error_code ignored;
-        if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
+        space_.reset();
     }
     void Start() {
         thread_ = std::make_unique<zvhost::LoopThread>(plugin_, app_, info_);
@@ -128,6 +127,7 @@ protected:
         return Box();
     }
 
+    std::unique_ptr<zvtest::TempFileSpace> space_;
     std::filesystem::path root_;
     zvhost::Plugin plugin_;
     zvHandle app_ = nullptr;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/temp_space.hpp"
 #include "zvapi/zvapi_testing.hpp"
 
 namespace {
@@ -19,22 +20,6 @@ public:
     void TearDown() override { zvhost::ShutdownRendering(); }
 };
 const auto* const kRenderingEnvironment = ::testing::AddGlobalTestEnvironment(new RenderingEnvironment);
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zvhost-render-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 // A decoded PNG; 0 x 0 when it does not decode.
 struct Png {
@@ -77,15 +62,15 @@ struct PlotFixture {
 };
 
 TEST(Render, PlotsHaveYUpAndTheirBackColour) {
-    TempFolder folder;
+    zvtest::TempFileSpace folder{"zvhost-render", zvtest::TempFileSpace::Root::kLeave};
     PlotFixture f;
     zvPlotSetWorld(f.plot, 0, 0, 100, 100);
     zvPlotSetBackColor(f.plot, 0xFF0000FFu);
     f.Points({{50, 95}});  // near the top of the world
     f.Add();
     std::string error;
-    ASSERT_TRUE(zvhost::RenderPlot(f.plot, folder.File("p.png"), zvhost::Format::Png, &error)) << error;
-    Png png(folder.File("p.png"));
+    ASSERT_TRUE(zvhost::RenderPlot(f.plot, (folder / "p.png"), zvhost::Format::Png, &error)) << error;
+    Png png((folder / "p.png"));
     ASSERT_EQ(png.Width(), zvhost::kPlotWidth);
     ASSERT_EQ(png.Height(), zvhost::kPlotHeight);
     EXPECT_EQ(png.At(5, png.Height() / 2), 0x0000FFu);  // the back colour
@@ -97,15 +82,15 @@ TEST(Render, PlotsHaveYUpAndTheirBackColour) {
             if (png.At(x, y) == 0xFF0000u) (y < png.Height() / 2 ? redTop : redBottom)++;
     EXPECT_GT(redTop, 0);
     EXPECT_EQ(redBottom, 0);
-    ASSERT_TRUE(zvhost::RenderPlot(f.plot, folder.File("p.svg"), zvhost::Format::Svg, &error)) << error;
-    std::ifstream svg(folder.File("p.svg"));
+    ASSERT_TRUE(zvhost::RenderPlot(f.plot, (folder / "p.svg"), zvhost::Format::Svg, &error)) << error;
+    std::ifstream svg((folder / "p.svg"));
     std::string head(64, '\0');
     svg.read(head.data(), 64);
     EXPECT_NE(head.find("<?xml"), std::string::npos);
 }
 
 TEST(Render, DegenerateWorldsAndExtremePointsDrawWithoutFault) {
-    TempFolder folder;
+    zvtest::TempFileSpace folder{"zvhost-render", zvtest::TempFileSpace::Root::kLeave};
     const struct {
         float x, y, w, h;
     } worlds[] = {{0, 0, 0, 0}, {10, 10, 0, 50}, {0, 0, 1e38f, -5}, {NAN, 0, 10, 10}, {5, 5, INFINITY, 1}};
@@ -122,28 +107,28 @@ TEST(Render, DegenerateWorldsAndExtremePointsDrawWithoutFault) {
         line[2] = {INT32_MAX, INT32_MIN + 1};
         f.Add();
         std::string error;
-        ASSERT_TRUE(zvhost::RenderPlot(f.plot, folder.File("d.png"), zvhost::Format::Png, &error)) << error;
-        EXPECT_EQ(Png(folder.File("d.png")).Width(), zvhost::kPlotWidth);
+        ASSERT_TRUE(zvhost::RenderPlot(f.plot, (folder / "d.png"), zvhost::Format::Png, &error)) << error;
+        EXPECT_EQ(Png((folder / "d.png")).Width(), zvhost::kPlotWidth);
     }
 }
 
 TEST(Render, HugePointCountsAndEmptyPlots) {
-    TempFolder folder;
+    zvtest::TempFileSpace folder{"zvhost-render", zvtest::TempFileSpace::Root::kLeave};
     PlotFixture f;
     std::vector<zvPoint32s> many(300000);
     for (size_t i = 0; i < many.size(); ++i) many[i] = {static_cast<int32_t>(i % 1000), static_cast<int32_t>(i / 1000)};
     f.Points(many, 0xFF00FF00u, 1);
     f.Add();
     std::string error;
-    EXPECT_TRUE(zvhost::RenderPlot(f.plot, folder.File("h.png"), zvhost::Format::Png, &error)) << error;
+    EXPECT_TRUE(zvhost::RenderPlot(f.plot, (folder / "h.png"), zvhost::Format::Png, &error)) << error;
     PlotFixture empty;
-    EXPECT_TRUE(zvhost::RenderPlot(empty.plot, folder.File("e.png"), zvhost::Format::Png, &error)) << error;
-    EXPECT_FALSE(zvhost::RenderPlot(nullptr, folder.File("n.png"), zvhost::Format::Png, &error));
-    EXPECT_FALSE(std::filesystem::exists(folder.File("n.png")));
+    EXPECT_TRUE(zvhost::RenderPlot(empty.plot, (folder / "e.png"), zvhost::Format::Png, &error)) << error;
+    EXPECT_FALSE(zvhost::RenderPlot(nullptr, (folder / "n.png"), zvhost::Format::Png, &error));
+    EXPECT_FALSE(std::filesystem::exists((folder / "n.png")));
 }
 
 TEST(Render, ImagesOfBothDepths) {
-    TempFolder folder;
+    zvtest::TempFileSpace folder{"zvhost-render", zvtest::TempFileSpace::Root::kLeave};
     for (int32_t type : {ZV_TYPE_IMAGE8, ZV_TYPE_IMAGE32}) {
         SCOPED_TRACE(type);
         zvHandle image = nullptr;
@@ -155,8 +140,8 @@ TEST(Render, ImagesOfBothDepths) {
         for (int y = 0; y < 10; ++y)
             for (int b = 0; b < bytes; ++b) pixels[y * 320 * bytes + b] = 255;
         std::string error;
-        ASSERT_TRUE(zvhost::RenderImage(image, folder.File("i.png"), zvhost::Format::Png, &error)) << error;
-        Png png(folder.File("i.png"));
+        ASSERT_TRUE(zvhost::RenderImage(image, (folder / "i.png"), zvhost::Format::Png, &error)) << error;
+        Png png((folder / "i.png"));
         EXPECT_EQ(png.Width(), 300);
         EXPECT_EQ(png.Height(), zvhost::kImageMinSide);  // a short image is stretched
         EXPECT_EQ(png.At(0, 0), 0xFFFFFFu);
@@ -175,12 +160,12 @@ TEST(Render, ImagesOfBothDepths) {
     zvHandle blank = nullptr;
     zvImageCreate(&blank, nullptr);
     std::string error;
-    EXPECT_FALSE(zvhost::RenderImage(blank, folder.File("b.png"), zvhost::Format::Png, &error));
+    EXPECT_FALSE(zvhost::RenderImage(blank, (folder / "b.png"), zvhost::Format::Png, &error));
     zvObjectDestroy(blank);
 }
 
 TEST(Render, PolarModelsShowTheirSlices) {
-    TempFolder folder;
+    zvtest::TempFileSpace folder{"zvhost-render", zvtest::TempFileSpace::Root::kLeave};
     zvHandle model = nullptr;
     ASSERT_GT(zvPolarModelCreate(&model, nullptr), 0);
     ASSERT_GT(zvPolarModelInit(model, 360, 5), 0);
@@ -194,8 +179,8 @@ TEST(Render, PolarModelsShowTheirSlices) {
         ASSERT_GT(zvPolarModelAdd(model, polar), 0);
     }
     std::string error;
-    ASSERT_TRUE(zvhost::RenderPolarModel(model, folder.File("m.png"), zvhost::Format::Png, &error)) << error;
-    Png png(folder.File("m.png"));
+    ASSERT_TRUE(zvhost::RenderPolarModel(model, (folder / "m.png"), zvhost::Format::Png, &error)) << error;
+    Png png((folder / "m.png"));
     EXPECT_EQ(png.Width(), zvhost::kPolarWidth);
     EXPECT_EQ(png.Height(), zvhost::kPolarHeight);
     const nlohmann::json j = zvhost::DescribeOutput(model);

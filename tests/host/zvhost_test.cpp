@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/temp_space.hpp"
 #include "zvstation/settings.hpp"
 #include "zvstation/station.hpp"
 
@@ -42,26 +43,9 @@ struct Result {
     }
 };
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zvhost-e2e-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& Path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
 // Runs zvhost with `arguments` (already quoted where needed).
 Result Zvhost(const std::string& arguments) {
-    TempFolder scratch;
+    zvtest::TempFileSpace scratch;
     const std::string errFile = scratch / "stderr";
     const std::string command = std::string("'") + ZVHOST_PROGRAM + "' " + arguments + " 2>'" + errFile + "'";
     Result r;
@@ -83,7 +67,7 @@ std::string Torvane() { return "--plugin " + Quote(TORVANE_PLUGIN); }
 bool HaveTorvane() { return std::string(TORVANE_PLUGIN).size() > 0 && std::filesystem::exists(TORVANE_PLUGIN); }
 
 // A file space with the demonstration station.
-void MakeStation(const TempFolder& folder) {
+void MakeStation(const zvtest::TempFileSpace& folder) {
     bool created = false;
     std::string error;
     ASSERT_TRUE(zv::station::EnsureDemoStation(folder.Path(), 4, 1, &created, &error)) << error;
@@ -148,10 +132,10 @@ TEST(Zvhost, DescribesTorvane) {
 }
 
 TEST(Zvhost, BadInputGetsAMessageAndAFailingExit) {
-    TempFolder files;
+    zvtest::TempFileSpace files;
     MakeStation(files);
-    TempFolder empty;
-    TempFolder bad;
+    zvtest::TempFileSpace empty;
+    zvtest::TempFileSpace bad;
     const std::string input = bad / "bad.jsonl";
     std::ofstream(input) << ProfileLine(3) << "\n{\"id\": 0, \"data\": 7}\n";
     const struct {
@@ -178,9 +162,9 @@ TEST(Zvhost, BadInputGetsAMessageAndAFailingExit) {
 }
 
 TEST(Zvhost, RunsAModeOnTheSimulatorWithEventsAndPictures) {
-    TempFolder files;
+    zvtest::TempFileSpace files;
     MakeStation(files);
-    TempFolder out;
+    zvtest::TempFileSpace out;
     Result r = Zvhost(Echo() + " run Free --param Gain=9 --batches 3 --points 1500 --json --files " +
                       Quote(files.Path()) + " --out " + Quote(out.Path()));
     ASSERT_EQ(r.code, 0) << r.err;
@@ -215,9 +199,9 @@ TEST(Zvhost, RunsAModeOnTheSimulatorWithEventsAndPictures) {
 }
 
 TEST(Zvhost, ReplaysRecordedResults) {
-    TempFolder files;
+    zvtest::TempFileSpace files;
     MakeStation(files);
-    TempFolder rec;
+    zvtest::TempFileSpace rec;
     const std::string input = rec / "profile.jsonl";
     std::ofstream(input) << "# one profile\n" << ProfileLine(37) << "\n\n" << ProfileLine(5) << "\n";
     Result r = Zvhost(Echo() + " run Free --json --input " + Quote(input) + " --files " + Quote(files.Path()));
@@ -231,9 +215,9 @@ TEST(Zvhost, ReplaysRecordedResults) {
 
 TEST(Zvhost, FreeShowsARecordedProfile) {
     if (!HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
-    TempFolder files;
+    zvtest::TempFileSpace files;
     MakeStation(files);
-    TempFolder rec;
+    zvtest::TempFileSpace rec;
     const std::string input = rec / "profile.jsonl";
     std::ofstream(input) << ProfileLine(64) << "\n";
     Result r = Zvhost(Torvane() + " run Free --param SelectedSensor=1000 --param NumSensors=4 --json --input " +
@@ -254,7 +238,7 @@ TEST(Zvhost, FreeShowsARecordedProfile) {
 
 TEST(Zvhost, DetectionReportsObjects) {
     if (!HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
-    TempFolder files;
+    zvtest::TempFileSpace files;
     MakeStation(files);
     Result r = Zvhost(Torvane() + " run Detection --seconds 2.5 --json --files " + Quote(files.Path()));
     ASSERT_EQ(r.code, 0) << r.err;
@@ -268,7 +252,7 @@ TEST(Zvhost, DetectionReportsObjects) {
 
 TEST(Zvhost, DemoWritesPicturesOfEveryMode) {
     const bool torvane = HaveTorvane();
-    TempFolder out;
+    zvtest::TempFileSpace out;
     Result r = Zvhost((torvane ? Torvane() : Echo()) + " demo --seconds 1.5 --out " + Quote(out.Path()));
     ASSERT_EQ(r.code, 0) << r.err << r.out;
     EXPECT_NE(r.out.find("4 sensors"), std::string::npos) << r.out;

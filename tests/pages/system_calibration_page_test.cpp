@@ -6,6 +6,7 @@
 #include "page_host.hpp"
 #include "pages/system_page_calibration.h"
 #include "plugin/settings.h"
+#include "support/fault_loop.hpp"
 
 namespace {
 
@@ -36,17 +37,22 @@ TEST_F(CalibrationPageTest, AFailedStationSwitchLeavesTheClientPipe) {
               }(), "Free"),
               1);
     ASSERT_EQ(page->Activate(), 1);  // the client's handles are made on first use
-    doctest::CallFaultLoop([&] { return page->Activate(); },
-                           [&](const std::string& call, zvStatus status) {
-                               if (call == "zvServerGetPipeHandle" || call == "zvClientGetServerHandle") {
-                                   // The station pipe's own status is not examined: the mode switch fails.
-                                   EXPECT_EQ(status, ZV_E_HANDLE);
-                               } else {
-                                   EXPECT_EQ(status, -77) << call;
-                               }
-                               if (call != "zvClientGetPipeHandle" || status != -77) return;
-                               EXPECT_EQ(host.StationMode(7), "Calibration");
-                           });
+    zvtest::FaultLoop loop;
+    loop.operation = [&] { return page->Activate(); };
+    loop.check = [&](const zvtest::Fault& fault, zvStatus status) {
+        if (fault.call == "zvServerGetPipeHandle" || fault.call == "zvClientGetServerHandle") {
+            // The station pipe's own status is not examined: the mode switch fails.
+            EXPECT_EQ(status, ZV_E_HANDLE);
+        } else if (fault.Allocation()) {
+            EXPECT_EQ(status, ZV_E_NOMEM);
+        } else {
+            EXPECT_EQ(status, fault.injected);
+        }
+        if (fault.call == "zvClientGetPipeHandle") {
+            EXPECT_EQ(host.StationMode(7), "Calibration");
+        }
+    };
+    loop.Run();
     zv::testing::Scope scope;
     page->Deactivate();
     ASSERT_EQ(page->Activate(), 1);
@@ -70,15 +76,15 @@ TEST_F(CalibrationPageTest, DeleteCalibrationRemovesTheFileSilently) {
     EXPECT_TRUE(host.log.empty());
     // Other case of the name, and failures: silent.
     space.Write("SN7/calibration.XML", "<Calibration/>");
-    doctest::CallFaultLoop(
-        [&] {
-            wf::driver::Click(host.Control(page, 1013));
-            return 1;
-        },
-        [&](const std::string&, zvStatus) {
-            EXPECT_TRUE(host.log.empty());
-            space.Write("SN7/calibration.XML", "<Calibration/>");
-        });
+    zvtest::FaultLoop loop;
+    loop.operation = [&] {
+        wf::driver::Click(host.Control(page, 1013));
+        return 1;
+    };
+    loop.check = [](const zvtest::Fault&, zvStatus) {};
+    loop.verify = [&](const zvtest::Fault&) { EXPECT_TRUE(host.log.empty()); };
+    loop.cleanup = [&] { space.Write("SN7/calibration.XML", "<Calibration/>"); };
+    loop.Run();
     wf::driver::Click(host.Control(page, 1013));
     EXPECT_FALSE(space.Exists("SN7/calibration.XML"));
     DeleteCalibrationFile(nullptr);

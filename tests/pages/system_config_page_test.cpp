@@ -5,6 +5,7 @@
 #include "document_test_support.hpp"
 #include "page_host.hpp"
 #include "plugin/settings.h"
+#include "support/fault_loop.hpp"
 
 namespace {
 
@@ -67,33 +68,29 @@ TEST_F(ConfigPageTest, ClientPipeIsDisabledWhileThePageIsCurrent) {
 
 TEST_F(ConfigPageTest, ActivateAndDeactivatePassFailuresBack) {
     page->Activate();  // the client's pipe object is made on first use
-    doctest::CallFaultLoop(
-        [&] {
-            wf::driver::Type(host.Control(page, 1025), "7");
-            return page->Activate();
-        },
-                           [&](const std::string& call, zvStatus status) {
-                               EXPECT_EQ(status, -77) << call;
-                               EXPECT_EQ(host.State(page, 1025).text, "7");  // keeps its text
-                           });
-    doctest::CallFaultLoop([&] { return page->Deactivate(); },
-                           [&](const std::string& call, zvStatus status) { EXPECT_EQ(status, -77) << call; });
+    zvtest::FaultLoop activate;
+    activate.operation = [&] {
+        wf::driver::Type(host.Control(page, 1025), "7");
+        return page->Activate();
+    };
+    activate.verify = [&](const zvtest::Fault&) { EXPECT_EQ(host.State(page, 1025).text, "7"); };  // keeps its text
+    activate.Run();
+    zvtest::FaultLoop deactivate;
+    deactivate.operation = [&] { return page->Deactivate(); };
+    deactivate.Run();
 }
 
 TEST_F(ConfigPageTest, CreationFailuresAreSilentAndTheHostIsToldAllTheSame) {
-    doctest::CallFaultLoop(
-        [&] {
-            host.ClearLog();
-            Create("4");
-            return 1;
-        },
-        [&](const std::string&, zvStatus) {
-            EXPECT_EQ(host.log.size(), 2u);
-            // Either the old document or a whole new one, never a part.
-            if (space.Exists("SN7/Settings.xml")) {
-                EXPECT_EQ(Sensors(), 4);
-            }
-        });
+    zvtest::FaultLoop loop;  // the document is whole or absent
+    loop.operation = [&] {
+        host.ClearLog();
+        Create("4");
+        return 1;
+    };
+    loop.intact = {space.Host("SN7/Settings.xml")};
+    loop.check = [](const zvtest::Fault&, zvStatus) {};
+    loop.verify = [&](const zvtest::Fault&) { EXPECT_EQ(host.log.size(), 2u); };
+    loop.Run();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "document_test_support.hpp"
+#include "support/fault_loop.hpp"
 #include "plugin/settings.h"
 
 namespace {
@@ -166,27 +167,17 @@ TEST_F(CalibrationTest, SaveFailuresLeaveTheOldFile) {
     CalibrationSet* set = Load();
     ASSERT_NE(set, nullptr);
     static_cast<CalibrationEntry*>(zvArrayListAt(set->entries, 1))->y = 8.5;
-    const auto save = [&] {
-        const zvStatus status = SaveCalibration(set, kPath, 1);
-        if (status <= 0) {
-            EXPECT_EQ(files.Read(kFile), kCalibration);
-        } else {
-            files.Write(kFile, kCalibration);
-        }
-        return status;
-    };
-    const auto intact = [&] { EXPECT_EQ(files.ServerFolder(), std::vector<std::string>{"Calibration.xml"}); };
-    doctest::CallFaultLoop(save, [&](const std::string&, zvStatus status) {
-        EXPECT_EQ(status, -77);
-        intact();
-    });
-    doctest::AllocationFaultLoop(save, intact);
+    zvtest::FaultLoop loop;
+    loop.operation = [&] { return SaveCalibration(set, kPath, 1); };
+    loop.intact = {files.Host(kFile)};
+    loop.Run();
     FreeCalibration(set);
 }
 
 TEST_F(CalibrationTest, LoadFailuresLeaveNothing) {
     files.Write(kFile, kCalibration);
-    const auto load = [] {
+    zvtest::FaultLoop loop;
+    loop.operation = [] {
         CalibrationSet* set = nullptr;
         const zvStatus status = LoadCalibration(kPath, 0, &set);
         if (status <= 0) {
@@ -195,8 +186,7 @@ TEST_F(CalibrationTest, LoadFailuresLeaveNothing) {
         FreeCalibration(set);
         return status;
     };
-    doctest::CallFaultLoop(load, [](const std::string&, zvStatus status) { EXPECT_EQ(status, -77); });
-    doctest::AllocationFaultLoop(load);
+    loop.Run();
 }
 
 // ---- Calibration target ------------------------------------------------------
@@ -311,19 +301,15 @@ TEST_F(CalibrationTargetTest, FailuresArePassedBack) {
     Parse("<S><CalibrationTarget><Vertex><X>1</X><Y>2</Y></Vertex></CalibrationTarget></S>");
     Add(3, 4);
     Add(5, 6);
-    doctest::CallFaultLoop([&] { return WriteCalibrationTarget(document, vertices); },
-                           [](const std::string&, zvStatus status) { EXPECT_EQ(status, -77); });
-    doctest::CallFaultLoop(
-        [&] {
-            const zvStatus status = ReadCalibrationTarget(document, vertices);
-            zvArrayListResize(vertices, 2);
-            return status;
-        },
-        [](const std::string& call, zvStatus status) {
-            if (call != "zvArrayListResize") {  // the test's own reset
-                EXPECT_EQ(status, -77);
-            }
-        });
+    const std::string before = Flat();
+    zvtest::FaultLoop write;
+    write.operation = [&] { return WriteCalibrationTarget(document, vertices); };
+    write.cleanup = [&] { Parse(before.c_str()); };
+    write.Run();
+    zvtest::FaultLoop read;
+    read.operation = [&] { return ReadCalibrationTarget(document, vertices); };
+    read.cleanup = [&] { ASSERT_EQ(zvArrayListResize(vertices, 2), 1); };
+    read.Run();
 }
 
 // The settings reader and the target reader see the same vertices.

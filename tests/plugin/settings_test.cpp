@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "document_test_support.hpp"
+#include "support/fault_loop.hpp"
 
 namespace {
 
@@ -519,24 +520,11 @@ TEST_F(SettingsTest, WriteCallsThePlatformInOrder) {
 
 // ---- Faults ------------------------------------------------------------------
 
-TEST_F(SettingsTest, LoadPassesEveryPlatformFailureBack) {
+TEST_F(SettingsTest, LoadPassesEveryFailureBack) {
     files.Write(kFile, kFull);
-    doctest::CallFaultLoop(
-        [] {
-            SystemSettings* s = nullptr;
-            const zvStatus status = SettingsLoad(kPath, 0, &s);
-            if (status <= 0) {
-                EXPECT_EQ(s, nullptr);
-            }
-            SettingsFree(s);
-            return status;
-        },
-        [](const std::string&, zvStatus status) { EXPECT_EQ(status, -77); });
-}
-
-TEST_F(SettingsTest, LoadSurvivesEveryAllocationFailure) {
-    files.Write(kFile, kFull);
-    EXPECT_GT(doctest::AllocationFaultLoop([] {
+    zvtest::FaultLoop loop;
+    loop.noMemory.push_back(0);  // XmlFindChild's name buffer
+    loop.operation = [] {
         SystemSettings* s = nullptr;
         const zvStatus status = SettingsLoad(kPath, 0, &s);
         if (status <= 0) {
@@ -544,7 +532,8 @@ TEST_F(SettingsTest, LoadSurvivesEveryAllocationFailure) {
         }
         SettingsFree(s);
         return status;
-    }), 3);
+    };
+    EXPECT_GT(loop.Run(), 20);
 }
 
 TEST_F(SettingsTest, SaveFailuresLeaveTheOldFile) {
@@ -552,45 +541,21 @@ TEST_F(SettingsTest, SaveFailuresLeaveTheOldFile) {
     SystemSettings* s = Load();
     ASSERT_NE(s, nullptr);
     s->MaxSlices = 4096;
-    const auto intact = [&] {
-        const std::string now = files.Read(kFile);
-        EXPECT_TRUE(now == kFull || now.find("<MaxSlices>4096</MaxSlices>") != std::string::npos);
-        EXPECT_EQ(files.ServerFolder(), std::vector<std::string>{"Settings.xml"});
-    };
-    const auto save = [&] {
-        const zvStatus status = SettingsSave(s, kPath, 1);
-        if (status <= 0) {
-            EXPECT_EQ(files.Read(kFile), kFull);
-        } else {
-            files.Write(kFile, kFull);
-        }
-        return status;
-    };
-    doctest::CallFaultLoop(save, [&](const std::string&, zvStatus status) {
-        EXPECT_EQ(status, -77);
-        intact();
-    });
-    doctest::AllocationFaultLoop(save, intact);
+    zvtest::FaultLoop loop;
+    loop.noMemory.push_back(0);  // XmlFindChild's name buffer
+    loop.operation = [&] { return SettingsSave(s, kPath, 1); };
+    loop.intact = {files.Host(kFile)};
+    loop.Run();
     SettingsFree(s);
 }
 
 TEST_F(SettingsTest, CreateDefaultFailuresLeaveTheOldFile) {
     files.Write(kFile, kFull);
-    const auto create = [&] {
-        const zvStatus status = SettingsCreateDefault(kPath, 3);
-        if (status <= 0) {
-            EXPECT_EQ(files.Read(kFile), kFull);
-        } else {
-            files.Write(kFile, kFull);
-        }
-        return status;
-    };
-    const auto intact = [&] { EXPECT_EQ(files.ServerFolder(), std::vector<std::string>{"Settings.xml"}); };
-    doctest::CallFaultLoop(create, [&](const std::string&, zvStatus status) {
-        EXPECT_EQ(status, -77);
-        intact();
-    });
-    doctest::AllocationFaultLoop(create, intact);
+    zvtest::FaultLoop loop;
+    loop.noMemory.push_back(0);  // XmlFindChild's name buffer
+    loop.operation = [] { return SettingsCreateDefault(kPath, 3); };
+    loop.intact = {files.Host(kFile)};
+    loop.Run();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "page_host.hpp"
 #include "plugin/settings.h"
 #include "plugin/station_access.h"
+#include "support/fault_loop.hpp"
 
 namespace {
 
@@ -219,74 +220,83 @@ TEST(StationAccess, OddHostsCrashNothing) {
     EXPECT_EQ(odd->GetPages(ids, nullptr), 1);
 }
 
+// A failed allocation or an injected call: what a failed step may return.
+void ExpectFailure(const zvtest::Fault& fault, zvStatus status) {
+    if (fault.Allocation()) {
+        EXPECT_TRUE(status == ZV_E_NOMEM || status == -995) << status;
+    } else {
+        EXPECT_EQ(status, fault.injected);
+    }
+}
+
 TEST(StationAccess, FailuresOfEveryCallPassBackAndLeaveTheFileWhole) {
     TempFileSpace space;
     WriteSettings(space, {0, 1});
     const std::string original = space.Read("SN7/Settings.xml");
     pagetest::PageHost host(space.Host(""));
     ServerNode* server = AsServer(host.ServerNode(7));
-    constexpr zvStatus kInjected = -77;
 
-    doctest::CallFaultLoop(
-        [&] {
-            zvHandle info = nullptr;
-            const zvStatus status = server->ReadServerInfo(&info);
-            if (status > 0) {
-                EXPECT_NE(info, nullptr);
-            }
-            if (status <= 0) {
-                EXPECT_EQ(info, nullptr);
-            }
-            zvAppInfoDestroy(info);
-            return status;
-        },
-        [&](const std::string& call, zvStatus status) {
-            // The file object's close is not part of a read's result.
-            if (call != "zvFileDestroy") {
-                EXPECT_EQ(status, kInjected);
-            }
-        },
-        kInjected);
+    zvtest::FaultLoop read;
+    read.operation = [&] {
+        zvHandle info = nullptr;
+        const zvStatus status = server->ReadServerInfo(&info);
+        EXPECT_EQ(info != nullptr, status > 0);  // an object only on success
+        zvAppInfoDestroy(info);
+        return status;
+    };
+    read.check = ExpectFailure;
+    read.Run();
 
     zvHandle info = nullptr;
     ASSERT_EQ(server->ReadServerInfo(&info), 1);
-    doctest::CallFaultLoop([&] { return server->WriteServerInfo(info); },
-                           [&](const std::string& call, zvStatus status) {
-                               EXPECT_EQ(status, kInjected) << call;
-                               EXPECT_EQ(space.Read("SN7/Settings.xml"), original);
-                           },
-                           kInjected);
+    zvtest::FaultLoop write;
+    write.operation = [&] { return server->WriteServerInfo(info); };
+    write.intact = {space.Host("SN7/Settings.xml")};
+    write.check = ExpectFailure;
+    write.Run();
     zvAppInfoDestroy(info);
 
-    server->LoadCachedSettings(1);
-    server->OutputBatchCount = 42;
-    doctest::CallFaultLoop(
-        [&] {
-            space.Write("SN7/Settings.xml", original);  // without "Web", as at first
-            server->SaveCachedSettings();
-            return 1;
-        },
-        [&](const std::string&, zvStatus) {
-            const std::string now = space.Read("SN7/Settings.xml");
-            EXPECT_TRUE(now == original || now.find("<OutputBatchCount>42</OutputBatchCount>") != std::string::npos);
-        },
-        kInjected);
+    auto* sensor = dynamic_cast<SensorNode*>(host.SensorNode(host.ServerNode(7), "0", "B"));
+    ASSERT_TRUE(sensor->RewriteSensorInfo());
+    zvtest::FaultLoop rewrite;
+    rewrite.operation = [&] { return sensor->RewriteSensorInfo() ? 1 : 0; };
+    rewrite.intact = {space.Host("SN7/Settings.xml")};
+    rewrite.check = [](const zvtest::Fault& fault, zvStatus status) {
+        // Reading decides; the write's status is not examined.
+        const bool writing = fault.call == "zvAppInfoWrite" || fault.call == "zvFileFlush" ||
+                             fault.call == "zvFileWrite" || (fault.call == "zvFileInit" && fault.k == 2) ||
+                             (fault.call == "zvFileCreate" && fault.k == 2);
+        if (!fault.Allocation()) {
+            EXPECT_EQ(status, writing ? 1 : 0);
+        }
+    };
+    rewrite.Run();
 
     space.Write("SN7/Settings.xml", original);
-    server->loaded = 0;
-    doctest::CallFaultLoop(
-        [&] {
-            server->OutputBatchCount = -5;
-            server->loaded = 0;
-            server->LoadCachedSettings(0);
-            return 1;
-        },
-        [&](const std::string&, zvStatus) {
-            // A failing load leaves the cache as it was.
-            EXPECT_TRUE((server->loaded == 0 && server->OutputBatchCount == -5) ||
-                        (server->loaded == 1 && server->OutputBatchCount == 1));
-        },
-        kInjected);
+    server->LoadCachedSettings(1);
+    server->OutputBatchCount = 42;
+    zvtest::FaultLoop save;  // a failing save leaves the file as it was
+    save.operation = [&] {
+        server->SaveCachedSettings();
+        return 1;
+    };
+    save.intact = {space.Host("SN7/Settings.xml")};
+    save.check = [](const zvtest::Fault&, zvStatus) {};
+    save.Run();
+
+    zvtest::FaultLoop load;  // a failing load leaves the cache as it was
+    load.operation = [&] {
+        server->OutputBatchCount = -5;
+        server->loaded = 0;
+        server->LoadCachedSettings(0);
+        return 1;
+    };
+    load.check = [](const zvtest::Fault&, zvStatus) {};
+    load.verify = [&](const zvtest::Fault&) {
+        EXPECT_EQ(server->loaded, 0);
+        EXPECT_EQ(server->OutputBatchCount, -5);
+    };
+    load.Run();
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "temp_space.hpp"
+#include "support/temp_space.hpp"
 #include "zvapi/zvapi_testing.hpp"
 
 namespace zs = zv::station;
@@ -72,7 +72,7 @@ protected:
     }
 
     zv::testing::Scope scope_;
-    TempSpace space_;
+    zvtest::TempFileSpace space_;
     zs::Station station_;
     zs::Connection connection_{&station_,
                                {{"Free", {{"SelectedSensor", 0}, {"NumSensors", 0}}},

@@ -4,14 +4,14 @@
 
 #include <fstream>
 
-#include "temp_space.hpp"
+#include "support/temp_space.hpp"
 
 namespace zs = zv::station;
 
 namespace {
 
 TEST(ServerSettings, WrittenSettingsReadBack) {
-    TempSpace space;
+    zvtest::TempFileSpace space;
     zs::ServerSettings settings = zs::DemoSettings(3, 2000);
     settings.sensors[1].enabled = 0;
     std::string error;
@@ -33,7 +33,7 @@ TEST(ServerSettings, WrittenSettingsReadBack) {
 }
 
 TEST(ServerSettings, ReadsTheElementsThePlugInReads) {
-    TempSpace space;
+    zvtest::TempFileSpace space;
     const auto file = space.Path() / "Settings.xml";
     std::ofstream(file) << "<Anything><EncoderResolution>2.5</EncoderResolution><MaxSlices>3</MaxSlices>"
                            "<CalibrationTarget><V><X>12.9</X><Y>-4</Y></V></CalibrationTarget>"
@@ -58,7 +58,7 @@ TEST(ServerSettings, ReadsTheElementsThePlugInReads) {
 }
 
 TEST(ServerSettings, BadDocumentsAreRefused) {
-    TempSpace space;
+    zvtest::TempFileSpace space;
     const auto file = space.Path() / "Settings.xml";
     zs::ServerSettings read;
     std::string error;

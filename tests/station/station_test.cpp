@@ -6,7 +6,7 @@
 #include <fstream>
 #include <set>
 
-#include "temp_space.hpp"
+#include "support/temp_space.hpp"
 #include "zvapi/zvapi_testing.hpp"
 #include "zvstation/replay.hpp"
 
@@ -49,7 +49,7 @@ protected:
             ASSERT_EQ(station->StartDelivery(s.serial), ZV_OK);
         }
     }
-    TempSpace space_;
+    zvtest::TempFileSpace space_;
     zv::testing::Scope scope_;
 };
 
@@ -75,7 +75,7 @@ TEST_F(StationTest, DemoStationHasOneServerWithFourUniqueViews) {
 }
 
 TEST_F(StationTest, OpenRefusesAFileSpaceWithoutServers) {
-    TempSpace empty;
+    zvtest::TempFileSpace empty;
     std::filesystem::create_directory(empty.Path() / "notes");
     std::filesystem::create_directory(empty.Path() / "SNx");
     zs::Station station;

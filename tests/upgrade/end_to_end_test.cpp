@@ -66,10 +66,10 @@ pid_t Start(const std::string& program, const Args& args, const std::map<std::st
 class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(temp_.path().empty());
-        root_ = temp_.path() + "/root";
-        bin_ = temp_.path() + "/bin";
-        log_ = temp_.path() + "/tools.log";
+        ASSERT_FALSE(temp_.Path().string().empty());
+        root_ = temp_.Path().string() + "/root";
+        bin_ = temp_.Path().string() + "/bin";
+        log_ = temp_.Path().string() + "/tools.log";
         fs::create_directories(root_ + "/C/Station");
         fs::create_directories(bin_);
         WriteText(root_ + "/C/Anvora/opengl32.dll_", "opengl library");
@@ -87,7 +87,7 @@ protected:
         env_["PATH"] = bin_ + ":" + (env_.count("PATH") ? env_["PATH"] : "/usr/bin:/bin");
         env_["BRENVIK_ROOT"] = root_;
         env_["BRENVIK_HOME"] = "C:\\Anvora";
-        env_["BRENVIK_WINDOWS"] = temp_.path() + "/windows";
+        env_["BRENVIK_WINDOWS"] = temp_.Path().string() + "/windows";
         env_["BRENVIK_TEST_LOG"] = log_;
     }
 
@@ -138,7 +138,7 @@ protected:
         WriteText(root_ + "/C/Station/_StationInfo.xml", "<StationInfo><Type>" + type + "</Type></StationInfo>");
     }
 
-    TempFolder temp_;
+    zvtest::TempFileSpace temp_{"brenvik", zvtest::TempFileSpace::Root::kLeave};
     std::string root_, bin_, log_;
     std::map<std::string, std::string> env_;
 };
@@ -166,7 +166,7 @@ TEST_F(EndToEndTest, UsageErrorsExitWithMinusOne) {
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_NE(help.out.find("--preupgrade"), std::string::npos) << help.out;
 
-    env_["BRENVIK_ROOT"] = temp_.path() + "/nowhere";
+    env_["BRENVIK_ROOT"] = temp_.Path().string() + "/nowhere";
     Result badRoot = Brenvik({"--preupgrade"});
     EXPECT_EQ(badRoot.exitStatus, 255);
     EXPECT_NE(badRoot.out.find("BRENVIK_ROOT"), std::string::npos) << badRoot.out;
@@ -206,7 +206,7 @@ TEST_F(EndToEndTest, SetModelWritesTheModelFile) {
 
 TEST_F(EndToEndTest, CommitThroughTheFileBasedFilter) {
     StationType("Lamina-XPE");
-    const std::string injected = temp_.path() + "/injected";
+    const std::string injected = temp_.Path().string() + "/injected";
     Result r = Brenvik({"--commit", "C:\\Station", "C:\\Station\\my data;touch " + injected + ";$(id)"});
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, "Brenvik: Detected station type 1.\n");
@@ -277,7 +277,7 @@ TEST_F(EndToEndTest, AddOpenGlSuppliesTheLibraries) {
     WriteText(root_ + "/C/App/Other/readme.txt", "text");
 
     // A system that has OpenGL: nothing is copied.
-    const std::string lib = temp_.path() + "/lib";
+    const std::string lib = temp_.Path().string() + "/lib";
     fs::create_directories(lib);
     fs::copy_file(BRENVIK_FAKE_OPENGL, lib + "/opengl32.dll");
     env_["LD_LIBRARY_PATH"] = lib;
@@ -331,7 +331,7 @@ TEST_F(EndToEndTest, ShutdownRunsOnlyTheConfiguredCommand) {
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, "");
 
-    const std::string record = temp_.path() + "/shutdown.txt";
+    const std::string record = temp_.Path().string() + "/shutdown.txt";
     env_["BRENVIK_SHUTDOWN_COMMAND"] = "echo \"$1 $2 $3\" > " + record;
     r = Brenvik({"--Shutdown"});
     EXPECT_EQ(r.exitStatus, 0);

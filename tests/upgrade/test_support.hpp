@@ -3,8 +3,6 @@
 #ifndef TESTS_UPGRADE_TEST_SUPPORT_HPP
 #define TESTS_UPGRADE_TEST_SUPPORT_HPP
 
-#include <stdlib.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/temp_space.hpp"
 #include "zvapi/zvapi.h"
 #include "zvapi/zvapi_testing.hpp"
 
@@ -31,33 +30,14 @@ inline void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "brenvik-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 // A station disk: the file-space root holds drive C with the application
 // home "C:\Anvora" (with the OpenGL library sources) and "C:\Station".
 class StationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(temp_.path().empty());
+        ASSERT_FALSE(temp_.Path().string().empty());
         ASSERT_GT(zvInitialize(), 0);
-        root_ = temp_.path() + "/root";
+        root_ = temp_.Path().string() + "/root";
         fs::create_directories(root_ + "/C/Station");
         WriteText(root_ + "/C/Anvora/opengl32.dll_", "opengl library");
         WriteText(root_ + "/C/Anvora/glu32.dll_", "glu library");
@@ -80,7 +60,7 @@ protected:
     }
 
     zv::testing::Scope seams_;
-    TempFolder temp_;
+    zvtest::TempFileSpace temp_{"brenvik", zvtest::TempFileSpace::Root::kLeave};
     std::string root_;
     int64_t liveAtStart_ = 0;
 };

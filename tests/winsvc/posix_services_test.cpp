@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/temp_space.hpp"
 #include "winsvc/command_line.hpp"
 
 extern char** environ;
@@ -23,22 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace winsvc;
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "winsvc-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path);
@@ -52,11 +37,11 @@ void WriteText(const std::string& path, const std::string& text) { std::ofstream
 class PosixServicesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(temp_.path().empty());
-        root_ = temp_.path() + "/root";
+        ASSERT_FALSE(temp_.Path().string().empty());
+        root_ = temp_.Path().string() + "/root";
         fs::create_directories(root_ + "/C/Station");
         config_.driveRoot = root_;
-        config_.windowRegistry = temp_.path() + "/windows";
+        config_.windowRegistry = temp_.Path().string() + "/windows";
     }
     std::string Host(const std::string& path) {
         std::string host;
@@ -64,7 +49,7 @@ protected:
         return host;
     }
 
-    TempFolder temp_;
+    zvtest::TempFileSpace temp_{"winsvc", zvtest::TempFileSpace::Root::kLeave};
     std::string root_;
     PosixConfig config_;
 };
@@ -173,7 +158,7 @@ TEST_F(PosixServicesTest, VolumesOpenAndFlushByDriveLetter) {
 
 TEST_F(PosixServicesTest, CreateProcessPassesTheWordsAndReturnsTheExitCode) {
     PosixServices services(config_);
-    std::string out = temp_.path() + "/args.txt";
+    std::string out = temp_.Path().string() + "/args.txt";
     // sh finds itself in PATH; the words reach it unchanged, not through a shell.
     std::string line = "sh -c " + QuoteWindowsArgument("printf '%s|' \"$@\" > " + out + "; exit 7") +
                        " sh " + QuoteWindowsArgument("a b") + " " + QuoteWindowsArgument("c\"d") + " ;x $HOME";
@@ -194,7 +179,7 @@ TEST_F(PosixServicesTest, CreateProcessFindsStationPathsAndKeepsHandlesPrivate) 
     // A program under the drive root, named by its station path in quotes.
     fs::create_directories(root_ + "/C/Program Files");
     std::string program = root_ + "/C/Program Files/probe";
-    std::string out = temp_.path() + "/probe.txt";
+    std::string out = temp_.Path().string() + "/probe.txt";
     WriteText(program, "#!/bin/sh\nif [ -e /proc/self/fd/57 ]; then echo inherited; else echo private; fi > " + out +
                            "\nexit 3\n");
     ::chmod(program.c_str(), 0755);
@@ -226,12 +211,12 @@ TEST_F(PosixServicesTest, CreateProcessFindsStationPathsAndKeepsHandlesPrivate) 
 
 TEST_F(PosixServicesTest, SystemRunsTheCommandInterpreter) {
     PosixServices services(config_);
-    std::string out = temp_.path() + "/system.txt";
-    std::string word = "x'; touch " + temp_.path() + "/injected; '";
+    std::string out = temp_.Path().string() + "/system.txt";
+    std::string word = "x'; touch " + temp_.Path().string() + "/injected; '";
     std::string command = "printf %s " + services.QuoteForCommandInterpreter(word) + " > " + out + "; exit 4";
     EXPECT_EQ(services.System(command.c_str()), 4);
     EXPECT_EQ(ReadText(out), word);
-    EXPECT_FALSE(fs::exists(temp_.path() + "/injected"));
+    EXPECT_FALSE(fs::exists(temp_.Path().string() + "/injected"));
     EXPECT_EQ(services.System("kill -9 $$"), 128 + SIGKILL);
     EXPECT_EQ(services.System(nullptr), 1);
 }
@@ -253,7 +238,7 @@ TEST_F(PosixServicesTest, WindowsByTitleLeadToTheirProcess) {
     ASSERT_TRUE(registry.Register("zvHealthAnchor", static_cast<uint32_t>(sleeper)));
     ASSERT_TRUE(registry.Register("../escape/title", static_cast<uint32_t>(sleeper)));
     EXPECT_TRUE(fs::exists(config_.windowRegistry));
-    EXPECT_FALSE(fs::exists(temp_.path() + "/escape"));
+    EXPECT_FALSE(fs::exists(temp_.Path().string() + "/escape"));
 
     PosixServices services(config_);
     EXPECT_EQ(services.FindWindowA(nullptr, "zvhealthanchor"), kNullHandle);  // titles match exactly
@@ -305,7 +290,7 @@ TEST_F(PosixServicesTest, ShutdownNeedsTheConfiguredCommand) {
         EXPECT_FALSE(services.LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &luid));
         EXPECT_EQ(services.GetLastError(), kErrorNoSuchPrivilege);
     }
-    std::string out = temp_.path() + "/shutdown.txt";
+    std::string out = temp_.Path().string() + "/shutdown.txt";
     config_.shutdownCommand = "echo \"$1 $2 $3\" > " + out;
     PosixServices services(config_);
     Handle token = kNullHandle;

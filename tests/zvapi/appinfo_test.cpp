@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "temp_folder.hpp"
+#include "support/temp_space.hpp"
 #include "zvapi/zvapi.h"
 #include "zvapi/zvapi_testing.hpp"
 
 namespace {
 
-using zvtest::TempFolder;
+using TempFolder = zvtest::TempFileSpace;
 
 constexpr zvStatus kInjected = -321;
 
@@ -162,7 +162,7 @@ TEST(AppInfo, WritingBackKeepsWhatNobodyChangedUnderEitherName) {
     for (const char* kept : {"<!-- written by the station -->", "<Vendor note=\"unknown\">kept</Vendor>",
                              "<SerialNumber> 42 </SerialNumber>", "<VertexView>5</VertexView>"})
         EXPECT_NE(written.find(kept), std::string::npos) << kept << "\n" << written;
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(space.path() / "SN7"), {}), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(space.Path() / "SN7"), {}), 1);
     // Read and written again unchanged, the file stays byte for byte.
     Info again("\\SN7\\Settings.xml");
     EXPECT_EQ(zvAppInfoSensorSerial(again, zvAppInfoSensorFromParent(again, zvAppInfoGroupFromPath(again, "0/Left"), "L")), 42u);

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "temp_folder.hpp"
+#include "support/temp_space.hpp"
 #include "zvapi/zvapi.h"
 #include "zvapi/zvapi_testing.hpp"
 
 namespace {
 
-using zvtest::TempFolder;
+using zvtest::TempFileSpace;
 
 std::string ReadThrough(const char* path) {
     zvHandle f = nullptr;
@@ -49,7 +49,7 @@ std::vector<std::string> Names(zvHandle list) {
 
 TEST(FileSpace, NamesMatchWithoutCaseAndWithEitherSeparator) {
     zv::testing::Scope scope;
-    TempFolder space;
+    TempFileSpace space;
     space.Write("SN7/Settings.xml", "<a/>");
     space.Write("C/Program/Model.txt", "m");
     for (const char* path : {"\\SN7\\Settings.xml", "/sn7/settings.XML", "SN7/Settings.xml", "\\\\SN7//.\\Settings.xml",
@@ -71,7 +71,7 @@ TEST(FileSpace, NamesMatchWithoutCaseAndWithEitherSeparator) {
 
     char resolved[ZV_PATH_MAX * 4];
     ASSERT_EQ(zvFileSpaceResolve("/sn7/SETTINGS.xml", resolved, sizeof resolved), ZV_OK);
-    EXPECT_EQ(std::filesystem::path(resolved), std::filesystem::canonical(space.path()) / "SN7" / "Settings.xml");
+    EXPECT_EQ(std::filesystem::path(resolved), std::filesystem::canonical(space.Path()) / "SN7" / "Settings.xml");
     char small[8];
     EXPECT_EQ(zvFileSpaceResolve("/sn7/SETTINGS.xml", small, sizeof small), ZV_E_RANGE);
     EXPECT_STREQ(small, "");
@@ -79,11 +79,11 @@ TEST(FileSpace, NamesMatchWithoutCaseAndWithEitherSeparator) {
 
 TEST(FileSpace, PathsLeavingTheRootAreRefused) {
     zv::testing::Scope scope;
-    TempFolder space;
-    std::filesystem::create_directories(space.path() / "inside");
-    std::filesystem::create_symlink("/tmp", space.path() / "out");
-    std::filesystem::create_symlink(space.path() / "inside", space.path() / "alias");
-    std::filesystem::create_symlink(space.path() / "missing", space.path() / "dangling");
+    TempFileSpace space;
+    std::filesystem::create_directories(space.Path() / "inside");
+    std::filesystem::create_symlink("/tmp", space.Path() / "out");
+    std::filesystem::create_symlink(space.Path() / "inside", space.Path() / "alias");
+    std::filesystem::create_symlink(space.Path() / "missing", space.Path() / "dangling");
     for (const char* path : {"..\\..\\x", "/../x", "inside/../../x", "C:\\..\\x", "out", "out/x", "OUT\\x", "dangling"}) {
         SCOPED_TRACE(path);
         char buffer[ZV_PATH_MAX * 4];
@@ -101,24 +101,24 @@ TEST(FileSpace, PathsLeavingTheRootAreRefused) {
     const std::string longPath(ZV_PATH_MAX, 'a');
     EXPECT_EQ(zvFileExists(longPath.c_str()), 0);
     EXPECT_EQ(zvFileDelete(longPath.c_str()), ZV_E_RANGE);
-    EXPECT_EQ(zvFileSpaceSetRoot((space.path() / "none").c_str()), ZV_E_NOTFOUND);
+    EXPECT_EQ(zvFileSpaceSetRoot((space.Path() / "none").c_str()), ZV_E_NOTFOUND);
 }
 
 // A read opens what the path resolves to, whether every name is spelt as on
 // the disk or not, and never a file that a link leads to outside the space.
 TEST(FileSpace, ReadsOpenWhatThePathResolvesTo) {
     zv::testing::Scope scope;
-    TempFolder elsewhere;
+    TempFileSpace elsewhere;
     elsewhere.Write("secret.txt", "secret");
-    TempFolder space;
+    TempFileSpace space;
     space.Write("Dir/File.txt", "upper");
     space.Write("Dir/file.txt", "lower");
     space.Write("inside/x.txt", "in");
-    std::filesystem::create_directories(space.path() / "Dir" / "Sub");
-    std::filesystem::create_symlink(space.path() / "inside", space.path() / "alias");
-    std::filesystem::create_symlink(space.path() / "inside" / "x.txt", space.path() / "Dir" / "link.txt");
-    std::filesystem::create_symlink(elsewhere.path() / "secret.txt", space.path() / "outside.txt");
-    std::filesystem::create_symlink(elsewhere.path(), space.path() / "away");
+    std::filesystem::create_directories(space.Path() / "Dir" / "Sub");
+    std::filesystem::create_symlink(space.Path() / "inside", space.Path() / "alias");
+    std::filesystem::create_symlink(space.Path() / "inside" / "x.txt", space.Path() / "Dir" / "link.txt");
+    std::filesystem::create_symlink(elsewhere.Path() / "secret.txt", space.Path() / "outside.txt");
+    std::filesystem::create_symlink(elsewhere.Path(), space.Path() / "away");
     struct Case {
         const char* path;
         zvStatus status;
@@ -154,7 +154,7 @@ TEST(FileSpace, ReadsOpenWhatThePathResolvesTo) {
 
 TEST(Files, AWrittenFileReplacesTheOldOneOnlyWhenClosed) {
     zv::testing::Scope scope;
-    TempFolder space;
+    TempFileSpace space;
     space.Write("Settings.xml", "old");
     zvHandle f = nullptr;
     ASSERT_EQ(zvFileCreate(&f, nullptr), ZV_OK);
@@ -175,12 +175,12 @@ TEST(Files, AWrittenFileReplacesTheOldOneOnlyWhenClosed) {
 
     ASSERT_EQ(zvFileDestroy(f), ZV_OK);
     EXPECT_EQ(space.Read("Settings.xml"), "new content");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(space.path()), {}), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(space.Path()), {}), 1);
 }
 
 TEST(Files, FailedWritesNeverReplaceTheOldFile) {
     zv::testing::Scope scope;
-    TempFolder space;
+    TempFileSpace space;
     space.Write("Settings.xml", "old");
     struct Case {
         const char* name;
@@ -200,7 +200,7 @@ TEST(Files, FailedWritesNeverReplaceTheOldFile) {
         EXPECT_TRUE(first <= 0 || second <= 0 || flushed <= 0);
         EXPECT_EQ(zvFileDestroy(f), ZV_E_IO);
         EXPECT_EQ(space.Read("Settings.xml"), "old");
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(space.path()), {}), 1);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(space.Path()), {}), 1);
         zv::testing::ClearFaults();
     }
     // Writing to a file opened for reading is refused and changes nothing.
@@ -215,10 +215,10 @@ TEST(Files, FailedWritesNeverReplaceTheOldFile) {
 
 TEST(Files, ReadOnlyFilesAreNeitherReplacedNorDeleted) {
     zv::testing::Scope scope;
-    TempFolder space;
+    TempFileSpace space;
     space.Write("Model.xml", "old");
     space.Write("other.xml", "other");
-    std::filesystem::permissions(space.path() / "Model.xml", std::filesystem::perms::owner_read);
+    std::filesystem::permissions(space.Path() / "Model.xml", std::filesystem::perms::owner_read);
     EXPECT_EQ(WriteThrough("Model.xml", "new"), ZV_E_IO);
     EXPECT_EQ(zvFileCopy("other.xml", "Model.xml", 1), ZV_E_IO);
     EXPECT_EQ(zvFileDelete("Model.xml"), ZV_E_IO);
@@ -228,8 +228,8 @@ TEST(Files, ReadOnlyFilesAreNeitherReplacedNorDeleted) {
 
 TEST(Files, OpeningReportsMissingFilesAndFolders) {
     zv::testing::Scope scope;
-    TempFolder space;
-    std::filesystem::create_directories(space.path() / "SN7");
+    TempFileSpace space;
+    std::filesystem::create_directories(space.Path() / "SN7");
     zvHandle f = nullptr;
     ASSERT_EQ(zvFileCreate(&f, nullptr), ZV_OK);
     EXPECT_EQ(zvFileInit(f, "\\SN7\\Settings.xml", ZV_FILE_READ), ZV_E_NOTFOUND);
@@ -246,7 +246,7 @@ TEST(Files, OpeningReportsMissingFilesAndFolders) {
 
 TEST(Files, ReadingStopsAtTheEndWithTheCountRead) {
     zv::testing::Scope scope;
-    TempFolder space;
+    TempFileSpace space;
     space.Write("data.bin", "12345");
     zvHandle f = nullptr;
     ASSERT_EQ(zvFileCreate(&f, nullptr), ZV_OK);
@@ -265,10 +265,10 @@ TEST(Files, ReadingStopsAtTheEndWithTheCountRead) {
 
 TEST(Files, CopyHonoursOverwriteAndDeleteRemovesFilesOnly) {
     zv::testing::Scope scope;
-    TempFolder space;
+    TempFileSpace space;
     space.Write("a.txt", "A");
     space.Write("b.txt", "B");
-    std::filesystem::create_directories(space.path() / "dir");
+    std::filesystem::create_directories(space.Path() / "dir");
     EXPECT_EQ(zvFileCopy("a.txt", "b.txt", 0), ZV_E_STATE);
     EXPECT_EQ(space.Read("b.txt"), "B");
     EXPECT_EQ(zvFileCopy("A.TXT", "b.txt", 1), ZV_OK);
@@ -287,9 +287,9 @@ TEST(Files, CopyHonoursOverwriteAndDeleteRemovesFilesOnly) {
 
 TEST(Directories, ListingsAreSortedAppendedAndSeparateFilesFromFolders) {
     zv::testing::Scope scope;
-    TempFolder space;
+    TempFileSpace space;
     for (const char* name : {"b.txt", "A.txt", "c.TXT"}) space.Write(std::string("SN7/") + name, "x");
-    for (const char* name : {"Masks", "archive"}) std::filesystem::create_directories(space.path() / "SN7" / name);
+    for (const char* name : {"Masks", "archive"}) std::filesystem::create_directories(space.Path() / "SN7" / name);
     const int64_t objects = zv::testing::LiveObjects();
 
     zvHandle names = nullptr;
@@ -318,9 +318,9 @@ TEST(Directories, ListingsAreSortedAppendedAndSeparateFilesFromFolders) {
 
 TEST(Directories, CreateMakesMissingFoldersAndAppHomeRoundTrips) {
     zv::testing::Scope scope;
-    TempFolder space;
+    TempFileSpace space;
     EXPECT_EQ(zvDirectoryCreate("\\SN7\\Masks"), ZV_OK);
-    EXPECT_TRUE(std::filesystem::is_directory(space.path() / "SN7" / "Masks"));
+    EXPECT_TRUE(std::filesystem::is_directory(space.Path() / "SN7" / "Masks"));
     EXPECT_EQ(zvDirectoryCreate("\\sn7\\masks"), ZV_OK);  // already there
     EXPECT_FALSE(space.Exists("sn7"));
     space.Write("file", "x");
@@ -366,7 +366,7 @@ TEST(Paths, CombinePutsOneSeparatorBetweenAndRefusesWhatDoesNotFit) {
 
 TEST(Files, CallsAreJournaledWithPathAndMode) {
     zv::testing::Scope scope;
-    TempFolder space;
+    TempFileSpace space;
     zv::testing::JournalStart();
     EXPECT_EQ(WriteThrough("\\SN7\\Settings.xml", "x"), ZV_E_NOTFOUND);
     EXPECT_EQ(zv::testing::JournalOf("zvFileInit"), std::vector<std::string>{"zvFileInit \\SN7\\Settings.xml 0"});

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/xml_document.hpp"
 #include "zvapi/zvapi.h"
 #include "zvapi/zvapi_testing.hpp"
 
@@ -76,43 +77,13 @@ TEST(Registry, OtherThreadsSeeLiveObjectsWhileTheTableChanges) {
     for (zvHandle list : steady) EXPECT_EQ(zvArrayListDestroy(list), ZV_OK);
 }
 
-// A document made from text for one test.
-class Doc {
-public:
-    explicit Doc(const char* text) {
-        EXPECT_EQ(zvXMLCreate(&handle_, nullptr), ZV_OK);
-        EXPECT_EQ(zvXMLInit(handle_, 0), ZV_OK);
-        EXPECT_EQ(zvXMLUnflatten(handle_, text), ZV_OK) << text;
-    }
-    ~Doc() { EXPECT_EQ(zvXMLDestroy(handle_), ZV_OK); }
-    Doc(const Doc&) = delete;
-    Doc& operator=(const Doc&) = delete;
-    operator zvHandle() const { return handle_; }
-    zvXmlItem Root() const {
-        zvXmlItem root = 0;
-        EXPECT_EQ(zvXMLGetRoot(handle_, &root), ZV_OK);
-        return root;
-    }
-    int32_t Int(zvXmlItem parent, const char* name) const {
-        int32_t value = -1;
-        EXPECT_EQ(zvXMLGetChildInt(handle_, parent, name, &value), ZV_OK);
-        return value;
-    }
-    zvXmlItem Find(zvXmlItem parent, const char* path) const {
-        zvXmlItem item = 0;
-        EXPECT_EQ(zvXMLFindBranchItem(handle_, parent, path, 1, &item), ZV_OK);
-        return item;
-    }
-
-private:
-    zvHandle handle_ = nullptr;
-};
+using Doc = zvtest::XmlDocument;
 
 TEST(XmlLookups, ChildReadsFindTheFirstOfTheirNameWhateverTheOrder) {
     zv::testing::Scope scope;
     Doc doc("<r><p><a>1</a><b>2</b><a>3</a><c>4</c></p><q><c>5</c><a>6</a></q></r>");
-    const zvXmlItem p = doc.Find(doc.Root(), "p");
-    const zvXmlItem q = doc.Find(doc.Root(), "q");
+    const zvXmlItem p = doc.Find("p", 1, doc.Root());
+    const zvXmlItem q = doc.Find("q", 1, doc.Root());
     struct Read {
         zvXmlItem parent;
         const char* name;
@@ -125,18 +96,18 @@ TEST(XmlLookups, ChildReadsFindTheFirstOfTheirNameWhateverTheOrder) {
         SCOPED_TRACE(std::string(read.name) + " = " + std::to_string(read.value));
         EXPECT_EQ(doc.Int(read.parent, read.name), read.value);
     }
-    EXPECT_EQ(doc.Find(doc.Root(), "p/c"), doc.Find(p, "c"));
+    EXPECT_EQ(doc.Find("p/c", 1, doc.Root()), doc.Find("c", 1, p));
 
     // Edits between reads: the first "a" goes, a "c" comes first.
     ASSERT_EQ(doc.Int(p, "b"), 2);
-    ASSERT_EQ(zvXMLDeleteItem(doc, doc.Find(p, "a")), ZV_OK);
+    ASSERT_EQ(zvXMLDeleteItem(doc, doc.Find("a", 1, p)), ZV_OK);
     EXPECT_EQ(doc.Int(p, "a"), 3);
     EXPECT_EQ(doc.Int(p, "c"), 4);
     zvXmlItem made = 0;
     ASSERT_EQ(zvXMLCreateItem(doc, p, ZV_XML_FIRST, "c", "9", &made), ZV_OK);
     EXPECT_EQ(doc.Int(p, "b"), 2);
     EXPECT_EQ(doc.Int(p, "c"), 9);
-    EXPECT_EQ(doc.Find(p, "c"), made);
+    EXPECT_EQ(doc.Find("c", 1, p), made);
     // A child set where none was is appended, and found after the rest.
     ASSERT_EQ(zvXMLSetChildInt(doc, p, "e", 7), ZV_OK);
     EXPECT_EQ(doc.Int(p, "e"), 7);

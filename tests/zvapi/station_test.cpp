@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "temp_folder.hpp"
+#include "support/temp_space.hpp"
 #include "zvapi/zvapi.h"
 #include "zvapi/zvapi_testing.hpp"
 
 namespace {
 
-using zvtest::TempFolder;
+using TempFolder = zvtest::TempFileSpace;
 
 constexpr zvStatus kInjected = -321;
 
@@ -296,9 +296,9 @@ TEST_F(StationCalls, StorageIsTheServersFolderWithItsRules) {
     // the server's own file space neighbours.
     space.Write("SN8/Calibration.xml", "x");
     space.Write("Calibration.xml", "x");
-    std::filesystem::create_symlink("/etc/hostname", space.path() / "sn7" / "out.xml");
-    std::filesystem::create_directory(space.path() / "sn7" / "Folder");
-    ASSERT_EQ(::mkfifo((space.path() / "sn7" / "pipe.xml").c_str(), 0644), 0);
+    std::filesystem::create_symlink("/etc/hostname", space.Path() / "sn7" / "out.xml");
+    std::filesystem::create_directory(space.Path() / "sn7" / "Folder");
+    ASSERT_EQ(::mkfifo((space.Path() / "sn7" / "pipe.xml").c_str(), 0644), 0);
     struct Case {
         const char* name;
         zvStatus status;
@@ -316,9 +316,9 @@ TEST_F(StationCalls, StorageIsTheServersFolderWithItsRules) {
     EXPECT_TRUE(std::filesystem::exists("/etc/hostname"));
 
     // A read-only file stays; the others go, whatever case they are named in.
-    std::filesystem::permissions(space.path() / "sn7" / "Calibration.xml", std::filesystem::perms::owner_read);
+    std::filesystem::permissions(space.Path() / "sn7" / "Calibration.xml", std::filesystem::perms::owner_read);
     EXPECT_EQ(zvStorageDeleteFile(storage_, "Calibration.xml", 1), ZV_E_IO);
-    std::filesystem::permissions(space.path() / "sn7" / "Calibration.xml", std::filesystem::perms::owner_all);
+    std::filesystem::permissions(space.Path() / "sn7" / "Calibration.xml", std::filesystem::perms::owner_all);
     EXPECT_EQ(zvStorageDeleteFile(storage_, "calibration.xml", 1), ZV_OK);
     EXPECT_FALSE(space.Exists("sn7/Calibration.xml"));
     EXPECT_EQ(zvStorageDeleteFile(storage_, "Calibration.xml", 1), ZV_E_NOTFOUND);
@@ -337,7 +337,7 @@ TEST_F(StationCalls, StorageSeesWhatTheFileSpaceWroteUnderEitherCase) {
         int64_t size = -1;
         EXPECT_EQ(zvStorageFileSize(storage_, "SETTINGS.xml", &size), ZV_OK);
         EXPECT_EQ(size, 11);
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(space.path() / "SN7"), {}), 1);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(space.Path() / "SN7"), {}), 1);
         EXPECT_EQ(space.Read("SN7/Settings.xml"), "<settings/>");
     }
 }

@@ -17,49 +17,11 @@
 
 namespace modes_test {
 
-FileSpace::FileSpace() {
-    char buffer[4096] = {0};
-    if (zvFileSpaceRoot(buffer, sizeof buffer) > 0) previous_ = buffer;
-    std::random_device seed;
-    const auto base = std::filesystem::temp_directory_path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = base / ("zv-modes-" + std::to_string(seed()));
-        if (std::filesystem::create_directory(candidate)) {
-            root_ = candidate;
-            break;
-        }
-    }
-    EXPECT_FALSE(root_.empty());
-    EXPECT_GT(zvFileSpaceSetRoot(root_.c_str()), 0);
-}
-
-FileSpace::~FileSpace() {
-    if (!previous_.empty()) zvFileSpaceSetRoot(previous_.c_str());
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-}
-
 std::filesystem::path FileSpace::ServerFolder(uint32_t serial) const {
-    auto folder = root_ / ("SN" + std::to_string(serial));
+    auto folder = Path() / ("SN" + std::to_string(serial));
     std::filesystem::create_directories(folder);
     return folder;
 }
-
-void FileSpace::Write(const std::string& relative, const std::string& content) const {
-    auto path = root_ / relative;
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-}
-
-std::string FileSpace::Read(const std::string& relative) const {
-    std::ifstream in(root_ / relative, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool FileSpace::Exists(const std::string& relative) const { return std::filesystem::exists(root_ / relative); }
 
 std::string SettingsXml(const SettingsShape& shape) {
     std::ostringstream x;

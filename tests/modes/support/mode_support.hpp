@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "modes/run_state.h"
+#include "support/temp_space.hpp"
 #include "zvapi/zvapi.h"
 #include "zvapi/zvapi_testing.hpp"
 #include "zvrunner/mode_runner.hpp"
@@ -26,26 +27,13 @@
 namespace modes_test {
 
 // ---- File space -------------------------------------------------------------
-// A fresh temporary folder made zvApi's file-space root for the object's
-// life; the previous root is restored and the folder removed at the end.
-class FileSpace {
+// The shared temporary file space, with server folders on demand.
+class FileSpace : public zvtest::TempFileSpace {
 public:
-    FileSpace();
-    ~FileSpace();
-    FileSpace(const FileSpace&) = delete;
-    FileSpace& operator=(const FileSpace&) = delete;
-
-    const std::filesystem::path& Root() const { return root_; }
+    FileSpace() : zvtest::TempFileSpace("torvane-modes") {}
+    const std::filesystem::path& Root() const { return Path(); }
     // The folder "SN<serial>" (made when missing).
     std::filesystem::path ServerFolder(uint32_t serial) const;
-    // Host-side file access, relative to the root ("SN7/Settings.xml").
-    void Write(const std::string& relative, const std::string& content) const;
-    std::string Read(const std::string& relative) const;
-    bool Exists(const std::string& relative) const;
-
-private:
-    std::filesystem::path root_;
-    std::string previous_;
 };
 
 struct Sensor {
