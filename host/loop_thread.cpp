@@ -17,6 +17,9 @@ namespace {
 // A loop that falls further behind than this skips the batches it missed
 // rather than running them in a burst.
 constexpr std::chrono::milliseconds kMostBehind{250};
+// Live pictures of plots and polar models are drawn at the size the page
+// shows them: the encoding of a picture costs the loop by its pixels.
+constexpr double kLiveScale = 0.6;
 
 json Buttons(uint32_t type) {
     if (type == wf::kMbOkCancel) return {"OK", "Cancel"};
@@ -166,7 +169,7 @@ Reply LoopThread::MakePicture(HostLoop& loop, const std::string& name) {
     if (zvObjectIs(showing, ZV_TYPE_ARRAYLIST)) {
         made.type = "application/json";
         made.bytes = TableJson(TableRows(showing)).dump();
-    } else if (RenderPng(showing, &made.bytes, &error)) {
+    } else if (RenderPng(showing, &made.bytes, &error, kLiveScale)) {
         made.type = "image/png";
     } else {
         made.type = "application/json";

@@ -578,14 +578,15 @@ cairo_status_t AppendPng(void* closure, const unsigned char* data, unsigned int 
 
 }  // namespace
 
-bool RenderPng(zvHandle object, std::string* png, std::string* error) {
+bool RenderPng(zvHandle object, std::string* png, std::string* error, double scale) {
     png->clear();
-    int width = kPlotWidth;
-    int height = kPlotHeight;
+    scale = std::isfinite(scale) ? std::clamp(scale, 0.25, 1.0) : 1.0;
+    int width = static_cast<int>(kPlotWidth * scale);
+    int height = static_cast<int>(kPlotHeight * scale);
     cairo_surface_t* image = nullptr;
     if (zvObjectIs(object, ZV_TYPE_POLARMODEL)) {
-        width = kPolarWidth;
-        height = kPolarHeight;
+        width = static_cast<int>(kPolarWidth * scale);
+        height = static_cast<int>(kPolarHeight * scale);
     } else if (zvObjectIs(object, ZV_TYPE_IMAGE)) {
         ImagePictureSize(object, &width, &height);
         image = width > 0 ? ImageSurface(object) : nullptr;

@@ -266,6 +266,9 @@ void WebServer::Impl::Routes() {
     server.set_payload_max_length(options.maxBody);
     server.set_read_timeout(10);
     server.set_write_timeout(5);
+    // Headers and body go out in separate writes: without this the body
+    // waits for the browser's delayed acknowledgement.
+    server.set_tcp_nodelay(true);
     // Event streams hold a thread each: room for them and for the requests.
     const size_t threads = static_cast<size_t>(options.maxStreams) + 8;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
@@ -315,7 +318,7 @@ void WebServer::Impl::Routes() {
         auto serve = [asset](const httplib::Request&, httplib::Response& res) {
             res.set_content(reinterpret_cast<const char*>(asset->data), asset->size, asset->type);
             res.set_header("Content-Security-Policy",
-                           "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob:; "
+                           "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
                            "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
         };
         server.Get("/" + std::regex_replace(name, std::regex("\\."), "\\."), serve);
