@@ -340,58 +340,66 @@ function renderPipes() {
 function renderTable(figure, table) {
   const rows = [el('tr', {}, (table.columns || []).map((c) => el('th', {text: c})))];
   for (const row of table.rows || []) rows.push(el('tr', {}, row.map((v) => el('td', {text: v}))));
+  putContent(figure, el('table', {class: 'content'}, rows));
+}
+
+function putContent(figure, content) {
   const old = figure.querySelector('.content');
-  const content = el('table', {class: 'content'}, rows);
   if (old) old.replaceWith(content); else figure.append(content);
 }
 
 // Fetches the display's latest picture; one fetch at a time per display, so
-// a slow connection shows fewer pictures rather than queueing them.
+// a slow connection shows fewer pictures rather than queueing them. The
+// next fetch starts while this picture is decoded and drawn.
 async function loadDisplay(name) {
   const shown = view.shown.get(name);
   if (!shown || shown.loading) return;
   shown.loading = true;
+  let generation = 0;
+  let body = null;
+  let image = false;
   try {
     const response = await fetch(`/api/display?name=${encodeURIComponent(name)}`);
     if (response.ok) {
-      const generation = Number(response.headers.get('X-Generation') || 0);
-      const type = response.headers.get('Content-Type') || '';
-      if (type.startsWith('image/')) {
-        // Decoded off the page's thread and drawn at once: no waiting for a
-        // load event between pictures.
-        const bitmap = await createImageBitmap(await response.blob());
-        let canvas = shown.figure.querySelector('canvas.content');
-        if (!canvas) {
-          canvas = el('canvas', {class: `content ${shown.kind}`});
-          canvas.setAttribute('role', 'img');
-          canvas.setAttribute('aria-label', name);
-          const old = shown.figure.querySelector('.content');
-          if (old) old.replaceWith(canvas); else shown.figure.append(canvas);
-        }
-        if (canvas.width !== bitmap.width || canvas.height !== bitmap.height) {
-          canvas.width = bitmap.width;
-          canvas.height = bitmap.height;
-        }
-        canvas.getContext('2d').drawImage(bitmap, 0, 0);
-        bitmap.close();
-      } else {
-        const data = await response.json();
-        if (data.columns) renderTable(shown.figure, data);
-        else {
-          const pre = el('pre', {class: 'content', text: JSON.stringify(data.content || data, null, 1)});
-          const old = shown.figure.querySelector('.content');
-          if (old) old.replaceWith(pre); else shown.figure.append(pre);
-        }
-      }
-      shown.generation = generation;
-      shown.figure.setAttribute('data-generation', String(generation));
-      shown.figure.querySelector('.generation').textContent = `#${generation}`;
-      window.zvDisplayUpdates[name] = (window.zvDisplayUpdates[name] || 0) + 1;
+      generation = Number(response.headers.get('X-Generation') || 0);
+      image = (response.headers.get('Content-Type') || '').startsWith('image/');
+      body = image ? await response.blob() : await response.json();
     }
-  } finally {
-    shown.loading = false;
+  } catch (e) {
+    body = null;
   }
-  if (view.shown.get(name) === shown && shown.wanted > shown.generation) loadDisplay(name);
+  shown.loading = false;
+  if (body === null || view.shown.get(name) !== shown) return;
+  shown.fetched = Math.max(shown.fetched, generation);
+  if (shown.wanted > shown.fetched) loadDisplay(name);
+  if (generation <= shown.generation) return;
+  if (image) {
+    // Decoded off the page's thread and drawn at once.
+    const bitmap = await createImageBitmap(body);
+    if (generation <= shown.generation) {
+      bitmap.close();
+      return;
+    }
+    let canvas = shown.figure.querySelector('canvas.content');
+    if (!canvas) {
+      canvas = el('canvas', {class: `content ${shown.kind}`, role: 'img', 'aria-label': name});
+      putContent(shown.figure, canvas);
+    }
+    if (canvas.width !== bitmap.width || canvas.height !== bitmap.height) {
+      canvas.width = bitmap.width;
+      canvas.height = bitmap.height;
+    }
+    canvas.getContext('2d').drawImage(bitmap, 0, 0);
+    bitmap.close();
+  } else if (body.columns) {
+    renderTable(shown.figure, body);
+  } else {
+    putContent(shown.figure, el('pre', {class: 'content', text: JSON.stringify(body.content || body, null, 1)}));
+  }
+  shown.generation = generation;
+  shown.figure.setAttribute('data-generation', String(generation));
+  shown.figure.querySelector('.generation').textContent = `#${generation}`;
+  window.zvDisplayUpdates[name] = (window.zvDisplayUpdates[name] || 0) + 1;
 }
 
 function renderDisplays() {
@@ -410,7 +418,7 @@ function renderDisplays() {
         el('figcaption', {}, [d.name, el('span', {class: 'generation'})]),
         el('div', {class: 'content empty', text: 'nothing yet'}),
       ]);
-      view.shown.set(d.name, {figure, kind: d.kind, loading: false, generation: 0, wanted: 0});
+      view.shown.set(d.name, {figure, kind: d.kind, loading: false, generation: 0, fetched: 0, wanted: 0});
       figures.push(figure);
     }
     list.replaceChildren(...figures);
@@ -418,7 +426,7 @@ function renderDisplays() {
   for (const d of displays.displays) {
     const shown = view.shown.get(d.name);
     shown.wanted = d.has ? d.generation : 0;
-    if (d.has && d.generation > shown.generation) loadDisplay(d.name);
+    if (d.has && d.generation > shown.fetched) loadDisplay(d.name);
   }
 }
 
