@@ -40,6 +40,7 @@ bool Logged(const json& event) {
 
 struct LoopThread::Item {
     Command command;
+    bool publishes = true;
     std::promise<Reply> reply;
 };
 
@@ -84,9 +85,10 @@ void LoopThread::Stop() {
     if (thread_.joinable()) thread_.join();
 }
 
-Reply LoopThread::Call(Command command, std::chrono::milliseconds wait) {
+Reply LoopThread::Call(Command command, std::chrono::milliseconds wait, bool publishes) {
     auto item = std::make_shared<Item>();
     item->command = std::move(command);
+    item->publishes = publishes;
     std::future<Reply> reply = item->reply.get_future();
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -140,7 +142,7 @@ Reply LoopThread::Picture(const std::string& name, DisplayPicture* picture, std:
             return {};
         }
     }
-    Reply made = Call([this, name](HostLoop& loop) { return MakePicture(loop, name); }, wait);
+    Reply made = Call([this, name](HostLoop& loop) { return MakePicture(loop, name); }, wait, false);
     if (made.status != 200) return made;
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = pictures_.find(made.body.value("key", ""));
@@ -181,6 +183,7 @@ Reply LoopThread::MakePicture(HostLoop& loop, const std::string& name) {
 }
 
 void LoopThread::OnEvent(const json& event) {
+    if (event.value("event", "") == "page" && event.value("action", "") == "open") openName_ = event.value("name", "");
     std::lock_guard<std::mutex> lock(mutex_);
     if (event.value("event", "") == "tree") {
         published_.tree = event;
@@ -228,7 +231,7 @@ void LoopThread::Publish(HostLoop& loop, bool withPage) {
         if (loop.PageOpen()) {
             page = loop.PageStateJson();
             page["open"] = true;
-            page["name"] = loop.PageName(loop.OpenPageId());
+            page["name"] = openName_;
             page["modified"] = loop.PageModified() != 0;
         } else {
             page = {{"open", false}};
@@ -283,17 +286,17 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
                 if (stop_) break;
                 batch.swap(queue_);
             }
-            std::vector<Reply> replies;
             for (const auto& item : batch) {
+                Reply reply;
                 try {
-                    replies.push_back(item->command(loop));
+                    reply = item->command(loop);
                 } catch (const std::exception& e) {
-                    replies.push_back(Reply::Error(500, std::string("the host failed: ") + e.what()));
+                    reply = Reply::Error(500, std::string("the host failed: ") + e.what());
                 }
+                // What a command did is published before its reply goes out.
+                if (item->publishes) Publish(loop, true);
+                item->reply.set_value(std::move(reply));
             }
-            // What a command did is published before its reply goes out.
-            if (!batch.empty()) Publish(loop, true);
-            for (size_t i = 0; i < batch.size(); ++i) batch[i]->reply.set_value(std::move(replies[i]));
             bool stepped = false;
             const Clock::time_point now = Clock::now();
             if (loop.Running()) {

@@ -91,8 +91,9 @@ public:
 
     // Runs `command` on the loop thread and waits up to `wait` for its
     // reply: 503 when the queue is full or the loop has stopped, 504 when it
-    // took longer (it still runs).
-    Reply Call(Command command, std::chrono::milliseconds wait);
+    // took longer (it still runs). The loop's state is published before the
+    // reply, unless `publishes` is false (a command that changes nothing).
+    Reply Call(Command command, std::chrono::milliseconds wait, bool publishes = true);
 
     // The user's answer (wf::kIdOk, ...) to message box `id`: 409 when that
     // box is not open, 400 for an answer it has no button for.
@@ -128,6 +129,7 @@ private:
     const AppInfo& info_;
     Options options_;
     std::thread thread_;
+    std::string openName_;  // the open page's name (loop thread only)
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;  // published_ changed, or a box was answered
