@@ -1,13 +1,9 @@
 // zvhost: the client host. Loads the plug-in, describes its pipe app, runs
 // its modes on the simulated station or on recorded results, and writes
 // what each display receives as pictures and tables.
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
-#include <thread>
 #include <iostream>
 #include <string>
 
@@ -17,13 +13,12 @@
 
 #include "event_text.hpp"
 #include "host_loop.hpp"
-#include "loop_thread.hpp"
 #include "page_script.hpp"
 #include "plugin.hpp"
 #include "render.hpp"
 #include "session.hpp"
 #include "station_file.hpp"
-#include "web_server.hpp"
+#include "serve.hpp"
 
 namespace {
 
@@ -118,66 +113,6 @@ int RunPage(const zvhost::Plugin& library, zvHandle app, const zvhost::AppInfo& 
     return zvhost::kExitOk;
 }
 
-struct ServeArgs {
-    std::string files = ".";
-    std::string input;
-    uint64_t seed = 1;
-    std::string bind = "127.0.0.1";
-    int port = 8080;
-    double boxTimeout = 60;
-};
-
-// `zvhost serve`: the host loop on its own thread and the browser UI's
-// server, until SIGINT or SIGTERM.
-int RunServe(const zvhost::Plugin& library, zvHandle app, const zvhost::AppInfo& info, const ServeArgs& args,
-             std::string* error) {
-    // One thread takes the signals that end the server; every other thread
-    // (made after this) keeps them blocked.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
-    zvhost::LoopThread loop(library, app, info);
-    zvhost::LoopThread::Options options;
-    options.loop.files = args.files;
-    options.loop.input = args.input;
-    options.loop.station.seed = args.seed;
-    options.boxTimeout = std::chrono::milliseconds(static_cast<int64_t>(args.boxTimeout * 1000));
-    if (!loop.Start(options, error)) return zvhost::kExitBadInput;
-    zvhost::ServeOptions serve;
-    serve.bind = args.bind;
-    serve.port = args.port;
-    zvhost::WebServer server(loop, serve);
-    if (!server.Bind(error)) {
-        loop.Stop();
-        return zvhost::kExitBadInput;
-    }
-    const std::string host = args.bind.find(':') != std::string::npos ? "[" + args.bind + "]" : args.bind;
-    std::cout << "zvhost: serving http://" << host << ":" << server.Port() << "/ (files "
-              << std::filesystem::absolute(args.files).string() << "; Ctrl-C ends)" << std::endl;
-
-    std::atomic<bool> signalled{false};
-    std::thread waiter([&] {
-        int signal = 0;
-        sigwait(&signals, &signal);
-        signalled = true;
-        server.Stop();
-    });
-    const bool served = server.Serve();
-    if (!signalled) pthread_kill(waiter.native_handle(), SIGTERM);
-    waiter.join();
-    server.Stop();
-    loop.Stop();
-    if (!served && !signalled) {
-        *error = "the server's socket failed";
-        return zvhost::kExitFailed;
-    }
-    return zvhost::kExitOk;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -254,24 +189,11 @@ int main(int argc, char** argv) {
     pageCommand->add_option("--seed", page.seed, "the simulated station's seed")->capture_default_str();
     pageCommand->add_flag("--json", page.json, "one JSON object per event, one per line");
 
-    ServeArgs serveArgs;
-    CLI::App* serveCommand = cli.add_subcommand(
-        "serve", "the browser UI: the station tree, its pages and the live displays, on http://127.0.0.1:PORT/");
-    serveCommand->add_option("--files", serveArgs.files, "the client's file space")->required();
-    serveCommand->add_option("--port", serveArgs.port, "the port (0: any free one, printed at the start)")
-        ->check(CLI::Range(0, 65535))
-        ->capture_default_str();
-    serveCommand->add_option("--bind", serveArgs.bind,
-                             "the address to listen on (keep the loopback default; reach it from elsewhere through "
-                             "an SSH tunnel)")
-        ->capture_default_str();
-    serveCommand->add_option("--input", serveArgs.input, "recorded results instead of the simulator");
-    serveCommand->add_option("--seed", serveArgs.seed, "the simulated station's seed")->capture_default_str();
-    serveCommand->add_option("--box-timeout", serveArgs.boxTimeout,
-                             "seconds a page's message box waits for the browser's answer before taking its first "
-                             "button")
-        ->check(CLI::Range(0.0, 86400.0))
-        ->capture_default_str();
+    // The browser UI is a program of its own beside zvhost (its web server
+    // stays out of the other commands): `serve` runs it in this process.
+    zvhost::ServeArgs serveArgs;
+    zvhost::AddServeCommand(&cli, &serveArgs);
+    if (zvhost::ServeRequested(argc, argv)) return zvhost::ExecServe(argv);
 
     CLI11_PARSE(cli, argc, argv);
 
@@ -336,8 +258,6 @@ int main(int argc, char** argv) {
         code = RunPage(library, app, info, tree, true, &error);
     } else if (pageCommand->parsed()) {
         code = RunPage(library, app, info, page, false, &error);
-    } else if (serveCommand->parsed()) {
-        code = RunServe(library, app, info, serveArgs, &error);
     } else if (demoCommand->parsed()) {
         demo.out = demoOut;
         demo.files = demoFiles;
