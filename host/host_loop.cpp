@@ -127,6 +127,17 @@ bool ReadSensors(uint32_t serial, std::vector<std::pair<std::string, std::string
     return true;
 }
 
+// A copy of `plot` whose axes carry the chart's axis texts (where it has
+// them); null when the chart has none or the copy cannot be made.
+zvHandle WithChartAxes(zvHandle plot, const zvChart& chart) {
+    if (chart.XAxisText().empty() && chart.YAxisText().empty()) return nullptr;
+    zvHandle copy = nullptr;
+    if (zvDataClone(plot, nullptr, &copy) <= 0) return nullptr;
+    if (!chart.XAxisText().empty()) zvPlotSetXTitle(copy, chart.XAxisText().c_str());
+    if (!chart.YAxisText().empty()) zvPlotSetYTitle(copy, chart.YAxisText().c_str());
+    return copy;
+}
+
 }  // namespace
 
 int32_t FirstButton(uint32_t type) { return type == wf::kMbYesNo ? wf::kIdYes : wf::kIdOk; }
@@ -477,8 +488,9 @@ bool HostLoop::OpenPage(const std::string& path, const std::string& pageName, st
     CallPage("setnode", [&] { return page_->SetNode(pageNode); });
     const int32_t created = CallPage("create", [&] { return page_->Create(site_.get()); });
     if (created <= 0) {
-        CallPage(nullptr, [&] { return page_->Destroy(); });
+        hostapi::Page* failed = page_;
         page_ = nullptr;
+        CallPage(nullptr, [&] { return failed->Destroy(); });
         *error = "page " + std::to_string(id) + " could not make its window (status " + std::to_string(created) + ")";
         return false;
     }
@@ -824,8 +836,13 @@ bool HostLoop::WriteDisplays(const std::filesystem::path& dir, std::vector<std::
     for (HostDisplay* display : displays_->Of(mode)) {
         const zvHandle showing = display->Showing();
         if (showing == nullptr) continue;
-        zv::runner::Output o{mode, display->Name(), display->Kind(), true, display->Name(), zvObjectType(showing), showing};
-        if (!WriteOutput(dir, mode, o, written, error)) return false;
+        // A page's drawing shows with the axis texts the page gave the chart.
+        zvHandle titled = showing == display->View().Shown() ? WithChartAxes(showing, *display->View().GetInnerControl()) : nullptr;
+        const zvHandle picture = titled != nullptr ? titled : showing;
+        zv::runner::Output o{mode, display->Name(), display->Kind(), true, display->Name(), zvObjectType(picture), picture};
+        const bool ok = WriteOutput(dir, mode, o, written, error);
+        if (titled != nullptr) zvPlotDestroy(titled);
+        if (!ok) return false;
     }
     return true;
 }

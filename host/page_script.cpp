@@ -2,7 +2,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
+#include <system_error>
+
+#include "page_picture.hpp"
 
 namespace zvhost {
 
@@ -21,7 +25,7 @@ bool ShapeOf(const std::string& verb, Shape* shape) {
         *shape = Shape::Control;
     } else if (verb == "apply" || verb == "reload" || verb == "activate" || verb == "deactivate" || verb == "show") {
         *shape = Shape::Nothing;
-    } else if (verb == "play" || verb == "out") {
+    } else if (verb == "play" || verb == "out" || verb == "picture") {
         *shape = Shape::Argument;
     } else {
         return false;
@@ -64,6 +68,23 @@ bool ParseNumber(const std::string& text, double* value) {
     return end == text.c_str() + text.size() && std::isfinite(*value);
 }
 
+// The open page's picture into `path`, making its folder.
+bool WritePicture(HostLoop& loop, const std::string& path, std::string* error) {
+    wf::DialogState state;
+    if (!loop.PageState(&state)) {
+        *error = "no page is open to draw";
+        return false;
+    }
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code ec;
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        *error = "cannot create " + folder.string() + ": " + ec.message();
+        return false;
+    }
+    return WritePagePicture(state, path, error);
+}
+
 }  // namespace
 
 bool ParseScript(std::istream& in, std::vector<ScriptLine>* lines, std::string* error) {
@@ -90,7 +111,7 @@ bool ParseScript(std::istream& in, std::vector<ScriptLine>* lines, std::string* 
         if (quoted || !ShapeOf(verb, &shape)) {
             *error = Where(number) + "no such action \"" + verb +
                      "\" (the actions: type, blur, click, select, slide, apply, reload, activate, deactivate, show, "
-                     "play, out)";
+                     "play, out, picture)";
             return false;
         }
         ScriptLine line;
@@ -125,7 +146,7 @@ bool ParseScript(std::istream& in, std::vector<ScriptLine>* lines, std::string* 
             }
             if (!line.hasArgument && verb != "type") {
                 *error = Where(number) + verb + " needs " +
-                         (verb == "select" ? "an item" : verb == "slide" ? "a position" : verb == "play" ? "seconds" : "a folder");
+                         (verb == "select" ? "an item" : verb == "slide" ? "a position" : verb == "play" ? "seconds" : verb == "picture" ? "a file" : "a folder");
                 return false;
             }
         }
@@ -167,6 +188,14 @@ bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string
                 return false;
             }
             for (const std::string& path : written) loop.Emit({{"event", "written"}, {"path", path}});
+            continue;
+        }
+        if (line.verb == "picture") {
+            if (!WritePicture(loop, line.argument, error)) {
+                *error = Where(line.number) + *error;
+                return false;
+            }
+            loop.Emit({{"event", "written"}, {"path", line.argument}});
             continue;
         }
         static const std::pair<const char*, PageAction::Kind> kKinds[] = {

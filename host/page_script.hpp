@@ -9,6 +9,7 @@
 //   show                   every control's state
 //   play SECONDS           the client's current mode runs on the station
 //   out DIR                pictures of the current mode's displays
+//   picture FILE           a PNG picture of the page as it looks now
 //
 // CONTROL is an identifier or a label (the control's own text, or the text
 // before it; quote it when it has blanks: "Output Interval"). TEXT is the
@@ -31,7 +32,7 @@ struct ScriptLine {
     int number = 0;
     std::string verb;
     std::string control;           // as written
-    std::string argument;          // TEXT, ITEM, POS, SECONDS or DIR
+    std::string argument;          // TEXT, ITEM, POS, SECONDS, DIR or FILE
     bool hasArgument = false;
 };
 

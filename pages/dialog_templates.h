@@ -11,6 +11,10 @@
 extern const wf::DialogTemplate kSystemPageConfigDialog;       // 1022
 extern const wf::DialogTemplate kSystemPageCalibrationDialog;  // 1013
 extern const wf::DialogTemplate kSensorPageFreeRunningDialog;  // 1019
+extern const wf::DialogTemplate kSensorPageSetupDialog;        // 1002
+extern const wf::DialogTemplate kSensorPageClippingDialog;     // 1021
+extern const wf::DialogTemplate kSystemPageSetupDialog;        // 1018
+extern const wf::DialogTemplate kSystemPageTuningDialog;       // 1024
 
 // Every template of the library.
 std::span<const wf::DialogTemplate* const> PageDialogTemplates();

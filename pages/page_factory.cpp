@@ -2,9 +2,13 @@
 
 #include <new>
 
+#include "pages/sensor_page_clipping.h"
 #include "pages/sensor_page_free_running.h"
+#include "pages/sensor_page_setup.h"
 #include "pages/system_page_calibration.h"
 #include "pages/system_page_config.h"
+#include "pages/system_page_setup.h"
+#include "pages/system_page_tuning.h"
 
 namespace {
 template <class PageClass>
@@ -18,6 +22,10 @@ hostapi::Page* PageFactory(int32_t id) {
         case kPageSystemCalibration: return Make<CSystemPageCalibration>();
         case kPageSensorFreeRunning: return Make<CSensorPageFreeRunning>();
         case kPageSystemConfig: return Make<CSystemPageConfig>();
+        case kPageSensorSetup: return Make<CSensorPageSetup>();
+        case kPageSensorClipping: return Make<CSensorPageClipping>();
+        case kPageSystemSetup: return Make<CSystemPageSetup>();
+        case kPageSystemTuning: return Make<CSystemPageTuning>();
         default: return nullptr;
     }
 }

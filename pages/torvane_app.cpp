@@ -9,6 +9,10 @@ std::span<const wf::DialogTemplate* const> PageDialogTemplates() {
         &kSystemPageConfigDialog,
         &kSystemPageCalibrationDialog,
         &kSensorPageFreeRunningDialog,
+        &kSensorPageSetupDialog,
+        &kSensorPageClippingDialog,
+        &kSystemPageSetupDialog,
+        &kSystemPageTuningDialog,
     };
     return templates;
 }

@@ -2,6 +2,7 @@
 // through the plug-in, and pages driven by scripts.
 #include <gtest/gtest.h>
 
+#include <cairo.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -166,6 +167,147 @@ TEST_F(ZvhostTree, ASensorsFreePagePlaysThatSensor) {
     }
     EXPECT_GT(plots, 10);
     EXPECT_EQ(labels, (std::set<std::string>{"1002"}));
+}
+
+// The integer of element `element` in the entry of sensor `sensor` of a
+// settings text; INT32_MIN when it has none.
+int32_t SensorElement(const std::string& settings, const std::string& sensor, const std::string& element) {
+    const size_t entry = settings.find("<Name>" + sensor + "</Name>");
+    if (entry == std::string::npos) return INT32_MIN;
+    const size_t next = settings.find("<Name>", entry + 1);
+    const size_t at = settings.find("<" + element + ">", entry);
+    if (at == std::string::npos || at > next) return INT32_MIN;
+    return std::stoi(settings.substr(at + element.size() + 2));
+}
+
+// The size of a PNG file; 0 x 0 when it does not decode.
+std::pair<int, int> PngSize(const std::string& path) {
+    cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+    std::pair<int, int> size{0, 0};
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS)
+        size = {cairo_image_surface_get_width(surface), cairo_image_surface_get_height(surface)};
+    cairo_surface_destroy(surface);
+    return size;
+}
+
+// Pixels of a rectangle of a PNG file that are not black.
+int Lit(const std::string& path, int x, int y, int w, int h) {
+    cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+    int lit = 0;
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS && cairo_image_surface_get_width(surface) >= x + w &&
+        cairo_image_surface_get_height(surface) >= y + h) {
+        const unsigned char* data = cairo_image_surface_get_data(surface);
+        const int stride = cairo_image_surface_get_stride(surface);
+        for (int j = y; j < y + h; ++j)
+            for (int i = x; i < x + w; ++i) lit += (reinterpret_cast<const uint32_t*>(data + j * stride)[i] & 0xFFFFFF) != 0 ? 1 : 0;
+    }
+    cairo_surface_destroy(surface);
+    return lit;
+}
+
+TEST_F(ZvhostTree, TheCalibrationPagesSetUpAStation) {
+    ASSERT_EQ(Zvhost("init " + Files() + " --servers 1").code, 0);
+    space.Write("config", "type \"Sensors:\" 4\nclick \"Create Settings.xml\"\n");
+    ASSERT_EQ(Zvhost("page " + Files() + " --node SN1 --page Setup --script '" + (space / "config") + "'").code, 0);
+    const std::string warning = "Each sensor has to be assigned a unique vertex view!";
+    Outcome before = Zvhost("tree --json " + Files());
+    ASSERT_EQ(before.Of("report").size(), 1u);
+    EXPECT_EQ(before.Of("report")[0]["text"], warning);
+
+    auto page = [&](const std::string& node, const std::string& id, const std::string& script) {
+        space.Write("script", script);
+        Outcome r = Zvhost("page --json " + Files() + " --node " + node + " --page '" + id + "' --script '" +
+                           (space / "script") + "'");
+        EXPECT_EQ(r.code, 0) << r.err;
+        return r;
+    };
+    const std::string pictures = space / "pictures";
+    // Views 0 to 3 through the four sensors' Setup pages.
+    for (int i = 0; i < 4; ++i) {
+        const std::string sensor(1, static_cast<char>('A' + i));
+        Outcome r = page("SN1/" + sensor, "Setup",
+                         "select \"Vertex View\" " + std::to_string(i) + "\ntype \"Detection Threshold\" " +
+                             std::to_string(30 + i) + "\nblur \"Detection Threshold\"\napply\npicture " + pictures +
+                             "/setup-" + sensor + ".png\n");
+        EXPECT_EQ(r.Of("modified").size(), 2u);  // the list choice and leaving the threshold
+        EXPECT_EQ(r.Of("written").size(), 1u);
+    }
+    // A five-vertex target, then the calibration run.
+    Outcome setup = page("SN1", "Calibration",
+                         "type X: 100\ntype Y: -250\nclick \"Add Vertex\"\napply\npicture " + pictures +
+                             "/system-setup.png\nout " + pictures + "/display\nplay 2\n");
+    int outputs = 0;
+    for (const json& o : setup.Of("output")) outputs += o["mode"] == "Calibration" ? 1 : 0;
+    EXPECT_GT(outputs, 0);
+    ASSERT_EQ(setup.Of("played").size(), 1u);
+    EXPECT_EQ(setup.Of("played")[0]["mode"], "Calibration");
+    for (const json& c : setup.Of("console"))
+        EXPECT_EQ(c["text"].get<std::string>().find("vertex view"), std::string::npos) << c;
+    EXPECT_TRUE(setup.Of("report").empty());
+    // Sensor C's clipping box, typed.
+    page("SN1/C", "1021",
+         "type \"Min Y:\" \" -150\"\ntype \"Max Y:\" 9000\ntype \"Min X:\" 100\ntype \"Max X:\" -100\napply\n"
+         "picture " + pictures + "/clipping.png\n");
+    // One step of sensor 1002's rotation.
+    space.Write("SN1/Calibration.xml",
+                "<Calibration><S><SerialNumber>1001</SerialNumber><X>0</X><Y>0</Y><T>0</T></S>"
+                "<S><SerialNumber>1002</SerialNumber><X>0.5</X><Y>0.25</Y><T>0.01</T></S></Calibration>");
+    page("SN1", "Fine Calibration", "select \"Sensor\" \"01: S/N 1002\"\nclick 1050\npicture " + pictures + "/tuning.png\n");
+
+    std::ifstream file(space.Path() / "SN1" / "Settings.xml");
+    const std::string settings((std::istreambuf_iterator<char>(file)), {});
+    for (int i = 0; i < 4; ++i) {
+        const std::string sensor(1, static_cast<char>('A' + i));
+        EXPECT_EQ(SensorElement(settings, sensor, "VertexView"), i) << sensor;
+        EXPECT_EQ(SensorElement(settings, sensor, "DetectionThreshold"), 30 + i) << sensor;
+    }
+    EXPECT_EQ(SensorElement(settings, "C", "RangeClipMinY"), -150);
+    EXPECT_EQ(SensorElement(settings, "C", "RangeClipMaxX"), -100);
+    const size_t target = settings.find("<CalibrationTarget>");
+    ASSERT_NE(target, std::string::npos);
+    size_t vertices = 0;
+    for (size_t at = settings.find("<Vertex>", target); at != std::string::npos; at = settings.find("<Vertex>", at + 1))
+        ++vertices;
+    EXPECT_EQ(vertices, 5u);
+    EXPECT_NE(settings.find("<X>100</X>", target), std::string::npos);
+    EXPECT_NE(settings.find("<Y>-250</Y>", target), std::string::npos);
+    std::ifstream calibration(space.Path() / "SN1" / "Calibration.xml");
+    const std::string coefficients((std::istreambuf_iterator<char>(calibration)), {});
+    EXPECT_NE(coefficients.find("<T>0.011000000000000</T>"), std::string::npos) << coefficients;
+
+    // No vertex-view warning any more, from the nodes or a mode start.
+    Outcome after = Zvhost("tree --json " + Files());
+    EXPECT_TRUE(after.Of("report").empty());
+    Outcome run = Zvhost("run Calibration --json --seconds 0.5 " + Files());
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out.find("vertex view"), std::string::npos);
+
+    // The target in display 0, its axes titled "mils" as the page set the
+    // chart's axis texts: below the X axis's numbers, left of the Y axis's.
+    const std::string display = pictures + "/display/Calibration-Calibration.png";
+    EXPECT_EQ(PngSize(display), (std::pair{800, 600}));
+    EXPECT_GT(Lit(display, 400, 578, 50, 16), 10);
+    EXPECT_GT(Lit(display, 4, 280, 16, 40), 10);
+
+    // A picture needs a file it can write.
+    space.Write("file", "");
+    for (const auto& [script, message] : {std::pair{"picture\n", "line 1: picture needs a file"},
+                                          std::pair{"show\npicture FILE/p.png\n", "line 2: cannot create"}}) {
+        std::string text = script;
+        const size_t at = text.find("FILE");
+        if (at != std::string::npos) text.replace(at, 4, space / "file");
+        space.Write("script", text);
+        Outcome r = Zvhost("page " + Files() + " --node SN1 --page Calibration --script '" + (space / "script") + "'");
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    }
+
+    for (const auto& [name, size] : {std::pair{"setup-A.png", std::pair{600, 292}}, std::pair{"setup-D.png", std::pair{600, 292}},
+                                     std::pair{"system-setup.png", std::pair{600, 472}},
+                                     std::pair{"clipping.png", std::pair{600, 248}},
+                                     std::pair{"tuning.png", std::pair{600, 248}}}) {
+        EXPECT_EQ(PngSize(pictures + "/" + name), size) << name;
+    }
 }
 
 TEST_F(ZvhostTree, WrongNodesPagesControlsAndActionsExitWithTwo) {

@@ -1,0 +1,44 @@
+// Sensor Clipping (1021, "Clipping"): one sensor's clipping box, the range
+// of X and Y in mils outside of which the sensor's range data is replaced
+// by the invalid value. The box is applied on the station; the page only
+// edits the four values of the sensor's entry in its server's settings.
+// Like the Setup page it runs the client pipe in "Calibration" and shows
+// the calibration target, so that the box can be judged against it. No
+// node lists this page; the host opens it by identifier on a sensor node.
+#ifndef TORVANE_PAGES_SENSOR_PAGE_CLIPPING_H
+#define TORVANE_PAGES_SENSOR_PAGE_CLIPPING_H
+
+#include "pages/config_page.h"
+
+class CSensorPageClipping : public ConfigPage {
+    WF_DECLARE_DYNAMIC(CSensorPageClipping)
+
+public:
+    CSensorPageClipping();
+    ~CSensorPageClipping() override;
+
+    // Client pipe to "Calibration", the target drawn, the four edits
+    // filled. Failures as the Setup page's.
+    int32_t Activate() override;
+    // Writes the four edits, read as integers and stored as typed (a
+    // minimum above its maximum too); the file is rewritten also when the
+    // sensor is missing. Values are written only once an Activate has
+    // shown the sensor's box. Always 1.
+    int32_t Apply() override;
+    const char* PageName() const override { return "Clipping"; }
+
+protected:
+    void DoDataExchange(wf::DataExchange* exchange) override;
+    void OnChange() { ChangeNotice(); }
+
+    WF_DECLARE_MESSAGE_MAP()
+
+private:
+    bool boxShown = false;  // the edits hold the sensor's box
+    wf::Edit minY_;         // 1027
+    wf::Edit maxY_;         // 1028
+    wf::Edit minX_;         // 1029
+    wf::Edit maxX_;         // 1030
+};
+
+#endif

@@ -1,0 +1,131 @@
+#include "pages/system_page_setup.h"
+
+#include <cstdio>
+
+#include "modes/drawing.h"
+#include "pages/system_page_calibration.h"
+#include "pages/text_numbers.h"
+#include "plugin/calibration.h"
+
+namespace {
+constexpr int32_t kVertexList = 1022;
+constexpr int32_t kXEdit = 1001;
+constexpr int32_t kYEdit = 1002;
+constexpr int32_t kAddButton = 1013;
+constexpr int32_t kRemoveButton = 1014;
+constexpr int32_t kDeleteButton = 1015;
+constexpr char kMode[] = "Calibration";
+}  // namespace
+
+std::string VertexLine(int32_t index, int32_t x, int32_t y) {
+    char line[64];
+    std::snprintf(line, sizeof line, index < 10 ? "        0%d: %7d, %7d" : "        %d: %7d, %7d", index, x, y);
+    return line;
+}
+
+WF_IMPLEMENT_DYNAMIC(CSystemPageSetup, ConfigPage)
+
+WF_BEGIN_MESSAGE_MAP(CSystemPageSetup, ConfigPage)
+WF_ON_CLICKED(kAddButton, &CSystemPageSetup::OnAddVertex)
+WF_ON_CLICKED(kRemoveButton, &CSystemPageSetup::OnRemoveVertex)
+WF_ON_CLICKED(kDeleteButton, &CSystemPageSetup::OnDeleteCalibration)
+WF_END_MESSAGE_MAP()
+
+CSystemPageSetup::CSystemPageSetup() : ConfigPage(kPageSystemSetup) {}
+
+CSystemPageSetup::~CSystemPageSetup() {
+    if (targetList != 0) zvArrayListDestroy(targetList);
+}
+
+void CSystemPageSetup::DoDataExchange(wf::DataExchange* exchange) {
+    ConfigPage::DoDataExchange(exchange);
+    wf::BindControl(exchange, kVertexList, vertices_);
+    wf::BindControl(exchange, kXEdit, x_);
+    wf::BindControl(exchange, kYEdit, y_);
+}
+
+int32_t CSystemPageSetup::Activate() {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    zvHandle stationPipe = 0;
+    server->StationPipe(&stationPipe);  // a failure shows in the mode switch
+    zvStatus status = zvPipeSetCurrentMode(stationPipe, kMode);
+    if (status <= 0) return status;
+    zvHandle clientPipe = 0;
+    if ((status = ClientPipe(&clientPipe)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+
+    // An Activate without a Deactivate before it starts afresh too.
+    if (targetList != 0) zvArrayListDestroy(targetList);
+    targetList = 0;
+    status = zvArrayListCreate(&targetList, 0);
+    if (status > 0) status = zvArrayListInit(targetList, ZV_TYPE_POINT32, 0, 1);
+    if (status <= 0) {
+        if (targetList != 0) zvArrayListDestroy(targetList);
+        targetList = 0;
+        ShowVertexLines();
+        return status;
+    }
+
+    zvHandle info = 0;
+    if (server->ReadServerInfo(&info) <= 0) {
+        ShowVertexLines();  // an empty target
+        return 1;
+    }
+    status = ReadCalibrationTarget(zvAppInfoXml(info), targetList);
+    if (status > 0) status = ShowCalibrationTarget(targetList, DisplayForDrawing(0));
+    // The lines show what Apply would store, also when drawing failed.
+    ShowVertexLines();
+    zvAppInfoDestroy(info);
+    return status <= 0 ? status : 1;
+}
+
+int32_t CSystemPageSetup::Apply() {
+    ServerNode* server = Server();
+    zvHandle info = 0;
+    if (server == nullptr || server->ReadServerInfo(&info) <= 0) return 1;
+    zvStatus status = 1;
+    if (zvAppInfoRootGroup(info) != 0) {
+        status = WriteCalibrationTarget(zvAppInfoXml(info), targetList);
+        if (status > 0) status = ShowCalibrationTarget(targetList, DisplayForDrawing(0));
+    }
+    if (status > 0) server->WriteServerInfo(info);
+    zvAppInfoDestroy(info);
+    return status <= 0 ? status : 1;
+}
+
+int32_t CSystemPageSetup::Deactivate() {
+    if (targetList == 0) return 1;
+    const zvStatus status = zvArrayListDestroy(targetList);
+    targetList = 0;
+    return status;
+}
+
+void CSystemPageSetup::OnAddVertex() {
+    const zvPoint32s vertex{IntegerValue(x_.GetWindowText().c_str()), IntegerValue(y_.GetWindowText().c_str())};
+    // The line and the vertex go together: a vertex the list cannot take
+    // is not shown either.
+    if (zvArrayListAdd(targetList, &vertex) <= 0) return;
+    vertices_.AddString(VertexLine(vertices_.GetCount(), vertex.x, vertex.y).c_str());
+    ChangeNotice();
+}
+
+void CSystemPageSetup::OnRemoveVertex() {
+    // Nothing to remove: nothing removed. A vertex the list keeps stays
+    // listed.
+    const int32_t count = zvArrayListCount(targetList);
+    if (count > 0 && zvArrayListRemove(targetList, count - 1) <= 0) return;
+    const int32_t lines = vertices_.GetCount();
+    if (lines > 0) vertices_.DeleteString(lines - 1);
+    ChangeNotice();
+}
+
+void CSystemPageSetup::OnDeleteCalibration() { DeleteCalibrationFile(Server()); }
+
+void CSystemPageSetup::ShowVertexLines() {
+    vertices_.ResetContent();
+    const int32_t count = zvArrayListCount(targetList);
+    const auto* vertex = static_cast<const zvPoint32s*>(zvArrayListData(targetList));
+    for (int32_t i = 0; vertex != nullptr && i < count; ++i)
+        vertices_.AddString(VertexLine(i, vertex[i].x, vertex[i].y).c_str());
+}

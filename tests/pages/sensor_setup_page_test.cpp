@@ -1,0 +1,262 @@
+// Sensor Setup (1002): the sensor's five values, the vertex-view list
+// against the calibration target, the client pipe in "Calibration".
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+
+#include "document_test_support.hpp"
+#include "page_host.hpp"
+#include "support/fault_loop.hpp"
+#include "plugin/settings.h"
+#include "sensor_entry.hpp"
+
+namespace {
+
+using wf::driver::Result;
+
+uint64_t Inode(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+struct SetupPageTest : ::testing::Test {
+    doctest::TempFileSpace space;
+    pagetest::PageHost host{space.Host("")};
+    hostapi::Node* server = host.ServerNode(7);
+    hostapi::Node* sensor = nullptr;
+    hostapi::Page* page = nullptr;
+
+    void SetUp() override {
+        ASSERT_GT(SettingsCreateDefault("\\SN7\\Settings.xml", 4), 0);
+        sensor = host.SensorNode(server, "0", "B");
+        page = host.OpenPage(1002, sensor);
+    }
+    wf::ControlState State(int32_t id) const { return host.State(page, id); }
+    std::vector<std::string> Numbers(int32_t count) const {
+        std::vector<std::string> items;
+        for (int32_t i = 0; i < count; ++i) items.push_back(std::to_string(i));
+        return items;
+    }
+};
+
+TEST_F(SetupPageTest, ShowsTheSensorAndTheTargetWithTheClientPipeInCalibration) {
+    char name[16] = {};
+    page->GetName(name, sizeof name);
+    EXPECT_STREQ(name, "Setup");
+    EXPECT_STREQ(dynamic_cast<wf::Object*>(page)->GetRuntimeClass()->className, "CSensorPageSetup");
+    pagetest::SetSensorValue(server, "B", "Orientation", 1);
+    pagetest::SetSensorValue(server, "B", "Multiplex", 3);
+    pagetest::SetSensorValue(server, "B", "DetectionThreshold", -12);
+    pagetest::SetSensorValue(server, "B", "Exposure", 1);
+    const std::string mode = host.StationMode(7);
+    host.ClearLog();
+    ASSERT_EQ(page->Activate(), 1);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"mode client Calibration", "SelectLayout 0"}));
+    EXPECT_EQ(host.StationMode(7), mode);  // the station pipe is left alone
+    EXPECT_EQ(State(1014).items, Numbers(2));
+    EXPECT_EQ(State(1014).selection, 1);
+    EXPECT_EQ(State(1020).selection, 3);
+    EXPECT_EQ(State(1021).selection, 0);
+    EXPECT_EQ(State(1001).text, "-12");
+    EXPECT_EQ(State(1051).items, Numbers(2));
+    EXPECT_EQ(State(1051).selection, 1);
+
+    zvMultiView& view = host.displays.display[0].multiView;
+    ASSERT_NE(view.Shown(), nullptr);
+    EXPECT_STREQ(zvPlotTitle(view.Shown()), "Calibration");
+    EXPECT_EQ(view.GetInnerControl()->XAxisText(), "mils");
+    EXPECT_EQ(view.GetInnerControl()->YAxisText(), "mils");
+    ASSERT_EQ(zvPlotItemCount(view.Shown()), 1);
+    // The closed polygon and the four vertex numbers.
+    EXPECT_EQ(zvGraphicDrawingCount(zvPlotItemAt(view.Shown(), 0)), 5);
+
+    // Applied unchanged, the values stay as they were.
+    ASSERT_EQ(page->Apply(), 1);
+    for (auto [element, value] : {std::pair{"Orientation", 1}, std::pair{"Multiplex", 3}, std::pair{"VertexView", 0},
+                                  std::pair{"DetectionThreshold", -12}, std::pair{"Exposure", 1}}) {
+        EXPECT_EQ(pagetest::SensorValue(server, "B", element), value) << element;
+    }
+}
+
+TEST_F(SetupPageTest, TheVertexViewListFollowsTheTargetAndTheStoredView) {
+    struct Case {
+        int32_t vertices;
+        int32_t view;
+        int32_t entries;
+        int32_t selected;  // also what Apply writes without a new choice
+    };
+    for (const Case& c : {Case{4, 2, 4, 2}, Case{4, 6, 6, -1}, Case{12, 11, 12, 11}, Case{1, 0, 1, 0},
+                          Case{0, 2, 2, -1}, Case{4, 47, 47, -1}, Case{4, 48, 4, -1}, Case{4, -1, 4, -1},
+                          Case{4, INT32_MAX, 4, -1}, Case{4, INT32_MIN, 4, -1}}) {
+        SCOPED_TRACE(std::to_string(c.vertices) + " vertices, view " + std::to_string(c.view));
+        pagetest::SetTarget(server, pagetest::Line(c.vertices));
+        pagetest::SetSensorValue(server, "B", "VertexView", c.view);
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(page->Activate(), 1);
+        // A view no run can have (-1 after an Apply without a choice)
+        // makes no list of billions.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_EQ(State(1021).items, Numbers(c.entries));
+        EXPECT_EQ(State(1021).selection, c.selected);
+        ASSERT_EQ(page->Apply(), 1);
+        EXPECT_EQ(pagetest::SensorValue(server, "B", "VertexView"), c.selected);
+    }
+}
+
+TEST_F(SetupPageTest, ChoicesAndTypedThresholdsAreWrittenAsTheyRead) {
+    pagetest::SetTarget(server, pagetest::Line(12));
+    ASSERT_EQ(page->Activate(), 1);
+    // The list is in numeric order: entry 10 is "10".
+    ASSERT_EQ(State(1021).items.at(10), "10");
+    ASSERT_EQ(wf::driver::Select(host.Control(page, 1021), 10), Result::Done);
+    ASSERT_EQ(wf::driver::Select(host.Control(page, 1014), 1), Result::Done);
+    ASSERT_EQ(wf::driver::Select(host.Control(page, 1020), 2), Result::Done);
+    ASSERT_EQ(wf::driver::Select(host.Control(page, 1051), 1), Result::Done);
+    struct Case {
+        const char* text;
+        int32_t stored;
+    };
+    for (const Case& c : {Case{"25abc", 25}, Case{"", 0}, Case{" -7", -7}, Case{"12.9", 12}, Case{"abc", 0},
+                          Case{"99999999999", INT32_MAX}}) {
+        SCOPED_TRACE(c.text);
+        ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), c.text), Result::Done);
+        ASSERT_EQ(page->Apply(), 1);
+        EXPECT_EQ(pagetest::SensorValue(server, "B", "DetectionThreshold"), c.stored);
+    }
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "VertexView"), 10);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "Orientation"), 1);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "Multiplex"), 2);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "Exposure"), 1);
+    // The other sensors keep theirs.
+    EXPECT_EQ(pagetest::SensorValue(server, "A", "DetectionThreshold"), 15);
+}
+
+TEST_F(SetupPageTest, OutOfRangeValuesShowNoSelectionAndAMissingExposureShowsZero) {
+    pagetest::SetSensorValue(server, "B", "Orientation", 2);
+    pagetest::SetSensorValue(server, "B", "Multiplex", 4);
+    pagetest::RemoveSensorValue(server, "B", "Exposure");
+    ASSERT_EQ(pagetest::SensorValue(server, "B", "Exposure"), INT_MIN);
+    ASSERT_EQ(page->Activate(), 1);
+    EXPECT_EQ(State(1014).selection, -1);
+    EXPECT_EQ(State(1020).selection, -1);
+    EXPECT_EQ(State(1051).selection, 0);
+    ASSERT_EQ(page->Apply(), 1);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "Orientation"), -1);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "Multiplex"), -1);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "Exposure"), 0);
+}
+
+TEST_F(SetupPageTest, ListChoicesAndLeavingTheThresholdMarkThePageModified) {
+    ASSERT_EQ(page->Activate(), 1);
+    host.ClearLog();
+    ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "30"), Result::Done);
+    EXPECT_TRUE(host.log.empty());  // typing alone is no change notice
+    int32_t modified = -1;
+    page->IsModified(&modified);
+    EXPECT_EQ(modified, 0);
+    for (int32_t id : {1014, 1020, 1021, 1051}) {
+        SCOPED_TRACE(id);
+        host.ClearLog();
+        ASSERT_EQ(wf::driver::Select(host.Control(page, id), 0), Result::Done);
+        EXPECT_EQ(host.log, std::vector<std::string>{"SetModified"});
+    }
+    host.ClearLog();
+    ASSERT_EQ(wf::driver::Blur(host.Control(page, 1001)), Result::Done);
+    EXPECT_EQ(host.log, std::vector<std::string>{"SetModified"});
+    ASSERT_EQ(page->Apply(), 1);
+    page->IsModified(&modified);
+    EXPECT_EQ(modified, 1);
+}
+
+TEST_F(SetupPageTest, AMissingSensorOrGroupKeepsTheControlsAndApplyStillRewritesTheFile) {
+    ASSERT_EQ(page->Activate(), 1);
+    ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "77"), Result::Done);
+    const std::filesystem::path file = space.Host("SN7/Settings.xml");
+    for (auto [group, name] : {std::pair{"0", "Q"}, std::pair{"9", "B"}}) {
+        SCOPED_TRACE(std::string(group) + "/" + name);
+        hostapi::Page* other = host.OpenPage(1002, host.SensorNode(server, group, name));
+        ASSERT_EQ(wf::driver::Type(host.Control(other, 1001), "77"), Result::Done);
+        host.ClearLog();
+        ASSERT_EQ(other->Activate(), 1);
+        // The target is drawn when the group is there.
+        EXPECT_EQ(host.Of("SelectLayout").size(), std::string(group) == "0" ? 1u : 0u);
+        EXPECT_EQ(host.State(other, 1001).text, "77");
+        const std::string before = space.Read("SN7/Settings.xml");
+        const uint64_t inode = Inode(file);
+        ASSERT_EQ(other->Apply(), 1);
+        EXPECT_NE(Inode(file), inode);  // written anew
+        EXPECT_EQ(space.Read("SN7/Settings.xml"), before);
+    }
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "DetectionThreshold"), 15);
+}
+
+TEST_F(SetupPageTest, WithoutATargetNothingIsShownAndApplyWritesNoValues) {
+    pagetest::SetSensorValue(server, "B", "Orientation", 1);
+    space.Write("SN7/Settings.xml", pagetest::WithoutTarget(space.Read("SN7/Settings.xml")));
+    EXPECT_EQ(page->Activate(), 0);  // no target to read
+    EXPECT_EQ(State(1014).selection, -1);
+    // The empty controls are not written over the sensor's values.
+    ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "5"), Result::Done);
+    ASSERT_EQ(page->Apply(), 1);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "Orientation"), 1);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "VertexView"), 0);
+    EXPECT_EQ(pagetest::SensorValue(server, "B", "DetectionThreshold"), 15);
+}
+
+TEST_F(SetupPageTest, SettingsThatCannotBeReadLeaveTheControlsAndAreNotWritten) {
+    ASSERT_EQ(page->Activate(), 1);
+    ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "77"), Result::Done);
+    std::filesystem::remove(space.Host("SN7/Settings.xml"));
+    for (const char* text : {"", "<Settings"}) {
+        SCOPED_TRACE(text);
+        if (*text != '\0') space.Write("SN7/Settings.xml", text);
+        EXPECT_EQ(page->Activate(), 1);
+        EXPECT_EQ(State(1001).text, "77");
+        EXPECT_EQ(page->Apply(), 1);
+        EXPECT_EQ(space.Exists("SN7/Settings.xml"), *text != '\0');
+        if (*text != '\0') {
+            EXPECT_EQ(space.Read("SN7/Settings.xml"), text);
+        }
+    }
+}
+
+TEST_F(SetupPageTest, ActivateAndApplyUnderFailures) {
+    ASSERT_EQ(page->Activate(), 1);  // the client's handles are made on first use
+    zvtest::FaultLoop activate;
+    activate.operation = [&] {
+        host.ClearLog();
+        return page->Activate();
+    };
+    activate.check = [&](const zvtest::Fault& fault, zvStatus status) {
+        // The pipe ends Activate with its status before anything is read;
+        // settings that cannot be read are no failure; the target and its
+        // drawing end it with theirs.
+        if (fault.call == "zvClientGetPipeHandle" || fault.call == "zvPipeSetCurrentMode") {
+            EXPECT_EQ(status, fault.injected);
+            EXPECT_TRUE(host.Of("SelectLayout").empty());
+        } else if (fault.call == "zvFileCreate" || fault.call == "zvFileInit" || fault.call == "zvAppInfoRead" ||
+                   fault.call == "zvAppInfoCreate" || fault.call == "zvAppInfoInit") {
+            EXPECT_EQ(status, 1);
+        } else {
+            EXPECT_TRUE(status == 1 || status <= 0) << status;
+        }
+        EXPECT_EQ(State(1021).items, Numbers(4));
+    };
+    EXPECT_GT(activate.Run(), 0);
+
+    const std::string before = space.Read("SN7/Settings.xml");
+    ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "44"), Result::Done);
+    zvtest::FaultLoop apply;
+    apply.operation = [&] { return page->Apply(); };
+    apply.check = [&](const zvtest::Fault&, zvStatus status) { EXPECT_EQ(status, 1); };
+    apply.verify = [&](const zvtest::Fault&) {
+        // Either the old file or a whole new one.
+        const int32_t threshold = pagetest::SensorValue(server, "B", "DetectionThreshold");
+        EXPECT_TRUE(threshold == 15 || threshold == 44) << threshold;
+    };
+    apply.cleanup = [&] { space.Write("SN7/Settings.xml", before); };
+    EXPECT_GT(apply.Run(), 0);
+}
+
+}  // namespace
