@@ -141,6 +141,20 @@ zvHandle WithChartAxes(zvHandle plot, const zvChart& chart) {
 
 }  // namespace
 
+int32_t FirstButton(uint32_t type) { return type == wf::kMbYesNo ? wf::kIdYes : wf::kIdOk; }
+
+const char* ButtonName(int32_t answer) {
+    switch (answer) {
+        case wf::kIdOk: return "OK";
+        case wf::kIdCancel: return "Cancel";
+        case wf::kIdYes: return "Yes";
+        case wf::kIdNo: return "No";
+    }
+    return "";
+}
+
+void HostLoop::SetMessageBoxAnswerer(MessageBoxAnswerer answerer) { answerer_ = std::move(answerer); }
+
 // ---- The page site -------------------------------------------------------------------
 // What the plug-in's nodes and pages call on the host.
 class HostLoop::Site final : public hostapi::PageSite {
@@ -277,9 +291,10 @@ bool HostLoop::Open(const Options& options, std::string* error) {
         return false;
     }
     wf::SetMessageBoxHandler([this](const wf::MessageBoxRequest& request) -> int32_t {
+        const int32_t answer = answerer_ ? answerer_(request) : FirstButton(request.type);
         Emit({{"event", "messagebox"}, {"text", request.text}, {"caption", request.caption},
-              {"type", request.type}, {"answer", "OK"}});
-        return wf::kIdOk;
+              {"type", request.type}, {"answer", ButtonName(answer)}});
+        return answer;
     });
     BuildTree();
     return true;

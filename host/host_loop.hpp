@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -60,6 +61,14 @@ struct PageAction {
     int32_t index = -1;    // Select: the item; Slide: the position
 };
 
+// Who answers the page's message boxes: the answer (wf::kIdOk, ...) of the
+// box, which stays open, and the page's call with it, until this returns.
+using MessageBoxAnswerer = std::function<int32_t(const wf::MessageBoxRequest& request)>;
+// The first button of a box of `type` (OK, or Yes), what an unanswered box
+// gives; and an answer's name ("OK", "Cancel", "Yes", "No"; "" for others).
+int32_t FirstButton(uint32_t type);
+const char* ButtonName(int32_t answer);
+
 class HostLoop {
 public:
     struct Options {
@@ -76,6 +85,9 @@ public:
     HostLoop& operator=(const HostLoop&) = delete;
 
     void SetEventSink(EventSink sink);
+    // Message boxes are answered by `answerer` (set before Open); without
+    // one, with their first button at once.
+    void SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
     // Sends an event to the sink (front ends add their own).
     void Emit(const nlohmann::json& event);
     // Opens the station of the file space (its servers: ReadStationServers),
@@ -193,6 +205,7 @@ private:
     const AppInfo& info_;
     Options options_;
     EventSink emit_;
+    MessageBoxAnswerer answerer_;
 
     zv::station::Station station_;
     std::unique_ptr<zv::station::Connection> connection_;

@@ -18,6 +18,7 @@
 #include "render.hpp"
 #include "session.hpp"
 #include "station_file.hpp"
+#include "serve.hpp"
 
 namespace {
 
@@ -190,6 +191,12 @@ int main(int argc, char** argv) {
                             "recorded results (a JSON-lines file or a capture folder) instead of the simulator, for play");
     pageCommand->add_option("--seed", page.seed, "the simulated station's seed")->capture_default_str();
     pageCommand->add_flag("--json", page.json, "one JSON object per event, one per line");
+
+    // The browser UI is a program of its own beside zvhost (its web server
+    // stays out of the other commands): `serve` runs it in this process.
+    zvhost::ServeArgs serveArgs;
+    zvhost::AddServeCommand(&cli, &serveArgs);
+    if (zvhost::ServeRequested(argc, argv)) return zvhost::ExecServe(argv);
 
     CLI11_PARSE(cli, argc, argv);
 
