@@ -11,6 +11,7 @@ import unittest
 import xml.etree.ElementTree as ET
 
 from selenium import webdriver
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -78,11 +79,23 @@ class BrowserTest(unittest.TestCase):
     def until(self, condition, what):
         return self.wait.until(lambda d: condition(), "timed out waiting for " + what)
 
+    def click(self, selector):
+        """Clicks what `selector` finds; the page redraws the tree and the tabs
+        whenever the server publishes them, so a button found a moment ago may
+        be gone: find it again."""
+        def attempt(driver):
+            try:
+                driver.find_element(By.CSS_SELECTOR, selector).click()
+                return True
+            except (StaleElementReferenceException, NoSuchElementException):
+                return False
+        self.wait.until(attempt, "could not click " + selector)
+
     def node(self, path):
-        self.find('#tree button[data-path="%s"]' % path).click()
+        self.click('#tree button[data-path="%s"]' % path)
 
     def tab(self, page):
-        self.find('#tabs button[data-page="%d"]' % page).click()
+        self.click('#tabs button[data-page="%d"]' % page)
         self.find('.dialog[data-page="%d"]' % page)
 
     def control(self, id_):
