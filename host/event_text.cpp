@@ -56,7 +56,8 @@ std::string EventText(const json& e) {
     }
     if (kind == "capture") {
         if (e.contains("segmentSize")) return "  capture segment size " + Str(e, "segmentSize") + " bytes\n";
-        return std::string("  capture ") + (e.value("on", false) ? "on\n" : "off\n");
+        const std::string folder = e.contains("folder") ? " (" + Str(e, "folder") + ")" : "";
+        return std::string("  capture ") + (e.value("on", false) ? "on" : "off") + folder + "\n";
     }
     if (kind == "layout") return "  display layout " + Str(e, "layout") + "\n";
     if (kind == "listener")

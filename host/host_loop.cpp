@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <exception>
 #include <system_error>
 
@@ -140,6 +141,20 @@ zvHandle WithChartAxes(zvHandle plot, const zvChart& chart) {
 
 }  // namespace
 
+int32_t FirstButton(uint32_t type) { return type == wf::kMbYesNo ? wf::kIdYes : wf::kIdOk; }
+
+const char* ButtonName(int32_t answer) {
+    switch (answer) {
+        case wf::kIdOk: return "OK";
+        case wf::kIdCancel: return "Cancel";
+        case wf::kIdYes: return "Yes";
+        case wf::kIdNo: return "No";
+    }
+    return "";
+}
+
+void HostLoop::SetMessageBoxAnswerer(MessageBoxAnswerer answerer) { answerer_ = std::move(answerer); }
+
 // ---- The page site -------------------------------------------------------------------
 // What the plug-in's nodes and pages call on the host.
 class HostLoop::Site final : public hostapi::PageSite {
@@ -194,6 +209,7 @@ HostLoop::HostLoop(const Plugin& plugin, zvHandle app, const AppInfo& info)
 
 HostLoop::~HostLoop() {
     ClosePage();
+    StopCapture();  // the last segment is completed, not dropped
     playing_ = false;
     if (runner_ && runner_->Running()) StopRun();
     ReleaseTree(&tree_);
@@ -229,10 +245,7 @@ bool HostLoop::Open(const Options& options, std::string* error) {
     if (!station_.OpenServers(options_.files, options_.station, servers_, error)) return false;
     if (!options_.input.empty()) {
         replay_ = std::make_unique<zv::station::Replay>();
-        if (!replay_->Load(options_.input, error)) {
-            *error = options_.input.string() + ": " + *error;
-            return false;
-        }
+        if (!zv::station::LoadReplay({options_.input}, replay_.get(), error)) return false;
     }
     if (zvFileSpaceSetRoot(options_.files.c_str()) <= 0) {
         *error = "cannot use " + options_.files.string() + " as the file space";
@@ -280,9 +293,10 @@ bool HostLoop::Open(const Options& options, std::string* error) {
         return false;
     }
     wf::SetMessageBoxHandler([this](const wf::MessageBoxRequest& request) -> int32_t {
+        const int32_t answer = answerer_ ? answerer_(request) : FirstButton(request.type);
         Emit({{"event", "messagebox"}, {"text", request.text}, {"caption", request.caption},
-              {"type", request.type}, {"answer", "OK"}});
-        return wf::kIdOk;
+              {"type", request.type}, {"answer", ButtonName(answer)}});
+        return answer;
     });
     BuildTree();
     return true;
@@ -704,11 +718,23 @@ void HostLoop::OnPipeEvent(const zv::station::PipeEvent& event) {
             if (event.server == ZV_CLIENT_PIPE && runner_) runner_->SetParameters(event.mode, event.values);
             break;
         }
-        case zv::station::PipeEvent::Kind::Capture:
+        case zv::station::PipeEvent::Kind::Capture: {
             j = {{"event", "capture"}, {"on", event.on}};
+            const bool was = Capturing();
+            if (event.on) {
+                StartCapture();
+            } else {
+                StopCapture();
+            }
+            std::error_code ec;
+            if ((event.on || was) && !captureFolder_.empty())
+                j["folder"] = std::filesystem::relative(captureFolder_, options_.files, ec).string();
             break;
+        }
         case zv::station::PipeEvent::Kind::SegmentSize:
             j = {{"event", "capture"}, {"segmentSize", event.bytes}};
+            segmentBytes_ = event.bytes;
+            if (capture_) capture_->SetSegmentSize(event.bytes);  // from the next segment on
             break;
     }
     Emit(j);
@@ -767,7 +793,10 @@ void HostLoop::SetPlaying(bool playing) {
 }
 
 bool HostLoop::Step() {
-    if (!runner_ || !runner_->Running()) return false;
+    const bool running = runner_ && runner_->Running();
+    // A capture goes on reading the station while the user plays, also
+    // when no mode runs (the client pipe disabled).
+    if (!running && !(Capturing() && playing_)) return false;
     std::vector<zvHandle> payloads;
     const zvStatus status = replay_ ? replay_->NextBatch(&payloads) : station_.NextBatch(&payloads);
     if (status <= 0) {
@@ -776,6 +805,11 @@ bool HostLoop::Step() {
         return false;
     }
     if (payloads.empty()) return false;
+    if (Capturing()) Record(payloads);
+    if (!running) {
+        for (zvHandle h : payloads) zvObjectDestroy(h);
+        return true;
+    }
     inCall_ = true;
     runner_->ProcessPayloads(payloads);
     inCall_ = false;
@@ -786,7 +820,7 @@ bool HostLoop::Step() {
 
 void HostLoop::Play(double seconds) {
     SetPlaying(true);
-    const std::string mode = connection_->ClientMode();
+    const std::string mode = DeliveringMode();
     const double period = zv::station::Station::Period(mode) > 0 ? zv::station::Station::Period(mode) : 0.1;
     const double start = station_.Time();
     int64_t batches = 0;
@@ -797,6 +831,58 @@ void HostLoop::Play(double seconds) {
     }
     Emit({{"event", "played"}, {"mode", mode}, {"batches", batches}, {"seconds", station_.Time() - start}});
     SetPlaying(false);
+}
+
+std::string HostLoop::DeliveringMode() const {
+    if (Running() || !Capturing() || servers_.empty()) return connection_->ClientMode();
+    for (const zv::station::Server& s : station_.Servers())
+        if (s.serial == servers_.front()) return s.pipe.mode;
+    return connection_->ClientMode();
+}
+
+// ---- Capture ---------------------------------------------------------------------------------
+
+void HostLoop::StartCapture() {
+    if (Capturing()) return;  // switched on again: the same capture goes on
+    captureFolder_ = zv::station::NewCaptureFolder(options_.files, std::time(nullptr));
+    capture_ = std::make_unique<zv::station::CaptureWriter>();
+    std::string error;
+    if (!capture_->Open(captureFolder_, segmentBytes_, &error)) {
+        Emit({{"event", "error"}, {"text", "no capture: " + error}});
+        capture_.reset();
+        captureFolder_.clear();
+        return;
+    }
+    // The first server's station pipe delivers to the capture even when no
+    // mode of the client reads it.
+    if (!servers_.empty() && !replay_) station_.StartDelivery(servers_.front());
+}
+
+void HostLoop::StopCapture() {
+    if (!capture_) return;
+    std::string error;
+    if (!capture_->Close(&error)) Emit({{"event", "error"}, {"text", "the capture's last segment is lost: " + error}});
+    ReportSegments();
+    capture_.reset();
+}
+
+void HostLoop::Record(const std::vector<zvHandle>& payloads) {
+    std::string error;
+    if (!capture_->WriteBatch(payloads, &error)) {
+        Emit({{"event", "error"}, {"text", "the capture stopped: " + error}});
+    } else if (!error.empty()) {
+        Emit({{"event", "error"}, {"text", "capture: " + error}});
+    }
+    ReportSegments();
+}
+
+void HostLoop::ReportSegments() {
+    std::error_code ec;
+    for (const std::filesystem::path& segment : capture_->TakeCompleted()) {
+        const auto size = static_cast<int64_t>(std::filesystem::file_size(segment, ec));
+        Emit({{"event", "file"}, {"path", std::filesystem::relative(segment, options_.files, ec).string()},
+              {"change", "created"}, {"size", size}});
+    }
 }
 
 json HostLoop::PipesJson() const {

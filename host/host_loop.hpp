@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,6 +32,7 @@
 #include "plugin.hpp"
 #include "winframe/winframe.hpp"
 #include "zvrunner/mode_runner.hpp"
+#include "zvstation/capture.hpp"
 #include "zvstation/connection.hpp"
 #include "zvstation/replay.hpp"
 #include "zvstation/station.hpp"
@@ -59,12 +61,20 @@ struct PageAction {
     int32_t index = -1;    // Select: the item; Slide: the position
 };
 
+// Who answers the page's message boxes: the answer (wf::kIdOk, ...) of the
+// box, which stays open, and the page's call with it, until this returns.
+using MessageBoxAnswerer = std::function<int32_t(const wf::MessageBoxRequest& request)>;
+// The first button of a box of `type` (OK, or Yes), what an unanswered box
+// gives; and an answer's name ("OK", "Cancel", "Yes", "No"; "" for others).
+int32_t FirstButton(uint32_t type);
+const char* ButtonName(int32_t answer);
+
 class HostLoop {
 public:
     struct Options {
         std::filesystem::path files;          // the client's file space
         zv::station::Options station;
-        std::filesystem::path input;          // recorded results instead of the simulator
+        std::filesystem::path input;          // recorded results (a file or a capture folder) instead of the simulator
         bool fullOutputs = false;             // output events carry every number
     };
 
@@ -75,6 +85,9 @@ public:
     HostLoop& operator=(const HostLoop&) = delete;
 
     void SetEventSink(EventSink sink);
+    // Message boxes are answered by `answerer` (set before Open); without
+    // one, with their first button at once.
+    void SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
     // Sends an event to the sink (front ends add their own).
     void Emit(const nlohmann::json& event);
     // Opens the station of the file space (its servers: ReadStationServers),
@@ -131,6 +144,18 @@ public:
     void Play(double seconds);
     bool Running() const { return runner_ && runner_->Running(); }
 
+    // ---- Capture -----------------------------------------------------------------
+    // While the client's capture is on (zvClientEnableCapture) every batch
+    // the client receives is recorded, in the replay format, into segment
+    // files of a new folder Capture/<date-time> of the file space (see
+    // zvstation/capture.hpp); turning it off completes the last segment.
+    // With the client pipe disabled and no mode running, the loop still
+    // reads the first server's station pipe while the user plays, so that
+    // what the station delivers is recorded.
+    bool Capturing() const { return capture_ && capture_->IsOpen(); }
+    // The folder of the current or the last capture; empty when none.
+    const std::filesystem::path& CaptureFolder() const { return captureFolder_; }
+
     // ---- State and pictures --------------------------------------------------------
     zvHandle Client() const { return client_; }
     zv::station::Connection& Connection() { return *connection_; }
@@ -163,6 +188,14 @@ private:
     void StartRun(const std::string& mode);
     void StopRun();
     void Drain();
+    void StartCapture();
+    void StopCapture();
+    // Records a batch the client received while capturing.
+    void Record(const std::vector<zvHandle>& payloads);
+    void ReportSegments();
+    // The mode whose batches Step delivers: the running one, else (while
+    // capturing) the first server's station pipe's.
+    std::string DeliveringMode() const;
     std::map<std::string, FileStamp> StampFiles() const;
     void ReportFiles(const std::map<std::string, FileStamp>& before);
     void ReportControls(const wf::DialogState& before);
@@ -172,6 +205,7 @@ private:
     const AppInfo& info_;
     Options options_;
     EventSink emit_;
+    MessageBoxAnswerer answerer_;
 
     zv::station::Station station_;
     std::unique_ptr<zv::station::Connection> connection_;
@@ -195,6 +229,9 @@ private:
     bool playing_ = false;
     std::string failedStart_;  // a mode whose start failed, not retried until something changes
     zvHandle messages_ = nullptr;
+    std::unique_ptr<zv::station::CaptureWriter> capture_;
+    std::filesystem::path captureFolder_;
+    int64_t segmentBytes_ = zv::station::kDefaultSegmentBytes;
 };
 
 }  // namespace zvhost

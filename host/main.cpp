@@ -18,6 +18,7 @@
 #include "render.hpp"
 #include "session.hpp"
 #include "station_file.hpp"
+#include "serve.hpp"
 
 namespace {
 
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
     zvhost::RunOptions run;
     std::vector<std::string> params;
     std::string files = ".";
-    std::string input;
+    std::vector<std::string> inputs;
     std::string out;
     uint64_t seed = 1;
     int points = 0;
@@ -141,7 +142,9 @@ int main(int argc, char** argv) {
     runCommand->add_option("--seconds", run.seconds, "run this much simulated time (default 2)")
         ->check(CLI::Range(0.0, 86400.0))
         ->excludes(batches);
-    runCommand->add_option("--input", input, "replay results from this JSON-lines file instead of the simulator");
+    runCommand->add_option("--input", inputs,
+                           "replay recorded results instead of the simulator: JSON-lines files and capture folders "
+                           "(Capture/<date-time>), one recording in the order given");
     runCommand->add_option("--seed", seed, "the simulated station's seed")->capture_default_str();
     runCommand->add_option("--points", points, "points per profile (1024 to 2048; default: by sensor)")
         ->check(CLI::Range(1, 4096));
@@ -186,9 +189,16 @@ int main(int argc, char** argv) {
                             "user actions, one a line (- reads standard input): type CONTROL TEXT, blur CONTROL, "
                             "click CONTROL, select CONTROL ITEM, slide CONTROL POS, apply, reload, activate, "
                             "deactivate, show, play SECONDS, out DIR");
-    pageCommand->add_option("--input", page.input, "recorded results instead of the simulator, for play");
+    pageCommand->add_option("--input", page.input,
+                            "recorded results (a JSON-lines file or a capture folder) instead of the simulator, for play");
     pageCommand->add_option("--seed", page.seed, "the simulated station's seed")->capture_default_str();
     pageCommand->add_flag("--json", page.json, "one JSON object per event, one per line");
+
+    // The browser UI is a program of its own beside zvhost (its web server
+    // stays out of the other commands): `serve` runs it in this process.
+    zvhost::ServeArgs serveArgs;
+    zvhost::AddServeCommand(&cli, &serveArgs);
+    if (zvhost::ServeRequested(argc, argv)) return zvhost::ExecServe(argv);
 
     CLI11_PARSE(cli, argc, argv);
 
@@ -240,7 +250,7 @@ int main(int argc, char** argv) {
             run.parameters.push_back(parsed);
         }
         run.files = files;
-        run.input = input;
+        run.input.assign(inputs.begin(), inputs.end());
         run.out = out;
         run.station.seed = seed;
         run.station.profilePoints = points;

@@ -564,4 +564,55 @@ bool RenderPolarModel(zvHandle model, const std::string& path, Format format, st
                  [&](cairo_t* cr) { DrawPolar(cr, model, kPolarWidth, kPolarHeight); });
 }
 
+namespace {
+
+cairo_status_t AppendPng(void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+bool RenderPng(zvHandle object, std::string* png, std::string* error, double scale) {
+    png->clear();
+    scale = std::isfinite(scale) ? std::clamp(scale, 0.25, 1.0) : 1.0;
+    int width = static_cast<int>(kPlotWidth * scale);
+    int height = static_cast<int>(kPlotHeight * scale);
+    cairo_surface_t* image = nullptr;
+    if (zvObjectIs(object, ZV_TYPE_POLARMODEL)) {
+        width = static_cast<int>(kPolarWidth * scale);
+        height = static_cast<int>(kPolarHeight * scale);
+    } else if (zvObjectIs(object, ZV_TYPE_IMAGE)) {
+        ImagePictureSize(object, &width, &height);
+        image = width > 0 ? ImageSurface(object) : nullptr;
+        if (image == nullptr) {
+            *error = "not an image with pixels";
+            return false;
+        }
+    } else if (!zvObjectIs(object, ZV_TYPE_PLOT)) {
+        *error = "not a plot, an image or a polar model";
+        return false;
+    }
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(surface);
+    if (image != nullptr) {
+        PaintImage(cr, image, 0, 0, width, height);
+    } else if (zvObjectIs(object, ZV_TYPE_POLARMODEL)) {
+        DrawPolar(cr, object, width, height);
+    } else {
+        DrawPlot(cr, object, width, height);
+    }
+    cairo_status_t status = cairo_status(cr);
+    cairo_destroy(cr);
+    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png_stream(surface, AppendPng, png);
+    cairo_surface_destroy(surface);
+    if (image != nullptr) cairo_surface_destroy(image);
+    if (status != CAIRO_STATUS_SUCCESS) {
+        png->clear();
+        *error = std::string("cannot make the picture: ") + cairo_status_to_string(status);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace zvhost

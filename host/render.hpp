@@ -40,6 +40,13 @@ bool RenderPlot(zvHandle plot, const std::string& path, Format format, std::stri
 bool RenderImage(zvHandle image, const std::string& path, Format format, std::string* error);
 bool RenderPolarModel(zvHandle model, const std::string& path, Format format, std::string* error);
 
+// The picture of a plot, an image or a polar model as PNG bytes in memory,
+// drawn as the files above are (the browser's live displays); plots and
+// polar models on a canvas `scale` (0.25 to 1) times the files' size, images
+// at their own. False with `*error` set, and `*png` empty, for any other
+// object.
+bool RenderPng(zvHandle object, std::string* png, std::string* error, double scale = 1.0);
+
 // Releases the caches of cairo and of the font configuration it loads, so
 // that a leak checker sees only real leaks. Call once at the end, after the
 // last picture; pictures may be made again afterwards.

@@ -14,6 +14,7 @@
 #include "render.hpp"
 #include "station_file.hpp"
 #include "zvrunner/mode_runner.hpp"
+#include "zvstation/capture.hpp"
 #include "zvstation/replay.hpp"
 
 namespace zvhost {
@@ -222,10 +223,7 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
     if (!station.OpenServers(files, options.station, servers.serials, error)) return kExitBadInput;
     zv::station::Replay replay;
     const bool replaying = !options.input.empty();
-    if (replaying && !replay.Load(options.input, error)) {
-        *error = options.input.string() + ": " + *error;
-        return kExitBadInput;
-    }
+    if (replaying && !zv::station::LoadReplay(options.input, &replay, error)) return kExitBadInput;
     if (zvFileSpaceSetRoot(files.c_str()) <= 0) {
         *error = "cannot use " + files.string() + " as the file space";
         return kExitBadInput;

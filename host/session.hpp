@@ -30,7 +30,9 @@ struct RunOptions {
     std::vector<std::pair<std::string, int32_t>> parameters;
     int64_t batches = -1;               // >= 0: this many batches
     double seconds = 2.0;               // else this much simulated time
-    std::filesystem::path input;        // recorded results instead of the simulator
+    // Recorded results instead of the simulator: files and capture folders,
+    // replayed in order as one recording.
+    std::vector<std::filesystem::path> input;
     zv::station::Options station;
     std::filesystem::path out;          // where the displays' pictures go; none when empty
     bool json = false;                  // one JSON event per line on `events`

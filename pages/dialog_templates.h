@@ -15,6 +15,11 @@ extern const wf::DialogTemplate kSensorPageSetupDialog;        // 1002
 extern const wf::DialogTemplate kSensorPageClippingDialog;     // 1021
 extern const wf::DialogTemplate kSystemPageSetupDialog;        // 1018
 extern const wf::DialogTemplate kSystemPageTuningDialog;       // 1024
+extern const wf::DialogTemplate kSystemPageRunDialog;          // 1015
+extern const wf::DialogTemplate kSystemPageWebDialog;          // 1023
+extern const wf::DialogTemplate kSystemPageFreeRunningDialog;  // 1014
+extern const wf::DialogTemplate kSensorPageVideoDialog;        // 1017
+extern const wf::DialogTemplate kSystemPageCaptureDialog;      // 1020
 
 // Every template of the library.
 std::span<const wf::DialogTemplate* const> PageDialogTemplates();

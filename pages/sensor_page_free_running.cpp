@@ -8,8 +8,8 @@ constexpr char kMode[] = "Free";
 constexpr int32_t kSelectedSensorItem = 0;
 constexpr int32_t kNumSensorsItem = 1;
 
-// The number of enabled sensors of the record (0 when it was not read from
-// a document).
+}  // namespace
+
 int32_t EnabledSensors(const SystemSettings& settings) {
     if (settings.present == 0 || settings.Sensors == 0) return 0;
     const int32_t count = zvArrayListCount(settings.Sensors);
@@ -18,7 +18,6 @@ int32_t EnabledSensors(const SystemSettings& settings) {
     for (int32_t i = 0; sensors != nullptr && i < count; ++i) enabled += sensors[i].Enabled != 0 ? 1 : 0;
     return enabled;
 }
-}  // namespace
 
 uint32_t SensorSerialOf(ServerNode* server, SensorNode* node) {
     zvHandle info = 0;

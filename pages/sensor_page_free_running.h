@@ -25,4 +25,9 @@ public:
 // name it (also for a node that is no sensor node).
 uint32_t SensorSerialOf(ServerNode* server, SensorNode* node);
 
+struct SystemSettings;
+// The number of enabled sensors of the record (0 when it was not read from
+// a document): the Free mode's "NumSensors".
+int32_t EnabledSensors(const SystemSettings& settings);
+
 #endif

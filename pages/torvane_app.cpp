@@ -13,6 +13,11 @@ std::span<const wf::DialogTemplate* const> PageDialogTemplates() {
         &kSensorPageClippingDialog,
         &kSystemPageSetupDialog,
         &kSystemPageTuningDialog,
+        &kSystemPageRunDialog,
+        &kSystemPageWebDialog,
+        &kSystemPageFreeRunningDialog,
+        &kSensorPageVideoDialog,
+        &kSystemPageCaptureDialog,
     };
     return templates;
 }

@@ -237,8 +237,11 @@ TEST_F(StationTest, DetectionEndsEveryObjectAfterItsSlices) {
 }
 
 TEST_F(StationTest, CalibrationReportsWithAndWithoutSensorErrors) {
+    const std::filesystem::path stored = space_.Path() / "SN7" / "Calibration.xml";
     for (bool errors : {false, true}) {
         SCOPED_TRACE(errors);
+        // Only a calibration without errors is stored (afresh, all zero).
+        std::filesystem::remove(stored);
         zs::Station station;
         zs::Options options;
         options.calibrationErrors = errors;
@@ -247,10 +250,13 @@ TEST_F(StationTest, CalibrationReportsWithAndWithoutSensorErrors) {
         ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
         ASSERT_EQ(batch.results.size(), 1u);
         EXPECT_EQ(batch.Id(0), 8);
+        EXPECT_EQ(std::filesystem::exists(stored), !errors);
         int32_t count = -1;
         zvResultAttributeCount(batch.results[0], &count);
         if (!errors) {
             EXPECT_EQ(count, 0);
+            const std::string text = zvtest::ReadHostFile(stored);
+            EXPECT_NE(text.find("<SerialNumber>1003</SerialNumber>"), std::string::npos) << text;
             continue;
         }
         ASSERT_EQ(count, 4);  // sensors 1 and 3 of four fail

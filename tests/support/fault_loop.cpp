@@ -66,6 +66,7 @@ bool Injectable(const std::string& name) {
         "zvArrayListAt", "zvArrayListCount", "zvArrayListItemSize", "zvArrayListData", "zvObjectIs",
         "zvObjectType",  "zvMalloc",         "zvFree",              "zvTypeBlock",     "zvTypeSize"};
     if (name.size() >= 7 && name.compare(name.size() - 7, 7, "Destroy") == 0) return false;
+    if (name == "zvDataDispose" || name == "zvDispose") return false;  // releases, as destroys
     return accessors.count(name) == 0;
 }
 

@@ -68,9 +68,9 @@ struct FaultLoop {
     int Run();
 };
 
-// Whether faults may be injected into zv function `name`: destroys are
-// left alone (a failed destroy leaks by design), and so are accessors that
-// report failures by value rather than by status.
+// Whether faults may be injected into zv function `name`: destroys and
+// disposes are left alone (a failed release leaks by design), and so are
+// accessors that report failures by value rather than by status.
 bool Injectable(const std::string& name);
 
 // The distinct zv functions `operation` calls, in the order of their first

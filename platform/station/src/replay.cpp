@@ -267,13 +267,16 @@ private:
 
 }  // namespace
 
-// The file is read twice: once whole at Load, each line checked and
+// The recording is read twice: once whole at Load, each line checked and
 // forgotten, and then batch by batch as the run asks for them, one record
-// ahead. Neither keeps more than a batch.
+// ahead. Neither keeps more than a batch. A recording is a stream given by
+// the caller, or files read one after the other as one.
 struct Replay::Impl {
-    std::unique_ptr<std::istream> owned;  // the file, when Load opened it
-    std::istream* in = nullptr;
+    std::vector<std::filesystem::path> files;
+    std::unique_ptr<std::istream> given;  // the stream given instead of files
     std::streampos start;
+    size_t nextFile = 0;                  // the file to open when the current one ends
+    std::unique_ptr<std::istream> current;
     std::unique_ptr<LineReader> reader;
     bool havePending = false;
     Record pending;  // the record read ahead
@@ -281,40 +284,107 @@ struct Replay::Impl {
     size_t results = 0;
 
     void Reset() {
-        owned.reset();
-        in = nullptr;
+        files.clear();
+        given.reset();
+        nextFile = 0;
+        current.reset();
         reader.reset();
         havePending = false;
         pending = Record{};
         batches = 0;
         results = 0;
     }
-    // The next record from the file, false at its end.
+    // Opens `file`; a FIFO or a device would block the reader or never end.
+    static std::unique_ptr<std::istream> Open(const std::filesystem::path& file, std::string* error) {
+        std::error_code ec;
+        if (std::filesystem::exists(file, ec) && !std::filesystem::is_regular_file(file, ec)) {
+            *error = "not a plain file";
+            return nullptr;
+        }
+        auto in = std::make_unique<std::ifstream>(file, std::ios::binary);
+        if (!*in) {
+            *error = "cannot open " + file.string();
+            return nullptr;
+        }
+        return in;
+    }
+    // The next line of the recording, across files; false at its end.
+    bool NextLine(std::string* line) {
+        for (;;) {
+            if (reader != nullptr && reader->Next(line)) return true;
+            if (given != nullptr || nextFile >= files.size()) return false;
+            std::string error;
+            current = Open(files[nextFile++], &error);
+            if (current == nullptr) throw std::runtime_error(error);
+            reader = std::make_unique<LineReader>(*current);
+        }
+    }
+    // The next record, false at the end.
     bool Read(Record* record) {
         std::string line;
-        if (!reader->Next(&line)) return false;
+        if (!NextLine(&line)) return false;
         *record = ParseRecord(line);
         return true;
     }
 };
 
+// Checks every line of `in`, counting batches and results; a batch that
+// continues from the stream before (`*haveBatch`, `*lastBatch`) stays one.
+static bool CheckLines(std::istream& in, bool* haveBatch, int64_t* lastBatch, size_t* batches, size_t* results,
+                std::string* error) {
+    LineReader reader(in);
+    std::string line;
+    try {
+        while (reader.Next(&line)) {
+            Record record;
+            try {
+                record = ParseRecord(line);
+            } catch (const std::exception& e) {
+                throw std::runtime_error("line " + std::to_string(reader.Number()) + ": " + e.what());
+            }
+            const bool joins = record.hasBatch && *haveBatch && record.batch == *lastBatch && *batches > 0;
+            *haveBatch = record.hasBatch;
+            *lastBatch = record.batch;
+            if (!joins) ++*batches;
+            ++*results;
+        }
+    } catch (const std::exception& e) {
+        *error = e.what();
+        return false;
+    }
+    return true;
+}
+
 Replay::Replay() : impl_(std::make_unique<Impl>()) {}
 Replay::~Replay() = default;
 
 bool Replay::Load(const std::filesystem::path& file, std::string* error) {
-    impl_->Reset();
-    std::error_code ec;
-    // A FIFO or device would block the reader or never end.
-    if (std::filesystem::exists(file, ec) && !std::filesystem::is_regular_file(file, ec)) {
-        *error = "not a plain file";
-        return false;
+    std::vector<std::filesystem::path> files{file};
+    return Load(files, error);
+}
+
+bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* error) {
+    Impl& r = *impl_;
+    r.Reset();
+    bool haveBatch = false;
+    int64_t lastBatch = 0;
+    size_t batches = 0;
+    size_t results = 0;
+    for (const std::filesystem::path& file : files) {
+        std::unique_ptr<std::istream> in = Impl::Open(file, error);
+        if (in == nullptr) {
+            if (files.size() > 1 && error->rfind("cannot open", 0) != 0) *error = file.string() + ": " + *error;
+            return false;
+        }
+        if (!CheckLines(*in, &haveBatch, &lastBatch, &batches, &results, error)) {
+            if (files.size() > 1) *error = file.string() + ": " + *error;
+            return false;
+        }
     }
-    auto in = std::make_unique<std::ifstream>(file, std::ios::binary);
-    if (!*in) {
-        *error = "cannot open " + file.string();
-        return false;
-    }
-    return Load(std::move(in), error);
+    r.files = files;
+    r.batches = batches;
+    r.results = results;
+    return true;
 }
 
 bool Replay::Load(std::unique_ptr<std::istream> stream, std::string* error) {
@@ -326,32 +396,11 @@ bool Replay::Load(std::unique_ptr<std::istream> stream, std::string* error) {
     }
     std::istream& in = *stream;
     const std::streampos start = in.tellg();
+    bool haveBatch = false;
+    int64_t lastBatch = 0;
     size_t batches = 0;
     size_t results = 0;
-    {
-        LineReader reader(in);
-        bool haveBatch = false;
-        int64_t lastBatch = 0;
-        std::string line;
-        try {
-            while (reader.Next(&line)) {
-                Record record;
-                try {
-                    record = ParseRecord(line);
-                } catch (const std::exception& e) {
-                    throw std::runtime_error("line " + std::to_string(reader.Number()) + ": " + e.what());
-                }
-                const bool joins = record.hasBatch && haveBatch && record.batch == lastBatch && batches > 0;
-                haveBatch = record.hasBatch;
-                lastBatch = record.batch;
-                if (!joins) ++batches;
-                ++results;
-            }
-        } catch (const std::exception& e) {
-            *error = e.what();
-            return false;
-        }
-    }
+    if (!CheckLines(in, &haveBatch, &lastBatch, &batches, &results, error)) return false;
     // Read again from the start, batch by batch.
     in.clear();
     in.seekg(start);
@@ -359,10 +408,9 @@ bool Replay::Load(std::unique_ptr<std::istream> stream, std::string* error) {
         *error = "the recording cannot be read a second time";
         return false;
     }
-    r.owned = std::move(stream);
-    r.in = r.owned.get();
+    r.given = std::move(stream);
     r.start = start;
-    r.reader = std::make_unique<LineReader>(in);
+    r.reader = std::make_unique<LineReader>(*r.given);
     r.batches = batches;
     r.results = results;
     return true;
@@ -375,7 +423,7 @@ size_t Replay::ResultCount() const { return impl_->results; }
 zvStatus Replay::NextBatch(std::vector<zvHandle>* payloads) {
     if (payloads == nullptr) return ZV_E_ARGUMENT;
     Impl& r = *impl_;
-    if (r.reader == nullptr) return ZV_OK;
+    if (r.reader == nullptr && r.files.empty()) return ZV_OK;
     std::vector<Record> batch;
     try {
         Record record;

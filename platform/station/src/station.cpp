@@ -226,6 +226,18 @@ struct Station::Impl {
         zvStatus status = r.Init(8, attributes);
         if (status <= 0) return status;
         batch->push_back(r.Release());
+        // A calibration without errors is stored on the server, as the
+        // station does: the simulated frame needs no correction, so every
+        // sensor's coefficients are zero (replacing ones tuned before). A
+        // file that cannot be written leaves the old one; the report goes out
+        // all the same.
+        const Server& server = servers[s];
+        if (attributes.empty() && !server.folder.empty() && !server.settings.sensors.empty()) {
+            std::filesystem::path file = FindNoCase(server.folder, "Calibration.xml");
+            if (file.empty()) file = server.folder / "Calibration.xml";
+            std::string ignored;
+            WriteCalibration(file, server.settings.sensors, &ignored);
+        }
         return ZV_OK;
     }
 

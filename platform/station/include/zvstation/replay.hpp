@@ -30,6 +30,10 @@ public:
     bool Load(const std::filesystem::path& file, std::string* error);
     // The same for a stream, which the replay keeps; it must be seekable.
     bool Load(std::unique_ptr<std::istream> in, std::string* error);
+    // The files in order as one recording (the segments of a capture): a
+    // batch may continue from one file into the next. An error names the
+    // file when there are several.
+    bool Load(const std::vector<std::filesystem::path>& files, std::string* error);
 
     size_t BatchCount() const;
     size_t ResultCount() const;

@@ -1,0 +1,333 @@
+#include "loop_thread.hpp"
+
+#include <exception>
+#include <future>
+#include <vector>
+
+#include "render.hpp"
+#include "zvstation/station.hpp"
+
+namespace zvhost {
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A loop that falls further behind than this skips the batches it missed
+// rather than running them in a burst.
+constexpr std::chrono::milliseconds kMostBehind{250};
+// Live pictures of plots and polar models are drawn at the size the page
+// shows them: the encoding of a picture costs the loop by its pixels.
+constexpr double kLiveScale = 0.6;
+
+json Buttons(uint32_t type) {
+    if (type == wf::kMbOkCancel) return {"OK", "Cancel"};
+    if (type == wf::kMbYesNo) return {"Yes", "No"};
+    return {"OK"};
+}
+
+// Events that come with every batch stay out of the log: the displays and
+// the pipes are published as state instead, and so are the page's controls.
+bool Logged(const json& event) {
+    const std::string kind = event.value("event", "");
+    if (kind == "output" || kind == "read" || kind == "control" || kind == "tree") return false;
+    if (kind == "handler" && event.value("phase", "") == "process") return false;
+    return true;
+}
+
+}  // namespace
+
+struct LoopThread::Item {
+    Command command;
+    bool publishes = true;
+    std::promise<Reply> reply;
+};
+
+struct LoopThread::Pending {
+    std::promise<std::string> opened;  // "" when the station opened
+};
+
+LoopThread::LoopThread(const Plugin& plugin, zvHandle app, const AppInfo& info)
+    : plugin_(plugin), app_(app), info_(info) {}
+
+LoopThread::~LoopThread() { Stop(); }
+
+bool LoopThread::Start(const Options& options, std::string* error) {
+    if (thread_.joinable()) {
+        *error = "the host loop runs already";
+        return false;
+    }
+    options_ = options;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = false;
+        published_ = Published{};
+    }
+    auto pending = std::make_shared<Pending>();
+    std::future<std::string> opened = pending->opened.get_future();
+    thread_ = std::thread(&LoopThread::Run, this, pending);
+    *error = opened.get();
+    if (!error->empty()) {
+        thread_.join();
+        return false;
+    }
+    return true;
+}
+
+void LoopThread::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    queued_.notify_all();
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+Reply LoopThread::Call(Command command, std::chrono::milliseconds wait, bool publishes) {
+    auto item = std::make_shared<Item>();
+    item->command = std::move(command);
+    item->publishes = publishes;
+    std::future<Reply> reply = item->reply.get_future();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stop_ || !running_) return Reply::Error(503, "the host loop has stopped");
+        if (queue_.size() >= options_.maxCommands)
+            return Reply::Error(503, "the host loop is busy: " + std::to_string(queue_.size()) + " commands wait");
+        queue_.push_back(item);
+    }
+    queued_.notify_one();
+    if (reply.wait_for(wait) != std::future_status::ready)
+        return Reply::Error(504, "the host loop did not answer in time (it is still busy with the request)");
+    return reply.get();
+}
+
+Reply LoopThread::AnswerBox(uint64_t id, int32_t answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (published_.box.is_null() || id != boxId_ || boxAnswer_ != 0)
+        return Reply::Error(409, "message box " + std::to_string(id) + " is not open");
+    bool offered = false;
+    for (const json& button : published_.box["buttons"]) offered = offered || button == ButtonName(answer);
+    if (!offered) return Reply::Error(400, "message box " + std::to_string(id) + " has no such button");
+    boxAnswer_ = answer;
+    changed_.notify_all();
+    return {200, {{"answer", ButtonName(answer)}}};
+}
+
+bool LoopThread::WaitForChange(uint64_t* seen, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool changed = changed_.wait_for(lock, timeout, [&] {
+        return published_.changes != *seen || published_.stopped;
+    });
+    *seen = published_.changes;
+    return changed;
+}
+
+Reply LoopThread::Picture(const std::string& name, DisplayPicture* picture, std::chrono::milliseconds wait) {
+    std::string key;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::string mode = published_.displays.value("mode", "");
+        json entry;
+        for (const json& d : published_.displays.value("displays", json::array()))
+            if (d.value("name", "") == name) entry = d;
+        if (entry.is_null())
+            return Reply::Error(404, "the mode \"" + mode + "\" has no display \"" + name + "\"");
+        if (!entry.value("has", false)) return Reply::Error(404, "the display \"" + name + "\" shows nothing yet");
+        key = mode + "/" + name;
+        auto it = pictures_.find(key);
+        if (it != pictures_.end() && it->second.generation >= entry.value("generation", uint64_t{0})) {
+            *picture = it->second;
+            return {};
+        }
+    }
+    Reply made = Call([this, name](HostLoop& loop) { return MakePicture(loop, name); }, wait, false);
+    if (made.status != 200) return made;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = pictures_.find(made.body.value("key", ""));
+    if (it == pictures_.end()) return Reply::Error(404, "the display \"" + name + "\" shows nothing");
+    *picture = it->second;
+    return {};
+}
+
+// ---- On the loop thread ----------------------------------------------------------------
+
+Reply LoopThread::MakePicture(HostLoop& loop, const std::string& name) {
+    const std::string mode = loop.Connection().ClientMode();
+    HostDisplay* display = loop.Displays().Find(mode, name);
+    const zvHandle showing = display != nullptr ? display->Showing() : nullptr;
+    if (showing == nullptr) return Reply::Error(404, "the display \"" + name + "\" shows nothing");
+    const std::string key = mode + "/" + name;
+    const uint64_t generation = display->Generation();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = pictures_.find(key);
+        if (it != pictures_.end() && it->second.generation == generation) return {200, {{"key", key}}};
+    }
+    DisplayPicture made;
+    made.generation = generation;
+    std::string error;
+    if (zvObjectIs(showing, ZV_TYPE_ARRAYLIST)) {
+        made.type = "application/json";
+        made.bytes = TableJson(TableRows(showing)).dump();
+    } else if (RenderPng(showing, &made.bytes, &error, kLiveScale)) {
+        made.type = "image/png";
+    } else {
+        made.type = "application/json";
+        made.bytes = json{{"content", DescribeOutput(showing)}}.dump();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    pictures_[key] = std::move(made);
+    return {200, {{"key", key}}};
+}
+
+void LoopThread::OnEvent(const json& event) {
+    if (event.value("event", "") == "page" && event.value("action", "") == "open") openName_ = event.value("name", "");
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (event.value("event", "") == "tree") {
+        published_.tree = event;
+        ++published_.treeVersion;
+        ++published_.changes;
+    }
+    if (!Logged(event)) return;
+    json entry = event;
+    entry["seq"] = published_.logNext++;
+    published_.log.push_back(std::move(entry));
+    while (published_.log.size() > options_.logSize) published_.log.pop_front();
+    ++published_.changes;
+    changed_.notify_all();
+}
+
+int32_t LoopThread::WaitForAnswer(const wf::MessageBoxRequest& request) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint64_t id = ++boxId_;
+    boxAnswer_ = 0;
+    published_.box = {{"id", id}, {"text", request.text}, {"caption", request.caption},
+                      {"type", request.type}, {"buttons", Buttons(request.type)}};
+    ++published_.boxVersion;
+    ++published_.changes;
+    changed_.notify_all();
+    changed_.wait_for(lock, options_.boxTimeout, [&] { return boxAnswer_ != 0 || stop_; });
+    const int32_t answer = boxAnswer_ != 0 ? boxAnswer_ : FirstButton(request.type);
+    boxAnswer_ = -1;  // answered: late answers find no box
+    published_.box = nullptr;
+    ++published_.boxVersion;
+    ++published_.changes;
+    changed_.notify_all();
+    return answer;
+}
+
+void LoopThread::Publish(HostLoop& loop, bool withPage) {
+    json pipes = loop.PipesJson();
+    const std::string mode = loop.Connection().ClientMode();
+    json list = json::array();
+    for (HostDisplay* d : loop.Displays().Of(mode))
+        list.push_back({{"name", d->Name()}, {"kind", KindName(d->Kind())}, {"generation", d->Generation()},
+                        {"has", d->Showing() != nullptr}});
+    json displays = {{"mode", mode}, {"displays", list}};
+    json page;
+    if (withPage) {
+        if (loop.PageOpen()) {
+            page = loop.PageStateJson();
+            page["open"] = true;
+            page["name"] = openName_;
+            page["modified"] = loop.PageModified() != 0;
+        } else {
+            page = {{"open", false}};
+        }
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    bool changed = false;
+    auto update = [&](json& slot, uint64_t& version, json value) {
+        if (slot == value) return;
+        slot = std::move(value);
+        ++version;
+        changed = true;
+    };
+    update(published_.pipes, published_.pipesVersion, std::move(pipes));
+    update(published_.displays, published_.displaysVersion, std::move(displays));
+    if (withPage) update(published_.page, published_.pageVersion, std::move(page));
+    if (changed) {
+        ++published_.changes;
+        changed_.notify_all();
+    }
+}
+
+void LoopThread::Run(std::shared_ptr<Pending> opened) {
+    {
+        HostLoop loop(plugin_, app_, info_);
+        loop.SetEventSink([this](const json& event) { OnEvent(event); });
+        loop.SetMessageBoxAnswerer([this](const wf::MessageBoxRequest& request) { return WaitForAnswer(request); });
+        std::string error;
+        if (!loop.Open(options_.loop, &error)) {
+            opened->opened.set_value(error.empty() ? "the station could not be opened" : error);
+            return;
+        }
+        OnEvent(loop.TreeJson());
+        Publish(loop, true);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            running_ = true;
+        }
+        opened->opened.set_value("");
+
+        Clock::time_point next = Clock::now();
+        for (;;) {
+            std::deque<std::shared_ptr<Item>> batch;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                auto ready = [&] { return stop_ || !queue_.empty(); };
+                if (loop.Running()) {
+                    queued_.wait_until(lock, next, ready);
+                } else {
+                    queued_.wait(lock, ready);
+                }
+                if (stop_) break;
+                batch.swap(queue_);
+            }
+            for (const auto& item : batch) {
+                Reply reply;
+                try {
+                    reply = item->command(loop);
+                } catch (const std::exception& e) {
+                    reply = Reply::Error(500, std::string("the host failed: ") + e.what());
+                }
+                // What a command did is published before its reply goes out.
+                if (item->publishes) Publish(loop, true);
+                item->reply.set_value(std::move(reply));
+            }
+            bool stepped = false;
+            const Clock::time_point now = Clock::now();
+            if (loop.Running()) {
+                if (now >= next) {
+                    const std::string mode = loop.Connection().ClientMode();
+                    const double period = zv::station::Station::Period(mode) > 0 ? zv::station::Station::Period(mode) : 0.1;
+                    loop.Step();
+                    stepped = true;
+                    next += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(period));
+                    if (next + kMostBehind < now) next = now;
+                }
+            } else {
+                next = now;
+            }
+            if (stepped) Publish(loop, false);
+        }
+        // The page closes and the run stops as the loop ends (a box raised
+        // now is answered at once: stop_ is set).
+        std::deque<std::shared_ptr<Item>> left;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            running_ = false;
+            left.swap(queue_);
+        }
+        for (const auto& item : left) item->reply.set_value(Reply::Error(503, "the host loop has stopped"));
+        loop.SetEventSink(nullptr);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    published_.stopped = true;
+    ++published_.changes;
+    changed_.notify_all();
+}
+
+}  // namespace zvhost

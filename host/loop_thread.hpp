@@ -1,0 +1,149 @@
+// The host loop on a thread of its own, for front ends that live on other
+// threads (the web server's handlers).
+//
+// The loop thread owns the HostLoop: it makes it, opens the station, takes
+// commands from a bounded queue one at a time and, while the user plays,
+// steps the running mode in real time (one batch per period of the mode).
+// Other threads never touch the loop or the plug-in: they queue commands
+// (Call) and read what the loop thread publishes after each command and
+// batch: the tree, the open page's controls, the pipes, the current mode's
+// displays with their generations, the open message box, and a bounded log
+// of the loop's events. Pictures of displays are made on the loop thread
+// when someone asks for a newer one than the last made, and each display
+// keeps only its latest: no browser, slow or gone, makes anything grow or
+// holds the loop up.
+//
+// A page's message box blocks the loop thread (the page's call is waiting
+// for the answer) until AnswerBox or the time-out, which answers with the
+// box's first button.
+#ifndef ZVHOST_LOOP_THREAD_HPP
+#define ZVHOST_LOOP_THREAD_HPP
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "host_loop.hpp"
+
+namespace zvhost {
+
+// What a command answers: an HTTP status and a JSON body ({"error": text}
+// for a refusal).
+struct Reply {
+    int status = 200;
+    nlohmann::json body = nlohmann::json::object();
+    static Reply Error(int status, const std::string& text) { return {status, {{"error", text}}}; }
+};
+
+// What the loop thread publishes. Each part has a version that grows when
+// the part changes; `changes` grows with any of them.
+struct Published {
+    nlohmann::json tree;        // TreeJson
+    nlohmann::json page;        // {"open": false} or the open page's state
+    nlohmann::json pipes;       // PipesJson
+    nlohmann::json displays;    // {"mode", "displays": [{"name", "kind", "generation", "has"}]}
+    nlohmann::json box;         // the open message box, or null
+    uint64_t treeVersion = 0, pageVersion = 0, pipesVersion = 0, displaysVersion = 0, boxVersion = 0;
+    std::deque<nlohmann::json> log;  // the latest events, oldest first
+    uint64_t logNext = 0;            // the number of the next event; log.front() is logNext - log.size()
+    uint64_t changes = 0;
+    bool stopped = false;
+};
+
+// A display's latest picture: PNG bytes, or a table as JSON.
+struct DisplayPicture {
+    uint64_t generation = 0;
+    std::string type;   // "image/png" or "application/json"
+    std::string bytes;
+};
+
+class LoopThread {
+public:
+    struct Options {
+        HostLoop::Options loop;
+        std::chrono::milliseconds boxTimeout{60000};  // a message box unanswered this long gets its first button
+        size_t maxCommands = 64;                      // queued commands beyond this are refused
+        size_t logSize = 400;                         // events kept for the log
+    };
+    using Command = std::function<Reply(HostLoop& loop)>;
+
+    // `plugin`, `app` and `info` outlive this object.
+    LoopThread(const Plugin& plugin, zvHandle app, const AppInfo& info);
+    ~LoopThread();
+    LoopThread(const LoopThread&) = delete;
+    LoopThread& operator=(const LoopThread&) = delete;
+
+    // Starts the thread and opens the station on it; false with `*error`
+    // set (and no thread left) when the station cannot be opened.
+    bool Start(const Options& options, std::string* error);
+    // Closes the open page, stops the run and ends the thread. Queued
+    // commands are answered 503; an open message box gets its first button.
+    void Stop();
+
+    // Runs `command` on the loop thread and waits up to `wait` for its
+    // reply: 503 when the queue is full or the loop has stopped, 504 when it
+    // took longer (it still runs). The loop's state is published before the
+    // reply, unless `publishes` is false (a command that changes nothing).
+    Reply Call(Command command, std::chrono::milliseconds wait, bool publishes = true);
+
+    // The user's answer (wf::kIdOk, ...) to message box `id`: 409 when that
+    // box is not open, 400 for an answer it has no button for.
+    Reply AnswerBox(uint64_t id, int32_t answer);
+
+    // Calls `read` with the published state, under its lock: be quick.
+    template <class Reader>
+    void Read(Reader&& read) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        read(published_);
+    }
+    // Waits until `changes` differs from `*seen` (or the loop stops), up to
+    // `timeout`; sets `*seen` to it. False on time-out.
+    bool WaitForChange(uint64_t* seen, std::chrono::milliseconds timeout) const;
+
+    // The latest picture of display `name` of the client's current mode,
+    // made on the loop thread when the one kept is older than what the
+    // display shows. 404 when the mode has no such display or it shows
+    // nothing yet.
+    Reply Picture(const std::string& name, DisplayPicture* picture, std::chrono::milliseconds wait);
+
+private:
+    struct Pending;
+    void Run(std::shared_ptr<Pending> opened);
+    void OnEvent(const nlohmann::json& event);
+    int32_t WaitForAnswer(const wf::MessageBoxRequest& request);
+    // Publishes the loop's state; the page only after commands.
+    void Publish(HostLoop& loop, bool withPage);
+    Reply MakePicture(HostLoop& loop, const std::string& name);
+
+    const Plugin& plugin_;
+    zvHandle app_;
+    const AppInfo& info_;
+    Options options_;
+    std::thread thread_;
+    std::string openName_;  // the open page's name (loop thread only)
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;  // published_ changed, or a box was answered
+    std::condition_variable queued_;           // a command came, or stop
+    struct Item;
+    std::deque<std::shared_ptr<Item>> queue_;
+    bool stop_ = false;
+    bool running_ = false;
+    Published published_;
+    uint64_t boxId_ = 0;
+    int32_t boxAnswer_ = 0;  // 0 while the open box waits
+    std::map<std::string, DisplayPicture> pictures_;  // by "mode/display"
+};
+
+}  // namespace zvhost
+
+#endif

@@ -1,0 +1,145 @@
+#include "pages/system_page_capture.h"
+
+#include "pages/text_numbers.h"
+#include "plugin/settings.h"
+
+namespace {
+constexpr int32_t kModeList = 1031;
+constexpr int32_t kSourceList = 1032;
+constexpr int32_t kReductionEdit = 1033;
+constexpr int64_t kSegmentBytes = 200000000;
+// The reduction is read from at most this many characters of its edit.
+constexpr int32_t kReductionTextMax = 127;
+}  // namespace
+
+const char* CaptureModeName(int32_t index) {
+    switch (index) {
+        case 0: return "Free";
+        case 1: return "Calibration";
+        case 2: return "Detection";
+        case 3: return "Web";
+        default: return "Unknown";
+    }
+}
+
+WF_IMPLEMENT_DYNAMIC(CSystemPageCapture, ConfigPage)
+
+WF_BEGIN_MESSAGE_MAP(CSystemPageCapture, ConfigPage)
+WF_ON_SELCHANGE(kModeList, &CSystemPageCapture::OnModeChange)
+WF_ON_SELCHANGE(kSourceList, &CSystemPageCapture::OnSourceChange)
+WF_ON_EDIT_KILLFOCUS(kReductionEdit, &CSystemPageCapture::OnReductionKillFocus)
+WF_END_MESSAGE_MAP()
+
+CSystemPageCapture::CSystemPageCapture() : ConfigPage(kPageSystemCapture) {}
+
+CSystemPageCapture::~CSystemPageCapture() = default;
+
+void CSystemPageCapture::DoDataExchange(wf::DataExchange* exchange) {
+    ConfigPage::DoDataExchange(exchange);
+    wf::BindControl(exchange, kModeList, mode_);
+    wf::BindControl(exchange, kSourceList, source_);
+    wf::BindControl(exchange, kReductionEdit, reductionEdit_);
+}
+
+bool CSystemPageCapture::OnInitDialog() {
+    ConfigPage::OnInitDialog();
+    mode_.SetCurSel(modeIndex_);
+    source_.SetCurSel(sourceIndex_);
+    reductionEdit_.SetWindowText(UnsignedText(reduction_).c_str());
+    return true;
+}
+
+zvStatus CSystemPageCapture::FirstServer(zvHandle client, uint32_t* server, char* path) {
+    zvHandle list = 0;
+    zvStatus status = zvArrayListCreate(&list, 0);
+    if (status > 0) status = zvArrayListInit(list, ZV_TYPE_UINT32, 0, 1);
+    if (status > 0) status = zvClientServers(client, list);
+    // A client without servers has no first one.
+    const auto* first = status > 0 ? static_cast<const uint32_t*>(zvArrayListAt(list, 0)) : nullptr;
+    if (status > 0 && first == nullptr) status = ZV_E_NOTFOUND;
+    if (first != nullptr) *server = *first;
+    if (list != 0) zvDataDispose(list);
+    if (status <= 0) return status;
+    FormatServerPath(path, kServerSettingsReadFormat, *server);
+    return 1;
+}
+
+zvStatus CSystemPageCapture::CaptureApply() {
+    zvHandle client = 0;
+    zvStatus status = Client(&client);
+    if (status <= 0) return status;
+    zvHandle clientPipe = 0;
+    if ((status = zvClientGetPipeHandle(client, &clientPipe)) <= 0) return status;
+    uint32_t serial = 0;
+    char path[kServerPathSize];
+    if ((status = FirstServer(client, &serial, path)) <= 0) return status;
+    if (zvFileExists(path) != 1) return 1;
+
+    SystemSettings* settings = nullptr;
+    if ((status = SettingsLoad(path, 0, &settings)) <= 0) return status;
+    settings->CaptureEnabled = captureOn_;
+    settings->CaptureSource = sourceIndex_;
+    settings->CaptureDivisor = static_cast<int32_t>(reduction_);
+    status = SettingsSave(settings, path, 1);
+    const zvStatus freed = SettingsFree(settings);
+    if (status <= 0) return status;
+    if (freed <= 0) return freed;
+
+    zvHandle server = 0;
+    zvHandle stationPipe = 0;
+    if ((status = zvClientGetServerHandle(client, serial, &server)) <= 0) return status;
+    if ((status = zvServerGetPipeHandle(server, &stationPipe)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(stationPipe, CaptureModeName(modeIndex_))) <= 0) return status;
+    return 1;
+}
+
+int32_t CSystemPageCapture::Activate() {
+    zvHandle client = 0;
+    zvStatus status = Client(&client);
+    if (status <= 0) return status;
+    zvHandle clientPipe = 0;
+    if ((status = zvClientGetPipeHandle(client, &clientPipe)) <= 0) return status;
+    if ((status = zvPipeDisable(clientPipe)) <= 0) return status;
+    uint32_t serial = 0;
+    char path[kServerPathSize];
+    if ((status = FirstServer(client, &serial, path)) <= 0) return status;
+    // Without settings on the first server nothing is captured; the client
+    // pipe stays disabled while the page is current.
+    if (zvFileExists(path) != 1) return 1;
+    if ((status = zvClientEnableCapture(client, 1)) <= 0) return status;
+    if ((status = zvClientSetCaptureSegmentSize(client, kSegmentBytes)) <= 0) return status;
+    captureOn_ = 1;
+    if ((status = CaptureApply()) <= 0) return status;
+    return 1;
+}
+
+int32_t CSystemPageCapture::Deactivate() {
+    zvHandle client = 0;
+    zvStatus status = Client(&client);
+    if (status <= 0) return status;
+    zvHandle clientPipe = 0;
+    if ((status = zvClientGetPipeHandle(client, &clientPipe)) <= 0) return status;
+    if ((status = zvPipeEnable(clientPipe)) <= 0) return status;
+    if ((status = zvClientEnableCapture(client, 0)) <= 0) return status;
+    captureOn_ = 0;
+    if ((status = CaptureApply()) <= 0) return status;
+    return 1;
+}
+
+void CSystemPageCapture::OnModeChange() {
+    modeIndex_ = mode_.GetCurSel();
+    CaptureApply();
+}
+
+void CSystemPageCapture::OnSourceChange() {
+    sourceIndex_ = source_.GetCurSel();
+    CaptureApply();
+}
+
+void CSystemPageCapture::OnReductionKillFocus() {
+    char text[kReductionTextMax + 1] = {};
+    reductionEdit_.GetWindowText(text, sizeof text);
+    UnsignedValue(text, &reduction_);  // a text without a number keeps the value
+    reductionEdit_.SetWindowText(UnsignedText(reduction_).c_str());
+    CaptureApply();
+}

@@ -1,0 +1,105 @@
+#include "pages/system_page_free_running.h"
+
+#include "modes/drawing.h"
+#include "pages/sensor_page_free_running.h"
+#include "pages/text_numbers.h"
+#include "plugin/settings.h"
+
+namespace {
+constexpr char kMode[] = "Free";
+constexpr int32_t kOutputBatchCountEdit = 1026;
+constexpr int32_t kInputStateCheck = 1034;
+constexpr int32_t kSelectedSensorItem = 0;
+constexpr int32_t kNumSensorsItem = 1;
+constexpr int32_t kAllSensors = 0;
+}  // namespace
+
+WF_IMPLEMENT_DYNAMIC(CSystemPageFreeRunning, ConfigPage)
+
+WF_BEGIN_MESSAGE_MAP(CSystemPageFreeRunning, ConfigPage)
+WF_ON_EDIT_KILLFOCUS(kOutputBatchCountEdit, &CSystemPageFreeRunning::OnOutputBatchCount)
+WF_ON_CLICKED(kInputStateCheck, &CSystemPageFreeRunning::OnTransmitInputState)
+WF_END_MESSAGE_MAP()
+
+CSystemPageFreeRunning::CSystemPageFreeRunning() : ConfigPage(kPageSystemFreeRunning) {}
+
+CSystemPageFreeRunning::~CSystemPageFreeRunning() = default;
+
+void CSystemPageFreeRunning::DoDataExchange(wf::DataExchange* exchange) {
+    ConfigPage::DoDataExchange(exchange);
+    wf::BindControl(exchange, kInputStateCheck, inputState_);
+}
+
+int32_t CSystemPageFreeRunning::Apply() {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    server->SaveCachedSettings();
+    return 1;
+}
+
+int32_t CSystemPageFreeRunning::Reload() {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    server->LoadCachedSettings(1);
+    FreeShowSettings();
+    return 1;
+}
+
+int32_t CSystemPageFreeRunning::Activate() {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    zvHandle stationPipe = 0;
+    server->StationPipe(&stationPipe);  // a failure shows in the mode switch
+    zvStatus status = zvPipeSetCurrentMode(stationPipe, kMode);
+    if (status <= 0) return status;
+
+    char path[kServerPathSize];
+    FormatServerPath(path, kServerSettingsReadFormat, server->serialNumber);
+    SystemSettings* settings = nullptr;
+    if ((status = SettingsLoad(path, 0, &settings)) <= 0) return status;
+    const int32_t enabled = EnabledSensors(*settings);
+    if ((status = SettingsFree(settings)) <= 0) return status;
+
+    zvHandle clientPipe = 0;
+    if ((status = ClientPipe(&clientPipe)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+
+    // The parameters go to the Free mode, now the client's current one. The
+    // list is destroyed on every path, also when a later step fails.
+    zvHandle list = 0;
+    status = CreateIntegerList(&list);
+    if (status > 0) status = zvPipeModeParameters(clientPipe, list);
+    if (status > 0) status = SetIntegerItem(list, kSelectedSensorItem, kAllSensors);
+    if (status > 0) status = SetIntegerItem(list, kNumSensorsItem, enabled);
+    if (status > 0) status = zvPipeSetModeParameters(clientPipe, list);
+    if (status > 0) status = ShowEmptyFreePlot(DisplayForDrawing(0));
+    if (list != 0) {
+        const zvStatus destroyed = zvArrayListDestroy(list);
+        if (status > 0) status = destroyed;
+    }
+    if (status <= 0) return status;
+
+    server->LoadCachedSettings(0);
+    FreeShowSettings();
+    server->SaveCachedSettings();
+    inputState_.ShowWindow(false);
+    return 1;
+}
+
+void CSystemPageFreeRunning::FreeShowSettings() {
+    if (const ServerNode* server = Server()) SetControlText(kOutputBatchCountEdit, IntegerText(server->OutputBatchCount));
+}
+
+void CSystemPageFreeRunning::OnOutputBatchCount() {
+    ServerNode* server = Server();
+    if (server == nullptr) return;
+    if (site != nullptr) site->SetModified();
+    server->OutputBatchCount = IntegerValue(ControlText(kOutputBatchCountEdit).c_str());
+}
+
+void CSystemPageFreeRunning::OnTransmitInputState() {
+    ServerNode* server = Server();
+    if (server == nullptr) return;
+    if (site != nullptr) site->SetModified();
+    server->inputStateFlag = inputState_.GetCheck() != 0 ? 1 : 0;
+}

@@ -1,0 +1,116 @@
+#include "pages/system_page_run.h"
+
+#include "pages/text_numbers.h"
+
+namespace {
+constexpr char kMode[] = "Detection";
+constexpr int32_t kOutputBatchCountEdit = 1026;
+constexpr int32_t kEncoderResolutionEdit = 1003;
+constexpr int32_t kOutputIntervalEdit = 1001;
+constexpr int32_t kDetectionThresholdEdit = 1017;
+constexpr int32_t kObstructionYEdit = 1018;
+constexpr int32_t kOverlapFilterCheck = 1021;
+constexpr int kResolutionDecimals = 3;
+}  // namespace
+
+WF_IMPLEMENT_DYNAMIC(CSystemPageRun, ConfigPage)
+
+WF_BEGIN_MESSAGE_MAP(CSystemPageRun, ConfigPage)
+WF_ON_EDIT_KILLFOCUS(kOutputBatchCountEdit, &CSystemPageRun::OnOutputBatchCount)
+WF_ON_EDIT_KILLFOCUS(kEncoderResolutionEdit, &CSystemPageRun::OnEncoderResolution)
+WF_ON_EDIT_KILLFOCUS(kOutputIntervalEdit, &CSystemPageRun::OnOutputInterval)
+WF_ON_EDIT_KILLFOCUS(kDetectionThresholdEdit, &CSystemPageRun::OnDetectionThreshold)
+WF_ON_EDIT_KILLFOCUS(kObstructionYEdit, &CSystemPageRun::OnObstructionY)
+WF_ON_CLICKED(kOverlapFilterCheck, &CSystemPageRun::OnOverlapFilter)
+WF_END_MESSAGE_MAP()
+
+CSystemPageRun::CSystemPageRun() : ConfigPage(kPageSystemRun) {}
+
+CSystemPageRun::~CSystemPageRun() = default;
+
+void CSystemPageRun::DoDataExchange(wf::DataExchange* exchange) {
+    ConfigPage::DoDataExchange(exchange);
+    wf::BindControl(exchange, kOverlapFilterCheck, overlapFilter_);
+}
+
+int32_t CSystemPageRun::Apply() {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    server->SaveCachedSettings();
+    return 1;
+}
+
+int32_t CSystemPageRun::Reload() {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    server->LoadCachedSettings(1);
+    RunShowSettings();
+    return 1;
+}
+
+int32_t CSystemPageRun::Activate() {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    // The client pipe goes first here, unlike the other system pages.
+    zvHandle clientPipe = 0;
+    zvStatus status = ClientPipe(&clientPipe);
+    if (status <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    hostapi::DisplaySet* displays = nullptr;
+    if ((status = site->GetDisplays(&displays)) <= 0) return status;
+    if (displays == nullptr) return ZV_E_STATE;
+    if ((status = displays->SelectLayout(0)) <= 0) return status;
+    zvHandle stationPipe = 0;
+    server->StationPipe(&stationPipe);  // a failure shows in the mode switch
+    if ((status = zvPipeSetCurrentMode(stationPipe, kMode)) <= 0) return status;
+    server->LoadCachedSettings(0);
+    RunShowSettings();
+    // Values edited on another page of the server and not applied yet reach
+    // the file now.
+    server->SaveCachedSettings();
+    return 1;
+}
+
+void CSystemPageRun::RunShowSettings() {
+    const ServerNode* server = Server();
+    if (server == nullptr) return;
+    SetControlText(kOutputBatchCountEdit, IntegerText(server->OutputBatchCount));
+    SetControlText(kEncoderResolutionEdit, DecimalText(server->EncoderResolution, kResolutionDecimals));
+    SetControlText(kOutputIntervalEdit, IntegerText(server->OutputInterval));
+    SetControlText(kDetectionThresholdEdit, IntegerText(server->DetectionThreshold));
+    SetControlText(kObstructionYEdit, IntegerText(server->ObstructionY));
+    overlapFilter_.SetCheck(server->OverlapFilterEnable != 0 ? 1 : 0);
+}
+
+ServerNode* CSystemPageRun::Changed() {
+    ServerNode* server = Server();
+    if (server != nullptr && site != nullptr) site->SetModified();
+    return server;
+}
+
+int32_t CSystemPageRun::EditInteger(int32_t id) const { return IntegerValue(ControlText(id).c_str()); }
+
+void CSystemPageRun::OnOutputBatchCount() {
+    if (ServerNode* server = Changed()) server->OutputBatchCount = EditInteger(kOutputBatchCountEdit);
+}
+
+void CSystemPageRun::OnEncoderResolution() {
+    if (ServerNode* server = Changed())
+        server->EncoderResolution = DecimalValue(ControlText(kEncoderResolutionEdit).c_str());
+}
+
+void CSystemPageRun::OnOutputInterval() {
+    if (ServerNode* server = Changed()) server->OutputInterval = EditInteger(kOutputIntervalEdit);
+}
+
+void CSystemPageRun::OnDetectionThreshold() {
+    if (ServerNode* server = Changed()) server->DetectionThreshold = EditInteger(kDetectionThresholdEdit);
+}
+
+void CSystemPageRun::OnObstructionY() {
+    if (ServerNode* server = Changed()) server->ObstructionY = EditInteger(kObstructionYEdit);
+}
+
+void CSystemPageRun::OnOverlapFilter() {
+    if (ServerNode* server = Changed()) server->OverlapFilterEnable = overlapFilter_.GetCheck() != 0 ? 1 : 0;
+}

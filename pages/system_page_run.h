@@ -1,0 +1,54 @@
+// System Run (1015, "Detection"): the settings of the object-detection run.
+// Showing it puts the client pipe, then the station pipe, into "Detection"
+// (the station runs its full object state machine, filters overlapping data
+// and outputs the objects slice by slice). Its controls edit the server
+// node's cache of the system settings, which the System Free Running and
+// System Web pages share; the cache reaches Settings.xml at Apply and at
+// every activation of those three pages.
+#ifndef TORVANE_PAGES_SYSTEM_PAGE_RUN_H
+#define TORVANE_PAGES_SYSTEM_PAGE_RUN_H
+
+#include "pages/config_page.h"
+
+class CSystemPageRun : public ConfigPage {
+    WF_DECLARE_DYNAMIC(CSystemPageRun)
+
+public:
+    CSystemPageRun();
+    ~CSystemPageRun() override;
+
+    // Writes the cache into Settings.xml. ZV_E_STATE without a server node.
+    int32_t Apply() override;
+    // Reads Settings.xml into the cache afresh and shows it.
+    int32_t Reload() override;
+    // Client pipe, layout 0, station pipe; then the cache is loaded (once
+    // per server node), shown and saved.
+    int32_t Activate() override;
+    const char* PageName() const override { return "Detection"; }
+
+    // The six cached values into the controls.
+    void RunShowSettings();
+
+protected:
+    void DoDataExchange(wf::DataExchange* exchange) override;
+    // Focus loss of an edit: the cache takes the value typed, as typed
+    // (integers up to the first other character, no range checked).
+    void OnOutputBatchCount();
+    void OnEncoderResolution();
+    void OnOutputInterval();
+    void OnDetectionThreshold();
+    void OnObstructionY();
+    void OnOverlapFilter();
+
+    WF_DECLARE_MESSAGE_MAP()
+
+private:
+    // The server node, after telling the host that the page holds changes;
+    // null (and nothing told) when the page has none.
+    ServerNode* Changed();
+    int32_t EditInteger(int32_t id) const;
+
+    wf::Button overlapFilter_;  // 1021
+};
+
+#endif

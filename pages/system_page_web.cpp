@@ -1,0 +1,155 @@
+#include "pages/system_page_web.h"
+
+#include "modes/drawing.h"
+#include "pages/text_numbers.h"
+#include "plugin/settings.h"
+
+namespace {
+constexpr char kMode[] = "Web";
+constexpr int32_t kOutputBatchingEdit = 1047;
+constexpr int32_t kXResolutionEdit = 1036;
+constexpr int32_t kTimeSyncRadio = 1038;
+constexpr int32_t kTimeEdit = 1037;
+constexpr int32_t kEncoderSyncRadio = 1039;
+constexpr int32_t kDistanceEdit = 1001;
+constexpr int32_t kEncoderResolutionEdit = 1046;
+constexpr int kDecimals = 3;
+
+constexpr int32_t kSyncByEncoder = 0;
+constexpr int32_t kSyncByTime = 1;
+// The controls of each method: labels, edits and unit labels.
+constexpr int32_t kTimeControls[] = {1040, 1042, kTimeEdit};
+constexpr int32_t kEncoderControls[] = {1041, 1043, kDistanceEdit, 1044, 1045, kEncoderResolutionEdit};
+}  // namespace
+
+WF_IMPLEMENT_DYNAMIC(CSystemPageWeb, ConfigPage)
+
+WF_BEGIN_MESSAGE_MAP(CSystemPageWeb, ConfigPage)
+WF_ON_EDIT_KILLFOCUS(kXResolutionEdit, &CSystemPageWeb::OnXResolution)
+WF_ON_EDIT_KILLFOCUS(kTimeEdit, &CSystemPageWeb::OnTime)
+WF_ON_EDIT_KILLFOCUS(kDistanceEdit, &CSystemPageWeb::OnDistance)
+WF_ON_EDIT_KILLFOCUS(kOutputBatchingEdit, &CSystemPageWeb::OnOutputBatching)
+WF_ON_EDIT_KILLFOCUS(kEncoderResolutionEdit, &CSystemPageWeb::OnEncoderResolution)
+WF_ON_CLICKED(kTimeSyncRadio, &CSystemPageWeb::OnTimeSync)
+WF_ON_CLICKED(kEncoderSyncRadio, &CSystemPageWeb::OnEncoderSync)
+WF_END_MESSAGE_MAP()
+
+CSystemPageWeb::CSystemPageWeb() : ConfigPage(kPageSystemWeb) {}
+
+CSystemPageWeb::~CSystemPageWeb() = default;
+
+void CSystemPageWeb::DoDataExchange(wf::DataExchange* exchange) {
+    ConfigPage::DoDataExchange(exchange);
+    wf::BindControl(exchange, kTimeSyncRadio, timeSync_);
+    wf::BindControl(exchange, kEncoderSyncRadio, encoderSync_);
+}
+
+int32_t CSystemPageWeb::Apply() {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    server->SaveCachedSettings();
+    return 1;
+}
+
+int32_t CSystemPageWeb::Activate() {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    zvHandle stationPipe = 0;
+    server->StationPipe(&stationPipe);  // a failure shows in the mode switch
+    zvStatus status = zvPipeSetCurrentMode(stationPipe, kMode);
+    if (status <= 0) return status;
+
+    // The settings must be readable (a missing file is no failure).
+    char path[kServerPathSize];
+    FormatServerPath(path, kServerSettingsReadFormat, server->serialNumber);
+    SystemSettings* settings = nullptr;
+    if ((status = SettingsLoad(path, 0, &settings)) <= 0) return status;
+    if ((status = SettingsFree(settings)) <= 0) return status;
+
+    zvHandle clientPipe = 0;
+    if ((status = ClientPipe(&clientPipe)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = ShowEmptyFreePlot(DisplayForDrawing(0))) <= 0) return status;
+
+    server->LoadCachedSettings(0);
+    WebShowSettings();
+    server->SaveCachedSettings();
+    return 1;
+}
+
+void CSystemPageWeb::WebShowSettings() {
+    const ServerNode* server = Server();
+    if (server == nullptr) return;
+    SetControlText(kOutputBatchingEdit, IntegerText(server->OutputBatchCount));
+    SetControlText(kXResolutionEdit, DecimalText(server->XResolution, kDecimals));
+    SetControlText(kDistanceEdit, DecimalText(server->Distance, kDecimals));
+    SetControlText(kEncoderResolutionEdit, DecimalText(server->EncoderResolution, kDecimals));
+    SetControlText(kTimeEdit, IntegerText(server->Time));
+    const bool byTime = server->SynchronizeMethod != 0;
+    timeSync_.SetCheck(byTime ? 1 : 0);
+    encoderSync_.SetCheck(byTime ? 0 : 1);
+    WebEnableSyncControls(server->SynchronizeMethod);
+}
+
+void CSystemPageWeb::WebEnableSyncControls(int32_t method) {
+    if (method != kSyncByEncoder && method != kSyncByTime) return;
+    for (int32_t id : kTimeControls)
+        if (wf::Window* control = GetDlgItem(id)) control->EnableWindow(method == kSyncByTime);
+    for (int32_t id : kEncoderControls)
+        if (wf::Window* control = GetDlgItem(id)) control->EnableWindow(method == kSyncByEncoder);
+}
+
+void CSystemPageWeb::Modified() {
+    if (site != nullptr) site->SetModified();
+}
+
+void CSystemPageWeb::OnXResolution() {
+    ServerNode* server = Server();
+    if (server == nullptr) return;
+    server->XResolution = DecimalValue(ControlText(kXResolutionEdit).c_str());
+    Modified();
+}
+
+void CSystemPageWeb::OnTime() {
+    ServerNode* server = Server();
+    if (server == nullptr) return;
+    server->Time = IntegerValue(ControlText(kTimeEdit).c_str());
+    Modified();
+}
+
+void CSystemPageWeb::OnDistance() {
+    ServerNode* server = Server();
+    if (server == nullptr) return;
+    server->Distance = DecimalValue(ControlText(kDistanceEdit).c_str());
+    Modified();
+}
+
+void CSystemPageWeb::OnOutputBatching() {
+    ServerNode* server = Server();
+    if (server == nullptr) return;
+    server->OutputBatchCount = IntegerValue(ControlText(kOutputBatchingEdit).c_str());
+    Modified();
+}
+
+void CSystemPageWeb::OnEncoderResolution() {
+    ServerNode* server = Server();
+    if (server == nullptr) return;
+    server->EncoderResolution = DecimalValue(ControlText(kEncoderResolutionEdit).c_str());
+    Modified();
+}
+
+void CSystemPageWeb::OnTimeSync() {
+    ServerNode* server = Server();
+    if (server == nullptr) return;
+    server->SynchronizeMethod = kSyncByTime;
+    WebEnableSyncControls(kSyncByTime);
+    Modified();
+}
+
+void CSystemPageWeb::OnEncoderSync() {
+    ServerNode* server = Server();
+    if (server == nullptr) return;
+    server->SynchronizeMethod = kSyncByEncoder;
+    WebEnableSyncControls(kSyncByEncoder);
+    Modified();
+}

@@ -1,0 +1,170 @@
+// Captures taken through the System Capture page: what the station delivers
+// while the client pipe is disabled is recorded, and replays through a run
+// to the outputs of the live run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "host_loop.hpp"
+#include "session.hpp"
+#include "support/temp_space.hpp"
+#include "zvstation/capture.hpp"
+#include "zvstation/station.hpp"
+
+namespace {
+
+using nlohmann::json;
+
+class CaptureLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string(TORVANE_PLUGIN).empty() || !std::filesystem::exists(TORVANE_PLUGIN))
+            GTEST_SKIP() << "libtorvane.so is not built";
+        std::string error;
+        ASSERT_TRUE(plugin_.Load(TORVANE_PLUGIN, &error)) << error;
+        ASSERT_EQ(plugin_.Describe(&app_), 1);
+        info_ = zvhost::ReadApp(app_);
+    }
+    void TearDown() override {
+        if (app_ != nullptr) zvPipeAppDestroy(app_);
+    }
+    // A host loop on a demonstration station in `space`.
+    std::unique_ptr<zvhost::HostLoop> Loop(const zvtest::TempFileSpace& space) {
+        bool created = false;
+        std::string error;
+        EXPECT_TRUE(zv::station::EnsureDemoStation(space.Path(), 4, 1, &created, &error)) << error;
+        auto loop = std::make_unique<zvhost::HostLoop>(plugin_, app_, info_);
+        loop->SetEventSink([this](const json& e) { events_.push_back(e); });
+        zvhost::HostLoop::Options options;
+        options.files = space.Path();
+        EXPECT_TRUE(loop->Open(options, &error)) << error;
+        return loop;
+    }
+    // The output events of a run of `mode` (replaying `input` when given),
+    // as display and content; `*batches` is the run's batch count.
+    std::vector<json> Outputs(const zvtest::TempFileSpace& space, const std::string& mode,
+                              const std::vector<std::filesystem::path>& input, int64_t batches, int64_t* ran) {
+        zvhost::RunOptions run;
+        run.mode = mode;
+        run.files = space.Path();
+        run.input = input;
+        run.batches = batches;
+        run.json = true;
+        std::ostringstream out;
+        zvhost::RunSummary summary;
+        std::string error;
+        EXPECT_EQ(zvhost::RunMode(app_, info_, run, out, &summary, &error), zvhost::kExitOk) << error;
+        *ran = summary.batches;
+        std::vector<json> outputs;
+        std::istringstream in(out.str());
+        for (std::string line; std::getline(in, line);) {
+            const json e = json::parse(line);
+            if (e["event"] == "output") outputs.push_back({{"display", e["display"]}, {"content", e["content"]}});
+        }
+        return outputs;
+    }
+    // The segment files the loop reported.
+    size_t Segments() const {
+        size_t n = 0;
+        for (const json& e : events_)
+            if (e["event"] == "file" && e["path"].get<std::string>().rfind("Capture/", 0) == 0) ++n;
+        return n;
+    }
+    std::vector<json> Of(const std::string& kind) const {
+        std::vector<json> found;
+        for (const json& e : events_)
+            if (e["event"] == kind) found.push_back(e);
+        return found;
+    }
+
+    zvhost::Plugin plugin_;
+    zvHandle app_ = nullptr;
+    zvhost::AppInfo info_;
+    std::vector<json> events_;
+};
+
+TEST_F(CaptureLoopTest, ADetectionCaptureReplaysToTheOutputsOfTheLiveRun) {
+    // The page's segment size, and one small enough to make several
+    // segments, with batches split across them.
+    for (int64_t segmentBytes : {int64_t{0}, int64_t{20000}}) {
+        SCOPED_TRACE(segmentBytes);
+        zvtest::TempFileSpace space("zvhost-capture");
+        events_.clear();
+        auto loop = Loop(space);
+        std::string error;
+        ASSERT_TRUE(loop->OpenPage("Capture", "Capture", &error)) << error;
+        EXPECT_TRUE(loop->Capturing());
+        EXPECT_FALSE(loop->Running());  // the client pipe is disabled
+        if (segmentBytes > 0) {
+            ASSERT_EQ(zvClientSetCaptureSegmentSize(loop->Client(), segmentBytes), ZV_OK);
+        }
+        loop->Play(1.5);
+        loop->ClosePage();
+        EXPECT_FALSE(loop->Capturing());
+        const std::filesystem::path folder = loop->CaptureFolder();
+        EXPECT_EQ(folder.parent_path(), space.Path() / "Capture");
+        std::vector<std::filesystem::path> segments;
+        ASSERT_TRUE(zv::station::ReplayFiles({folder}, &segments, &error)) << error;
+        EXPECT_EQ(segments.size() > 1, segmentBytes > 0);
+        EXPECT_EQ(Segments(), segments.size());
+        for (const auto& segment : segments) {
+            // Within the size, unless one result alone is larger.
+            const std::string text = zvtest::ReadHostFile(segment);
+            if (segmentBytes > 0 && std::count(text.begin(), text.end(), '\n') > 1) {
+                EXPECT_LE(text.size(), static_cast<size_t>(segmentBytes)) << segment;
+            }
+        }
+        loop.reset();
+
+        int64_t replayed = 0;
+        int64_t live = 0;
+        const std::vector<json> fromCapture = Outputs(space, "Detection", {folder}, -1, &replayed);
+        ASSERT_GT(replayed, 5);
+        const std::vector<json> fromStation = Outputs(space, "Detection", {}, replayed, &live);
+        EXPECT_EQ(live, replayed);
+        ASSERT_FALSE(fromCapture.empty());
+        EXPECT_TRUE(fromCapture == fromStation) << "the replay's outputs differ from the live run's";
+    }
+}
+
+TEST_F(CaptureLoopTest, NothingIsRecordedWithoutSettingsOrAfterTheCaptureStops) {
+    zvtest::TempFileSpace space("zvhost-capture");
+    auto loop = Loop(space);
+    std::string error;
+    ASSERT_TRUE(loop->OpenPage("Capture", "Capture", &error)) << error;
+    loop->ClosePage();
+    loop->Play(0.5);  // the page is closed: nothing is captured
+    // A capture without batches leaves neither segment nor folder.
+    EXPECT_EQ(Segments(), 0u);
+    EXPECT_TRUE(space.List("Capture").empty());
+    std::filesystem::remove(space.Host("SN1/Settings.xml"));
+    ASSERT_TRUE(loop->OpenPage("Capture", "Capture", &error)) << error;
+    EXPECT_FALSE(loop->Capturing());
+    loop->Play(0.5);
+    loop->ClosePage();
+    EXPECT_EQ(Segments(), 0u);
+}
+
+TEST_F(CaptureLoopTest, ARunningModeIsRecordedAsItReceives) {
+    zvtest::TempFileSpace space("zvhost-capture");
+    auto loop = Loop(space);
+    std::string error;
+    ASSERT_TRUE(loop->OpenPage("SN1", "Detection", &error)) << error;
+    ASSERT_EQ(zvClientEnableCapture(loop->Client(), 1), ZV_OK);
+    loop->Play(0.5);
+    ASSERT_EQ(zvClientEnableCapture(loop->Client(), 0), ZV_OK);
+    loop->ClosePage();
+    const std::vector<json> captures = Of("capture");
+    ASSERT_EQ(captures.size(), 2u);
+    EXPECT_EQ(captures[0]["folder"], captures[1]["folder"]);
+    std::vector<std::filesystem::path> segments;
+    ASSERT_TRUE(zv::station::ReplayFiles({loop->CaptureFolder()}, &segments, &error)) << error;
+    int64_t handled = 0;
+    for (const json& e : Of("handler")) handled += e["phase"] == "process" ? 1 : 0;
+    int64_t replayed = 0;
+    Outputs(space, "Detection", {loop->CaptureFolder()}, -1, &replayed);
+    EXPECT_EQ(replayed, handled);
+}
+
+}  // namespace

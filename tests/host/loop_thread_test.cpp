@@ -1,0 +1,258 @@
+// The host loop on its own thread, as the web server drives it: commands
+// one at a time, message boxes that wait for their answer (or the time-out),
+// a bounded queue, real-time play and the displays' latest pictures. And
+// the checks the server makes of every request before anything happens.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "loop_thread.hpp"
+#include "support/temp_space.hpp"
+#include "web_server.hpp"
+#include "zvstation/station.hpp"
+
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+TEST(WebChecks, TheHostMustNameThisMachineByAddress) {
+    const std::pair<const char*, bool> cases[] = {
+        {"127.0.0.1:8080", true}, {"localhost:80", true},       {"LocalHost", true},
+        {"[::1]:8080", true},     {"10.1.2.3", true},           {"evil.example:8080", false},
+        {"", false},              {"127.0.0.1:", false},        {"127.0.0.1:80x", false},
+        {"[::1", false},          {"[evil]:80", false},         {"127.0.0.1:1234567", false},
+        {"localhost.evil.example", false}, {"127.0.0.1.evil.example:80", false}, {"1.2.3:80", false},
+    };
+    for (const auto& [host, allowed] : cases) {
+        SCOPED_TRACE(host);
+        EXPECT_EQ(zvhost::HostAllowed(host), allowed);
+    }
+}
+
+TEST(WebChecks, AnOriginMustBeThePagesOwn) {
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"", "127.0.0.1:8080", true},
+        {"http://127.0.0.1:8080", "127.0.0.1:8080", true},
+        {"http://LOCALHOST:9000", "localhost:9000", true},
+        {"http://evil.example", "127.0.0.1:8080", false},
+        {"null", "127.0.0.1:8080", false},
+        {"https://127.0.0.1:8080", "127.0.0.1:8080", false},
+        {"http://127.0.0.1:8081", "127.0.0.1:8080", false},
+    };
+    for (const auto& [origin, host, allowed] : cases) {
+        SCOPED_TRACE(origin);
+        EXPECT_EQ(zvhost::OriginAllowed(origin, host), allowed);
+    }
+}
+
+TEST(WebChecks, DepthCountsNestingOutsideTexts) {
+    const std::pair<const char*, int> cases[] = {
+        {"", 0}, {"{}", 1}, {"[[1],[2]]", 2}, {"\"[[[\"", 0}, {R"({"a":"\"[{"})", 1}, {"[[[[", 4},
+    };
+    for (const auto& [text, depth] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(zvhost::JsonDepth(text), depth);
+    }
+}
+
+TEST(WebChecks, ThePageIsBuiltIn) {
+    for (const char* name : {"index.html", "app.js", "style.css"}) {
+        SCOPED_TRACE(name);
+        const zvhost::WebAsset* asset = zvhost::FindWebAsset(name);
+        ASSERT_NE(asset, nullptr);
+        EXPECT_GT(asset->size, 100u);
+    }
+    EXPECT_EQ(zvhost::FindWebAsset("../station.json"), nullptr);
+    EXPECT_EQ(zvhost::FindWebAsset(""), nullptr);
+}
+
+class LoopThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string(TORVANE_PLUGIN).empty() || !std::filesystem::exists(TORVANE_PLUGIN))
+            GTEST_SKIP() << "libtorvane.so is not built";
+        space_ = std::make_unique<zvtest::TempFileSpace>("zvhost-thread", zvtest::TempFileSpace::Root::kLeave);
+        root_ = space_->Path();
+        bool created = false;
+        std::string error;
+        ASSERT_TRUE(zv::station::EnsureDemoStation(root_, 4, 1, &created, &error)) << error;
+        ASSERT_TRUE(plugin_.Load(TORVANE_PLUGIN, &error)) << error;
+        ASSERT_EQ(plugin_.Describe(&app_), 1);
+        info_ = zvhost::ReadApp(app_);
+        options_.loop.files = root_;
+    }
+    void TearDown() override {
+        if (thread_) thread_->Stop();
+        thread_.reset();
+        if (app_ != nullptr) zvPipeAppDestroy(app_);
+        space_.reset();
+    }
+    void Start() {
+        thread_ = std::make_unique<zvhost::LoopThread>(plugin_, app_, info_);
+        std::string error;
+        ASSERT_TRUE(thread_->Start(options_, &error)) << error;
+    }
+    zvhost::Reply Open(const std::string& node, const std::string& page) {
+        return thread_->Call([=](zvhost::HostLoop& loop) {
+            std::string error;
+            if (!loop.OpenPage(node, page, &error)) return zvhost::Reply::Error(404, error);
+            return zvhost::Reply{};
+        }, 60s);
+    }
+    zvhost::Reply Act(zvhost::PageAction action) {
+        return thread_->Call([=](zvhost::HostLoop& loop) {
+            std::string error;
+            if (!loop.Act(action, &error)) return zvhost::Reply::Error(409, error);
+            return zvhost::Reply{};
+        }, 60s);
+    }
+    json Box() const {
+        json box;
+        thread_->Read([&](const zvhost::Published& p) { box = p.box; });
+        return box;
+    }
+    std::vector<json> Log(const std::string& kind) const {
+        std::vector<json> found;
+        thread_->Read([&](const zvhost::Published& p) {
+            for (const json& e : p.log)
+                if (e["event"] == kind) found.push_back(e);
+        });
+        return found;
+    }
+    json WaitForBox() const {
+        for (int i = 0; i < 6000 && Box().is_null(); ++i) std::this_thread::sleep_for(10ms);
+        return Box();
+    }
+
+    std::unique_ptr<zvtest::TempFileSpace> space_;
+    std::filesystem::path root_;
+    zvhost::Plugin plugin_;
+    zvHandle app_ = nullptr;
+    zvhost::AppInfo info_;
+    zvhost::LoopThread::Options options_;
+    std::unique_ptr<zvhost::LoopThread> thread_;
+};
+
+TEST_F(LoopThreadTest, CommandsRunOnTheLoopThreadAndThePageIsPublished) {
+    Start();
+    std::thread::id ran;
+    thread_->Call([&](zvhost::HostLoop&) {
+        ran = std::this_thread::get_id();
+        return zvhost::Reply{};
+    }, 60s);
+    EXPECT_NE(ran, std::this_thread::get_id());
+    EXPECT_EQ(Open("SN1", "1022").status, 200);
+    json page;
+    size_t nodes = 0;
+    thread_->Read([&](const zvhost::Published& p) {
+        page = p.page;
+        nodes = p.tree["nodes"].size();
+    });
+    EXPECT_EQ(nodes, 6u);  // capture, server, four sensors
+    EXPECT_EQ(page["id"], 1022);
+    EXPECT_EQ(page["node"], "SN1");
+    ASSERT_EQ(page["controls"].size(), 5u);
+    EXPECT_EQ(page["controls"][3]["text"], "0");  // Activate shows 0 sensors
+}
+
+TEST_F(LoopThreadTest, AMessageBoxWaitsForTheUsersAnswer) {
+    Start();
+    ASSERT_EQ(Open("SN1", "1022").status, 200);
+    ASSERT_EQ(Act({zvhost::PageAction::Kind::Type, 1025, "49", -1}).status, 200);
+    auto click = std::async(std::launch::async, [&] { return Act({zvhost::PageAction::Kind::Click, 1013, "", -1}); });
+    const json box = WaitForBox();
+    ASSERT_FALSE(box.is_null());
+    EXPECT_EQ(box["text"], "Invalid number of sensors entered!");
+    EXPECT_EQ(box["buttons"], json({"OK"}));
+    EXPECT_EQ(click.wait_for(50ms), std::future_status::timeout);  // the page's call waits
+
+    const uint64_t id = box["id"];
+    EXPECT_EQ(thread_->AnswerBox(id + 1, wf::kIdOk).status, 409);
+    EXPECT_EQ(thread_->AnswerBox(id, wf::kIdCancel).status, 400);
+    EXPECT_EQ(thread_->AnswerBox(id, wf::kIdOk).status, 200);
+    EXPECT_EQ(click.get().status, 200);
+    EXPECT_EQ(thread_->AnswerBox(id, wf::kIdOk).status, 409);  // answered once
+    EXPECT_TRUE(Box().is_null());
+    const std::vector<json> boxes = Log("messagebox");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0]["answer"], "OK");
+}
+
+TEST_F(LoopThreadTest, AnUnansweredBoxTakesItsFirstButtonAfterTheTimeOut) {
+    options_.boxTimeout = 20ms;
+    Start();
+    ASSERT_EQ(Open("SN1", "1022").status, 200);
+    ASSERT_EQ(Act({zvhost::PageAction::Kind::Type, 1025, "0", -1}).status, 200);
+    EXPECT_EQ(Act({zvhost::PageAction::Kind::Click, 1013, "", -1}).status, 200);
+    const std::vector<json> boxes = Log("messagebox");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0]["answer"], "OK");
+    EXPECT_TRUE(Box().is_null());
+}
+
+TEST_F(LoopThreadTest, TheQueueIsBoundedAndStopAnswersWhatWaits) {
+    options_.maxCommands = 1;
+    Start();
+    ASSERT_EQ(Open("SN1", "1022").status, 200);
+    ASSERT_EQ(Act({zvhost::PageAction::Kind::Type, 1025, "49", -1}).status, 200);
+    // The box holds the loop: one command may wait, the next is refused.
+    auto click = std::async(std::launch::async, [&] { return Act({zvhost::PageAction::Kind::Click, 1013, "", -1}); });
+    ASSERT_FALSE(WaitForBox().is_null());
+    auto noop = [](zvhost::HostLoop&) { return zvhost::Reply{}; };
+    EXPECT_EQ(thread_->Call(noop, 10ms).status, 504);
+    EXPECT_EQ(thread_->Call(noop, 10ms).status, 503);
+    thread_->Stop();  // the box gets its first button; what waits is answered
+    EXPECT_EQ(click.get().status, 200);
+    EXPECT_EQ(thread_->Call(noop, 10ms).status, 503);
+    bool stopped = false;
+    thread_->Read([&](const zvhost::Published& p) { stopped = p.stopped; });
+    EXPECT_TRUE(stopped);
+}
+
+TEST_F(LoopThreadTest, PlayingStepsTheModeAndADisplayKeepsItsLatestPicture) {
+    Start();
+    ASSERT_EQ(Open("SN1/A", "Free").status, 200);
+    zvhost::DisplayPicture picture;
+    EXPECT_EQ(thread_->Picture("Nothing", &picture, 60s).status, 404);
+    ASSERT_EQ(thread_->Call([](zvhost::HostLoop& loop) {
+        loop.SetPlaying(true);
+        return zvhost::Reply{};
+    }, 60s).status, 200);
+    auto generation = [&] {
+        uint64_t g = 0;
+        thread_->Read([&](const zvhost::Published& p) {
+            for (const json& d : p.displays["displays"])
+                if (d["name"] == "Free") g = d["generation"];
+        });
+        return g;
+    };
+    uint64_t seen = 0;
+    for (int i = 0; i < 6000 && generation() < 5; ++i) thread_->WaitForChange(&seen, 10ms);
+    ASSERT_GE(generation(), 5u);
+
+    ASSERT_EQ(thread_->Picture("Free", &picture, 60s).status, 200);
+    EXPECT_EQ(picture.type, "image/png");
+    EXPECT_EQ(picture.bytes.substr(1, 3), "PNG");
+    EXPECT_GT(picture.generation, 0u);
+    zvhost::DisplayPicture table;
+    ASSERT_EQ(thread_->Picture("Encoder", &table, 60s).status, 200);
+    EXPECT_EQ(table.type, "application/json");
+    EXPECT_EQ(json::parse(table.bytes)["columns"], json({"name", "value"}));
+
+    ASSERT_EQ(thread_->Call([](zvhost::HostLoop& loop) {
+        loop.SetPlaying(false);
+        return zvhost::Reply{};
+    }, 60s).status, 200);
+    // Stopped: the picture kept is the latest, and asking again makes none.
+    zvhost::DisplayPicture again;
+    ASSERT_EQ(thread_->Picture("Free", &again, 60s).status, 200);
+    zvhost::DisplayPicture cached;
+    ASSERT_EQ(thread_->Picture("Free", &cached, 60s).status, 200);
+    EXPECT_EQ(cached.generation, again.generation);
+    EXPECT_EQ(cached.generation, generation());
+}
+
+}  // namespace

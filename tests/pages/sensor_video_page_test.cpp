@@ -1,0 +1,228 @@
+// Sensor Video (1017): both pipes to "Video", the Video parameters, the
+// exposure and overlay in Settings.xml, the deadzone switch and threshold
+// in the parameters, the display listener.
+#include <gtest/gtest.h>
+
+#include "document_test_support.hpp"
+#include "page_host.hpp"
+#include "pages/config_page.h"
+#include "stored_settings.hpp"
+#include "zvapi/zvapi_testing.hpp"
+
+namespace {
+
+using pagetest::StoredSettings;
+using wf::driver::Result;
+
+constexpr int32_t kOperation = 1015, kDiagnostic = 1016, kOverlay = 1021, kDeadzone = 1023, kSlider = 1024;
+
+struct VideoPageTest : ::testing::Test {
+    doctest::TempFileSpace space;
+    bool created = SettingsCreateDefault("\\SN7\\Settings.xml", 4) > 0;
+    pagetest::PageHost host{space.Host("")};
+    hostapi::Node* server = host.ServerNode(7);
+    hostapi::Page* page = host.OpenPage(1017, host.SensorNode(server, "0", "C"));
+
+    void Click(int32_t id) { ASSERT_EQ(wf::driver::Click(host.Control(page, id)), Result::Done); }
+    void SetStored(const std::string& element, int32_t value) {
+        std::string text = space.Read("SN7/Settings.xml");
+        const std::string open = "<" + element + ">";
+        const size_t at = text.find(open);
+        ASSERT_NE(at, std::string::npos);
+        const size_t end = text.find("</", at);
+        text.replace(at + open.size(), end - at - open.size(), std::to_string(value));
+        space.Write("SN7/Settings.xml", text);
+    }
+    // The checked and enabled states of the deadzone box, and whether the
+    // slider is enabled.
+    std::tuple<int32_t, bool, bool> Deadzone() const {
+        return {host.State(page, kDeadzone).checked, host.State(page, kDeadzone).enabled, host.State(page, kSlider).enabled};
+    }
+};
+
+TEST_F(VideoPageTest, NameAndClass) {
+    char name[16] = {};
+    page->GetName(name, sizeof name);
+    EXPECT_STREQ(name, "Video");
+    EXPECT_STREQ(dynamic_cast<ConfigPage*>(page)->GetRuntimeClass()->className, "CSensorPageVideo");
+}
+
+TEST_F(VideoPageTest, ActivatePointsTheVideoModeAtTheSensor) {
+    ASSERT_TRUE(created);
+    SetStored("VideoExposure", 1);
+    ASSERT_EQ(host.connection->SetParameters("Video", {1000, 12, 5, 1}), 1);
+    host.ClearLog();
+    ASSERT_EQ(page->Activate(), 1);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"mode SN7 Video", "mode client Video",
+                                                  "parameters client Video 1002 200 5 0", "SelectLayout 0",
+                                                  "AddDisplayListener 0", "AddDisplayListener 1"}));
+    const wf::ControlState slider = host.State(page, kSlider);
+    EXPECT_EQ(slider.position, 200);
+    EXPECT_EQ(slider.rangeMin, 0);
+    EXPECT_EQ(slider.rangeMax, 255);
+    EXPECT_EQ(slider.tics, (std::vector<int32_t>{0, 50, 100, 150, 200, 255}));
+    EXPECT_EQ(host.State(page, kOperation).checked, 1);
+    EXPECT_EQ(host.State(page, kDiagnostic).checked, 0);
+    EXPECT_EQ(host.State(page, kDeadzone).checked, 0);
+    EXPECT_EQ(StoredSettings()->VideoExposure, 0);
+}
+
+TEST_F(VideoPageTest, AStoredOverlayIsShownWithoutLockingTheDeadzoneControls) {
+    SetStored("VideoStyle", 1);
+    ASSERT_EQ(page->Activate(), 1);
+    EXPECT_EQ(host.State(page, kOverlay).checked, 1);
+    EXPECT_EQ(Deadzone(), std::make_tuple(0, true, true));
+}
+
+TEST_F(VideoPageTest, OverlayAndDeadzoneCalibrationExcludeEachOther) {
+    ASSERT_EQ(page->Activate(), 1);
+    Click(kDeadzone);
+    EXPECT_EQ(host.Parameters("Video"), (std::vector<int32_t>{1002, 200, 0, 1}));
+    host.ClearLog();
+    Click(kOverlay);
+    EXPECT_EQ(host.log, std::vector<std::string>{"parameters client Video 1002 200 0 0"});
+    EXPECT_EQ(Deadzone(), std::make_tuple(0, false, false));
+    EXPECT_EQ(StoredSettings()->VideoStyle, 1);
+    host.ClearLog();
+    Click(kOverlay);
+    EXPECT_EQ(StoredSettings()->VideoStyle, 0);
+    EXPECT_EQ(Deadzone(), std::make_tuple(0, true, true));
+    EXPECT_EQ(host.Parameters("Video"), (std::vector<int32_t>{1002, 200, 0, 0}));
+    EXPECT_EQ(host.log, std::vector<std::string>{"parameters client Video 1002 200 0 0"});
+}
+
+TEST_F(VideoPageTest, AnOverlayThatCannotBeStoredLeavesThePageAsItWas) {
+    ASSERT_EQ(page->Activate(), 1);
+    Click(kDeadzone);
+    host.ClearLog();
+    for (const char* failing : {"zvFileWrite", "zvFileRead"}) {
+        SCOPED_TRACE(failing);
+        zv::testing::Scope scope;
+        zv::testing::FailCall(failing, 1, -77);
+        Click(kOverlay);
+        EXPECT_EQ(host.State(page, kOverlay).checked, 0);
+        EXPECT_EQ(Deadzone(), std::make_tuple(1, true, true));
+        EXPECT_EQ(host.Parameters("Video"), (std::vector<int32_t>{1002, 200, 0, 1}));
+    }
+    EXPECT_EQ(host.log, (std::vector<std::string>{"ReportError Cannot write server settings",
+                                                  "ReportError Cannot read server settings"}));
+    EXPECT_EQ(StoredSettings()->VideoStyle, 0);
+}
+
+TEST_F(VideoPageTest, TheSliderSendsItsPositionWhenReleased) {
+    ASSERT_EQ(page->Activate(), 1);
+    host.ClearLog();
+    ASSERT_EQ(wf::driver::Slide(host.Control(page, kSlider), 87), Result::Done);
+    EXPECT_EQ(host.log, std::vector<std::string>{"parameters client Video 1002 87 0 0"});
+}
+
+TEST_F(VideoPageTest, TheExposureButtonsWriteTheSettings) {
+    ASSERT_EQ(page->Activate(), 1);
+    host.ClearLog();
+    Click(kDiagnostic);
+    EXPECT_EQ(StoredSettings()->VideoExposure, 1);
+    Click(kOperation);
+    EXPECT_EQ(StoredSettings()->VideoExposure, 0);
+    EXPECT_TRUE(host.log.empty());
+    // Without a settings file nothing is written and nothing reported.
+    std::filesystem::remove(space.Host("SN7/Settings.xml"));
+    Click(kDiagnostic);
+    EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
+    EXPECT_TRUE(host.log.empty());
+}
+
+TEST_F(VideoPageTest, ASensorWithoutASerialNumberStopsAfterTheStationPipe) {
+    for (const char* name : {"C", "Q"}) {
+        SCOPED_TRACE(name);
+        std::string text = space.Read("SN7/Settings.xml");
+        pagetest::ReplaceIn(&text, "<SerialNumber>1002</SerialNumber>", "<SerialNumber>-</SerialNumber>");
+        space.Write("SN7/Settings.xml", text);
+        hostapi::Page* video = host.OpenPage(1017, host.SensorNode(server, "0", name));
+        host.ClearLog();
+        EXPECT_EQ(video->Activate(), 0);
+        EXPECT_EQ(host.log, (std::vector<std::string>{"mode SN7 Video",
+                                                      "ReportError Current sensor serial is invalid (not assigned?)"}));
+        EXPECT_EQ(host.StationMode(7), "Video");
+        EXPECT_NE(host.ClientMode(), "Video");
+        // It listens to no display, so leaving removes nothing.
+        host.ClearLog();
+        EXPECT_EQ(video->Deactivate(), 1);
+        EXPECT_TRUE(host.log.empty());
+    }
+}
+
+TEST_F(VideoPageTest, ListensToBothDisplaysWhileCurrent) {
+    ASSERT_EQ(page->Activate(), 1);
+    ASSERT_EQ(page->Activate(), 1);  // still one listener per display
+    ASSERT_EQ(host.displays.listeners.size(), 2u);
+    auto* listener = host.displays.listeners[0].second;
+    EXPECT_EQ(listener->PointerEvent(0, 1, 2, 3), 1);
+    EXPECT_EQ(listener->ContentChanged(1, 2), 1);
+    EXPECT_EQ(listener->ViewChanged(0, 1, 2), 1);
+    host.ClearLog();
+    EXPECT_EQ(page->Deactivate(), 1);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"RemoveDisplayListener 0", "RemoveDisplayListener 1"}));
+    EXPECT_TRUE(host.displays.listeners.empty());
+    EXPECT_EQ(host.ClientMode(), "Video");  // the pipes stay
+    // A page destroyed while it listens stops listening first.
+    ASSERT_EQ(page->Activate(), 1);
+    host.ForgetPage(page);
+    page->Destroy();
+    EXPECT_TRUE(host.displays.listeners.empty());
+}
+
+TEST_F(VideoPageTest, ApplyRewritesTheSettingsWithoutChangingThem) {
+    std::string text = space.Read("SN7/Settings.xml");
+    std::erase(text, '\n');
+    space.Write("SN7/Settings.xml", text);
+    host.ClearLog();
+    EXPECT_EQ(page->Apply(), 1);
+    EXPECT_NE(space.Read("SN7/Settings.xml"), text);  // written again, indented
+    EXPECT_TRUE(host.log.empty());
+    StoredSettings stored;
+    EXPECT_EQ(zvArrayListCount(stored->Sensors), 4);
+}
+
+TEST_F(VideoPageTest, FailuresEndActivateAndTheHandlersQuietly) {
+    ASSERT_EQ(page->Activate(), 1);
+    zvtest::FaultLoop activate;
+    activate.operation = [&] { return page->Activate(); };
+    activate.intact = {space.Host("SN7/Settings.xml")};
+    activate.check = [](const zvtest::Fault& fault, zvStatus status) {
+        // Reading the sensor's serial examines no status: the sensor is then
+        // not found, 0 after the report.
+        if (fault.Allocation()) {
+            EXPECT_TRUE(status == 0 || status == ZV_E_NOMEM || status == -995) << status;
+        } else {
+            EXPECT_TRUE(status == fault.injected || status == 0) << status;
+        }
+    };
+    activate.Run();
+    EXPECT_EQ(host.displays.listeners.size(), 2u);
+
+    // The handlers report only what the exposure and the overlay cannot
+    // read or write; the file stays whole whatever fails.
+    host.ClearLog();
+    for (int32_t id : {kDiagnostic, kOperation, kDeadzone, kOverlay, kOverlay, kDeadzone}) {
+        SCOPED_TRACE(id);
+        zvtest::FaultLoop handler;
+        handler.operation = [&] {
+            Click(id);
+            return 1;
+        };
+        handler.check = [](const zvtest::Fault&, zvStatus) {};
+        handler.verify = [&](const zvtest::Fault&) { EXPECT_TRUE(StoredSettings()->present); };
+        handler.Run();
+    }
+    zvtest::FaultLoop slider;
+    slider.operation = [&] { return wf::driver::Slide(host.Control(page, kSlider), 40) == Result::Done ? 1 : 0; };
+    slider.check = [](const zvtest::Fault&, zvStatus) {};
+    slider.Run();
+    EXPECT_EQ(host.Parameters("Video")[1], 40);
+    for (const std::string& entry : host.Of("ReportError"))
+        EXPECT_TRUE(entry == "ReportError Cannot read server settings" ||
+                    entry == "ReportError Cannot write server settings")
+            << entry;
+}
+
+}  // namespace

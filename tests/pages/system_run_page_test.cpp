@@ -1,0 +1,150 @@
+// System Run (1015): the detection settings in the server node's cache, the
+// client pipe switched before the station pipe.
+#include <gtest/gtest.h>
+
+#include "document_test_support.hpp"
+#include "page_host.hpp"
+#include "pages/config_page.h"
+#include "stored_settings.hpp"
+
+namespace {
+
+using pagetest::StoredSettings;
+
+struct RunPageTest : ::testing::Test {
+    doctest::TempFileSpace space;
+    bool created = SettingsCreateDefault("\\SN7\\Settings.xml", 4) > 0;
+    pagetest::PageHost host{space.Host("")};
+    hostapi::Node* server = host.ServerNode(7);
+    hostapi::Page* page = host.OpenPage(1015, server);
+
+    void Enter(int32_t id, const std::string& text) {
+        ASSERT_EQ(wf::driver::Type(host.Control(page, id), text), wf::driver::Result::Done);
+        ASSERT_EQ(wf::driver::Blur(host.Control(page, id)), wf::driver::Result::Done);
+    }
+    std::string Text(int32_t id) const { return host.State(page, id).text; }
+};
+
+TEST_F(RunPageTest, NameAndClass) {
+    char name[16] = {};
+    page->GetName(name, sizeof name);
+    EXPECT_STREQ(name, "Detection");
+    EXPECT_STREQ(dynamic_cast<ConfigPage*>(page)->GetRuntimeClass()->className, "CSystemPageRun");
+}
+
+TEST_F(RunPageTest, SwitchesTheClientPipeFirstAndShowsTheCachedValues) {
+    ASSERT_TRUE(created);
+    EXPECT_FALSE(StoredSettings()->webPresent);
+    host.ClearLog();
+    ASSERT_EQ(page->Activate(), 1);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"mode client Detection", "SelectLayout 0", "mode SN7 Detection"}));
+    EXPECT_EQ(Text(1026), "1");
+    EXPECT_EQ(Text(1003), "0.000");
+    EXPECT_EQ(Text(1001), "0");
+    EXPECT_EQ(Text(1017), "20");
+    EXPECT_EQ(Text(1018), "0");
+    EXPECT_EQ(host.State(page, 1021).checked, 1);
+    // Saving the cache at activation gives the file its "Web" element.
+    EXPECT_TRUE(StoredSettings()->webPresent);
+}
+
+TEST_F(RunPageTest, EditsReachTheCacheOnFocusLossAndTheFileOnApply) {
+    ASSERT_EQ(page->Activate(), 1);
+    host.ClearLog();
+    Enter(1026, "5");
+    Enter(1003, "0.0127");
+    Enter(1001, "2.5");
+    Enter(1017, "-30x");
+    Enter(1018, "abc");
+    ASSERT_EQ(wf::driver::Click(host.Control(page, 1021)), wf::driver::Result::Done);
+    EXPECT_EQ(host.log, std::vector<std::string>(6, "SetModified"));
+    // Nothing is written before Apply.
+    EXPECT_EQ(StoredSettings()->OutputInterval, 0);
+    ASSERT_EQ(page->Apply(), 1);
+    StoredSettings stored;
+    EXPECT_EQ(stored->OutputBatchCount, 5);
+    EXPECT_DOUBLE_EQ(stored->EncoderResolution, 0.0127);
+    EXPECT_EQ(stored->OutputInterval, 2);
+    EXPECT_EQ(stored->DetectionThreshold, -30);
+    EXPECT_EQ(stored->ObstructionY, 0);
+    EXPECT_EQ(stored->OverlapFilterEnable, 0);
+    // The next filling of the controls shows three decimals.
+    ASSERT_EQ(page->Activate(), 1);
+    EXPECT_EQ(Text(1003), "0.013");
+    EXPECT_EQ(host.State(page, 1021).checked, 0);
+    int32_t modified = -1;
+    page->IsModified(&modified);
+    EXPECT_EQ(modified, 0);  // the host is told; the page keeps no mark of its own
+}
+
+TEST_F(RunPageTest, FocusLossWithoutAChangeStillTellsTheHost) {
+    ASSERT_EQ(page->Activate(), 1);
+    host.ClearLog();
+    ASSERT_EQ(wf::driver::Blur(host.Control(page, 1017)), wf::driver::Result::Done);
+    EXPECT_EQ(host.log, std::vector<std::string>{"SetModified"});
+}
+
+TEST_F(RunPageTest, ReloadReadsTheFileAgainWhileActivationKeepsTheCache) {
+    ASSERT_EQ(page->Activate(), 1);
+    std::string text = space.Read("SN7/Settings.xml");
+    ASSERT_TRUE(pagetest::ReplaceIn(&text, "<OutputInterval>0</OutputInterval>", "<OutputInterval>750</OutputInterval>"));
+    space.Write("SN7/Settings.xml", text);
+    ASSERT_EQ(page->Activate(), 1);
+    EXPECT_EQ(Text(1001), "0");
+    // The activation saved the cache over the change; change it again.
+    space.Write("SN7/Settings.xml", text);
+    ASSERT_EQ(page->Reload(), 1);
+    EXPECT_EQ(Text(1001), "750");
+}
+
+TEST_F(RunPageTest, WithoutSettingsTheCacheIsZeroAndNothingIsWritten) {
+    std::filesystem::remove(space.Host("SN7/Settings.xml"));
+    ASSERT_EQ(page->Activate(), 1);
+    for (int32_t id : {1026, 1001, 1017, 1018}) EXPECT_EQ(Text(id), "0") << id;
+    EXPECT_EQ(Text(1003), "0.000");
+    EXPECT_EQ(host.State(page, 1021).checked, 0);
+    EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
+    EXPECT_EQ(page->Apply(), 1);
+    EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
+}
+
+TEST_F(RunPageTest, WithoutAServerNodeNothingHappens) {
+    hostapi::Page* orphan = host.OpenPage(1015, nullptr);
+    host.ClearLog();
+    EXPECT_EQ(orphan->Activate(), ZV_E_STATE);
+    EXPECT_EQ(orphan->Apply(), ZV_E_STATE);
+    EXPECT_EQ(orphan->Reload(), ZV_E_STATE);
+    ASSERT_EQ(wf::driver::Type(host.Control(orphan, 1001), "9"), wf::driver::Result::Done);
+    ASSERT_EQ(wf::driver::Blur(host.Control(orphan, 1001)), wf::driver::Result::Done);
+    EXPECT_TRUE(host.log.empty());
+}
+
+TEST_F(RunPageTest, FailuresEndActivateAtTheModeSwitches) {
+    ASSERT_EQ(page->Activate(), 1);
+    zvtest::FaultLoop loop;
+    loop.operation = [&] { return page->Activate(); };
+    loop.intact = {space.Host("SN7/Settings.xml")};
+    loop.check = [&](const zvtest::Fault& fault, zvStatus status) {
+        if (fault.call == "zvClientGetServerHandle" || fault.call == "zvServerGetPipeHandle") {
+            // The station pipe's own status is not examined: the switch of no
+            // pipe fails.
+            EXPECT_EQ(status, ZV_E_HANDLE);
+        } else if (fault.call == "zvClientGetPipeHandle" || fault.call == "zvPipeSetCurrentMode") {
+            EXPECT_EQ(status, fault.injected);
+        } else {
+            // Saving the cache fails silently (it was loaded before).
+            EXPECT_EQ(status, 1);
+        }
+    };
+    loop.Run();
+}
+
+TEST_F(RunPageTest, ApplyAndReloadFailSilentlyAndKeepTheFileWhole) {
+    ASSERT_EQ(page->Activate(), 1);
+    Enter(1001, "40");
+    pagetest::ExpectSilentFailures([&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
+    pagetest::ExpectSilentFailures([&] { return page->Reload(); }, space.Host("SN7/Settings.xml"));
+    // The control handlers only change the cache: no platform call to fail.
+}
+
+}  // namespace

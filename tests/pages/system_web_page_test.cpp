@@ -1,0 +1,154 @@
+// System Web (1023): the synchronisation settings in the server node's
+// cache, the station pipe switched before the client pipe.
+#include <gtest/gtest.h>
+
+#include "document_test_support.hpp"
+#include "page_host.hpp"
+#include "pages/config_page.h"
+#include "stored_settings.hpp"
+
+namespace {
+
+using pagetest::StoredSettings;
+
+const std::vector<int32_t> kTimeControls = {1040, 1042, 1037};
+const std::vector<int32_t> kEncoderControls = {1041, 1043, 1001, 1044, 1045, 1046};
+
+struct WebPageTest : ::testing::Test {
+    doctest::TempFileSpace space;
+    bool created = SettingsCreateDefault("\\SN7\\Settings.xml", 4) > 0;
+    pagetest::PageHost host{space.Host("")};
+    hostapi::Node* server = host.ServerNode(7);
+    hostapi::Page* page = host.OpenPage(1023, server);
+
+    void Enter(int32_t id, const std::string& text) {
+        ASSERT_EQ(wf::driver::Type(host.Control(page, id), text), wf::driver::Result::Done);
+        ASSERT_EQ(wf::driver::Blur(host.Control(page, id)), wf::driver::Result::Done);
+    }
+    // Whether each control is enabled.
+    std::vector<bool> Enabled(const std::vector<int32_t>& ids) const {
+        std::vector<bool> enabled;
+        for (int32_t id : ids) enabled.push_back(host.State(page, id).enabled);
+        return enabled;
+    }
+    void WriteWeb(int32_t method) {
+        std::string text = space.Read("SN7/Settings.xml");
+        ASSERT_TRUE(pagetest::ReplaceIn(&text, "<MaxSlices>0</MaxSlices>",
+                                        "<MaxSlices>0</MaxSlices><Web><SynchronizeMethod>" + std::to_string(method) +
+                                            "</SynchronizeMethod><XResolution>2.5</XResolution><SyncResolution>"
+                                            "<Distance>40.25</Distance><Time>15</Time></SyncResolution></Web>"));
+        space.Write("SN7/Settings.xml", text);
+    }
+};
+
+TEST_F(WebPageTest, NameAndClass) {
+    char name[16] = {};
+    page->GetName(name, sizeof name);
+    EXPECT_STREQ(name, "Web");
+    EXPECT_STREQ(dynamic_cast<ConfigPage*>(page)->GetRuntimeClass()->className, "CSystemPageWeb");
+}
+
+TEST_F(WebPageTest, SwitchesTheStationPipeFirstAndClearsTheDisplay) {
+    ASSERT_TRUE(created);
+    host.ClearLog();
+    ASSERT_EQ(page->Activate(), 1);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"mode SN7 Web", "mode client Web", "SelectLayout 0"}));
+    zvMultiView& view = host.displays.display[0].multiView;
+    ASSERT_NE(view.Shown(), nullptr);
+    EXPECT_STREQ(zvPlotTitle(view.Shown()), "Free");
+    EXPECT_EQ(view.GetInnerControl()->XAxisText(), "mils");
+    EXPECT_EQ(view.GetInnerControl()->YAxisText(), "mils");
+    // A file without "Web" gets one, holding the cache's zeros.
+    StoredSettings stored;
+    EXPECT_TRUE(stored->webPresent);
+    EXPECT_EQ(stored->SynchronizeMethod, 0);
+}
+
+TEST_F(WebPageTest, TheStoredMethodChoosesTheRadioButtonAndItsControls) {
+    struct Case {
+        int32_t stored;
+        int32_t timeChecked;
+        std::vector<bool> time, encoder;
+    };
+    const std::vector<bool> on3(3, true), off3(3, false), on6(6, true), off6(6, false);
+    // A stored value other than 0 or 1 checks "Time Sync" and leaves the
+    // controls as they were (enabled on a fresh page).
+    for (const Case& c : {Case{0, 0, off3, on6}, Case{1, 1, on3, off6}, Case{5, 1, on3, on6}}) {
+        SCOPED_TRACE(c.stored);
+        ASSERT_TRUE(SettingsCreateDefault("\\SN7\\Settings.xml", 4) > 0);
+        WriteWeb(c.stored);
+        hostapi::Page* fresh = host.OpenPage(1023, host.ServerNode(7));
+        ASSERT_EQ(fresh->Activate(), 1);
+        EXPECT_EQ(host.State(fresh, 1038).checked, c.timeChecked);
+        EXPECT_EQ(host.State(fresh, 1039).checked, 1 - c.timeChecked);
+        page = fresh;
+        EXPECT_EQ(Enabled(kTimeControls), c.time);
+        EXPECT_EQ(Enabled(kEncoderControls), c.encoder);
+        EXPECT_EQ(host.State(fresh, 1037).text, "15");
+        EXPECT_EQ(host.State(fresh, 1036).text, "2.500");
+        EXPECT_EQ(host.State(fresh, 1001).text, "40.250");
+        EXPECT_EQ(host.State(fresh, 1047).text, "1");
+        EXPECT_EQ(host.State(fresh, 1046).text, "0.000");
+        EXPECT_EQ(StoredSettings()->SynchronizeMethod, c.stored != 0 ? 1 : 0);
+    }
+}
+
+TEST_F(WebPageTest, TimeSyncSwapsTheEnabledControlsAndApplyStoresIt) {
+    ASSERT_EQ(page->Activate(), 1);
+    host.ClearLog();
+    ASSERT_EQ(wf::driver::Click(host.Control(page, 1038)), wf::driver::Result::Done);
+    EXPECT_EQ(host.log, std::vector<std::string>{"SetModified"});
+    EXPECT_EQ(Enabled(kTimeControls), std::vector<bool>(3, true));
+    EXPECT_EQ(Enabled(kEncoderControls), std::vector<bool>(6, false));
+    EXPECT_TRUE(host.State(page, 1047).enabled);
+    EXPECT_TRUE(host.State(page, 1036).enabled);
+    EXPECT_EQ(StoredSettings()->SynchronizeMethod, 0);
+    ASSERT_EQ(page->Apply(), 1);
+    EXPECT_EQ(StoredSettings()->SynchronizeMethod, 1);
+    ASSERT_EQ(wf::driver::Click(host.Control(page, 1039)), wf::driver::Result::Done);
+    EXPECT_EQ(Enabled(kTimeControls), std::vector<bool>(3, false));
+    EXPECT_EQ(Enabled(kEncoderControls), std::vector<bool>(6, true));
+}
+
+TEST_F(WebPageTest, EditsAreReadLenientlyAndStoredAsTyped) {
+    ASSERT_EQ(page->Activate(), 1);
+    ASSERT_EQ(wf::driver::Click(host.Control(page, 1038)), wf::driver::Result::Done);
+    host.ClearLog();
+    Enter(1037, "12.5");
+    Enter(1036, "3.25mil");
+    Enter(1047, "4");
+    ASSERT_EQ(wf::driver::Click(host.Control(page, 1039)), wf::driver::Result::Done);
+    Enter(1001, "-80.5");
+    Enter(1046, "x");
+    EXPECT_EQ(host.Of("SetModified").size(), 6u);
+    ASSERT_EQ(page->Apply(), 1);
+    StoredSettings stored;
+    EXPECT_EQ(stored->Time, 12);
+    EXPECT_DOUBLE_EQ(stored->XResolution, 3.25);
+    EXPECT_EQ(stored->OutputBatchCount, 4);
+    EXPECT_DOUBLE_EQ(stored->Distance, -80.5);
+    EXPECT_DOUBLE_EQ(stored->EncoderResolution, 0.0);
+    EXPECT_EQ(stored->SynchronizeMethod, 0);
+}
+
+TEST_F(WebPageTest, WithoutSettingsTheEncoderControlsAreEnabledAndNothingIsWritten) {
+    std::filesystem::remove(space.Host("SN7/Settings.xml"));
+    ASSERT_EQ(page->Activate(), 1);
+    EXPECT_EQ(host.State(page, 1039).checked, 1);
+    EXPECT_EQ(Enabled(kEncoderControls), std::vector<bool>(6, true));
+    EXPECT_EQ(Enabled(kTimeControls), std::vector<bool>(3, false));
+    EXPECT_EQ(page->Apply(), 1);
+    EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
+}
+
+TEST_F(WebPageTest, FailuresEndActivateBeforeTheCacheIsShown) {
+    ASSERT_EQ(page->Activate(), 1);
+    zvtest::FaultLoop loop;
+    loop.operation = [&] { return page->Activate(); };
+    loop.intact = {space.Host("SN7/Settings.xml")};
+    loop.check = pagetest::ExpectActivateStatus;
+    loop.Run();
+    pagetest::ExpectSilentFailures([&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
+}
+
+}  // namespace

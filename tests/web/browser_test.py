@@ -1,0 +1,196 @@
+"""The browser UI in headless Chromium, acting as an operator would: the
+tree, System Config with its message box, the new sensors, the Sensor
+Setup page, the live Free display, Play and Stop. Each test saves a
+screenshot when it fails."""
+
+import functools
+import os
+import tempfile
+import time
+import unittest
+import xml.etree.ElementTree as ET
+
+from selenium import webdriver
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+import serve_support as support
+
+CHROMIUM = "/usr/bin/chromium"
+CHROMEDRIVER = "/usr/bin/chromedriver"
+# Headless as root on a machine without a network.
+CHROMIUM_ARGUMENTS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                      "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                      "--no-proxy-server", "--disable-dev-shm-usage", "--window-size=1500,1000"]
+# The sanitizer build is several times slower: room for it.
+WAIT = float(os.environ.get("ZV_WEB_WAIT", "60"))
+
+
+def screenshot_on_failure(test):
+    @functools.wraps(test)
+    def run(self):
+        try:
+            test(self)
+        except unittest.SkipTest:
+            raise
+        except BaseException:
+            path = os.path.join(self.artifacts, "failure-%s.png" % test.__name__)
+            try:
+                self.driver.save_screenshot(path)
+                print("screenshot of the failure: " + path)
+            except Exception as e:  # the browser itself may be gone
+                print("no screenshot: %s" % e)
+            raise
+    return run
+
+
+class BrowserTest(unittest.TestCase):
+    zvhost = None       # set by run.py
+    artifacts = None
+
+    def setUp(self):
+        self.files = support.make_station(self.zvhost, "1")
+        self.server = support.Server(self.zvhost, self.files, ["--box-timeout", "600"])
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        self.profile = tempfile.mkdtemp(prefix="zvhost-chromium-")
+        for argument in CHROMIUM_ARGUMENTS + ["--user-data-dir=" + self.profile]:
+            options.add_argument(argument)
+        self.driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        self.driver.set_page_load_timeout(WAIT)
+        self.driver.get(self.server.url + "/")
+        self.wait = WebDriverWait(self.driver, WAIT)
+
+    def tearDown(self):
+        self.driver.quit()
+        status = self.server.stop()
+        support.remove(self.files)
+        support.remove(self.profile)
+        self.assertEqual(status, 0, self.server.stderr.decode(errors="replace"))
+
+    # ---- What an operator does ----------------------------------------------------------
+
+    def find(self, selector):
+        return self.wait.until(lambda d: d.find_element(By.CSS_SELECTOR, selector), "no " + selector)
+
+    def until(self, condition, what):
+        return self.wait.until(lambda d: condition(), "timed out waiting for " + what)
+
+    def click(self, selector):
+        """Clicks what `selector` finds; the page redraws the tree and the tabs
+        whenever the server publishes them, so a button found a moment ago may
+        be gone: find it again."""
+        def attempt(driver):
+            try:
+                driver.find_element(By.CSS_SELECTOR, selector).click()
+                return True
+            except (StaleElementReferenceException, NoSuchElementException):
+                return False
+        self.wait.until(attempt, "could not click " + selector)
+
+    def node(self, path):
+        self.click('#tree button[data-path="%s"]' % path)
+
+    def tab(self, page):
+        self.click('#tabs button[data-page="%d"]' % page)
+        self.find('.dialog[data-page="%d"]' % page)
+
+    def control(self, id_):
+        return self.find('.dialog [data-control="%d"]' % id_)
+
+    def type_into(self, id_, text):
+        edit = self.control(id_)
+        edit.click()
+        edit.send_keys(Keys.CONTROL, "a")
+        edit.send_keys(text)
+
+    def answer_box(self, expected_text, answer):
+        box = self.find("dialog#messagebox[open]")
+        self.assertEqual(self.driver.find_element(By.ID, "messagebox-text").text, expected_text)
+        box.find_element(By.CSS_SELECTOR, 'button[data-answer="%s"]' % answer).click()
+        self.until(lambda: not self.driver.find_elements(By.CSS_SELECTOR, "dialog#messagebox[open]"),
+                   "the message box to close")
+
+    def generation(self, display):
+        figure = self.find('figure[data-display="%s"]' % display)
+        return int(figure.get_attribute("data-generation") or 0)
+
+    def create_sensors(self):
+        """Server SN1 has no Settings.xml: its only page is System Config."""
+        self.node("SN1")
+        self.find('.dialog[data-page="1022"]')
+        self.assertEqual([t.get_attribute("data-page") for t in self.driver.find_elements(By.CSS_SELECTOR, "#tabs button")],
+                         ["1022"])
+        self.type_into(1025, "49")
+        self.control(1013).click()
+        self.answer_box("Invalid number of sensors entered!", "OK")
+        self.assertFalse(os.path.exists(os.path.join(self.files, "SN1", "Settings.xml")))
+        self.type_into(1025, "4")
+        self.control(1013).click()
+        for sensor in "ABCD":
+            self.find('#tree button[data-path="SN1/%s"]' % sensor)
+        self.until(lambda: "unique vertex view" in self.find("#log").text, "the page's notice in the log")
+
+    # ---- The tests ---------------------------------------------------------------------------
+
+    @screenshot_on_failure
+    def test_operator_creates_the_sensors_and_watches_free_running(self):
+        self.find('#tree button[data-path="Capture"]')
+        self.create_sensors()
+
+        # A sensor's Free page: both pipes in Free, its display live while playing.
+        self.node("SN1/A")
+        self.find('.dialog[data-page="1019"]')
+        self.until(lambda: "client: Free" in self.find("#pipes").text, "the client pipe in Free")
+        self.until(lambda: self.generation("Free") > 0, "the page's empty Free plot")
+        self.find("#play").click()
+        first = self.generation("Free")
+        seen = set()
+
+        def advanced():
+            seen.add(self.generation("Free"))
+            return len(seen) >= 6 and max(seen) > first
+        self.until(advanced, "the Free display to update while Free plays")
+        self.assertTrue(self.server.state()["pipes"]["running"])
+        self.driver.save_screenshot(os.path.join(self.artifacts, "web-ui.png"))
+
+        self.find("#stop").click()
+        self.until(lambda: self.find("#running").text == "stopped", "Stop")
+        self.assertFalse(self.server.state()["pipes"]["playing"])
+
+        def shown():  # what the server has: the browser may still fetch the last picture
+            return [d["generation"] for d in self.server.state()["displays"]["displays"] if d["name"] == "Free"]
+        stopped = shown()
+        time.sleep(0.5)
+        self.assertEqual(shown(), stopped)
+
+    @screenshot_on_failure
+    def test_operator_chooses_a_vertex_view_and_applies_it(self):
+        if support.sensor_page_name(self.zvhost, 1002) == "":
+            self.skipTest("the plug-in has no Sensor Setup page (1002) yet")
+        self.create_sensors()
+        self.node("SN1/B")
+        self.tab(1002)
+        views = Select(self.control(1021))
+        self.until(lambda: len(views.options) > 2, "the vertex views")
+        self.assertTrue(self.find("#modified").get_attribute("hidden"))
+        views.select_by_visible_text("2")
+        self.until(lambda: not self.find("#modified").get_attribute("hidden"), "the modified mark")
+        self.find("#apply").click()
+        self.until(lambda: vertex_view(self.files, "B") == "2", "VertexView 2 in Settings.xml")
+        self.assertEqual(vertex_view(self.files, "A"), "0")
+
+
+def vertex_view(files, sensor):
+    """The VertexView text of sensor `sensor` in SN1's Settings.xml, or None."""
+    try:
+        root = ET.parse(os.path.join(files, "SN1", "Settings.xml")).getroot()
+    except (OSError, ET.ParseError):
+        return None
+    for element in root.iter():
+        if element.findtext("Name") == sensor and element.find("VertexView") is not None:
+            return element.findtext("VertexView").strip()
+    return None
