@@ -128,7 +128,7 @@ TEST_F(ClippingPageTest, ActivateAndApplyUnderFailures) {
     };
     activate.check = [&](const zvtest::Fault& fault, zvStatus status) {
         if (fault.call == "zvClientGetPipeHandle" || fault.call == "zvPipeSetCurrentMode") {
-            EXPECT_EQ(status, fault.injected);
+            EXPECT_EQ(status, fault.Expected());
             EXPECT_TRUE(host.Of("SelectLayout").empty());
             EXPECT_EQ(Texts(), (std::vector<std::string>{"1", "1", "1", "1"}));
         } else if (fault.call == "zvFileCreate" || fault.call == "zvFileInit" || fault.call == "zvAppInfoRead" ||

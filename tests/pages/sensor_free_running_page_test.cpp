@@ -64,9 +64,9 @@ TEST_F(FreePageTest, TheStationPipeIsSwitchedFirstAndStaysSwitched) {
         } else if (fault.call.rfind("zvAppInfo", 0) == 0) {
             EXPECT_EQ(status, 1);
         } else if (fault.call.rfind("zvFile", 0) == 0) {
-            EXPECT_TRUE(status == 1 || status == fault.injected) << status;
+            EXPECT_TRUE(status == 1 || status == fault.Expected()) << status;
         } else {
-            EXPECT_EQ(status, fault.injected);
+            EXPECT_EQ(status, fault.Expected());
         }
         if (fault.call == "zvClientGetPipeHandle") {
             EXPECT_EQ(host.StationMode(7), "Free");

@@ -233,7 +233,7 @@ TEST_F(SetupPageTest, ActivateAndApplyUnderFailures) {
         // settings that cannot be read are no failure; the target and its
         // drawing end it with theirs.
         if (fault.call == "zvClientGetPipeHandle" || fault.call == "zvPipeSetCurrentMode") {
-            EXPECT_EQ(status, fault.injected);
+            EXPECT_EQ(status, fault.Expected());
             EXPECT_TRUE(host.Of("SelectLayout").empty());
         } else if (fault.call == "zvFileCreate" || fault.call == "zvFileInit" || fault.call == "zvAppInfoRead" ||
                    fault.call == "zvAppInfoCreate" || fault.call == "zvAppInfoInit") {

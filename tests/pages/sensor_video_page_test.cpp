@@ -194,7 +194,7 @@ TEST_F(VideoPageTest, FailuresEndActivateAndTheHandlersQuietly) {
         if (fault.Allocation()) {
             EXPECT_TRUE(status == 0 || status == ZV_E_NOMEM || status == -995) << status;
         } else {
-            EXPECT_TRUE(status == fault.injected || status == 0) << status;
+            EXPECT_TRUE(status == fault.Expected() || status == 0) << status;
         }
     };
     activate.Run();

@@ -46,7 +46,7 @@ TEST_F(CalibrationPageTest, AFailedStationSwitchLeavesTheClientPipe) {
         } else if (fault.Allocation()) {
             EXPECT_EQ(status, ZV_E_NOMEM);
         } else {
-            EXPECT_EQ(status, fault.injected);
+            EXPECT_EQ(status, fault.Expected());
         }
         if (fault.call == "zvClientGetPipeHandle") {
             EXPECT_EQ(host.StationMode(7), "Calibration");

@@ -128,7 +128,7 @@ TEST_F(CapturePageTest, FailuresEndEachStepWithTheirStatus) {
         if (fault.Allocation()) {
             EXPECT_TRUE(status == 1 || status == ZV_E_NOMEM || status == -995 || status == 0) << status;
         } else {
-            EXPECT_TRUE(status == fault.injected ||
+            EXPECT_TRUE(status == fault.Expected() ||
                         ((fault.call == "zvFileInit" || fault.call == "zvFileExists") && status == 1))
                 << status;
         }

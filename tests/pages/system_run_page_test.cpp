@@ -130,7 +130,7 @@ TEST_F(RunPageTest, FailuresEndActivateAtTheModeSwitches) {
             // pipe fails.
             EXPECT_EQ(status, ZV_E_HANDLE);
         } else if (fault.call == "zvClientGetPipeHandle" || fault.call == "zvPipeSetCurrentMode") {
-            EXPECT_EQ(status, fault.injected);
+            EXPECT_EQ(status, fault.Expected());
         } else {
             // Saving the cache fails silently (it was loaded before).
             EXPECT_EQ(status, 1);
