@@ -14,22 +14,6 @@ namespace zvhost {
 
 namespace {
 
-// "SN<digits>" without regard to case.
-bool ServerFolderName(const std::string& name, uint32_t* serial) {
-    if (name.size() < 3 || name.size() > 12) return false;
-    if (std::toupper(static_cast<unsigned char>(name[0])) != 'S' ||
-        std::toupper(static_cast<unsigned char>(name[1])) != 'N')
-        return false;
-    uint64_t value = 0;
-    for (size_t i = 2; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
-        value = value * 10 + static_cast<uint64_t>(name[i] - '0');
-        if (value > UINT32_MAX) return false;
-    }
-    *serial = static_cast<uint32_t>(value);
-    return true;
-}
-
 bool HasSettings(const std::filesystem::path& folder) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
@@ -80,7 +64,7 @@ bool ReadStationServers(const std::filesystem::path& root, StationServers* out, 
     }
     for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
         uint32_t serial = 0;
-        if (!entry.is_directory(ec) || !ServerFolderName(entry.path().filename().string(), &serial)) continue;
+        if (!entry.is_directory(ec) || !zv::station::ParseServerFolder(entry.path().filename().string(), &serial)) continue;
         if (HasSettings(entry.path())) out->serials.push_back(serial);
     }
     if (ec) {

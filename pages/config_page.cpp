@@ -57,6 +57,19 @@ void ConfigPage::ChangeNotice() {
     modified = 1;
 }
 
+zvStatus ConfigPage::SwitchStationPipe(ServerNode* server, const char* mode) {
+    zvHandle pipe = 0;
+    server->StationPipe(&pipe);
+    return zvPipeSetCurrentMode(pipe, mode);
+}
+
+int32_t ConfigPage::SaveServerCache() const {
+    ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    server->SaveCachedSettings();
+    return 1;
+}
+
 zvStatus ConfigPage::Client(zvHandle* client) const {
     *client = 0;
     if (site == nullptr) return ZV_E_STATE;

@@ -64,6 +64,13 @@ protected:
     SensorNode* Sensor() const { return dynamic_cast<SensorNode*>(FindNode()); }
     Node* FindNode() const { return dynamic_cast<Node*>(node); }
 
+    // The server node's station pipe switched to `mode`. Reaching the pipe is
+    // not checked on its own: a pipe that cannot be reached fails the switch.
+    static zvStatus SwitchStationPipe(ServerNode* server, const char* mode);
+    // Apply of the pages that edit the server node's settings cache: the
+    // cache is written back to Settings.xml. ZV_E_STATE without a server node.
+    int32_t SaveServerCache() const;
+
     // The client and its pipe, through the site: the first failing status.
     zvStatus Client(zvHandle* client) const;
     zvStatus ClientPipe(zvHandle* pipe) const;

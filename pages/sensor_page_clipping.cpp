@@ -1,7 +1,5 @@
 #include "pages/sensor_page_clipping.h"
 
-#include "modes/drawing.h"
-#include "pages/sensor_page_setup.h"
 #include "pages/text_numbers.h"
 
 namespace {
@@ -9,19 +7,18 @@ constexpr int32_t kMinYEdit = 1027;
 constexpr int32_t kMaxYEdit = 1028;
 constexpr int32_t kMinXEdit = 1029;
 constexpr int32_t kMaxXEdit = 1030;
-constexpr char kMode[] = "Calibration";
 }  // namespace
 
-WF_IMPLEMENT_DYNAMIC(CSensorPageClipping, ConfigPage)
+WF_IMPLEMENT_DYNAMIC(CSensorPageClipping, SensorTargetPage)
 
-WF_BEGIN_MESSAGE_MAP(CSensorPageClipping, ConfigPage)
+WF_BEGIN_MESSAGE_MAP(CSensorPageClipping, SensorTargetPage)
 WF_ON_EDIT_KILLFOCUS(kMinYEdit, &CSensorPageClipping::OnChange)
 WF_ON_EDIT_KILLFOCUS(kMaxYEdit, &CSensorPageClipping::OnChange)
 WF_ON_EDIT_KILLFOCUS(kMinXEdit, &CSensorPageClipping::OnChange)
 WF_ON_EDIT_KILLFOCUS(kMaxXEdit, &CSensorPageClipping::OnChange)
 WF_END_MESSAGE_MAP()
 
-CSensorPageClipping::CSensorPageClipping() : ConfigPage(kPageSensorClipping) {}
+CSensorPageClipping::CSensorPageClipping() : SensorTargetPage(kPageSensorClipping) {}
 
 CSensorPageClipping::~CSensorPageClipping() = default;
 
@@ -34,32 +31,11 @@ void CSensorPageClipping::DoDataExchange(wf::DataExchange* exchange) {
 }
 
 int32_t CSensorPageClipping::Activate() {
-    ServerNode* server = Server();
-    if (server == nullptr) return ZV_E_STATE;
-    zvHandle pipe = 0;
-    zvStatus status = ClientPipe(&pipe);
-    if (status <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(pipe, kMode)) <= 0) return status;
-
     zvHandle info = 0;
-    if (server->ReadServerInfo(&info) <= 0) return 1;
-    SensorNode* sensorNode = Sensor();
-    const zvXmlItem group = sensorNode != nullptr ? zvAppInfoGroupFromPath(info, sensorNode->groupPath) : 0;
-    if (group == 0) {
-        zvAppInfoDestroy(info);
-        return 1;
-    }
-
-    zvHandle target = 0;
-    status = ReadSettingsTarget(info, &target);
-    if (status > 0) status = ShowCalibrationTarget(target, DisplayForDrawing(0));
-    if (target != 0) zvArrayListDestroy(target);
-    if (status <= 0) {
-        zvAppInfoDestroy(info);
-        return status;
-    }
-
-    const zvXmlItem sensor = zvAppInfoSensorFromParent(info, group, sensorNode->sensorName);
+    zvXmlItem sensor = 0;
+    int32_t vertices = 0;
+    const zvStatus status = ShowTarget(&info, &sensor, &vertices);
+    if (info == 0) return status;
     if (sensor != 0) {
         const zvHandle xml = zvAppInfoXml(info);
         for (auto [name, edit] : {std::pair{"RangeClipMinY", &minY_}, std::pair{"RangeClipMaxY", &maxY_},

@@ -8,9 +8,9 @@
 #ifndef TORVANE_PAGES_SENSOR_PAGE_CLIPPING_H
 #define TORVANE_PAGES_SENSOR_PAGE_CLIPPING_H
 
-#include "pages/config_page.h"
+#include "pages/sensor_target_page.h"
 
-class CSensorPageClipping : public ConfigPage {
+class CSensorPageClipping : public SensorTargetPage {
     WF_DECLARE_DYNAMIC(CSensorPageClipping)
 
 public:

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 
-#include "modes/drawing.h"
 #include "modes/run_state.h"
 #include "pages/text_numbers.h"
-#include "plugin/calibration.h"
 
 namespace {
 constexpr int32_t kOrientationList = 1014;
@@ -13,7 +11,6 @@ constexpr int32_t kMultiplexList = 1020;
 constexpr int32_t kVertexViewList = 1021;
 constexpr int32_t kThresholdEdit = 1001;
 constexpr int32_t kExposureList = 1051;
-constexpr char kMode[] = "Calibration";
 
 // Reads the integer child `name` of the sensor; false, with `*value`
 // untouched, when the read fails.
@@ -50,21 +47,9 @@ uint32_t VertexViewEntries(int32_t vertices, int32_t view) {
 }
 }  // namespace
 
-zvStatus ReadSettingsTarget(zvHandle info, zvHandle* vertices) {
-    *vertices = 0;
-    zvStatus status = zvArrayListCreate(vertices, 0);
-    if (status <= 0) return status;
-    status = zvArrayListInit(*vertices, ZV_TYPE_POINT32, 0, 1);
-    if (status > 0) status = ReadCalibrationTarget(zvAppInfoXml(info), *vertices);
-    if (status > 0) return status;
-    zvArrayListDestroy(*vertices);
-    *vertices = 0;
-    return status;
-}
+WF_IMPLEMENT_DYNAMIC(CSensorPageSetup, SensorTargetPage)
 
-WF_IMPLEMENT_DYNAMIC(CSensorPageSetup, ConfigPage)
-
-WF_BEGIN_MESSAGE_MAP(CSensorPageSetup, ConfigPage)
+WF_BEGIN_MESSAGE_MAP(CSensorPageSetup, SensorTargetPage)
 WF_ON_SELCHANGE(kOrientationList, &CSensorPageSetup::OnChange)
 WF_ON_SELCHANGE(kMultiplexList, &CSensorPageSetup::OnChange)
 WF_ON_SELCHANGE(kVertexViewList, &CSensorPageSetup::OnChange)
@@ -72,7 +57,7 @@ WF_ON_SELCHANGE(kExposureList, &CSensorPageSetup::OnChange)
 WF_ON_EDIT_KILLFOCUS(kThresholdEdit, &CSensorPageSetup::OnChange)
 WF_END_MESSAGE_MAP()
 
-CSensorPageSetup::CSensorPageSetup() : ConfigPage(kPageSensorSetup) {}
+CSensorPageSetup::CSensorPageSetup() : SensorTargetPage(kPageSensorSetup) {}
 
 CSensorPageSetup::~CSensorPageSetup() = default;
 
@@ -86,33 +71,11 @@ void CSensorPageSetup::DoDataExchange(wf::DataExchange* exchange) {
 }
 
 int32_t CSensorPageSetup::Activate() {
-    ServerNode* server = Server();
-    if (server == nullptr) return ZV_E_STATE;
-    zvHandle pipe = 0;
-    zvStatus status = ClientPipe(&pipe);
-    if (status <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(pipe, kMode)) <= 0) return status;
-
     zvHandle info = 0;
-    if (server->ReadServerInfo(&info) <= 0) return 1;
-    SensorNode* sensorNode = Sensor();
-    const zvXmlItem group = sensorNode != nullptr ? zvAppInfoGroupFromPath(info, sensorNode->groupPath) : 0;
-    if (group == 0) {
-        zvAppInfoDestroy(info);
-        return 1;
-    }
-
-    zvHandle target = 0;
-    status = ReadSettingsTarget(info, &target);
-    if (status > 0) status = ShowCalibrationTarget(target, DisplayForDrawing(0));
-    const int32_t vertices = zvArrayListCount(target);
-    if (target != 0) zvArrayListDestroy(target);
-    if (status <= 0) {
-        zvAppInfoDestroy(info);
-        return status;
-    }
-
-    const zvXmlItem sensor = zvAppInfoSensorFromParent(info, group, sensorNode->sensorName);
+    zvXmlItem sensor = 0;
+    int32_t vertices = 0;
+    zvStatus status = ShowTarget(&info, &sensor, &vertices);
+    if (info == 0) return status;
     if (sensor != 0) status = ShowSensor(zvAppInfoXml(info), sensor, vertices);
     zvAppInfoDestroy(info);
     return status <= 0 ? status : 1;

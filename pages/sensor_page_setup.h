@@ -10,15 +10,9 @@
 #ifndef TORVANE_PAGES_SENSOR_PAGE_SETUP_H
 #define TORVANE_PAGES_SENSOR_PAGE_SETUP_H
 
-#include "pages/config_page.h"
+#include "pages/sensor_target_page.h"
 
-// The calibration target of the settings `info` as a new list of points
-// (item type 162) in `*vertices`, which the caller destroys. The first
-// failing status, with `*vertices` destroyed again and 0; a settings
-// document without a target gives 0. Also the Clipping page's.
-zvStatus ReadSettingsTarget(zvHandle info, zvHandle* vertices);
-
-class CSensorPageSetup : public ConfigPage {
+class CSensorPageSetup : public SensorTargetPage {
     WF_DECLARE_DYNAMIC(CSensorPageSetup)
 
 public:

@@ -27,9 +27,7 @@ CSystemPageCalibration::~CSystemPageCalibration() = default;
 int32_t CSystemPageCalibration::Activate() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    zvHandle stationPipe = 0;
-    server->StationPipe(&stationPipe);  // a failure shows in the mode switch
-    zvStatus status = zvPipeSetCurrentMode(stationPipe, kMode);
+    zvStatus status = SwitchStationPipe(server, kMode);
     if (status <= 0) return status;
     zvHandle clientPipe = 0;
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;

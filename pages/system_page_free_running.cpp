@@ -30,12 +30,7 @@ void CSystemPageFreeRunning::DoDataExchange(wf::DataExchange* exchange) {
     wf::BindControl(exchange, kInputStateCheck, inputState_);
 }
 
-int32_t CSystemPageFreeRunning::Apply() {
-    ServerNode* server = Server();
-    if (server == nullptr) return ZV_E_STATE;
-    server->SaveCachedSettings();
-    return 1;
-}
+int32_t CSystemPageFreeRunning::Apply() { return SaveServerCache(); }
 
 int32_t CSystemPageFreeRunning::Reload() {
     ServerNode* server = Server();
@@ -48,9 +43,7 @@ int32_t CSystemPageFreeRunning::Reload() {
 int32_t CSystemPageFreeRunning::Activate() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    zvHandle stationPipe = 0;
-    server->StationPipe(&stationPipe);  // a failure shows in the mode switch
-    zvStatus status = zvPipeSetCurrentMode(stationPipe, kMode);
+    zvStatus status = SwitchStationPipe(server, kMode);
     if (status <= 0) return status;
 
     char path[kServerPathSize];

@@ -33,12 +33,7 @@ void CSystemPageRun::DoDataExchange(wf::DataExchange* exchange) {
     wf::BindControl(exchange, kOverlapFilterCheck, overlapFilter_);
 }
 
-int32_t CSystemPageRun::Apply() {
-    ServerNode* server = Server();
-    if (server == nullptr) return ZV_E_STATE;
-    server->SaveCachedSettings();
-    return 1;
-}
+int32_t CSystemPageRun::Apply() { return SaveServerCache(); }
 
 int32_t CSystemPageRun::Reload() {
     ServerNode* server = Server();
@@ -60,9 +55,7 @@ int32_t CSystemPageRun::Activate() {
     if ((status = site->GetDisplays(&displays)) <= 0) return status;
     if (displays == nullptr) return ZV_E_STATE;
     if ((status = displays->SelectLayout(0)) <= 0) return status;
-    zvHandle stationPipe = 0;
-    server->StationPipe(&stationPipe);  // a failure shows in the mode switch
-    if ((status = zvPipeSetCurrentMode(stationPipe, kMode)) <= 0) return status;
+    if ((status = SwitchStationPipe(server, kMode)) <= 0) return status;
     server->LoadCachedSettings(0);
     RunShowSettings();
     // Values edited on another page of the server and not applied yet reach

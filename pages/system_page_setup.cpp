@@ -47,9 +47,7 @@ void CSystemPageSetup::DoDataExchange(wf::DataExchange* exchange) {
 int32_t CSystemPageSetup::Activate() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    zvHandle stationPipe = 0;
-    server->StationPipe(&stationPipe);  // a failure shows in the mode switch
-    zvStatus status = zvPipeSetCurrentMode(stationPipe, kMode);
+    zvStatus status = SwitchStationPipe(server, kMode);
     if (status <= 0) return status;
     zvHandle clientPipe = 0;
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;

@@ -44,19 +44,12 @@ void CSystemPageWeb::DoDataExchange(wf::DataExchange* exchange) {
     wf::BindControl(exchange, kEncoderSyncRadio, encoderSync_);
 }
 
-int32_t CSystemPageWeb::Apply() {
-    ServerNode* server = Server();
-    if (server == nullptr) return ZV_E_STATE;
-    server->SaveCachedSettings();
-    return 1;
-}
+int32_t CSystemPageWeb::Apply() { return SaveServerCache(); }
 
 int32_t CSystemPageWeb::Activate() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    zvHandle stationPipe = 0;
-    server->StationPipe(&stationPipe);  // a failure shows in the mode switch
-    zvStatus status = zvPipeSetCurrentMode(stationPipe, kMode);
+    zvStatus status = SwitchStationPipe(server, kMode);
     if (status <= 0) return status;
 
     // The settings must be readable (a missing file is no failure).

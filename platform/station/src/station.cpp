@@ -52,21 +52,6 @@ int16_t Clamp16(double v) {
     return static_cast<int16_t>(std::lround(v));
 }
 
-// Parses "SN<digits>" without regard to case.
-bool ParseServerFolder(const std::string& name, uint32_t* serial) {
-    if (name.size() < 3 || name.size() > 12) return false;
-    if (std::toupper(static_cast<unsigned char>(name[0])) != 'S' ||
-        std::toupper(static_cast<unsigned char>(name[1])) != 'N')
-        return false;
-    uint64_t value = 0;
-    for (size_t i = 2; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
-        value = value * 10 + static_cast<uint64_t>(name[i] - '0');
-        if (value > UINT32_MAX) return false;
-    }
-    *serial = static_cast<uint32_t>(value);
-    return true;
-}
 
 bool SameNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -102,6 +87,21 @@ std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t s
             return entry.path();
     }
     return {};
+}
+
+bool ParseServerFolder(const std::string& name, uint32_t* serial) {
+    if (name.size() < 3 || name.size() > 12) return false;
+    if (std::toupper(static_cast<unsigned char>(name[0])) != 'S' ||
+        std::toupper(static_cast<unsigned char>(name[1])) != 'N')
+        return false;
+    uint64_t value = 0;
+    for (size_t i = 2; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
+        value = value * 10 + static_cast<uint64_t>(name[i] - '0');
+        if (value > UINT32_MAX) return false;
+    }
+    *serial = static_cast<uint32_t>(value);
+    return true;
 }
 
 struct Station::Impl {

@@ -168,6 +168,10 @@ private:
 bool EnsureDemoStation(const std::filesystem::path& root, int sensors, uint32_t serial, bool* created,
                        std::string* error);
 
+// The serial number of a folder named "SN<digits>" (any case, at most 32
+// bits); false for any other name.
+bool ParseServerFolder(const std::string& name, uint32_t* serial);
+
 // The folder SN<serial> in `root`, matched without regard to case; empty
 // when there is none.
 std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial);
