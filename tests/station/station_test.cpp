@@ -117,6 +117,23 @@ TEST_F(StationTest, AMalformedSettingsFileIsReported) {
     EXPECT_NE(error.find("Settings.xml"), std::string::npos) << error;
 }
 
+// A reload that cannot read a Settings.xml keeps every server's settings
+// and sensors as they were: the running mode goes on unchanged.
+TEST_F(StationTest, AFailedReloadKeepsTheSettingsItHad) {
+    zs::Station station;
+    Open(&station, "Free");
+    std::ofstream(space_.Path() / "SN7" / "Settings.xml") << "<SensorGroup><Members>";
+    std::string error;
+    EXPECT_FALSE(station.ReloadSettings(&error));
+    EXPECT_NE(error.find("Settings.xml"), std::string::npos) << error;
+    ASSERT_EQ(station.Servers().size(), 1u);
+    EXPECT_TRUE(station.Servers()[0].settingsPresent);
+    EXPECT_EQ(station.Servers()[0].settings.sensors.size(), 4u);
+    Batch batch;
+    ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
+    EXPECT_EQ(batch.results.size(), 4u);
+}
+
 TEST_F(StationTest, NothingIsDeliveredBeforeARead) {
     zs::Station station;
     std::string error;

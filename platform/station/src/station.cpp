@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <system_error>
 #include <unordered_set>
 
@@ -79,6 +80,19 @@ struct SensorGeometry {
 
 ServerSettings DemoSettings(int count, uint32_t firstSerial);
 
+// The SN<serial> folders of `root` (any case) by serial, from one look at
+// the root; of two folders naming one serial, the first listed.
+std::map<uint32_t, std::filesystem::path> ServerFolders(const std::filesystem::path& root) {
+    std::map<uint32_t, std::filesystem::path> folders;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
+        uint32_t serial = 0;
+        if (entry.is_directory(ec) && ParseServerFolder(entry.path().filename().string(), &serial))
+            folders.emplace(serial, entry.path());
+    }
+    return folders;
+}
+
 std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
@@ -104,9 +118,14 @@ bool ParseServerFolder(const std::string& name, uint32_t* serial) {
     return true;
 }
 
+static Server* FindServer(std::vector<Server>& servers, uint32_t serial) {
+    for (Server& s : servers)
+        if (s.serial == serial) return &s;
+    return nullptr;
+}
+
 struct Station::Impl {
     Options options;
-    std::filesystem::path root;
     std::vector<Server> servers;
     std::vector<std::vector<SensorGeometry>> geometry;  // per server
     Scene scene{1};
@@ -143,6 +162,69 @@ struct Station::Impl {
             g.push_back(sg);
         }
         geometry.push_back(std::move(g));
+    }
+
+    void ArrangeAll() {
+        geometry.clear();
+        for (size_t s = 0; s < servers.size(); ++s) Arrange(s);
+    }
+
+    // Reads every server's Settings.xml, and takes them all only when each
+    // that exists could be read: a station that fails to reload keeps its
+    // servers' settings and their arrangement as they were.
+    bool ReadSettings(std::string* error) {
+        std::vector<ServerSettings> read(servers.size());
+        std::vector<bool> present(servers.size(), false);
+        for (size_t s = 0; s < servers.size(); ++s) {
+            const std::filesystem::path& folder = servers[s].folder;
+            std::error_code ec;
+            if (folder.empty() || !std::filesystem::is_directory(folder, ec)) continue;
+            const std::filesystem::path file = FindNoCase(folder, "Settings.xml");
+            if (file.empty()) continue;
+            if (!ReadServerSettings(file, &read[s], error)) return false;
+            present[s] = true;
+        }
+        for (size_t s = 0; s < servers.size(); ++s) {
+            servers[s].settings = std::move(read[s]);
+            servers[s].settingsPresent = present[s];
+        }
+        ArrangeAll();
+        return true;
+    }
+
+    // The servers `serials`, each in its folder of `folders` (SN<serial>
+    // below `root` when it has none), with their settings.
+    bool OpenFolders(const std::filesystem::path& root, const Options& with, const std::vector<uint32_t>& serials,
+                     const std::map<uint32_t, std::filesystem::path>& folders, std::string* error) {
+        options = with;
+        scene = Scene(with.seed);
+        noise = Noise{with.seed * 0x2545F4914F6CDD1Dull + 0x9E3779B97F4A7C15ull};
+        servers.clear();
+        geometry.clear();
+        std::error_code ec;
+        if (!std::filesystem::is_directory(root, ec)) {
+            *error = "the file space " + root.string() + " is not a folder";
+            return false;
+        }
+        if (serials.empty()) {
+            *error = "the file space " + root.string() + " holds no server (no SN<serial> folder)";
+            return false;
+        }
+        for (uint32_t serial : serials) {
+            if (FindServer(servers, serial) != nullptr) continue;
+            Server server;
+            server.serial = serial;
+            const auto found = folders.find(serial);
+            server.folder = found != folders.end() ? found->second : root / ("SN" + std::to_string(serial));
+            servers.push_back(std::move(server));
+        }
+        std::sort(servers.begin(), servers.end(), [](const Server& a, const Server& b) { return a.serial < b.serial; });
+        if (!ReadSettings(error)) {
+            servers.clear();
+            return false;
+        }
+        openPiece.assign(servers.size(), -1);
+        return true;
     }
 
     // Distance along a sensor's ray at lateral offset `u` to the nearest
@@ -419,29 +501,15 @@ struct Station::Impl {
     }
 };
 
-static Server* FindServer(std::vector<Server>& servers, uint32_t serial) {
-    for (Server& s : servers)
-        if (s.serial == serial) return &s;
-    return nullptr;
-}
-
 Station::Station() : impl_(std::make_unique<Impl>()) {}
 Station::~Station() = default;
 
 bool Station::Open(const std::filesystem::path& root, const Options& options, std::string* error) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(root, ec)) {
-        *error = "the file space " + root.string() + " is not a folder";
-        return false;
-    }
     // One look at the root, whatever the number of servers and sensors.
+    const std::map<uint32_t, std::filesystem::path> folders = ServerFolders(root);
     std::vector<uint32_t> serials;
-    for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
-        uint32_t serial = 0;
-        if (!entry.is_directory(ec) || !ParseServerFolder(entry.path().filename().string(), &serial)) continue;
-        serials.push_back(serial);
-    }
-    if (!OpenServers(root, options, serials, error)) return false;
+    for (const auto& [serial, folder] : folders) serials.push_back(serial);
+    if (!impl_->OpenFolders(root, options, serials, folders, error)) return false;
     // A folder named after a sensor of a server is that sensor's (the Video
     // mode keeps its masks there), not a server, unless it has settings of
     // its own. No folder is made: the host makes the one the Video mode
@@ -455,64 +523,17 @@ bool Station::Open(const std::filesystem::path& root, const Options& options, st
         *error = "the file space " + root.string() + " holds no server (no SN<serial> folder)";
         return false;
     }
-    r.geometry.clear();
-    for (size_t s = 0; s < r.servers.size(); ++s) r.Arrange(s);
+    r.ArrangeAll();
     r.openPiece.assign(r.servers.size(), -1);
     return true;
 }
 
 bool Station::OpenServers(const std::filesystem::path& root, const Options& options,
                           const std::vector<uint32_t>& serials, std::string* error) {
-    Impl& r = *impl_;
-    r.options = options;
-    r.scene = Scene(options.seed);
-    r.noise = Noise{options.seed * 0x2545F4914F6CDD1Dull + 0x9E3779B97F4A7C15ull};
-    r.servers.clear();
-    r.geometry.clear();
-    r.root = root;
-    std::error_code ec;
-    if (!std::filesystem::is_directory(root, ec)) {
-        *error = "the file space " + root.string() + " is not a folder";
-        return false;
-    }
-    if (serials.empty()) {
-        *error = "the file space " + root.string() + " holds no server (no SN<serial> folder)";
-        return false;
-    }
-    for (uint32_t serial : serials) {
-        if (FindServer(r.servers, serial) != nullptr) continue;
-        Server server;
-        server.serial = serial;
-        server.folder = ServerFolder(root, serial);
-        if (server.folder.empty()) server.folder = root / ("SN" + std::to_string(serial));
-        r.servers.push_back(std::move(server));
-    }
-    std::sort(r.servers.begin(), r.servers.end(),
-              [](const Server& a, const Server& b) { return a.serial < b.serial; });
-    if (!ReloadSettings(error)) {
-        r.servers.clear();
-        return false;
-    }
-    r.openPiece.assign(r.servers.size(), -1);
-    return true;
+    return impl_->OpenFolders(root, options, serials, ServerFolders(root), error);
 }
 
-bool Station::ReloadSettings(std::string* error) {
-    Impl& r = *impl_;
-    r.geometry.clear();
-    for (Server& server : r.servers) {
-        server.settings = ServerSettings{};
-        server.settingsPresent = false;
-        std::error_code ec;
-        if (server.folder.empty() || !std::filesystem::is_directory(server.folder, ec)) continue;
-        const std::filesystem::path file = FindNoCase(server.folder, "Settings.xml");
-        if (file.empty()) continue;
-        if (!ReadServerSettings(file, &server.settings, error)) return false;
-        server.settingsPresent = true;
-    }
-    for (size_t s = 0; s < r.servers.size(); ++s) r.Arrange(s);
-    return true;
-}
+bool Station::ReloadSettings(std::string* error) { return impl_->ReadSettings(error); }
 
 const std::vector<Server>& Station::Servers() const { return impl_->servers; }
 
