@@ -793,10 +793,8 @@ void HostLoop::SetPlaying(bool playing) {
 }
 
 bool HostLoop::Step() {
-    const bool running = runner_ && runner_->Running();
-    // A capture goes on reading the station while the user plays, also
-    // when no mode runs (the client pipe disabled).
-    if (!running && !(Capturing() && playing_)) return false;
+    if (!Delivering()) return false;
+    const bool running = Running();
     std::vector<zvHandle> payloads;
     const zvStatus status = replay_ ? replay_->NextBatch(&payloads) : station_.NextBatch(&payloads);
     if (status <= 0) {
@@ -821,7 +819,7 @@ bool HostLoop::Step() {
 void HostLoop::Play(double seconds) {
     SetPlaying(true);
     const std::string mode = DeliveringMode();
-    const double period = zv::station::Station::Period(mode) > 0 ? zv::station::Station::Period(mode) : 0.1;
+    const double period = BatchPeriod();
     const double start = station_.Time();
     int64_t batches = 0;
     for (int step = 0; step < kPlayStepLimit; ++step) {
@@ -831,6 +829,11 @@ void HostLoop::Play(double seconds) {
     }
     Emit({{"event", "played"}, {"mode", mode}, {"batches", batches}, {"seconds", station_.Time() - start}});
     SetPlaying(false);
+}
+
+double HostLoop::BatchPeriod() const {
+    const double period = zv::station::Station::Period(DeliveringMode());
+    return period > 0 ? period : 0.1;
 }
 
 std::string HostLoop::DeliveringMode() const {

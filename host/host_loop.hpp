@@ -143,6 +143,11 @@ public:
     // Plays for `seconds` of simulated time, then stops.
     void Play(double seconds);
     bool Running() const { return runner_ && runner_->Running(); }
+    // Whether Step delivers batches: a mode runs, or a capture goes on
+    // reading the station while the user plays (the client pipe disabled).
+    bool Delivering() const { return Running() || (Capturing() && playing_); }
+    // Seconds between two batches of what is delivered.
+    double BatchPeriod() const;
 
     // ---- Capture -----------------------------------------------------------------
     // While the client's capture is on (zvClientEnableCapture) every batch

@@ -278,7 +278,7 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 auto ready = [&] { return stop_ || !queue_.empty(); };
-                if (loop.Running()) {
+                if (loop.Delivering()) {
                     queued_.wait_until(lock, next, ready);
                 } else {
                     queued_.wait(lock, ready);
@@ -299,10 +299,9 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
             }
             bool stepped = false;
             const Clock::time_point now = Clock::now();
-            if (loop.Running()) {
+            if (loop.Delivering()) {
                 if (now >= next) {
-                    const std::string mode = loop.Connection().ClientMode();
-                    const double period = zv::station::Station::Period(mode) > 0 ? zv::station::Station::Period(mode) : 0.1;
+                    const double period = loop.BatchPeriod();
                     loop.Step();
                     stepped = true;
                     next += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(period));

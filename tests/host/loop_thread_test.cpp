@@ -255,4 +255,41 @@ TEST_F(LoopThreadTest, PlayingStepsTheModeAndADisplayKeepsItsLatestPicture) {
     EXPECT_EQ(cached.generation, generation());
 }
 
+// The Capture page disables the client pipe: no mode runs, and playing
+// still reads the station and records what it delivers.
+TEST_F(LoopThreadTest, PlayingWhileCapturingRecordsWithoutARunningMode) {
+    Start();
+    ASSERT_EQ(Open("Capture", "Capture").status, 200);
+    zvhost::PageAction select{zvhost::PageAction::Kind::Select, 1031, "Detection", -1};
+    ASSERT_EQ(Act(select).status, 200);
+    auto stationTime = [&] {
+        double t = 0;
+        thread_->Call([&](zvhost::HostLoop& loop) {
+            t = loop.Station().Time();
+            return zvhost::Reply{};
+        }, 60s);
+        return t;
+    };
+    ASSERT_EQ(thread_->Call([](zvhost::HostLoop& loop) {
+        EXPECT_FALSE(loop.Running());
+        loop.SetPlaying(true);
+        return zvhost::Reply{};
+    }, 60s).status, 200);
+    uint64_t seen = 0;
+    for (int i = 0; i < 6000 && stationTime() < 1.0; ++i) thread_->WaitForChange(&seen, 10ms);
+    EXPECT_GE(stationTime(), 1.0);
+    ASSERT_EQ(thread_->Call([](zvhost::HostLoop& loop) {
+        loop.SetPlaying(false);
+        loop.ClosePage();
+        return zvhost::Reply{};
+    }, 60s).status, 200);
+    std::vector<std::string> segments;
+    for (const json& e : Log("file")) {
+        const std::string path = e["path"];
+        if (path.starts_with("Capture/")) segments.push_back(path);
+    }
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_GT(std::filesystem::file_size(root_ / segments[0]), 0u);
+}
+
 }  // namespace
