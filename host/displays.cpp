@@ -4,8 +4,7 @@
 
 namespace zvhost {
 
-HostDisplay::HostDisplay(std::string mode, const DisplayInfo& info, int32_t index)
-    : mode_(std::move(mode)), info_(info), index_(index) {}
+HostDisplay::HostDisplay(std::string mode, const DisplayInfo& info) : mode_(std::move(mode)), info_(info) {}
 
 HostDisplay::~HostDisplay() = default;
 
@@ -36,7 +35,7 @@ zvHandle HostDisplay::Showing() const {
 HostDisplays::HostDisplays(const AppInfo& app) {
     for (const ModeInfo& mode : app.modes) {
         for (size_t i = 0; i < mode.displays.size(); ++i)
-            displays_.push_back(std::make_unique<HostDisplay>(mode.name, mode.displays[i], static_cast<int32_t>(i)));
+            displays_.push_back(std::make_unique<HostDisplay>(mode.name, mode.displays[i]));
     }
 }
 

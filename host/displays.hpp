@@ -21,7 +21,7 @@ namespace zvhost {
 
 class HostDisplay final : public hostapi::Display {
 public:
-    HostDisplay(std::string mode, const DisplayInfo& info, int32_t index);
+    HostDisplay(std::string mode, const DisplayInfo& info);
     ~HostDisplay();
     HostDisplay(const HostDisplay&) = delete;
     HostDisplay& operator=(const HostDisplay&) = delete;
@@ -36,7 +36,6 @@ public:
     const std::string& Mode() const { return mode_; }
     const std::string& Name() const { return info_.name; }
     int32_t Kind() const { return info_.kind; }
-    int32_t Index() const { return index_; }
     zvMultiView& View() { return view_; }
 
     // The latest output of a run (engine-owned): the one it replaces is
@@ -44,7 +43,6 @@ public:
     // (its engine is ending).
     void TakeOutput(zvHandle engine, zvHandle output);
     void Forget();
-    zvHandle Output() const { return output_; }
     // What the display shows now: the run's latest output or, when a page
     // drew into the view after it, the view's plot; 0 when nothing.
     zvHandle Showing() const;
@@ -54,7 +52,6 @@ public:
 private:
     std::string mode_;
     DisplayInfo info_;
-    int32_t index_;
     zvMultiView view_;
     zvHandle engine_ = nullptr;
     zvHandle output_ = nullptr;
@@ -74,7 +71,6 @@ public:
     void SetEventSink(EventSink sink) { emit_ = std::move(sink); }
     // The client pipe's current mode: whose displays pages get.
     void SetMode(const std::string& mode) { mode_ = mode; }
-    const std::string& Mode() const { return mode_; }
 
     int32_t Reserved0() override { return 1; }
     int32_t Reserved1() override { return 1; }
@@ -89,8 +85,6 @@ public:
     // The displays of `mode` in declaration order (empty for none).
     std::vector<HostDisplay*> Of(const std::string& mode) const;
     HostDisplay* Find(const std::string& mode, const std::string& name) const;
-    // Listeners now registered, as (display index, listener).
-    const std::vector<std::pair<int32_t, hostapi::DisplayListener*>>& Listeners() const { return listeners_; }
     // Every display lets go of its run output (its engine ends).
     void ForgetOutputs();
 

@@ -41,7 +41,7 @@ std::string EventText(const json& e) {
         return "  " + Str(e, "action") + " -> " + Str(e, "status") + "\n";
     }
     if (kind == "report") return "  report (" + Str(e, "kind") + "): " + Str(e, "text") + "\n";
-    if (kind == "messagebox") return "  message box: " + Quote(Str(e, "text")) + " (answered OK)\n";
+    if (kind == "messagebox") return "  message box: " + Quote(Str(e, "text")) + " (answered " + Str(e, "answer") + ")\n";
     if (kind == "notify") return "  the page notified the host\n";
     if (kind == "modified") return "  the page holds changes\n";
     if (kind == "mode") return "  " + Pipe(e) + " -> mode " + Quote(Str(e, "mode")) + "\n";

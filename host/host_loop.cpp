@@ -213,9 +213,7 @@ HostLoop::~HostLoop() {
     playing_ = false;
     if (runner_ && runner_->Running()) StopRun();
     ReleaseTree(&tree_);
-    for (auto& tree : retired_) ReleaseTree(&tree);
-    retired_.clear();
-    if (messages_ != nullptr) zvArrayListDestroy(messages_);
+    ReleaseTree(&retired_);
     displays_->ForgetOutputs();
     runner_.reset();
     if (client_ != nullptr) zvClientDestroy(client_);
@@ -314,9 +312,11 @@ void HostLoop::ReleaseTree(std::vector<TreeNode>* tree) {
 }
 
 void HostLoop::BuildTree() {
-    const bool pageUsesTree = page_ != nullptr && !tree_.empty();
+    // An open page keeps the nodes of the tree it was opened on until it
+    // closes; later trees it never saw go at once.
+    const bool pageUsesTree = page_ != nullptr && !tree_.empty() && retired_.empty();
     if (pageUsesTree) {
-        retired_.push_back(std::move(tree_));
+        retired_ = std::move(tree_);
     } else {
         ReleaseTree(&tree_);
     }
@@ -451,7 +451,8 @@ void HostLoop::AfterPluginCall() {
     ApplyRunState();
 }
 
-bool HostLoop::OpenPage(const std::string& path, const std::string& pageName, std::string* error) {
+// `path` is a copy: closing the page before may rebuild the tree it names.
+bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::string* error) {
     ClosePage();
     const TreeNode* node = FindNode(path);
     if (node == nullptr) {
@@ -492,6 +493,7 @@ bool HostLoop::OpenPage(const std::string& path, const std::string& pageName, st
         hostapi::Page* failed = page_;
         page_ = nullptr;
         CallPage(nullptr, [&] { return failed->Destroy(); });
+        ReleaseTree(&retired_);
         *error = "page " + std::to_string(id) + " could not make its window (status " + std::to_string(created) + ")";
         return false;
     }
@@ -511,8 +513,7 @@ void HostLoop::ClosePage() {
     CallPage("destroy", [&] { return page->Destroy(); });
     pageId_ = 0;
     pageNode_.clear();
-    for (auto& tree : retired_) ReleaseTree(&tree);
-    retired_.clear();
+    ReleaseTree(&retired_);
 }
 
 wf::WindowHandle HostLoop::PageWindow() const {
@@ -569,7 +570,10 @@ int32_t HostLoop::FindControl(const std::string& name) const {
     return found.size() == 1 ? found.front() : -1;
 }
 
-bool HostLoop::Act(const PageAction& action, std::string* error) {
+bool HostLoop::Act(const PageAction& action, std::string* error, wf::driver::Result* outcome) {
+    wf::driver::Result ignored = wf::driver::Result::Done;
+    wf::driver::Result& result = outcome != nullptr ? *outcome : ignored;
+    result = wf::driver::Result::Done;
     if (page_ == nullptr) {
         *error = "no page is open";
         return false;
@@ -590,6 +594,7 @@ bool HostLoop::Act(const PageAction& action, std::string* error) {
     }
     const wf::WindowHandle control = wf::FindControl(PageWindow(), action.control);
     if (control == nullptr || action.control == wf::kStaticId) {
+        result = wf::driver::Result::NoWindow;
         *error = "page " + std::to_string(pageId_) + " has no control " + std::to_string(action.control);
         return false;
     }
@@ -603,11 +608,11 @@ bool HostLoop::Act(const PageAction& action, std::string* error) {
                 if (c.items[i] == action.text) index = static_cast<int32_t>(i);
         }
         if (index < 0) {
+            result = wf::driver::Result::NoSuchItem;
             *error = "control " + std::to_string(action.control) + " has no item \"" + action.text + "\"";
             return false;
         }
     }
-    wf::driver::Result result = wf::driver::Result::Done;
     CallPage(nullptr, [&] {
         switch (action.kind) {
             case PageAction::Kind::Type: result = wf::driver::Type(control, action.text); break;

@@ -111,7 +111,7 @@ public:
     // Create, Activate. False with `*error` set for an unknown node or page,
     // or a page the plug-in does not make; a page whose Create fails is
     // destroyed again (its status goes out as an event).
-    bool OpenPage(const std::string& path, const std::string& page, std::string* error);
+    bool OpenPage(std::string path, const std::string& page, std::string* error);
     // Deactivate and Destroy of the open page, if any.
     void ClosePage();
     bool PageOpen() const { return page_ != nullptr; }
@@ -126,7 +126,9 @@ public:
     // Performs `action` on the open page. False with `*error` set when no
     // page is open, the control is not on it, or the user could not do it
     // (disabled, hidden, no such item); the page is then not called.
-    bool Act(const PageAction& action, std::string* error);
+    // `*outcome` (when given) tells which: NoWindow for a control the page
+    // lacks, NoSuchItem for an item its list lacks, or the driver's result.
+    bool Act(const PageAction& action, std::string* error, wf::driver::Result* outcome = nullptr);
     // The state of every control of the open page.
     bool PageState(wf::DialogState* state) const;
     nlohmann::json PageStateJson() const;
@@ -223,7 +225,7 @@ private:
     std::vector<uint32_t> servers_;
 
     std::vector<TreeNode> tree_;
-    std::vector<std::vector<TreeNode>> retired_;  // trees an open page still uses
+    std::vector<TreeNode> retired_;  // the tree an open page was opened on, when rebuilt since
     hostapi::Page* page_ = nullptr;
     int32_t pageId_ = 0;
     std::string pageNode_;
@@ -233,7 +235,6 @@ private:
     bool treeWanted_ = false;
     bool playing_ = false;
     std::string failedStart_;  // a mode whose start failed, not retried until something changes
-    zvHandle messages_ = nullptr;
     std::unique_ptr<zv::station::CaptureWriter> capture_;
     std::filesystem::path captureFolder_;
     int64_t segmentBytes_ = zv::station::kDefaultSegmentBytes;

@@ -189,6 +189,7 @@ void LoopThread::OnEvent(const json& event) {
         published_.tree = event;
         ++published_.treeVersion;
         ++published_.changes;
+        changed_.notify_all();
     }
     if (!Logged(event)) return;
     json entry = event;

@@ -233,10 +233,11 @@ bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string
             action.index = static_cast<int32_t>(position);
         }
         std::string refused;
-        if (!loop.Act(action, &refused)) {
+        wf::driver::Result outcome = wf::driver::Result::Done;
+        if (!loop.Act(action, &refused, &outcome)) {
             // A list without the item is the script's fault; a control the
             // user could not reach (disabled, hidden) is the page's state.
-            if (refused.find("has no item") != std::string::npos || refused.find("has no control") != std::string::npos) {
+            if (outcome == wf::driver::Result::NoWindow || outcome == wf::driver::Result::NoSuchItem) {
                 *error = Where(line.number) + refused;
                 return false;
             }

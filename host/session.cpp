@@ -134,7 +134,10 @@ bool WriteText(const std::filesystem::path& path, const std::string& text, std::
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out << text;
-        if (!out.flush()) {
+        out.close();
+        if (!out) {
+            std::error_code ignored;
+            std::filesystem::remove(temporary, ignored);
             *error = "cannot write " + path.string();
             return false;
         }
@@ -143,6 +146,7 @@ bool WriteText(const std::filesystem::path& path, const std::string& text, std::
     std::filesystem::rename(temporary, path, ec);
     if (ec) {
         *error = "cannot write " + path.string() + ": " + ec.message();
+        std::filesystem::remove(temporary, ec);
         return false;
     }
     return true;

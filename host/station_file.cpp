@@ -59,7 +59,6 @@ bool ReadStationServers(const std::filesystem::path& root, StationServers* out, 
             }
             out->serials.push_back(serial);
         }
-        out->declared = true;
         return true;
     }
     for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {

@@ -22,7 +22,6 @@ inline constexpr char kStationFile[] = "station.json";
 
 struct StationServers {
     std::vector<uint32_t> serials;  // first server first
-    bool declared = false;          // from station.json
 };
 
 // The servers of the file space at `root`. False with `*error` set when

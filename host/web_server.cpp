@@ -86,51 +86,26 @@ Reply OpenCommand(HostLoop& loop, const std::string& path, int32_t id) {
     if (std::find(node->pages.begin(), node->pages.end(), id) == node->pages.end())
         return Reply::Error(404, "node " + node->path + " has no page " + std::to_string(id));
     std::string error;
+    // Opening closes the page before, which may rebuild the tree `node` is in.
     if (!loop.OpenPage(node->path, std::to_string(id), &error)) return Reply::Error(500, error);
-    return {200, {{"open", id}, {"node", node->path}}};
+    return {200, {{"open", id}, {"node", loop.OpenPageNode()}}};
 }
 
-// Which controls each action applies to.
-bool ActionFits(PageAction::Kind kind, wf::ControlKind control) {
-    using K = wf::ControlKind;
-    switch (kind) {
-        case PageAction::Kind::Type: return control == K::Edit || control == K::DropDownCombo;
-        case PageAction::Kind::Blur: return control != K::Static && control != K::GroupBox;
-        case PageAction::Kind::Click:
-            return control == K::PushButton || control == K::CheckBox || control == K::RadioButton;
-        case PageAction::Kind::Select:
-            return control == K::ListBox || control == K::DropDownList || control == K::DropDownCombo;
-        case PageAction::Kind::Slide: return control == K::Slider;
-        default: return false;
-    }
-}
-
+// The loop refuses an action the user could not take before the page is
+// called: a missing control or item is not found, an action the control
+// does not take is a bad request, a disabled or hidden control a conflict.
 Reply ActionCommand(HostLoop& loop, const PageAction& action) {
     if (!loop.PageOpen()) return Reply::Error(409, "no page is open");
-    if (action.kind == PageAction::Kind::Apply || action.kind == PageAction::Kind::Reload) {
-        std::string error;
-        if (!loop.Act(action, &error)) return Reply::Error(409, error);
-        return {200, {{"modified", loop.PageModified() != 0}}};
-    }
-    wf::DialogState state;
-    loop.PageState(&state);
-    const wf::ControlState* control = nullptr;
-    for (const wf::ControlState& c : state.controls)
-        if (c.id == action.control && c.id != wf::kStaticId) control = &c;
-    if (control == nullptr)
-        return Reply::Error(404, "page " + std::to_string(loop.OpenPageId()) + " has no control " +
-                                     std::to_string(action.control));
-    if (!ActionFits(action.kind, control->kind))
-        return Reply::Error(400, std::string("a ") + wf::KindName(control->kind) + " cannot take that action");
-    if (!control->enabled || !control->visible)
-        return Reply::Error(409, "control " + std::to_string(action.control) + " is " +
-                                     (control->enabled ? "hidden" : "disabled"));
-    if (action.kind == PageAction::Kind::Select &&
-        (action.index < 0 || static_cast<size_t>(action.index) >= control->items.size()))
-        return Reply::Error(404, "control " + std::to_string(action.control) + " has no item " +
-                                     std::to_string(action.index));
     std::string error;
-    if (!loop.Act(action, &error)) return Reply::Error(409, error);
+    wf::driver::Result outcome = wf::driver::Result::Done;
+    if (!loop.Act(action, &error, &outcome)) {
+        switch (outcome) {
+            case wf::driver::Result::NoWindow:
+            case wf::driver::Result::NoSuchItem: return Reply::Error(404, error);
+            case wf::driver::Result::WrongKind: return Reply::Error(400, error);
+            default: return Reply::Error(409, error);
+        }
+    }
     return {200, {{"modified", loop.PageModified() != 0}}};
 }
 

@@ -322,12 +322,14 @@ TEST_F(ZvhostTree, WrongNodesPagesControlsAndActionsExitWithTwo) {
     space.Write("nocontrol", "show\nclick 4242\n");
     space.Write("noaction", "wiggle 1013\n");
     space.Write("quote", "type \"Sensors: 4\n");
+    space.Write("noitem", "select 1021 99\n");
     for (const Case& c : {Case{"--node SN9 --page Setup", "no node \"SN9\""},
                           Case{"--node SN1 --page 1016", "has no page \"1016\""},
                           Case{"--node SN1 --page Wobble", "has no page \"Wobble\""},
                           Case{"--node SN1 --page Setup --script '" + (space / "nocontrol") + "'", "line 2: page 1022 has no control \"4242\""},
                           Case{"--node SN1 --page Setup --script '" + (space / "noaction") + "'", "line 1: no such action \"wiggle\""},
                           Case{"--node SN1 --page Setup --script '" + (space / "quote") + "'", "line 1: a quote is not closed"},
+                          Case{"--node SN1/A --page Setup --script '" + (space / "noitem") + "'", "line 1: select on control 1021: the list has no such item"},
                           Case{"--node SN1 --page Setup --script '" + (space / "missing") + "'", "cannot read the script"}}) {
         SCOPED_TRACE(c.arguments);
         Outcome r = Zvhost("page " + Files() + " " + c.arguments);
