@@ -274,7 +274,6 @@ private:
 struct Replay::Impl {
     std::vector<std::filesystem::path> files;
     std::unique_ptr<std::istream> given;  // the stream given instead of files
-    std::streampos start;
     size_t nextFile = 0;                  // the file to open when the current one ends
     std::unique_ptr<std::istream> current;
     std::unique_ptr<LineReader> reader;
@@ -409,7 +408,6 @@ bool Replay::Load(std::unique_ptr<std::istream> stream, std::string* error) {
         return false;
     }
     r.given = std::move(stream);
-    r.start = start;
     r.reader = std::make_unique<LineReader>(*r.given);
     r.batches = batches;
     r.results = results;

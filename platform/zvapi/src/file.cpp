@@ -92,10 +92,9 @@ zvStatus File::Close() {
         return ZV_OK;
     }
     // The lock on the temporary file, which tells a live writer from an
-    // interrupted one, is held on a second descriptor until the file has its
-    // target's name.
-    Fd lock(::openat(folder.get(), temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (lock) ::flock(lock.get(), LOCK_SH | LOCK_NB);
+    // interrupted one, is held through a duplicate of the descriptor (one
+    // open file, one lock) until the file has its target's name.
+    Fd lock(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
     const bool closedWell = ::close(fd) == 0;
     fd = -1;
     int renamed = -1;
@@ -249,8 +248,14 @@ zvStatus OpenForWriting(File* file, const char* path, bool noReplace) {
         // Locked (shared) for as long as it is written, so that a sweep,
         // which needs the lock alone, leaves it; a sweep that got in between
         // its making and its locking took it away, and another is made.
+        if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) continue;
+            const int error = errno;
+            ::unlinkat(place.folder.get(), temporary.c_str(), 0);
+            return Fail(ZV_E_IO, "\"" + Printable(path) + "\" cannot be written beside: " + std::strerror(error));
+        }
         struct stat info {};
-        if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0 || ::fstat(fd.get(), &info) != 0 || info.st_nlink == 0) continue;
+        if (::fstat(fd.get(), &info) != 0 || info.st_nlink == 0) continue;
         ::fchmod(fd.get(), permissions);
         file->fd = fd.release();
         file->mode = ZV_FILE_WRITE;
@@ -275,17 +280,6 @@ zvStatus OpenPath(File* file, const char* path, int32_t mode) {
 }
 
 zvStatus OpenNew(File* file, const char* path) { return OpenForWriting(file, path, true); }
-
-zvStatus OpenFile(File* file, const std::string& host, int32_t mode) {
-    // Inside the root, by its names from there.
-    const std::string root = FileSpaceRoot();
-    std::string below;
-    if (host.compare(0, root.size(), root) != 0 || (host.size() > root.size() && host[root.size()] != '/'))
-        return Fail(ZV_E_ACCESS, "\"" + Printable(host) + "\" is not in the file space");
-    below = host.substr(root.size());
-    if (below.empty()) below = "/";
-    return OpenPath(file, below.c_str(), mode);
-}
 
 }  // namespace zv
 

@@ -132,9 +132,6 @@ zvStatus OpenPath(File* file, const char* path, int32_t mode);
 // Opens `file` for writing a new file at `path`: at close, a file that
 // exists there by then is kept and the close gives ZV_E_STATE.
 zvStatus OpenNew(File* file, const char* path);
-// The same for the host path of a file inside the root, as ResolvePath
-// gives it; it is resolved again from the root, name by name.
-zvStatus OpenFile(File* file, const std::string& host, int32_t mode);
 
 // True for the names of the temporary files that writes go through.
 bool IsTemporaryName(const char* name);
