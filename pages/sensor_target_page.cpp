@@ -3,8 +3,12 @@
 #include "modes/drawing.h"
 #include "plugin/calibration.h"
 
-WF_IMPLEMENT_DYNAMIC(SensorTargetPage, ConfigPage)
+namespace {
 
+// The calibration target of the settings `info` as a new list of points
+// (item type 162) in `*vertices`, which the caller destroys. The first
+// failing status, with `*vertices` destroyed again and 0; a settings
+// document without a target gives 0.
 zvStatus ReadSettingsTarget(zvHandle info, zvHandle* vertices) {
     *vertices = 0;
     zvStatus status = zvArrayListCreate(vertices, 0);
@@ -16,6 +20,10 @@ zvStatus ReadSettingsTarget(zvHandle info, zvHandle* vertices) {
     *vertices = 0;
     return status;
 }
+
+}  // namespace
+
+WF_IMPLEMENT_DYNAMIC(SensorTargetPage, ConfigPage)
 
 zvStatus SensorTargetPage::ShowTarget(zvHandle* info, zvXmlItem* sensor, int32_t* vertices) {
     *info = 0;

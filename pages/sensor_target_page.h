@@ -7,12 +7,6 @@
 
 #include "pages/config_page.h"
 
-// The calibration target of the settings `info` as a new list of points
-// (item type 162) in `*vertices`, which the caller destroys. The first
-// failing status, with `*vertices` destroyed again and 0; a settings
-// document without a target gives 0.
-zvStatus ReadSettingsTarget(zvHandle info, zvHandle* vertices);
-
 class SensorTargetPage : public ConfigPage {
     WF_DECLARE_DYNAMIC(SensorTargetPage)
 

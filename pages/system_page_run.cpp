@@ -10,7 +10,6 @@ constexpr int32_t kOutputIntervalEdit = 1001;
 constexpr int32_t kDetectionThresholdEdit = 1017;
 constexpr int32_t kObstructionYEdit = 1018;
 constexpr int32_t kOverlapFilterCheck = 1021;
-constexpr int kResolutionDecimals = 3;
 }  // namespace
 
 WF_IMPLEMENT_DYNAMIC(CSystemPageRun, ConfigPage)
@@ -46,7 +45,9 @@ int32_t CSystemPageRun::Reload() {
 int32_t CSystemPageRun::Activate() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    // The client pipe goes first here, unlike the other system pages.
+    // The client pipe goes first here, as on the Fine Calibration page;
+    // the Web, Free Running, Setup and Calibration pages switch the
+    // station pipe first.
     zvHandle clientPipe = 0;
     zvStatus status = ClientPipe(&clientPipe);
     if (status <= 0) return status;
@@ -68,7 +69,7 @@ void CSystemPageRun::RunShowSettings() {
     const ServerNode* server = Server();
     if (server == nullptr) return;
     SetControlText(kOutputBatchCountEdit, IntegerText(server->OutputBatchCount));
-    SetControlText(kEncoderResolutionEdit, DecimalText(server->EncoderResolution, kResolutionDecimals));
+    SetControlText(kEncoderResolutionEdit, ResolutionText(server->EncoderResolution));
     SetControlText(kOutputIntervalEdit, IntegerText(server->OutputInterval));
     SetControlText(kDetectionThresholdEdit, IntegerText(server->DetectionThreshold));
     SetControlText(kObstructionYEdit, IntegerText(server->ObstructionY));

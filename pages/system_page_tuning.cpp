@@ -19,7 +19,6 @@ constexpr int32_t kControls[] = {kSensorList, kRotateEdit, kYEdit, kXEdit, kRota
                                  kRotateUp,   kYDown,      kYUp,   kXDown, kXUp};
 constexpr char kMode[] = "Free";
 constexpr char kCalibrationFile[] = "Calibration.xml";
-constexpr int kDecimals = 8;
 
 // The entry `index` of a loaded set, or null when the set has none there.
 const CalibrationEntry* EntryAt(const CalibrationSet* set, int32_t index) {
@@ -188,7 +187,7 @@ void CSystemPageTuning::EnableControls(bool enable) {
 }
 
 void CSystemPageTuning::Show(wf::Edit& edit, double value) {
-    edit.SetWindowText(DecimalText(value, kDecimals).c_str());
+    edit.SetWindowText(CoefficientText(value).c_str());
 }
 
 void CSystemPageTuning::Step(double* value, double step, wf::Edit& edit) {

@@ -13,7 +13,6 @@ constexpr int32_t kTimeEdit = 1037;
 constexpr int32_t kEncoderSyncRadio = 1039;
 constexpr int32_t kDistanceEdit = 1001;
 constexpr int32_t kEncoderResolutionEdit = 1046;
-constexpr int kDecimals = 3;
 
 constexpr int32_t kSyncByEncoder = 0;
 constexpr int32_t kSyncByTime = 1;
@@ -74,9 +73,9 @@ void CSystemPageWeb::WebShowSettings() {
     const ServerNode* server = Server();
     if (server == nullptr) return;
     SetControlText(kOutputBatchingEdit, IntegerText(server->OutputBatchCount));
-    SetControlText(kXResolutionEdit, DecimalText(server->XResolution, kDecimals));
-    SetControlText(kDistanceEdit, DecimalText(server->Distance, kDecimals));
-    SetControlText(kEncoderResolutionEdit, DecimalText(server->EncoderResolution, kDecimals));
+    SetControlText(kXResolutionEdit, ResolutionText(server->XResolution));
+    SetControlText(kDistanceEdit, ResolutionText(server->Distance));
+    SetControlText(kEncoderResolutionEdit, ResolutionText(server->EncoderResolution));
     SetControlText(kTimeEdit, IntegerText(server->Time));
     const bool byTime = server->SynchronizeMethod != 0;
     timeSync_.SetCheck(byTime ? 1 : 0);

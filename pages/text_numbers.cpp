@@ -98,8 +98,15 @@ std::string UnsignedText(uint32_t value) {
     return text;
 }
 
-std::string DecimalText(double value, int decimals) {
-    char text[400];  // "%.8f" of the largest double has 309 digits before the point
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+// The largest double has 309 digits before the point.
+std::string ResolutionText(double value) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%3.3f", value);
+    return text;
+}
+
+std::string CoefficientText(double value) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%2.8f", value);
     return text;
 }

@@ -19,10 +19,11 @@ double DecimalValue(const char* text);
 // text does not start with a number.
 bool UnsignedValue(const char* text, uint32_t* value);
 
-// The texts pages show: "%d", "%u", and a double with `decimals` digits
-// after the point ("%3.3f" with 3, "%2.8f" with 8).
+// The texts pages show: "%d", "%u", a resolution or distance ("%3.3f") and
+// a calibration coefficient ("%2.8f").
 std::string IntegerText(int32_t value);
 std::string UnsignedText(uint32_t value);
-std::string DecimalText(double value, int decimals);
+std::string ResolutionText(double value);
+std::string CoefficientText(double value);
 
 #endif
