@@ -247,6 +247,14 @@ TEST(Capture, AReplayErrorNamesTheSegment) {
     EXPECT_FALSE(replay.Load(std::vector<std::filesystem::path>{space.Path() / "a.jsonl", space.Path() / "b.jsonl"},
                              &error));
     EXPECT_NE(error.find("b.jsonl: line 2"), std::string::npos) << error;
+    // One file alone is named once, whatever is wrong with it.
+    const std::filesystem::path gone = space.Path() / "gone.jsonl";
+    EXPECT_FALSE(replay.Load(gone, &error));
+    EXPECT_EQ(error, gone.string() + ": cannot open it");
+    const std::string b = (space.Path() / "b.jsonl").string();
+    EXPECT_FALSE(zs::LoadReplay({b}, &replay, &error));
+    EXPECT_EQ(error.rfind(b + ": line 2: ", 0), 0u) << error;
+    EXPECT_EQ(error.find(b, 1), std::string::npos) << error;
 }
 
 }  // namespace

@@ -253,10 +253,7 @@ bool ReplayFiles(const std::vector<std::filesystem::path>& inputs, std::vector<s
 bool LoadReplay(const std::vector<std::filesystem::path>& inputs, Replay* replay, std::string* error) {
     std::vector<std::filesystem::path> files;
     if (!ReplayFiles(inputs, &files, error)) return false;
-    if (replay->Load(files, error)) return true;
-    // With several files the replay names the one at fault itself.
-    if (files.size() == 1) *error = files.front().string() + ": " + *error;
-    return false;
+    return replay->Load(files, error);
 }
 
 }  // namespace zv::station

@@ -302,7 +302,7 @@ struct Replay::Impl {
         }
         auto in = std::make_unique<std::ifstream>(file, std::ios::binary);
         if (!*in) {
-            *error = "cannot open " + file.string();
+            *error = "cannot open it";
             return nullptr;
         }
         return in;
@@ -313,8 +313,9 @@ struct Replay::Impl {
             if (reader != nullptr && reader->Next(line)) return true;
             if (given != nullptr || nextFile >= files.size()) return false;
             std::string error;
-            current = Open(files[nextFile++], &error);
-            if (current == nullptr) throw std::runtime_error(error);
+            const std::filesystem::path& file = files[nextFile++];
+            current = Open(file, &error);
+            if (current == nullptr) throw std::runtime_error(file.string() + ": " + error);
             reader = std::make_unique<LineReader>(*current);
         }
     }
@@ -371,12 +372,9 @@ bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* 
     size_t results = 0;
     for (const std::filesystem::path& file : files) {
         std::unique_ptr<std::istream> in = Impl::Open(file, error);
-        if (in == nullptr) {
-            if (files.size() > 1 && error->rfind("cannot open", 0) != 0) *error = file.string() + ": " + *error;
-            return false;
-        }
-        if (!CheckLines(*in, &haveBatch, &lastBatch, &batches, &results, error)) {
-            if (files.size() > 1) *error = file.string() + ": " + *error;
+        // Every message names the file at fault.
+        if (in == nullptr || !CheckLines(*in, &haveBatch, &lastBatch, &batches, &results, error)) {
+            *error = file.string() + ": " + *error;
             return false;
         }
     }

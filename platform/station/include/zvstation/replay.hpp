@@ -25,14 +25,14 @@ public:
     // Reads and checks every line, one at a time, each of at most 16 MiB,
     // and keeps the file to read it again batch by batch: a recording of any
     // size takes the memory of its largest batch. Returns false with
-    // `*error` naming the first bad line ("line 3: ..."); nothing is kept
+    // `*error` naming the file and its first bad line ("file: line 3: ..."); nothing is kept
     // then. A file that is no plain file (a FIFO, a device) is refused.
     bool Load(const std::filesystem::path& file, std::string* error);
     // The same for a stream, which the replay keeps; it must be seekable.
     bool Load(std::unique_ptr<std::istream> in, std::string* error);
     // The files in order as one recording (the segments of a capture): a
     // batch may continue from one file into the next. An error names the
-    // file when there are several.
+    // file at fault.
     bool Load(const std::vector<std::filesystem::path>& files, std::string* error);
 
     size_t BatchCount() const;
