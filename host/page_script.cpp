@@ -85,13 +85,28 @@ bool WritePicture(HostLoop& loop, const std::string& path, std::string* error) {
     return WritePagePicture(state, path, error);
 }
 
+// The next line without its newline; false at the end. A line longer than
+// `limit` is cut after limit + 1 characters, so that a stream without
+// newlines is never held whole; the caller refuses it.
+bool ReadBoundedLine(std::istream& in, size_t limit, std::string* line) {
+    line->clear();
+    std::streambuf* buffer = in.rdbuf();
+    constexpr int kEnd = std::char_traits<char>::eof();
+    if (buffer == nullptr || buffer->sgetc() == kEnd) return false;
+    for (;;) {
+        const int c = buffer->sbumpc();
+        if (c == kEnd || c == '\n' || line->size() > limit) return true;
+        line->push_back(static_cast<char>(c));
+    }
+}
+
 }  // namespace
 
 bool ParseScript(std::istream& in, std::vector<ScriptLine>* lines, std::string* error) {
     lines->clear();
     std::string text;
     int number = 0;
-    while (std::getline(in, text)) {
+    while (ReadBoundedLine(in, kMaxLine, &text)) {
         ++number;
         if (number > kMaxLines) {
             *error = Where(number) + "a script has at most " + std::to_string(kMaxLines) + " lines";
