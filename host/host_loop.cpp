@@ -275,7 +275,10 @@ bool HostLoop::Open(const Options& options, std::string* error) {
     });
     runner_->SetOutputObserver([this](const zv::runner::Output& o) {
         json event = {{"event", "output"}, {"mode", o.mode}, {"display", o.display}, {"kind", o.displayKind},
-                      {"routed", o.routed}, {"label", o.label}, {"content", DescribeOutput(o.object)}};
+                      {"routed", o.routed}, {"label", o.label}};
+        // Only printed JSON shows it: the text printer and the browser's
+        // log leave output events out, and a batch may hold many outputs.
+        if (options_.describeOutputs) event["content"] = DescribeOutput(o.object);
         Emit(event);
         HostDisplay* display = o.routed ? displays_->Find(o.mode, o.display) : nullptr;
         if (display == nullptr) {

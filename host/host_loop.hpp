@@ -75,7 +75,7 @@ public:
         std::filesystem::path files;          // the client's file space
         zv::station::Options station;
         std::filesystem::path input;          // recorded results (a file or a capture folder) instead of the simulator
-        bool fullOutputs = false;             // output events carry every number
+        bool describeOutputs = false;         // output events carry a summary of what each holds
     };
 
     // `plugin` and `app` (its description, read back as `info`) outlive the loop.

@@ -98,6 +98,7 @@ int RunPage(const zvhost::Plugin& library, zvHandle app, const zvhost::AppInfo& 
     open.files = options.files;
     open.input = options.input;
     open.station.seed = options.seed;
+    open.describeOutputs = options.json;
     if (!loop.Open(open, error)) return zvhost::kExitBadInput;
     if (treeOnly) {
         loop.Emit(loop.TreeJson());

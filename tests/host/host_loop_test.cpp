@@ -28,6 +28,7 @@ protected:
         loop_ = std::make_unique<zvhost::HostLoop>(plugin_, app_, info_);
         loop_->SetEventSink([this](const json& e) { events_.push_back(e); });
         zvhost::HostLoop::Options options;
+        options.describeOutputs = true;
         options.files = root_;
         ASSERT_TRUE(loop_->Open(options, &error)) << error;
     }
