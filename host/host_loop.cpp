@@ -11,6 +11,7 @@
 #include "render.hpp"
 #include "session.hpp"
 #include "station_file.hpp"
+#include "text.hpp"
 
 namespace zvhost {
 
@@ -40,11 +41,6 @@ const char* ActionName(PageAction::Kind kind) {
         case PageAction::Kind::Deactivate: return "deactivate";
     }
     return "";
-}
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
 }
 
 // A label as a user names it: without a trailing ":" and surrounding blanks.
@@ -465,11 +461,7 @@ bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::stri
         return false;
     }
     int32_t id = 0;
-    bool numeric = !pageName.empty() && pageName.size() < 10;
-    for (char c : pageName) numeric = numeric && std::isdigit(static_cast<unsigned char>(c));
-    if (numeric) {
-        id = std::stoi(pageName);
-    } else {
+    if (!IdentifierText(pageName, &id)) {
         for (int32_t candidate : node->pages)
             if (Lower(PageName(candidate)) == Lower(pageName)) id = candidate;
     }
@@ -544,10 +536,7 @@ json HostLoop::PageStateJson() const {
 int32_t HostLoop::FindControl(const std::string& name) const {
     wf::DialogState state;
     if (!PageState(&state)) return -1;
-    bool numeric = !name.empty() && name.size() < 10;
-    for (char c : name) numeric = numeric && std::isdigit(static_cast<unsigned char>(c));
-    if (numeric) {
-        const int32_t id = std::stoi(name);
+    if (int32_t id = 0; IdentifierText(name, &id)) {
         for (const wf::ControlState& c : state.controls)
             if (c.id == id && id != wf::kStaticId) return id;
         return -1;

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "text.hpp"
 #include "zvstation/station.hpp"
 
 namespace zvhost {
@@ -17,9 +18,7 @@ namespace {
 bool HasSettings(const std::filesystem::path& folder) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        std::string name = entry.path().filename().string();
-        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (name == "settings.xml" && entry.is_regular_file(ec)) return true;
+        if (Lower(entry.path().filename().string()) == "settings.xml" && entry.is_regular_file(ec)) return true;
     }
     return false;
 }

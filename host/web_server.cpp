@@ -9,6 +9,8 @@
 
 #include <httplib.h>
 
+#include "text.hpp"
+
 namespace zvhost {
 
 using nlohmann::json;
@@ -20,11 +22,6 @@ constexpr size_t kMaxText = 32767;                 // what a full edit takes
 constexpr size_t kMaxName = 256;                   // node paths and display names
 constexpr std::chrono::milliseconds kHeartbeat{15000};  // a comment keeps idle streams open
 constexpr std::chrono::milliseconds kSlice{500};        // streams look at Stop this often
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 void SetJson(httplib::Response& res, int status, const json& body) {
     res.status = status;
