@@ -10,24 +10,6 @@ constexpr int32_t kNumSensorsItem = 1;
 
 }  // namespace
 
-int32_t EnabledSensors(const SystemSettings& settings) {
-    if (settings.present == 0 || settings.Sensors == 0) return 0;
-    const int32_t count = zvArrayListCount(settings.Sensors);
-    const auto* sensors = static_cast<const SensorSettings*>(zvArrayListData(settings.Sensors));
-    int32_t enabled = 0;
-    for (int32_t i = 0; sensors != nullptr && i < count; ++i) enabled += sensors[i].Enabled != 0 ? 1 : 0;
-    return enabled;
-}
-
-uint32_t SensorSerialOf(ServerNode* server, SensorNode* node) {
-    zvHandle info = 0;
-    if (server->ReadServerInfo(&info) <= 0) return ZV_SERIAL_NONE;
-    const zvXmlItem group = zvAppInfoGroupFromPath(info, node != nullptr ? node->groupPath : "");
-    const zvXmlItem sensor = zvAppInfoSensorFromParent(info, group, node != nullptr ? node->sensorName : "");
-    const uint32_t serial = zvAppInfoSensorSerial(info, sensor);
-    zvAppInfoDestroy(info);
-    return serial;
-}
 
 WF_IMPLEMENT_DYNAMIC(CSensorPageFreeRunning, ConfigPage)
 

@@ -20,14 +20,4 @@ public:
     const char* PageName() const override { return "Free"; }
 };
 
-// The serial number of the sensor that `node` names in its server's
-// settings, or ZV_SERIAL_NONE when the settings cannot be read or do not
-// name it (also for a node that is no sensor node).
-uint32_t SensorSerialOf(ServerNode* server, SensorNode* node);
-
-struct SystemSettings;
-// The number of enabled sensors of the record (0 when it was not read from
-// a document): the Free mode's "NumSensors".
-int32_t EnabledSensors(const SystemSettings& settings);
-
 #endif

@@ -1,6 +1,5 @@
 #include "pages/sensor_page_video.h"
 
-#include "pages/sensor_page_free_running.h"
 #include "plugin/settings.h"
 
 namespace {

@@ -1,7 +1,6 @@
 #include "pages/system_page_free_running.h"
 
 #include "modes/drawing.h"
-#include "pages/sensor_page_free_running.h"
 #include "pages/text_numbers.h"
 #include "plugin/settings.h"
 

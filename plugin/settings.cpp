@@ -437,3 +437,12 @@ zvStatus SettingsFree(SystemSettings* settings) {
     zvFree(settings);
     return 1;
 }
+
+int32_t EnabledSensors(const SystemSettings& settings) {
+    if (settings.present == 0 || settings.Sensors == 0) return 0;
+    const int32_t count = zvArrayListCount(settings.Sensors);
+    const auto* sensors = static_cast<const SensorSettings*>(zvArrayListData(settings.Sensors));
+    int32_t enabled = 0;
+    for (int32_t i = 0; sensors != nullptr && i < count; ++i) enabled += sensors[i].Enabled != 0 ? 1 : 0;
+    return enabled;
+}

@@ -83,6 +83,10 @@ zvStatus SettingsCreateDefault(const char* path, int32_t sensorCount);
 // returned and the members not yet released stay in the record.
 zvStatus SettingsFree(SystemSettings* settings);
 
+// The number of enabled sensors of the record (0 when it was not read from
+// a document): the Free mode's "NumSensors".
+int32_t EnabledSensors(const SystemSettings& settings);
+
 // ---- Steps of the operations above ----------------------------------------
 
 // Opens and parses `path`. `*document` is 0 when there is no file at `path`

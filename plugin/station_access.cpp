@@ -283,3 +283,13 @@ hostapi::Node* NodeCreate(int32_t type) {
         default: return nullptr;
     }
 }
+
+uint32_t SensorSerialOf(ServerNode* server, SensorNode* node) {
+    zvHandle info = 0;
+    if (server->ReadServerInfo(&info) <= 0) return ZV_SERIAL_NONE;
+    const zvXmlItem group = zvAppInfoGroupFromPath(info, node != nullptr ? node->groupPath : "");
+    const zvXmlItem sensor = zvAppInfoSensorFromParent(info, group, node != nullptr ? node->sensorName : "");
+    const uint32_t serial = zvAppInfoSensorSerial(info, sensor);
+    zvAppInfoDestroy(info);
+    return serial;
+}

@@ -165,4 +165,9 @@ hostapi::Node* NodeCreate(int32_t type);
 ServerNode* FindServerNode(Node* node);
 ServerNode* FindServerNode(hostapi::Node* node);
 
+// The serial number of the sensor that `node` names in its server's
+// settings, or ZV_SERIAL_NONE when the settings cannot be read or do not
+// name it (also for a node that is no sensor node).
+uint32_t SensorSerialOf(ServerNode* server, SensorNode* node);
+
 #endif
