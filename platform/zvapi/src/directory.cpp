@@ -17,15 +17,6 @@
 
 namespace zv {
 
-namespace {
-
-// Listings sort as the station's disk does: without regard to case, ties
-// broken by byte order so the order is stable.
-bool NameBefore(const std::string& a, const std::string& b) {
-    const int c = ::strcasecmp(a.c_str(), b.c_str());
-    return c != 0 ? c < 0 : a < b;
-}
-
 // The folder `path` names, open; ZV_E_NOTFOUND when it is none.
 zvStatus OpenFolder(const char* path, Fd* out) {
     Place place;
@@ -40,6 +31,15 @@ zvStatus OpenFolder(const char* path, Fd* out) {
     if (!dir) return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? ZV_E_NOTFOUND : ZV_E_IO;
     *out = std::move(dir);
     return ZV_OK;
+}
+
+namespace {
+
+// Listings sort as the station's disk does: without regard to case, ties
+// broken by byte order so the order is stable.
+bool NameBefore(const std::string& a, const std::string& b) {
+    const int c = ::strcasecmp(a.c_str(), b.c_str());
+    return c != 0 ? c < 0 : a < b;
 }
 
 // Whether entry `name` of `dir` is a file (or a folder): a link counts as

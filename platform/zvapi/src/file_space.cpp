@@ -490,14 +490,9 @@ zvStatus zvFileSpaceResolve(const char* path, char* buffer, int32_t size) {
 zvStatus zvFileSpaceSweep(const char* folder) {
     ZV_ENTER(folder);
     return zv::Guard([&] {
-        zv::Place place;
-        zvStatus status = zv::Resolve(folder, zv::Follow::kAll, &place);
+        zv::Fd dir;
+        const zvStatus status = zv::OpenFolder(folder, &dir);
         if (status <= 0) return status;
-        if (!place.exists || !S_ISDIR(place.info.st_mode)) return ZV_E_NOTFOUND;
-        zv::Fd dir(place.IsRoot() ? ::dup(place.folder.get())
-                                  : ::openat(place.folder.get(), place.name.c_str(),
-                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!dir) return ZV_E_IO;
         // Deep enough for any station folder, shallow enough to end.
         zv::SweepTree(dir.get(), 32);
         return ZV_OK;

@@ -83,6 +83,10 @@ zvStatus Resolve(const char* path, Follow follow, Place* place);
 // links followed. Statuses as Resolve.
 zvStatus ResolvePath(const char* path, std::string* host);
 
+// The folder `path` names, open (links followed); ZV_E_NOTFOUND when it is
+// none.
+zvStatus OpenFolder(const char* path, Fd* out);
+
 // The quick way to a file to read: opens (read-only, close-on-exec, not
 // blocking) the plain file `path` names when every name in it exists with
 // its exact case and no link lies on the way. Returns the descriptor, owned
