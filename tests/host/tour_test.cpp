@@ -3,32 +3,24 @@
 // that replays to the live run's outputs (the tour checks that itself).
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <filesystem>
 
 #include "support/temp_space.hpp"
+#include "zvhost_process.hpp"
 #include "zvstation/settings.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-bool HaveTorvane() { return std::string(TORVANE_PLUGIN).size() > 0 && fs::exists(TORVANE_PLUGIN); }
+using zvhosttest::HaveTorvane;
 
 // Runs the tour; its exit code, with what it printed in `*output`.
 int Tour(const fs::path& out, const fs::path& files, std::string* output) {
-    const std::string command = std::string("'") + TOUR_SCRIPT + "' '" + ZVHOST_PROGRAM + "' '" + out.string() + "' '" +
-                                files.string() + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    std::array<char, 4096> buffer;
-    size_t n = 0;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output->append(buffer.data(), n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const zvhosttest::ZvhostResult r = zvhosttest::RunCommand(std::string("'") + TOUR_SCRIPT + "' '" + ZVHOST_PROGRAM +
+                                                              "' '" + out.string() + "' '" + files.string() + "'");
+    *output = r.out + r.err;
+    return r.code;
 }
 
 TEST(Tour, SetsUpAFreshStationThroughItsPages) {

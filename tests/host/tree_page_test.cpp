@@ -3,78 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <cairo.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
+#include "support/temp_space.hpp"
+#include "zvhost_process.hpp"
 #include "zvstation/station.hpp"
 
 namespace {
 
 using nlohmann::json;
 
-struct Outcome {
-    int code = -1;
-    std::string out;
-    std::string err;
-    std::vector<json> Events() const {
-        std::vector<json> events;
-        std::istringstream in(out);
-        std::string line;
-        while (std::getline(in, line))
-            if (!line.empty()) events.push_back(json::parse(line));
-        return events;
-    }
-    std::vector<json> Of(const std::string& kind) const {
-        std::vector<json> found;
-        for (const json& e : Events())
-            if (e.value("event", "") == kind) found.push_back(e);
-        return found;
-    }
-};
-
-class Space {
-public:
-    Space() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zvhost-tree-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~Space() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& Path() const { return path_; }
-    void Write(const std::string& name, const std::string& text) const { std::ofstream(path_ / name) << text; }
-
-private:
-    std::filesystem::path path_;
-};
-
-bool HaveTorvane() { return std::string(TORVANE_PLUGIN).size() > 0 && std::filesystem::exists(TORVANE_PLUGIN); }
+using Outcome = zvhosttest::ZvhostResult;
+using zvhosttest::HaveTorvane;
 
 Outcome Zvhost(const std::string& arguments) {
-    Space scratch;
-    const std::string command = std::string("'") + ZVHOST_PROGRAM + "' --plugin '" + TORVANE_PLUGIN + "' " +
-                                arguments + " 2>'" + (scratch / "err") + "'";
-    Outcome r;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return r;
-    std::array<char, 4096> buffer;
-    size_t n = 0;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-    const int status = pclose(pipe);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(scratch / "err");
-    r.err.assign(std::istreambuf_iterator<char>(err), {});
-    return r;
+    return zvhosttest::RunZvhost(std::string("--plugin '") + TORVANE_PLUGIN + "' " + arguments);
 }
 
 std::vector<std::string> Paths(const json& tree) {
@@ -88,7 +36,7 @@ protected:
     void SetUp() override {
         if (!HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
     }
-    Space space;
+    zvtest::TempFileSpace space{"zvhost-tree", zvtest::TempFileSpace::Root::kLeave};
     std::string Files() const { return "--files '" + space.Path().string() + "'"; }
 };
 

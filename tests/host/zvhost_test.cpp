@@ -2,19 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <cairo.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "support/temp_space.hpp"
+#include "zvhost_process.hpp"
 #include "zvstation/settings.hpp"
 #include "zvstation/station.hpp"
 
@@ -22,50 +19,14 @@ namespace {
 
 using nlohmann::json;
 
-struct Result {
-    int code = -1;
-    std::string out;
-    std::string err;
-    // The JSON events of the output, one per line.
-    std::vector<json> Events() const {
-        std::vector<json> events;
-        std::istringstream in(out);
-        std::string line;
-        while (std::getline(in, line))
-            if (!line.empty()) events.push_back(json::parse(line));
-        return events;
-    }
-    std::vector<json> Of(const std::string& event, const std::string& display = "") const {
-        std::vector<json> found;
-        for (const json& e : Events())
-            if (e.value("event", "") == event && (display.empty() || e.value("display", "") == display))
-                found.push_back(e);
-        return found;
-    }
-};
+using Result = zvhosttest::ZvhostResult;
+using zvhosttest::HaveTorvane;
 
-// Runs zvhost with `arguments` (already quoted where needed).
-Result Zvhost(const std::string& arguments) {
-    zvtest::TempFileSpace scratch;
-    const std::string errFile = scratch / "stderr";
-    const std::string command = std::string("'") + ZVHOST_PROGRAM + "' " + arguments + " 2>'" + errFile + "'";
-    Result r;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return r;
-    std::array<char, 4096> buffer;
-    size_t n = 0;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-    const int status = pclose(pipe);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errFile);
-    r.err.assign(std::istreambuf_iterator<char>(err), {});
-    return r;
-}
+Result Zvhost(const std::string& arguments) { return zvhosttest::RunZvhost(arguments); }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 std::string Echo() { return "--plugin " + Quote(ECHO_PLUGIN); }
 std::string Torvane() { return "--plugin " + Quote(TORVANE_PLUGIN); }
-bool HaveTorvane() { return std::string(TORVANE_PLUGIN).size() > 0 && std::filesystem::exists(TORVANE_PLUGIN); }
 
 // A file space with the demonstration station.
 void MakeStation(const zvtest::TempFileSpace& folder) {
