@@ -23,6 +23,8 @@ struct VideoPageTest : ::testing::Test {
     hostapi::Node* server = host.ServerNode(7);
     hostapi::Page* page = host.OpenPage(1017, host.SensorNode(server, "0", "C"));
 
+    void SetUp() override { ASSERT_TRUE(created); }
+
     void Click(int32_t id) { ASSERT_EQ(wf::driver::Click(host.Control(page, id)), Result::Done); }
     void SetStored(const std::string& element, int32_t value) {
         std::string text = space.Read("SN7/Settings.xml");
@@ -48,7 +50,6 @@ TEST_F(VideoPageTest, NameAndClass) {
 }
 
 TEST_F(VideoPageTest, ActivatePointsTheVideoModeAtTheSensor) {
-    ASSERT_TRUE(created);
     SetStored("VideoExposure", 1);
     ASSERT_EQ(host.connection->SetParameters("Video", {1000, 12, 5, 1}), 1);
     host.ClearLog();

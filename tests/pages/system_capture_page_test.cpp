@@ -22,10 +22,9 @@ struct CapturePageTest : ::testing::Test {
     hostapi::Node* capture = host.Node(hostapi::kCaptureNode, {hostapi::kCaptureNode, 0, 0, nullptr}, nullptr);
     hostapi::Page* page = host.OpenPage(1020, capture);
 
-    void Reduce(const std::string& text) {
-        ASSERT_EQ(wf::driver::Type(host.Control(page, kReduction), text), Result::Done);
-        ASSERT_EQ(wf::driver::Blur(host.Control(page, kReduction)), Result::Done);
-    }
+    void SetUp() override { ASSERT_TRUE(created); }
+
+    void Reduce(const std::string& text) { host.Enter(page, kReduction, text); }
 };
 
 TEST(CaptureModeName, NamesTheFourModesOfTheList) {
@@ -49,7 +48,6 @@ TEST_F(CapturePageTest, TheDialogShowsTheDefaults) {
 }
 
 TEST_F(CapturePageTest, OpeningStartsTheCaptureOnTheFirstServer) {
-    ASSERT_TRUE(created);
     host.ClearLog();
     ASSERT_EQ(page->Activate(), 1);
     EXPECT_EQ(host.log, (std::vector<std::string>{"enabled client 0", "capture 1", "segment 200000000",

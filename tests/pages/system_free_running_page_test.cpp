@@ -25,10 +25,7 @@ struct SystemFreePageTest : ::testing::Test {
             ASSERT_TRUE(pagetest::ReplaceIn(&text, "<Enabled>1</Enabled>", "<Enabled>0</Enabled>", name));
         space.Write("SN7/Settings.xml", text);
     }
-    void Enter(hostapi::Page* on, int32_t id, const std::string& text) {
-        ASSERT_EQ(wf::driver::Type(host.Control(on, id), text), wf::driver::Result::Done);
-        ASSERT_EQ(wf::driver::Blur(host.Control(on, id)), wf::driver::Result::Done);
-    }
+    void Enter(hostapi::Page* on, int32_t id, const std::string& text) { host.Enter(on, id, text); }
 };
 
 TEST_F(SystemFreePageTest, NameAndClass) {

@@ -18,10 +18,9 @@ struct RunPageTest : ::testing::Test {
     hostapi::Node* server = host.ServerNode(7);
     hostapi::Page* page = host.OpenPage(1015, server);
 
-    void Enter(int32_t id, const std::string& text) {
-        ASSERT_EQ(wf::driver::Type(host.Control(page, id), text), wf::driver::Result::Done);
-        ASSERT_EQ(wf::driver::Blur(host.Control(page, id)), wf::driver::Result::Done);
-    }
+    void SetUp() override { ASSERT_TRUE(created); }
+
+    void Enter(int32_t id, const std::string& text) { host.Enter(page, id, text); }
     std::string Text(int32_t id) const { return host.State(page, id).text; }
 };
 
@@ -33,7 +32,6 @@ TEST_F(RunPageTest, NameAndClass) {
 }
 
 TEST_F(RunPageTest, SwitchesTheClientPipeFirstAndShowsTheCachedValues) {
-    ASSERT_TRUE(created);
     EXPECT_FALSE(StoredSettings()->webPresent);
     host.ClearLog();
     ASSERT_EQ(page->Activate(), 1);

@@ -21,10 +21,9 @@ struct WebPageTest : ::testing::Test {
     hostapi::Node* server = host.ServerNode(7);
     hostapi::Page* page = host.OpenPage(1023, server);
 
-    void Enter(int32_t id, const std::string& text) {
-        ASSERT_EQ(wf::driver::Type(host.Control(page, id), text), wf::driver::Result::Done);
-        ASSERT_EQ(wf::driver::Blur(host.Control(page, id)), wf::driver::Result::Done);
-    }
+    void SetUp() override { ASSERT_TRUE(created); }
+
+    void Enter(int32_t id, const std::string& text) { host.Enter(page, id, text); }
     // Whether each control is enabled.
     std::vector<bool> Enabled(const std::vector<int32_t>& ids) const {
         std::vector<bool> enabled;
@@ -49,7 +48,6 @@ TEST_F(WebPageTest, NameAndClass) {
 }
 
 TEST_F(WebPageTest, SwitchesTheStationPipeFirstAndClearsTheDisplay) {
-    ASSERT_TRUE(created);
     host.ClearLog();
     ASSERT_EQ(page->Activate(), 1);
     EXPECT_EQ(host.log, (std::vector<std::string>{"mode SN7 Web", "mode client Web", "SelectLayout 0"}));

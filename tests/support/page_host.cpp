@@ -172,6 +172,11 @@ wf::ControlState PageHost::State(hostapi::Page* page, int32_t id) const {
     return {};
 }
 
+void PageHost::Enter(hostapi::Page* page, int32_t id, const std::string& text) const {
+    EXPECT_EQ(wf::driver::Type(Control(page, id), text), wf::driver::Result::Done) << "typing into " << id;
+    EXPECT_EQ(wf::driver::Blur(Control(page, id)), wf::driver::Result::Done) << "leaving " << id;
+}
+
 std::vector<std::string> PageHost::Of(const std::string& prefix) const {
     std::vector<std::string> found;
     for (const std::string& entry : log)

@@ -94,6 +94,8 @@ public:
     wf::WindowHandle Control(hostapi::Page* page, int32_t id) const;
     // Its text, check, selection, items, enabled and visible state.
     wf::ControlState State(hostapi::Page* page, int32_t id) const;
+    // Types `text` into the edit `id` as a user does, then leaves it.
+    void Enter(hostapi::Page* page, int32_t id, const std::string& text) const;
 
     // ---- What reached the host -------------------------------------------------------
     std::vector<std::string> log;
