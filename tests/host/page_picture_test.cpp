@@ -5,9 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cairo.h>
-#include <unistd.h>
 
 #include <filesystem>
+
+#include "support/temp_space.hpp"
 
 namespace {
 
@@ -165,9 +166,8 @@ TEST(PagePicture, StatesNoPageShouldHaveAreDrawnSafely) {
 }
 
 TEST(PagePicture, WritesAWholeFileOrNothing) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zvhost-page-picture-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const std::filesystem::path folder = pattern;
+    zvtest::TempFileSpace space("zvhost-page-picture", zvtest::TempFileSpace::Root::kLeave);
+    const std::filesystem::path& folder = space.Path();
     wf::DialogState dialog;
     dialog.rect = {0, 0, 50, 20};
     dialog.controls.push_back(Control(ControlKind::PushButton, {5, 5, 40, 10}, "Apply"));
@@ -179,11 +179,16 @@ TEST(PagePicture, WritesAWholeFileOrNothing) {
     EXPECT_EQ(cairo_image_surface_get_width(surface), 100);
     cairo_surface_destroy(surface);
 
-    const std::string bad = (folder / "missing" / "page.png").string();
-    EXPECT_FALSE(zvhost::WritePagePicture(dialog, bad, &error));
-    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
-    std::filesystem::remove_all(folder);
+    // A folder that is not there, and a name a folder already holds: no
+    // picture, no part of one left beside, the folder kept.
+    std::filesystem::create_directory(folder / "taken.png");
+    for (const char* bad : {"missing/page.png", "taken.png"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(zvhost::WritePagePicture(dialog, (folder / bad).string(), &error));
+        EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    }
+    EXPECT_EQ(space.List(), (std::vector<std::string>{"page.png", "taken.png"}));
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "taken.png"));
 }
 
 }  // namespace
