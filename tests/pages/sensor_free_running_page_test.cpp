@@ -6,6 +6,7 @@
 #include "page_host.hpp"
 #include "plugin/settings.h"
 #include "support/fault_loop.hpp"
+#include "stored_settings.hpp"
 
 namespace {
 
@@ -15,9 +16,7 @@ struct FreePageTest : ::testing::Test {
         ASSERT_GT(SettingsCreateDefault("\\SN7\\Settings.xml", 4), 0);
         // Sensor "C" (1002) disabled.
         std::string text = space.Read("SN7/Settings.xml");
-        const size_t c = text.find("<Name>C</Name>");
-        const size_t enabled = text.find("<Enabled>1</Enabled>", c);
-        text.replace(enabled, 20, "<Enabled>0</Enabled>");
+        ASSERT_TRUE(pagetest::ReplaceIn(&text, "<Enabled>1</Enabled>", "<Enabled>0</Enabled>", "<Name>C</Name>"));
         space.Write("SN7/Settings.xml", text);
     }
 };
