@@ -2,8 +2,6 @@
 // space that also holds server folders, as a --servers list, and as a
 // folder name. Never a crash; what is accepted names each server once, by a
 // serial a server can have, and a refusal is a short message.
-#include <stdlib.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/server_file.hpp"
 #include "station_file.hpp"
 #include "text.hpp"
 #include "zvstation/station.hpp"
@@ -21,24 +20,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-char g_root[256];
-
-void Remove() {
-    std::error_code ignored;
-    fs::remove_all(g_root, ignored);
-}
-
 // A file space with servers 1 and 2 (in folders of either case), a folder
-// "SN01" and one named after the client pipe's number.
+// "SN01", one named after the client pipe's number, and "SN7" without
+// settings.
 const fs::path& Root() {
     static const fs::path root = [] {
-        const std::string pattern = (fs::temp_directory_path() / "fuzz-station-XXXXXX").string();
-        if (pattern.size() >= sizeof g_root) abort();
-        pattern.copy(g_root, pattern.size());
-        if (::mkdtemp(g_root) == nullptr) abort();
-        atexit(Remove);
-        const fs::path made = g_root;
-        for (const char* folder : {"SN1", "sn1", "SN01", "sn2", "SN4294967295", "SN7"}) fs::create_directory(made / folder);
+        const fs::path made = fuzz::FileSpace();
+        for (const char* folder : {"SN1", "sn1", "SN01", "sn2", "SN4294967295"}) fs::create_directory(made / folder);
         for (const char* folder : {"SN1", "SN01", "sn2", "SN4294967295"}) std::ofstream(made / folder / "Settings.xml") << "<s/>";
         return made;
     }();

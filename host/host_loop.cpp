@@ -317,6 +317,7 @@ void HostLoop::BuildTree() {
         server.reason = settings.problem.empty() ? StationSettingsError(serial) : settings.problem;
         if (!settings.present) server.reason = "no Settings.xml (\\SN" + std::to_string(serial) + "\\Settings.xml)";
         server.limited = !server.reason.empty();
+        server.unreadable = server.limited && settings.present;
         if (!server.limited && settings.omitted > 0)
             server.reason = "its Settings.xml lists " + std::to_string(settings.sensors.size() + settings.omitted) +
                             " sensors: the tree shows the first " + std::to_string(settings.sensors.size());
@@ -470,9 +471,10 @@ bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::stri
     char name[64] = {};
     page_->GetName(name, sizeof name - 1);
     Emit({{"event", "page"}, {"action", "open"}, {"id", id}, {"name", name}, {"node", pageNode_}});
-    // Why the node offers only this page, where the page's own reports go.
+    // Why the node offers only this page, where the page's own reports go:
+    // an error when the settings are there but cannot be read.
     if (node->limited && !node->reason.empty())
-        Emit({{"event", "report"}, {"kind", "error"}, {"node", pageNode_},
+        Emit({{"event", "report"}, {"kind", node->unreadable ? "error" : "text"}, {"node", pageNode_},
               {"text", pageNode_ + " is limited to its Setup page: " + node->reason}});
     CallPage("setnode", [&] { return page_->SetNode(pageNode); });
     const int32_t created = CallPage("create", [&] { return page_->Create(site_.get()); });

@@ -47,6 +47,7 @@ struct TreeNode {
     std::string groupPath;      // sensor nodes
     std::string sensorName;     // sensor nodes
     bool limited = false;       // a server whose Settings.xml is missing or cannot be read
+    bool unreadable = false;    // a limited server whose Settings.xml exists
     // Why the node cannot do all a node of its type does: a limited
     // server's missing or unreadable settings (file, line, what is wrong),
     // a sensor the plug-in's lookup does not find (its node is a plain one,

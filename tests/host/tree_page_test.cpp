@@ -80,6 +80,10 @@ TEST_F(ZvhostTree, InitThenSystemConfigCreatesTheSettings) {
     ASSERT_EQ(page.code, 0) << page.err;
     ASSERT_EQ(page.Of("messagebox").size(), 1u);
     EXPECT_EQ(page.Of("messagebox")[0]["text"], "Invalid number of sensors entered!");
+    // Why the node offers only this page: a notice, as the file is missing.
+    ASSERT_FALSE(page.Of("report").empty());
+    EXPECT_EQ(page.Of("report")[0], json({{"event", "report"}, {"kind", "text"}, {"node", "SN5"},
+                                          {"text", "SN5 is limited to its Setup page: no Settings.xml (\\SN5\\Settings.xml)"}}));
     ASSERT_EQ(page.Of("file").size(), 1u);
     EXPECT_EQ(page.Of("file")[0]["path"], "SN5/Settings.xml");
     // The page's NotifyHost builds the tree again, with the new sensors.
@@ -454,6 +458,7 @@ TEST_F(ZvhostTree, ACorruptSettingsFileLeavesSystemConfigToMakeItAgain) {
     Outcome config = Zvhost("page --json " + Files() + " --node SN2 --page Setup --script '" + (space / "config") + "'");
     ASSERT_EQ(config.code, 0) << config.err;
     ASSERT_FALSE(config.Of("report").empty());
+    EXPECT_EQ(config.Of("report")[0]["kind"], "error");
     const std::string report = config.Of("report")[0]["text"];
     EXPECT_NE(report.find("SN2 is limited to its Setup page: " + reason), std::string::npos) << report;
     const std::vector<json> rebuilt = config.Of("tree");
