@@ -81,26 +81,25 @@ struct SensorGeometry {
 ServerSettings DemoSettings(int count, uint32_t firstSerial);
 
 // The SN<serial> folders of `root` (any case) by serial, from one look at
-// the root; of two folders naming one serial, the first listed.
+// the root. Of two folders naming one serial ("SN1" and "sn1"), the one the
+// file space resolves "\SN1\" to: the first in byte order, which is the
+// exact name when it exists.
 std::map<uint32_t, std::filesystem::path> ServerFolders(const std::filesystem::path& root) {
     std::map<uint32_t, std::filesystem::path> folders;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
         uint32_t serial = 0;
-        if (entry.is_directory(ec) && ParseServerFolder(entry.path().filename().string(), &serial))
-            folders.emplace(serial, entry.path());
+        if (!entry.is_directory(ec) || !ParseServerFolder(entry.path().filename().string(), &serial)) continue;
+        auto [it, added] = folders.emplace(serial, entry.path());
+        if (!added && entry.path().filename().string() < it->second.filename().string()) it->second = entry.path();
     }
     return folders;
 }
 
 std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial) {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
-        uint32_t s = 0;
-        if (entry.is_directory(ec) && ParseServerFolder(entry.path().filename().string(), &s) && s == serial)
-            return entry.path();
-    }
-    return {};
+    const std::map<uint32_t, std::filesystem::path> folders = ServerFolders(root);
+    const auto found = folders.find(serial);
+    return found != folders.end() ? found->second : std::filesystem::path();
 }
 
 bool ParseServerFolder(const std::string& name, uint32_t* serial) {
@@ -108,11 +107,14 @@ bool ParseServerFolder(const std::string& name, uint32_t* serial) {
     if (std::toupper(static_cast<unsigned char>(name[0])) != 'S' ||
         std::toupper(static_cast<unsigned char>(name[1])) != 'N')
         return false;
+    // The number as the plug-in writes it into its paths ("%u"): "SN01" is
+    // no folder of server 1, which the plug-in reaches as "SN1".
+    if (name[2] == '0' && name.size() > 3) return false;
     uint64_t value = 0;
     for (size_t i = 2; i < name.size(); ++i) {
         if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
         value = value * 10 + static_cast<uint64_t>(name[i] - '0');
-        if (value > UINT32_MAX) return false;
+        if (value > kMaxServerSerial) return false;
     }
     *serial = static_cast<uint32_t>(value);
     return true;
@@ -169,27 +171,36 @@ struct Station::Impl {
         for (size_t s = 0; s < servers.size(); ++s) Arrange(s);
     }
 
-    // Reads every server's Settings.xml, and takes them all only when each
-    // that exists could be read: a station that fails to reload keeps its
-    // servers' settings and their arrangement as they were.
+    // Reads every server's Settings.xml. A server whose file cannot be read
+    // keeps the settings it had (none when the station opens; a running
+    // mode goes on unchanged) and the reason in `settingsError`; false with
+    // `*error` naming every such server.
     bool ReadSettings(std::string* error) {
-        std::vector<ServerSettings> read(servers.size());
-        std::vector<bool> present(servers.size(), false);
-        for (size_t s = 0; s < servers.size(); ++s) {
-            const std::filesystem::path& folder = servers[s].folder;
+        std::string failures;
+        for (Server& server : servers) {
+            server.settingsError.clear();
+            const std::filesystem::path& folder = server.folder;
             std::error_code ec;
-            if (folder.empty() || !std::filesystem::is_directory(folder, ec)) continue;
-            const std::filesystem::path file = FindNoCase(folder, "Settings.xml");
-            if (file.empty()) continue;
-            if (!ReadServerSettings(file, &read[s], error)) return false;
-            present[s] = true;
-        }
-        for (size_t s = 0; s < servers.size(); ++s) {
-            servers[s].settings = std::move(read[s]);
-            servers[s].settingsPresent = present[s];
+            std::filesystem::path file;
+            if (!folder.empty() && std::filesystem::is_directory(folder, ec)) file = FindNoCase(folder, "Settings.xml");
+            if (file.empty()) {
+                server.settings = {};
+                server.settingsPresent = false;
+                continue;
+            }
+            server.settingsPresent = true;
+            ServerSettings read;
+            std::string why;
+            if (ReadServerSettings(file, &read, &why)) {
+                server.settings = std::move(read);
+            } else {
+                server.settingsError = why.empty() ? file.string() + ": cannot be read" : why;
+                failures += (failures.empty() ? "" : "; ") + server.settingsError;
+            }
         }
         ArrangeAll();
-        return true;
+        if (!failures.empty()) *error = failures;
+        return failures.empty();
     }
 
     // The servers `serials`, each in its folder of `folders` (SN<serial>
@@ -211,6 +222,12 @@ struct Station::Impl {
             return false;
         }
         for (uint32_t serial : serials) {
+            if (serial > kMaxServerSerial) {
+                servers.clear();
+                *error = "server " + std::to_string(serial) + ": no server has that serial number (" +
+                         std::to_string(ZV_CLIENT_PIPE) + " names the client's own pipe)";
+                return false;
+            }
             if (FindServer(servers, serial) != nullptr) continue;
             Server server;
             server.serial = serial;
@@ -219,10 +236,11 @@ struct Station::Impl {
             servers.push_back(std::move(server));
         }
         std::sort(servers.begin(), servers.end(), [](const Server& a, const Server& b) { return a.serial < b.serial; });
-        if (!ReadSettings(error)) {
-            servers.clear();
-            return false;
-        }
+        // A server whose settings cannot be read is opened all the same,
+        // without sensors and with the reason: its settings are what the
+        // operator repairs through the station.
+        std::string unread;
+        ReadSettings(&unread);
         openPiece.assign(servers.size(), -1);
         return true;
     }

@@ -92,10 +92,19 @@ struct Pipe {
     std::map<std::string, int32_t> parameters;
 };
 
+// The highest serial number a server can have: 4294967295 names the
+// client's own pipe to the station backend (ZV_CLIENT_PIPE) and stands for
+// "no serial number" in the settings (ZV_SERIAL_NONE).
+inline constexpr uint32_t kMaxServerSerial = 0xFFFFFFFEu;
+
 struct Server {
     uint32_t serial = 0;
     std::filesystem::path folder;  // on this machine
-    bool settingsPresent = false;
+    bool settingsPresent = false;  // its folder holds a Settings.xml
+    // Why that Settings.xml could not be read (the file and what is wrong);
+    // empty when it was read or there is none. The server then keeps the
+    // settings it had: none when the station was opened so.
+    std::string settingsError;
     ServerSettings settings;
     Pipe pipe;
     bool delivering = false;
@@ -108,24 +117,28 @@ public:
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
-    // Finds the servers in `root` (folders named SN<serial>, any case) in
-    // ascending serial order and reads their Settings.xml. A folder named
-    // after a sensor of a server is that sensor's folder (its files, such as
-    // the Video masks), not a server, unless it has a Settings.xml. Makes no
-    // folder and looks at the root once. Returns false with `*error` set when the root
-    // is no folder, holds no server, or a Settings.xml that exists cannot be
-    // read. A server without Settings.xml has no sensors.
+    // Finds the servers in `root` (folders named SN<serial>, see
+    // ParseServerFolder) in ascending serial order and reads their
+    // Settings.xml. A folder named after a sensor of a server is that
+    // sensor's folder (its files, such as the Video masks), not a server,
+    // unless it has a Settings.xml. Makes no folder and looks at the root
+    // once. Returns false with `*error` set when the root is no folder or
+    // holds no server. A server without Settings.xml has no sensors; one
+    // whose Settings.xml cannot be read has none either, and the reason in
+    // its `settingsError`.
     bool Open(const std::filesystem::path& root, const Options& options, std::string* error);
     // The servers `serials` of `root` (the host's own list of them): each
-    // is the folder SN<serial> (any case) with its Settings.xml when there
-    // is one; a server without settings has no sensors. Makes no folder.
-    // False with `*error` set when the root is no folder, the list is
-    // empty, or a Settings.xml that exists cannot be read.
+    // is the folder SN<serial> (ServerFolder) with its Settings.xml when
+    // there is one, read as Open does. Makes no folder. False with `*error`
+    // set when the root is no folder, the list is empty or names a serial
+    // no server can have (above kMaxServerSerial).
     bool OpenServers(const std::filesystem::path& root, const Options& options, const std::vector<uint32_t>& serials,
                      std::string* error);
     // Reads every server's Settings.xml again (pages change them while the
     // station runs): sensors, views and target take effect from the next
-    // batch. False with `*error` set when one cannot be read.
+    // batch. A server whose file cannot be read keeps the settings it had,
+    // with the reason in its `settingsError`; false with `*error` naming
+    // every such server.
     bool ReloadSettings(std::string* error);
 
     const std::vector<Server>& Servers() const;
@@ -168,13 +181,20 @@ private:
 bool EnsureDemoStation(const std::filesystem::path& root, int sensors, uint32_t serial, bool* created,
                        std::string* error);
 
-// The serial number of a folder named "SN<digits>" (any case, at most 32
-// bits); false for any other name.
+// The serial number of a server's folder: "SN" in any case, then the
+// number as the plug-in writes it into its paths (decimal, no leading zero,
+// at most kMaxServerSerial); false for any other name ("SN01", "SN+1",
+// "SN4294967295").
 bool ParseServerFolder(const std::string& name, uint32_t* serial);
 
-// The folder SN<serial> in `root`, matched without regard to case; empty
+// The folder of server `serial` in `root`: the one the file space finds for
+// "\SN<serial>\" (names matched without regard to case; of several, the
+// first in byte order, which is the exact name when there is one). Empty
 // when there is none.
 std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial);
+// Every server folder of `root` by serial, as ServerFolder chooses them,
+// from one look at the root.
+std::map<uint32_t, std::filesystem::path> ServerFolders(const std::filesystem::path& root);
 
 }  // namespace zv::station
 
