@@ -120,6 +120,7 @@ public:
     }
     int32_t Reserved1() override { return 1; }
     int32_t ReportError(const char* text) override {
+        ++loop_->errorReports_;
         loop_->Emit({{"event", "report"}, {"kind", "error"}, {"text", text ? text : ""}});
         return 1;
     }
@@ -406,6 +407,8 @@ int32_t HostLoop::CallPage(const char* what, Call&& call) {
     PageState(&before);
     const std::map<std::string, FileStamp> files = StampFiles();
     int32_t status = ZV_E_FAIL;
+    const int64_t reportsBefore = errorReports_;
+    zvLastErrorClear();  // the reason kept from here on is this call's
     inCall_ = true;
     try {
         status = call();
@@ -416,6 +419,15 @@ int32_t HostLoop::CallPage(const char* what, Call&& call) {
     ReportControls(before);
     ReportFiles(files);
     if (what != nullptr) Emit({{"event", "page"}, {"action", what}, {"status", status}});
+    if (what != nullptr && status <= 0 && errorReports_ == reportsBefore) {
+        // The page gave no reason: the one the platform kept, where the
+        // operator reads the page's own reports.
+        const std::string reason = zvLastErrorText();
+        std::string text = std::string(what) + " failed with status " + std::to_string(status);
+        text += reason.empty() ? "." : ": " + reason;
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        Emit({{"event", "report"}, {"kind", "error"}, {"text", text}});
+    }
     AfterPluginCall();
     return status;
 }

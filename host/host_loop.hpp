@@ -197,7 +197,8 @@ private:
     std::string StationSettingsError(uint32_t serial) const;
     void ReleaseTree(std::vector<TreeNode>* tree);
     // Calls into the open page, then reports what changed and acts on what
-    // the page asked for.
+    // the page asked for. A page operation (`what`) that fails without the
+    // page reporting an error gets the platform's reason reported for it.
     template <class Call>
     int32_t CallPage(const char* what, Call&& call);
     void AfterPluginCall();
@@ -243,6 +244,7 @@ private:
     bool pageActive_ = false;
 
     bool inCall_ = false;
+    int64_t errorReports_ = 0;  // ReportError calls of the plug-in so far
     bool treeWanted_ = false;
     bool playing_ = false;
     std::string failedStart_;  // a mode whose start failed, not retried until something changes

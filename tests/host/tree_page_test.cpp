@@ -263,6 +263,64 @@ TEST_F(ZvhostTree, TheCalibrationPagesSetUpAStation) {
     }
 }
 
+// A page operation that fails is never only a status: the page says why,
+// or, where it cannot know, the host adds the reason the platform kept.
+TEST_F(ZvhostTree, APageThatFailsSaysWhy) {
+    bool created = false;
+    std::string error;
+    ASSERT_TRUE(zv::station::EnsureDemoStation(space.Path(), 4, 1, &created, &error)) << error;
+    // One byte that is no UTF-8 text in a sensor's name: the settings do
+    // not read.
+    std::string settings = space.Read("SN1/Settings.xml");
+    const size_t at = settings.find("<Name>B</Name>");
+    ASSERT_NE(at, std::string::npos);
+    settings.replace(at, 14, "<Name>B\xE9</Name>");
+    space.Write("SN1/Settings.xml", settings);
+    space.Write("script", "apply\n");
+    auto page = [&](const std::string& node, const std::string& id) {
+        return Zvhost("page --json " + Files() + " --node " + node + " --page " + id + " --script '" +
+                      (space / "script") + "'");
+    };
+    auto status = [](const Outcome& r, const std::string& action) {
+        for (const json& e : r.Of("page"))
+            if (e["action"] == action) return e["status"].get<int>();
+        return 99;
+    };
+
+    // The capture page passes the platform's status back: the host tells
+    // why, at Activate and again at Deactivate.
+    Outcome capture = page("Capture", "1020");
+    ASSERT_EQ(capture.code, 0) << capture.err;
+    EXPECT_EQ(status(capture, "activate"), -8);
+    ASSERT_EQ(capture.Of("report").size(), 2u) << capture.out;
+    const std::string told = capture.Of("report")[0]["text"];
+    EXPECT_EQ(told.rfind("Activate failed with status -8: \"\\SN1\\Settings.xml\": line ", 0), 0u) << told;
+    EXPECT_NE(told.find("not UTF-8"), std::string::npos) << told;
+
+    // A "Web" element without its "SyncResolution": the tree reads the
+    // sensors, the Web page cannot read its settings. It tells so itself,
+    // once, and its Apply writes nothing.
+    std::string web = settings;
+    web.replace(at, 15, "<Name>B</Name>");
+    const size_t slices = web.find("<MaxSlices>0</MaxSlices>");
+    ASSERT_NE(slices, std::string::npos);
+    web.insert(slices, "<Web><SynchronizeMethod>1</SynchronizeMethod><XResolution>2.5</XResolution></Web>");
+    space.Write("SN1/Settings.xml", web);
+    Outcome run = page("SN1", "Web");
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(status(run, "activate"), 0);
+    EXPECT_EQ(status(run, "apply"), -10);
+    const std::vector<json> reports = run.Of("report");
+    ASSERT_EQ(reports.size(), 2u) << run.out;
+    EXPECT_EQ(reports[0]["text"], "Cannot read the settings of server 1: Settings.xml lacks an element it must have.");
+    EXPECT_EQ(reports[1]["text"].get<std::string>().rfind("Nothing was written", 0), 0u);
+    EXPECT_EQ(space.Read("SN1/Settings.xml"), web);
+    space.Write("SN1/Settings.xml", settings);
+
+    Outcome text = Zvhost("page " + Files() + " --node Capture --page 1020 --script '" + (space / "script") + "'");
+    EXPECT_NE(text.out.find("  report (error): Activate failed with status -8: "), std::string::npos) << text.out;
+}
+
 TEST_F(ZvhostTree, WrongNodesPagesControlsAndActionsExitWithTwo) {
     bool created = false;
     std::string error;
