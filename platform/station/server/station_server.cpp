@@ -103,6 +103,12 @@ struct StationServer::Impl {
     std::deque<std::unique_ptr<net::Message>> prepared;
     size_t preparedBytes = 0;
     std::deque<std::unique_ptr<net::Message>> burst;
+    struct Preparing {
+        std::string peer;
+        wire::Reply reply;
+        uint32_t left = 0;
+    };
+    std::optional<Preparing> preparing;
 
     // The smallest difference seen between the server's clock and each
     // client's: how late a request arrives (see Stale).
@@ -313,8 +319,7 @@ struct StationServer::Impl {
             Send(in.peer, reply);
             return;
         }
-        Answer(request, &reply);
-        Send(in.peer, reply);
+        if (Answer(in.peer, request, &reply)) Send(in.peer, reply);
     }
 
     void Send(const std::string& peer, const wire::Reply& reply) {
@@ -325,7 +330,8 @@ struct StationServer::Impl {
                 " could not go: its client is gone or not reading");
     }
 
-    void Answer(const wire::Request& request, wire::Reply* reply) {
+    // False when the reply comes later (Prepare).
+    bool Answer(const std::string& peer, const wire::Request& request, wire::Reply* reply) {
         const uint32_t serial = options.serial;
         zvStatus& status = reply->status;
         std::string& why = reply->message;
@@ -435,39 +441,65 @@ struct StationServer::Impl {
                 status = files->MakeFolder(request.text, &why);
                 break;
             case wire::Op::Prepare:
-                Prepare(request.count, reply);
-                break;
+                return !Prepare(peer, request.count, reply);
             case wire::Op::Burst:
+                if (preparing) {
+                    status = ZV_E_STATE;
+                    why = "batches are still being made for the burst";
+                    break;
+                }
                 reply->size = static_cast<int64_t>(prepared.size());
                 for (auto& message : prepared) burst.push_back(std::move(message));
                 prepared.clear();
                 preparedBytes = 0;
                 break;
         }
+        return true;
     }
 
     // Makes `count` batches ahead, encoded, for a burst; only in pull mode,
-    // where nothing else goes on the stream.
-    void Prepare(uint32_t count, wire::Reply* reply) {
-        if (!pull) {
+    // where nothing else goes on the stream. They are made a few at a time
+    // between requests (the server keeps answering), and the reply goes
+    // when they are all made. True when the reply is deferred.
+    bool Prepare(const std::string& peer, uint32_t count, wire::Reply* reply) {
+        if (!pull || preparing) {
             reply->status = ZV_E_STATE;
-            reply->message = "batches are made ahead only in pull mode";
-            return;
+            reply->message = preparing ? "batches are being made already" : "batches are made ahead only in pull mode";
+            return false;
         }
-        for (uint32_t i = 0; i < count && preparedBytes < kPreparedBytes; ++i) {
+        preparing = Preparing{peer, *reply, count};
+        return true;
+    }
+
+    void PrepareSome(int* waitMs) {
+        if (!preparing) return;
+        const Clock::time_point until = Clock::now() + std::chrono::milliseconds(20);
+        wire::Reply& reply = preparing->reply;
+        while (preparing->left > 0 && preparedBytes < kPreparedBytes && Clock::now() < until) {
             Made batch;
             std::string error;
-            if (!Make(&batch) || batch.results.empty()) break;
+            if (!Make(&batch) || batch.results.empty()) {
+                preparing->left = 0;
+                break;
+            }
             std::unique_ptr<net::Message> frame = Encode(batch, ++streamSequence, &error);
             if (!frame) {
-                reply->status = ZV_E_RANGE;
-                reply->message = error;
-                return;
+                reply.status = ZV_E_RANGE;
+                reply.message = error;
+                preparing->left = 0;
+                break;
             }
             preparedBytes += frame->size();
             prepared.push_back(std::move(frame));
+            --preparing->left;
         }
-        reply->size = static_cast<int64_t>(prepared.size());
+        if (preparing->left > 0 && preparedBytes < kPreparedBytes) {
+            *waitMs = 0;
+            return;
+        }
+        reply.size = static_cast<int64_t>(prepared.size());
+        Send(preparing->peer, reply);
+        preparing.reset();
     }
 
     void TellDrops(Clock::time_point now) {
@@ -546,6 +578,7 @@ int StationServer::Run(const volatile std::sig_atomic_t* stop, std::ostream& log
         const Clock::time_point now = Clock::now();
         r.Deliver(now, &waitMs);
         r.Burst(&waitMs);
+        r.PrepareSome(&waitMs);
         r.TellDrops(now);
         incoming.clear();
         r.endpoint.Wait(waitMs, 256, &incoming);

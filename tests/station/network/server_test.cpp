@@ -432,6 +432,42 @@ TEST_F(ServerTest, AClientThatNeverReadsNeitherBlocksTheServerNorGrowsIt) {
     EXPECT_LT(after - before, 48 * 1024) << before << " kB, then " << after << " kB";
 }
 
+// Batches made ahead keep the server answering while they are made, and a
+// burst delivers every one of them, in order, to a client that keeps up.
+TEST_F(ServerTest, ABurstOfPreparedBatchesArrivesWhole) {
+    auto server = Start(1, {"--points", "2048"});
+    net::LinkOptions options;
+    options.queueBatches = 1000;
+    auto link = Link(*server, options);
+    ASSERT_EQ(link->Call(Of(wire::Op::Prepare)).status, ZV_E_STATE);  // only in pull mode
+    ASSERT_EQ(link->SetPull(true), ZV_OK);
+    ASSERT_EQ(link->SetMode("Free"), ZV_OK);
+    ASSERT_EQ(link->StartDelivery(), ZV_OK);
+    wire::Reply prepared;
+    std::thread preparing([&] {
+        wire::Request prepare = Of(wire::Op::Prepare);
+        prepare.count = 300;
+        prepared = link->Call(prepare, 30000);
+    });
+    for (int i = 0; i < 5; ++i) {
+        const Clock::time_point t0 = Clock::now();
+        EXPECT_EQ(link->Call(Of(wire::Op::Ping)).status, ZV_OK);
+        EXPECT_LT(MsSince(t0), 250);
+    }
+    preparing.join();
+    ASSERT_EQ(prepared.status, ZV_OK) << prepared.message;
+    EXPECT_EQ(prepared.size, 300);
+    EXPECT_EQ(link->Call(Of(wire::Op::Burst)).size, 300);
+    uint64_t expected = 1;
+    for (int b = 0; b < 300; ++b) {
+        net::ReceivedBatch batch;
+        ASSERT_TRUE(link->TakeBatch(&batch, 5000)) << b;
+        EXPECT_EQ(batch.Header().sequence, expected++);
+    }
+    EXPECT_EQ(link->Stats().lost, 0u);
+    EXPECT_EQ(link->State(), net::LinkState::Online);
+}
+
 // Frames no client should send: refused (with a refusal the client can
 // match when its header could be read), and the server goes on.
 TEST_F(ServerTest, HostileRequestsAreRefusedAndTheServerGoesOn) {

@@ -355,6 +355,8 @@ struct ServerLink::Impl {
 
     bool Connection(const Socket& s, const KeyPair& client, std::string* error) {
         if (!s.Set(ZMQ_LINGER, 0, error)) return false;  // closing never waits for the server
+        // A frame beyond the largest the protocol has is refused before it is
+        // held: the connection is dropped (and made again) instead.
         if (!s.Set(ZMQ_MAXMSGSIZE, static_cast<int64_t>(wire::kMaxFrameBytes), error)) return false;
         if (!s.Set(ZMQ_RECONNECT_IVL, kReconnectMs, error) || !s.Set(ZMQ_RECONNECT_IVL_MAX, kReconnectMaxMs, error))
             return false;
