@@ -340,6 +340,24 @@ TEST_F(ServerTest, AKilledServerIsOfflineWithinTwoSecondsAndItsReturnIsTold) {
     EXPECT_EQ(pipe.pipe.mode, "");  // a new start: the client sets its pipe again
 }
 
+// Started anew on the same endpoint before the link saw it go: the link
+// still tells that the server is new.
+TEST_F(ServerTest, AServerThatRestartsAtOnceIsToldAsNew) {
+    auto server = Start(1);
+    auto link = Link(*server);
+    const std::string requests = server->RequestEndpoint();
+    const std::string stream = server->StreamEndpoint();
+    server->Kill();
+    server = Start(1, {"--bind", requests, "--stream", stream});
+    net::LinkEvent event;
+    ASSERT_TRUE(NextEvent(link.get(), &event, 4000));
+    if (event.kind == net::LinkEvent::Kind::Offline) {
+        ASSERT_TRUE(NextEvent(link.get(), &event, 4000));
+    }
+    EXPECT_EQ(event.kind, net::LinkEvent::Kind::Online);
+    EXPECT_TRUE(event.restarted) << event.text;
+}
+
 // Stopped and continued: offline within 2 s, back as the same server, and
 // a request it received while stopped, long given up by its client, is
 // not carried out late.
