@@ -5,9 +5,9 @@
 #include <cstring>
 #include <tuple>
 
+#include "support/result_text.hpp"
 #include "support/temp_space.hpp"
 #include "zvapi/zvapi_testing.hpp"
-#include "zvstation/replay.hpp"
 #include "zvstation/station.hpp"
 
 namespace zs = zv::station;
@@ -27,11 +27,7 @@ struct Results {
     }
 };
 
-std::string Lines(const std::vector<zvHandle>& results) {
-    std::string lines;
-    for (zvHandle r : results) lines += zs::ReplayLine(r, 0) + "\n";
-    return lines;
-}
+std::string Lines(const std::vector<zvHandle>& results) { return zvtest::ResultsText(results); }
 
 // Batches the simulator makes in `mode`, as frames.
 class FramesTest : public ::testing::Test {
@@ -41,7 +37,7 @@ protected:
         std::string error;
         ASSERT_TRUE(zs::EnsureDemoStation(space_.Path(), 4, 1, &created, &error)) << error;
     }
-    // The first `count` batches of `mode`, each encoded and as replay lines.
+    // The first `count` batches of `mode`, each encoded and as text.
     void Make(const std::string& mode, int count, std::vector<std::vector<uint8_t>>* frames,
               std::vector<std::string>* lines) {
         zs::Station station;
