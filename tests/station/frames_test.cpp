@@ -279,6 +279,23 @@ TEST_F(FramesTest, HostileBatchesAreRefusedWithTheReason) {
         f.push_back(0);
         refused(f, "after the end");
     }
+    // An array that holds nothing, yet whose lengths multiply beyond what
+    // the platform makes: refused here, not failed later.
+    {
+        std::vector<uint8_t> f(good.begin(), good.begin() + 48);
+        put32(&f, 12, 1);  // one result
+        const uint8_t result[16] = {3, 0, 0, 0, 0, 0, 0, 0, /*attributes*/ 0, 0, 0, 0, /*arrays*/ 1, 0, 0, 0};
+        f.insert(f.end(), result, result + 16);
+        std::vector<uint8_t> array(32, 0);
+        const uint32_t type = ZV_TYPE_INT8;
+        const uint32_t dims = 3;
+        const int32_t lengths[3] = {196608, 524288, 0};
+        std::memcpy(array.data(), &type, 4);
+        std::memcpy(array.data() + 4, &dims, 4);
+        std::memcpy(array.data() + 8, lengths, 12);
+        f.insert(f.end(), array.begin(), array.end());
+        refused(f, "more elements than a frame holds");
+    }
     // Layouts: intensities for another number of points than the profile's.
     {
         Results result;

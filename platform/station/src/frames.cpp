@@ -16,7 +16,6 @@ static_assert(std::endian::native == std::endian::little, "the frame format assu
 namespace {
 
 constexpr uint8_t kMagic[4] = {'Z', 'V', 'S', 'T'};
-constexpr size_t kPrelude = 8;
 constexpr size_t kBatchHeader = 48;
 constexpr size_t kResultHeader = 16;
 constexpr size_t kArrayHeader = 32;
@@ -732,21 +731,18 @@ bool ParseBatch(const uint8_t* data, size_t size, BatchView* out, std::string* e
             if (element == 0) return refuse(at + "element type " + std::to_string(type) + " is not one that travels");
             if (dims < 1 || dims > 3) return refuse(at + std::to_string(dims) + " dimensions (1 to 3)");
             if (reserved != 0) return refuse(at + "the reserved field is not 0");
-            bool empty = false;
-            for (uint32_t d = 0; d < 3; ++d) {
-                if (d >= dims) {
-                    if (lengths[d] != 0) return refuse(at + "a length for a dimension it does not have");
-                    continue;
-                }
+            for (uint32_t d = dims; d < 3; ++d)
+                if (lengths[d] != 0) return refuse(at + "a length for a dimension it does not have");
+            // The size dimension by dimension, as the platform reckons it when
+            // it makes the array: a size beyond a frame at any step is refused
+            // (an array of lengths 2^20, 2^20 and 0 holds nothing, yet is no
+            // array the platform makes).
+            uint64_t expected = static_cast<uint64_t>(element);
+            for (uint32_t d = 0; d < dims; ++d) {
                 if (lengths[d] < 0 || lengths[d] > kMaxLength)
                     return refuse(at + "length " + std::to_string(lengths[d]) + " (0 to " + std::to_string(kMaxLength) + ")");
-                empty = empty || lengths[d] == 0;
-            }
-            uint64_t expected = empty ? 0 : static_cast<uint64_t>(element);
-            for (uint32_t d = 0; d < dims && !empty; ++d) {
-                const auto length = static_cast<uint64_t>(lengths[d]);
-                if (expected > kMaxFrameBytes / length) return refuse(at + "more elements than a frame holds");
-                expected *= length;
+                expected *= static_cast<uint64_t>(lengths[d]);  // at most 2^20 times a frame's size: no overflow
+                if (expected > kMaxFrameBytes) return refuse(at + "more elements than a frame holds");
             }
             if (bytes != expected)
                 return refuse(at + std::to_string(bytes) + " bytes for its lengths and type (expected " +
