@@ -60,9 +60,15 @@ struct Names {
     }
 };
 
-bool PlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/") == std::string::npos &&
-           name.find('\0') == std::string::npos;
+// A file of the storage is named by a plain name: "\\<name>".
+zvStatus StoragePath(const std::string& name, std::string* path, std::string* why) {
+    if (!name.empty() && name != "." && name != ".." && name.find_first_of("\\/") == std::string::npos &&
+        name.find('\0') == std::string::npos) {
+        *path = "\\" + name;
+        return ZV_OK;
+    }
+    *why = "\"" + name.substr(0, 200) + "\" is no plain file name of the storage";
+    return name.empty() ? ZV_E_ARGUMENT : ZV_E_ACCESS;
 }
 
 }  // namespace
@@ -97,20 +103,24 @@ zvStatus FileService::Allowed(const std::string& path, std::string* why) const {
     return ZV_OK;
 }
 
-zvStatus FileService::Read(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) const {
-    bytes->clear();
+// Opens `path` for reading and tells its length.
+zvStatus FileService::Open(const std::string& path, zvHandle* file, int64_t* length, std::string* why) const {
     zvStatus status = Allowed(path, why);
     if (status <= 0) return status;
-    File file;
     zvLastErrorClear();
-    status = zvFileCreate(&file.handle, nullptr);
-    if (status > 0) status = zvFileInit(file.handle, path.c_str(), ZV_FILE_READ);
+    status = zvFileCreate(file, nullptr);
+    if (status > 0) status = zvFileInit(*file, path.c_str(), ZV_FILE_READ);
+    if (status > 0) status = zvFileLength(*file, length);
+    if (status <= 0) *why = Reason(path, status);
+    return status;
+}
+
+zvStatus FileService::Read(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) const {
+    bytes->clear();
+    File file;
     int64_t length = 0;
-    if (status > 0) status = zvFileLength(file.handle, &length);
-    if (status <= 0) {
-        *why = Reason(path, status);
-        return status;
-    }
+    zvStatus status = Open(path, &file.handle, &length, why);
+    if (status <= 0) return status;
     if (length < 0 || static_cast<uint64_t>(length) > wire::kMaxFileBytes) {
         *why = path + ": " + std::to_string(length) + " bytes, more than a file sent whole may hold (" +
                std::to_string(wire::kMaxFileBytes) + ")";
@@ -230,31 +240,18 @@ zvStatus FileService::MakeFolder(const std::string& path, std::string* why) cons
 }
 
 zvStatus FileService::StorageDelete(const std::string& name, std::string* why) const {
-    if (!PlainName(name)) {
-        *why = "\"" + name.substr(0, 200) + "\" is no plain file name of the storage";
-        return name.empty() ? ZV_E_ARGUMENT : ZV_E_ACCESS;
-    }
-    return Delete("\\" + name, why);
+    std::string path;
+    const zvStatus status = StoragePath(name, &path, why);
+    return status <= 0 ? status : Delete(path, why);
 }
 
 zvStatus FileService::StorageSize(const std::string& name, int64_t* size, std::string* why) const {
     *size = 0;
-    if (!PlainName(name)) {
-        *why = "\"" + name.substr(0, 200) + "\" is no plain file name of the storage";
-        return name.empty() ? ZV_E_ARGUMENT : ZV_E_ACCESS;
-    }
-    const std::string path = "\\" + name;
-    zvStatus status = Allowed(path, why);
-    if (status <= 0) return status;
+    std::string path;
     File file;
-    zvLastErrorClear();
-    status = zvFileCreate(&file.handle, nullptr);
-    if (status > 0) status = zvFileInit(file.handle, path.c_str(), ZV_FILE_READ);
-    if (status > 0) status = zvFileLength(file.handle, size);
-    if (status <= 0) {
-        *size = 0;
-        *why = Reason(path, status);
-    }
+    zvStatus status = StoragePath(name, &path, why);
+    if (status > 0) status = Open(path, &file.handle, size, why);
+    if (status <= 0) *size = 0;
     return status;
 }
 

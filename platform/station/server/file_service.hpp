@@ -36,6 +36,7 @@ private:
     // ZV_OK for a path the clients may use: inside the root (the platform
     // says so) and not the keys' folder.
     zvStatus Allowed(const std::string& path, std::string* why) const;
+    zvStatus Open(const std::string& path, zvHandle* file, int64_t* length, std::string* why) const;
 
     std::filesystem::path root_;
     std::filesystem::path keys_;

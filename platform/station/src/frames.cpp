@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "results.hpp"
+#include "zvstation/replay.hpp"
 
 namespace zv::station::wire {
 
@@ -433,27 +434,9 @@ bool DecodeReply(const uint8_t* data, size_t size, Reply* out, std::string* erro
 // ---- Batches --------------------------------------------------------------------
 
 int32_t ElementSize(int32_t type) {
-    switch (type) {
-        case ZV_TYPE_INT8:
-        case ZV_TYPE_UINT8:
-            return 1;
-        case ZV_TYPE_INT16:
-        case ZV_TYPE_UINT16:
-            return 2;
-        case ZV_TYPE_INT32:
-        case ZV_TYPE_UINT32:
-        case ZV_TYPE_FLOAT32:
-            return 4;
-        case ZV_TYPE_INT64:
-        case ZV_TYPE_UINT64:
-        case ZV_TYPE_FLOAT64:
-        case ZV_TYPE_POINT32:
-            return 8;
-        case ZV_TYPE_STAMP:
-            return static_cast<int32_t>(sizeof(zvStamp));
-        default:
-            return 0;
-    }
+    // The element types a recording holds are the ones that travel: plain
+    // numbers, points and stamps, never handles.
+    return ReplayTypeName(type).empty() ? 0 : zvTypeSize(type);
 }
 
 bool MeasureBatch(const std::vector<zvHandle>& results, size_t* bytes, std::string* error) {
@@ -569,21 +552,8 @@ int64_t ResultView::Attribute(uint32_t index) const {
 namespace {
 
 std::string TypeName(int32_t type) {
-    switch (type) {
-        case ZV_TYPE_INT8: return "int8";
-        case ZV_TYPE_UINT8: return "uint8";
-        case ZV_TYPE_INT16: return "int16";
-        case ZV_TYPE_UINT16: return "uint16";
-        case ZV_TYPE_INT32: return "int32";
-        case ZV_TYPE_UINT32: return "uint32";
-        case ZV_TYPE_INT64: return "int64";
-        case ZV_TYPE_UINT64: return "uint64";
-        case ZV_TYPE_FLOAT32: return "float32";
-        case ZV_TYPE_FLOAT64: return "float64";
-        case ZV_TYPE_POINT32: return "point32";
-        case ZV_TYPE_STAMP: return "stamp";
-        default: return "type " + std::to_string(type);
-    }
+    const std::string name = ReplayTypeName(type);
+    return name.empty() ? "type " + std::to_string(type) : name;
 }
 
 // Array `index` of `r` must be of `type` with `dims` dimensions.

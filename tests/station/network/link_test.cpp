@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "support/temp_space.hpp"
+#include "support/wait.hpp"
 #include "zvapi/zvapi_testing.hpp"
 #include "zvstation/net/socket.hpp"
 #include "zvstation/station.hpp"
@@ -20,20 +21,9 @@ namespace zs = zv::station;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int64_t MsSince(Clock::time_point t) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
-
-bool WaitFor(const std::function<bool()>& condition, int ms) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (!condition()) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using zvtest::Clock;
+using zvtest::MsSince;
+using zvtest::WaitFor;
 
 // A server made up by the test: a request socket answered by `answer` on a
 // thread of its own, and a stream the test publishes on.

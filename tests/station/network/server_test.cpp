@@ -11,6 +11,7 @@
 #include "support/result_text.hpp"
 #include "support/station_process.hpp"
 #include "support/temp_space.hpp"
+#include "support/wait.hpp"
 #include "zvapi/zvapi_testing.hpp"
 #include "zvstation/net/keys.hpp"
 #include "zvstation/net/link.hpp"
@@ -25,20 +26,9 @@ namespace zs = zv::station;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int64_t MsSince(Clock::time_point t) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
-
-bool WaitFor(const std::function<bool()>& condition, int ms) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (!condition()) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using zvtest::Clock;
+using zvtest::MsSince;
+using zvtest::WaitFor;
 
 // The next event of `link`, waiting at most `ms`.
 bool NextEvent(net::ServerLink* link, net::LinkEvent* event, int ms) {
