@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <thread>
 
 #include "file_service.hpp"
 #include "zvstation/capture.hpp"
@@ -245,7 +246,10 @@ struct StationServer::Impl {
         while (!burst.empty()) {
             const net::ServerEndpoint::Sent sent = endpoint.Publish(burst.front().get(), true);
             if (sent == net::ServerEndpoint::Sent::Full) {
-                *waitMs = std::min(*waitMs, 1);
+                // The stream cannot say when it has room again: look again
+                // shortly, answering requests in between.
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                *waitMs = 0;
                 return;
             }
             if (sent == net::ServerEndpoint::Sent::Failed) ++streamDropped;
