@@ -447,15 +447,15 @@ bool MeasureBatch(const std::vector<zvHandle>& results, size_t* bytes, std::stri
     }
     size_t total = kBatchHeader;
     for (size_t i = 0; i < results.size(); ++i) {
-        const std::string where = "result " + std::to_string(i) + ": ";
+        auto where = [i] { return "result " + std::to_string(i) + ": "; };
         int32_t attributes = 0;
         int32_t arrays = 0;
         if (zvResultAttributeCount(results[i], &attributes) <= 0 || zvResultCount(results[i], &arrays) <= 0) {
-            *error = where + "not a result";
+            *error = where() + "not a result";
             return false;
         }
         if (static_cast<uint32_t>(attributes) > kMaxAttributes || static_cast<uint32_t>(arrays) > kMaxArrays) {
-            *error = where + std::to_string(attributes) + " attributes and " + std::to_string(arrays) +
+            *error = where() + std::to_string(attributes) + " attributes and " + std::to_string(arrays) +
                      " arrays (at most " + std::to_string(kMaxAttributes) + " and " + std::to_string(kMaxArrays) + ")";
             return false;
         }
@@ -465,14 +465,14 @@ bool MeasureBatch(const std::vector<zvHandle>& results, size_t* bytes, std::stri
             zvResultData(results[i], a, &array);
             const int32_t type = zvArrayElementType(array);
             if (ElementSize(type) == 0) {
-                *error = where + "array " + std::to_string(a) + ": element type " + std::to_string(type) +
+                *error = where() + "array " + std::to_string(a) + ": element type " + std::to_string(type) +
                          " cannot travel";
                 return false;
             }
             const int32_t dims = zvArrayDimensions(array);
             for (int32_t d = 0; d < dims; ++d) {
                 if (zvArrayLength(array, d) > kMaxLength) {
-                    *error = where + "array " + std::to_string(a) + ": a length beyond " + std::to_string(kMaxLength);
+                    *error = where() + "array " + std::to_string(a) + ": a length beyond " + std::to_string(kMaxLength);
                     return false;
                 }
             }
@@ -672,22 +672,23 @@ bool ParseBatch(const uint8_t* data, size_t size, BatchView* out, std::string* e
     if (h.results > in.left() / kResultHeader) return refuse("the frame ends before its " + std::to_string(h.results) + " results");
     out->results.reserve(h.results);
     for (uint32_t i = 0; i < h.results; ++i) {
-        const std::string where = "result " + std::to_string(i) + ": ";
+        // The place a refusal names, made only for a refusal.
+        auto where = [i] { return "result " + std::to_string(i) + ": "; };
         ResultView r;
         if (!in.Number(&r.id, "a result header") || !in.Number(&r.attributeCount, "a result header") ||
             !in.Number(&r.arrayCount, "a result header"))
-            return refuse(where + in.error());
+            return refuse(where() + in.error());
         if (r.attributeCount > kMaxAttributes)
-            return refuse(where + std::to_string(r.attributeCount) + " attributes (at most " +
+            return refuse(where() + std::to_string(r.attributeCount) + " attributes (at most " +
                           std::to_string(kMaxAttributes) + ")");
         if (r.arrayCount > kMaxArrays)
-            return refuse(where + std::to_string(r.arrayCount) + " arrays (at most " + std::to_string(kMaxArrays) + ")");
-        if (8 * static_cast<size_t>(r.attributeCount) > in.left()) return refuse(where + "the frame ends inside the attributes");
+            return refuse(where() + std::to_string(r.arrayCount) + " arrays (at most " + std::to_string(kMaxArrays) + ")");
+        if (8 * static_cast<size_t>(r.attributeCount) > in.left()) return refuse(where() + "the frame ends inside the attributes");
         r.attributes = in.here();
         in.Skip(8 * static_cast<size_t>(r.attributeCount));
         r.firstArray = static_cast<uint32_t>(out->arrays.size());
         for (uint32_t a = 0; a < r.arrayCount; ++a) {
-            const std::string at = where + "array " + std::to_string(a) + ": ";
+            auto at = [&where, a] { return where() + "array " + std::to_string(a) + ": "; };
             uint32_t type = 0;
             uint32_t dims = 0;
             int32_t lengths[3] = {0, 0, 0};
@@ -696,13 +697,13 @@ bool ParseBatch(const uint8_t* data, size_t size, BatchView* out, std::string* e
             if (!in.Number(&type, "an array header") || !in.Number(&dims, "an array header") ||
                 !in.Raw(lengths, sizeof lengths, "an array header") || !in.Number(&reserved, "an array header") ||
                 !in.Number(&bytes, "an array header"))
-                return refuse(at + in.error());
+                return refuse(at() + in.error());
             const int32_t element = type <= INT32_MAX ? ElementSize(static_cast<int32_t>(type)) : 0;
-            if (element == 0) return refuse(at + "element type " + std::to_string(type) + " is not one that travels");
-            if (dims < 1 || dims > 3) return refuse(at + std::to_string(dims) + " dimensions (1 to 3)");
-            if (reserved != 0) return refuse(at + "the reserved field is not 0");
+            if (element == 0) return refuse(at() + "element type " + std::to_string(type) + " is not one that travels");
+            if (dims < 1 || dims > 3) return refuse(at() + std::to_string(dims) + " dimensions (1 to 3)");
+            if (reserved != 0) return refuse(at() + "the reserved field is not 0");
             for (uint32_t d = dims; d < 3; ++d)
-                if (lengths[d] != 0) return refuse(at + "a length for a dimension it does not have");
+                if (lengths[d] != 0) return refuse(at() + "a length for a dimension it does not have");
             // The size dimension by dimension, as the platform reckons it when
             // it makes the array: a size beyond a frame at any step is refused
             // (an array of lengths 2^20, 2^20 and 0 holds nothing, yet is no
@@ -710,15 +711,15 @@ bool ParseBatch(const uint8_t* data, size_t size, BatchView* out, std::string* e
             uint64_t expected = static_cast<uint64_t>(element);
             for (uint32_t d = 0; d < dims; ++d) {
                 if (lengths[d] < 0 || lengths[d] > kMaxLength)
-                    return refuse(at + "length " + std::to_string(lengths[d]) + " (0 to " + std::to_string(kMaxLength) + ")");
+                    return refuse(at() + "length " + std::to_string(lengths[d]) + " (0 to " + std::to_string(kMaxLength) + ")");
                 expected *= static_cast<uint64_t>(lengths[d]);  // at most 2^20 times a frame's size: no overflow
-                if (expected > kMaxFrameBytes) return refuse(at + "more elements than a frame holds");
+                if (expected > kMaxFrameBytes) return refuse(at() + "more elements than a frame holds");
             }
             if (bytes != expected)
-                return refuse(at + std::to_string(bytes) + " bytes for its lengths and type (expected " +
+                return refuse(at() + std::to_string(bytes) + " bytes for its lengths and type (expected " +
                               std::to_string(expected) + ")");
             const size_t padded = Padded(static_cast<size_t>(std::min<uint64_t>(bytes, kMaxFrameBytes)));
-            if (bytes > in.left() || padded > in.left()) return refuse(at + "the frame ends inside its elements");
+            if (bytes > in.left() || padded > in.left()) return refuse(at() + "the frame ends inside its elements");
             ArrayView view;
             view.type = static_cast<int32_t>(type);
             view.dimensions = static_cast<int32_t>(dims);
@@ -726,12 +727,12 @@ bool ParseBatch(const uint8_t* data, size_t size, BatchView* out, std::string* e
             view.data = in.here();
             view.bytes = static_cast<size_t>(bytes);
             for (size_t k = view.bytes; k < padded; ++k)
-                if (view.data[k] != 0) return refuse(at + "padding that is not zero");
+                if (view.data[k] != 0) return refuse(at() + "padding that is not zero");
             in.Skip(padded);
             out->arrays.push_back(view);
         }
         std::string why;
-        if (!CheckLayout(*out, r, &why)) return refuse(where + "id " + std::to_string(r.id) + ": " + why);
+        if (!CheckLayout(*out, r, &why)) return refuse(where() + "id " + std::to_string(r.id) + ": " + why);
         out->results.push_back(r);
     }
     if (!in.End()) return refuse(in.error());
