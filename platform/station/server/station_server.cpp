@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <optional>
@@ -126,7 +127,8 @@ struct StationServer::Impl {
     }
 
     bool Streaming() const {
-        if (!reading || pull || !Me().pipe.enabled) return false;
+        // A burst has the stream to itself while it lasts.
+        if (!reading || pull || !Me().pipe.enabled || !burst.empty()) return false;
         if (replay) return !replayEnded;
         return !Me().pipe.mode.empty();
     }
@@ -244,6 +246,9 @@ struct StationServer::Impl {
     // Sends what a burst still has, as fast as the stream takes it.
     void Burst(int* waitMs) {
         while (!burst.empty()) {
+            // Numbered as it leaves, after whatever went before it.
+            const uint64_t sequence = streamSequence + 1;
+            std::memcpy(burst.front()->data() + wire::kSequenceOffset, &sequence, sizeof sequence);
             const net::ServerEndpoint::Sent sent = endpoint.Publish(burst.front().get(), true);
             if (sent == net::ServerEndpoint::Sent::Full) {
                 // The stream cannot say when it has room again: look again
@@ -253,6 +258,7 @@ struct StationServer::Impl {
                 return;
             }
             if (sent == net::ServerEndpoint::Sent::Failed) ++streamDropped;
+            streamSequence = sequence;
             burst.pop_front();
         }
     }
@@ -486,7 +492,7 @@ struct StationServer::Impl {
                 preparing->left = 0;
                 break;
             }
-            std::unique_ptr<net::Message> frame = Encode(batch, ++streamSequence, &error);
+            std::unique_ptr<net::Message> frame = Encode(batch, 0, &error);  // numbered when it leaves
             if (!frame) {
                 reply.status = ZV_E_RANGE;
                 reply.message = error;

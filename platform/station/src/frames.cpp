@@ -500,6 +500,7 @@ void WriteBatch(const BatchHeader& header, const std::vector<zvHandle>& results,
     number(header.serial);
     number(static_cast<uint32_t>(results.size()));
     number(header.session);
+    static_assert(kSequenceOffset == 24);
     number(header.sequence);
     number(header.batch);
     number(header.time);

@@ -441,7 +441,8 @@ TEST_F(ServerTest, AClientThatNeverReadsNeitherBlocksTheServerNorGrowsIt) {
 }
 
 // Batches made ahead keep the server answering while they are made, and a
-// burst delivers every one of them, in order, to a client that keeps up.
+// burst delivers every one of them, in order, numbered after what the
+// stream carried meanwhile, to a client that keeps up.
 TEST_F(ServerTest, ABurstOfPreparedBatchesArrivesWhole) {
     auto server = Start(1, {"--points", "2048"});
     net::LinkOptions options;
@@ -465,14 +466,23 @@ TEST_F(ServerTest, ABurstOfPreparedBatchesArrivesWhole) {
     preparing.join();
     ASSERT_EQ(prepared.status, ZV_OK) << prepared.message;
     EXPECT_EQ(prepared.size, 300);
+
+    // A few batches in real time before the burst.
+    ASSERT_EQ(link->SetPull(false), ZV_OK);
+    net::ReceivedBatch batch;
+    for (int b = 0; b < 3; ++b) ASSERT_TRUE(link->TakeBatch(&batch, 2000));
+    ASSERT_EQ(link->SetPull(true), ZV_OK);
+    while (link->TakeBatch(&batch, 200)) {
+    }
+    uint64_t expected = batch.Header().sequence + 1;
+
     EXPECT_EQ(link->Call(Of(wire::Op::Burst)).size, 300);
-    uint64_t expected = 1;
     for (int b = 0; b < 300; ++b) {
-        net::ReceivedBatch batch;
         ASSERT_TRUE(link->TakeBatch(&batch, 5000)) << b;
         EXPECT_EQ(batch.Header().sequence, expected++);
     }
     EXPECT_EQ(link->Stats().lost, 0u);
+    EXPECT_EQ(link->Stats().refused, 0u);
     EXPECT_EQ(link->State(), net::LinkState::Online);
 }
 

@@ -154,6 +154,10 @@ struct BatchHeader {
     uint32_t results = 0;    // how many results follow
 };
 
+// Where a batch frame holds its sequence number (u64): a frame made ahead
+// is numbered when it leaves.
+constexpr size_t kSequenceOffset = 24;
+
 // The element types a result's arrays may have, and their sizes; 0 for a
 // type that cannot travel.
 int32_t ElementSize(int32_t type);
