@@ -582,6 +582,10 @@ bool StationServer::Encrypted() const { return impl_->encrypted; }
 int StationServer::Run(const volatile std::sig_atomic_t* stop, std::ostream& log) {
     Impl& r = *impl_;
     r.log = &log;
+    // Settings the server cannot read are repaired through it: it serves
+    // without sensors meanwhile.
+    if (!r.Me().settingsError.empty())
+        r.Log(r.Me().settingsError + "; serving without sensors until Settings.xml is repaired and read again");
     std::vector<net::Incoming> incoming;
     while (*stop == 0) {
         int waitMs = 100;

@@ -167,6 +167,33 @@ TEST_F(ServerTest, ThePipeAndTheFilesAreTheServers) {
     EXPECT_EQ(server->Stop(), 0);
 }
 
+// Settings the server cannot read: it starts without sensors and says
+// why, and a client repairs them through it.
+TEST_F(ServerTest, UnreadableSettingsAreRepairedThroughTheServer) {
+    const std::string folder = Folder(1, 2);
+    const std::string good = zvtest::ReadHostFile(folder + "/Settings.xml");
+    zvtest::WriteHostFile(folder + "/Settings.xml", "<SensorGroup><Members>");
+    zvtest::StationProcess server;
+    ASSERT_TRUE(server.Start(ZVSTATION_PROGRAM, {"--files", folder, "--server", "1", "--points", "64"}))
+        << server.Log();
+    EXPECT_TRUE(WaitFor([&] { return server.Log().find("serving without sensors") != std::string::npos; }, 2000))
+        << server.Log();
+    net::LinkOptions options;
+    options.stream = false;
+    auto link = Link(server, options);
+    ASSERT_EQ(link->SetPull(true), ZV_OK);
+    ASSERT_EQ(link->SetMode("Free"), ZV_OK);
+    ASSERT_EQ(link->StartDelivery(), ZV_OK);
+    std::vector<zvHandle> results;
+    ASSERT_EQ(link->Pull(&results, nullptr), ZV_OK);
+    EXPECT_TRUE(results.empty());
+    ASSERT_EQ(link->WriteFile("Settings.xml", Bytes(good)), ZV_OK);
+    ASSERT_EQ(link->Call(Of(wire::Op::ReloadSettings)).status, ZV_OK);
+    ASSERT_EQ(link->Pull(&results, nullptr), ZV_OK);
+    EXPECT_EQ(results.size(), 2u);
+    for (zvHandle h : results) zvObjectDestroy(h);
+}
+
 // A stream of batches numbered one after the other, each whole.
 TEST_F(ServerTest, TheStreamNumbersItsBatches) {
     auto server = Start(1, {"--points", "2048", "--pace", "4"});

@@ -144,7 +144,9 @@ public:
                      std::string* error);
     // A station of the one server `serial` whose folder is `folder` (a
     // server of its own, as on the network), with its Settings.xml when
-    // there is one. With the same options, its results are what a station
+    // there is one, read as Open does. False with `*error` set when the
+    // folder is no folder or the serial no server's. With the same
+    // options, its results are what a station
     // of several servers makes for this one, provided every server's pipe
     // is in the same mode and delivers from the start.
     bool OpenServer(const std::filesystem::path& folder, uint32_t serial, const Options& options,
