@@ -15,7 +15,8 @@
 //
 // A page's message box blocks the loop thread (the page's call is waiting
 // for the answer) until AnswerBox or the time-out, which answers with the
-// box's first button.
+// box's first button. Answering a box, reading what is published and
+// taking a kept picture never wait for the loop thread.
 #ifndef ZVHOST_LOOP_THREAD_HPP
 #define ZVHOST_LOOP_THREAD_HPP
 
@@ -27,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -75,6 +77,7 @@ public:
         size_t logSize = 400;                         // events kept for the log
     };
     using Command = std::function<Reply(HostLoop& loop)>;
+    using Done = std::function<void(Reply)>;
 
     // `plugin`, `app` and `info` outlive this object.
     LoopThread(const Plugin& plugin, zvHandle app, const AppInfo& info);
@@ -89,10 +92,15 @@ public:
     // commands are answered 503; an open message box gets its first button.
     void Stop();
 
-    // Runs `command` on the loop thread and waits up to `wait` for its
-    // reply: 503 when the queue is full or the loop has stopped, 504 when it
-    // took longer (it still runs). The loop's state is published before the
+    // Queues `command` for the loop thread. `done` gets its reply once:
+    // at once with 503 when the queue is full ("queue full") or the loop has
+    // stopped; else from the loop thread after the command ran (500 without
+    // details when it threw: those go to the standard error), or with 503
+    // when the loop stops first. The loop's state is published before the
     // reply, unless `publishes` is false (a command that changes nothing).
+    void Post(Command command, Done done, bool publishes = true);
+    // Post, waiting up to `wait` for the reply: 504 when it took longer (the
+    // command still runs).
     Reply Call(Command command, std::chrono::milliseconds wait, bool publishes = true);
 
     // The user's answer (wf::kIdOk, ...) to message box `id`: 409 when that
@@ -109,10 +117,12 @@ public:
     // `timeout`; sets `*seen` to it. False on time-out.
     bool WaitForChange(uint64_t* seen, std::chrono::milliseconds timeout) const;
 
-    // The latest picture of display `name` of the client's current mode,
-    // made on the loop thread when the one kept is older than what the
-    // display shows. 404 when the mode has no such display or it shows
-    // nothing yet.
+    // The latest picture of display `name` of the client's current mode.
+    // When the one kept is older than what the display shows, the loop
+    // thread makes one ahead of the queued commands, and this waits for it
+    // up to `wait`; when the loop is busy that long, the older picture is
+    // the answer, or 503 when none was made yet. 404 when the mode has no
+    // such display or it shows nothing yet.
     Reply Picture(const std::string& name, DisplayPicture* picture, std::chrono::milliseconds wait);
 
 private:
@@ -142,6 +152,8 @@ private:
     uint64_t boxId_ = 0;
     int32_t boxAnswer_ = 0;  // 0 while the open box waits
     std::map<std::string, DisplayPicture> pictures_;  // by "mode/display"
+    std::set<std::string> wanted_;                    // displays whose picture is asked for
+    std::condition_variable pictured_;                // a picture was made, or stop
 };
 
 }  // namespace zvhost
