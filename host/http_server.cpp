@@ -223,6 +223,11 @@ struct HttpServer::Impl {
     void Close(uint64_t id);
     void Readable(uint64_t id);
     void Writable(uint64_t id);
+    // Writes, then reads on when the connection takes another request.
+    void Flush(uint64_t id) {
+        Writable(id);
+        Take(id);
+    }
     void Take(uint64_t id);
     void Dispatch(uint64_t id);
     void Answer(Connection& c, const http::Response& response);
@@ -283,7 +288,8 @@ void HttpServer::Impl::Answer(Connection& c, const http::Response& response) {
 }
 
 // The reader takes what was read; a whole request is dispatched, a
-// malformed one refused.
+// malformed one refused. Requests that came together are taken in turn,
+// each once the answer before it is written.
 void HttpServer::Impl::Take(uint64_t id) {
     for (;;) {
         auto it = connections.find(id);
@@ -430,7 +436,6 @@ void HttpServer::Impl::Writable(uint64_t id) {
     c.continued = false;
     c.since = Clock::now();
     c.deadline = c.since + options.readTime;
-    Take(id);
 }
 
 void HttpServer::Impl::Delivered() {
@@ -440,7 +445,7 @@ void HttpServer::Impl::Delivered() {
         if (it == connections.end() || it->second.phase != Phase::Waiting || it->second.ticket != answer.ticket)
             continue;
         Answer(it->second, answer.response);
-        Writable(answer.connection);
+        Flush(answer.connection);
     }
 }
 
@@ -459,11 +464,11 @@ void HttpServer::Impl::Expire(Clock::time_point now) {
                 c.keepAlive = false;
                 c.linger = true;
                 Answer(c, refuse(408, "the request did not come whole within " + Seconds(options.readTime)));
-                Writable(id);
+                Flush(id);
                 break;
             case Phase::Waiting:
                 Answer(c, refuse(504, "no answer came in time (the host is still busy with the request)"));
-                Writable(id);
+                Flush(id);
                 break;
             case Phase::Writing:
             case Phase::Lingering: Close(id); break;
@@ -499,7 +504,7 @@ bool HttpServer::Impl::Loop() {
                 auto it = connections.find(ids[i]);
                 if (revents == 0 || it == connections.end()) continue;
                 if (it->second.phase == Phase::Writing && (revents & (POLLOUT | POLLERR | POLLHUP))) {
-                    Writable(ids[i]);
+                    Flush(ids[i]);
                 } else if (revents & (POLLIN | POLLERR | POLLHUP)) {
                     Readable(ids[i]);
                 }

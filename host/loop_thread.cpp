@@ -215,6 +215,27 @@ Reply LoopThread::MakePicture(HostLoop& loop, const std::string& name) {
     return {200, {{"key", key}}};
 }
 
+void LoopThread::MakeWanted(HostLoop& loop) {
+    std::vector<std::string> names;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        names.assign(wanted_.begin(), wanted_.end());
+    }
+    if (names.empty()) return;
+    for (const std::string& name : names) {
+        try {
+            MakePicture(loop, name);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "zvhost: a display's picture failed: %s\n", e.what());
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const std::string& name : names) wanted_.erase(name);
+    }
+    pictured_.notify_all();
+}
+
 void LoopThread::OnEvent(const json& event) {
     if (event.value("event", "") == "page" && event.value("action", "") == "open") openName_ = event.value("name", "");
     std::lock_guard<std::mutex> lock(mutex_);
@@ -308,7 +329,6 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
 
         Clock::time_point next = Clock::now();
         for (;;) {
-            std::vector<std::string> pictures;
             size_t commands = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
@@ -319,27 +339,14 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
                     queued_.wait(lock, ready);
                 }
                 if (stop_) break;
-                pictures.assign(wanted_.begin(), wanted_.end());
                 commands = queue_.size();
             }
-            // Pictures go ahead of the commands: a browser waits for them.
-            if (!pictures.empty()) {
-                for (const std::string& name : pictures) {
-                    try {
-                        MakePicture(loop, name);
-                    } catch (const std::exception& e) {
-                        std::fprintf(stderr, "zvhost: a display's picture failed: %s\n", e.what());
-                    }
-                }
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    for (const std::string& name : pictures) wanted_.erase(name);
-                }
-                pictured_.notify_all();
-            }
+            MakeWanted(loop);
             // The commands that wait now, one at a time: those behind stay
-            // in the queue, which is what its bound counts.
+            // in the queue, which is what its bound counts. Pictures asked
+            // for meanwhile go ahead of the next.
             for (size_t i = 0; i < commands; ++i) {
+                if (i > 0) MakeWanted(loop);
                 std::shared_ptr<Item> item;
                 {
                     std::lock_guard<std::mutex> lock(mutex_);

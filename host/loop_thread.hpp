@@ -133,6 +133,8 @@ private:
     // Publishes the loop's state; the page only after commands.
     void Publish(HostLoop& loop, bool withPage);
     Reply MakePicture(HostLoop& loop, const std::string& name);
+    // Makes the pictures asked for and wakes who waits for them.
+    void MakeWanted(HostLoop& loop);
 
     const Plugin& plugin_;
     zvHandle app_;

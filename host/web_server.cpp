@@ -178,6 +178,7 @@ std::string CookieValue(const std::string& header, const std::string& name) {
 // ---- Checks shared with the tests -------------------------------------------------------
 
 bool HostAllowed(const std::string& host) {
+    if (host.find('\0') != std::string::npos) return false;
     std::string name;
     std::string rest;
     if (!host.empty() && host[0] == '[') {
