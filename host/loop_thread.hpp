@@ -5,11 +5,12 @@
 // commands from a bounded queue one at a time and, while the user plays,
 // steps the running mode in real time (one batch per period of the mode).
 // Other threads never touch the loop or the plug-in: they queue commands
-// (Call) and read what the loop thread publishes after each command and
+// (Post, Call) and read what the loop thread publishes after each command and
 // batch: the tree, the open page's controls, the pipes, the current mode's
 // displays with their generations, the open message box, and a bounded log
-// of the loop's events. Pictures of displays are made on the loop thread
-// when someone asks for a newer one than the last made, and each display
+// of the loop's events. Pictures of displays are made on the loop thread,
+// ahead of waiting commands, when someone asks for a newer one than the
+// last made, and each display
 // keeps only its latest: no browser, slow or gone, makes anything grow or
 // holds the loop up.
 //
@@ -73,7 +74,7 @@ public:
     struct Options {
         HostLoop::Options loop;
         std::chrono::milliseconds boxTimeout{60000};  // a message box unanswered this long gets its first button
-        size_t maxCommands = 64;                      // queued commands beyond this are refused
+        size_t maxCommands = 64;                      // commands waiting beyond this are refused (queue full)
         size_t logSize = 400;                         // events kept for the log
     };
     using Command = std::function<Reply(HostLoop& loop)>;
