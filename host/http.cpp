@@ -359,23 +359,6 @@ bool MediaTypeIs(std::string_view value, std::string_view type) {
     return LowerAscii(Trim(value.substr(0, value.find(';')))) == LowerAscii(type);
 }
 
-std::string Shown(std::string_view text, size_t most) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string shown;
-    for (size_t i = 0; i < text.size() && i < most; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c < 0x7f && c != '\\') {
-            shown.push_back(static_cast<char>(c));
-        } else {
-            shown += "\\x";
-            shown.push_back(kHex[c >> 4]);
-            shown.push_back(kHex[c & 15]);
-        }
-    }
-    if (text.size() > most) shown += "...";
-    return shown;
-}
-
 bool SameSecret(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     unsigned char difference = 0;

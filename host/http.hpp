@@ -117,9 +117,6 @@ bool PercentDecode(std::string_view text, bool plus, std::string* decoded);
 // parameters: "application/json; charset=utf-8" names "application/json",
 // "application/jsonp" does not.
 bool MediaTypeIs(std::string_view value, std::string_view type);
-// `text` for a message: printable ASCII as it is, every other byte as \xNN,
-// cut at `most` bytes with "...": no request byte goes out raw.
-std::string Shown(std::string_view text, size_t most = 64);
 // Whether `a` and `b` are the same, in a time that depends only on their
 // lengths (for secrets).
 bool SameSecret(std::string_view a, std::string_view b);

@@ -11,7 +11,6 @@
 namespace zvhost {
 
 using nlohmann::json;
-using http::Shown;
 
 namespace {
 

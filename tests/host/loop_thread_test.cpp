@@ -13,6 +13,7 @@
 
 #include "loop_thread.hpp"
 #include "support/temp_space.hpp"
+#include "text.hpp"
 #include "web_server.hpp"
 #include "zvstation/station.hpp"
 
@@ -478,7 +479,7 @@ TEST_F(WebRoutesTest, AnswersNeverCarryRawRequestBytes) {
     display.query = {{"name", "\xff\xfe"}};
     requests.push_back(display);
     for (const zvhost::http::Request& request : requests) {
-        SCOPED_TRACE(zvhost::http::Shown(request.method + " " + request.path + " " + request.body, 120));
+        SCOPED_TRACE(zvhost::Shown(request.method + " " + request.path + " " + request.body, 120));
         const zvhost::http::Response answer = Answer(routes, request);
         EXPECT_GE(answer.status, 400);
         EXPECT_LT(answer.status, 500);
