@@ -2,9 +2,10 @@
 #include "modes/run_state.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "plugin/server_path.h"
 #include "plugin/settings.h"
+#include "plugin/statuses.h"
 
 int32_t ParameterAt(zvHandle parameters, int32_t index) {
     if (zvArrayListItemSize(parameters) != static_cast<int32_t>(sizeof(int32_t))) return 0;
@@ -99,8 +100,8 @@ zvStatus RunStateCreate(zvHandle engine, RunState** out) {
     uint32_t server = 0;
     status = StationFirstServerId(engine, &server);
     if (status <= 0) return status;
-    char path[64];
-    std::snprintf(path, sizeof path, "\\SN%u\\%s", server, "Settings.xml");
+    char path[kServerPathSize];
+    FormatServerPath(path, kServerSettingsReadFormat, server);
     status = SettingsLoad(path, nullptr, &state->settings);
     if (status <= 0) return status;
     if (state->settings == nullptr) return ZV_E_FAIL;

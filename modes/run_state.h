@@ -56,9 +56,10 @@ struct RunState {
 // freed at once and *out reset to null). Reads "\SN<first server>\Settings.xml"
 // afresh (an absent file gives no sensors and one view), prints the
 // duplicate-view warning once, and starts reading the first server.
-// Returns 1, -995 when the record cannot be allocated, or the first failing
-// platform status. Sensors whose VertexView lies outside 0..47 never raise
-// viewCount beyond the 48 slots (they are left out of the count).
+// Returns 1, kTorvaneNoMemory when the record cannot be allocated, or the
+// first failing platform status. Sensors whose VertexView lies outside
+// 0..47 never raise viewCount beyond the 48 slots (they are left out of the
+// count).
 zvStatus RunStateCreate(zvHandle engine, RunState** out);
 // Releases, in order, each member that exists (radii, polarPoints,
 // polarModel, settings, viewPoints, masks), then the record. A null record

@@ -6,6 +6,7 @@
 
 #include "modes/result_access.h"
 #include "modes/run_state.h"
+#include "plugin/server_path.h"
 
 namespace {
 
@@ -119,8 +120,10 @@ zvStatus SaveMask(const RunState* run, int32_t camera) {
         zvImageStride(mask) != kMaskWidth || zvImageHeight(mask) != kMaskHeight || zvImageData(mask) == nullptr) {
         return ZV_E_STATE;
     }
-    char path[64];
-    std::snprintf(path, sizeof path, "\\SN%u\\mask%d.bin", run->selectedSensor, camera);
+    char name[16];
+    std::snprintf(name, sizeof name, "mask%d.bin", camera);
+    char path[kServerPathSize];
+    FormatServerPath(path, kServerFileFormat, run->selectedSensor, name);
     zvHandle file = nullptr;
     zvStatus status = zvFileCreate(&file, nullptr);
     if (status <= 0) return status;

@@ -13,10 +13,8 @@
 
 #include "hostapi/hostapi.hpp"
 #include "plugin/station_access.h"
+#include "plugin/statuses.h"
 #include "winframe/winframe.hpp"
-
-// Torvane's status for a page window that could not be made.
-inline constexpr int32_t kPageWindowFailed = -992;
 
 class ConfigPage : public CDialog, public hostapi::Page {
     WF_DECLARE_DYNAMIC(ConfigPage)
@@ -27,7 +25,7 @@ public:
 
     // ---- The page interface, in slot order --------------------------------
     // Makes the page's dialog, from its template, a child of the site's
-    // window; -992, with the site not kept, when it cannot be made.
+    // window; kPageWindowFailed, with the site not kept, when it cannot be made.
     int32_t Create(hostapi::PageSite* site) override;
     int32_t SetNode(hostapi::Node* node) override;
     int32_t IsModified(int32_t* modified) override;
