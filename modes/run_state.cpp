@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "plugin/pipe_modes.h"
 #include "plugin/server_path.h"
 #include "plugin/settings.h"
 #include "plugin/statuses.h"
@@ -193,7 +194,8 @@ zvStatus StartCommon(void** state, zvHandle engine, zvHandle /*parameters*/) {
 zvStatus StartFree(void** state, zvHandle engine, zvHandle parameters) {
     zvStatus status = StartCommon(state, engine, parameters);
     if (status <= 0) return status;
-    static_cast<RunState*>(*state)->selectedSensor = static_cast<uint32_t>(ParameterAt(parameters, 0));
+    static_cast<RunState*>(*state)->selectedSensor =
+        static_cast<uint32_t>(ParameterAt(parameters, kFreeSelectedSensor));
     return ZV_OK;
 }
 
@@ -201,7 +203,7 @@ zvStatus StartVideo(void** state, zvHandle engine, zvHandle parameters) {
     zvStatus status = StartCommon(state, engine, parameters);
     if (status <= 0) return status;
     auto* run = static_cast<RunState*>(*state);
-    run->selectedSensor = static_cast<uint32_t>(ParameterAt(parameters, 0));
+    run->selectedSensor = static_cast<uint32_t>(ParameterAt(parameters, kVideoSelectedSensor));
     run->lastThreshold = 255;
     return ZV_OK;
 }

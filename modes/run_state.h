@@ -76,9 +76,9 @@ zvStatus StationFirstServerId(zvHandle engine, uint32_t* serverId);
 int32_t ParameterAt(zvHandle parameters, int32_t index);
 
 // Start handlers (the zvPipeStartHandler shape); `*state` receives the
-// RunState. Free and Video take "SelectedSensor" from parameter item 0;
-// Video also sets lastThreshold 255. A parameter list without item 0 is
-// read as 0.
+// RunState. Free and Video take their "SelectedSensor" parameter; Video
+// also sets lastThreshold 255. A parameter list without that item is read
+// as 0.
 zvStatus StartFree(void** state, zvHandle engine, zvHandle parameters);
 zvStatus StartVideo(void** state, zvHandle engine, zvHandle parameters);
 zvStatus StartCommon(void** state, zvHandle engine, zvHandle parameters);

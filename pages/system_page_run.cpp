@@ -1,9 +1,9 @@
 #include "pages/system_page_run.h"
 
 #include "pages/text_numbers.h"
+#include "plugin/pipe_modes.h"
 
 namespace {
-constexpr char kMode[] = "Detection";
 constexpr int32_t kOutputBatchCountEdit = 1026;
 constexpr int32_t kEncoderResolutionEdit = 1003;
 constexpr int32_t kOutputIntervalEdit = 1001;
@@ -51,12 +51,12 @@ int32_t CSystemPageRun::Activate() {
     zvHandle clientPipe = 0;
     zvStatus status = ClientPipe(&clientPipe);
     if (status <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeDetection)) <= 0) return status;
     hostapi::DisplaySet* displays = nullptr;
     if ((status = site->GetDisplays(&displays)) <= 0) return status;
     if (displays == nullptr) return ZV_E_STATE;
     if ((status = displays->SelectLayout(0)) <= 0) return status;
-    if ((status = SwitchStationPipe(server, kMode)) <= 0) return status;
+    if ((status = SwitchStationPipe(server, kModeDetection)) <= 0) return status;
     status = LoadServerCache(server, 0);
     RunShowSettings();
     if (status <= 0) return status;

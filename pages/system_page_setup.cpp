@@ -6,6 +6,7 @@
 #include "pages/system_page_calibration.h"
 #include "pages/text_numbers.h"
 #include "plugin/calibration.h"
+#include "plugin/pipe_modes.h"
 
 namespace {
 constexpr int32_t kVertexList = 1022;
@@ -14,7 +15,6 @@ constexpr int32_t kYEdit = 1002;
 constexpr int32_t kAddButton = 1013;
 constexpr int32_t kRemoveButton = 1014;
 constexpr int32_t kDeleteButton = 1015;
-constexpr char kMode[] = "Calibration";
 }  // namespace
 
 std::string VertexLine(int32_t index, int32_t x, int32_t y) {
@@ -47,11 +47,11 @@ void CSystemPageSetup::DoDataExchange(wf::DataExchange* exchange) {
 int32_t CSystemPageSetup::Activate() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    zvStatus status = SwitchStationPipe(server, kMode);
+    zvStatus status = SwitchStationPipe(server, kModeCalibration);
     if (status <= 0) return status;
     zvHandle clientPipe = 0;
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeCalibration)) <= 0) return status;
 
     // An Activate without a Deactivate before it starts afresh too.
     if (targetList != 0) zvArrayListDestroy(targetList);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "pages/text_numbers.h"
+#include "plugin/pipe_modes.h"
 
 namespace {
 constexpr int32_t kSensorList = 1014;
@@ -17,7 +18,6 @@ constexpr int32_t kXDown = 1018;
 constexpr int32_t kXUp = 1019;
 constexpr int32_t kControls[] = {kSensorList, kRotateEdit, kYEdit, kXEdit, kRotateDown,
                                  kRotateUp,   kYDown,      kYUp,   kXDown, kXUp};
-constexpr char kMode[] = "Free";
 constexpr char kCalibrationFile[] = "Calibration.xml";
 
 // The entry `index` of a loaded set, or null when the set has none there.
@@ -60,10 +60,10 @@ int32_t CSystemPageTuning::Activate() {
     zvHandle clientPipe = 0;
     zvStatus status = ClientPipe(&clientPipe);
     if (status <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeFree)) <= 0) return status;
     zvHandle stationPipe = 0;
     if ((status = server->StationPipe(&stationPipe)) <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(stationPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(stationPipe, kModeFree)) <= 0) return status;
 
     zvLastErrorClear();
     if (!CalibrationFileExists()) {

@@ -2,10 +2,10 @@
 
 #include "modes/drawing.h"
 #include "pages/text_numbers.h"
+#include "plugin/pipe_modes.h"
 #include "plugin/settings.h"
 
 namespace {
-constexpr char kMode[] = "Web";
 constexpr int32_t kOutputBatchingEdit = 1047;
 constexpr int32_t kXResolutionEdit = 1036;
 constexpr int32_t kTimeSyncRadio = 1038;
@@ -48,7 +48,7 @@ int32_t CSystemPageWeb::Apply() { return ApplyServerCache(); }
 int32_t CSystemPageWeb::Activate() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    zvStatus status = SwitchStationPipe(server, kMode);
+    zvStatus status = SwitchStationPipe(server, kModeWeb);
     if (status <= 0) return status;
 
     // The settings must be readable (a missing file is no failure).
@@ -62,7 +62,7 @@ int32_t CSystemPageWeb::Activate() {
 
     zvHandle clientPipe = 0;
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeWeb)) <= 0) return status;
     if ((status = ShowEmptyFreePlot(DisplayForDrawing(0))) <= 0) return status;
 
     status = LoadServerCache(server, 0);
