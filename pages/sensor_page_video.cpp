@@ -1,15 +1,12 @@
 #include "pages/sensor_page_video.h"
 
+#include "pages/sensor_page_video_ids.h"
 #include "plugin/pipe_modes.h"
 #include "plugin/settings.h"
 
-namespace {
-constexpr int32_t kOperationRadio = 1015;
-constexpr int32_t kDiagnosticRadio = 1016;
-constexpr int32_t kOverlayCheck = 1021;
-constexpr int32_t kDeadzoneCheck = 1023;
-constexpr int32_t kThresholdSlider = 1024;
+using namespace sensor_video;
 
+namespace {
 constexpr int32_t kStartThreshold = 200;
 constexpr int32_t kThresholdTicks[] = {0, 50, 100, 150, 200, 255};
 

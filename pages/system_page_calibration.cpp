@@ -1,10 +1,9 @@
 #include "pages/system_page_calibration.h"
 
+#include "pages/system_page_calibration_ids.h"
 #include "plugin/pipe_modes.h"
 
-namespace {
-constexpr int32_t kDeleteButton = 1013;
-}  // namespace
+using namespace system_calibration;
 
 zvStatus DeleteCalibrationFile(ServerNode* server) {
     if (server == nullptr) return ZV_E_STATE;

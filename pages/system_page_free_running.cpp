@@ -1,13 +1,14 @@
 #include "pages/system_page_free_running.h"
 
 #include "modes/drawing.h"
+#include "pages/system_page_free_running_ids.h"
 #include "pages/text_numbers.h"
 #include "plugin/pipe_modes.h"
 #include "plugin/settings.h"
 
+using namespace system_free_running;
+
 namespace {
-constexpr int32_t kOutputBatchCountEdit = 1026;
-constexpr int32_t kInputStateCheck = 1034;
 constexpr int32_t kAllSensors = 0;
 }  // namespace
 

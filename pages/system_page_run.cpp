@@ -1,16 +1,10 @@
 #include "pages/system_page_run.h"
 
+#include "pages/system_page_run_ids.h"
 #include "pages/text_numbers.h"
 #include "plugin/pipe_modes.h"
 
-namespace {
-constexpr int32_t kOutputBatchCountEdit = 1026;
-constexpr int32_t kEncoderResolutionEdit = 1003;
-constexpr int32_t kOutputIntervalEdit = 1001;
-constexpr int32_t kDetectionThresholdEdit = 1017;
-constexpr int32_t kObstructionYEdit = 1018;
-constexpr int32_t kOverlapFilterCheck = 1021;
-}  // namespace
+using namespace system_run;
 
 WF_IMPLEMENT_DYNAMIC(CSystemPageRun, ConfigPage)
 

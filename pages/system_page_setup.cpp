@@ -4,18 +4,12 @@
 
 #include "modes/drawing.h"
 #include "pages/system_page_calibration.h"
+#include "pages/system_page_setup_ids.h"
 #include "pages/text_numbers.h"
 #include "plugin/calibration.h"
 #include "plugin/pipe_modes.h"
 
-namespace {
-constexpr int32_t kVertexList = 1022;
-constexpr int32_t kXEdit = 1001;
-constexpr int32_t kYEdit = 1002;
-constexpr int32_t kAddButton = 1013;
-constexpr int32_t kRemoveButton = 1014;
-constexpr int32_t kDeleteButton = 1015;
-}  // namespace
+using namespace system_setup;
 
 std::string VertexLine(int32_t index, int32_t x, int32_t y) {
     char line[64];

@@ -2,22 +2,13 @@
 
 #include <cstdio>
 
+#include "pages/system_page_tuning_ids.h"
 #include "pages/text_numbers.h"
 #include "plugin/pipe_modes.h"
 
+using namespace system_tuning;
+
 namespace {
-constexpr int32_t kSensorList = 1014;
-constexpr int32_t kRotateEdit = 1048;
-constexpr int32_t kYEdit = 1049;
-constexpr int32_t kXEdit = 1035;
-constexpr int32_t kRotateDown = 1016;
-constexpr int32_t kRotateUp = 1050;
-constexpr int32_t kYDown = 1017;
-constexpr int32_t kYUp = 1020;
-constexpr int32_t kXDown = 1018;
-constexpr int32_t kXUp = 1019;
-constexpr int32_t kControls[] = {kSensorList, kRotateEdit, kYEdit, kXEdit, kRotateDown,
-                                 kRotateUp,   kYDown,      kYUp,   kXDown, kXUp};
 constexpr char kCalibrationFile[] = "Calibration.xml";
 
 // The entry `index` of a loaded set, or null when the set has none there.
@@ -186,7 +177,7 @@ zvStatus CSystemPageTuning::Store() {
 }
 
 void CSystemPageTuning::EnableControls(bool enable) {
-    for (int32_t id : kControls)
+    for (int32_t id : kAllControls)
         if (wf::Window* control = GetDlgItem(id)) control->EnableWindow(enable);
 }
 

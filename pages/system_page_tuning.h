@@ -72,10 +72,10 @@ private:
     bool clearing = false;     // the edits are being emptied, not edited
     CalibrationEntry entry{};  // the working copy
 
-    wf::ComboBox sensors_;  // 1014
-    wf::Edit rotate_;       // 1048
-    wf::Edit y_;            // 1049
-    wf::Edit x_;            // 1035
+    wf::ComboBox sensors_;
+    wf::Edit rotate_;
+    wf::Edit y_;
+    wf::Edit x_;
 };
 
 #endif

@@ -1,24 +1,16 @@
 #include "pages/system_page_web.h"
 
 #include "modes/drawing.h"
+#include "pages/system_page_web_ids.h"
 #include "pages/text_numbers.h"
 #include "plugin/pipe_modes.h"
 #include "plugin/settings.h"
 
-namespace {
-constexpr int32_t kOutputBatchingEdit = 1047;
-constexpr int32_t kXResolutionEdit = 1036;
-constexpr int32_t kTimeSyncRadio = 1038;
-constexpr int32_t kTimeEdit = 1037;
-constexpr int32_t kEncoderSyncRadio = 1039;
-constexpr int32_t kDistanceEdit = 1001;
-constexpr int32_t kEncoderResolutionEdit = 1046;
+using namespace system_web;
 
+namespace {
 constexpr int32_t kSyncByEncoder = 0;
 constexpr int32_t kSyncByTime = 1;
-// The controls of each method: labels, edits and unit labels.
-constexpr int32_t kTimeControls[] = {1040, 1042, kTimeEdit};
-constexpr int32_t kEncoderControls[] = {1041, 1043, kDistanceEdit, 1044, 1045, kEncoderResolutionEdit};
 }  // namespace
 
 WF_IMPLEMENT_DYNAMIC(CSystemPageWeb, ConfigPage)

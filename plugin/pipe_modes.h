@@ -25,7 +25,7 @@ inline constexpr char kModeVideo[] = "Video";
 struct ModeParameter {
     int32_t position;  // the item of the parameter list
     const char* name;
-    int32_t initial;   // the value the host holds until a page sets one
+    int32_t initial;  // the value the host holds until a page sets one
 };
 
 // "Free": the sensor shown alone (its serial number; 0 for all sensors)
