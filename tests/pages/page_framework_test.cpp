@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "pages/config_page.h"
 #include "pages/page_factory.h"
@@ -56,7 +56,7 @@ TEST(PageFramework, GetNameFillsTheBufferWithoutATerminatorWhenFull) {
 }
 
 TEST(PageFramework, AWindowThatCannotBeMadeGivesMinus992AndNoSite) {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     pagetest::PageHost host(space.Host(""));
     hostapi::Node* server = host.ServerNode(7);
     // A page wraps the host's window in a framework object that lives as
@@ -87,7 +87,7 @@ TEST(PageFramework, AWindowThatCannotBeMadeGivesMinus992AndNoSite) {
 }
 
 TEST(PageFramework, PagesWithoutAServerNodeFailWithAStatus) {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     pagetest::PageHost host(space.Host(""));
     hostapi::Node* plain = host.Node(hostapi::kPlainNode, {hostapi::kPlainNode, 0, 0, nullptr}, nullptr);
     for (int32_t id : {1013, 1019}) {

@@ -2,7 +2,7 @@
 // as typed, with the target shown while the page is current.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "support/fault_loop.hpp"
 #include "plugin/settings.h"
@@ -17,7 +17,7 @@ constexpr int32_t kEdits[] = {1027, 1028, 1029, 1030};
 constexpr const char* kElements[] = {"RangeClipMinY", "RangeClipMaxY", "RangeClipMinX", "RangeClipMaxX"};
 
 struct ClippingPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     pagetest::PageHost host{space.Host("")};
     hostapi::Node* server = host.ServerNode(7);
     hostapi::Node* sensor = nullptr;

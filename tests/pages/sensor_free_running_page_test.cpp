@@ -2,7 +2,7 @@
 // the empty plot.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "plugin/settings.h"
 #include "support/fault_loop.hpp"
@@ -11,7 +11,7 @@
 namespace {
 
 struct FreePageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     void SetUp() override {
         ASSERT_GT(SettingsCreateDefault("\\SN7\\Settings.xml", 4), 0);
         // Sensor "C" (1002) disabled.

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "support/fault_loop.hpp"
 #include "plugin/settings.h"
@@ -21,7 +21,7 @@ uint64_t Inode(const std::filesystem::path& path) {
 }
 
 struct SetupPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     pagetest::PageHost host{space.Host("")};
     hostapi::Node* server = host.ServerNode(7);
     hostapi::Node* sensor = nullptr;

@@ -3,7 +3,7 @@
 // in the parameters, the display listener.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "pages/config_page.h"
 #include "stored_settings.hpp"
@@ -17,7 +17,7 @@ using wf::driver::Result;
 constexpr int32_t kOperation = 1015, kDiagnostic = 1016, kOverlay = 1021, kDeadzone = 1023, kSlider = 1024;
 
 struct VideoPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     bool created = SettingsCreateDefault("\\SN7\\Settings.xml", 4) > 0;
     pagetest::PageHost host{space.Host("")};
     hostapi::Node* server = host.ServerNode(7);

@@ -2,7 +2,7 @@
 // silent deletion of Calibration.xml.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "pages/system_page_calibration.h"
 #include "plugin/settings.h"
@@ -13,7 +13,7 @@ namespace {
 using wf::driver::Result;
 
 struct CalibrationPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     pagetest::PageHost host{space.Host("")};
     hostapi::Node* server = host.ServerNode(7);
     hostapi::Page* page = host.OpenPage(1013, server);

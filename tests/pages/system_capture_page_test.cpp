@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "pages/system_page_capture.h"
 #include "stored_settings.hpp"
@@ -19,7 +19,7 @@ using wf::driver::Result;
 constexpr int32_t kMode = 1031, kSource = 1032, kReduction = 1033;
 
 struct CapturePageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     bool created = SettingsCreateDefault("\\SN7\\Settings.xml", 2) > 0;
     pagetest::PageHost host{space.Host(""), {7, 9}};
     hostapi::Node* capture = host.Node(hostapi::kCaptureNode, {hostapi::kCaptureNode, 0, 0, nullptr}, nullptr);

@@ -2,7 +2,7 @@
 // pipe disabled while the page is current.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "plugin/settings.h"
 #include "support/fault_loop.hpp"
@@ -12,7 +12,7 @@ namespace {
 using wf::driver::Result;
 
 struct ConfigPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     pagetest::PageHost host{space.Host("")};
     hostapi::Node* server = host.ServerNode(7, true);
     hostapi::Page* page = host.OpenPage(1022, server);

@@ -2,7 +2,7 @@
 // the output batch count shared with the Run and Web pages.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "pages/config_page.h"
 #include "stored_settings.hpp"
@@ -12,7 +12,7 @@ namespace {
 using pagetest::StoredSettings;
 
 struct SystemFreePageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     pagetest::PageHost host{space.Host("")};
     hostapi::Node* server = host.ServerNode(7);
     hostapi::Page* page = host.OpenPage(1014, server);

@@ -2,7 +2,7 @@
 // client pipe switched before the station pipe.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "pages/config_page.h"
 #include "stored_settings.hpp"
@@ -12,7 +12,7 @@ namespace {
 using pagetest::StoredSettings;
 
 struct RunPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     bool created = SettingsCreateDefault("\\SN7\\Settings.xml", 4) > 0;
     pagetest::PageHost host{space.Host("")};
     hostapi::Node* server = host.ServerNode(7);

@@ -2,7 +2,7 @@
 // Vertex, Apply into the settings, and deleting Calibration.xml.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "support/fault_loop.hpp"
 #include "pages/system_page_setup.h"
@@ -18,7 +18,7 @@ const std::vector<std::string> kDefaultLines = {"        00:    7500,    4500", 
                                                 "        02:   -7500,   19500", "        03:    7500,   19500"};
 
 struct SystemSetupPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     pagetest::PageHost host{space.Host("")};
     hostapi::Node* server = host.ServerNode(7);
     hostapi::Page* page = nullptr;

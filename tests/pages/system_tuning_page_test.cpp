@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "support/fault_loop.hpp"
 #include "plugin/calibration.h"
@@ -27,7 +27,7 @@ struct Entry {
 };
 
 struct TuningPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     pagetest::PageHost host{space.Host("")};
     hostapi::Node* server = host.ServerNode(7);
     hostapi::Page* page = host.OpenPage(1024, server);

@@ -2,7 +2,7 @@
 // cache, the station pipe switched before the client pipe.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "pages/config_page.h"
 #include "stored_settings.hpp"
@@ -15,7 +15,7 @@ const std::vector<int32_t> kTimeControls = {1040, 1042, 1037};
 const std::vector<int32_t> kEncoderControls = {1041, 1043, 1001, 1044, 1045, 1046};
 
 struct WebPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     bool created = SettingsCreateDefault("\\SN7\\Settings.xml", 4) > 0;
     pagetest::PageHost host{space.Host("")};
     hostapi::Node* server = host.ServerNode(7);

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "support/fault_loop.hpp"
 #include "plugin/settings.h"
 
 namespace {
 
-using doctest::TempFileSpace;
+using zvtest::ServerFileSpace;
 
 constexpr char kPath[] = "\\SN7\\Calibration.xml";
 constexpr char kFile[] = "SN7/Calibration.xml";
@@ -44,7 +44,7 @@ CalibrationSet* Load() {
 
 class CalibrationTest : public ::testing::Test {
 protected:
-    TempFileSpace files;
+    ServerFileSpace files;
     zv::testing::Scope seams;
 };
 
@@ -67,13 +67,13 @@ TEST_F(CalibrationTest, LoadsOneEntryPerSensorElementInOrder) {
 }
 
 TEST_F(CalibrationTest, AbsentFileIsNotAFailure) {
-    doctest::ConsoleEngine engine;
+    zvtest::ConsoleEngine engine;
     CalibrationSet* set = nullptr;
     ASSERT_EQ(LoadCalibration(kPath, engine.handle, &set), 1);
     ASSERT_NE(set, nullptr);
     EXPECT_EQ(set->present, 0);
     EXPECT_EQ(set->entries, nullptr);
-    EXPECT_EQ(set->engine, engine.handle);
+    EXPECT_EQ(set->engine, engine.handle.Get());
     EXPECT_EQ(engine.text, "SystemCalibration.xml is absent.\n");
     EXPECT_EQ(SaveCalibration(set, kPath, 1), 1);
     EXPECT_FALSE(files.Exists(kFile));
@@ -158,7 +158,7 @@ TEST_F(CalibrationTest, SaveCallsThePlatformInOrder) {
     ASSERT_EQ(SaveCalibration(set, kPath, 2), 1);
     zv::testing::JournalStop();
     std::vector<std::string> files_calls;
-    for (const std::string& name : doctest::CallNames(zv::testing::Journal()))
+    for (const std::string& name : zvtest::CallNames(zv::testing::Journal()))
         if (name.rfind("zvFile", 0) == 0 || name == "zvXMLFlatten") files_calls.push_back(name);
     EXPECT_EQ(files_calls, (std::vector<std::string>{"zvFileCreate", "zvFileInit", "zvFileLength", "zvFileRead",
                                                      "zvFileDestroy", "zvXMLFlatten", "zvXMLFlatten", "zvFileCreate",
@@ -348,7 +348,7 @@ TEST_F(CalibrationTargetTest, FailuresArePassedBack) {
 
 // The settings reader and the target reader see the same vertices.
 TEST_F(CalibrationTargetTest, AgreesWithTheSettingsReader) {
-    TempFileSpace files;
+    ServerFileSpace files;
     ASSERT_EQ(SettingsCreateDefault("\\SN7\\Settings.xml", 2), 1);
     zvHandle loaded = nullptr;
     ASSERT_EQ(SettingsReadDocument(0, "\\SN7\\Settings.xml", &loaded), 1);

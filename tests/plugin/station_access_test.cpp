@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "plugin/settings.h"
 #include "plugin/station_access.h"
@@ -12,12 +12,12 @@
 
 namespace {
 
-using doctest::TempFileSpace;
+using zvtest::ServerFileSpace;
 
 constexpr char kUniqueViews[] = "ReportError Each sensor has to be assigned a unique vertex view!";
 
 // A default settings file for `views.size()` sensors, with those vertex views.
-void WriteSettings(const TempFileSpace& space, const std::vector<int>& views) {
+void WriteSettings(const ServerFileSpace& space, const std::vector<int>& views) {
     ASSERT_GT(SettingsCreateDefault("\\SN7\\Settings.xml", static_cast<int32_t>(views.size())), 0);
     std::string text = space.Read("SN7/Settings.xml");
     size_t at = 0;
@@ -40,7 +40,7 @@ int CountOf(const std::vector<std::string>& journal, const std::string& entry) {
 }
 
 TEST(StationAccess, FindServerNodeFollowsParentsToTheFirstOfKindOne) {
-    TempFileSpace space;
+    ServerFileSpace space;
     pagetest::PageHost host(space.Host(""));
     hostapi::Node* server = host.ServerNode(7);
     hostapi::Node* middle = host.Node(hostapi::kPlainNode, {hostapi::kPlainNode, 0, 0, nullptr}, server);
@@ -58,7 +58,7 @@ TEST(StationAccess, FindServerNodeFollowsParentsToTheFirstOfKindOne) {
 }
 
 TEST(StationAccess, VertexViewCheckReportsOncePerInit) {
-    TempFileSpace space;
+    ServerFileSpace space;
     pagetest::PageHost host(space.Host(""));
     struct Case {
         std::vector<int> views;
@@ -81,7 +81,7 @@ TEST(StationAccess, VertexViewCheckReportsOncePerInit) {
 }
 
 TEST(StationAccess, CacheLoadsOnceUnlessForcedAndSavesTheWebElement) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1});
     pagetest::PageHost host(space.Host(""));
     ServerNode* server = AsServer(host.ServerNode(7));
@@ -131,7 +131,7 @@ TEST(StationAccess, CacheLoadsOnceUnlessForcedAndSavesTheWebElement) {
 }
 
 TEST(StationAccess, WithoutSettingsTheCacheIsZeroAndNothingIsWritten) {
-    TempFileSpace space;
+    ServerFileSpace space;
     pagetest::PageHost host(space.Host(""));
     ServerNode* server = AsServer(host.ServerNode(7));
     server->OutputBatchCount = 5;
@@ -155,7 +155,7 @@ TEST(StationAccess, WithoutSettingsTheCacheIsZeroAndNothingIsWritten) {
 }
 
 TEST(StationAccess, ACacheNeverLoadedIsNeverSaved) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1});
     const std::string original = space.Read("SN7/Settings.xml");
     pagetest::PageHost host(space.Host(""));
@@ -175,7 +175,7 @@ TEST(StationAccess, ACacheNeverLoadedIsNeverSaved) {
 }
 
 TEST(StationAccess, ServerFilesAreReadAndWrittenUnderTheirTwoNames) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1, 2});
     pagetest::PageHost host(space.Host(""));
     ServerNode* server = AsServer(host.ServerNode(7));
@@ -203,7 +203,7 @@ TEST(StationAccess, ServerFilesAreReadAndWrittenUnderTheirTwoNames) {
 }
 
 TEST(StationAccess, RewriteSensorInfoLeavesTheFileAloneWhenTheSensorIsNotThere) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1});
     const std::string original = space.Read("SN7/Settings.xml");
     pagetest::PageHost host(space.Host(""));
@@ -228,7 +228,7 @@ TEST(StationAccess, RewriteSensorInfoLeavesTheFileAloneWhenTheSensorIsNotThere) 
 }
 
 TEST(StationAccess, OddHostsCrashNothing) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1});
     pagetest::PageHost host(space.Host(""));
     // A sensor node whose parent is no server node.
@@ -270,7 +270,7 @@ void ExpectFailureOrNoName(const zvtest::Fault& fault, zvStatus status) {
 }
 
 TEST(StationAccess, FailuresOfEveryCallPassBackAndLeaveTheFileWhole) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1});
     const std::string original = space.Read("SN7/Settings.xml");
     pagetest::PageHost host(space.Host(""));
