@@ -131,16 +131,48 @@ struct Station::Impl {
     std::vector<Server> servers;
     std::vector<std::vector<SensorGeometry>> geometry;  // per server
     Scene scene{1};
-    Noise noise{0x9E3779B97F4A7C15ull};
+    // Each server draws noise of its own, so that what one server makes
+    // does not depend on the others: a server on the network makes its
+    // results alone, and they equal its share of the station's.
+    std::vector<Noise> noise;  // per server
     double time = 0;  // seconds
     int64_t frames = 0;
     // Detection: the piece whose slices are being delivered, per server.
     std::vector<int64_t> openPiece;
-    std::deque<std::vector<zvHandle>> queue;  // batches made, not yet taken
+    // A batch made, not yet taken, and where its results come from.
+    struct Made {
+        std::vector<zvHandle> results;
+        std::vector<uint32_t> servers;  // per result
+        double time = 0;
+    };
+    std::deque<Made> queue;
 
     ~Impl() {
         for (auto& batch : queue)
-            for (zvHandle h : batch) zvObjectDestroy(h);
+            for (zvHandle h : batch.results) zvObjectDestroy(h);
+    }
+
+    // The noise of server `serial`: server 1 draws the stream a station of
+    // one server always drew.
+    static Noise ServerNoise(uint64_t seed, uint32_t serial) {
+        const uint64_t state = seed * 0x2545F4914F6CDD1Dull + 0x9E3779B97F4A7C15ull +
+                               (static_cast<uint64_t>(serial) - 1) * 0xD1B54A32D192ED03ull;
+        return Noise{state != 0 ? state : 0x9E3779B97F4A7C15ull};
+    }
+
+    // Per-server state for the servers as they are now.
+    void Seat() {
+        openPiece.assign(servers.size(), -1);
+        noise.clear();
+        for (const Server& server : servers) noise.push_back(ServerNoise(options.seed, server.serial));
+    }
+
+    void Queue(std::vector<zvHandle> results, uint32_t serial) {
+        Made made;
+        made.servers.assign(results.size(), serial);
+        made.results = std::move(results);
+        made.time = time;
+        queue.push_back(std::move(made));
     }
 
     double Ticks(const Server& server, double position) const {
@@ -209,7 +241,6 @@ struct Station::Impl {
                      const std::map<uint32_t, std::filesystem::path>& folders, std::string* error) {
         options = with;
         scene = Scene(with.seed);
-        noise = Noise{with.seed * 0x2545F4914F6CDD1Dull + 0x9E3779B97F4A7C15ull};
         servers.clear();
         geometry.clear();
         std::error_code ec;
@@ -241,7 +272,7 @@ struct Station::Impl {
         // operator repairs through the station.
         std::string unread;
         ReadSettings(&unread);
-        openPiece.assign(servers.size(), -1);
+        Seat();
         return true;
     }
 
@@ -262,8 +293,8 @@ struct Station::Impl {
         return t;
     }
 
-    zvStatus Profile(const Server& server, const SensorGeometry& g, double position, const Section& section,
-                     std::vector<zvHandle>* out) {
+    zvStatus Profile(const Server& server, Noise& noise, const SensorGeometry& g, double position,
+                     const Section& section, std::vector<zvHandle>* out) {
         ResultBuilder r;
         zvStatus status = r.Init(0, {static_cast<int64_t>(g.serial), 1});
         if (status <= 0) return status;
@@ -305,7 +336,7 @@ struct Station::Impl {
         const Section section = scene.At(p0);
         for (const SensorGeometry& g : geometry[s]) {
             if (servers[s].settings.sensors[static_cast<size_t>(g.index)].enabled == 0) continue;
-            zvStatus status = Profile(servers[s], g, p0, section, batch);
+            zvStatus status = Profile(servers[s], noise[s], g, p0, section, batch);
             if (status <= 0) return status;
         }
         return ZV_OK;
@@ -341,7 +372,8 @@ struct Station::Impl {
         return ZV_OK;
     }
 
-    zvStatus SliceBatch(const Server& server, const std::vector<double>& positions, std::vector<zvHandle>* out) {
+    zvStatus SliceBatch(const Server& server, Noise& noise, const std::vector<double>& positions,
+                        std::vector<zvHandle>* out) {
         ResultBuilder r;
         zvStatus status = r.Init(1, {1});
         if (status <= 0) return status;
@@ -383,9 +415,9 @@ struct Station::Impl {
         auto flush = [&]() -> zvStatus {
             if (slices.empty()) return ZV_OK;
             std::vector<zvHandle> batch;
-            zvStatus status = SliceBatch(servers[s], slices, &batch);
+            zvStatus status = SliceBatch(servers[s], noise[s], slices, &batch);
             if (status <= 0) return status;
-            queue.push_back(std::move(batch));
+            Queue(std::move(batch), servers[s].serial);
             slices.clear();
             return ZV_OK;
         };
@@ -395,7 +427,7 @@ struct Station::Impl {
             std::vector<zvHandle> batch;
             status = ObjectEnd(open, &batch);
             if (status <= 0) return status;
-            queue.push_back(std::move(batch));
+            Queue(std::move(batch), servers[s].serial);
             open = -1;
             return ZV_OK;
         };
@@ -452,7 +484,7 @@ struct Station::Impl {
         auto* pixels = static_cast<uint8_t*>(r.AddArray(ZV_TYPE_UINT8, {kVideoHeight, kVideoWidth, 4}, &status));
         if (pixels == nullptr) return status;
         for (int32_t i = 0; i < kVideoWidth * kVideoHeight; ++i) {
-            const auto v = static_cast<uint8_t>(8 + noise.Next() % 28);
+            const auto v = static_cast<uint8_t>(8 + noise[s].Next() % 28);
             pixels[4 * i] = v;
             pixels[4 * i + 1] = v;
             pixels[4 * i + 2] = v;
@@ -492,6 +524,7 @@ struct Station::Impl {
         const double p0 = time * options.speed;
         const double p1 = (time + period) * options.speed;
         std::vector<zvHandle> batch;
+        std::vector<uint32_t> origins;  // per result of `batch`
         zvStatus status = ZV_OK;
         for (size_t s = 0; s < servers.size() && status > 0; ++s) {
             const Server& server = servers[s];
@@ -507,12 +540,19 @@ struct Station::Impl {
             } else if (server.pipe.mode == "Video") {
                 status = Video(s, p0, &batch);
             }
+            origins.resize(batch.size(), server.serial);
         }
         if (status <= 0) {
             for (zvHandle h : batch) zvObjectDestroy(h);
             return status;
         }
-        if (!batch.empty()) queue.push_back(std::move(batch));
+        if (!batch.empty()) {
+            Made made;
+            made.results = std::move(batch);
+            made.servers = std::move(origins);
+            made.time = time;
+            queue.push_back(std::move(made));
+        }
         time += period;
         ++frames;
         return ZV_OK;
@@ -542,13 +582,18 @@ bool Station::Open(const std::filesystem::path& root, const Options& options, st
         return false;
     }
     r.ArrangeAll();
-    r.openPiece.assign(r.servers.size(), -1);
+    r.Seat();
     return true;
 }
 
 bool Station::OpenServers(const std::filesystem::path& root, const Options& options,
                           const std::vector<uint32_t>& serials, std::string* error) {
     return impl_->OpenFolders(root, options, serials, ServerFolders(root), error);
+}
+
+bool Station::OpenServer(const std::filesystem::path& folder, uint32_t serial, const Options& options,
+                         std::string* error) {
+    return impl_->OpenFolders(folder, options, {serial}, {{serial, folder}}, error);
 }
 
 bool Station::ReloadSettings(std::string* error) { return impl_->ReadSettings(error); }
@@ -589,15 +634,23 @@ bool Station::Delivering() const {
     return false;
 }
 
-zvStatus Station::NextBatch(std::vector<zvHandle>* payloads) {
+zvStatus Station::NextBatch(std::vector<zvHandle>* payloads) { return NextBatch(payloads, nullptr); }
+
+zvStatus Station::NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin) {
     Impl& r = *impl_;
     if (payloads == nullptr) return ZV_E_ARGUMENT;
+    if (origin != nullptr) *origin = BatchOrigin{r.time, {}};
     for (int i = 0; r.queue.empty() && i < kEmptyStretchLimit && Delivering(); ++i) {
         zvStatus status = r.Stretch();
         if (status <= 0) return status;
     }
     if (r.queue.empty()) return ZV_OK;
-    for (zvHandle h : r.queue.front()) payloads->push_back(h);
+    Impl::Made& made = r.queue.front();
+    if (origin != nullptr) {
+        origin->time = made.time;
+        origin->servers = std::move(made.servers);
+    }
+    for (zvHandle h : made.results) payloads->push_back(h);
     r.queue.pop_front();
     return ZV_OK;
 }

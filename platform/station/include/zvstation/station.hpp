@@ -110,6 +110,14 @@ struct Server {
     bool delivering = false;
 };
 
+// Where the results of a batch come from: the serial number of the server
+// that made each (in the order NextBatch appended them), and the simulated
+// time at which the stretch that made them began.
+struct BatchOrigin {
+    double time = 0;
+    std::vector<uint32_t> servers;
+};
+
 class Station {
 public:
     Station();
@@ -134,6 +142,15 @@ public:
     // no server can have (above kMaxServerSerial).
     bool OpenServers(const std::filesystem::path& root, const Options& options, const std::vector<uint32_t>& serials,
                      std::string* error);
+    // A station of the one server `serial` whose folder is `folder` (a
+    // server of its own, as on the network), with its Settings.xml when
+    // there is one, read as Open does. False with `*error` set when the
+    // folder is no folder or the serial no server's. With the same
+    // options, its results are what a station
+    // of several servers makes for this one, provided every server's pipe
+    // is in the same mode and delivers from the start.
+    bool OpenServer(const std::filesystem::path& folder, uint32_t serial, const Options& options,
+                    std::string* error);
     // Reads every server's Settings.xml again (pages change them while the
     // station runs): sensors, views and target take effect from the next
     // batch. A server whose file cannot be read keeps the settings it had,
@@ -160,6 +177,8 @@ public:
     // Detection) are skipped, up to a limit, after which it appends nothing.
     // Returns 1, or a failing zvApi status (nothing appended then).
     zvStatus NextBatch(std::vector<zvHandle>* payloads);
+    // The same, telling where the appended results come from.
+    zvStatus NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin);
 
     // Simulated seconds since the start.
     double Time() const;
