@@ -79,7 +79,7 @@ int32_t CSensorPageVideo::Activate() {
     if (status <= 0 && status != ZV_E_NOTFOUND)
         return ReportReadFailure(server, status);
     if (serial == ZV_SERIAL_NONE) {
-        site->ReportError(kInvalidSerial);
+        site_->ReportError(kInvalidSerial);
         return 0;
     }
 
@@ -100,7 +100,7 @@ int32_t CSensorPageVideo::Activate() {
     if (status <= 0) return status;
 
     hostapi::DisplaySet* displays = nullptr;
-    site->GetDisplays(&displays);
+    site_->GetDisplays(&displays);
     if (displays != nullptr) {
         displays->SelectLayout(0);
         // Activated twice in a row, the page still listens once.
@@ -123,10 +123,10 @@ int32_t CSensorPageVideo::Deactivate() {
 }
 
 void CSensorPageVideo::StopListening() {
-    if (!listening_ || site == nullptr) return;
+    if (!listening_ || site_ == nullptr) return;
     listening_ = false;
     hostapi::DisplaySet* displays = nullptr;
-    site->GetDisplays(&displays);
+    site_->GetDisplays(&displays);
     if (displays == nullptr) return;
     displays->RemoveDisplayListener(0, this);
     displays->RemoveDisplayListener(1, this);
@@ -143,11 +143,11 @@ void CSensorPageVideo::StoreExposure(int32_t exposure) {
     FormatServerPath(path, kServerSettingsWriteFormat, server->serialNumber);
     SystemSettings* settings = nullptr;
     if (SettingsLoad(path, 0, &settings) <= 0) {
-        site->ReportError(kCannotRead);
+        site_->ReportError(kCannotRead);
         return;
     }
     settings->VideoExposure = exposure;
-    if (SettingsSave(settings, path, 1) <= 0) site->ReportError(kCannotWrite);
+    if (SettingsSave(settings, path, 1) <= 0) site_->ReportError(kCannotWrite);
     SettingsFree(settings);
 }
 
@@ -193,7 +193,7 @@ void CSensorPageVideo::OnCentroidOverlay() {
     FormatServerPath(path, kServerSettingsWriteFormat, server->serialNumber);
     SystemSettings* settings = nullptr;
     if (SettingsLoad(path, 0, &settings) <= 0) {
-        site->ReportError(kCannotRead);
+        site_->ReportError(kCannotRead);
         zvArrayListDestroy(list);
         undo();
         return;
@@ -211,7 +211,7 @@ void CSensorPageVideo::OnCentroidOverlay() {
         threshold_.EnableWindow(true);
     }
     if (status > 0 && SettingsSave(settings, path, 1) <= 0) {
-        site->ReportError(kCannotWrite);
+        site_->ReportError(kCannotWrite);
         status = ZV_E_IO;
     }
     SettingsFree(settings);

@@ -35,7 +35,7 @@ int32_t CSystemPageCalibration::Activate() {
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;
     if ((status = zvPipeSetCurrentMode(clientPipe, kModeCalibration)) <= 0) return status;
     hostapi::DisplaySet* displays = nullptr;
-    site->GetDisplays(&displays);
+    site_->GetDisplays(&displays);
     if (displays != nullptr) displays->SelectLayout(1);
     return 1;
 }

@@ -59,6 +59,6 @@ void CSystemPageConfig::OnCreateSettings() {
         ReportFailure("Cannot create Settings.xml of " + ServerName(server), status);
         return;
     }
-    site->NotifyHost();
-    site->ReportText("Each sensor has to be assigned a unique vertex view!");
+    site_->NotifyHost();
+    site_->ReportText("Each sensor has to be assigned a unique vertex view!");
 }

@@ -89,13 +89,13 @@ void CSystemPageFreeRunning::FreeShowSettings() {
 void CSystemPageFreeRunning::OnOutputBatchCount() {
     ServerNode* server = Server();
     if (server == nullptr) return;
-    if (site != nullptr) site->SetModified();
+    if (site_ != nullptr) site_->SetModified();
     server->OutputBatchCount = IntegerValue(ControlText(kOutputBatchCountEdit).c_str());
 }
 
 void CSystemPageFreeRunning::OnTransmitInputState() {
     ServerNode* server = Server();
     if (server == nullptr) return;
-    if (site != nullptr) site->SetModified();
+    if (site_ != nullptr) site_->SetModified();
     server->inputStateFlag = inputState_.GetCheck() != 0 ? 1 : 0;
 }

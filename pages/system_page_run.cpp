@@ -47,7 +47,7 @@ int32_t CSystemPageRun::Activate() {
     if (status <= 0) return status;
     if ((status = zvPipeSetCurrentMode(clientPipe, kModeDetection)) <= 0) return status;
     hostapi::DisplaySet* displays = nullptr;
-    if ((status = site->GetDisplays(&displays)) <= 0) return status;
+    if ((status = site_->GetDisplays(&displays)) <= 0) return status;
     if (displays == nullptr) return ZV_E_STATE;
     if ((status = displays->SelectLayout(0)) <= 0) return status;
     if ((status = SwitchStationPipe(server, kModeDetection)) <= 0) return status;
@@ -80,7 +80,7 @@ void CSystemPageRun::RunShowSettings() {
 
 ServerNode* CSystemPageRun::Changed() {
     ServerNode* server = Server();
-    if (server != nullptr && site != nullptr) site->SetModified();
+    if (server != nullptr && site_ != nullptr) site_->SetModified();
     return server;
 }
 

@@ -28,7 +28,7 @@ WF_END_MESSAGE_MAP()
 CSystemPageSetup::CSystemPageSetup() : ConfigPage(kPageSystemSetup) {}
 
 CSystemPageSetup::~CSystemPageSetup() {
-    if (targetList != 0) zvArrayListDestroy(targetList);
+    if (targetList_ != 0) zvArrayListDestroy(targetList_);
 }
 
 void CSystemPageSetup::DoDataExchange(wf::DataExchange* exchange) {
@@ -48,14 +48,14 @@ int32_t CSystemPageSetup::Activate() {
     if ((status = zvPipeSetCurrentMode(clientPipe, kModeCalibration)) <= 0) return status;
 
     // An Activate without a Deactivate before it starts afresh too.
-    if (targetList != 0) zvArrayListDestroy(targetList);
-    targetList = 0;
+    if (targetList_ != 0) zvArrayListDestroy(targetList_);
+    targetList_ = 0;
     targetRead_ = false;
-    status = zvArrayListCreate(&targetList, 0);
-    if (status > 0) status = zvArrayListInit(targetList, ZV_TYPE_POINT32, 0, 1);
+    status = zvArrayListCreate(&targetList_, 0);
+    if (status > 0) status = zvArrayListInit(targetList_, ZV_TYPE_POINT32, 0, 1);
     if (status <= 0) {
-        if (targetList != 0) zvArrayListDestroy(targetList);
-        targetList = 0;
+        if (targetList_ != 0) zvArrayListDestroy(targetList_);
+        targetList_ = 0;
         ShowVertexLines();
         return status;
     }
@@ -65,9 +65,9 @@ int32_t CSystemPageSetup::Activate() {
         ShowVertexLines();  // an empty target, which Apply will not store
         return ReportReadFailure(server, status);
     }
-    status = ReadCalibrationTarget(zvAppInfoXml(info), targetList);
+    status = ReadCalibrationTarget(zvAppInfoXml(info), targetList_);
     targetRead_ = status > 0;
-    if (status > 0) status = ShowCalibrationTarget(targetList, DisplayForDrawing(0));
+    if (status > 0) status = ShowCalibrationTarget(targetList_, DisplayForDrawing(0));
     // The lines show what Apply would store, also when drawing failed.
     ShowVertexLines();
     zvAppInfoDestroy(info);
@@ -88,8 +88,8 @@ int32_t CSystemPageSetup::Apply() {
     if (status <= 0) return ReportReadFailure(server, status, true);
     if (zvAppInfoRootGroup(info) == 0) {
         status = Report("Nothing was written: the settings of " + ServerName(server) + " hold no sensor group.", 0);
-    } else if ((status = WriteCalibrationTarget(zvAppInfoXml(info), targetList)) > 0) {
-        status = ShowCalibrationTarget(targetList, DisplayForDrawing(0));
+    } else if ((status = WriteCalibrationTarget(zvAppInfoXml(info), targetList_)) > 0) {
+        status = ShowCalibrationTarget(targetList_, DisplayForDrawing(0));
     }
     if (status > 0 && (status = server->WriteServerInfo(info)) <= 0)
         ReportFailure("Cannot write the settings of " + ServerName(server), status);
@@ -99,9 +99,9 @@ int32_t CSystemPageSetup::Apply() {
 
 int32_t CSystemPageSetup::Deactivate() {
     targetRead_ = false;
-    if (targetList == 0) return 1;
-    const zvStatus status = zvArrayListDestroy(targetList);
-    targetList = 0;
+    if (targetList_ == 0) return 1;
+    const zvStatus status = zvArrayListDestroy(targetList_);
+    targetList_ = 0;
     return status;
 }
 
@@ -109,7 +109,7 @@ void CSystemPageSetup::OnAddVertex() {
     const zvPoint32s vertex{IntegerValue(x_.GetWindowText().c_str()), IntegerValue(y_.GetWindowText().c_str())};
     // The line and the vertex go together: a vertex the list cannot take
     // is not shown either.
-    if (zvArrayListAdd(targetList, &vertex) <= 0) return;
+    if (zvArrayListAdd(targetList_, &vertex) <= 0) return;
     vertices_.AddString(VertexLine(vertices_.GetCount(), vertex.x, vertex.y).c_str());
     ChangeNotice();
 }
@@ -117,8 +117,8 @@ void CSystemPageSetup::OnAddVertex() {
 void CSystemPageSetup::OnRemoveVertex() {
     // Nothing to remove: nothing removed. A vertex the list keeps stays
     // listed.
-    const int32_t count = zvArrayListCount(targetList);
-    if (count > 0 && zvArrayListRemove(targetList, count - 1) <= 0) return;
+    const int32_t count = zvArrayListCount(targetList_);
+    if (count > 0 && zvArrayListRemove(targetList_, count - 1) <= 0) return;
     const int32_t lines = vertices_.GetCount();
     if (lines > 0) vertices_.DeleteString(lines - 1);
     ChangeNotice();
@@ -132,8 +132,8 @@ void CSystemPageSetup::OnDeleteCalibration() {
 
 void CSystemPageSetup::ShowVertexLines() {
     vertices_.ResetContent();
-    const int32_t count = zvArrayListCount(targetList);
-    const auto* vertex = static_cast<const zvPoint32s*>(zvArrayListData(targetList));
+    const int32_t count = zvArrayListCount(targetList_);
+    const auto* vertex = static_cast<const zvPoint32s*>(zvArrayListData(targetList_));
     for (int32_t i = 0; vertex != nullptr && i < count; ++i)
         vertices_.AddString(VertexLine(i, vertex[i].x, vertex[i].y).c_str());
 }

@@ -49,8 +49,8 @@ private:
     // The lines of the list box from the working list.
     void ShowVertexLines();
 
-    zvHandle targetList = 0;  // vertices (item type 162), from Activate to Deactivate
-    bool targetRead_ = false;  // targetList started from the stored target
+    zvHandle targetList_ = 0;  // vertices (item type 162), from Activate to Deactivate
+    bool targetRead_ = false;  // targetList_ started from the stored target
     wf::ListBox vertices_;
     wf::Edit x_;
     wf::Edit y_;

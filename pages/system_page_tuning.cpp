@@ -59,13 +59,13 @@ int32_t CSystemPageTuning::Activate() {
     zvLastErrorClear();
     if (!CalibrationFileExists()) {
         ShowNoCalibration();
-        sensorsListed = 0;
-    } else if (sensorsListed == 1) {
-        selectedIndex = sensors_.GetCurSel();
+        sensorsListed_ = 0;
+    } else if (sensorsListed_ == 1) {
+        selectedIndex_ = sensors_.GetCurSel();
         status = LoadSelected();
     } else {
         status = FillSensors();
-        sensorsListed = status > 0 ? 1 : 0;  // a list not filled is filled next time
+        sensorsListed_ = status > 0 ? 1 : 0;  // a list not filled is filled next time
     }
     // A file that cannot be read leaves the controls as they were, told.
     if (status <= 0) return ReportFailure("Cannot read Calibration.xml of " + ServerName(server), status);
@@ -95,11 +95,11 @@ void CSystemPageTuning::ShowNoCalibration() {
     sensors_.SetCurSel(sensors_.AddString("Please perform Calibration first."));
     // Emptied edits are no values: their change notices store nothing, so
     // that a calibration the client still holds keeps its coefficients.
-    clearing = true;
+    clearing_ = true;
     rotate_.SetWindowText("");
     x_.SetWindowText("");
     y_.SetWindowText("");
-    clearing = false;
+    clearing_ = false;
     EnableControls(false);
 }
 
@@ -120,7 +120,7 @@ zvStatus CSystemPageTuning::FillSensors() {
             sensors_.AddString(item);
         }
         if (count > 0) {
-            selectedIndex = 0;
+            selectedIndex_ = 0;
             sensors_.SetCurSel(0);
             result = LoadSelected();
         }
@@ -138,7 +138,7 @@ zvStatus CSystemPageTuning::LoadSelected() {
     const zvStatus status = LoadCalibration(path, 0, &set);
     if (status <= 0) return status;
     // An index beyond a file that has fewer entries now names none.
-    if (const CalibrationEntry* loaded = EntryAt(set, selectedIndex)) {
+    if (const CalibrationEntry* loaded = EntryAt(set, selectedIndex_)) {
         entry = *loaded;
         Show(rotate_, entry.t);
         Show(x_, entry.x);
@@ -192,26 +192,26 @@ void CSystemPageTuning::Step(double* value, double step, wf::Edit& edit) {
 }
 
 void CSystemPageTuning::OnSelectSensor() {
-    selectedIndex = sensors_.GetCurSel();
+    selectedIndex_ = sensors_.GetCurSel();
     zvLastErrorClear();
     const zvStatus status = LoadSelected();
     if (status <= 0) ReportFailure("Cannot read Calibration.xml of " + ServerName(Server()), status);
 }
 
 void CSystemPageTuning::OnRotateChange() {
-    if (clearing) return;
+    if (clearing_) return;
     entry.t = DecimalValue(rotate_.GetWindowText().c_str());
     Store();
 }
 
 void CSystemPageTuning::OnYChange() {
-    if (clearing) return;
+    if (clearing_) return;
     entry.y = DecimalValue(y_.GetWindowText().c_str());
     Store();
 }
 
 void CSystemPageTuning::OnXChange() {
-    if (clearing) return;
+    if (clearing_) return;
     entry.x = DecimalValue(x_.GetWindowText().c_str());
     Store();
 }

@@ -94,7 +94,7 @@ void CSystemPageWeb::WebEnableSyncControls(int32_t method) {
 }
 
 void CSystemPageWeb::Modified() {
-    if (site != nullptr) site->SetModified();
+    if (site_ != nullptr) site_->SetModified();
 }
 
 void CSystemPageWeb::OnXResolution() {

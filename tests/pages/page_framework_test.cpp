@@ -3,10 +3,11 @@
 
 #include <cstring>
 
-#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "pages/config_page.h"
 #include "pages/page_factory.h"
+#include "plugin/statuses.h"
+#include "support/document_test_support.hpp"
 
 namespace {
 
@@ -67,7 +68,7 @@ TEST(PageFramework, AWindowThatCannotBeMadeGivesMinus992AndNoSite) {
     hostapi::Page* page = PageFactory(1022);
     page->SetNode(server);
     host.giveWindow = false;
-    EXPECT_EQ(page->Create(&host), -992);
+    EXPECT_EQ(page->Create(&host), kPageWindowFailed);
     wf::WindowHandle window = nullptr;
     page->GetWindow(&window);
     EXPECT_EQ(window, nullptr);
@@ -79,7 +80,7 @@ TEST(PageFramework, AWindowThatCannotBeMadeGivesMinus992AndNoSite) {
     page = PageFactory(1022);
     page->SetNode(server);
     wf::testing::FailWindowCreation(2);  // the dialog's second window: a control
-    EXPECT_EQ(page->Create(&host), -992);
+    EXPECT_EQ(page->Create(&host), kPageWindowFailed);
     wf::testing::ClearFaults();
     EXPECT_EQ(wf::testing::LiveWindows(), windows);
     page->Destroy();

@@ -4,10 +4,11 @@
 
 #include <string>
 
-#include "support/document_test_support.hpp"
 #include "page_host.hpp"
 #include "plugin/settings.h"
 #include "plugin/station_access.h"
+#include "plugin/statuses.h"
+#include "support/document_test_support.hpp"
 #include "support/fault_loop.hpp"
 
 namespace {
@@ -253,7 +254,7 @@ TEST(StationAccess, OddHostsCrashNothing) {
 // A failed allocation or an injected call: what a failed step may return.
 void ExpectFailure(const zvtest::Fault& fault, zvStatus status) {
     if (fault.Allocation()) {
-        EXPECT_TRUE(status == ZV_E_NOMEM || status == -995) << status;
+        EXPECT_TRUE(status == ZV_E_NOMEM || status == kTorvaneNoMemory) << status;
     } else {
         EXPECT_EQ(status, fault.Expected());
     }
@@ -263,7 +264,7 @@ void ExpectFailure(const zvtest::Fault& fault, zvStatus status) {
 // cannot be allocated give 0.
 void ExpectFailureOrNoName(const zvtest::Fault& fault, zvStatus status) {
     if (fault.Allocation()) {
-        EXPECT_TRUE(status == ZV_E_NOMEM || status == -995 || status == 0) << status;
+        EXPECT_TRUE(status == ZV_E_NOMEM || status == kTorvaneNoMemory || status == 0) << status;
     } else {
         EXPECT_EQ(status, fault.Expected());
     }
