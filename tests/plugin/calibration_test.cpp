@@ -8,6 +8,7 @@
 #include "support/document_test_support.hpp"
 #include "support/fault_loop.hpp"
 #include "plugin/settings.h"
+#include "zvapi/zv_handle.hpp"
 
 namespace {
 
@@ -228,14 +229,10 @@ TEST_F(CalibrationTest, LoadFailuresLeaveNothing) {
 class CalibrationTargetTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(zvXMLCreate(&document, 0), 1);
+        ASSERT_EQ(zvXMLCreate(document.Out(), 0), 1);
         ASSERT_EQ(zvXMLInit(document, 0), 1);
-        ASSERT_EQ(zvArrayListCreate(&vertices, 0), 1);
+        ASSERT_EQ(zvArrayListCreate(vertices.Out(), 0), 1);
         ASSERT_EQ(zvArrayListInit(vertices, ZV_TYPE_POINT32, 0, 1), 1);
-    }
-    void TearDown() override {
-        zvArrayListDestroy(vertices);
-        zvXMLDestroy(document);
     }
     void Parse(const char* text) { ASSERT_EQ(zvXMLUnflatten(document, text), 1); }
     void Add(int32_t x, int32_t y) {
@@ -259,8 +256,8 @@ protected:
         return text;
     }
 
-    zvHandle document = nullptr;
-    zvHandle vertices = nullptr;
+    zv::OwnedXml document;
+    zv::OwnedList vertices;
     zv::testing::Scope seams;
 };
 
@@ -319,15 +316,14 @@ TEST_F(CalibrationTargetTest, WritingNoVerticesLeavesAnEmptyTarget) {
 
 TEST_F(CalibrationTargetTest, ListsOfOtherItemsAreRefused) {
     Parse("<S><CalibrationTarget><Vertex><X>1</X><Y>2</Y></Vertex></CalibrationTarget></S>");
-    zvHandle wide = nullptr;
-    ASSERT_EQ(zvArrayListCreate(&wide, 0), 1);
+    zv::OwnedList wide;
+    ASSERT_EQ(zvArrayListCreate(wide.Out(), 0), 1);
     ASSERT_EQ(zvArrayListInit(wide, ZV_TYPE_INT16, 0, 1), 1);
     const std::string before = Flat();
     EXPECT_EQ(ReadCalibrationTarget(document, wide), ZV_E_TYPE);
     EXPECT_EQ(WriteCalibrationTarget(document, wide), ZV_E_TYPE);
     EXPECT_EQ(zvArrayListCount(wide), 0);
     EXPECT_EQ(Flat(), before);
-    zvArrayListDestroy(wide);
     EXPECT_EQ(ReadCalibrationTarget(document, nullptr), ZV_E_HANDLE);
 }
 
