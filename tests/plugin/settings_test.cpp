@@ -178,8 +178,8 @@ TEST_F(SettingsTest, MissingRequiredElementFailsWithZero) {
 }
 
 TEST_F(SettingsTest, DocumentWithoutRootFailsWithZero) {
-    zvHandle document = nullptr;
-    ASSERT_EQ(zvXMLCreate(&document, 0), 1);
+    zv::OwnedXml document;
+    ASSERT_EQ(zvXMLCreate(document.Out(), 0), 1);
     ASSERT_EQ(zvXMLInit(document, 0), 1);
     SystemSettings* s = nullptr;
     EXPECT_EQ(SettingsParse(document, 0, &s), 0);
@@ -187,7 +187,6 @@ TEST_F(SettingsTest, DocumentWithoutRootFailsWithZero) {
     SystemSettings record;
     std::memset(&record, 0, sizeof record);
     EXPECT_EQ(SettingsUpdateDocument(&record, document), 0);
-    zvXMLDestroy(document);
 }
 
 TEST_F(SettingsTest, BadFilesGiveAStatusAndNoRecord) {
