@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "text.hpp"
+#include "zvapi/zv_file_space.hpp"
+#include "zvapi/zvapi.h"
 #include "zvstation/station.hpp"
 
 namespace zvhost {
@@ -77,33 +79,21 @@ bool DeclareStationServers(const std::filesystem::path& root, const std::vector<
                            std::string* error) {
     std::error_code ec;
     std::filesystem::create_directories(root, ec);
-    if (!std::filesystem::is_directory(root, ec)) {
+    if (!std::filesystem::is_directory(root, ec) || zvFileSpaceSetRoot(root.c_str()) <= 0) {
         *error = "cannot make the file space " + root.string();
         return false;
     }
+    // The folders and the file through the file space, as every file of it.
     for (uint32_t serial : serials) {
         if (!zv::station::ServerFolder(root, serial).empty()) continue;
-        const std::filesystem::path folder = root / ("SN" + std::to_string(serial));
-        std::filesystem::create_directory(folder, ec);
-        if (ec) {
-            *error = "cannot make " + folder.string() + ": " + ec.message();
+        const std::string folder = "SN" + std::to_string(serial);
+        if (zvDirectoryCreate(folder.c_str()) <= 0) {
+            *error = "cannot make " + folder + ": " + zvLastErrorText();
             return false;
         }
     }
-    const std::filesystem::path file = root / kStationFile;
-    const std::filesystem::path temporary = root / (std::string(".") + kStationFile + ".tmp");
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << nlohmann::json{{"servers", serials}}.dump() << "\n";
-        if (!out.flush()) {
-            *error = "cannot write " + temporary.string();
-            return false;
-        }
-    }
-    std::filesystem::rename(temporary, file, ec);
-    if (ec) {
-        std::filesystem::remove(temporary, ec);
-        *error = "cannot write " + file.string();
+    if (zv::files::WriteFile(kStationFile, nlohmann::json{{"servers", serials}}.dump() + "\n") <= 0) {
+        *error = zvLastErrorText();
         return false;
     }
     return true;
@@ -111,8 +101,7 @@ bool DeclareStationServers(const std::filesystem::path& root, const std::vector<
 
 void MakeSensorFolder(const std::filesystem::path& root, uint32_t serial) {
     if (!zv::station::ServerFolder(root, serial).empty()) return;
-    std::error_code ec;
-    std::filesystem::create_directory(root / ("SN" + std::to_string(serial)), ec);
+    zvDirectoryCreate(("SN" + std::to_string(serial)).c_str());
 }
 
 bool ParseServerList(const std::string& text, std::vector<uint32_t>* serials, std::string* error) {

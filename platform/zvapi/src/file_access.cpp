@@ -64,6 +64,12 @@ zvStatus ReadFile(const std::string& path, int64_t limit, std::string* text) {
         text->clear();
         File file;
         zvStatus status = OpenPath(&file, path.c_str(), ZV_FILE_READ);
+        if (status == ZV_E_NOTFOUND) {
+            // A folder in the file's place is said to be one.
+            Place place;
+            if (Resolve(path.c_str(), Follow::kAll, &place) > 0 && place.exists && S_ISDIR(place.info.st_mode))
+                return Fail(ZV_E_UNSUPPORTED, Quoted(path) + " is a folder, not a file");
+        }
         if (status <= 0) return status;
         status = file.ReadAll(text, limit);
         if (status == ZV_E_NOMEM) {
@@ -192,12 +198,15 @@ zvStatus AppendFile::Create(const std::string& path) {
     });
 }
 
-zvStatus AppendFile::Adopt(const std::string& folder, const std::string& temporary) {
+zvStatus AppendFile::Adopt(const std::string& folder, const std::string& temporary, const std::string& named) {
     return Run(folder + "/" + temporary, [&] {
         if (fd_ >= 0) return ZV_E_STATE;
-        const std::string target = TargetOf(temporary);
-        if (target.empty() || temporary.find('/') != std::string::npos || temporary.find('\\') != std::string::npos)
-            return ZV_E_ARGUMENT;
+        const std::string target = named.empty() ? TargetOf(temporary) : named;
+        const auto plain = [](const std::string& name) {
+            return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+                   name.find('\\') == std::string::npos;
+        };
+        if (!plain(target) || !plain(temporary)) return ZV_E_ARGUMENT;
         Fd dir;
         zvStatus status = OpenFolder(folder.c_str(), &dir);
         if (status <= 0) return status;

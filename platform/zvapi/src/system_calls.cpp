@@ -131,14 +131,16 @@ bool Fire(const char* name, int* error) {
     FakeState& s = fake();
     std::lock_guard lock(s.mutex);
     ++s.counts[name];
+    // Every armed fault of the name counts the call; the first that gets
+    // to its call fires.
+    auto firing = s.faults.end();
     for (auto it = s.faults.begin(); it != s.faults.end(); ++it) {
-        if (it->name != name) continue;
-        if (--it->remaining > 0) return false;
-        *error = it->error;
-        s.faults.erase(it);
-        return true;
+        if (it->name == name && --it->remaining == 0 && firing == s.faults.end()) firing = it;
     }
-    return false;
+    if (firing == s.faults.end()) return false;
+    *error = firing->error;
+    s.faults.erase(firing);
+    return true;
 }
 
 const sys::Calls& Real() { return sys::Real(); }

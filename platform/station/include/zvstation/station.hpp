@@ -2,7 +2,11 @@
 // station pipes deliver.
 //
 // Servers are the folders SN<serial> directly inside the file space's root;
-// each server's sensors come from its Settings.xml. Every server has a
+// each server's sensors come from its Settings.xml. The station shares the
+// client's file space: Open, OpenServers and EnsureDemoStation make `root`
+// the file space's root (zvFileSpaceSetRoot), and every file of the station
+// is then looked for, read and written through it (settings.hpp), so that
+// nothing outside the space is ever reached. Every server has a
 // station pipe with a current mode (what it measures), an enabled flag and
 // integer parameters. Nothing is delivered until a handler has asked for
 // the server's results (zvPipeEngineRead, passed on by the host as
@@ -94,7 +98,7 @@ struct Pipe {
 
 struct Server {
     uint32_t serial = 0;
-    std::filesystem::path folder;  // on this machine
+    std::string folder;  // its folder in the file space ("SN7", as the disk spells it); "" when it has none
     bool settingsPresent = false;
     ServerSettings settings;
     Pipe pipe;
@@ -172,8 +176,8 @@ bool EnsureDemoStation(const std::filesystem::path& root, int sensors, uint32_t 
 // bits); false for any other name.
 bool ParseServerFolder(const std::string& name, uint32_t* serial);
 
-// The folder SN<serial> in `root`, matched without regard to case; empty
-// when there is none.
+// The folder SN<serial> in `root`, matched without regard to case through
+// the file space (whose root `root` becomes); empty when there is none.
 std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial);
 
 }  // namespace zv::station

@@ -25,7 +25,7 @@ namespace zv::files {
 
 // Reads the plain file `path` whole. Its size is looked at before anything
 // is read: one of more than `limit` bytes is refused with ZV_E_RANGE. A
-// missing file or a folder: ZV_E_NOTFOUND; a FIFO, device or socket:
+// missing file: ZV_E_NOTFOUND; a folder, FIFO, device or socket:
 // ZV_E_UNSUPPORTED; a path leaving the space: ZV_E_ACCESS.
 ZV_API zvStatus ReadFile(const std::string& path, int64_t limit, std::string* text);
 
@@ -71,9 +71,10 @@ public:
     // something of that name exists.
     zvStatus Create(const std::string& path);
     // Takes over `temporary`, the temporary file in folder `folder` that an
-    // interrupted write left, to read, cut and commit it (not to append).
-    // ZV_E_STATE when its writer still lives.
-    zvStatus Adopt(const std::string& folder, const std::string& temporary);
+    // interrupted write left, to read, cut and commit it (not to append)
+    // under its target's name, or under `target` when given (a file of
+    // another naming). ZV_E_STATE when its writer still lives.
+    zvStatus Adopt(const std::string& folder, const std::string& temporary, const std::string& target = "");
 
     // Appends all of `bytes` or nothing: a write that fails (a full disk, a
     // limit on file sizes, a broken disk) cuts the file back to what it held
