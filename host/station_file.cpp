@@ -85,7 +85,7 @@ bool DeclareStationServers(const std::filesystem::path& root, const std::vector<
     }
     // The folders and the file through the file space, as every file of it.
     for (uint32_t serial : serials) {
-        if (!zv::station::ServerFolder(root, serial).empty()) continue;
+        if (!zv::station::ServerFolderName(serial).empty()) continue;
         const std::string folder = "SN" + std::to_string(serial);
         if (zvDirectoryCreate(folder.c_str()) <= 0) {
             *error = "cannot make " + folder + ": " + zvLastErrorText();

@@ -94,12 +94,17 @@ std::map<uint32_t, std::string> ServerFolders() {
     return folders;
 }
 
+std::string ServerFolderName(uint32_t serial) {
+    const std::map<uint32_t, std::string> folders = ServerFolders();
+    const auto found = folders.find(serial);
+    return found != folders.end() ? found->second : std::string();
+}
+
 std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial) {
     std::string error;
     if (!UseRoot(root, &error)) return {};
-    const std::map<uint32_t, std::string> folders = ServerFolders();
-    const auto found = folders.find(serial);
-    return found != folders.end() ? root / found->second : std::filesystem::path();
+    const std::string name = ServerFolderName(serial);
+    return name.empty() ? std::filesystem::path() : root / name;
 }
 
 bool ParseServerFolder(const std::string& name, uint32_t* serial) {

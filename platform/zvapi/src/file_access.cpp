@@ -309,26 +309,37 @@ void AppendFile::Abandon() {
 
 zvStatus WriteOutsideFile(const std::string& hostPath, std::string_view bytes) {
     return Run(hostPath, [&] {
+        const std::string quoted = Quoted(hostPath);
+        // Every reason is said the one way: what could not be written, why.
+        const auto failed = [&](zvStatus status, const std::string& why) {
+            return Fail(status, "cannot write " + quoted + ": " + why);
+        };
+        const auto rephrased = [&](zvStatus status) {
+            std::string why = zvLastErrorText();
+            if (why.rfind(quoted, 0) == 0) why = why.substr(quoted.size() + 1);
+            return failed(status, why);
+        };
         const size_t slash = hostPath.rfind('/');
         const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : hostPath.substr(0, slash);
         const std::string name = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
-        if (name.empty() || name == "." || name == "..") return Fail(ZV_E_ARGUMENT, Quoted(hostPath) + " names no file");
+        if (name.empty() || name == "." || name == "..") return failed(ZV_E_ARGUMENT, "it names no file");
         Fd dir(Sys().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-        if (!dir) return Fail(ZV_E_NOTFOUND, "the folder " + Quoted(folder) + " cannot be opened: " + std::strerror(errno));
+        if (!dir) return failed(ZV_E_NOTFOUND, "its folder cannot be opened: " + std::string(std::strerror(errno)));
         Fd fd;
         std::string temporary;
         zvStatus status = MakeTemporary(dir.get(), name, 0644, hostPath, &fd, &temporary);
-        if (status <= 0) return status;
-        const auto removed = [&](zvStatus failure, const std::string& why) {
+        if (status <= 0) return rephrased(status);
+        const auto removed = [&](const char* why) {
             Sys().unlinkat(dir.get(), temporary.c_str(), 0);
-            return Fail(failure, Quoted(hostPath) + " could not be written: " + why);
+            return failed(ZV_E_IO, why);
         };
         if (!WriteFully(fd.get(), reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int64_t>(bytes.size())))
-            return removed(ZV_E_IO, std::strerror(errno));
-        if (Sys().fsync(fd.get()) != 0) return removed(ZV_E_IO, std::strerror(errno));
+            return removed(std::strerror(errno));
+        if (Sys().fsync(fd.get()) != 0) return removed(std::strerror(errno));
         Fd lock(Sys().dup(fd.get()));  // held until the file has its name
-        if (Sys().close(fd.release()) != 0) return removed(ZV_E_IO, std::strerror(errno));
-        return CommitTemporary(dir.get(), temporary, name, false, true, hostPath);
+        if (Sys().close(fd.release()) != 0) return removed(std::strerror(errno));
+        status = CommitTemporary(dir.get(), temporary, name, false, true, hostPath);
+        return status > 0 ? status : rephrased(status);
     });
 }
 

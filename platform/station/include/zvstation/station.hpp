@@ -179,6 +179,9 @@ bool ParseServerFolder(const std::string& name, uint32_t* serial);
 // The folder SN<serial> in `root`, matched without regard to case through
 // the file space (whose root `root` becomes); empty when there is none.
 std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial);
+// The folder SN<serial> directly in the file space's root, as the disk
+// spells it ("sn7"); "" when there is none.
+std::string ServerFolderName(uint32_t serial);
 
 }  // namespace zv::station
 

@@ -1,0 +1,38 @@
+// The host's station description written through the file space: whole or
+// not at all, whatever call of the disk fails, and no temporary file left.
+#include <gtest/gtest.h>
+
+#include "station_file.hpp"
+#include "support/fault_loop.hpp"
+#include "support/temp_space.hpp"
+#include "zvapi/zvapi_testing.hpp"
+
+namespace {
+
+TEST(StationFileWrite, EveryFailureLeavesTheOldDescriptionAndNothingElse) {
+    zvtest::TempFileSpace space("zvhost-station-file");
+    space.Write("station.json", "{\"servers\": [7]}\n");
+    space.MakeFolder("SN1");
+    space.MakeFolder("SN2");
+    zvtest::FaultLoop loop;
+    loop.operation = [&] {
+        std::string error;
+        return zvhost::DeclareStationServers(space.Path(), {1, 2}, &error) ? ZV_OK : ZV_E_IO;
+    };
+    loop.intact = {space.Host("station.json")};
+    loop.allocations = false;
+    loop.check = [](const zvtest::Fault&, zvStatus status) { EXPECT_LE(status, 0); };
+    loop.systemCalls = true;
+    loop.systemCheck = [&](const zvtest::Fault& fault, zvStatus status) {
+        if (fault.call == "write" && fault.error != zv::testing::kShortTransfer) {
+            EXPECT_LE(status, 0);
+        }
+        if (status > 0) {
+            EXPECT_EQ(space.Read("station.json"), "{\"servers\":[1,2]}\n");
+        }
+    };
+    EXPECT_GT(loop.Run(), 10);
+    EXPECT_EQ(space.List(), (std::vector<std::string>{"SN1", "SN2", "station.json"}));
+}
+
+}  // namespace
