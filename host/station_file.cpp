@@ -50,7 +50,7 @@ bool ReadStationServers(const std::filesystem::path& root, StationServers* out, 
         }
         for (const nlohmann::json& s : j["servers"]) {
             if (!s.is_number_unsigned() || s.get<uint64_t>() > UINT32_MAX) {
-                *error = file.string() + ": " + s.dump() + " is not a serial number (0 to 4294967295)";
+                *error = file.string() + ": " + Excerpt(s.dump()) + " is not a serial number (0 to 4294967295)";
                 return false;
             }
             const auto serial = s.get<uint32_t>();
@@ -116,7 +116,7 @@ bool ParseServerList(const std::string& text, std::vector<uint32_t>* serials, st
             if (digits) value = value * 10 + static_cast<uint64_t>(c - '0');
         }
         if (!digits || value > UINT32_MAX) {
-            *error = "\"" + item + "\" is not a server serial number (0 to 4294967295)";
+            *error = "\"" + Excerpt(item) + "\" is not a server serial number (0 to 4294967295)";
             return false;
         }
         if (std::find(serials->begin(), serials->end(), value) != serials->end()) {

@@ -25,6 +25,18 @@ inline bool IdentifierText(const std::string& text, int32_t* id) {
     return true;
 }
 
+// What a message may show of input it did not make: printable ASCII, other
+// bytes as "?", at most `limit` of them and "..." when cut.
+inline std::string Excerpt(const std::string& text, size_t limit = 60) {
+    std::string out;
+    for (const char c : text) {
+        if (out.size() >= limit) return out + "...";
+        const auto u = static_cast<unsigned char>(c);
+        out += u >= 0x20 && u < 0x7F ? c : '?';
+    }
+    return out;
+}
+
 }  // namespace zvhost
 
 #endif

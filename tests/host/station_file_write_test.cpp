@@ -35,4 +35,18 @@ TEST(StationFileWrite, EveryFailureLeavesTheOldDescriptionAndNothingElse) {
     EXPECT_EQ(space.List(), (std::vector<std::string>{"SN1", "SN2", "station.json"}));
 }
 
+// No message repeats what it was given whole.
+TEST(StationFileWrite, MessagesShowAnExcerptOfWhatTheyRefuse) {
+    zvtest::TempFileSpace space("zvhost-station-file");
+    const std::string huge(1000000, '7');
+    space.Write("station.json", "{\"servers\": [\"" + huge + "\"]}");
+    zvhost::StationServers servers;
+    std::string error;
+    EXPECT_FALSE(zvhost::ReadStationServers(space.Path(), &servers, &error));
+    EXPECT_LT(error.size(), 300u + space.Path().string().size());
+    std::vector<uint32_t> serials;
+    EXPECT_FALSE(zvhost::ParseServerList("1," + huge + "x", &serials, &error));
+    EXPECT_LT(error.size(), 200u);
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "support/capture_support.hpp"
@@ -29,8 +30,8 @@ namespace {
 
 constexpr int kKills = 60;
 constexpr int kAtOnce = 6;           // recording processes alive together
-constexpr double kLongestLife = 1.6; // seconds before a process is killed, at most
-constexpr int kBatchEvery = 2;       // milliseconds between batches
+constexpr double kLongestLife = 1.5; // seconds before a process is killed, at most
+constexpr int kBatchEvery = 4;       // milliseconds between batches
 
 int64_t Nanoseconds() {
     timespec t{};
@@ -65,85 +66,35 @@ struct Child {
     int report = -1;     // the read end of its pipe
     std::string folder;
     int64_t killAt = 0;  // CLOCK_MONOTONIC nanoseconds
+    int64_t taken = 0;   // batches it took
+    int64_t old = 0;     // of those, taken a second or more before the kill
 };
 
+// The stamp of a result: what tells one batch's profile from another's.
+zvStamp StampOf(zvHandle result) {
+    zvHandle stamps = nullptr;
+    zvStamp stamp{};
+    if (zvResultData(result, 0, &stamps) > 0) std::memcpy(&stamp, zvArray1At(stamps, 0), sizeof stamp);
+    return stamp;
+}
+
+// Processes are killed on time, while they run; what they left is
+// recovered and checked once all are dead, as the next start would.
 TEST(CaptureKills, EveryKillLeavesACaptureThatReplaysEveryBatchOlderThanASecond) {
     zvtest::TempFileSpace space("zvcapture-kill");
     zvtest::Deliveries free(space.Path(), "Free", 10);
-    const std::vector<std::string> lines = free.Lines();  // ten batches of four
     std::mt19937 random(20240131);
     std::uniform_int_distribution<int64_t> life(0, static_cast<int64_t>(kLongestLife * 1e9));
-
-    int started = 0;
-    int64_t lostAtMost = 0;     // batches taken but not replayed, in the worst kill
-    int64_t oldLost = 0;        // of those taken a second or more before the kill
-    int64_t replayedTotal = 0;
-    int recoveredTails = 0;
-    std::vector<Child> alive;
     const auto begin = std::chrono::steady_clock::now();
 
-    // Kills `child`, recovers as the next start does, and checks its capture.
-    auto finish = [&](Child& child) {
-        ::kill(child.pid, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(::waitpid(child.pid, &status, 0), child.pid);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the recording process ended by itself (" << WEXITSTATUS(status) << ")";
-        std::vector<Taken> taken;
-        Taken t{};
-        while (::read(child.report, &t, sizeof t) == static_cast<ssize_t>(sizeof t)) taken.push_back(t);
-        ::close(child.report);
-
-        for (const zs::Recovered& r : zs::RecoverCaptures()) {
-            EXPECT_EQ(r.error, "") << r.path;
-            recoveredTails += r.kept > 0 ? 1 : 0;
-        }
-        const int64_t all = taken.empty() ? 0 : taken.back().batches;
-        int64_t old = 0;
-        for (const Taken& x : taken)
-            if (x.at <= child.killAt - 1000000000) old = x.batches;
-        const fs::path folder = space.Host(child.folder);
-        std::vector<fs::path> files;
-        std::string error;
-        int64_t replayed = 0;
-        if (fs::exists(folder) && zs::ReplayFiles({folder}, &files, &error)) {
-            for (const fs::path& f : files)
-                EXPECT_NE(f.filename().string()[0], '.') << "left unrecovered: " << f;
-            zs::Replay replay;
-            ASSERT_TRUE(zs::LoadReplay({folder}, &replay, &error)) << error;
-            EXPECT_TRUE(replay.Notes().empty()) << replay.Notes()[0];
-            for (int64_t b = 0;; ++b) {
-                std::vector<zvHandle> batch;
-                ASSERT_EQ(replay.NextBatch(&batch), ZV_OK);
-                if (batch.empty()) break;
-                EXPECT_EQ(batch.size(), 4u) << "batch " << b;
-                for (size_t i = 0; i < batch.size(); ++i) {
-                    EXPECT_TRUE(zs::ReplayLine(batch[i], b) ==
-                                zs::ReplayLine(free.batches[static_cast<size_t>(b) % free.batches.size()][i], b))
-                        << "batch " << b << " replays other results";
-                    zvObjectDestroy(batch[i]);
-                }
-                ++replayed;
-            }
-        }
-        // Nothing may be gone that was taken a second before the kill; and
-        // since every batch taken was with the disk when it was taken, none
-        // of those either.
-        EXPECT_GE(replayed, old) << child.folder << ": a batch older than a second is lost";
-        EXPECT_GE(replayed, all) << child.folder << ": a batch taken is lost";
-        EXPECT_LE(replayed, all + 1) << child.folder << ": more batches than were taken";
-        lostAtMost = std::max(lostAtMost, all - replayed);
-        oldLost = std::max(oldLost, old - replayed);
-        replayedTotal += replayed;
-    };
-
-    while (started < kKills || !alive.empty()) {
+    std::vector<Child> alive, dead;
+    for (int started = 0; started < kKills || !alive.empty();) {
         while (started < kKills && static_cast<int>(alive.size()) < kAtOnce) {
             int pipe[2];
             ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
             Child child;
-            child.folder = "Capture/" + std::to_string(started);
-            const int64_t now = Nanoseconds();
-            child.killAt = now + life(random);
+            child.folder = "Capture/" + std::to_string(started++);
+            child.killAt = Nanoseconds() + life(random);
             child.pid = ::fork();
             ASSERT_GE(child.pid, 0);
             if (child.pid == 0) {
@@ -154,9 +105,7 @@ TEST(CaptureKills, EveryKillLeavesACaptureThatReplaysEveryBatchOlderThanASecond)
             ::fcntl(pipe[0], F_SETFL, O_NONBLOCK);
             child.report = pipe[0];
             alive.push_back(child);
-            ++started;
         }
-        // The next to die.
         auto next = std::min_element(alive.begin(), alive.end(),
                                      [](const Child& a, const Child& b) { return a.killAt < b.killAt; });
         const int64_t wait = next->killAt - Nanoseconds();
@@ -164,14 +113,73 @@ TEST(CaptureKills, EveryKillLeavesACaptureThatReplaysEveryBatchOlderThanASecond)
             const timespec pause{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
             ::nanosleep(&pause, nullptr);
         }
-        finish(*next);
+        Child child = *next;
         alive.erase(next);
+        ::kill(child.pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child.pid, &status, 0), child.pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the recording process ended by itself (" << WEXITSTATUS(status) << ")";
+        Taken t{};
+        while (::read(child.report, &t, sizeof t) == static_cast<ssize_t>(sizeof t)) {
+            child.taken = t.batches;
+            if (t.at <= child.killAt - 1000000000) child.old = t.batches;
+        }
+        ::close(child.report);
+        dead.push_back(child);
+    }
+    const double killing = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+
+    int recoveredTails = 0;
+    for (const zs::Recovered& r : zs::RecoverCaptures()) {
+        EXPECT_EQ(r.error, "") << r.path;
+        recoveredTails += r.kept > 0 ? 1 : 0;
+    }
+    int64_t lostAtMost = 0;  // batches taken but not replayed, in the worst kill
+    int64_t oldLost = 0;     // of those, taken a second or more before the kill
+    int64_t replayedTotal = 0;
+    for (const Child& child : dead) {
+        SCOPED_TRACE(child.folder);
+        const fs::path folder = space.Host(child.folder);
+        std::vector<fs::path> files;
+        std::string error;
+        int64_t replayed = 0;
+        if (fs::exists(folder) && zs::ReplayFiles({folder}, &files, &error)) {
+            for (const fs::path& f : files) EXPECT_NE(f.filename().string()[0], '.') << "left unrecovered: " << f;
+            zs::Replay replay;
+            ASSERT_TRUE(zs::LoadReplay({folder}, &replay, &error)) << error;
+            EXPECT_TRUE(replay.Notes().empty()) << replay.Notes()[0];
+            for (int64_t b = 0;; ++b) {
+                std::vector<zvHandle> batch;
+                ASSERT_EQ(replay.NextBatch(&batch), ZV_OK);
+                if (batch.empty()) break;
+                const std::vector<zvHandle>& sent = free.batches[static_cast<size_t>(b) % free.batches.size()];
+                EXPECT_EQ(batch.size(), sent.size()) << "batch " << b;
+                for (size_t i = 0; i < batch.size() && i < sent.size(); ++i) {
+                    EXPECT_EQ(StampOf(batch[i]).time, StampOf(sent[i]).time) << "batch " << b << " is another's";
+                    if (b == 0) {
+                        EXPECT_EQ(zs::ReplayLine(batch[i], b), zs::ReplayLine(sent[i], b));
+                    }
+                    zvObjectDestroy(batch[i]);
+                }
+                ++replayed;
+            }
+        }
+        // Nothing may be gone that was taken a second before the kill; and
+        // since every batch taken was with the disk when it was taken, none
+        // of the others either.
+        EXPECT_GE(replayed, child.old) << "a batch older than a second is lost";
+        EXPECT_GE(replayed, child.taken) << "a batch taken is lost";
+        EXPECT_LE(replayed, child.taken + 1) << "more batches than were taken";
+        lostAtMost = std::max(lostAtMost, child.taken - replayed);
+        oldLost = std::max(oldLost, child.old - replayed);
+        replayedTotal += replayed;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     std::printf("capture kills: %d kills, %lld batches replayed, %d unfinished segments recovered, "
-                "batches lost at most %lld (taken a second before the kill: %lld), %.0f ms a kill\n",
+                "batches lost at most %lld (taken a second before the kill: %lld); %.0f ms a kill (%.1f s killing, "
+                "%.1f s recovering and checking)\n",
                 kKills, static_cast<long long>(replayedTotal), recoveredTails, static_cast<long long>(lostAtMost),
-                static_cast<long long>(oldLost), 1000 * seconds / kKills);
+                static_cast<long long>(oldLost), 1000 * seconds / kKills, killing, seconds - killing);
     EXPECT_GT(replayedTotal, 0);
     EXPECT_GT(recoveredTails, kKills / 2) << "the kills should mostly land while a segment is written";
 }
