@@ -841,11 +841,11 @@ std::string HostLoop::DeliveringMode() const {
 
 void HostLoop::StartCapture() {
     if (Capturing()) return;  // switched on again: the same capture goes on
-    captureSpaceFolder_ = zv::station::NewCaptureFolder(std::time(nullptr));
+    std::string error;
+    captureSpaceFolder_ = zv::station::NewCaptureFolder(std::time(nullptr), &error);
     captureFolder_ = options_.files / captureSpaceFolder_;
     capture_ = std::make_unique<zv::station::CaptureWriter>();
-    std::string error;
-    if (!capture_->Open(captureSpaceFolder_, segmentBytes_, &error)) {
+    if (captureSpaceFolder_.empty() || !capture_->Open(captureSpaceFolder_, segmentBytes_, &error)) {
         Emit({{"event", "error"}, {"text", "no capture: " + error}});
         capture_.reset();
         captureFolder_.clear();

@@ -449,13 +449,24 @@ TEST(Capture, ReplayFilesTakesFilesAsGivenAndFoldersInSegmentOrder) {
     EXPECT_NE(error.find("no capture segment"), std::string::npos);
 }
 
-TEST(Capture, NewFoldersAreNamedByTimeAndNeverReused) {
+// A new capture's folder is made at once, so that two captures begun in
+// the same second (by two hosts, say) never share one.
+TEST(Capture, NewFoldersAreNamedByTimeAndNeverShared) {
     zvtest::TempFileSpace space("zvcapture");
     const std::time_t t = 1706711101;  // 2024-01-31 14:25:01 UTC
-    const std::string first = zs::NewCaptureFolder(t);
-    EXPECT_EQ(first, "Capture/20240131-142501");
-    space.MakeFolder("capture/20240131-142501");  // in any case
-    EXPECT_EQ(zs::NewCaptureFolder(t), "Capture/20240131-142501-2");
+    std::string error;
+    EXPECT_EQ(zs::NewCaptureFolder(t, &error), "Capture/20240131-142501");
+    EXPECT_EQ(zs::NewCaptureFolder(t, &error), "Capture/20240131-142501-2");
+    space.MakeFolder("Capture/20240131-142501-3");  // made by someone else
+    EXPECT_EQ(zs::NewCaptureFolder(t, &error), "Capture/20240131-142501-4");
+    EXPECT_EQ(space.List("Capture").size(), 4u);
+    // A Capture folder that leads out of the space is no place for one.
+    zvtest::TempFileSpace outside("zvcapture-outside", zvtest::TempFileSpace::Root::kLeave);
+    fs::rename(space.Host("Capture"), space.Host("old"));
+    fs::create_directory_symlink(outside.Path(), space.Host("Capture"));
+    EXPECT_EQ(zs::NewCaptureFolder(t, &error), "");
+    EXPECT_NE(error.find("leads out of the file space"), std::string::npos) << error;
+    EXPECT_TRUE(outside.List().empty());
 }
 
 TEST(Capture, AReplayErrorNamesTheSegment) {

@@ -151,6 +151,7 @@ bool CaptureWriter::Open(const std::string& folder, int64_t segmentBytes, std::s
     std::vector<files::Orphan> orphans;
     if (files::ListFolder(folder, &entries) <= 0 || files::Orphans(folder, &orphans) <= 0) {
         *error = "cannot read the capture folder " + folder + ": " + Reason();
+        files::RemoveEmptyFolder(folder);
         return false;
     }
     const bool taken = std::any_of(entries.begin(), entries.end(), [](const files::Entry& e) {
@@ -288,20 +289,26 @@ std::vector<CaptureWriter::Segment> CaptureWriter::TakeCompleted() {
     return taken;
 }
 
-std::string NewCaptureFolder(std::time_t now) {
+std::string NewCaptureFolder(std::time_t now, std::string* error) {
     std::tm utc{};
     gmtime_r(&now, &utc);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
-    std::vector<files::Entry> entries;
-    files::ListFolder("Capture", &entries);
-    const auto taken = [&](const std::string& name) {
-        return std::any_of(entries.begin(), entries.end(),
-                           [&](const files::Entry& e) { return ::strcasecmp(e.name.c_str(), name.c_str()) == 0; });
-    };
-    std::string name = stamp;
-    for (int n = 2; taken(name) && n < 100000; ++n) name = std::string(stamp) + "-" + std::to_string(n);
-    return "Capture/" + name;
+    if (zvDirectoryCreate("Capture") <= 0) {
+        *error = "cannot make the folder Capture: " + Reason();
+        return "";
+    }
+    for (int n = 1; n < 1000; ++n) {
+        const std::string folder = "Capture/" + std::string(stamp) + (n > 1 ? "-" + std::to_string(n) : "");
+        const zvStatus status = files::MakeNewFolder(folder);
+        if (status > 0) return folder;
+        if (status != ZV_E_STATE) {
+            *error = "cannot make the capture folder " + folder + ": " + Reason();
+            return "";
+        }
+    }
+    *error = std::string("every capture folder of ") + stamp + " is taken";
+    return "";
 }
 
 std::vector<Recovered> RecoverCaptures() {

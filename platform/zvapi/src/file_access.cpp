@@ -127,6 +127,19 @@ zvStatus ListFolder(const std::string& folder, std::vector<Entry>* entries) {
     });
 }
 
+zvStatus MakeNewFolder(const std::string& path) {
+    return Run(path, [&] {
+        Place place;
+        zvStatus status = Resolve(path.c_str(), Follow::kNotLast, &place);
+        if (status <= 0) return status;
+        if (!place.rest.empty()) return ZV_E_NOTFOUND;  // the folder above must exist
+        if (place.exists || place.IsRoot()) return Fail(ZV_E_STATE, Quoted(path) + " exists already");
+        if (Sys().mkdirat(place.folder.get(), place.name.c_str(), 0755) == 0) return ZV_OK;
+        if (errno == EEXIST) return Fail(ZV_E_STATE, Quoted(path) + " exists already");
+        return Fail(ZV_E_IO, "the folder " + Quoted(path) + " cannot be made: " + std::strerror(errno));
+    });
+}
+
 zvStatus RemoveEmptyFolder(const std::string& path) {
     return Run(path, [&] {
         Place place;

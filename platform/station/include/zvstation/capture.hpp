@@ -68,7 +68,7 @@ public:
 
     // Starts a capture in `folder`, a path of the file space (made when
     // missing; it must hold no capture yet). False with `*error` set
-    // otherwise.
+    // otherwise, the folder removed again when empty.
     bool Open(const std::string& folder, int64_t segmentBytes, std::string* error);
     bool IsOpen() const { return open_; }
     // The largest segment from the next one on (at least 1 byte).
@@ -125,10 +125,11 @@ private:
 // The name of segment `number` (from 1): "segment-0001.jsonl".
 std::string SegmentName(int64_t number);
 
-// A folder for a new capture: "Capture/<date-time, UTC>" of the file space,
-// such as Capture/20240131-142501, with "-2", "-3", ... added when that
-// exists.
-std::string NewCaptureFolder(std::time_t now);
+// Makes the folder of a new capture, "Capture/<date-time, UTC>" of the file
+// space, such as Capture/20240131-142501, with "-2", "-3", ... added when
+// that exists, and returns its path; made exclusively, so that no two
+// captures ever share one. "" with `*error` set when none can be made.
+std::string NewCaptureFolder(std::time_t now, std::string* error);
 
 // Recovers what interrupted captures left in the file space's "Capture"
 // folder: each segment's temporary file whose writer is gone is cut after

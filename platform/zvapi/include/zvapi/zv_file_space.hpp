@@ -49,6 +49,11 @@ struct Entry {
 // regard to case. ZV_E_NOTFOUND when it is no folder.
 ZV_API zvStatus ListFolder(const std::string& folder, std::vector<Entry>* entries);
 
+// Makes the folder `path`, which must not exist yet in any case (ZV_E_STATE
+// when it does, also when another process makes it first); the folder
+// above it must exist.
+ZV_API zvStatus MakeNewFolder(const std::string& path);
+
 // Removes the folder `path` when it is empty; ZV_E_STATE when it is not.
 ZV_API zvStatus RemoveEmptyFolder(const std::string& path);
 
