@@ -11,8 +11,8 @@
 #include "render.hpp"
 #include "session.hpp"
 #include "station_file.hpp"
-#include "zvapi/zv_file_space.hpp"
 #include "text.hpp"
+#include "zvapi/zv_file_space.hpp"
 
 namespace zvhost {
 

@@ -13,8 +13,8 @@
 
 #include "render.hpp"
 #include "station_file.hpp"
-#include "zvrunner/mode_runner.hpp"
 #include "zvapi/zv_file_space.hpp"
+#include "zvrunner/mode_runner.hpp"
 #include "zvstation/capture.hpp"
 #include "zvstation/replay.hpp"
 

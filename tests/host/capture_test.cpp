@@ -192,7 +192,8 @@ TEST_F(CaptureLoopTest, WhatAKilledCaptureLeftIsRecoveredWhenTheHostStarts) {
         loop->ClosePage();
     }
     std::vector<std::filesystem::path> folders;
-    for (const auto& entry : std::filesystem::directory_iterator(space.Path() / "Capture")) folders.push_back(entry.path());
+    for (const auto& entry : std::filesystem::directory_iterator(space.Path() / "Capture"))
+        folders.push_back(entry.path());
     ASSERT_EQ(folders.size(), 1u);
     ASSERT_EQ(space.List("Capture/" + folders[0].filename().string()).size(), 1u);  // the segment's temporary file
 

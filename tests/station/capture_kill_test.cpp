@@ -29,9 +29,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kKills = 60;
-constexpr int kAtOnce = 6;           // recording processes alive together
-constexpr double kLongestLife = 1.5; // seconds before a process is killed, at most
-constexpr int kBatchEvery = 4;       // milliseconds between batches
+constexpr int kAtOnce = 6;            // recording processes alive together
+constexpr double kLongestLife = 1.5;  // seconds before a process is killed, at most
+constexpr int kBatchEvery = 4;        // milliseconds between batches
 
 int64_t Nanoseconds() {
     timespec t{};
@@ -63,7 +63,7 @@ struct Taken {
 
 struct Child {
     pid_t pid = -1;
-    int report = -1;     // the read end of its pipe
+    int report = -1;  // the read end of its pipe
     std::string folder;
     int64_t killAt = 0;  // CLOCK_MONOTONIC nanoseconds
     int64_t taken = 0;   // batches it took
@@ -175,11 +175,12 @@ TEST(CaptureKills, EveryKillLeavesACaptureThatReplaysEveryBatchOlderThanASecond)
         replayedTotal += replayed;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    std::printf("capture kills: %d kills, %lld batches replayed, %d unfinished segments recovered, "
-                "batches lost at most %lld (taken a second before the kill: %lld); %.0f ms a kill (%.1f s killing, "
-                "%.1f s recovering and checking)\n",
-                kKills, static_cast<long long>(replayedTotal), recoveredTails, static_cast<long long>(lostAtMost),
-                static_cast<long long>(oldLost), 1000 * seconds / kKills, killing, seconds - killing);
+    std::printf(
+        "capture kills: %d kills, %lld batches replayed, %d unfinished segments recovered, "
+        "batches lost at most %lld (taken a second before the kill: %lld); %.0f ms a kill (%.1f s killing, "
+        "%.1f s recovering and checking)\n",
+        kKills, static_cast<long long>(replayedTotal), recoveredTails, static_cast<long long>(lostAtMost),
+        static_cast<long long>(oldLost), 1000 * seconds / kKills, killing, seconds - killing);
     EXPECT_GT(replayedTotal, 0);
     EXPECT_GT(recoveredTails, kKills / 2) << "the kills should mostly land while a segment is written";
 }

@@ -89,7 +89,8 @@ TEST(Capture, SegmentsReplayAsTheBatchesThatWereRecorded) {
             EXPECT_EQ(Count(text, "{\"attributes\""), 4 * batches);
         }
         std::vector<size_t> sizes;
-        EXPECT_TRUE(Replayed({space.Host(folder)}, &sizes) == free.Lines()) << "the replay differs from what was recorded";
+        EXPECT_TRUE(Replayed({space.Host(folder)}, &sizes) == free.Lines())
+            << "the replay differs from what was recorded";
         EXPECT_EQ(sizes, std::vector<size_t>(12, 4u));
     }
 }
@@ -133,7 +134,8 @@ TEST(Capture, ACaptureInProgressReplaysUpToItsLastWholeBatch) {
     EXPECT_EQ(hidden[0].rfind(".segment-0001.jsonl.", 0), 0u) << hidden[0];
     const fs::path part = space.Host("capture") / hidden[0];
     std::vector<size_t> sizes;
-    EXPECT_TRUE(Replayed({space.Host("capture")}, &sizes) == free.Lines()) << "the replay differs from what was recorded";
+    EXPECT_TRUE(Replayed({space.Host("capture")}, &sizes) == free.Lines())
+        << "the replay differs from what was recorded";
 
     const std::string whole = zvtest::ReadHostFile(part);
     const std::vector<std::string> lines = free.Lines();
@@ -142,9 +144,11 @@ TEST(Capture, ACaptureInProgressReplaysUpToItsLastWholeBatch) {
         std::string tail;
         const char* note;
     };
-    for (const Case& c : {Case{"a line of the next batch", zs::ReplayLine(free.batches[0][0], 3) + "\n", "1 line of batch 3"},
-                          Case{"a torn line", lines[0].substr(0, 30), "(the last of them torn)"},
-                          Case{"a whole line and a torn one", zs::ReplayLine(free.batches[0][0], 3) + "\n{\"batch\": 3, \"id", "2 lines of batch 3"}}) {
+    for (const Case& c :
+         {Case{"a line of the next batch", zs::ReplayLine(free.batches[0][0], 3) + "\n", "1 line of batch 3"},
+          Case{"a torn line", lines[0].substr(0, 30), "(the last of them torn)"},
+          Case{"a whole line and a torn one", zs::ReplayLine(free.batches[0][0], 3) + "\n{\"batch\": 3, \"id",
+               "2 lines of batch 3"}}) {
         SCOPED_TRACE(c.name);
         zvtest::WriteHostFile(part, whole + c.tail);
         zs::Replay replay;
@@ -207,7 +211,8 @@ TEST(Capture, TheNextStartRecoversWhatAKilledCaptureLeft) {
             auto* writer = new zs::CaptureWriter;  // never completed
             std::string error;
             bool ok = writer->Open(folder, 200000000, &error);
-            for (int i = 0; ok && i < batches; ++i) ok = writer->WriteBatch(free.batches[static_cast<size_t>(i)], &error);
+            for (int i = 0; ok && i < batches; ++i)
+                ok = writer->WriteBatch(free.batches[static_cast<size_t>(i)], &error);
             ::_exit(ok ? 0 : 1);
         }
         int status = 0;
@@ -299,7 +304,8 @@ TEST(Capture, AFailedWriteKeepsWhatIsWritten) {
         EXPECT_TRUE(replay.Notes().empty()) << replay.Notes()[0];
         std::vector<size_t> sizes;
         const std::vector<std::string> all = free.Lines();
-        EXPECT_TRUE(Replayed({space.Host(folder)}, &sizes) == std::vector<std::string>(all.begin(), all.begin() + 16)) << "the replay differs from what was recorded";
+        EXPECT_TRUE(Replayed({space.Host(folder)}, &sizes) == std::vector<std::string>(all.begin(), all.begin() + 16))
+            << "the replay differs from what was recorded";
     }
 }
 
@@ -423,7 +429,8 @@ TEST(Capture, ResultsTheFormatCannotHoldAreLeftOutAndNamed) {
     EXPECT_EQ(writer.Results(), 4);
     ASSERT_TRUE(writer.Close(&error));
     std::vector<size_t> sizes;
-    EXPECT_TRUE(Replayed({space.Host("capture/segment-0001.jsonl")}, &sizes) == free.Lines()) << "the replay differs from what was recorded";
+    EXPECT_TRUE(Replayed({space.Host("capture/segment-0001.jsonl")}, &sizes) == free.Lines())
+        << "the replay differs from what was recorded";
     zvObjectDestroy(odd);
     zvObjectDestroy(nan);
 }

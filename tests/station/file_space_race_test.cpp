@@ -105,7 +105,8 @@ TEST(FileSpaceRace, TheCaptureNeverWritesOutsideThroughASwappedLink) {
     }
     swapper.Stop();
     int64_t outsideFiles = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(outside.Path())) outsideFiles += entry.is_regular_file() ? 1 : 0;
+    for (const auto& entry : fs::recursive_directory_iterator(outside.Path()))
+        outsideFiles += entry.is_regular_file() ? 1 : 0;
     std::printf("capture race: %lld swaps, %lld captures, %lld batches written, %lld files outside\n",
                 static_cast<long long>(swapper.Swaps()), static_cast<long long>(captures),
                 static_cast<long long>(written), static_cast<long long>(outsideFiles));

@@ -35,13 +35,14 @@ TEST(ServerSettings, WrittenSettingsReadBack) {
 TEST(ServerSettings, ReadsTheElementsThePlugInReads) {
     zvtest::TempFileSpace space;
     const std::string file = "settings.XML";  // names match without regard to case
-    std::ofstream(space.Path() / "Settings.xml") << "<Anything><EncoderResolution>2.5</EncoderResolution><MaxSlices>3</MaxSlices>"
-                           "<CalibrationTarget><V><X>12.9</X><Y>-4</Y></V></CalibrationTarget>"
-                           "<Members><SensorGroup><Members>"
-                           "<S><Name>Left</Name><SerialNumber>77</SerialNumber><Enabled>2</Enabled>"
-                           "<VertexView>5</VertexView></S>"
-                           "<S><Name>Right</Name><SerialNumber>abc</SerialNumber></S>"
-                           "</Members></SensorGroup></Members></Anything>";
+    std::ofstream(space.Path() / "Settings.xml")
+        << "<Anything><EncoderResolution>2.5</EncoderResolution><MaxSlices>3</MaxSlices>"
+           "<CalibrationTarget><V><X>12.9</X><Y>-4</Y></V></CalibrationTarget>"
+           "<Members><SensorGroup><Members>"
+           "<S><Name>Left</Name><SerialNumber>77</SerialNumber><Enabled>2</Enabled>"
+           "<VertexView>5</VertexView></S>"
+           "<S><Name>Right</Name><SerialNumber>abc</SerialNumber></S>"
+           "</Members></SensorGroup></Members></Anything>";
     zs::ServerSettings read;
     std::string error;
     ASSERT_TRUE(zs::ReadServerSettings(file, &read, &error)) << error;

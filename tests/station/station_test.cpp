@@ -304,10 +304,12 @@ TEST_F(StationTest, SettingsThatAreNoFileTooLargeOrOutsideAreRefusedWithoutBlock
     const Case cases[] = {
         {"a FIFO", [&] { ASSERT_EQ(::mkfifo(settings.c_str(), 0644), 0); }, "FIFO"},
         {"a folder", [&] { std::filesystem::create_directory(settings); }, "is a folder"},
-        {"a sparse GiB", [&] {
+        {"a sparse GiB",
+         [&] {
              std::ofstream(settings).close();
              std::filesystem::resize_file(settings, uintmax_t{1} << 30);
-         }, "larger than"},
+         },
+         "larger than"},
         {"a link out of the space", [&] { std::filesystem::create_symlink(outside.Host("Settings.xml"), settings); },
          "leads out of the file space"},
     };

@@ -119,10 +119,10 @@ TEST(SystemCalls, EveryFailingCallUnderTheWholeFileHelpersLeavesTheOldFileOrTheN
         fs::path host;
         std::function<zvStatus()> write;
     };
-    for (const Case& c : {Case{"inside", space.Host("station.json"), [&] { return zv::files::WriteFile("station.json", text); }},
-                          Case{"outside", outside.Host("Free-Plot.png"), [&] {
-                                   return zv::files::WriteOutsideFile(outside / "Free-Plot.png", text);
-                               }}}) {
+    for (const Case& c :
+         {Case{"inside", space.Host("station.json"), [&] { return zv::files::WriteFile("station.json", text); }},
+          Case{"outside", outside.Host("Free-Plot.png"),
+               [&] { return zv::files::WriteOutsideFile(outside / "Free-Plot.png", text); }}}) {
         SCOPED_TRACE(c.name);
         zvtest::FaultLoop loop;
         loop.operation = c.write;

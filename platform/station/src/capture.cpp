@@ -61,8 +61,8 @@ int64_t NumberIn(const std::string& name) {
 }
 
 bool IsSegmentName(const std::string& name) {
-    return name.size() > 14 && name.compare(0, 8, "segment-") == 0 &&
-           name.compare(name.size() - 6, 6, ".jsonl") == 0 && NumberIn(name) >= 0;
+    return name.size() > 14 && name.compare(0, 8, "segment-") == 0 && name.compare(name.size() - 6, 6, ".jsonl") == 0 &&
+           NumberIn(name) >= 0;
 }
 
 // The temporary file of a segment an interrupted capture was writing
@@ -103,7 +103,8 @@ int64_t WholeEnd(files::AppendFile* file) {
         chunk.assign(static_cast<size_t>(stop - begin), '\0');
         if (file->ReadAt(begin, chunk.data(), stop - begin, &done) <= 0) return 0;
         chunk.resize(static_cast<size_t>(done));
-        for (size_t at = chunk.rfind(marker); at != std::string::npos; at = at == 0 ? std::string::npos : chunk.rfind(marker, at - 1)) {
+        for (size_t at = chunk.rfind(marker); at != std::string::npos;
+             at = at == 0 ? std::string::npos : chunk.rfind(marker, at - 1)) {
             if (begin + static_cast<int64_t>(at) >= end) continue;  // the next chunk's
             if (!headed) return begin + static_cast<int64_t>(at) + 1;
             size_t digit = at + marker.size();
@@ -154,9 +155,13 @@ bool CaptureWriter::Open(const std::string& folder, int64_t segmentBytes, std::s
         files::RemoveEmptyFolder(folder);
         return false;
     }
-    const bool taken = std::any_of(entries.begin(), entries.end(), [](const files::Entry& e) {
-        return e.kind != files::Entry::Kind::kFolder && (IsSegmentName(e.name) || IsUnfinishedSegmentName(e.name));
-    }) || std::any_of(orphans.begin(), orphans.end(), [](const files::Orphan& o) { return IsSegmentName(o.target); });
+    const bool taken =
+        std::any_of(entries.begin(), entries.end(),
+                    [](const files::Entry& e) {
+                        return e.kind != files::Entry::Kind::kFolder &&
+                               (IsSegmentName(e.name) || IsUnfinishedSegmentName(e.name));
+                    }) ||
+        std::any_of(orphans.begin(), orphans.end(), [](const files::Orphan& o) { return IsSegmentName(o.target); });
     if (taken) {
         *error = "the folder " + folder + " holds a capture already";
         return false;

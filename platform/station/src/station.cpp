@@ -54,7 +54,6 @@ int16_t Clamp16(double v) {
     return static_cast<int16_t>(std::lround(v));
 }
 
-
 // Makes `root` the file space's root, which the station's files are read
 // and written through.
 bool UseRoot(const std::filesystem::path& root, std::string* error) {

@@ -174,7 +174,8 @@ zvStatus zvFileDelete(const char* path) {
         if (!place.exists || place.IsRoot() || S_ISDIR(place.info.st_mode)) return ZV_E_NOTFOUND;
         if (S_ISREG(place.info.st_mode) && (place.info.st_mode & 0222) == 0)
             return zv::Fail(ZV_E_IO, "\"" + zv::Printable(path) + "\" is read-only");
-        if (zv::Sys().unlinkat(place.folder.get(), place.name.c_str(), 0) != 0) return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
+        if (zv::Sys().unlinkat(place.folder.get(), place.name.c_str(), 0) != 0)
+            return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
         return ZV_OK;
     });
 }

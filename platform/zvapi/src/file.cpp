@@ -218,8 +218,7 @@ zvStatus MakeTemporary(int dir, const std::string& target, mode_t permissions, c
 
 zvStatus CommitTemporary(int dir, const std::string& temporary, const std::string& target, bool noReplace, bool flush,
                          const std::string& shown) {
-    const int renamed =
-        Sys().renameat(dir, temporary.c_str(), dir, target.c_str(), noReplace ? RENAME_NOREPLACE : 0);
+    const int renamed = Sys().renameat(dir, temporary.c_str(), dir, target.c_str(), noReplace ? RENAME_NOREPLACE : 0);
     if (renamed != 0) {
         const int error = errno;
         Sys().unlinkat(dir, temporary.c_str(), 0);

@@ -9,10 +9,10 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <strings.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <strings.h>
 
 #include "files.hpp"
 
@@ -29,11 +29,16 @@ zvStatus Reasoned(zvStatus status, const std::string& path) {
     const char* reason = zvLastErrorText();
     if (reason != nullptr && reason[0] != '\0') return status;
     switch (status) {
-        case ZV_E_NOTFOUND: return Fail(status, Quoted(path) + ": no such file or folder");
-        case ZV_E_ACCESS: return Fail(status, Quoted(path) + " leads out of the file space");
-        case ZV_E_RANGE: return Fail(status, Quoted(path) + ": the path is too long");
-        case ZV_E_NOMEM: return Fail(status, Quoted(path) + ": out of memory");
-        default: return Fail(status, Quoted(path) + ": failed (status " + std::to_string(status) + ")");
+        case ZV_E_NOTFOUND:
+            return Fail(status, Quoted(path) + ": no such file or folder");
+        case ZV_E_ACCESS:
+            return Fail(status, Quoted(path) + " leads out of the file space");
+        case ZV_E_RANGE:
+            return Fail(status, Quoted(path) + ": the path is too long");
+        case ZV_E_NOMEM:
+            return Fail(status, Quoted(path) + ": out of memory");
+        default:
+            return Fail(status, Quoted(path) + ": failed (status " + std::to_string(status) + ")");
     }
 }
 
@@ -74,8 +79,8 @@ zvStatus ReadFile(const std::string& path, int64_t limit, std::string* text) {
         status = file.ReadAll(text, limit);
         if (status == ZV_E_NOMEM) {
             text->clear();
-            return Fail(ZV_E_RANGE, Quoted(path) + " is larger than the " + std::to_string(limit) +
-                                        " bytes it may hold");
+            return Fail(ZV_E_RANGE,
+                        Quoted(path) + " is larger than the " + std::to_string(limit) + " bytes it may hold");
         }
         return status;
     });
@@ -165,7 +170,8 @@ zvStatus Orphans(const std::string& folder, std::vector<Orphan>* orphans) {
         for (const DirEntry& d : found) {
             const std::string target = TargetOf(d.name);
             if (target.empty()) continue;
-            Fd probe(Sys().openat(dir.get(), d.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0));
+            Fd probe(
+                Sys().openat(dir.get(), d.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0));
             if (!probe) continue;
             struct stat info {};
             if (Sys().fstat(probe.get(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
@@ -346,7 +352,8 @@ zvStatus WriteOutsideFile(const std::string& hostPath, std::string_view bytes) {
             Sys().unlinkat(dir.get(), temporary.c_str(), 0);
             return failed(ZV_E_IO, why);
         };
-        if (!WriteFully(fd.get(), reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int64_t>(bytes.size())))
+        if (!WriteFully(fd.get(), reinterpret_cast<const unsigned char*>(bytes.data()),
+                        static_cast<int64_t>(bytes.size())))
             return removed(std::strerror(errno));
         if (Sys().fsync(fd.get()) != 0) return removed(std::strerror(errno));
         Fd lock(Sys().dup(fd.get()));  // held until the file has its name

@@ -252,12 +252,15 @@ zvStatus Walk(const char* path, Follow follow, Place* place, Place* linkPlace, b
         // A name the disk cannot look at is not taken for a missing one: a
         // write would make a second file of another case beside it.
         bool found = Sys().fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
-        if (!found && !Absent(errno)) return Fail(ZV_E_IO, Quoted(path) + ": a name on the way cannot be looked at: " + std::strerror(errno));
+        if (!found && !Absent(errno))
+            return Fail(ZV_E_IO, Quoted(path) + ": a name on the way cannot be looked at: " + std::strerror(errno));
         if (!found) {
             const int match = FindIgnoringCase(dir, name, &actual);
-            if (match < 0) return Fail(ZV_E_IO, Quoted(path) + ": a folder on the way cannot be read: " + std::strerror(errno));
+            if (match < 0)
+                return Fail(ZV_E_IO, Quoted(path) + ": a folder on the way cannot be read: " + std::strerror(errno));
             if (match > 0) found = Sys().fstatat(dir, actual.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
-            if (match > 0 && !found && !Absent(errno)) return Fail(ZV_E_IO, Quoted(path) + ": a name on the way cannot be looked at: " + std::strerror(errno));
+            if (match > 0 && !found && !Absent(errno))
+                return Fail(ZV_E_IO, Quoted(path) + ": a name on the way cannot be looked at: " + std::strerror(errno));
         }
         const bool last = pending.empty();
         if (!found) {
@@ -379,7 +382,8 @@ int OpenExactForReading(const char* path, std::string* host) {
     if (fd < 0) {
         // The real kernel's answer when it has no openat2; a table's ENOSYS
         // says the same for itself alone.
-        if ((errno == ENOSYS || errno == EPERM) && &Sys() == &sys::Real()) g_openat2.store(false, std::memory_order_relaxed);
+        if ((errno == ENOSYS || errno == EPERM) && &Sys() == &sys::Real())
+            g_openat2.store(false, std::memory_order_relaxed);
         return -1;
     }
     // Anything but a plain file takes the long way, which says why.

@@ -82,9 +82,9 @@ int RealFchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int RealDup(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
 
 const Calls kReal = {
-    kCallsVersion, RealOpen,     RealOpenat,    RealOpenat2,  RealClose,      RealRead,     RealPread,
-    RealWrite,     RealFsync,    RealFtruncate, RealFstat,    RealFstatat,    RealRenameat, RealUnlinkat,
-    RealMkdirat,   RealReadlinkat, RealReaddir, RealFlock,    RealFchmod,     RealDup,
+    kCallsVersion, RealOpen,       RealOpenat,    RealOpenat2, RealClose,   RealRead,     RealPread,
+    RealWrite,     RealFsync,      RealFtruncate, RealFstat,   RealFstatat, RealRenameat, RealUnlinkat,
+    RealMkdirat,   RealReadlinkat, RealReaddir,   RealFlock,   RealFchmod,  RealDup,
 };
 
 std::atomic<const Calls*> g_current{&kReal};
@@ -241,18 +241,17 @@ int FakeDup(int fd) {
 }
 
 const sys::Calls kFake = {
-    sys::kCallsVersion, FakeOpen,     FakeOpenat,    FakeOpenat2,  FakeClose,   FakeRead,     FakePread,
-    FakeWrite,          FakeFsync,    FakeFtruncate, FakeFstat,    FakeFstatat, FakeRenameat, FakeUnlinkat,
-    FakeMkdirat,        FakeReadlinkat, FakeReaddir, FakeFlock,    FakeFchmod,  FakeDup,
+    sys::kCallsVersion, FakeOpen,       FakeOpenat,    FakeOpenat2, FakeClose,   FakeRead,     FakePread,
+    FakeWrite,          FakeFsync,      FakeFtruncate, FakeFstat,   FakeFstatat, FakeRenameat, FakeUnlinkat,
+    FakeMkdirat,        FakeReadlinkat, FakeReaddir,   FakeFlock,   FakeFchmod,  FakeDup,
 };
 
 }  // namespace
 
 const std::vector<std::string>& SystemCallNames() {
     static const std::vector<std::string> names = {
-        "open",    "openat",   "openat2",  "close",  "read",     "pread",      "write",
-        "fsync",   "ftruncate", "fstat",   "fstatat", "renameat", "unlinkat",  "mkdirat",
-        "readlinkat", "readdir", "flock",  "fchmod", "dup"};
+        "open",    "openat",   "openat2",  "close",   "read",       "pread",   "write", "fsync",  "ftruncate", "fstat",
+        "fstatat", "renameat", "unlinkat", "mkdirat", "readlinkat", "readdir", "flock", "fchmod", "dup"};
     return names;
 }
 

@@ -52,7 +52,8 @@ inline constexpr double kDefaultSegmentSeconds = 10.0;
 inline constexpr double kSyncSeconds = 1.0;
 
 // The first line of every segment, and the start of every batch's end line.
-inline constexpr char kSegmentHeader[] = "# capture segment: a batch is whole once its \"# end of batch N\" line follows";
+inline constexpr char kSegmentHeader[] =
+    "# capture segment: a batch is whole once its \"# end of batch N\" line follows";
 inline constexpr char kBatchEnd[] = "# end of batch ";
 
 class CaptureWriter {
@@ -113,8 +114,8 @@ private:
     double segmentSeconds_ = kDefaultSegmentSeconds;
     Clock clock_;
     std::unique_ptr<files::AppendFile> file_;  // the segment being written, or none
-    double started_ = 0;  // when it was started
-    double synced_ = 0;   // when it was last forced to storage
+    double started_ = 0;                       // when it was started
+    double synced_ = 0;                        // when it was last forced to storage
     bool unsynced_ = false;
     int64_t segments_ = 0;  // segments started
     int64_t batches_ = 0;
