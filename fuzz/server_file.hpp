@@ -25,8 +25,8 @@ inline void RemoveFileSpace() {
     std::filesystem::remove_all(g_root, ignored);
 }
 
-// Writes the input as the file `name` of the server folder "SN7".
-inline void WriteServerFile(const char* name, const uint8_t* data, size_t size) {
+// The file space's root (the platform's too), made on first use.
+inline std::filesystem::path FileSpace() {
     if (g_root[0] == '\0') {
         const std::string pattern = (std::filesystem::temp_directory_path() / "fuzz-server-XXXXXX").string();
         if (pattern.size() >= sizeof g_root) abort();
@@ -36,7 +36,12 @@ inline void WriteServerFile(const char* name, const uint8_t* data, size_t size) 
         if (zvFileSpaceSetRoot(g_root) <= 0) abort();
         atexit(RemoveFileSpace);
     }
-    std::ofstream out(std::filesystem::path(g_root) / "SN7" / name, std::ios::binary | std::ios::trunc);
+    return g_root;
+}
+
+// Writes the input as the file `name` of the server folder "SN7".
+inline void WriteServerFile(const char* name, const uint8_t* data, size_t size) {
+    std::ofstream out(FileSpace() / "SN7" / name, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 }
 

@@ -32,6 +32,7 @@ std::string EventText(const json& e) {
             if (n["pages"].empty()) text += " no pages";
             for (const json& p : n["pages"]) text += " " + Str(p, "id") + " " + Quote(Str(p, "name"));
             text += "\n";
+            if (n.contains("reason")) text += std::string(child ? "    " : "") + "  why: " + Str(n, "reason") + "\n";
         }
         return text;
     }

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "render.hpp"
+#include "server_settings.hpp"
 #include "session.hpp"
 #include "station_file.hpp"
 #include "text.hpp"
@@ -81,50 +82,6 @@ json ControlJson(const wf::ControlState& c) {
     return j;
 }
 
-// Read the sensors of a settings document as the zvAppInfo calls see them:
-// (group path, sensor name) in document order, groups depth first.
-void CollectSensors(zvHandle info, zvXmlItem group, const std::string& path, int depth,
-                    std::vector<std::pair<std::string, std::string>>* sensors) {
-    zvHandle xml = zvAppInfoXml(info);
-    zvXmlItem members = 0;
-    if (depth > 32 || zvXMLFindBranchItem(xml, group, "Members", 1, &members) <= 0 || members == 0) return;
-    zvXmlItem child = 0;
-    for (zvXMLGetFirstChild(xml, members, &child); child != 0;) {
-        char element[64] = "";
-        char name[256] = "";
-        zvXMLGetItemName(xml, child, element, sizeof element);
-        zvXMLGetChildString(xml, child, "Name", name, sizeof name);
-        if (std::string(element) == "SensorGroup") {
-            CollectSensors(info, child, path.empty() ? name : path + "/" + name, depth + 1, sensors);
-        } else if (name[0] != '\0') {
-            sensors->emplace_back(path, name);
-        }
-        zvXmlItem next = 0;
-        if (zvXMLGetNextSibling(xml, child, &next) <= 0) break;
-        child = next;
-    }
-}
-
-// The sensors of server `serial`'s Settings.xml; false when it has none.
-bool ReadSensors(uint32_t serial, std::vector<std::pair<std::string, std::string>>* sensors) {
-    const std::string path = "\\SN" + std::to_string(serial) + "\\Settings.xml";
-    if (zvFileExists(path.c_str()) != 1) return false;
-    zvHandle file = nullptr;
-    zvHandle info = nullptr;
-    zvStatus status = zvFileCreate(&file, nullptr);
-    if (status > 0) status = zvFileInit(file, path.c_str(), ZV_FILE_READ);
-    if (status > 0) status = zvAppInfoCreate(&info, nullptr);
-    if (status > 0) status = zvAppInfoInit(info);
-    if (status > 0) status = zvAppInfoRead(info, file);
-    if (file != nullptr) zvFileDestroy(file);
-    if (status > 0) {
-        const zvXmlItem root = zvAppInfoRootGroup(info);
-        if (root != 0) CollectSensors(info, root, "", 0, sensors);
-    }
-    if (info != nullptr) zvAppInfoDestroy(info);
-    return true;
-}
-
 // A copy of `plot` whose axes carry the chart's axis texts (where it has
 // them); null when the chart has none or the copy cannot be made.
 zvHandle WithChartAxes(zvHandle plot, const zvChart& chart) {
@@ -164,6 +121,7 @@ public:
     }
     int32_t Reserved1() override { return 1; }
     int32_t ReportError(const char* text) override {
+        ++loop_->errorReports_;
         loop_->Emit({{"event", "report"}, {"kind", "error"}, {"text", text ? text : ""}});
         return 1;
     }
@@ -353,36 +311,56 @@ void HostLoop::BuildTree() {
     capture.type = hostapi::kCaptureNode;
     add(capture, hostapi::NodeInfo{hostapi::kCaptureNode, 0, 0, nullptr});
     for (uint32_t serial : servers_) {
-        std::vector<std::pair<std::string, std::string>> sensors;
-        const bool hasSettings = ReadSensors(serial, &sensors);
+        const ServerSettingsView settings = ReadServerSettingsView(serial);
         TreeNode server;
         server.path = "SN" + std::to_string(serial);
         server.type = hostapi::kServerNode;
         server.serial = serial;
-        server.limited = !hasSettings;
-        const int32_t index = add(server, hostapi::NodeInfo{hostapi::kServerNode, serial, hasSettings ? 0u : 1u, nullptr});
-        for (const auto& [group, name] : sensors) {
+        // A server whose settings are missing, or cannot be read by the
+        // plug-in or the station, offers only the page that creates them.
+        server.reason = settings.problem.empty() ? StationSettingsError(serial) : settings.problem;
+        if (!settings.present) server.reason = "no Settings.xml (\\SN" + std::to_string(serial) + "\\Settings.xml)";
+        server.limited = !server.reason.empty();
+        server.unreadable = server.limited && settings.present;
+        if (!server.limited && settings.omitted > 0)
+            server.reason = "its Settings.xml lists " + std::to_string(settings.sensors.size() + settings.omitted) +
+                            " sensors: the tree shows the first " + std::to_string(settings.sensors.size());
+        const int32_t index =
+            add(server, hostapi::NodeInfo{hostapi::kServerNode, serial, server.limited ? 1u : 0u, nullptr});
+        if (server.limited) continue;
+        const std::vector<std::string> paths = SensorPaths(server.path, settings.sensors);
+        for (size_t i = 0; i < settings.sensors.size(); ++i) {
+            const SensorEntry& entry = settings.sensors[i];
             TreeNode sensor;
-            sensor.path = server.path + "/" + name;
-            if (FindNode(sensor.path) != nullptr) sensor.path = server.path + "/" + group + "/" + name;
-            if (FindNode(sensor.path) != nullptr) continue;  // the same name twice in one group
-            sensor.type = hostapi::kSensorNode;
+            sensor.path = paths[i];
             sensor.serial = serial;
-            sensor.groupPath = group;
-            sensor.sensorName = name;
+            sensor.groupPath = entry.group;
+            sensor.sensorName = entry.name;
             sensor.parent = index;
-            hostapi::NodeInfo info{hostapi::kSensorNode, 0, hostapi::NodeInfo::Text(group.c_str()), name.c_str()};
-            add(sensor, info);
+            // A sensor the plug-in's lookup does not find gets a node without
+            // pages: a sensor node would act on another sensor.
+            sensor.reason = entry.unreachable;
+            sensor.type = entry.unreachable.empty() ? hostapi::kSensorNode : hostapi::kPlainNode;
+            add(sensor, sensor.type == hostapi::kSensorNode
+                            ? hostapi::NodeInfo{hostapi::kSensorNode, 0, hostapi::NodeInfo::Text(entry.group.c_str()),
+                                                entry.name.c_str()}
+                            : hostapi::NodeInfo{hostapi::kPlainNode, 0, 0, nullptr});
         }
     }
     treeWanted_ = false;
 }
 
+std::string HostLoop::StationSettingsError(uint32_t serial) const {
+    for (const zv::station::Server& s : station_.Servers())
+        if (s.serial == serial) return s.settingsError;
+    return "";
+}
+
+// Paths are exact: on a station whose sensors are named "A" and "a", each
+// path names one of them.
 const TreeNode* HostLoop::FindNode(const std::string& path) const {
     for (const TreeNode& n : tree_)
         if (n.path == path) return &n;
-    for (const TreeNode& n : tree_)
-        if (Lower(n.path) == Lower(path)) return &n;
     return nullptr;
 }
 
@@ -412,10 +390,11 @@ json HostLoop::TreeJson() {
             j["serial"] = n.serial;
             j["limited"] = n.limited;
         }
-        if (n.type == hostapi::kSensorNode) {
+        if (n.type == hostapi::kSensorNode || (n.type == hostapi::kPlainNode && n.parent >= 0)) {
             j["group"] = n.groupPath;
             j["sensor"] = n.sensorName;
         }
+        if (!n.reason.empty()) j["reason"] = n.reason;
         if (n.parent >= 0) j["parent"] = tree_[static_cast<size_t>(n.parent)].path;
         if (n.node == nullptr) j["missing"] = true;
         nodes.push_back(j);
@@ -431,6 +410,8 @@ int32_t HostLoop::CallPage(const char* what, Call&& call) {
     PageState(&before);
     const std::map<std::string, FileStamp> files = StampFiles();
     int32_t status = ZV_E_FAIL;
+    const int64_t reportsBefore = errorReports_;
+    zvLastErrorClear();  // the reason kept from here on is this call's
     inCall_ = true;
     try {
         status = call();
@@ -438,9 +419,19 @@ int32_t HostLoop::CallPage(const char* what, Call&& call) {
         Emit({{"event", "error"}, {"text", std::string("the page threw: ") + e.what()}});
     }
     inCall_ = false;
+    // Taken before the host's own file-space calls leave theirs.
+    const std::string reason = status <= 0 ? zvLastErrorText() : "";
     ReportControls(before);
     ReportFiles(files);
     if (what != nullptr) Emit({{"event", "page"}, {"action", what}, {"status", status}});
+    if (what != nullptr && status <= 0 && errorReports_ == reportsBefore) {
+        // The page gave no reason: the one the platform kept, where the
+        // operator reads the page's own reports.
+        std::string text = std::string(what) + " failed with status " + std::to_string(status);
+        text += reason.empty() ? "." : ": " + reason;
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        Emit({{"event", "report"}, {"kind", "error"}, {"text", text}});
+    }
     AfterPluginCall();
     return status;
 }
@@ -459,8 +450,14 @@ bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::stri
     const TreeNode* node = FindNode(path);
     if (node == nullptr) {
         std::string known;
-        for (const TreeNode& n : tree_) known += (known.empty() ? "" : ", ") + n.path;
-        *error = "no node \"" + path + "\" in the tree (the nodes are: " + known + ")";
+        std::string like;
+        for (const TreeNode& n : tree_) {
+            known += (known.empty() ? "" : ", ") + n.path;
+            if (Lower(n.path) == Lower(path)) like = n.path;
+        }
+        *error = "no node \"" + Shown(path, 200) + "\" in the tree (" +
+                 (like.empty() ? "" : "paths are matched exactly: did you mean " + like + "? ") +
+                 "the nodes are: " + known + ")";
         return false;
     }
     int32_t id = 0;
@@ -468,14 +465,19 @@ bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::stri
         for (int32_t candidate : node->pages)
             if (Lower(PageName(candidate)) == Lower(pageName)) id = candidate;
     }
+    // A limited server, or a sensor the plug-in's lookup does not find,
+    // opens only the pages it lists, also when asked by identifier.
+    const bool restricted = node->limited || (node->type == hostapi::kPlainNode && !node->reason.empty());
+    const bool listed = std::find(node->pages.begin(), node->pages.end(), id) != node->pages.end();
     hostapi::Page* page = nullptr;
-    if (id != 0) plugin_.PageCreate(id, &page);
+    if (id != 0 && (listed || !restricted)) plugin_.PageCreate(id, &page);
     if (page == nullptr) {
         std::string offered;
         for (int32_t candidate : node->pages)
             offered += (offered.empty() ? "" : ", ") + std::to_string(candidate) + " " + PageName(candidate);
-        *error = "node " + node->path + " has no page \"" + pageName + "\" (it offers: " +
-                 (offered.empty() ? std::string("none") : offered) + ")";
+        *error = "node " + node->path + " has no page \"" + Shown(pageName) + "\" (it offers: " +
+                 (offered.empty() ? std::string("none") : offered) + ")" +
+                 (restricted && !node->reason.empty() ? ": " + node->reason : "");
         return false;
     }
     page_ = page;
@@ -485,6 +487,11 @@ bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::stri
     char name[64] = {};
     page_->GetName(name, sizeof name - 1);
     Emit({{"event", "page"}, {"action", "open"}, {"id", id}, {"name", name}, {"node", pageNode_}});
+    // Why the node offers only this page, where the page's own reports go:
+    // an error when the settings are there but cannot be read.
+    if (node->limited && !node->reason.empty())
+        Emit({{"event", "report"}, {"kind", node->unreadable ? "error" : "text"}, {"node", pageNode_},
+              {"text", pageNode_ + " is limited to its Setup page: " + node->reason}});
     CallPage("setnode", [&] { return page_->SetNode(pageNode); });
     const int32_t created = CallPage("create", [&] { return page_->Create(site_.get()); });
     if (created <= 0) {
@@ -604,7 +611,7 @@ bool HostLoop::Act(const PageAction& action, std::string* error, wf::driver::Res
         }
         if (index < 0) {
             result = wf::driver::Result::NoSuchItem;
-            *error = "control " + std::to_string(action.control) + " has no item \"" + action.text + "\"";
+            *error = "control " + std::to_string(action.control) + " has no item \"" + Shown(action.text) + "\"";
             return false;
         }
     }
@@ -745,8 +752,15 @@ void HostLoop::ApplyRunState() {
 }
 
 void HostLoop::StartRun(const std::string& mode) {
+    // The station simulates every server from its settings: one that cannot
+    // read a server's stops the mode before it starts, with the reason.
     std::string error;
-    if (!station_.ReloadSettings(&error)) Emit({{"event", "error"}, {"text", error}});
+    station_.ReloadSettings(&error);
+    if (const std::string why = UnreadSettings(station_); !why.empty()) {
+        failedStart_ = mode;
+        Emit({{"event", "error"}, {"text", "mode \"" + mode + "\" cannot run: " + why}});
+        return;
+    }
     displays_->ForgetOutputs();
     runner_->Reset();
     const std::vector<int32_t> values = connection_->Parameters(mode);
@@ -754,12 +768,15 @@ void HostLoop::StartRun(const std::string& mode) {
     // The Video mode keeps its masks in the folder of the sensor it shows.
     if (mode == "Video" && !values.empty() && values[0] != 0) MakeSensorFolder(options_.files, static_cast<uint32_t>(values[0]));
     inCall_ = true;
+    zvLastErrorClear();
     const zvStatus status = runner_->Start(mode);
+    const std::string reason = status <= 0 ? zvLastErrorText() : "";
     inCall_ = false;
     Drain();
     if (status <= 0) {
         failedStart_ = mode;
-        Emit({{"event", "error"}, {"text", "the start handler of mode \"" + mode + "\" returned " + std::to_string(status)}});
+        Emit({{"event", "error"}, {"text", "the start handler of mode \"" + mode + "\" returned " + std::to_string(status) +
+                                               (reason.empty() ? "" : ": " + reason)}});
     }
 }
 

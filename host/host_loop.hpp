@@ -46,7 +46,13 @@ struct TreeNode {
     uint32_t serial = 0;        // the server (server and sensor nodes)
     std::string groupPath;      // sensor nodes
     std::string sensorName;     // sensor nodes
-    bool limited = false;       // a declared server without Settings.xml
+    bool limited = false;       // a server whose Settings.xml is missing or cannot be read
+    bool unreadable = false;    // a limited server whose Settings.xml exists
+    // Why the node cannot do all a node of its type does: a limited
+    // server's missing or unreadable settings (file, line, what is wrong),
+    // a sensor the plug-in's lookup does not find (its node is a plain one,
+    // without pages). Empty for most nodes.
+    std::string reason;
     int32_t parent = -1;        // index in the tree, -1 for none
     hostapi::Node* node = nullptr;  // the plug-in's node (none when it gave none)
     std::vector<int32_t> pages; // identifiers, in display order
@@ -97,9 +103,10 @@ public:
 
     // ---- The tree ----------------------------------------------------------------
     const std::vector<TreeNode>& Tree() const { return tree_; }
+    // The node of `path`, matched exactly; null when none.
     const TreeNode* FindNode(const std::string& path) const;
     // The tree as JSON: nodes with their paths, types and pages (identifier
-    // and name).
+    // and name), and the reason of a node that has one.
     nlohmann::json TreeJson();
     // The name a page of `id` gives (GetName), "" when the plug-in has no
     // such page.
@@ -109,8 +116,10 @@ public:
     // Closes the open page, then opens page `page` (an identifier, or the
     // name of one of the node's pages) on node `path`: factory, SetNode,
     // Create, Activate. False with `*error` set for an unknown node or page,
-    // or a page the plug-in does not make; a page whose Create fails is
-    // destroyed again (its status goes out as an event).
+    // a page the plug-in does not make, or one a node with a reason does
+    // not list; a page whose Create fails is destroyed again (its status
+    // goes out as an event). A limited server's reason goes out as a report
+    // when its page opens.
     bool OpenPage(std::string path, const std::string& page, std::string* error);
     // Deactivate and Destroy of the open page, if any.
     void ClosePage();
@@ -184,9 +193,12 @@ private:
     };
 
     void BuildTree();
+    // The station's reason for server `serial`'s settings ("" when none).
+    std::string StationSettingsError(uint32_t serial) const;
     void ReleaseTree(std::vector<TreeNode>* tree);
     // Calls into the open page, then reports what changed and acts on what
-    // the page asked for.
+    // the page asked for. A page operation (`what`) that fails without the
+    // page reporting an error gets the platform's reason reported for it.
     template <class Call>
     int32_t CallPage(const char* what, Call&& call);
     void AfterPluginCall();
@@ -235,6 +247,7 @@ private:
     bool pageActive_ = false;
 
     bool inCall_ = false;
+    int64_t errorReports_ = 0;  // ReportError calls of the plug-in so far
     bool treeWanted_ = false;
     bool playing_ = false;
     std::string failedStart_;  // a mode whose start failed, not retried until something changes

@@ -1,5 +1,6 @@
 #include "loop_thread.hpp"
 
+#include <cstdio>
 #include <exception>
 #include <future>
 #include <vector>
@@ -41,7 +42,7 @@ bool Logged(const json& event) {
 struct LoopThread::Item {
     Command command;
     bool publishes = true;
-    std::promise<Reply> reply;
+    Done done;
 };
 
 struct LoopThread::Pending {
@@ -82,22 +83,50 @@ void LoopThread::Stop() {
     }
     queued_.notify_all();
     changed_.notify_all();
+    pictured_.notify_all();
     if (thread_.joinable()) thread_.join();
 }
 
-Reply LoopThread::Call(Command command, std::chrono::milliseconds wait, bool publishes) {
+namespace {
+
+// A reply handed on; whatever `done` throws stays here.
+void Deliver(const LoopThread::Done& done, Reply reply) {
+    try {
+        done(std::move(reply));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zvhost: a reply was lost: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "zvhost: a reply was lost\n");
+    }
+}
+
+}  // namespace
+
+void LoopThread::Post(Command command, Done done, bool publishes) {
     auto item = std::make_shared<Item>();
     item->command = std::move(command);
     item->publishes = publishes;
-    std::future<Reply> reply = item->reply.get_future();
+    item->done = std::move(done);
+    Reply refusal;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stop_ || !running_) return Reply::Error(503, "the host loop has stopped");
-        if (queue_.size() >= options_.maxCommands)
-            return Reply::Error(503, "the host loop is busy: " + std::to_string(queue_.size()) + " commands wait");
-        queue_.push_back(item);
+        if (stop_ || !running_) {
+            refusal = Reply::Error(503, "the host loop has stopped");
+        } else if (queue_.size() >= options_.maxCommands) {
+            refusal = Reply::Error(503, "the host loop is busy: " + std::to_string(queue_.size()) +
+                                            " commands wait already (queue full)");
+        } else {
+            queue_.push_back(item);
+        }
     }
+    if (refusal.status != 200) return Deliver(item->done, std::move(refusal));
     queued_.notify_one();
+}
+
+Reply LoopThread::Call(Command command, std::chrono::milliseconds wait, bool publishes) {
+    auto promise = std::make_shared<std::promise<Reply>>();
+    std::future<Reply> reply = promise->get_future();
+    Post(std::move(command), [promise](Reply r) { promise->set_value(std::move(r)); }, publishes);
     if (reply.wait_for(wait) != std::future_status::ready)
         return Reply::Error(504, "the host loop did not answer in time (it is still busy with the request)");
     return reply.get();
@@ -125,28 +154,32 @@ bool LoopThread::WaitForChange(uint64_t* seen, std::chrono::milliseconds timeout
 }
 
 Reply LoopThread::Picture(const std::string& name, DisplayPicture* picture, std::chrono::milliseconds wait) {
-    std::string key;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const std::string mode = published_.displays.value("mode", "");
-        json entry;
-        for (const json& d : published_.displays.value("displays", json::array()))
-            if (d.value("name", "") == name) entry = d;
-        if (entry.is_null())
-            return Reply::Error(404, "the mode \"" + mode + "\" has no display \"" + name + "\"");
-        if (!entry.value("has", false)) return Reply::Error(404, "the display \"" + name + "\" shows nothing yet");
-        key = mode + "/" + name;
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::string mode = published_.displays.value("mode", "");
+    json entry;
+    for (const json& d : published_.displays.value("displays", json::array()))
+        if (d.value("name", "") == name) entry = d;
+    // The name is the caller's: the messages leave it out.
+    if (entry.is_null()) return Reply::Error(404, "the mode \"" + mode + "\" has no display of that name");
+    if (!entry.value("has", false)) return Reply::Error(404, "the display shows nothing yet");
+    const std::string key = mode + "/" + name;
+    const uint64_t generation = entry.value("generation", uint64_t{0});
+    auto current = [&] {
         auto it = pictures_.find(key);
-        if (it != pictures_.end() && it->second.generation >= entry.value("generation", uint64_t{0})) {
-            *picture = it->second;
-            return {};
-        }
+        return it != pictures_.end() && it->second.generation >= generation;
+    };
+    if (!current()) {
+        // Displays are few (the entry exists): so are the names wanted.
+        wanted_.insert(name);
+        queued_.notify_one();
+        pictured_.wait_for(lock, wait, [&] { return current() || stop_ || !wanted_.contains(name); });
     }
-    Reply made = Call([this, name](HostLoop& loop) { return MakePicture(loop, name); }, wait, false);
-    if (made.status != 200) return made;
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = pictures_.find(made.body.value("key", ""));
-    if (it == pictures_.end()) return Reply::Error(404, "the display \"" + name + "\" shows nothing");
+    auto it = pictures_.find(key);
+    if (it == pictures_.end()) {
+        if (wanted_.contains(name))
+            return Reply::Error(503, "the display's picture is not drawn yet: the host loop is busy");
+        return Reply::Error(404, "the display shows nothing");
+    }
     *picture = it->second;
     return {};
 }
@@ -170,16 +203,37 @@ Reply LoopThread::MakePicture(HostLoop& loop, const std::string& name) {
     std::string error;
     if (zvObjectIs(showing, ZV_TYPE_ARRAYLIST)) {
         made.type = "application/json";
-        made.bytes = TableJson(TableRows(showing)).dump();
+        made.bytes = TableJson(TableRows(showing)).dump(-1, ' ', false, json::error_handler_t::replace);
     } else if (RenderPng(showing, &made.bytes, &error, kLiveScale)) {
         made.type = "image/png";
     } else {
         made.type = "application/json";
-        made.bytes = json{{"content", DescribeOutput(showing)}}.dump();
+        made.bytes = json{{"content", DescribeOutput(showing)}}.dump(-1, ' ', false, json::error_handler_t::replace);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     pictures_[key] = std::move(made);
     return {200, {{"key", key}}};
+}
+
+void LoopThread::MakeWanted(HostLoop& loop) {
+    std::vector<std::string> names;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        names.assign(wanted_.begin(), wanted_.end());
+    }
+    if (names.empty()) return;
+    for (const std::string& name : names) {
+        try {
+            MakePicture(loop, name);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "zvhost: a display's picture failed: %s\n", e.what());
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const std::string& name : names) wanted_.erase(name);
+    }
+    pictured_.notify_all();
 }
 
 void LoopThread::OnEvent(const json& event) {
@@ -275,28 +329,44 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
 
         Clock::time_point next = Clock::now();
         for (;;) {
-            std::deque<std::shared_ptr<Item>> batch;
+            size_t commands = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                auto ready = [&] { return stop_ || !queue_.empty(); };
+                auto ready = [&] { return stop_ || !queue_.empty() || !wanted_.empty(); };
                 if (loop.Delivering()) {
                     queued_.wait_until(lock, next, ready);
                 } else {
                     queued_.wait(lock, ready);
                 }
                 if (stop_) break;
-                batch.swap(queue_);
+                commands = queue_.size();
             }
-            for (const auto& item : batch) {
+            MakeWanted(loop);
+            // The commands that wait now, one at a time: those behind stay
+            // in the queue, which is what its bound counts. Pictures asked
+            // for meanwhile go ahead of the next.
+            for (size_t i = 0; i < commands; ++i) {
+                if (i > 0) MakeWanted(loop);
+                std::shared_ptr<Item> item;
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    if (stop_ || queue_.empty()) break;
+                    item = queue_.front();
+                    queue_.pop_front();
+                }
                 Reply reply;
                 try {
                     reply = item->command(loop);
                 } catch (const std::exception& e) {
-                    reply = Reply::Error(500, std::string("the host failed: ") + e.what());
+                    std::fprintf(stderr, "zvhost: a command failed: %s\n", e.what());
+                    reply = Reply::Error(500, "the host failed on this request (its output says why)");
+                } catch (...) {
+                    std::fprintf(stderr, "zvhost: a command failed\n");
+                    reply = Reply::Error(500, "the host failed on this request (its output says why)");
                 }
                 // What a command did is published before its reply goes out.
                 if (item->publishes) Publish(loop, true);
-                item->reply.set_value(std::move(reply));
+                Deliver(item->done, std::move(reply));
             }
             bool stepped = false;
             const Clock::time_point now = Clock::now();
@@ -321,13 +391,14 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
             running_ = false;
             left.swap(queue_);
         }
-        for (const auto& item : left) item->reply.set_value(Reply::Error(503, "the host loop has stopped"));
+        for (const auto& item : left) Deliver(item->done, Reply::Error(503, "the host loop has stopped"));
         loop.SetEventSink(nullptr);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     published_.stopped = true;
     ++published_.changes;
     changed_.notify_all();
+    pictured_.notify_all();
 }
 
 }  // namespace zvhost

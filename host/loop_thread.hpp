@@ -5,17 +5,19 @@
 // commands from a bounded queue one at a time and, while the user plays,
 // steps the running mode in real time (one batch per period of the mode).
 // Other threads never touch the loop or the plug-in: they queue commands
-// (Call) and read what the loop thread publishes after each command and
+// (Post, Call) and read what the loop thread publishes after each command and
 // batch: the tree, the open page's controls, the pipes, the current mode's
 // displays with their generations, the open message box, and a bounded log
-// of the loop's events. Pictures of displays are made on the loop thread
-// when someone asks for a newer one than the last made, and each display
+// of the loop's events. Pictures of displays are made on the loop thread,
+// ahead of waiting commands, when someone asks for a newer one than the
+// last made, and each display
 // keeps only its latest: no browser, slow or gone, makes anything grow or
 // holds the loop up.
 //
 // A page's message box blocks the loop thread (the page's call is waiting
 // for the answer) until AnswerBox or the time-out, which answers with the
-// box's first button.
+// box's first button. Answering a box, reading what is published and
+// taking a kept picture never wait for the loop thread.
 #ifndef ZVHOST_LOOP_THREAD_HPP
 #define ZVHOST_LOOP_THREAD_HPP
 
@@ -27,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -71,10 +74,11 @@ public:
     struct Options {
         HostLoop::Options loop;
         std::chrono::milliseconds boxTimeout{60000};  // a message box unanswered this long gets its first button
-        size_t maxCommands = 64;                      // queued commands beyond this are refused
+        size_t maxCommands = 64;                      // commands waiting beyond this are refused (queue full)
         size_t logSize = 400;                         // events kept for the log
     };
     using Command = std::function<Reply(HostLoop& loop)>;
+    using Done = std::function<void(Reply)>;
 
     // `plugin`, `app` and `info` outlive this object.
     LoopThread(const Plugin& plugin, zvHandle app, const AppInfo& info);
@@ -89,10 +93,15 @@ public:
     // commands are answered 503; an open message box gets its first button.
     void Stop();
 
-    // Runs `command` on the loop thread and waits up to `wait` for its
-    // reply: 503 when the queue is full or the loop has stopped, 504 when it
-    // took longer (it still runs). The loop's state is published before the
+    // Queues `command` for the loop thread. `done` gets its reply once:
+    // at once with 503 when the queue is full ("queue full") or the loop has
+    // stopped; else from the loop thread after the command ran (500 without
+    // details when it threw: those go to the standard error), or with 503
+    // when the loop stops first. The loop's state is published before the
     // reply, unless `publishes` is false (a command that changes nothing).
+    void Post(Command command, Done done, bool publishes = true);
+    // Post, waiting up to `wait` for the reply: 504 when it took longer (the
+    // command still runs).
     Reply Call(Command command, std::chrono::milliseconds wait, bool publishes = true);
 
     // The user's answer (wf::kIdOk, ...) to message box `id`: 409 when that
@@ -109,10 +118,12 @@ public:
     // `timeout`; sets `*seen` to it. False on time-out.
     bool WaitForChange(uint64_t* seen, std::chrono::milliseconds timeout) const;
 
-    // The latest picture of display `name` of the client's current mode,
-    // made on the loop thread when the one kept is older than what the
-    // display shows. 404 when the mode has no such display or it shows
-    // nothing yet.
+    // The latest picture of display `name` of the client's current mode.
+    // When the one kept is older than what the display shows, the loop
+    // thread makes one ahead of the queued commands, and this waits for it
+    // up to `wait`; when the loop is busy that long, the older picture is
+    // the answer, or 503 when none was made yet. 404 when the mode has no
+    // such display or it shows nothing yet.
     Reply Picture(const std::string& name, DisplayPicture* picture, std::chrono::milliseconds wait);
 
 private:
@@ -123,6 +134,8 @@ private:
     // Publishes the loop's state; the page only after commands.
     void Publish(HostLoop& loop, bool withPage);
     Reply MakePicture(HostLoop& loop, const std::string& name);
+    // Makes the pictures asked for and wakes who waits for them.
+    void MakeWanted(HostLoop& loop);
 
     const Plugin& plugin_;
     zvHandle app_;
@@ -142,6 +155,8 @@ private:
     uint64_t boxId_ = 0;
     int32_t boxAnswer_ = 0;  // 0 while the open box waits
     std::map<std::string, DisplayPicture> pictures_;  // by "mode/display"
+    std::set<std::string> wanted_;                    // displays whose picture is asked for
+    std::condition_variable pictured_;                // a picture was made, or stop
 };
 
 }  // namespace zvhost

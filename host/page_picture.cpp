@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "zvapi/zv_file_space.hpp"
+#include "text.hpp"
 
 namespace zvhost {
 
@@ -48,36 +49,13 @@ struct Box {
 
 Box PixelsOf(const wf::Rect& r) { return {r.x * kScale, r.y * kScale, r.width * kScale, r.height * kScale}; }
 
-// The length of the UTF-8 sequence at `s[i]`, or 0 when it is not one.
-size_t SequenceLength(const std::string& s, size_t i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    auto continuation = [&](size_t k, unsigned char low, unsigned char high) {
-        if (i + k >= s.size()) return false;
-        const auto d = static_cast<unsigned char>(s[i + k]);
-        return d >= low && d <= high;
-    };
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) return continuation(1, 0x80, 0xBF) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        const unsigned char low = c == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-        const unsigned char high = c == 0xED ? 0x9F : 0xBF;  // no surrogates
-        return continuation(1, low, high) && continuation(2, 0x80, 0xBF) ? 3 : 0;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        const unsigned char low = c == 0xF0 ? 0x90 : 0x80;
-        const unsigned char high = c == 0xF4 ? 0x8F : 0xBF;
-        return continuation(1, low, high) && continuation(2, 0x80, 0xBF) && continuation(3, 0x80, 0xBF) ? 4 : 0;
-    }
-    return 0;
-}
-
 // Text as cairo takes it: valid UTF-8 ("?" for bytes that are not), control
 // characters as blanks (line ends kept when `lines` is set), at most
 // kMaxTextBytes.
 std::string Printable(const std::string& text, bool lines = false) {
     std::string out;
     for (size_t i = 0; i < text.size() && out.size() < kMaxTextBytes;) {
-        const size_t n = SequenceLength(text, i);
+        const size_t n = Utf8SequenceLength(text, i);
         if (n == 0) {
             out.push_back('?');
             ++i;

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "page_picture.hpp"
+#include "text.hpp"
 
 namespace zvhost {
 
@@ -122,9 +123,14 @@ bool ParseScript(std::istream& in, std::vector<ScriptLine>* lines, std::string* 
         bool quoted = false;
         NextToken(text, &at, &verb, &quoted);
         if (verb.empty() || verb[0] == '#') continue;
+        // What a line holds reaches the page and the events as text.
+        if (const size_t bad = FirstNonUtf8(text); bad != std::string::npos) {
+            *error = Where(number) + "byte " + std::to_string(bad + 1) + " is not UTF-8 text";
+            return false;
+        }
         Shape shape;
         if (quoted || !ShapeOf(verb, &shape)) {
-            *error = Where(number) + "no such action \"" + verb +
+            *error = Where(number) + "no such action \"" + Shown(verb) +
                      "\" (the actions: type, blur, click, select, slide, apply, reload, activate, deactivate, show, "
                      "play, out, picture)";
             return false;
@@ -168,7 +174,7 @@ bool ParseScript(std::istream& in, std::vector<ScriptLine>* lines, std::string* 
         std::string extra;
         NextToken(text, &at, &extra, &quoted);
         if (!extra.empty() || quoted) {
-            *error = Where(number) + "unexpected \"" + extra + "\" after " + verb;
+            *error = Where(number) + "unexpected \"" + Shown(extra) + "\" after " + verb;
             return false;
         }
         lines->push_back(std::move(line));
@@ -190,7 +196,7 @@ bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string
         if (line.verb == "play") {
             double seconds = 0;
             if (!ParseNumber(line.argument, &seconds) || seconds < 0 || seconds > 86400) {
-                *error = Where(line.number) + "play needs seconds from 0 to 86400, not \"" + line.argument + "\"";
+                *error = Where(line.number) + "play needs seconds from 0 to 86400, not \"" + Shown(line.argument) + "\"";
                 return false;
             }
             loop.Play(seconds);
@@ -226,7 +232,7 @@ bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string
             action.control = loop.FindControl(line.control);
             if (action.control < 0) {
                 *error = Where(line.number) + "page " + std::to_string(loop.OpenPageId()) + " has no control \"" +
-                         line.control + "\" (or the label names several)";
+                         Shown(line.control) + "\" (or the label names several)";
                 return false;
             }
         }
@@ -242,7 +248,7 @@ bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string
         if (line.verb == "slide") {
             double position = 0;
             if (!ParseNumber(line.argument, &position) || position != std::floor(position) || std::fabs(position) > 1e9) {
-                *error = Where(line.number) + "slide needs a whole position, not \"" + line.argument + "\"";
+                *error = Where(line.number) + "slide needs a whole position, not \"" + Shown(line.argument) + "\"";
                 return false;
             }
             action.index = static_cast<int32_t>(position);

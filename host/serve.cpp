@@ -2,9 +2,12 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -15,6 +18,30 @@
 #include "web_server.hpp"
 
 namespace zvhost {
+
+namespace {
+
+// A token of 32 random bytes in hexadecimal; "" when the system gives none.
+std::string MakeToken() {
+    unsigned char bytes[32];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return "";
+    static const char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (unsigned char b : bytes) {
+        token.push_back(kHex[b >> 4]);
+        token.push_back(kHex[b & 15]);
+    }
+    return token;
+}
+
+// A token goes into addresses and cookies as it is.
+bool TokenUsable(const std::string& token) {
+    return token.size() >= 16 && token.size() <= 256 && std::all_of(token.begin(), token.end(), [](unsigned char c) {
+               return std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~';
+           });
+}
+
+}  // namespace
 
 // `zvhost serve`: the host loop on its own thread and the browser UI's
 // server, until SIGINT or SIGTERM.
@@ -29,6 +56,19 @@ int RunServe(const Plugin& library, zvHandle app, const AppInfo& info, const Ser
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    const bool loopback = LoopbackAddress(args.bind);
+    std::string token = args.token;
+    if (!token.empty() && !TokenUsable(token)) {
+        *error = "the token must be 16 to 256 letters, digits or '-', '_', '.', '~'";
+        return kExitBadInput;
+    }
+    const bool madeToken = token.empty() && !loopback;
+    if (madeToken) token = MakeToken();
+    if (!loopback && token.empty()) {
+        *error = "no token could be made for listening off loopback: give one with --token";
+        return kExitBadInput;
+    }
+
     LoopThread loop(library, app, info);
     LoopThread::Options options;
     options.loop.files = args.files;
@@ -39,14 +79,28 @@ int RunServe(const Plugin& library, zvHandle app, const AppInfo& info, const Ser
     ServeOptions serve;
     serve.bind = args.bind;
     serve.port = args.port;
+    serve.token = token;
     WebServer server(loop, serve);
     if (!server.Bind(error)) {
         loop.Stop();
         return kExitBadInput;
     }
     const std::string host = args.bind.find(':') != std::string::npos ? "[" + args.bind + "]" : args.bind;
-    std::cout << "zvhost: serving http://" << host << ":" << server.Port() << "/ (files "
-              << std::filesystem::absolute(args.files).string() << "; Ctrl-C ends)" << std::endl;
+    const std::string address = "http://" + host + ":" + std::to_string(server.Port()) + "/";
+    std::cout << "zvhost: serving " << address << " (files " << std::filesystem::absolute(args.files).string()
+              << "; Ctrl-C ends)" << std::endl;
+    if (!loopback)
+        std::cerr << "zvhost: warning: listening on " << args.bind
+                  << ", which other computers can reach: every request needs the token, and requests and answers "
+                     "travel unencrypted (an SSH tunnel to 127.0.0.1 keeps them private)"
+                  << std::endl;
+    if (madeToken) {
+        std::cout << "zvhost: open " << address << "?token=" << token
+                  << " (every request needs this token; it is shown only here)" << std::endl;
+    } else if (!token.empty()) {
+        std::cout << "zvhost: every request needs the token given with --token (open " << address
+                  << "?token=TOKEN)" << std::endl;
+    }
 
     std::atomic<bool> signalled{false};
     std::thread waiter([&] {

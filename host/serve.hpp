@@ -20,6 +20,7 @@ struct ServeArgs {
     uint64_t seed = 1;
     std::string bind = "127.0.0.1";
     int port = 8080;
+    std::string token;
     double boxTimeout = 60;
 };
 
@@ -32,9 +33,14 @@ inline CLI::App* AddServeCommand(CLI::App* cli, ServeArgs* args) {
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();
     serve->add_option("--bind", args->bind,
-                      "the address to listen on (keep the loopback default; reach it from elsewhere through an SSH "
-                      "tunnel)")
+                      "the address to listen on. Keep the loopback default and reach it from elsewhere through an "
+                      "SSH tunnel: off loopback every request needs the token, and everything travels unencrypted")
         ->capture_default_str();
+    serve->add_option("--token", args->token,
+                      "the token every request must carry: in the address once (?token=TOKEN, which sets a "
+                      "cookie), or as the header \"Authorization: Bearer TOKEN\". Off loopback without this, a "
+                      "token is made and printed with the address that carries it; on loopback none is needed "
+                      "unless given");
     serve->add_option("--input", args->input, "recorded results instead of the simulator");
     serve->add_option("--seed", args->seed, "the simulated station's seed")->capture_default_str();
     serve->add_option("--box-timeout", args->boxTimeout,

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "render.hpp"
+#include "server_settings.hpp"
 #include "station_file.hpp"
 #include "zvapi/zv_file_space.hpp"
 #include "zvrunner/mode_runner.hpp"
@@ -191,6 +192,18 @@ std::string FileStem(const std::string& mode, const std::string& display) {
     return stem;
 }
 
+std::string UnreadSettings(const zv::station::Station& station) {
+    std::string why;
+    for (const zv::station::Server& server : station.Servers()) {
+        if (server.settingsError.empty()) continue;
+        // The platform's reading names the line; the station's may not.
+        const std::string problem = ReadServerSettingsView(server.serial).problem;
+        why += std::string(why.empty() ? "the settings of " : "; ") + "server SN" + std::to_string(server.serial) +
+               " cannot be read: " + (problem.empty() ? server.settingsError : problem);
+    }
+    return why.empty() ? why : why + " (a server's Setup page, System Config, makes them again)";
+}
+
 int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::ostream& events,
             RunSummary* summary, std::string* error) {
     *summary = RunSummary{};
@@ -228,6 +241,10 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
     zv::station::Replay replay;
     const bool replaying = !options.input.empty();
     if (replaying && !zv::station::LoadReplay(options.input, &replay, error)) return kExitBadInput;
+    if (const std::string why = UnreadSettings(station); !why.empty()) {
+        *error = why;
+        return kExitBadInput;
+    }
     if (!options.out.empty()) {
         std::filesystem::create_directories(options.out, ec);
         if (ec) {

@@ -77,6 +77,11 @@ struct RunSummary {
     double hostSeconds = 0;
 };
 
+// Why no mode can run on `station`: the servers whose Settings.xml the
+// station could not read, each with the reason (file, line when the
+// platform names one, what is wrong); "" when every server's could be read.
+std::string UnreadSettings(const zv::station::Station& station);
+
 // Runs `options.mode` of `app` (described as `info`). Events go to `events`
 // (JSON lines when options.json). Returns an exit code; for kExitBadInput
 // and kExitFailed `*error` says why. A run in which a handler failed

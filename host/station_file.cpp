@@ -25,6 +25,11 @@ bool HasSettings(const std::filesystem::path& folder) {
     return false;
 }
 
+std::string SerialRange() {
+    return " (0 to " + std::to_string(zv::station::kMaxServerSerial) + "; " + std::to_string(ZV_CLIENT_PIPE) +
+           " names the client's own pipe)";
+}
+
 }  // namespace
 
 bool ReadStationServers(const std::filesystem::path& root, StationServers* out, std::string* error) {
@@ -49,8 +54,8 @@ bool ReadStationServers(const std::filesystem::path& root, StationServers* out, 
             return false;
         }
         for (const nlohmann::json& s : j["servers"]) {
-            if (!s.is_number_unsigned() || s.get<uint64_t>() > UINT32_MAX) {
-                *error = file.string() + ": " + Excerpt(s.dump()) + " is not a serial number (0 to 4294967295)";
+            if (!s.is_number_unsigned() || s.get<uint64_t>() > zv::station::kMaxServerSerial) {
+                *error = file.string() + ": " + Shown(s.dump()) + " is not a server's serial number" + SerialRange();
                 return false;
             }
             const auto serial = s.get<uint32_t>();
@@ -62,16 +67,15 @@ bool ReadStationServers(const std::filesystem::path& root, StationServers* out, 
         }
         return true;
     }
-    for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
-        uint32_t serial = 0;
-        if (!entry.is_directory(ec) || !zv::station::ParseServerFolder(entry.path().filename().string(), &serial)) continue;
-        if (HasSettings(entry.path())) out->serials.push_back(serial);
-    }
+    const std::filesystem::directory_iterator readable(root, ec);
     if (ec) {
         *error = "cannot read the file space " + root.string() + ": " + ec.message();
         return false;
     }
-    std::sort(out->serials.begin(), out->serials.end());
+    // One folder a serial (the one the plug-in's paths reach), in ascending
+    // order.
+    for (const auto& [serial, folder] : zv::station::ServerFolders(root))
+        if (HasSettings(folder)) out->serials.push_back(serial);
     return true;
 }
 
@@ -115,8 +119,8 @@ bool ParseServerList(const std::string& text, std::vector<uint32_t>* serials, st
             digits = digits && std::isdigit(static_cast<unsigned char>(c));
             if (digits) value = value * 10 + static_cast<uint64_t>(c - '0');
         }
-        if (!digits || value > UINT32_MAX) {
-            *error = "\"" + Excerpt(item) + "\" is not a server serial number (0 to 4294967295)";
+        if (!digits || value > zv::station::kMaxServerSerial) {
+            *error = "\"" + Shown(item) + "\" is not a server's serial number" + SerialRange();
             return false;
         }
         if (std::find(serials->begin(), serials->end(), value) != serials->end()) {

@@ -3,11 +3,8 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <regex>
-
-#include <httplib.h>
+#include <cstdio>
 
 #include "text.hpp"
 
@@ -21,19 +18,31 @@ constexpr int kMaxDepth = 8;                       // the API's bodies are flat 
 constexpr size_t kMaxText = 32767;                 // what a full edit takes
 constexpr size_t kMaxName = 256;                   // node paths and display names
 constexpr std::chrono::milliseconds kHeartbeat{15000};  // a comment keeps idle streams open
-constexpr std::chrono::milliseconds kSlice{500};        // streams look at Stop this often
+constexpr std::chrono::milliseconds kSlice{500};        // streams look at their connection this often
+// Beyond the loop's own wait for a picture: the worker's answer is late
+// only when something is badly wrong.
+constexpr std::chrono::milliseconds kPictureMargin{5000};
 
-void SetJson(httplib::Response& res, int status, const json& body) {
-    res.status = status;
-    res.set_content(body.dump(), "application/json");
+const char kFailed[] = "the server failed on this request";
+const char kPagePolicy[] =
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
+    "frame-ancestors 'none'; base-uri 'none'; form-action 'none'";
+
+http::Response JsonResponse(int status, const json& body) { return {status, "application/json", JsonText(body), {}}; }
+
+http::Response FromReply(const Reply& reply) { return JsonResponse(reply.status, reply.body); }
+
+Routed Now(http::Response response) {
+    Routed routed;
+    routed.response = std::move(response);
+    return routed;
 }
 
-void SetReply(httplib::Response& res, const Reply& reply) { SetJson(res, reply.status, reply.body); }
+Routed Refused(int status, const std::string& text) { return Now(WebRoutes::Refusal(status, text)); }
 
 // The body of a POST as a JSON object, or a refusal.
-bool ParseBody(const httplib::Request& req, json* body, Reply* refusal) {
-    const std::string type = Lower(req.get_header_value("Content-Type"));
-    if (type.rfind("application/json", 0) != 0) {
+bool ParseBody(const http::Request& req, json* body, Reply* refusal) {
+    if (!http::MediaTypeIs(req.Header("content-type"), "application/json")) {
         *refusal = Reply::Error(415, "the body must be JSON (Content-Type: application/json)");
         return false;
     }
@@ -49,7 +58,7 @@ bool ParseBody(const httplib::Request& req, json* body, Reply* refusal) {
     return true;
 }
 
-// A member of a body: absent is `*present` false; of the wrong type a refusal.
+// A member of a body: absent or of the wrong type or range is a refusal.
 bool Integer(const json& body, const char* name, int64_t low, int64_t high, int64_t* value, Reply* refusal) {
     auto it = body.find(name);
     if (it == body.end() || !it->is_number_integer() || it->get<int64_t>() < low || it->get<int64_t>() > high) {
@@ -79,7 +88,7 @@ bool Text(const json& body, const char* name, size_t most, std::string* value, R
 
 Reply OpenCommand(HostLoop& loop, const std::string& path, int32_t id) {
     const TreeNode* node = loop.FindNode(path);
-    if (node == nullptr) return Reply::Error(404, "no node \"" + path + "\" in the tree");
+    if (node == nullptr) return Reply::Error(404, "no node \"" + Shown(path) + "\" in the tree");
     if (std::find(node->pages.begin(), node->pages.end(), id) == node->pages.end())
         return Reply::Error(404, "node " + node->path + " has no page " + std::to_string(id));
     std::string error;
@@ -120,7 +129,7 @@ bool ParseAction(const json& body, PageAction* action, Reply* refusal) {
         known = true;
     }
     if (!known) {
-        *refusal = Reply::Error(400, "no action \"" + name +
+        *refusal = Reply::Error(400, "no action \"" + Shown(name) +
                                          "\" (the actions: type, blur, click, select, slide, apply, reload)");
         return false;
     }
@@ -144,7 +153,23 @@ bool ParseAction(const json& body, PageAction* action, Reply* refusal) {
 }
 
 std::string Event(const char* name, const json& data) {
-    return std::string("event: ") + name + "\ndata: " + data.dump() + "\n\n";
+    return std::string("event: ") + name + "\ndata: " + JsonText(data) + "\n\n";
+}
+
+// The value of cookie `name` in a Cookie header, "" when it has none.
+std::string CookieValue(const std::string& header, const std::string& name) {
+    size_t at = 0;
+    while (at < header.size()) {
+        size_t end = header.find(';', at);
+        if (end == std::string::npos) end = header.size();
+        std::string pair = header.substr(at, end - at);
+        const size_t first = pair.find_first_not_of(' ');
+        pair.erase(0, first == std::string::npos ? pair.size() : first);
+        if (pair.size() > name.size() && pair.compare(0, name.size(), name) == 0 && pair[name.size()] == '=')
+            return pair.substr(name.size() + 1);
+        at = end + 1;
+    }
+    return "";
 }
 
 }  // namespace
@@ -152,6 +177,7 @@ std::string Event(const char* name, const json& data) {
 // ---- Checks shared with the tests -------------------------------------------------------
 
 bool HostAllowed(const std::string& host) {
+    if (host.find('\0') != std::string::npos) return false;
     std::string name;
     std::string rest;
     if (!host.empty() && host[0] == '[') {
@@ -177,6 +203,16 @@ bool OriginAllowed(const std::string& origin, const std::string& host) {
     return origin.empty() || Lower(origin) == "http://" + Lower(host);
 }
 
+bool LoopbackAddress(const std::string& address) {
+    if (Lower(address) == "localhost") return true;
+    unsigned char v4[4];
+    if (inet_pton(AF_INET, address.c_str(), v4) == 1) return v4[0] == 127;
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, address.c_str(), &v6) != 1) return false;
+    if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+}
+
 int JsonDepth(const std::string& text) {
     int depth = 0;
     int deepest = 0;
@@ -200,239 +236,274 @@ int JsonDepth(const std::string& text) {
     return deepest;
 }
 
-// ---- The server ----------------------------------------------------------------------------
+std::string JsonText(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-struct WebServer::Impl {
-    LoopThread& loop;
-    ServeOptions options;
-    httplib::Server server;
-    int port = 0;
-    std::atomic<int> streams{0};
-    std::atomic<bool> stopping{false};
+// ---- The routes ----------------------------------------------------------------------------
 
-    Impl(LoopThread& l, const ServeOptions& o) : loop(l), options(o) {}
-    void Routes();
-    void Post(const std::string& pattern, std::function<Reply(const json&)> handle);
-    json State() const;
-};
+WebRoutes::WebRoutes(LoopThread& loop, const ServeOptions& options) : loop_(loop), options_(options) {}
 
-json WebServer::Impl::State() const {
+void WebRoutes::SetPort(int port) { cookie_ = "zvhost-token-" + std::to_string(port); }
+
+http::Response WebRoutes::Refusal(int status, const std::string& text) {
+    return JsonResponse(status, {{"error", text}});
+}
+
+Routed WebRoutes::Route(const http::Request& request) const {
+    try {
+        return Checked(request);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zvhost: a request failed: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "zvhost: a request failed\n");
+    }
+    return Refused(500, kFailed);
+}
+
+bool WebRoutes::Authorized(const http::Request& req, bool* fromQuery) const {
+    *fromQuery = false;
+    const std::string& authorization = req.Header("authorization");
+    if (authorization.size() > 7 && Lower(authorization.substr(0, 7)) == "bearer " &&
+        http::SameSecret(authorization.substr(7), options_.token))
+        return true;
+    if (http::SameSecret(CookieValue(req.Header("cookie"), cookie_), options_.token)) return true;
+    *fromQuery = http::SameSecret(req.Query("token"), options_.token);
+    return *fromQuery;
+}
+
+Routed WebRoutes::Checked(const http::Request& req) const {
+    const std::string& host = req.Header("host");
+    if (!HostAllowed(host))
+        return Refused(403, "requests must name this machine by its address or as localhost, not \"" + Shown(host) +
+                                "\"");
+    const std::string& origin = req.Header("origin");
+    if (!OriginAllowed(origin, host))
+        return Refused(403, "requests from another origin (" + Shown(origin) + ") are refused");
+    if (!options_.token.empty()) {
+        bool fromQuery = false;
+        if (!Authorized(req, &fromQuery)) {
+            http::Response refusal =
+                Refusal(401, "this server needs its token: open the address zvhost serve printed (it carries "
+                             "?token=...), or send the header Authorization: Bearer TOKEN");
+            refusal.headers.emplace_back("WWW-Authenticate", "Bearer");
+            return Now(std::move(refusal));
+        }
+        // The address with the token sets the cookie that carries it from
+        // then on, and leaves for the page's own address.
+        if (fromQuery && req.method == "GET" && (req.path == "/" || req.path == "/index.html")) {
+            http::Response moved{303, "", "", {}};
+            moved.headers.emplace_back("Location", "/");
+            moved.headers.emplace_back("Set-Cookie",
+                                       cookie_ + "=" + options_.token + "; Path=/; HttpOnly; SameSite=Strict");
+            return Now(std::move(moved));
+        }
+    }
+    return Dispatch(req);
+}
+
+http::Response WebRoutes::State() const {
     json state;
-    loop.Read([&](const Published& p) {
+    loop_.Read([&](const Published& p) {
         state = {{"tree", p.tree}, {"page", p.page}, {"pipes", p.pipes}, {"displays", p.displays},
                  {"box", p.box}, {"log", json(std::vector<json>(p.log.begin(), p.log.end()))}};
     });
-    return state;
+    return JsonResponse(200, state);
 }
 
-void WebServer::Impl::Post(const std::string& pattern, std::function<Reply(const json&)> handle) {
-    server.Post(pattern, [handle](const httplib::Request& req, httplib::Response& res) {
-        json body;
-        Reply refusal;
-        if (!ParseBody(req, &body, &refusal)) return SetReply(res, refusal);
-        SetReply(res, handle(body));
-    });
+Routed WebRoutes::Command(LoopThread::Command command) const {
+    Routed routed;
+    routed.lane = Routed::Lane::Later;
+    routed.wait = options_.wait;
+    LoopThread& loop = loop_;
+    routed.start = [&loop, command = std::move(command)](Respond respond) {
+        loop.Post(command, [respond](Reply reply) { respond(FromReply(reply)); });
+    };
+    return routed;
 }
 
-void WebServer::Impl::Routes() {
-    server.set_payload_max_length(options.maxBody);
-    server.set_read_timeout(10);
-    server.set_write_timeout(5);
-    // Headers and body go out in separate writes: without this the body
-    // waits for the browser's delayed acknowledgement.
-    server.set_tcp_nodelay(true);
-    // Event streams hold a thread each: room for them and for the requests.
-    const size_t threads = static_cast<size_t>(options.maxStreams) + 8;
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    server.set_default_headers({{"Cache-Control", "no-store"},
-                                {"X-Content-Type-Options", "nosniff"},
-                                {"Referrer-Policy", "no-referrer"},
-                                {"X-Frame-Options", "DENY"}});
+Routed WebRoutes::Picture(const std::string& name) const {
+    Routed routed;
+    routed.lane = Routed::Lane::Work;
+    routed.wait = options_.pictureWait + kPictureMargin;
+    routed.work = [this, name] {
+        DisplayPicture picture;
+        const Reply reply = loop_.Picture(name, &picture, options_.pictureWait);
+        if (reply.status != 200) return FromReply(reply);
+        http::Response response{200, picture.type, std::move(picture.bytes), {}};
+        response.headers.emplace_back("X-Generation", std::to_string(picture.generation));
+        return response;
+    };
+    return routed;
+}
 
-    server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-        const std::string host = req.get_header_value("Host");
-        if (!HostAllowed(host)) {
-            SetJson(res, 403, {{"error", "requests must name this machine by its address or as localhost, not \"" +
-                                             host + "\""}});
-            return httplib::Server::HandlerResponse::Handled;
+void WebRoutes::Events(StreamOut& out) const {
+    // What this stream has sent; it sends each part again only when its
+    // version moved, so a slow reader skips what it missed.
+    uint64_t changes = UINT64_MAX, tree = 0, page = 0, pipes = 0, displays = 0, box = 0, log = 0;
+    bool first = true;
+    while (out.Open()) {
+        uint64_t seen = changes;
+        bool changed = first;
+        for (auto waited = kSlice; !changed && waited <= kHeartbeat && out.Open(); waited += kSlice)
+            changed = loop_.WaitForChange(&seen, kSlice);
+        if (!out.Open()) return;
+        if (!changed) {
+            if (!out.Write(": idle\n\n")) return;
+            continue;
         }
-        if (!OriginAllowed(req.get_header_value("Origin"), host)) {
-            SetJson(res, 403, {{"error", "requests from another origin (" + req.get_header_value("Origin") +
-                                             ") are refused"}});
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-        if (!res.body.empty()) return;
-        std::string text = "request refused";
-        if (res.status == 404) text = "nothing at " + req.path;
-        if (res.status == 413) text = "the body is too large";
-        if (res.status == 400) text = "malformed request";
-        if (res.status == 405) text = "method not allowed";
-        SetJson(res, res.status, {{"error", text}});
-    });
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr failure) {
-        std::string what = "the server failed on this request";
-        try {
-            if (failure) std::rethrow_exception(failure);
-        } catch (const std::exception& e) {
-            what += std::string(": ") + e.what();
-        } catch (...) {
-        }
-        SetJson(res, 500, {{"error", what}});
-    });
+        std::string text;
+        bool stopped = false;
+        loop_.Read([&](const Published& p) {
+            stopped = p.stopped;
+            changes = p.changes;
+            if (first || p.treeVersion != tree) text += Event("tree", p.tree);
+            if (first || p.pageVersion != page) text += Event("page", p.page);
+            if (first || p.pipesVersion != pipes) text += Event("pipes", p.pipes);
+            if (first || p.displaysVersion != displays) text += Event("displays", p.displays);
+            if (first || p.boxVersion != box) text += Event("box", p.box);
+            const uint64_t oldest = p.logNext - p.log.size();
+            if (log < oldest && !first) text += Event("log", {{"event", "skipped"}, {"count", oldest - log}});
+            for (const json& entry : p.log)
+                if (entry.value("seq", uint64_t{0}) >= log) text += Event("log", entry);
+            tree = p.treeVersion;
+            page = p.pageVersion;
+            pipes = p.pipesVersion;
+            displays = p.displaysVersion;
+            box = p.boxVersion;
+            log = p.logNext;
+        });
+        first = false;
+        if (!text.empty() && !out.Write(text)) return;
+        if (stopped) return;
+    }
+}
 
-    // The page: fixed names, served from memory.
-    for (const char* name : {"index.html", "app.js", "style.css"}) {
-        const WebAsset* asset = FindWebAsset(name);
-        if (asset == nullptr) continue;
-        auto serve = [asset](const httplib::Request&, httplib::Response& res) {
-            res.set_content(reinterpret_cast<const char*>(asset->data), asset->size, asset->type);
-            res.set_header("Content-Security-Policy",
-                           "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
-                           "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
-        };
-        server.Get("/" + std::regex_replace(name, std::regex("\\."), "\\."), serve);
-        if (std::string(name) == "index.html") server.Get("/", serve);
+Routed WebRoutes::Dispatch(const http::Request& req) const {
+    // Each path with the one method it takes.
+    static const std::pair<const char*, const char*> kRoutes[] = {
+        {"/", "GET"},           {"/index.html", "GET"},  {"/app.js", "GET"},        {"/style.css", "GET"},
+        {"/api/state", "GET"},  {"/api/events", "GET"},  {"/api/display", "GET"},  {"/api/open", "POST"},
+        {"/api/close", "POST"}, {"/api/action", "POST"}, {"/api/play", "POST"},    {"/api/messagebox", "POST"},
+    };
+    const auto route = std::find_if(std::begin(kRoutes), std::end(kRoutes),
+                                    [&](const auto& r) { return req.path == r.first; });
+    if (route == std::end(kRoutes)) return Refused(404, "nothing at \"" + Shown(req.path) + "\"");
+    if (req.method != route->second) {
+        http::Response refusal = Refusal(405, std::string(route->first) + " takes " + route->second + " only");
+        refusal.headers.emplace_back("Allow", route->second);
+        return Now(std::move(refusal));
+    }
+    const std::string path = req.path;
+
+    if (req.method == "GET") {
+        if (path == "/api/state") return Now(State());
+        if (path == "/api/events") {
+            Routed routed;
+            routed.lane = Routed::Lane::Stream;
+            routed.response = {200, "text/event-stream", "", {{"X-Accel-Buffering", "no"}}};
+            routed.stream = [this](StreamOut& out) { Events(out); };
+            return routed;
+        }
+        if (path == "/api/display") {
+            const std::string& name = req.Query("name");
+            if (name.empty() || name.size() > kMaxName)
+                return Refused(400, "name the display: /api/display?name=NAME");
+            return Picture(name);
+        }
+        const WebAsset* asset = FindWebAsset(path == "/" ? "index.html" : path.substr(1));
+        if (asset == nullptr) return Refused(404, "nothing at \"" + Shown(path) + "\"");
+        http::Response file{200, asset->type, std::string(reinterpret_cast<const char*>(asset->data), asset->size),
+                            {}};
+        file.headers.emplace_back("Content-Security-Policy", kPagePolicy);
+        return Now(std::move(file));
     }
 
-    server.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) { SetJson(res, 200, State()); });
-
-    server.Get("/api/display", [this](const httplib::Request& req, httplib::Response& res) {
-        const std::string name = req.get_param_value("name");
-        if (name.empty() || name.size() > kMaxName)
-            return SetJson(res, 400, {{"error", "name the display: /api/display?name=NAME"}});
-        DisplayPicture picture;
-        const Reply reply = loop.Picture(name, &picture, options.wait);
-        if (reply.status != 200) return SetReply(res, reply);
-        res.set_content(picture.bytes, picture.type);
-        res.set_header("X-Generation", std::to_string(picture.generation));
-    });
-
-    server.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
-        if (++streams > options.maxStreams) {
-            --streams;
-            return SetJson(res, 503, {{"error", "too many event streams are open"}});
-        }
-        // What this stream has sent; it sends each part again only when its
-        // version moved, so a slow reader skips what it missed.
-        struct Sent {
-            uint64_t changes = UINT64_MAX, tree = 0, page = 0, pipes = 0, displays = 0, box = 0, log = 0;
-            bool first = true;
-        };
-        auto sent = std::make_shared<Sent>();
-        res.set_header("X-Accel-Buffering", "no");
-        res.set_chunked_content_provider(
-            "text/event-stream",
-            [this, sent](size_t, httplib::DataSink& sink) {
-                if (stopping) return false;
-                uint64_t seen = sent->changes;
-                bool changed = sent->first;
-                for (auto waited = kSlice; !changed && !stopping && waited <= kHeartbeat; waited += kSlice)
-                    changed = loop.WaitForChange(&seen, kSlice);
-                if (stopping) return false;
-                if (!changed) return sink.write(": idle\n\n", 8);
-                std::string out;
-                bool stopped = false;
-                loop.Read([&](const Published& p) {
-                    stopped = p.stopped;
-                    sent->changes = p.changes;
-                    if (sent->first || p.treeVersion != sent->tree) out += Event("tree", p.tree);
-                    if (sent->first || p.pageVersion != sent->page) out += Event("page", p.page);
-                    if (sent->first || p.pipesVersion != sent->pipes) out += Event("pipes", p.pipes);
-                    if (sent->first || p.displaysVersion != sent->displays) out += Event("displays", p.displays);
-                    if (sent->first || p.boxVersion != sent->box) out += Event("box", p.box);
-                    const uint64_t oldest = p.logNext - p.log.size();
-                    if (sent->log < oldest && !sent->first)
-                        out += Event("log", {{"event", "skipped"}, {"count", oldest - sent->log}});
-                    for (const json& entry : p.log)
-                        if (entry.value("seq", uint64_t{0}) >= sent->log) out += Event("log", entry);
-                    sent->tree = p.treeVersion;
-                    sent->page = p.pageVersion;
-                    sent->pipes = p.pipesVersion;
-                    sent->displays = p.displaysVersion;
-                    sent->box = p.boxVersion;
-                    sent->log = p.logNext;
-                });
-                sent->first = false;
-                if (!out.empty() && !sink.write(out.data(), out.size())) return false;
-                return !stopped;
-            },
-            [this](bool) { --streams; });
-    });
-
-    Post("/api/open", [this](const json& body) {
+    json body;
+    Reply refusal;
+    if (!ParseBody(req, &body, &refusal)) return Now(FromReply(refusal));
+    if (path == "/api/open") {
         std::string node;
         int64_t page = 0;
-        Reply refusal;
-        if (!Text(body, "node", kMaxName, &node, &refusal)) return refusal;
-        if (!Integer(body, "page", 0, INT32_MAX, &page, &refusal)) return refusal;
-        return loop.Call([node, page](HostLoop& l) { return OpenCommand(l, node, static_cast<int32_t>(page)); },
-                         options.wait);
-    });
-    Post("/api/close", [this](const json&) {
-        return loop.Call([](HostLoop& l) {
+        if (!Text(body, "node", kMaxName, &node, &refusal)) return Now(FromReply(refusal));
+        if (!Integer(body, "page", 0, INT32_MAX, &page, &refusal)) return Now(FromReply(refusal));
+        return Command([node, page](HostLoop& l) { return OpenCommand(l, node, static_cast<int32_t>(page)); });
+    }
+    if (path == "/api/close") {
+        return Command([](HostLoop& l) {
             l.ClosePage();
             return Reply{};
-        }, options.wait);
-    });
-    Post("/api/action", [this](const json& body) {
+        });
+    }
+    if (path == "/api/action") {
         PageAction action;
-        Reply refusal;
-        if (!ParseAction(body, &action, &refusal)) return refusal;
-        return loop.Call([action](HostLoop& l) { return ActionCommand(l, action); }, options.wait);
-    });
-    Post("/api/play", [this](const json& body) {
+        if (!ParseAction(body, &action, &refusal)) return Now(FromReply(refusal));
+        return Command([action](HostLoop& l) { return ActionCommand(l, action); });
+    }
+    if (path == "/api/play") {
         auto on = body.find("on");
-        if (on == body.end() || !on->is_boolean()) return Reply::Error(400, "\"on\" must be true or false");
+        if (on == body.end() || !on->is_boolean()) return Refused(400, "\"on\" must be true or false");
         const bool playing = on->get<bool>();
-        return loop.Call([playing](HostLoop& l) {
+        return Command([playing](HostLoop& l) {
             l.SetPlaying(playing);
             return Reply{200, {{"playing", l.Playing()}, {"running", l.Running()}}};
-        }, options.wait);
-    });
-    Post("/api/messagebox", [this](const json& body) {
-        int64_t id = 0;
-        std::string answer;
-        Reply refusal;
-        if (!Integer(body, "id", 1, INT64_MAX, &id, &refusal)) return refusal;
-        if (!Text(body, "answer", 16, &answer, &refusal)) return refusal;
-        for (int32_t code : {wf::kIdOk, wf::kIdCancel, wf::kIdYes, wf::kIdNo})
-            if (answer == ButtonName(code)) return loop.AnswerBox(static_cast<uint64_t>(id), code);
-        return Reply::Error(400, "no answer \"" + answer + "\" (the answers: OK, Cancel, Yes, No)");
-    });
+        });
+    }
+    // /api/messagebox: answered at once, whatever the loop is doing (it
+    // waits for this answer).
+    int64_t id = 0;
+    std::string answer;
+    if (!Integer(body, "id", 1, INT64_MAX, &id, &refusal)) return Now(FromReply(refusal));
+    if (!Text(body, "answer", 16, &answer, &refusal)) return Now(FromReply(refusal));
+    for (int32_t code : {wf::kIdOk, wf::kIdCancel, wf::kIdYes, wf::kIdNo})
+        if (answer == ButtonName(code)) return Now(FromReply(loop_.AnswerBox(static_cast<uint64_t>(id), code)));
+    return Refused(400, "no answer \"" + Shown(answer) + "\" (the answers: OK, Cancel, Yes, No)");
 }
 
-WebServer::WebServer(LoopThread& loop, const ServeOptions& options) : impl_(std::make_unique<Impl>(loop, options)) {
-    impl_->Routes();
+// ---- The server ----------------------------------------------------------------------------
+
+namespace {
+
+HttpServer::Options ServerOptions(const ServeOptions& serve) {
+    HttpServer::Options options;
+    options.limits.body = serve.maxBody;
+    options.limits.rawBody = 2 * serve.maxBody;
+    options.readTime = serve.readTime;
+    options.maxStreams = static_cast<size_t>(std::max(serve.maxStreams, 0));
+    options.common = {{"Cache-Control", "no-store"},
+                      {"X-Content-Type-Options", "nosniff"},
+                      {"Referrer-Policy", "no-referrer"},
+                      {"X-Frame-Options", "DENY"}};
+    return options;
 }
+
+}  // namespace
+
+struct WebServer::Impl {
+    ServeOptions options;
+    WebRoutes routes;
+    // Ends before the routes its workers use.
+    HttpServer server;
+
+    Impl(LoopThread& loop, const ServeOptions& o)
+        : options(o),
+          routes(loop, o),
+          server(ServerOptions(o), [this](const http::Request& r) { return routes.Route(r); },
+                 &WebRoutes::Refusal) {}
+};
+
+WebServer::WebServer(LoopThread& loop, const ServeOptions& options) : impl_(std::make_unique<Impl>(loop, options)) {}
 
 WebServer::~WebServer() { Stop(); }
 
 bool WebServer::Bind(std::string* error) {
-    if (impl_->options.port == 0) {
-        impl_->port = impl_->server.bind_to_any_port(impl_->options.bind);
-    } else if (impl_->server.bind_to_port(impl_->options.bind, impl_->options.port)) {
-        impl_->port = impl_->options.port;
-    } else {
-        impl_->port = -1;
-    }
-    if (impl_->port <= 0) {
-        *error = "cannot listen on " + impl_->options.bind + " port " + std::to_string(impl_->options.port) +
-                 " (in use, or not an address of this machine)";
-        return false;
-    }
+    if (!impl_->server.Bind(impl_->options.bind, impl_->options.port, error)) return false;
+    impl_->routes.SetPort(impl_->server.Port());
     return true;
 }
 
-int WebServer::Port() const { return impl_->port; }
+int WebServer::Port() const { return impl_->server.Port(); }
 
-bool WebServer::Serve() { return impl_->server.listen_after_bind(); }
+bool WebServer::Serve() { return impl_->server.Serve(); }
 
-void WebServer::Stop() {
-    impl_->stopping = true;
-    impl_->server.stop();
-}
+void WebServer::Stop() { impl_->server.Stop(); }
 
 }  // namespace zvhost

@@ -15,9 +15,18 @@
 //
 // Every request is checked before anything happens: the Host must name this
 // machine by address (or as localhost), an Origin must be the page's own,
-// bodies are JSON objects of bounded size and depth, and nodes, pages,
-// controls, actions and items must exist and be usable; a refusal is a 4xx
-// with {"error": text}. No path from a request is ever opened.
+// the token must come with it when the server has one, bodies are JSON
+// objects (Content-Type application/json) of bounded size and depth, and
+// nodes, pages, controls, actions and items must exist and be usable; a
+// refusal is a 4xx with {"error": text}. No path from a request is ever
+// opened, and no reply repeats a request's bytes unescaped.
+//
+// Where answers come from (see http_server.hpp): the state, the page's
+// files and a message box's answer are made at once and never wait for the
+// host loop, so they are answered while a page's message box holds the
+// loop; open, close, action and play queue a command for the loop (its
+// bounded queue answers 503 "queue full"); a display's picture waits a
+// little for the loop on a worker; event streams are bounded in number.
 #ifndef ZVHOST_WEB_SERVER_HPP
 #define ZVHOST_WEB_SERVER_HPP
 
@@ -25,16 +34,48 @@
 #include <memory>
 #include <string>
 
+#include "http_server.hpp"
 #include "loop_thread.hpp"
 
 namespace zvhost {
 
 struct ServeOptions {
     std::string bind = "127.0.0.1";
-    int port = 8080;                            // 0: any free port (Port() tells which)
-    std::chrono::milliseconds wait{120000};     // a request waits this long for the loop
-    size_t maxBody = 16384;                     // bytes
-    int maxStreams = 8;                         // event streams at once
+    int port = 8080;                                // 0: any free port (Port() tells which)
+    std::string token;                              // when not empty, every request must carry it
+    std::chrono::milliseconds wait{120000};         // a command waits this long for the loop
+    std::chrono::milliseconds pictureWait{10000};   // a display's picture waits this long for the loop
+    std::chrono::milliseconds readTime{10000};      // a request, head and body, comes within this
+    size_t maxBody = 16384;                         // bytes, whatever the body's encoding
+    int maxStreams = 8;                             // event streams at once
+};
+
+// What each request gets, apart from the sockets: a served request and a
+// test's go through the same checks and the same lanes.
+class WebRoutes {
+public:
+    // `loop` outlives this object.
+    WebRoutes(LoopThread& loop, const ServeOptions& options);
+
+    // Never throws: a failure inside is a 500 without details.
+    Routed Route(const http::Request& request) const;
+    // Names the token's cookie after the port the server listens on.
+    void SetPort(int port);
+    // A refusal as the API writes every one: {"error": text}.
+    static http::Response Refusal(int status, const std::string& text);
+
+private:
+    Routed Checked(const http::Request& request) const;
+    Routed Dispatch(const http::Request& request) const;
+    bool Authorized(const http::Request& request, bool* fromQuery) const;
+    Routed Command(LoopThread::Command command) const;
+    Routed Picture(const std::string& name) const;
+    void Events(StreamOut& out) const;
+    http::Response State() const;
+
+    LoopThread& loop_;
+    ServeOptions options_;
+    std::string cookie_ = "zvhost-token";
 };
 
 class WebServer {
@@ -71,8 +112,13 @@ const WebAsset* FindWebAsset(const std::string& name);
 // whether its Origin, when it has one, is the page's own ("http://" + Host).
 bool HostAllowed(const std::string& host);
 bool OriginAllowed(const std::string& origin, const std::string& host);
+// Whether listening on `address` keeps the server to this machine
+// (127.0.0.0/8, ::1, localhost).
+bool LoopbackAddress(const std::string& address);
 // Nesting of arrays and objects in a JSON text, counted without parsing.
 int JsonDepth(const std::string& text);
+// `value` as JSON text; bytes that are not UTF-8 become U+FFFD.
+std::string JsonText(const nlohmann::json& value);
 
 }  // namespace zvhost
 

@@ -63,11 +63,67 @@ zvStatus ConfigPage::SwitchStationPipe(ServerNode* server, const char* mode) {
     return zvPipeSetCurrentMode(pipe, mode);
 }
 
-int32_t ConfigPage::SaveServerCache() const {
+zvStatus ConfigPage::LoadServerCache(ServerNode* server, int32_t force) const {
+    const zvStatus status = server->LoadCachedSettings(force);
+    if (status > 0) return status;
+    if (status == ZV_E_NOTFOUND)
+        return Report("Settings.xml of " + ServerName(server) + " is absent: create it on the server's Setup page.",
+                      status);
+    return ReportReadFailure(server, status);
+}
+
+zvStatus ConfigPage::SaveServerCache(ServerNode* server) const {
+    const bool loaded = server->loaded != 0;
+    const zvStatus status = server->SaveCachedSettings();
+    if (status > 0) return status;
+    if (!loaded)
+        return Report("Nothing was written: the settings of " + ServerName(server) +
+                          " were not read (show the page again to read them).",
+                      status);
+    if (status == ZV_E_NOTFOUND)
+        return Report("Nothing was written: Settings.xml of " + ServerName(server) + " is absent.", status);
+    return ReportFailure("Cannot write the settings of " + ServerName(server), status);
+}
+
+int32_t ConfigPage::ApplyServerCache() const {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    server->SaveCachedSettings();
-    return 1;
+    return SaveServerCache(server);
+}
+
+zvStatus ConfigPage::ReportFailure(const std::string& what, zvStatus status) const {
+    const std::string reason = zvLastErrorText();
+    return Report(reason.empty() ? what + " (status " + std::to_string(status) + ")." : what + ": " + reason, status);
+}
+
+zvStatus ConfigPage::ReportReadFailure(const ServerNode* server, zvStatus status, bool unwritten) const {
+    const std::string what =
+        (unwritten ? "Nothing was written: cannot read" : "Cannot read") + std::string(" the settings of ") +
+        ServerName(server);
+    if (*zvLastErrorText() == '\0') {
+        // What the platform keeps no reason for, said from what the status means here.
+        if (status == ZV_E_NOTFOUND) return Report(what + ": Settings.xml is absent.", status);
+        if (status == 0) return Report(what + ": Settings.xml lacks an element it must have.", status);
+    }
+    return ReportFailure(what, status);
+}
+
+zvStatus ConfigPage::Report(const std::string& text, zvStatus status) const {
+    if (site != nullptr) site->ReportError(text.c_str());
+    return status;
+}
+
+zvStatus ConfigPage::ReportMissingSensor() const {
+    const SensorNode* node = Sensor();
+    const std::string name = node != nullptr && node->sensorName != nullptr ? node->sensorName : "";
+    const std::string group = node != nullptr && node->groupPath != nullptr ? node->groupPath : "";
+    return Report("Sensor \"" + name + "\" of group \"" + group + "\" is not in the settings of " +
+                      ServerName(Server()) + ".",
+                  ZV_E_NOTFOUND);
+}
+
+std::string ConfigPage::ServerName(const ServerNode* server) {
+    return server != nullptr ? "server " + std::to_string(server->serialNumber) : "the page's server";
 }
 
 zvStatus ConfigPage::Client(zvHandle* client) const {

@@ -67,9 +67,31 @@ protected:
     // The server node's station pipe switched to `mode`. Reaching the pipe is
     // not checked on its own: a pipe that cannot be reached fails the switch.
     static zvStatus SwitchStationPipe(ServerNode* server, const char* mode);
-    // Apply of the pages that edit the server node's settings cache: the
-    // cache is written back to Settings.xml. ZV_E_STATE without a server node.
-    int32_t SaveServerCache() const;
+    // The server node's settings cache loaded (`force` 0: only when it was
+    // not yet) or written back to Settings.xml: 1, or the failure, told to
+    // the operator. A cache that was never loaded is never written.
+    zvStatus LoadServerCache(ServerNode* server, int32_t force) const;
+    zvStatus SaveServerCache(ServerNode* server) const;
+    // Apply of the pages that edit the cache: SaveServerCache; ZV_E_STATE
+    // without a server node.
+    int32_t ApplyServerCache() const;
+
+    // Tells the operator, through the site, that `what` failed and why:
+    // "<what>: <the platform's reason>", or "<what> (status N)" when the
+    // platform kept no reason since it was last cleared. Returns `status`.
+    zvStatus ReportFailure(const std::string& what, zvStatus status) const;
+    // ReportFailure for settings of `server` that cannot be read (`unwritten`:
+    // by an Apply, which then wrote nothing); an absent file and a reader
+    // that stopped at an element the document must have (status 0), for
+    // which the platform keeps no reason, are told as such.
+    zvStatus ReportReadFailure(const ServerNode* server, zvStatus status, bool unwritten = false) const;
+    // Tells the operator `text`; returns `status`.
+    zvStatus Report(const std::string& text, zvStatus status) const;
+    // Tells the operator that the page's sensor is not in its server's
+    // settings; returns ZV_E_NOTFOUND.
+    zvStatus ReportMissingSensor() const;
+    // "server <serial>", as reports name the page's server.
+    static std::string ServerName(const ServerNode* server);
 
     // The client and its pipe, through the site: the first failing status.
     zvStatus Client(zvHandle* client) const;

@@ -17,14 +17,6 @@ public:
     CSensorPageClipping();
     ~CSensorPageClipping() override;
 
-    // Client pipe to "Calibration", the target drawn, the four edits
-    // filled. Failures as the Setup page's.
-    int32_t Activate() override;
-    // Writes the four edits, read as integers and stored as typed (a
-    // minimum above its maximum too); the file is rewritten also when the
-    // sensor is missing. Values are written only once an Activate has
-    // shown the sensor's box. Always 1.
-    int32_t Apply() override;
     const char* PageName() const override { return "Clipping"; }
 
 protected:
@@ -33,8 +25,12 @@ protected:
 
     WF_DECLARE_MESSAGE_MAP()
 
+    // The four edits from the sensor's entry ("%d"), and back: read as
+    // integers and stored as typed (a minimum above its maximum too).
+    zvStatus ShowSensor(zvHandle xml, zvXmlItem sensor, int32_t vertices) override;
+    zvStatus WriteSensor(zvHandle xml, zvXmlItem sensor) override;
+
 private:
-    bool boxShown = false;  // the edits hold the sensor's box
     wf::Edit minY_;         // 1027
     wf::Edit maxY_;         // 1028
     wf::Edit minX_;         // 1029

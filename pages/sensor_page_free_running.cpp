@@ -32,7 +32,10 @@ int32_t CSensorPageFreeRunning::Activate() {
     const int32_t enabled = EnabledSensors(*settings);
     if ((status = SettingsFree(settings)) <= 0) return status;
 
-    const uint32_t serial = SensorSerialOf(server, Sensor());
+    uint32_t serial = ZV_SERIAL_NONE;
+    if ((status = SensorSerialOf(server, Sensor(), &serial)) == ZV_E_NOTFOUND)
+        return ReportMissingSensor();
+    if (status <= 0) return ReportReadFailure(server, status);
 
     zvHandle clientPipe = 0;
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;

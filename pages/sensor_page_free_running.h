@@ -16,6 +16,9 @@ public:
     CSensorPageFreeRunning();
     ~CSensorPageFreeRunning() override;
 
+    // Both pipes to "Free", the sensor selected and the enabled ones
+    // counted. Settings that cannot be read, or do not name the sensor,
+    // end it after the station pipe, told to the operator.
     int32_t Activate() override;
     const char* PageName() const override { return "Free"; }
 };

@@ -12,22 +12,6 @@ constexpr int32_t kVertexViewList = 1021;
 constexpr int32_t kThresholdEdit = 1001;
 constexpr int32_t kExposureList = 1051;
 
-// Reads the integer child `name` of the sensor; false, with `*value`
-// untouched, when the read fails.
-bool ReadInt(zvHandle xml, zvXmlItem sensor, const char* name, int32_t* value) {
-    int32_t read = 0;
-    if (zvXMLGetChildInt(xml, sensor, name, &read) <= 0) return false;
-    *value = read;
-    return true;
-}
-
-bool ReadItemInt(zvHandle xml, zvXmlItem item, int32_t* value) {
-    int32_t read = 0;
-    if (zvXMLGetItemInt(xml, item, &read) <= 0) return false;
-    *value = read;
-    return true;
-}
-
 // Entries "0" to "count - 1", in the order added, so that position and
 // number agree.
 void FillNumbers(wf::ComboBox& list, uint32_t count) {
@@ -70,59 +54,35 @@ void CSensorPageSetup::DoDataExchange(wf::DataExchange* exchange) {
     wf::BindControl(exchange, kExposureList, exposure_);
 }
 
-int32_t CSensorPageSetup::Activate() {
-    zvHandle info = 0;
-    zvXmlItem sensor = 0;
-    int32_t vertices = 0;
-    zvStatus status = ShowTarget(&info, &sensor, &vertices);
-    if (info == 0) return status;
-    if (sensor != 0) status = ShowSensor(zvAppInfoXml(info), sensor, vertices);
-    zvAppInfoDestroy(info);
-    return status <= 0 ? status : 1;
-}
-
 zvStatus CSensorPageSetup::ShowSensor(zvHandle xml, zvXmlItem sensor, int32_t vertices) {
-    // A value that cannot be read leaves its control as it was.
     int32_t value = 0;
-    if (ReadInt(xml, sensor, "Orientation", &value)) orientation_.SetCurSel(value);
-    if (ReadInt(xml, sensor, "Multiplex", &value)) multiplex_.SetCurSel(value);
-    if (ReadInt(xml, sensor, "VertexView", &value)) {
-        FillNumbers(vertexView_, VertexViewEntries(vertices, value));
-        vertexView_.SetCurSel(value);
-    }
-    zvXmlItem item = 0;
-    const zvStatus status = zvXMLFindBranchItem(xml, sensor, "Exposure", 1, &item);
+    zvStatus status = zvXMLGetChildInt(xml, sensor, "Orientation", &value);
     if (status <= 0) return status;
+    orientation_.SetCurSel(value);
+    if ((status = zvXMLGetChildInt(xml, sensor, "Multiplex", &value)) <= 0) return status;
+    multiplex_.SetCurSel(value);
+    if ((status = zvXMLGetChildInt(xml, sensor, "VertexView", &value)) <= 0) return status;
+    FillNumbers(vertexView_, VertexViewEntries(vertices, value));
+    vertexView_.SetCurSel(value);
     // A sensor without the element has exposure mode 0.
+    zvXmlItem item = 0;
     int32_t exposure = 0;
-    if (item == 0 || ReadItemInt(xml, item, &exposure)) {
-        FillNumbers(exposure_, 2);
-        exposure_.SetCurSel(exposure);
-    }
-    if (ReadInt(xml, sensor, "DetectionThreshold", &value)) threshold_.SetWindowText(IntegerText(value).c_str());
-    sensorShown = true;
+    if ((status = zvXMLFindBranchItem(xml, sensor, "Exposure", 1, &item)) <= 0) return status;
+    if (item != 0 && (status = zvXMLGetItemInt(xml, item, &exposure)) <= 0) return status;
+    FillNumbers(exposure_, 2);
+    exposure_.SetCurSel(exposure);
+    if ((status = zvXMLGetChildInt(xml, sensor, "DetectionThreshold", &value)) <= 0) return status;
+    threshold_.SetWindowText(IntegerText(value).c_str());
     return 1;
 }
 
-int32_t CSensorPageSetup::Apply() {
-    ServerNode* server = Server();
-    zvHandle info = 0;
-    if (server == nullptr || server->ReadServerInfo(&info) <= 0) return 1;
-    SensorNode* sensorNode = Sensor();
-    const zvXmlItem group = sensorNode != nullptr ? zvAppInfoGroupFromPath(info, sensorNode->groupPath) : 0;
-    const zvXmlItem sensor = group != 0 ? zvAppInfoSensorFromParent(info, group, sensorNode->sensorName) : 0;
-    // Controls that never showed the sensor's values (its target could not
-    // be drawn) hold no values of it to write.
-    if (sensor != 0 && sensorShown) {
-        // Each list stands for the position of its selection (-1: none).
-        const zvHandle xml = zvAppInfoXml(info);
-        zvXMLSetChildInt(xml, sensor, "Orientation", orientation_.GetCurSel());
-        zvXMLSetChildInt(xml, sensor, "Multiplex", multiplex_.GetCurSel());
-        zvXMLSetChildInt(xml, sensor, "VertexView", vertexView_.GetCurSel());
-        zvXMLSetChildInt(xml, sensor, "DetectionThreshold", IntegerValue(threshold_.GetWindowText().c_str()));
-        zvXMLSetChildInt(xml, sensor, "Exposure", exposure_.GetCurSel());
-    }
-    server->WriteServerInfo(info);
-    zvAppInfoDestroy(info);
-    return 1;
+zvStatus CSensorPageSetup::WriteSensor(zvHandle xml, zvXmlItem sensor) {
+    // Each list stands for the position of its selection (-1: none).
+    zvStatus status = zvXMLSetChildInt(xml, sensor, "Orientation", orientation_.GetCurSel());
+    if (status > 0) status = zvXMLSetChildInt(xml, sensor, "Multiplex", multiplex_.GetCurSel());
+    if (status > 0) status = zvXMLSetChildInt(xml, sensor, "VertexView", vertexView_.GetCurSel());
+    if (status > 0)
+        status = zvXMLSetChildInt(xml, sensor, "DetectionThreshold", IntegerValue(threshold_.GetWindowText().c_str()));
+    if (status > 0) status = zvXMLSetChildInt(xml, sensor, "Exposure", exposure_.GetCurSel());
+    return status;
 }

@@ -19,16 +19,6 @@ public:
     CSensorPageSetup();
     ~CSensorPageSetup() override;
 
-    // Client pipe to "Calibration", the target drawn, the five controls
-    // filled from the sensor's entry. A failing pipe, target or display
-    // ends it with the platform's status; settings that cannot be read,
-    // or that lack the group or the sensor, leave the controls as they
-    // were and give 1.
-    int32_t Activate() override;
-    // Writes the five values into the sensor's entry and the file; the
-    // file is rewritten also when the sensor is missing. Values are written
-    // only once an Activate has shown the sensor's. Always 1.
-    int32_t Apply() override;
     const char* PageName() const override { return "Setup"; }
 
 protected:
@@ -37,12 +27,14 @@ protected:
 
     WF_DECLARE_MESSAGE_MAP()
 
-private:
-    // Fills the lists and the threshold from the sensor item; a failing
-    // look-up of the "Exposure" element is returned.
-    zvStatus ShowSensor(zvHandle xml, zvXmlItem sensor, int32_t vertices);
+    // The five controls from the sensor's entry: the lists select their
+    // positions (the vertex-view list holds enough entries for the target
+    // and the stored view), the threshold shows "%d". And the five values
+    // back into the entry, a list with no selection as -1.
+    zvStatus ShowSensor(zvHandle xml, zvXmlItem sensor, int32_t vertices) override;
+    zvStatus WriteSensor(zvHandle xml, zvXmlItem sensor) override;
 
-    bool sensorShown = false;   // the controls hold the sensor's values
+private:
     wf::ComboBox orientation_;  // 1014
     wf::ComboBox multiplex_;    // 1020
     wf::ComboBox vertexView_;   // 1021

@@ -47,7 +47,12 @@ void CSensorPageVideo::DoDataExchange(wf::DataExchange* exchange) {
 }
 
 int32_t CSensorPageVideo::Apply() {
-    if (SensorNode* sensor = Sensor()) sensor->RewriteSensorInfo();
+    SensorNode* sensor = Sensor();
+    ServerNode* server = Server();
+    if (sensor == nullptr || server == nullptr) return ZV_E_STATE;
+    const zvStatus status = sensor->RewriteSensorInfo();
+    if (status == ZV_E_NOTFOUND) return ReportMissingSensor();
+    if (status <= 0) return ReportFailure("Cannot rewrite the settings of " + ServerName(server), status);
     return 1;
 }
 
@@ -76,8 +81,11 @@ int32_t CSensorPageVideo::Activate() {
     deadzone_.SetCheck(0);
 
     // A sensor that cannot be found in the settings has no serial number
-    // either.
-    const uint32_t serial = SensorSerialOf(server, Sensor());
+    // either; settings that cannot be read are told as such.
+    uint32_t serial = ZV_SERIAL_NONE;
+    status = SensorSerialOf(server, Sensor(), &serial);
+    if (status <= 0 && status != ZV_E_NOTFOUND)
+        return ReportReadFailure(server, status);
     if (serial == ZV_SERIAL_NONE) {
         site->ReportError(kInvalidSerial);
         return 0;

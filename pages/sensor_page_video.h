@@ -24,11 +24,11 @@ public:
     ~CSensorPageVideo() override;
 
     // Rewrites the server's settings through its application information
-    // (RewriteSensorInfo); returns 1 whatever that gives.
+    // (RewriteSensorInfo): 1, or its failure, told to the operator.
     int32_t Apply() override;
     // 0, after "Current sensor serial is invalid (not assigned?)", for a
     // sensor without a serial number: the station pipe is in "Video" then,
-    // the client pipe is not.
+    // the client pipe is not. Settings that cannot be read are told.
     int32_t Activate() override;
     // Stops listening to the displays; the pipes stay in "Video".
     int32_t Deactivate() override;

@@ -5,13 +5,15 @@ constexpr int32_t kDeleteButton = 1013;
 constexpr char kMode[] = "Calibration";
 }  // namespace
 
-void DeleteCalibrationFile(ServerNode* server) {
-    if (server == nullptr) return;
+zvStatus DeleteCalibrationFile(ServerNode* server) {
+    if (server == nullptr) return ZV_E_STATE;
     zvHandle serverHandle = 0;
     zvHandle storage = 0;
-    server->ServerHandle(&serverHandle);
-    zvServerGetStorageHandle(serverHandle, &storage);
-    zvStorageDeleteFile(storage, "Calibration.xml", 1);
+    zvStatus status = server->ServerHandle(&serverHandle);
+    if (status > 0) status = zvServerGetStorageHandle(serverHandle, &storage);
+    if (status > 0) status = zvStorageDeleteFile(storage, "Calibration.xml", 1);
+    // Nothing stored: nothing to delete.
+    return status == ZV_E_NOTFOUND && storage != 0 ? 1 : status;
 }
 
 WF_IMPLEMENT_DYNAMIC(CSystemPageCalibration, ConfigPage)
@@ -38,4 +40,8 @@ int32_t CSystemPageCalibration::Activate() {
     return 1;
 }
 
-void CSystemPageCalibration::OnDeleteCalibration() { DeleteCalibrationFile(Server()); }
+void CSystemPageCalibration::OnDeleteCalibration() {
+    zvLastErrorClear();
+    const zvStatus status = DeleteCalibrationFile(Server());
+    if (status <= 0) ReportFailure("Cannot delete Calibration.xml of " + ServerName(Server()), status);
+}

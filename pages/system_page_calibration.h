@@ -8,10 +8,10 @@
 
 #include "pages/config_page.h"
 
-// Deletes "Calibration.xml" from the storage of `server`, without asking
-// and without a message; nothing is reported when it fails. Also the
-// "Delete" button of the System Setup page.
-void DeleteCalibrationFile(ServerNode* server);
+// Deletes "Calibration.xml" from the storage of `server`, without asking:
+// 1 when it is gone (also when there was none), else the failing status.
+// Also the "Delete" button of the System Setup page.
+zvStatus DeleteCalibrationFile(ServerNode* server);
 
 class CSystemPageCalibration : public ConfigPage {
     WF_DECLARE_DYNAMIC(CSystemPageCalibration)

@@ -1,5 +1,7 @@
 #include "pages/system_page_capture.h"
 
+#include <cstdint>
+
 #include "pages/text_numbers.h"
 #include "plugin/settings.h"
 
@@ -10,6 +12,11 @@ constexpr int32_t kReductionEdit = 1033;
 constexpr int64_t kSegmentBytes = 200000000;
 // The reduction is read from at most this many characters of its edit.
 constexpr int32_t kReductionTextMax = 127;
+// The reductions Settings.xml can hold: "Divisor" is read as a signed
+// 32-bit number, so what lies beyond is refused rather than stored as
+// another number than the page shows.
+constexpr int32_t kMostReduction = INT32_MAX;
+constexpr char kReductionRange[] = "The reduction must be a whole number from 0 to 2147483647.";
 }  // namespace
 
 const char* CaptureModeName(int32_t index) {
@@ -45,7 +52,7 @@ bool CSystemPageCapture::OnInitDialog() {
     ConfigPage::OnInitDialog();
     mode_.SetCurSel(modeIndex_);
     source_.SetCurSel(sourceIndex_);
-    reductionEdit_.SetWindowText(UnsignedText(reduction_).c_str());
+    reductionEdit_.SetWindowText(IntegerText(reduction_).c_str());
     return true;
 }
 
@@ -64,7 +71,8 @@ zvStatus CSystemPageCapture::FirstServer(zvHandle client, uint32_t* server, char
     return 1;
 }
 
-zvStatus CSystemPageCapture::CaptureApply() {
+zvStatus CSystemPageCapture::CaptureApply(bool* written) {
+    if (written != nullptr) *written = false;
     zvHandle client = 0;
     zvStatus status = Client(&client);
     if (status <= 0) return status;
@@ -79,11 +87,12 @@ zvStatus CSystemPageCapture::CaptureApply() {
     if ((status = SettingsLoad(path, 0, &settings)) <= 0) return status;
     settings->CaptureEnabled = captureOn_;
     settings->CaptureSource = sourceIndex_;
-    settings->CaptureDivisor = static_cast<int32_t>(reduction_);
+    settings->CaptureDivisor = reduction_;
     status = SettingsSave(settings, path, 1);
     const zvStatus freed = SettingsFree(settings);
     if (status <= 0) return status;
     if (freed <= 0) return freed;
+    if (written != nullptr) *written = true;
 
     zvHandle server = 0;
     zvHandle stationPipe = 0;
@@ -105,12 +114,13 @@ int32_t CSystemPageCapture::Activate() {
     if ((status = FirstServer(client, &serial, path)) <= 0) return status;
     // Without settings on the first server nothing is captured; the client
     // pipe stays disabled while the page is current.
-    if (zvFileExists(path) != 1) return 1;
+    if (zvFileExists(path) != 1) return ReportAbsent(serial);
     if ((status = zvClientEnableCapture(client, 1)) <= 0) return status;
     if ((status = zvClientSetCaptureSegmentSize(client, kSegmentBytes)) <= 0) return status;
     captureOn_ = 1;
-    if ((status = CaptureApply()) <= 0) return status;
-    return 1;
+    bool written = false;
+    if ((status = CaptureApply(&written)) <= 0) return status;
+    return written ? 1 : ReportAbsent(serial);
 }
 
 int32_t CSystemPageCapture::Deactivate() {
@@ -126,20 +136,38 @@ int32_t CSystemPageCapture::Deactivate() {
     return 1;
 }
 
+zvStatus CSystemPageCapture::ReportAbsent(uint32_t serial) const {
+    return Report("Nothing is captured: Settings.xml of server " + std::to_string(serial) +
+                      " is absent (create it on the server's Setup page).",
+                  ZV_E_NOTFOUND);
+}
+
+void CSystemPageCapture::ApplyChange() {
+    zvLastErrorClear();
+    bool written = false;
+    const zvStatus status = CaptureApply(&written);
+    if (status <= 0) {
+        ReportFailure("The capture settings were not applied", status);
+    } else if (!written) {
+        Report("Nothing was written: the first server has no Settings.xml.", status);
+    }
+}
+
 void CSystemPageCapture::OnModeChange() {
     modeIndex_ = mode_.GetCurSel();
-    CaptureApply();
+    ApplyChange();
 }
 
 void CSystemPageCapture::OnSourceChange() {
     sourceIndex_ = source_.GetCurSel();
-    CaptureApply();
+    ApplyChange();
 }
 
 void CSystemPageCapture::OnReductionKillFocus() {
     char text[kReductionTextMax + 1] = {};
     reductionEdit_.GetWindowText(text, sizeof text);
-    UnsignedValue(text, &reduction_);  // a text without a number keeps the value
-    reductionEdit_.SetWindowText(UnsignedText(reduction_).c_str());
-    CaptureApply();
+    // A text without a number keeps the value; one out of range too, told.
+    if (IntegerInRange(text, 0, kMostReduction, &reduction_) == RangedValue::kOutOfRange) Report(kReductionRange, 0);
+    reductionEdit_.SetWindowText(IntegerText(reduction_).c_str());
+    ApplyChange();
 }

@@ -23,7 +23,8 @@ public:
     ~CSystemPageCapture() override;
 
     // Disables the client pipe; when the first server has Settings.xml,
-    // switches capture on and applies the page's settings.
+    // switches capture on and applies the page's settings. Without it
+    // nothing is captured: ZV_E_NOTFOUND, told to the operator.
     int32_t Activate() override;
     // Enables the client pipe, switches capture off and applies the
     // settings with "Enabled" 0.
@@ -31,10 +32,10 @@ public:
     const char* PageName() const override { return "Capture"; }
 
     // Writes the capture settings into the first server's Settings.xml and
-    // switches its station pipe to the chosen mode; 1 without doing either
-    // when that server has no Settings.xml. ZV_E_NOTFOUND for a client
-    // without servers.
-    zvStatus CaptureApply();
+    // then switches its station pipe to the chosen mode; 1 without doing
+    // either when that server has no Settings.xml (`*written`, when given,
+    // tells which). ZV_E_NOTFOUND for a client without servers.
+    zvStatus CaptureApply(bool* written = nullptr);
 
 protected:
     // The lists select the page's mode and source, the edit shows the
@@ -43,17 +44,25 @@ protected:
     void DoDataExchange(wf::DataExchange* exchange) override;
     void OnModeChange();
     void OnSourceChange();
+    // Edits of the reduction outside 0 to 2147483647 (what "Divisor" holds)
+    // are refused and told; the edit shows the reduction kept.
     void OnReductionKillFocus();
 
     WF_DECLARE_MESSAGE_MAP()
 
 private:
+    // CaptureApply for a control's change: a failure, or settings not
+    // written, told to the operator.
+    void ApplyChange();
+    // Tells the operator that nothing is captured for want of settings on
+    // server `serial`: ZV_E_NOTFOUND.
+    zvStatus ReportAbsent(uint32_t serial) const;
     // The first server of the client and the path of its settings.
     zvStatus FirstServer(zvHandle client, uint32_t* server, char* path);
 
     int32_t modeIndex_ = 2;    // "Detection"
     int32_t sourceIndex_ = 3;  // "Server"
-    uint32_t reduction_ = 1;
+    int32_t reduction_ = 1;  // 0 to 2147483647, as "Divisor" holds it
     int32_t captureOn_ = 0;
 
     wf::ComboBox mode_;    // 1031

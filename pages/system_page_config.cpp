@@ -51,7 +51,13 @@ void CSystemPageConfig::OnCreateSettings() {
     }
     char path[kServerPathSize];
     FormatServerPath(path, kServerSettingsReadFormat, server->serialNumber);
-    SettingsCreateDefault(path, count);
+    zvLastErrorClear();
+    const zvStatus status = SettingsCreateDefault(path, count);
+    // A file that was not made is no news for the tree.
+    if (status <= 0) {
+        ReportFailure("Cannot create Settings.xml of " + ServerName(server), status);
+        return;
+    }
     site->NotifyHost();
     site->ReportText("Each sensor has to be assigned a unique vertex view!");
 }

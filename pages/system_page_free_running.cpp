@@ -29,14 +29,14 @@ void CSystemPageFreeRunning::DoDataExchange(wf::DataExchange* exchange) {
     wf::BindControl(exchange, kInputStateCheck, inputState_);
 }
 
-int32_t CSystemPageFreeRunning::Apply() { return SaveServerCache(); }
+int32_t CSystemPageFreeRunning::Apply() { return ApplyServerCache(); }
 
 int32_t CSystemPageFreeRunning::Reload() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    server->LoadCachedSettings(1);
+    const zvStatus status = LoadServerCache(server, 1);
     FreeShowSettings();
-    return 1;
+    return status;
 }
 
 int32_t CSystemPageFreeRunning::Activate() {
@@ -47,8 +47,10 @@ int32_t CSystemPageFreeRunning::Activate() {
 
     char path[kServerPathSize];
     FormatServerPath(path, kServerSettingsReadFormat, server->serialNumber);
+    zvLastErrorClear();
     SystemSettings* settings = nullptr;
-    if ((status = SettingsLoad(path, 0, &settings)) <= 0) return status;
+    if ((status = SettingsLoad(path, 0, &settings)) <= 0)
+        return ReportReadFailure(server, status);
     const int32_t enabled = EnabledSensors(*settings);
     if ((status = SettingsFree(settings)) <= 0) return status;
 
@@ -71,15 +73,18 @@ int32_t CSystemPageFreeRunning::Activate() {
     }
     if (status <= 0) return status;
 
-    server->LoadCachedSettings(0);
+    status = LoadServerCache(server, 0);
     FreeShowSettings();
-    server->SaveCachedSettings();
+    if (status > 0) status = SaveServerCache(server);
     inputState_.ShowWindow(false);
-    return 1;
+    return status;
 }
 
 void CSystemPageFreeRunning::FreeShowSettings() {
-    if (const ServerNode* server = Server()) SetControlText(kOutputBatchCountEdit, IntegerText(server->OutputBatchCount));
+    const ServerNode* server = Server();
+    if (server == nullptr) return;
+    // No values read: none shown.
+    SetControlText(kOutputBatchCountEdit, server->loaded != 0 ? IntegerText(server->OutputBatchCount) : "");
 }
 
 void CSystemPageFreeRunning::OnOutputBatchCount() {

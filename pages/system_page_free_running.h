@@ -16,15 +16,20 @@ public:
     CSystemPageFreeRunning();
     ~CSystemPageFreeRunning() override;
 
-    // Writes the cache into Settings.xml. ZV_E_STATE without a server node.
+    // Writes the cache into Settings.xml: 1 once written. A cache never read
+    // from the file is not written (ZV_E_STATE), nor is one whose file is
+    // gone or cannot be read or written; each is told to the operator.
     int32_t Apply() override;
-    // Reads Settings.xml into the cache afresh and shows it.
+    // Reads Settings.xml into the cache afresh and shows it; settings that
+    // cannot be read leave the cache as it was, told.
     int32_t Reload() override;
     // After the first activation "Transmit Input State" is hidden for good.
+    // Settings that cannot be read end it, told, with the edit empty.
     int32_t Activate() override;
     const char* PageName() const override { return "Free"; }
 
-    // The cached output batch count into its edit.
+    // The cached output batch count into its edit (empty while the cache
+    // holds no values of the file).
     void FreeShowSettings();
 
 protected:

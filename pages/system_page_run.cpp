@@ -32,14 +32,14 @@ void CSystemPageRun::DoDataExchange(wf::DataExchange* exchange) {
     wf::BindControl(exchange, kOverlapFilterCheck, overlapFilter_);
 }
 
-int32_t CSystemPageRun::Apply() { return SaveServerCache(); }
+int32_t CSystemPageRun::Apply() { return ApplyServerCache(); }
 
 int32_t CSystemPageRun::Reload() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    server->LoadCachedSettings(1);
+    const zvStatus status = LoadServerCache(server, 1);
     RunShowSettings();
-    return 1;
+    return status;
 }
 
 int32_t CSystemPageRun::Activate() {
@@ -57,17 +57,25 @@ int32_t CSystemPageRun::Activate() {
     if (displays == nullptr) return ZV_E_STATE;
     if ((status = displays->SelectLayout(0)) <= 0) return status;
     if ((status = SwitchStationPipe(server, kMode)) <= 0) return status;
-    server->LoadCachedSettings(0);
+    status = LoadServerCache(server, 0);
     RunShowSettings();
+    if (status <= 0) return status;
     // Values edited on another page of the server and not applied yet reach
     // the file now.
-    server->SaveCachedSettings();
-    return 1;
+    return SaveServerCache(server);
 }
 
 void CSystemPageRun::RunShowSettings() {
     const ServerNode* server = Server();
     if (server == nullptr) return;
+    if (server->loaded == 0) {
+        // No values read: none shown (zeros would look like stored ones).
+        for (int32_t id : {kOutputBatchCountEdit, kEncoderResolutionEdit, kOutputIntervalEdit, kDetectionThresholdEdit,
+                           kObstructionYEdit})
+            SetControlText(id, "");
+        overlapFilter_.SetCheck(0);
+        return;
+    }
     SetControlText(kOutputBatchCountEdit, IntegerText(server->OutputBatchCount));
     SetControlText(kEncoderResolutionEdit, ResolutionText(server->EncoderResolution));
     SetControlText(kOutputIntervalEdit, IntegerText(server->OutputInterval));

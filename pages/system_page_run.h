@@ -17,16 +17,21 @@ public:
     CSystemPageRun();
     ~CSystemPageRun() override;
 
-    // Writes the cache into Settings.xml. ZV_E_STATE without a server node.
+    // Writes the cache into Settings.xml: 1 once written. A cache never read
+    // from the file is not written (ZV_E_STATE), nor is one whose file is
+    // gone or cannot be read or written; each is told to the operator.
     int32_t Apply() override;
-    // Reads Settings.xml into the cache afresh and shows it.
+    // Reads Settings.xml into the cache afresh and shows it; settings that
+    // cannot be read leave the cache as it was, told.
     int32_t Reload() override;
     // Client pipe, layout 0, station pipe; then the cache is loaded (once
-    // per server node), shown and saved.
+    // per server node), shown and saved. Settings that cannot be read end
+    // it, told, with the edits empty.
     int32_t Activate() override;
     const char* PageName() const override { return "Detection"; }
 
-    // The six cached values into the controls.
+    // The six cached values into the controls; none while the cache holds
+    // no values of the file.
     void RunShowSettings();
 
 protected:

@@ -56,6 +56,7 @@ int32_t CSystemPageSetup::Activate() {
     // An Activate without a Deactivate before it starts afresh too.
     if (targetList != 0) zvArrayListDestroy(targetList);
     targetList = 0;
+    targetRead_ = false;
     status = zvArrayListCreate(&targetList, 0);
     if (status > 0) status = zvArrayListInit(targetList, ZV_TYPE_POINT32, 0, 1);
     if (status <= 0) {
@@ -66,11 +67,12 @@ int32_t CSystemPageSetup::Activate() {
     }
 
     zvHandle info = 0;
-    if (server->ReadServerInfo(&info) <= 0) {
-        ShowVertexLines();  // an empty target
-        return 1;
+    if ((status = server->ReadServerInfo(&info)) <= 0) {
+        ShowVertexLines();  // an empty target, which Apply will not store
+        return ReportReadFailure(server, status);
     }
     status = ReadCalibrationTarget(zvAppInfoXml(info), targetList);
+    targetRead_ = status > 0;
     if (status > 0) status = ShowCalibrationTarget(targetList, DisplayForDrawing(0));
     // The lines show what Apply would store, also when drawing failed.
     ShowVertexLines();
@@ -80,19 +82,29 @@ int32_t CSystemPageSetup::Activate() {
 
 int32_t CSystemPageSetup::Apply() {
     ServerNode* server = Server();
+    if (server == nullptr) return ZV_E_STATE;
+    // A list that does not hold the stored target (it could not be read)
+    // would replace that target with what the operator never saw.
+    if (!targetRead_)
+        return Report("Nothing was written: the target of " + ServerName(server) +
+                          " was not read (show the page again to read it).",
+                      ZV_E_STATE);
     zvHandle info = 0;
-    if (server == nullptr || server->ReadServerInfo(&info) <= 0) return 1;
-    zvStatus status = 1;
-    if (zvAppInfoRootGroup(info) != 0) {
-        status = WriteCalibrationTarget(zvAppInfoXml(info), targetList);
-        if (status > 0) status = ShowCalibrationTarget(targetList, DisplayForDrawing(0));
+    zvStatus status = server->ReadServerInfo(&info);
+    if (status <= 0) return ReportReadFailure(server, status, true);
+    if (zvAppInfoRootGroup(info) == 0) {
+        status = Report("Nothing was written: the settings of " + ServerName(server) + " hold no sensor group.", 0);
+    } else if ((status = WriteCalibrationTarget(zvAppInfoXml(info), targetList)) > 0) {
+        status = ShowCalibrationTarget(targetList, DisplayForDrawing(0));
     }
-    if (status > 0) server->WriteServerInfo(info);
+    if (status > 0 && (status = server->WriteServerInfo(info)) <= 0)
+        ReportFailure("Cannot write the settings of " + ServerName(server), status);
     zvAppInfoDestroy(info);
     return status <= 0 ? status : 1;
 }
 
 int32_t CSystemPageSetup::Deactivate() {
+    targetRead_ = false;
     if (targetList == 0) return 1;
     const zvStatus status = zvArrayListDestroy(targetList);
     targetList = 0;
@@ -118,7 +130,11 @@ void CSystemPageSetup::OnRemoveVertex() {
     ChangeNotice();
 }
 
-void CSystemPageSetup::OnDeleteCalibration() { DeleteCalibrationFile(Server()); }
+void CSystemPageSetup::OnDeleteCalibration() {
+    zvLastErrorClear();
+    const zvStatus status = DeleteCalibrationFile(Server());
+    if (status <= 0) ReportFailure("Cannot delete Calibration.xml of " + ServerName(Server()), status);
+}
 
 void CSystemPageSetup::ShowVertexLines() {
     vertices_.ResetContent();

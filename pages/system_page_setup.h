@@ -23,13 +23,14 @@ public:
     ~CSystemPageSetup() override;
 
     // Both pipes to "Calibration", a new working list filled from the
-    // settings, the target drawn and listed. Settings that cannot be read
-    // show an empty target and give 1; other failures end it with the
-    // platform's status, the lines always showing the working list.
+    // settings, the target drawn and listed. Failures end it with their
+    // status, the lines always showing the working list; settings that
+    // cannot be read are told to the operator and show an empty target.
     int32_t Activate() override;
-    // Writes the working list as the target and draws it again; a failing
-    // write or drawing is returned with nothing written. Settings that
-    // cannot be read are not written (1).
+    // Writes the working list as the target and draws it again. Nothing is
+    // written, and the failure is returned (and told when the page knows
+    // why), when the last Activate did not read the stored target, the
+    // settings cannot be read or hold no sensor group, or a step fails.
     int32_t Apply() override;
     // Drops the working list: the status of its destruction (1 when there
     // is none).
@@ -49,6 +50,7 @@ private:
     void ShowVertexLines();
 
     zvHandle targetList = 0;  // vertices (item type 162), from Activate to Deactivate
+    bool targetRead_ = false;  // targetList started from the stored target
     wf::ListBox vertices_;    // 1022
     wf::Edit x_;              // 1001
     wf::Edit y_;              // 1002

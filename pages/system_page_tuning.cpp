@@ -65,16 +65,19 @@ int32_t CSystemPageTuning::Activate() {
     if ((status = server->StationPipe(&stationPipe)) <= 0) return status;
     if ((status = zvPipeSetCurrentMode(stationPipe, kMode)) <= 0) return status;
 
+    zvLastErrorClear();
     if (!CalibrationFileExists()) {
         ShowNoCalibration();
         sensorsListed = 0;
     } else if (sensorsListed == 1) {
         selectedIndex = sensors_.GetCurSel();
-        LoadSelected();
+        status = LoadSelected();
     } else {
-        FillSensors();
-        sensorsListed = 1;
+        status = FillSensors();
+        sensorsListed = status > 0 ? 1 : 0;  // a list not filled is filled next time
     }
+    // A file that cannot be read leaves the controls as they were, told.
+    if (status <= 0) return ReportFailure("Cannot read Calibration.xml of " + ServerName(server), status);
     return 1;
 }
 
@@ -116,6 +119,7 @@ zvStatus CSystemPageTuning::FillSensors() {
     CalibrationSet* set = nullptr;
     const zvStatus status = LoadCalibration(path, 0, &set);
     if (status <= 0) return status;
+    zvStatus result = 1;
     if (set->present != 0) {
         const int32_t count = zvArrayListCount(set->entries);
         for (int32_t i = 0; i < count; ++i) {
@@ -127,13 +131,13 @@ zvStatus CSystemPageTuning::FillSensors() {
         if (count > 0) {
             selectedIndex = 0;
             sensors_.SetCurSel(0);
-            LoadSelected();
+            result = LoadSelected();
         }
     } else {
         EnableControls(false);
     }
     FreeCalibration(set);
-    return 1;
+    return result;
 }
 
 zvStatus CSystemPageTuning::LoadSelected() {
@@ -142,7 +146,6 @@ zvStatus CSystemPageTuning::LoadSelected() {
     CalibrationSet* set = nullptr;
     const zvStatus status = LoadCalibration(path, 0, &set);
     if (status <= 0) return status;
-    zvStatus result = 0;
     // An index beyond a file that has fewer entries now names none.
     if (const CalibrationEntry* loaded = EntryAt(set, selectedIndex)) {
         entry = *loaded;
@@ -150,18 +153,18 @@ zvStatus CSystemPageTuning::LoadSelected() {
         Show(x_, entry.x);
         Show(y_, entry.y);
         EnableControls(true);
-        result = 1;
     }
     FreeCalibration(set);
-    return result;
+    return 1;
 }
 
 zvStatus CSystemPageTuning::Store() {
     char path[kServerPathSize];
     if (!Path(path)) return ZV_E_STATE;
+    zvLastErrorClear();
     CalibrationSet* set = nullptr;
     zvStatus status = LoadCalibration(path, 0, &set);
-    if (status <= 0) return status;
+    if (status <= 0) return ReportFailure("Cannot read Calibration.xml of " + ServerName(Server()), status);
     if (set->present != 0) {
         // The save writes every entry into the first element of its serial
         // number, the last entry last: every entry of the working serial
@@ -176,6 +179,7 @@ zvStatus CSystemPageTuning::Store() {
             stored->t = entry.t;
         }
         status = SaveCalibration(set, path, 1);
+        if (status <= 0) ReportFailure("Cannot write Calibration.xml of " + ServerName(Server()), status);
     }
     FreeCalibration(set);
     return status;
@@ -198,7 +202,9 @@ void CSystemPageTuning::Step(double* value, double step, wf::Edit& edit) {
 
 void CSystemPageTuning::OnSelectSensor() {
     selectedIndex = sensors_.GetCurSel();
-    LoadSelected();
+    zvLastErrorClear();
+    const zvStatus status = LoadSelected();
+    if (status <= 0) ReportFailure("Cannot read Calibration.xml of " + ServerName(Server()), status);
 }
 
 void CSystemPageTuning::OnRotateChange() {

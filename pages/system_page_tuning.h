@@ -25,7 +25,9 @@ public:
     // Client pipe, then station pipe, to "Free" (a failure ends it with its
     // status); then the sensors listed afresh, the selected one reloaded,
     // or, without Calibration.xml on the server, the disabled "Please
-    // perform Calibration first." state. 1 once both pipes switched.
+    // perform Calibration first." state. 1 once both pipes switched and
+    // Calibration.xml was read (when there is one); a file that cannot be
+    // read leaves the controls as they were and is told to the operator.
     int32_t Activate() override;
     const char* PageName() const override { return "Fine Calibration"; }
 
@@ -54,10 +56,10 @@ private:
     // Lists the entries ("00: S/N 1000", ...) and loads the first.
     zvStatus FillSensors();
     // Loads entry `selectedIndex` into the working copy and the edits; an
-    // index the file has no entry for changes nothing (0).
+    // index the file has no entry for changes nothing (1).
     zvStatus LoadSelected();
     // Writes the working copy into the file's first element of its serial
-    // number.
+    // number; a failure is told to the operator.
     zvStatus Store();
     void EnableControls(bool enable);
     void Show(wf::Edit& edit, double value);

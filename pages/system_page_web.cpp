@@ -43,7 +43,7 @@ void CSystemPageWeb::DoDataExchange(wf::DataExchange* exchange) {
     wf::BindControl(exchange, kEncoderSyncRadio, encoderSync_);
 }
 
-int32_t CSystemPageWeb::Apply() { return SaveServerCache(); }
+int32_t CSystemPageWeb::Apply() { return ApplyServerCache(); }
 
 int32_t CSystemPageWeb::Activate() {
     ServerNode* server = Server();
@@ -54,8 +54,10 @@ int32_t CSystemPageWeb::Activate() {
     // The settings must be readable (a missing file is no failure).
     char path[kServerPathSize];
     FormatServerPath(path, kServerSettingsReadFormat, server->serialNumber);
+    zvLastErrorClear();
     SystemSettings* settings = nullptr;
-    if ((status = SettingsLoad(path, 0, &settings)) <= 0) return status;
+    if ((status = SettingsLoad(path, 0, &settings)) <= 0)
+        return ReportReadFailure(server, status);
     if ((status = SettingsFree(settings)) <= 0) return status;
 
     zvHandle clientPipe = 0;
@@ -63,15 +65,23 @@ int32_t CSystemPageWeb::Activate() {
     if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
     if ((status = ShowEmptyFreePlot(DisplayForDrawing(0))) <= 0) return status;
 
-    server->LoadCachedSettings(0);
+    status = LoadServerCache(server, 0);
     WebShowSettings();
-    server->SaveCachedSettings();
-    return 1;
+    if (status <= 0) return status;
+    return SaveServerCache(server);
 }
 
 void CSystemPageWeb::WebShowSettings() {
     const ServerNode* server = Server();
     if (server == nullptr) return;
+    if (server->loaded == 0) {
+        // No values read: none shown, and no method chosen.
+        for (int32_t id : {kOutputBatchingEdit, kXResolutionEdit, kDistanceEdit, kEncoderResolutionEdit, kTimeEdit})
+            SetControlText(id, "");
+        timeSync_.SetCheck(0);
+        encoderSync_.SetCheck(0);
+        return;
+    }
     SetControlText(kOutputBatchingEdit, IntegerText(server->OutputBatchCount));
     SetControlText(kXResolutionEdit, ResolutionText(server->XResolution));
     SetControlText(kDistanceEdit, ResolutionText(server->Distance));

@@ -17,13 +17,19 @@ public:
     CSystemPageWeb();
     ~CSystemPageWeb() override;
 
-    // Writes the cache into Settings.xml. ZV_E_STATE without a server node.
+    // Writes the cache into Settings.xml: 1 once written. A cache never read
+    // from the file is not written (ZV_E_STATE), nor is one whose file is
+    // gone or cannot be read or written; each is told to the operator.
     int32_t Apply() override;
+    // Station pipe, the settings read, client pipe, the empty plot; then
+    // the cache loaded, shown and saved. Settings that cannot be read end
+    // it, told, with the edits empty.
     int32_t Activate() override;
     const char* PageName() const override { return "Web"; }
 
     // The cached values into the controls, the method's radio button
-    // checked and its controls enabled.
+    // checked and its controls enabled; no values and no method while the
+    // cache holds none of the file.
     void WebShowSettings();
     // 1 (time): the time interval's controls enabled, the encoder's
     // disabled; 0 (encoder): the other way round; any other value changes

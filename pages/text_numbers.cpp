@@ -44,15 +44,17 @@ int32_t IntegerValue(const char* text) {
     return negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude)) : static_cast<int32_t>(magnitude);
 }
 
-bool UnsignedValue(const char* text, uint32_t* value) {
-    if (text == nullptr) return false;
+RangedValue IntegerInRange(const char* text, int32_t low, int32_t high, int32_t* value) {
+    if (text == nullptr) return RangedValue::kNoNumber;
     bool negative = false;
     const char* digits = SkipToDigits(text, &negative);
+    // Held just past the 32-bit range, so that a long number stays outside.
     uint64_t magnitude = 0;
-    if (!LeadingMagnitude(digits, UINT32_MAX, &magnitude)) return false;
-    const auto low = static_cast<uint32_t>(magnitude);
-    *value = negative ? 0u - low : low;
-    return true;
+    if (!LeadingMagnitude(digits, uint64_t{1} << 32, &magnitude)) return RangedValue::kNoNumber;
+    const int64_t read = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    if (read < low || read > high) return RangedValue::kOutOfRange;
+    *value = static_cast<int32_t>(read);
+    return RangedValue::kValue;
 }
 
 double DecimalValue(const char* text) {

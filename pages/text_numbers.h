@@ -14,10 +14,15 @@ int32_t IntegerValue(const char* text);
 // Digits, a point and an exponent ("1.5e" is 1.5, "0.0127" 0.0127). Values
 // beyond a double are held at the largest finite one of their sign.
 double DecimalValue(const char* text);
-// Decimal digits as an unsigned 32-bit number, a minus sign wrapping it
-// modulo 2^32 ("-1" is 4294967295); false, with `*value` untouched, when the
-// text does not start with a number.
-bool UnsignedValue(const char* text, uint32_t* value);
+// Reading a count that has a range: the leading decimal integer of the text,
+// read as IntegerValue reads it, when it lies in [low, high].
+enum class RangedValue {
+    kValue,       // `*value` holds it
+    kNoNumber,    // the text does not start with a number
+    kOutOfRange,  // it lies outside the range ("-1", "99999999999")
+};
+// `*value` is untouched unless the result is kValue.
+RangedValue IntegerInRange(const char* text, int32_t low, int32_t high, int32_t* value);
 
 // The texts pages show: "%d", "%u", a resolution or distance ("%3.3f") and
 // a calibration coefficient ("%2.8f").

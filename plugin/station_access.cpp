@@ -97,6 +97,7 @@ zvStatus ServerNode::ReadServerInfo(zvHandle* info) {
     *info = 0;
     char path[kServerPathSize];
     FormatServerPath(path, kServerSettingsReadFormat, serialNumber);
+    zvLastErrorClear();  // what is kept from here on is this read's reason
     zvHandle file = 0;
     zvHandle object = 0;
     zvStatus status = zvFileCreate(&file, 0);
@@ -116,6 +117,7 @@ zvStatus ServerNode::ReadServerInfo(zvHandle* info) {
 zvStatus ServerNode::WriteServerInfo(zvHandle info) {
     char path[kServerPathSize];
     FormatServerPath(path, kServerSettingsWriteFormat, serialNumber);
+    zvLastErrorClear();
     zvHandle file = 0;
     zvStatus status = zvFileCreate(&file, 0);
     if (status <= 0) return status;
@@ -155,12 +157,14 @@ zvStatus ServerNode::StationPipe(zvHandle* pipe) {
     return zvServerGetPipeHandle(server, pipe);
 }
 
-void ServerNode::LoadCachedSettings(int32_t force) {
-    if (force == 0 && loaded == 1) return;
+zvStatus ServerNode::LoadCachedSettings(int32_t force) {
+    if (force == 0 && loaded == 1) return 1;
     char path[kServerPathSize];
     FormatServerPath(path, kServerSettingsReadFormat, serialNumber);
+    zvLastErrorClear();
     SystemSettings* settings = nullptr;
-    if (SettingsLoad(path, 0, &settings) <= 0) return;
+    const zvStatus status = SettingsLoad(path, 0, &settings);
+    if (status <= 0) return status;
     OutputBatchCount = settings->OutputBatchCount;
     EncoderResolution = settings->EncoderResolution;
     OutputInterval = settings->OutputInterval;
@@ -178,15 +182,25 @@ void ServerNode::LoadCachedSettings(int32_t force) {
         Time = 0;
         SynchronizeMethod = 0;
     }
+    // Zeros that stand for no file are no values of one: a file that
+    // appears later must not receive them.
+    loaded = settings->present != 0 ? 1 : 0;
     SettingsFree(settings);
-    loaded = 1;
+    return loaded == 1 ? 1 : ZV_E_NOTFOUND;
 }
 
-void ServerNode::SaveCachedSettings() {
+zvStatus ServerNode::SaveCachedSettings() {
+    if (loaded != 1) return ZV_E_STATE;
     char path[kServerPathSize];
     FormatServerPath(path, kServerSettingsReadFormat, serialNumber);
+    zvLastErrorClear();
     SystemSettings* settings = nullptr;
-    if (SettingsLoad(path, 0, &settings) <= 0) return;
+    zvStatus status = SettingsLoad(path, 0, &settings);
+    if (status <= 0) return status;
+    if (settings->present == 0) {
+        SettingsFree(settings);
+        return ZV_E_NOTFOUND;
+    }
     settings->OutputBatchCount = OutputBatchCount;
     settings->EncoderResolution = EncoderResolution;
     settings->OutputInterval = OutputInterval;
@@ -198,8 +212,9 @@ void ServerNode::SaveCachedSettings() {
     settings->Distance = Distance;
     settings->Time = Time;
     settings->SynchronizeMethod = SynchronizeMethod;
-    SettingsSave(settings, path, 1);
+    status = SettingsSave(settings, path, 1);
     SettingsFree(settings);
+    return status;
 }
 
 // ---- SensorNode ----------------------------------------------------------------
@@ -226,20 +241,21 @@ SensorNode::~SensorNode() {
     zvFree(sensorName);
 }
 
-bool SensorNode::RewriteSensorInfo() {
+zvStatus SensorNode::RewriteSensorInfo() {
     // Sensor nodes hang directly under their server node.
     auto* server = dynamic_cast<ServerNode*>(parent);
-    if (server == nullptr) return false;
+    if (server == nullptr) return ZV_E_STATE;
     zvHandle info = 0;
-    if (server->ReadServerInfo(&info) <= 0) return false;
+    zvStatus status = server->ReadServerInfo(&info);
+    if (status <= 0) return status;
     const zvXmlItem group = zvAppInfoGroupFromPath(info, groupPath != nullptr ? groupPath : "");
     if (group == 0 || zvAppInfoSensorFromParent(info, group, sensorName != nullptr ? sensorName : "") == 0) {
-        zvAppInfoDestroy(info);
-        return false;
+        status = ZV_E_NOTFOUND;
+    } else {
+        status = server->WriteServerInfo(info);
     }
-    server->WriteServerInfo(info);
     zvAppInfoDestroy(info);
-    return true;
+    return status;
 }
 
 // ---- Page lists and the factory ----------------------------------------------------
@@ -284,12 +300,14 @@ hostapi::Node* NodeCreate(int32_t type) {
     }
 }
 
-uint32_t SensorSerialOf(ServerNode* server, SensorNode* node) {
+zvStatus SensorSerialOf(ServerNode* server, SensorNode* node, uint32_t* serial) {
+    *serial = ZV_SERIAL_NONE;
     zvHandle info = 0;
-    if (server->ReadServerInfo(&info) <= 0) return ZV_SERIAL_NONE;
-    const zvXmlItem group = zvAppInfoGroupFromPath(info, node != nullptr ? node->groupPath : "");
-    const zvXmlItem sensor = zvAppInfoSensorFromParent(info, group, node != nullptr ? node->sensorName : "");
-    const uint32_t serial = zvAppInfoSensorSerial(info, sensor);
+    const zvStatus status = server->ReadServerInfo(&info);
+    if (status <= 0) return status;
+    const zvXmlItem group = node != nullptr ? zvAppInfoGroupFromPath(info, node->groupPath) : 0;
+    const zvXmlItem sensor = group != 0 ? zvAppInfoSensorFromParent(info, group, node->sensorName) : 0;
+    if (sensor != 0) *serial = zvAppInfoSensorSerial(info, sensor);
     zvAppInfoDestroy(info);
-    return serial;
+    return sensor != 0 ? 1 : ZV_E_NOTFOUND;
 }

@@ -89,14 +89,20 @@ public:
     zvStatus ServerHandle(zvHandle* server);
     zvStatus StationPipe(zvHandle* pipe);
     // Fills the cache from the settings file; `force` 0 only when it was
-    // not loaded yet. A failing load leaves the cache as it was.
-    void LoadCachedSettings(int32_t force);
+    // not loaded yet. 1 when the cache holds the file's values. Without a
+    // settings file the cache is zeros and not loaded: ZV_E_NOTFOUND. Any
+    // other failure leaves the cache and `loaded` as they were and gives its
+    // status.
+    zvStatus LoadCachedSettings(int32_t force);
     // Writes the cached values (and the "Web" element) into the existing
-    // settings file; nothing when there is none or it cannot be read.
-    void SaveCachedSettings();
+    // settings file: 1 once written. A cache that was never loaded holds no
+    // values of the file and is never written (ZV_E_STATE); without a file
+    // nothing is written either (ZV_E_NOTFOUND); any other failure leaves
+    // the file as it was and gives its status.
+    zvStatus SaveCachedSettings();
 
     // The cache: system-wide values of the settings file, defined once
-    // `loaded` is 1.
+    // `loaded` is 1 (1 only while they are values read from a document).
     int32_t OutputBatchCount = 0;
     double EncoderResolution = 0;
     int32_t OutputInterval = 0;
@@ -125,10 +131,11 @@ public:
     int32_t GetPages(int32_t* ids, int32_t* count) override;
 
     // Rewrites the parent server's settings file in the form
-    // zvAppInfoWrite gives it, changing no value. False when the settings
-    // cannot be read, or the group or the sensor is not in them (the file
-    // is then untouched), or the parent is no server node.
-    bool RewriteSensorInfo();
+    // zvAppInfoWrite gives it, changing no value: 1 once written. The file
+    // is untouched when the settings cannot be read or written (the failing
+    // status), when the group or the sensor is not in them (ZV_E_NOTFOUND)
+    // and when the parent is no server node (ZV_E_STATE).
+    zvStatus RewriteSensorInfo();
 
     char* groupPath = nullptr;   // owned
     char* sensorName = nullptr;  // owned
@@ -166,8 +173,10 @@ ServerNode* FindServerNode(Node* node);
 ServerNode* FindServerNode(hostapi::Node* node);
 
 // The serial number of the sensor that `node` names in its server's
-// settings, or ZV_SERIAL_NONE when the settings cannot be read or do not
-// name it (also for a node that is no sensor node).
-uint32_t SensorSerialOf(ServerNode* server, SensorNode* node);
+// settings: 1 with `*serial` (ZV_SERIAL_NONE when the sensor has none
+// assigned); ZV_E_NOTFOUND when the settings do not name the sensor (also
+// for a node that is no sensor node), or the failing status of reading the
+// settings, both with `*serial` ZV_SERIAL_NONE.
+zvStatus SensorSerialOf(ServerNode* server, SensorNode* node, uint32_t* serial);
 
 #endif

@@ -76,9 +76,10 @@ function queueType(id, text) {
 
 // ---- The tree ----------------------------------------------------------------------
 
+// A node's path below its parent's: a sensor's name, or its group and name
+// when another group has a sensor of the same name.
 function nodeLabel(node) {
-  const parts = node.path.split('/');
-  return parts[parts.length - 1];
+  return node.parent && node.path.startsWith(`${node.parent}/`) ? node.path.slice(node.parent.length + 1) : node.path;
 }
 
 function renderTree() {
@@ -96,6 +97,16 @@ function renderTree() {
       const button = el('button', {type: 'button', class: 'node', 'data-path': node.path}, [
         nodeLabel(node), el('span', {class: 'kind', text: node.limited ? `${node.kind}, limited` : node.kind}),
       ]);
+      // Why a node offers less than its kind does (settings that cannot be
+      // read, a sensor the pages cannot find): a mark, the reason on hover.
+      if (node.reason) {
+        const mark = el('span', {class: 'reason', text: '!', 'aria-hidden': 'true'});
+        // Set through the style object (the page allows no style attributes),
+        // in the button's own colour, which keeps its contrast when selected.
+        Object.assign(mark.style, {fontWeight: 'bold', marginLeft: '4px'});
+        button.append(mark);
+        button.title = node.reason;
+      }
       if (node.path === view.selected) button.classList.add('selected');
       button.addEventListener('click', () => selectNode(node.path));
       const li = el('li', {role: 'treeitem'}, [button]);

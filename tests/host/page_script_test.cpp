@@ -43,12 +43,21 @@ TEST(PageScript, LongLinesAndBadLinesAreRefusedByNumber) {
           std::pair{"click 1\n" + std::string((1 << 20) + 1, ' ') + "\n", "line 2: the line is longer than 1 MiB"},
           std::pair{std::string("wiggle 1013\n"), "line 1: no such action \"wiggle\""},
           std::pair{std::string("show\ntype \"Sensors: 4\n"), "line 2: a quote is not closed"},
-          std::pair{std::string("select 1021\n"), "line 1: select needs an item"}}) {
+          std::pair{std::string("select 1021\n"), "line 1: select needs an item"},
+          // What a line holds reaches the page and the JSON events as text.
+          std::pair{std::string("# caf\xE9\nshow\ntype 1025 \"\xFF\"\n"), "line 3: byte 12 is not UTF-8 text"},
+          std::pair{std::string("select 1021 \xC3\n"), "line 1: byte 13 is not UTF-8 text"},
+          std::pair{std::string("apply now\n"), "line 1: unexpected \"now\" after apply"}}) {
         SCOPED_TRACE(message);
         const Parsed p = Parse(text);
         EXPECT_FALSE(p.ok);
         EXPECT_EQ(p.error.rfind(message, 0), 0u) << p.error;
     }
+    EXPECT_TRUE(Parse("type 1025 \"caf\xC3\xA9\"\n").ok);
+    // Messages quote a line's words shortly, and no raw byte.
+    const Parsed p = Parse(std::string("\x01wiggle") + std::string(5000, 'e') + "\n");
+    EXPECT_EQ(p.error.rfind("line 1: no such action \"\\x01wiggle" + std::string(57, 'e') + "...\" (", 0), 0u)
+        << p.error;
 }
 
 }  // namespace

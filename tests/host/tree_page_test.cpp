@@ -80,6 +80,10 @@ TEST_F(ZvhostTree, InitThenSystemConfigCreatesTheSettings) {
     ASSERT_EQ(page.code, 0) << page.err;
     ASSERT_EQ(page.Of("messagebox").size(), 1u);
     EXPECT_EQ(page.Of("messagebox")[0]["text"], "Invalid number of sensors entered!");
+    // Why the node offers only this page: a notice, as the file is missing.
+    ASSERT_FALSE(page.Of("report").empty());
+    EXPECT_EQ(page.Of("report")[0], json({{"event", "report"}, {"kind", "text"}, {"node", "SN5"},
+                                          {"text", "SN5 is limited to its Setup page: no Settings.xml (\\SN5\\Settings.xml)"}}));
     ASSERT_EQ(page.Of("file").size(), 1u);
     EXPECT_EQ(page.Of("file")[0]["path"], "SN5/Settings.xml");
     // The page's NotifyHost builds the tree again, with the new sensors.
@@ -259,6 +263,64 @@ TEST_F(ZvhostTree, TheCalibrationPagesSetUpAStation) {
     }
 }
 
+// A page operation that fails is never only a status: the page says why,
+// or, where it cannot know, the host adds the reason the platform kept.
+TEST_F(ZvhostTree, APageThatFailsSaysWhy) {
+    bool created = false;
+    std::string error;
+    ASSERT_TRUE(zv::station::EnsureDemoStation(space.Path(), 4, 1, &created, &error)) << error;
+    // One byte that is no UTF-8 text in a sensor's name: the settings do
+    // not read.
+    std::string settings = space.Read("SN1/Settings.xml");
+    const size_t at = settings.find("<Name>B</Name>");
+    ASSERT_NE(at, std::string::npos);
+    settings.replace(at, 14, "<Name>B\xE9</Name>");
+    space.Write("SN1/Settings.xml", settings);
+    space.Write("script", "apply\n");
+    auto page = [&](const std::string& node, const std::string& id) {
+        return Zvhost("page --json " + Files() + " --node " + node + " --page " + id + " --script '" +
+                      (space / "script") + "'");
+    };
+    auto status = [](const Outcome& r, const std::string& action) {
+        for (const json& e : r.Of("page"))
+            if (e["action"] == action) return e["status"].get<int>();
+        return 99;
+    };
+
+    // The capture page passes the platform's status back: the host tells
+    // why, at Activate and again at Deactivate.
+    Outcome capture = page("Capture", "1020");
+    ASSERT_EQ(capture.code, 0) << capture.err;
+    EXPECT_EQ(status(capture, "activate"), -8);
+    ASSERT_EQ(capture.Of("report").size(), 2u) << capture.out;
+    const std::string told = capture.Of("report")[0]["text"];
+    EXPECT_EQ(told.rfind("Activate failed with status -8: \"\\SN1\\Settings.xml\": line ", 0), 0u) << told;
+    EXPECT_NE(told.find("not UTF-8"), std::string::npos) << told;
+
+    // A "Web" element without its "SyncResolution": the tree reads the
+    // sensors, the Web page cannot read its settings. It tells so itself,
+    // once, and its Apply writes nothing.
+    std::string web = settings;
+    web.replace(at, 15, "<Name>B</Name>");
+    const size_t slices = web.find("<MaxSlices>0</MaxSlices>");
+    ASSERT_NE(slices, std::string::npos);
+    web.insert(slices, "<Web><SynchronizeMethod>1</SynchronizeMethod><XResolution>2.5</XResolution></Web>");
+    space.Write("SN1/Settings.xml", web);
+    Outcome run = page("SN1", "Web");
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(status(run, "activate"), 0);
+    EXPECT_EQ(status(run, "apply"), -10);
+    const std::vector<json> reports = run.Of("report");
+    ASSERT_EQ(reports.size(), 2u) << run.out;
+    EXPECT_EQ(reports[0]["text"], "Cannot read the settings of server 1: Settings.xml lacks an element it must have.");
+    EXPECT_EQ(reports[1]["text"].get<std::string>().rfind("Nothing was written", 0), 0u);
+    EXPECT_EQ(space.Read("SN1/Settings.xml"), web);
+    space.Write("SN1/Settings.xml", settings);
+
+    Outcome text = Zvhost("page " + Files() + " --node Capture --page 1020 --script '" + (space / "script") + "'");
+    EXPECT_NE(text.out.find("  report (error): Activate failed with status -8: "), std::string::npos) << text.out;
+}
+
 TEST_F(ZvhostTree, WrongNodesPagesControlsAndActionsExitWithTwo) {
     bool created = false;
     std::string error;
@@ -291,6 +353,179 @@ TEST_F(ZvhostTree, WrongNodesPagesControlsAndActionsExitWithTwo) {
         Outcome bad = Zvhost("init " + Files() + " --servers '" + list + "'");
         EXPECT_EQ(bad.code, 2) << list;
     }
+}
+
+// The integer of element `element` in the entry of the sensor whose serial
+// number is `serial`; INT32_MIN when there is none.
+int32_t EntryElement(const std::string& settings, int serial, const std::string& element) {
+    const size_t at = settings.find("<SerialNumber>" + std::to_string(serial) + "</SerialNumber>");
+    if (at == std::string::npos) return INT32_MIN;
+    const size_t begin = settings.rfind("<Sensor>", at);
+    const size_t end = settings.find("</Sensor>", at);
+    const size_t value = settings.find("<" + element + ">", begin);
+    if (begin == std::string::npos || value == std::string::npos || value > end) return INT32_MIN;
+    return std::stoi(settings.substr(value + element.size() + 2));
+}
+
+const json* NodeOf(const json& tree, const std::string& path) {
+    for (const json& n : tree["nodes"])
+        if (n["path"] == path) return &n;
+    return nullptr;
+}
+
+// Two sensors of one name in one group: the plug-in finds a sensor by its
+// name, so only the first can be reached. The second is shown, with the
+// reason, as a node without pages; the first one's pages edit the first.
+TEST_F(ZvhostTree, ASecondSensorOfTheSameNameIsShownAndNeverEdited) {
+    bool created = false;
+    std::string error;
+    ASSERT_TRUE(zv::station::EnsureDemoStation(space.Path(), 4, 1, &created, &error)) << error;
+    std::string settings = space.Read("SN1/Settings.xml");
+    const size_t c = settings.find("<Name>C</Name>");
+    ASSERT_NE(c, std::string::npos);
+    settings.replace(c, 14, "<Name>A</Name>");  // sensors A 1000, B 1001, A 1002, D 1003
+    space.Write("SN1/Settings.xml", settings);
+
+    Outcome r = Zvhost("tree --json " + Files());
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json tree = r.Of("tree").at(0);
+    EXPECT_EQ(Paths(tree), (std::vector<std::string>{"Capture", "SN1", "SN1/A", "SN1/B", "SN1/A#2", "SN1/D"}));
+    const json* second = NodeOf(tree, "SN1/A#2");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ((*second)["kind"], "plain");
+    EXPECT_TRUE((*second)["pages"].empty());
+    EXPECT_EQ((*second)["sensor"], "A");
+    const std::string reason = (*second)["reason"];
+    EXPECT_NE(reason.find("(S/N 1000) is also named \"A\""), std::string::npos) << reason;
+    EXPECT_FALSE(NodeOf(tree, "SN1/A")->contains("reason"));
+    Outcome text = Zvhost("tree " + Files());
+    EXPECT_NE(text.out.find("    SN1/A#2 (plain): no pages\n      why: an earlier sensor"), std::string::npos)
+        << text.out;
+
+    // No page of the second, not even by number.
+    for (const char* page : {"Setup", "1002", "1021"}) {
+        Outcome refused = Zvhost("page " + Files() + " --node 'SN1/A#2' --page " + page);
+        EXPECT_EQ(refused.code, 2) << page;
+        EXPECT_NE(refused.err.find("is also named"), std::string::npos) << refused.err;
+    }
+    space.Write("script", "select \"Vertex View\" 3\napply\n");
+    Outcome edit = Zvhost("page --json " + Files() + " --node SN1/A --page Setup --script '" + (space / "script") + "'");
+    ASSERT_EQ(edit.code, 0) << edit.err;
+    const std::string after = space.Read("SN1/Settings.xml");
+    EXPECT_EQ(EntryElement(after, 1000, "VertexView"), 3);
+    EXPECT_EQ(EntryElement(after, 1002, "VertexView"), 2);
+}
+
+// System Config makes the sensors of a 48-sensor station "A" to "Z", six
+// signs and "a" to "p": paths are exact, and each names its own sensor.
+TEST_F(ZvhostTree, OnA48SensorStationEachPathNamesItsOwnSensor) {
+    ASSERT_EQ(Zvhost("init " + Files() + " --servers 1").code, 0);
+    space.Write("config", "type \"Sensors:\" 48\nclick \"Create Settings.xml\"\n");
+    ASSERT_EQ(Zvhost("page " + Files() + " --node SN1 --page Setup --script '" + (space / "config") + "'").code, 0);
+    Outcome r = Zvhost("tree --json " + Files());
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> expected = {"Capture", "SN1"};
+    for (int i = 0; i < 48; ++i) expected.push_back("SN1/" + std::string(1, static_cast<char>('A' + i)));
+    EXPECT_EQ(Paths(r.Of("tree").at(0)), expected);
+
+    space.Write("script", "select \"Vertex View\" 3\napply\n");
+    Outcome edit = Zvhost("page --json " + Files() + " --node SN1/a --page Setup --script '" + (space / "script") + "'");
+    ASSERT_EQ(edit.code, 0) << edit.err;
+    const std::string settings = space.Read("SN1/Settings.xml");
+    EXPECT_EQ(SensorElement(settings, "a", "VertexView"), 3);
+    EXPECT_EQ(SensorElement(settings, "A", "VertexView"), 0);
+    // The Free page of "a" plays sensor 1032, the 33rd.
+    Outcome free = Zvhost("page --json " + Files() + " --node SN1/a --page Free");
+    ASSERT_EQ(free.code, 0) << free.err;
+    ASSERT_EQ(free.Of("parameters").size(), 1u);
+    EXPECT_EQ(free.Of("parameters")[0]["values"], json::parse("[1032, 48]"));
+
+    Outcome wrongCase = Zvhost("page " + Files() + " --node sn1/q --page Setup");
+    EXPECT_EQ(wrongCase.code, 2);
+    EXPECT_NE(wrongCase.err.find("no node \"sn1/q\""), std::string::npos) << wrongCase.err;
+    EXPECT_NE(wrongCase.err.find("did you mean SN1/Q?"), std::string::npos) << wrongCase.err;
+}
+
+// A server is named by its serial as the plug-in writes it: "SN01" and a
+// second folder of other case are no second server 1, and 4294967295, the
+// client pipe's number, is no server at all.
+TEST_F(ZvhostTree, EachServerIsOneNodeAndNoneIsTheClientPipe) {
+    bool created = false;
+    std::string error;
+    ASSERT_TRUE(zv::station::EnsureDemoStation(space.Path(), 4, 1, &created, &error)) << error;
+    const std::string settings = space.Read("SN1/Settings.xml");
+    for (const char* folder : {"SN01", "sn1", "SN4294967295"}) space.Write(std::string(folder) + "/Settings.xml", settings);
+    Outcome r = Zvhost("tree --json " + Files());
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Paths(r.Of("tree").at(0)), (std::vector<std::string>{"Capture", "SN1", "SN1/A", "SN1/B", "SN1/C", "SN1/D"}));
+
+    Outcome init = Zvhost("init " + Files() + " --servers 1,4294967295");
+    EXPECT_EQ(init.code, 2);
+    EXPECT_NE(init.err.find("\"4294967295\" is not a server's serial number"), std::string::npos) << init.err;
+    EXPECT_FALSE(space.Exists("station.json"));
+    space.Write("station.json", "{\"servers\": [1, 4294967295]}");
+    Outcome declared = Zvhost("tree " + Files());
+    EXPECT_EQ(declared.code, 2);
+    EXPECT_NE(declared.err.find("4294967295 is not a server's serial number"), std::string::npos) << declared.err;
+}
+
+// A Settings.xml that cannot be read leaves its server limited to System
+// Config, which makes it again; the reason, with its line, shows in the
+// tree, when the page opens, and when a mode is to run.
+TEST_F(ZvhostTree, ACorruptSettingsFileLeavesSystemConfigToMakeItAgain) {
+    bool created = false;
+    std::string error;
+    ASSERT_TRUE(zv::station::EnsureDemoStation(space.Path(), 4, 1, &created, &error)) << error;
+    ASSERT_EQ(Zvhost("init " + Files() + " --servers 1,2").code, 0);
+    space.Write("SN2/Settings.xml", "<SensorGroup>\n  <Members>\n    <Broken>\n");
+
+    Outcome r = Zvhost("tree --json " + Files());
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json tree = r.Of("tree").at(0);
+    EXPECT_EQ(Paths(tree).size(), 7u);  // capture, SN1 and its four sensors, SN2
+    const json* broken = NodeOf(tree, "SN2");
+    ASSERT_NE(broken, nullptr);
+    EXPECT_EQ((*broken)["limited"], true);
+    EXPECT_EQ((*broken)["pages"], json::parse(R"([{"id": 1022, "name": "Setup"}])"));
+    const std::string reason = (*broken)["reason"];
+    EXPECT_NE(reason.find("\\SN2\\Settings.xml\": line "), std::string::npos) << reason;
+    EXPECT_FALSE(NodeOf(tree, "SN1")->contains("reason"));
+    Outcome text = Zvhost("tree " + Files());
+    ASSERT_EQ(text.code, 0) << text.err;
+    EXPECT_NE(text.out.find("SN2 (server, limited): 1022 \"Setup\"\n  why: \"\\SN2\\Settings.xml\": line "),
+              std::string::npos)
+        << text.out;
+
+    // Only its Setup page opens; modes do not run while it is broken.
+    Outcome free = Zvhost("page " + Files() + " --node SN2 --page 1014");
+    EXPECT_EQ(free.code, 2);
+    EXPECT_NE(free.err.find(reason), std::string::npos) << free.err;
+    space.Write("play", "play 0.5\n");
+    Outcome play = Zvhost("page --json " + Files() + " --node SN1 --page Free --script '" + (space / "play") + "'");
+    ASSERT_EQ(play.code, 0) << play.err;
+    bool told = false;
+    for (const json& e : play.Of("error")) told = told || e["text"].get<std::string>().find("cannot run") != std::string::npos;
+    EXPECT_TRUE(told) << play.out;
+    EXPECT_TRUE(play.Of("output").empty());
+    Outcome run = Zvhost("run Free --seconds 0.2 " + Files());
+    EXPECT_EQ(run.code, 2);
+    EXPECT_NE(run.err.find("SN2"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+
+    space.Write("config", "type \"Sensors:\" 2\nclick \"Create Settings.xml\"\n");
+    Outcome config = Zvhost("page --json " + Files() + " --node SN2 --page Setup --script '" + (space / "config") + "'");
+    ASSERT_EQ(config.code, 0) << config.err;
+    ASSERT_FALSE(config.Of("report").empty());
+    EXPECT_EQ(config.Of("report")[0]["kind"], "error");
+    const std::string report = config.Of("report")[0]["text"];
+    EXPECT_NE(report.find("SN2 is limited to its Setup page: " + reason), std::string::npos) << report;
+    const std::vector<json> rebuilt = config.Of("tree");
+    ASSERT_EQ(rebuilt.size(), 1u);
+    const json* repaired = NodeOf(rebuilt[0], "SN2");
+    ASSERT_NE(repaired, nullptr);
+    EXPECT_EQ((*repaired)["limited"], false);
+    EXPECT_NE(NodeOf(rebuilt[0], "SN2/B"), nullptr);
+    EXPECT_EQ(Zvhost("run Free --seconds 0.2 " + Files()).code, 0);
 }
 
 }  // namespace

@@ -74,20 +74,27 @@ TEST_F(CalibrationPageTest, DeleteCalibrationRemovesTheFileSilently) {
     // Nothing there: nothing happens, nothing is shown.
     ASSERT_EQ(wf::driver::Click(host.Control(page, 1013)), Result::Done);
     EXPECT_TRUE(host.log.empty());
-    // Other case of the name, and failures: silent.
+    // Other case of the name, and failures: told, the file kept.
     space.Write("SN7/calibration.XML", "<Calibration/>");
     zvtest::FaultLoop loop;
     loop.operation = [&] {
+        host.ClearLog();
         wf::driver::Click(host.Control(page, 1013));
         return 1;
     };
     loop.check = [](const zvtest::Fault&, zvStatus) {};
-    loop.verify = [&](const zvtest::Fault&) { EXPECT_TRUE(host.log.empty()); };
+    loop.verify = [&](const zvtest::Fault&) {
+        ASSERT_EQ(host.log.size(), 1u);
+        EXPECT_EQ(host.log[0].rfind("ReportError Cannot delete Calibration.xml of server 7", 0), 0u) << host.log[0];
+        EXPECT_TRUE(space.Exists("SN7/calibration.XML"));
+    };
     loop.cleanup = [&] { space.Write("SN7/calibration.XML", "<Calibration/>"); };
     loop.Run();
+    host.ClearLog();
     wf::driver::Click(host.Control(page, 1013));
     EXPECT_FALSE(space.Exists("SN7/calibration.XML"));
-    DeleteCalibrationFile(nullptr);
+    EXPECT_TRUE(host.log.empty());
+    EXPECT_EQ(DeleteCalibrationFile(nullptr), ZV_E_STATE);
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 // server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "document_test_support.hpp"
 #include "page_host.hpp"
 #include "pages/system_page_capture.h"
 #include "stored_settings.hpp"
+#include "zvapi/zvapi_testing.hpp"
 
 namespace {
 
@@ -67,20 +70,57 @@ TEST_F(CapturePageTest, ChangesApplyAtOnce) {
     EXPECT_EQ(host.log, std::vector<std::string>{"mode SN7 Web"});
     ASSERT_EQ(wf::driver::Select(host.Control(page, kSource), 1), Result::Done);
     EXPECT_EQ(StoredSettings()->CaptureSource, 1);
+    EXPECT_EQ(StoredSettings()->CaptureEnabled, 1);
+}
+
+TEST_F(CapturePageTest, TheReductionShownIsTheReductionStored) {
+    ASSERT_EQ(page->Activate(), 1);
     struct Case {
         const char* typed;
-        const char* shown;
-        int32_t stored;
+        const char* shown;  // also what "Divisor" holds
+        bool refused;
     };
-    // A text without a number keeps the reduction; a minus sign wraps it.
-    for (const Case& c : {Case{"4x", "4", 4}, Case{"x", "4", 4}, Case{"", "4", 4}, Case{" +12", "12", 12},
-                          Case{"-1", "4294967295", -1}, Case{"0", "0", 0}}) {
+    // A text without a number keeps the reduction; so does a number that
+    // "Divisor" cannot hold, and the operator is told.
+    for (const Case& c : {Case{"4x", "4", false}, Case{"x", "4", false}, Case{"", "4", false},
+                          Case{" +12", "12", false}, Case{"-1", "12", true}, Case{"99999999999", "12", true},
+                          Case{"4294967295", "12", true}, Case{"2147483648", "12", true},
+                          Case{"2147483647", "2147483647", false}, Case{"-0", "0", false}, Case{"0", "0", false}}) {
         SCOPED_TRACE(c.typed);
+        host.ClearLog();
         Reduce(c.typed);
         EXPECT_EQ(host.State(page, kReduction).text, c.shown);
-        EXPECT_EQ(StoredSettings()->CaptureDivisor, c.stored);
+        EXPECT_EQ(std::to_string(StoredSettings()->CaptureDivisor), c.shown);
+        const std::vector<std::string> refusal = {
+            "ReportError The reduction must be a whole number from 0 to 2147483647."};
+        EXPECT_EQ(host.Of("ReportError"), c.refused ? refusal : std::vector<std::string>{});
     }
-    EXPECT_EQ(StoredSettings()->CaptureEnabled, 1);
+}
+
+TEST_F(CapturePageTest, TheSettingsAreWrittenBeforeTheStationPipeIsSwitched) {
+    ASSERT_EQ(page->Activate(), 1);
+    zv::testing::Scope scope;
+    zv::testing::JournalStart();
+    ASSERT_EQ(wf::driver::Select(host.Control(page, kMode), 0), Result::Done);
+    zv::testing::JournalStop();
+    std::vector<std::string> calls;
+    for (const std::string& entry : zv::testing::Journal()) calls.push_back(entry.substr(0, entry.find(' ')));
+    // The file is whole once closed: its last close comes before the switch.
+    const auto last = [&](const char* call) {
+        return std::find(calls.rbegin(), calls.rend(), call).base() - calls.begin() - 1;
+    };
+    ASSERT_GE(last("zvPipeSetCurrentMode"), 0);
+    ASSERT_GE(last("zvFileWrite"), 0);
+    EXPECT_LT(last("zvFileWrite"), last("zvFileDestroy"));
+    EXPECT_LT(last("zvFileDestroy"), last("zvPipeSetCurrentMode"));
+    // A write that fails switches nothing: the station keeps its mode.
+    host.ClearLog();
+    zv::testing::FailCall("zvFileCommit", 1, ZV_E_IO);
+    ASSERT_EQ(wf::driver::Select(host.Control(page, kMode), 3), Result::Done);
+    zv::testing::ClearFaults();
+    EXPECT_EQ(host.StationMode(7), "Free");
+    EXPECT_TRUE(host.Of("mode").empty());
+    EXPECT_EQ(host.Of("ReportError").size(), 1u);
 }
 
 TEST_F(CapturePageTest, LeavingStopsTheCaptureAndEnablesTheClientPipe) {
@@ -97,16 +137,39 @@ TEST_F(CapturePageTest, LeavingStopsTheCaptureAndEnablesTheClientPipe) {
     EXPECT_EQ(StoredSettings()->CaptureEnabled, 0);
 }
 
-TEST_F(CapturePageTest, WithoutSettingsOnTheFirstServerNothingIsCaptured) {
+TEST_F(CapturePageTest, WithoutSettingsOnTheFirstServerNothingIsCapturedAndTheOperatorIsTold) {
     std::filesystem::remove(space.Host("SN7/Settings.xml"));
     host.ClearLog();
-    ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(host.log, std::vector<std::string>{"enabled client 0"});
+    EXPECT_EQ(page->Activate(), ZV_E_NOTFOUND);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"enabled client 0",
+                                                  "ReportError Nothing is captured: Settings.xml of server 7 is "
+                                                  "absent (create it on the server's Setup page)."}));
+    host.ClearLog();
     ASSERT_EQ(wf::driver::Select(host.Control(page, kMode), 3), Result::Done);
     Reduce("5");
-    EXPECT_EQ(host.log, std::vector<std::string>{"enabled client 0"});
+    EXPECT_EQ(host.log, std::vector<std::string>(
+                            2, "ReportError Nothing was written: the first server has no Settings.xml."));
     EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
     EXPECT_EQ(host.StationMode(7), "");
+    // Leaving the page has nothing to undo in the file.
+    host.ClearLog();
+    EXPECT_EQ(page->Deactivate(), 1);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"enabled client 1", "capture 0"}));
+}
+
+TEST_F(CapturePageTest, SettingsThatFailToParseEndActivateUnwritten) {
+    space.Write("SN7/Settings.xml", "<SensorGroup>");
+    host.ClearLog();
+    EXPECT_EQ(page->Activate(), ZV_E_PARSE);
+    EXPECT_EQ(space.Read("SN7/Settings.xml"), "<SensorGroup>");
+    EXPECT_EQ(host.StationMode(7), "");
+    // A change reports the reason the platform gives.
+    host.ClearLog();
+    ASSERT_EQ(wf::driver::Select(host.Control(page, kSource), 0), Result::Done);
+    const std::vector<std::string> reports = host.Of("ReportError");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("The capture settings were not applied: "), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find("Settings.xml"), std::string::npos) << reports[0];
 }
 
 TEST_F(CapturePageTest, AClientWithoutServersHasNoFirstServer) {
@@ -120,18 +183,16 @@ TEST_F(CapturePageTest, AClientWithoutServersHasNoFirstServer) {
 
 TEST_F(CapturePageTest, FailuresEndEachStepWithTheirStatus) {
     ASSERT_EQ(page->Activate(), 1);
-    const auto check = [](const zvtest::Fault& fault, zvStatus status) {
-        // SettingsLoad reads a file that cannot be opened as no file, and a
-        // file that does not answer is taken as absent: nothing to do.
-        if (fault.Allocation()) {
-            EXPECT_TRUE(status == 1 || status == ZV_E_NOMEM || status == -995 || status == 0) << status;
-        } else {
-            EXPECT_TRUE(status == fault.Expected() ||
-                        ((fault.call == "zvFileInit" || fault.call == "zvFileExists") && status == 1))
-                << status;
-        }
-    };
     for (bool activate : {true, false}) {
+        // A file that does not answer whether it is there counts as absent:
+        // nothing is captured, and leaving has nothing to undo.
+        const auto check = [activate](const zvtest::Fault& fault, zvStatus status) {
+            if (fault.call == "zvFileExists") {
+                EXPECT_EQ(status, activate ? ZV_E_NOTFOUND : 1);
+            } else {
+                pagetest::ExpectPassedBack(fault, status);
+            }
+        };
         SCOPED_TRACE(activate ? "Activate" : "Deactivate");
         zvtest::FaultLoop loop;
         loop.operation = [&] { return activate ? page->Activate() : page->Deactivate(); };
@@ -156,7 +217,12 @@ TEST_F(CapturePageTest, FailuresEndEachStepWithTheirStatus) {
     edits.calls = {"zvClientServers", "zvFileExists", "zvFileWrite", "zvPipeSetCurrentMode"};
     edits.allocations = false;
     edits.check = [](const zvtest::Fault&, zvStatus) {};
-    edits.verify = [&](const zvtest::Fault&) { EXPECT_TRUE(StoredSettings()->present); };
+    // Every failed change is told (a list change and the reduction: two).
+    edits.verify = [&](const zvtest::Fault&) {
+        EXPECT_TRUE(StoredSettings()->present);
+        EXPECT_GE(host.Of("ReportError").size(), 1u);
+    };
+    edits.cleanup = [&] { host.ClearLog(); };
     edits.Run();
 }
 

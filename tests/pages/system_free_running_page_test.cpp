@@ -86,12 +86,31 @@ TEST_F(SystemFreePageTest, ReloadReadsTheFileAgain) {
     EXPECT_EQ(host.State(page, 1026).text, "1");
 }
 
-TEST_F(SystemFreePageTest, WithoutSettingsNoSensorIsCountedAndNothingIsWritten) {
+TEST_F(SystemFreePageTest, WithoutSettingsNoSensorIsCountedAndNothingIsShownOrWritten) {
     std::filesystem::remove(space.Host("SN7/Settings.xml"));
-    ASSERT_EQ(page->Activate(), 1);
+    host.ClearLog();
+    EXPECT_EQ(page->Activate(), ZV_E_NOTFOUND);
     EXPECT_EQ(host.Parameters("Free"), (std::vector<int32_t>{0, 0}));
-    EXPECT_EQ(host.State(page, 1026).text, "0");
+    EXPECT_EQ(host.Of("ReportError").size(), 1u);
+    EXPECT_EQ(host.State(page, 1026).text, "");
+    EXPECT_FALSE(host.State(page, 1034).visible);
+    EXPECT_EQ(page->Apply(), ZV_E_STATE);
     EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
+}
+
+TEST_F(SystemFreePageTest, ApplyAfterAFailedModeSwitchWritesNoZeros) {
+    pagetest::ExpectNoZerosAfterAFailedSwitch(host, page, space.Host("SN7/Settings.xml"));
+}
+
+TEST_F(SystemFreePageTest, SettingsThatFailToParseEndActivateWithTheReason) {
+    space.Write("SN7/Settings.xml", "<SensorGroup>\n<Capture></SensorGroup>");
+    host.ClearLog();
+    EXPECT_EQ(page->Activate(), ZV_E_PARSE);
+    const std::vector<std::string> reports = host.Of("ReportError");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("line 2"), std::string::npos) << reports[0];
+    EXPECT_EQ(host.ClientMode(), "");
+    EXPECT_EQ(page->Apply(), ZV_E_STATE);
 }
 
 TEST_F(SystemFreePageTest, FailuresEndActivateAndLeaveNoParameterList) {
@@ -103,8 +122,8 @@ TEST_F(SystemFreePageTest, FailuresEndActivateAndLeaveNoParameterList) {
     loop.intact = {space.Host("SN7/Settings.xml")};
     loop.check = pagetest::ExpectActivateStatus;
     loop.Run();
-    pagetest::ExpectSilentFailures([&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
-    pagetest::ExpectSilentFailures([&] { return page->Reload(); }, space.Host("SN7/Settings.xml"));
+    pagetest::ExpectReportedFailures(host, [&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
+    pagetest::ExpectReportedFailures(host, [&] { return page->Reload(); }, space.Host("SN7/Settings.xml"));
 }
 
 }  // namespace

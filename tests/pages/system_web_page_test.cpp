@@ -129,14 +129,66 @@ TEST_F(WebPageTest, EditsAreReadLenientlyAndStoredAsTyped) {
     EXPECT_EQ(stored->SynchronizeMethod, 0);
 }
 
-TEST_F(WebPageTest, WithoutSettingsTheEncoderControlsAreEnabledAndNothingIsWritten) {
+TEST_F(WebPageTest, WithoutSettingsNothingIsShownOrWrittenAndTheOperatorIsTold) {
     std::filesystem::remove(space.Host("SN7/Settings.xml"));
-    ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(host.State(page, 1039).checked, 1);
-    EXPECT_EQ(Enabled(kEncoderControls), std::vector<bool>(6, true));
-    EXPECT_EQ(Enabled(kTimeControls), std::vector<bool>(3, false));
-    EXPECT_EQ(page->Apply(), 1);
+    host.ClearLog();
+    EXPECT_EQ(page->Activate(), ZV_E_NOTFOUND);
+    EXPECT_EQ(host.Of("ReportError").size(), 1u);
+    for (int32_t id : {1047, 1036, 1037, 1001, 1046}) EXPECT_EQ(host.State(page, id).text, "") << id;
+    EXPECT_EQ(host.State(page, 1038).checked, 0);
+    EXPECT_EQ(host.State(page, 1039).checked, 0);
+    EXPECT_EQ(page->Apply(), ZV_E_STATE);
     EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
+}
+
+TEST_F(WebPageTest, ApplyAfterAFailedModeSwitchWritesNoZeros) {
+    WriteWeb(1);
+    pagetest::ExpectNoZerosAfterAFailedSwitch(host, page, space.Host("SN7/Settings.xml"));
+    StoredSettings stored;
+    EXPECT_EQ(stored->SynchronizeMethod, 1);
+    EXPECT_DOUBLE_EQ(stored->XResolution, 2.5);
+    EXPECT_DOUBLE_EQ(stored->Distance, 40.25);
+    EXPECT_EQ(stored->Time, 15);
+}
+
+TEST_F(WebPageTest, AWebBlockThatDoesNotReadEndsActivateAndIsNeverOverwritten) {
+    // "Web" without its "SyncResolution": the settings do not read.
+    std::string text = space.Read("SN7/Settings.xml");
+    ASSERT_TRUE(pagetest::ReplaceIn(&text, "<MaxSlices>0</MaxSlices>",
+                                    "<MaxSlices>0</MaxSlices><Web><SynchronizeMethod>1</SynchronizeMethod>"
+                                    "<XResolution>2.5</XResolution></Web>"));
+    space.Write("SN7/Settings.xml", text);
+    host.ClearLog();
+    EXPECT_EQ(page->Activate(), 0);
+    // The station pipe was switched; the client pipe and the display not.
+    EXPECT_EQ(host.log, (std::vector<std::string>{"mode SN7 Web",
+                                                  "ReportError Cannot read the settings of server 7: Settings.xml lacks an element it must have."}));
+    EXPECT_EQ(host.ClientMode(), "");
+    // The operator mends the file; an Apply before the page is shown again
+    // still holds no values of it.
+    std::string mended = text;
+    ASSERT_TRUE(pagetest::ReplaceIn(&mended, "</XResolution></Web>",
+                                    "</XResolution><SyncResolution><Distance>40.25</Distance><Time>15</Time>"
+                                    "</SyncResolution></Web>"));
+    space.Write("SN7/Settings.xml", mended);
+    EXPECT_EQ(page->Apply(), ZV_E_STATE);
+    EXPECT_EQ(space.Read("SN7/Settings.xml"), mended);
+    ASSERT_EQ(page->Activate(), 1);
+    EXPECT_EQ(host.State(page, 1037).text, "15");
+    EXPECT_EQ(StoredSettings()->Time, 15);
+}
+
+TEST_F(WebPageTest, SettingsThatFailToParseEndActivateWithTheReason) {
+    space.Write("SN7/Settings.xml", "<SensorGroup><Broken></SensorGroup>");
+    host.ClearLog();
+    EXPECT_EQ(page->Activate(), ZV_E_PARSE);
+    const std::vector<std::string> reports = host.Of("ReportError");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("Cannot read the settings of server 7: "), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find("line 1"), std::string::npos) << reports[0];
+    EXPECT_EQ(host.ClientMode(), "");
+    EXPECT_EQ(page->Apply(), ZV_E_STATE);
+    EXPECT_EQ(space.Read("SN7/Settings.xml"), "<SensorGroup><Broken></SensorGroup>");
 }
 
 TEST_F(WebPageTest, FailuresEndActivateBeforeTheCacheIsShown) {
@@ -146,7 +198,7 @@ TEST_F(WebPageTest, FailuresEndActivateBeforeTheCacheIsShown) {
     loop.intact = {space.Host("SN7/Settings.xml")};
     loop.check = pagetest::ExpectActivateStatus;
     loop.Run();
-    pagetest::ExpectSilentFailures([&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
+    pagetest::ExpectReportedFailures(host, [&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
 }
 
 }  // namespace

@@ -112,12 +112,66 @@ TEST_F(StationTest, SensorFoldersAreNotMadeAndAreNoServers) {
     EXPECT_EQ(space_.List(), (std::vector<std::string>{"SN1001", "SN7"}));
 }
 
-TEST_F(StationTest, AMalformedSettingsFileIsReported) {
-    std::ofstream(space_.Path() / "SN7" / "Settings.xml") << "<SensorGroup><Members>";
+// A server whose Settings.xml cannot be read is a server all the same, with
+// no sensors and the reason: its settings are what the operator repairs.
+TEST_F(StationTest, AServerWhoseSettingsCannotBeReadOpensWithTheReason) {
+    std::filesystem::create_directory(space_.Path() / "SN3");
+    std::ofstream(space_.Path() / "SN3" / "Settings.xml") << "<SensorGroup><Broken>";
+    for (bool declared : {false, true}) {
+        SCOPED_TRACE(declared);
+        zs::Station station;
+        std::string error;
+        if (declared) {
+            ASSERT_TRUE(station.OpenServers(space_.Path(), {}, {7, 3}, &error)) << error;
+        } else {
+            ASSERT_TRUE(station.Open(space_.Path(), {}, &error)) << error;
+        }
+        ASSERT_EQ(station.Servers().size(), 2u);
+        const zs::Server& broken = station.Servers()[0];
+        EXPECT_EQ(broken.serial, 3u);
+        EXPECT_TRUE(broken.settingsPresent);
+        EXPECT_NE(broken.settingsError.find("Settings.xml"), std::string::npos) << broken.settingsError;
+        EXPECT_TRUE(broken.settings.sensors.empty());
+        EXPECT_TRUE(station.Servers()[1].settingsError.empty());
+        EXPECT_EQ(station.Servers()[1].settings.sensors.size(), 4u);
+        EXPECT_FALSE(station.ReloadSettings(&error));
+        EXPECT_NE(error.find("SN3"), std::string::npos) << error;
+    }
+}
+
+// Folders name their server as the plug-in's paths do ("\SN<serial>\"),
+// once each: of two folders for one server the file space's choice, and
+// never the number that names the client's own pipe.
+TEST_F(StationTest, ServerFoldersAreCanonicalAndNameTheirServerOnce) {
+    struct Case {
+        const char* name;
+        bool server;
+        uint32_t serial;
+    };
+    for (const Case& c : {Case{"SN1", true, 1}, Case{"sn12", true, 12}, Case{"SN0", true, 0},
+                          Case{"SN4294967294", true, 4294967294u}, Case{"SN01", false, 0}, Case{"SN00", false, 0},
+                          Case{"SN+1", false, 0}, Case{"SN 1", false, 0}, Case{"SN4294967295", false, 0},
+                          Case{"SN99999999999", false, 0}, Case{"SN", false, 0}, Case{"SX1", false, 0}}) {
+        uint32_t serial = 77;
+        EXPECT_EQ(zs::ParseServerFolder(c.name, &serial), c.server) << c.name;
+        if (c.server) {
+            EXPECT_EQ(serial, c.serial) << c.name;
+        }
+    }
+    for (const char* folder : {"SN07", "sn7", "Sn7", "SN4294967295"}) std::filesystem::create_directory(space_.Path() / folder);
+    EXPECT_EQ(zs::ServerFolder(space_.Path(), 7), space_.Path() / "SN7");
+    std::filesystem::rename(space_.Path() / "SN7", space_.Path() / "sN7");
+    EXPECT_EQ(zs::ServerFolder(space_.Path(), 7), space_.Path() / "Sn7");  // the first in byte order
+    EXPECT_TRUE(zs::ServerFolder(space_.Path(), 4294967295u).empty());
+    const auto folders = zs::ServerFolders(space_.Path());
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(folders.begin()->first, 7u);
+
     zs::Station station;
     std::string error;
-    EXPECT_FALSE(station.Open(space_.Path(), {}, &error));
-    EXPECT_NE(error.find("Settings.xml"), std::string::npos) << error;
+    EXPECT_FALSE(station.OpenServers(space_.Path(), {}, {7, 4294967295u}, &error));
+    EXPECT_NE(error.find("4294967295"), std::string::npos) << error;
+    EXPECT_TRUE(station.Servers().empty());
 }
 
 // A reload that cannot read a Settings.xml keeps every server's settings
@@ -290,8 +344,9 @@ TEST_F(StationTest, CalibrationReportsWithAndWithoutSensorErrors) {
 }
 
 // A Settings.xml that is no plain file, is too large, or leads out of the
-// file space is refused at once with a message that says so: never waited
-// on (a FIFO), never read whole (a GiB), never followed out.
+// file space is refused at once, the server opened without sensors and with
+// a reason that says so: never waited on (a FIFO), never read whole (a
+// GiB), never followed out.
 TEST_F(StationTest, SettingsThatAreNoFileTooLargeOrOutsideAreRefusedWithoutBlocking) {
     zvtest::TempFileSpace outside("zvstation-outside", zvtest::TempFileSpace::Root::kLeave);
     outside.Write("Settings.xml", space_.Read("SN7/Settings.xml"));
@@ -320,9 +375,12 @@ TEST_F(StationTest, SettingsThatAreNoFileTooLargeOrOutsideAreRefusedWithoutBlock
         zv::testing::FailingSystemCalls disk;  // counts what is read
         zs::Station station;
         std::string error;
-        EXPECT_FALSE(station.Open(space_.Path(), {}, &error));
-        EXPECT_NE(error.find("SN7/Settings.xml"), std::string::npos) << error;
-        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        ASSERT_TRUE(station.Open(space_.Path(), {}, &error)) << error;
+        ASSERT_EQ(station.Servers().size(), 1u);
+        const zs::Server& server = station.Servers()[0];
+        EXPECT_TRUE(server.settings.sensors.empty());
+        EXPECT_NE(server.settingsError.find("SN7/Settings.xml"), std::string::npos) << server.settingsError;
+        EXPECT_NE(server.settingsError.find(c.error), std::string::npos) << server.settingsError;
         EXPECT_EQ(disk.Counts().count("read"), 0u) << "Settings.xml was read";
     }
 }

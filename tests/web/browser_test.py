@@ -168,6 +168,23 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual(shown(), stopped)
 
     @screenshot_on_failure
+    def test_operator_opens_the_address_printed_off_loopback(self):
+        """Off loopback the printed address lets the operator in; the page
+        goes on with its cookie: the stream, the tree, opening a page."""
+        self.server.stop()
+        self.server = support.Server(self.zvhost, self.files, ["--bind", "0.0.0.0", "--box-timeout", "600"])
+        line = self.server.next_line()
+        self.assertIn("?token=", line)
+        address = line.split("open ", 1)[1].split(" ", 1)[0].replace("0.0.0.0", "127.0.0.1", 1)
+        self.driver.get(address.split("?", 1)[0])
+        self.until(lambda: "token" in self.driver.page_source, "the refusal that asks for the token")
+        self.driver.get(address)
+        self.until(lambda: "token" not in self.driver.current_url, "the page's own address")
+        self.until(lambda: self.find("#connection").text == "connected", "the event stream")
+        self.node("SN1")
+        self.find('.dialog[data-page="1022"]')
+
+    @screenshot_on_failure
     def test_operator_chooses_a_vertex_view_and_applies_it(self):
         if support.sensor_page_name(self.zvhost, 1002) == "":
             self.skipTest("the plug-in has no Sensor Setup page (1002) yet")

@@ -4,6 +4,7 @@ space, and the small HTTP client the tests and the measurements share."""
 import json
 import os
 import shutil
+import socket
 import subprocess
 import tempfile
 import threading
@@ -80,6 +81,10 @@ class Server:
         self.url = line.split("serving ", 1)[1].split(" ", 1)[0].rstrip("/")
         self.host = self.url[len("http://"):]
 
+    def next_line(self, timeout=10):
+        """The next line the server prints."""
+        return self._read_line(timeout)
+
     def _read_stderr(self):
         self.stderr = self.process.stderr.read()
 
@@ -103,6 +108,17 @@ class Server:
         except urllib.error.HTTPError as e:
             return Answer(e.code, e.read(), e.headers)
 
+    def connect(self, timeout=60):
+        host, port = self.host.rsplit(":", 1)
+        return socket.create_connection((host.strip("[]"), int(port)), timeout=timeout)
+
+    def raw(self, data, timeout=60):
+        """Sends `data` as it is on a new connection and reads until the
+        server closes it: an Answer (status 0 when none came)."""
+        with self.connect(timeout) as s:
+            s.sendall(data)
+            return read_answer(s)
+
     def state(self):
         answer = self.request("/api/state")
         assert answer.status == 200, answer.body
@@ -122,6 +138,38 @@ class Server:
                 self.process.wait()
         self._drain.join(5)
         return self.process.returncode
+
+
+def read_answer(sock, until_close=True):
+    """One answer read from `sock`: its head, then its body by Content-Length
+    or, without one, until the server closes the connection."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = sock.recv(65536)
+        if not chunk:
+            return Answer(0, data, {})
+        data += chunk
+    head, body = data.split(b"\r\n\r\n", 1)
+    lines = head.decode("latin-1").split("\r\n")
+    headers = {}
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        headers.setdefault(name.strip(), value.strip())
+    length = headers.get("Content-Length")
+    while (length is None and until_close) or (length is not None and len(body) < int(length)):
+        chunk = sock.recv(65536)
+        if not chunk:
+            break
+        body += chunk
+    return Answer(int(lines[0].split(" ")[1]), body, headers)
+
+
+def rss_kib(pid):
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
 
 
 def wait_until(condition, timeout, what, interval=0.05):

@@ -133,6 +133,11 @@ TEST_F(StationCalls, HandlesBelongToTheClientAndComeBackTheSame) {
     EXPECT_EQ(zvClientGetServerHandle(client_, 7, &none), ZV_E_NOTFOUND);
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(zvServerSerial(pipe_), 0u);
+    // The number that names the client's own pipe is no server's: a server
+    // of that number would switch the client pipe.
+    EXPECT_EQ(zvClientAddServer(client_, ZV_CLIENT_PIPE), ZV_E_ARGUMENT);
+    EXPECT_EQ(zvClientGetServerHandle(client_, ZV_CLIENT_PIPE, &none), ZV_E_NOTFOUND);
+    EXPECT_EQ(zvClientAddServer(client_, ZV_CLIENT_PIPE - 1), ZV_OK);
 }
 
 TEST_F(StationCalls, PipeCallsReachTheBackendForTheirPipe) {

@@ -24,6 +24,12 @@ zvStatus ResultBuilder::Init(int64_t id, const std::vector<int64_t>& attributes)
                         static_cast<int32_t>(attributes.size()));
 }
 
+zvStatus ResultBuilder::AddData(zvHandle array) {
+    const zvStatus status = zvResultAddData(result_, array);
+    if (status <= 0) zvObjectDestroy(array);
+    return status;
+}
+
 void* ResultBuilder::AddArray(int32_t type, const std::vector<int32_t>& lengths, zvStatus* status) {
     zvHandle array = nullptr;
     *status = zvArrayCreate(&array, nullptr, type, static_cast<int32_t>(lengths.size()), lengths.data());

@@ -22,6 +22,9 @@ public:
     // result and returns its elements, zero-filled; null on failure with
     // `*status` set.
     void* AddArray(int32_t type, const std::vector<int32_t>& lengths, zvStatus* status);
+    // Adds an array made elsewhere; the result owns it from then on, also
+    // when adding fails (it is destroyed then).
+    zvStatus AddData(zvHandle array);
     // The finished result; the caller owns it.
     zvHandle Release() {
         zvHandle r = result_;

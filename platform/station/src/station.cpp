@@ -78,9 +78,11 @@ struct SensorGeometry {
 ServerSettings DemoSettings(int count, uint32_t firstSerial);
 
 // The SN<serial> folders of the file space's root (any case) by serial,
-// from one look at the root; of two folders naming one serial, the first
-// listed. A link counts as a folder here: whether it leads to one inside the
-// space, the file space says when its files are read.
+// from one look at the root. Of two folders naming one serial ("SN1" and
+// "sn1"), the one the file space resolves "\SN1\" to: the first in byte
+// order, which is the exact name when it exists. A link counts as a folder
+// here: whether it leads to one inside the space, the file space says when
+// its files are read.
 std::map<uint32_t, std::string> ServerFolders() {
     std::map<uint32_t, std::string> folders;
     std::vector<zv::files::Entry> entries;
@@ -88,8 +90,18 @@ std::map<uint32_t, std::string> ServerFolders() {
     for (const zv::files::Entry& entry : entries) {
         uint32_t serial = 0;
         if (entry.kind != zv::files::Entry::Kind::kFolder && entry.kind != zv::files::Entry::Kind::kLink) continue;
-        if (ParseServerFolder(entry.name, &serial)) folders.emplace(serial, entry.name);
+        if (!ParseServerFolder(entry.name, &serial)) continue;
+        auto [it, added] = folders.emplace(serial, entry.name);
+        if (!added && entry.name < it->second) it->second = entry.name;
     }
+    return folders;
+}
+
+std::map<uint32_t, std::filesystem::path> ServerFolders(const std::filesystem::path& root) {
+    std::map<uint32_t, std::filesystem::path> folders;
+    std::string error;
+    if (!UseRoot(root, &error)) return folders;
+    for (const auto& [serial, name] : ServerFolders()) folders.emplace(serial, root / name);
     return folders;
 }
 
@@ -111,11 +123,14 @@ bool ParseServerFolder(const std::string& name, uint32_t* serial) {
     if (std::toupper(static_cast<unsigned char>(name[0])) != 'S' ||
         std::toupper(static_cast<unsigned char>(name[1])) != 'N')
         return false;
+    // The number as the plug-in writes it into its paths ("%u"): "SN01" is
+    // no folder of server 1, which the plug-in reaches as "SN1".
+    if (name[2] == '0' && name.size() > 3) return false;
     uint64_t value = 0;
     for (size_t i = 2; i < name.size(); ++i) {
         if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
         value = value * 10 + static_cast<uint64_t>(name[i] - '0');
-        if (value > UINT32_MAX) return false;
+        if (value > kMaxServerSerial) return false;
     }
     *serial = static_cast<uint32_t>(value);
     return true;
@@ -132,16 +147,48 @@ struct Station::Impl {
     std::vector<Server> servers;
     std::vector<std::vector<SensorGeometry>> geometry;  // per server
     Scene scene{1};
-    Noise noise{0x9E3779B97F4A7C15ull};
+    // Each server draws noise of its own, so that what one server makes
+    // does not depend on the others: a server on the network makes its
+    // results alone, and they equal its share of the station's.
+    std::vector<Noise> noise;  // per server
     double time = 0;  // seconds
     int64_t frames = 0;
     // Detection: the piece whose slices are being delivered, per server.
     std::vector<int64_t> openPiece;
-    std::deque<std::vector<zvHandle>> queue;  // batches made, not yet taken
+    // A batch made, not yet taken, and where its results come from.
+    struct Made {
+        std::vector<zvHandle> results;
+        std::vector<uint32_t> servers;  // per result
+        double time = 0;
+    };
+    std::deque<Made> queue;
 
     ~Impl() {
         for (auto& batch : queue)
-            for (zvHandle h : batch) zvObjectDestroy(h);
+            for (zvHandle h : batch.results) zvObjectDestroy(h);
+    }
+
+    // The noise of server `serial`: server 1 draws the stream a station of
+    // one server always drew.
+    static Noise ServerNoise(uint64_t seed, uint32_t serial) {
+        const uint64_t state = seed * 0x2545F4914F6CDD1Dull + 0x9E3779B97F4A7C15ull +
+                               (static_cast<uint64_t>(serial) - 1) * 0xD1B54A32D192ED03ull;
+        return Noise{state != 0 ? state : 0x9E3779B97F4A7C15ull};
+    }
+
+    // Per-server state for the servers as they are now.
+    void Seat() {
+        openPiece.assign(servers.size(), -1);
+        noise.clear();
+        for (const Server& server : servers) noise.push_back(ServerNoise(options.seed, server.serial));
+    }
+
+    void Queue(std::vector<zvHandle> results, uint32_t serial) {
+        Made made;
+        made.servers.assign(results.size(), serial);
+        made.results = std::move(results);
+        made.time = time;
+        queue.push_back(std::move(made));
     }
 
     double Ticks(const Server& server, double position) const {
@@ -172,31 +219,37 @@ struct Station::Impl {
         for (size_t s = 0; s < servers.size(); ++s) Arrange(s);
     }
 
-    // Reads every server's Settings.xml, and takes them all only when each
-    // that exists could be read: a station that fails to reload keeps its
-    // servers' settings and their arrangement as they were.
+    // Reads every server's Settings.xml. A server whose file cannot be read
+    // keeps the settings it had (none when the station opens; a running
+    // mode goes on unchanged) and the reason in `settingsError`; false with
+    // `*error` naming every such server.
     bool ReadSettings(std::string* error) {
-        std::vector<ServerSettings> read(servers.size());
-        std::vector<bool> present(servers.size(), false);
-        for (size_t s = 0; s < servers.size(); ++s) {
-            const std::string& folder = servers[s].folder;
-            if (folder.empty()) continue;
-            const std::string path = folder + "/Settings.xml";
+        std::string failures;
+        for (Server& server : servers) {
+            server.settingsError.clear();
             std::string text;
-            bool absent = false;
-            if (!ReadStationFile(path, &text, error, &absent)) {
-                if (absent) continue;
-                return false;
+            std::string why;
+            bool absent = true;
+            const std::string path = server.folder + "/Settings.xml";
+            if (server.folder.empty() || !ReadStationFile(path, &text, &why, &absent)) {
+                if (absent) {
+                    server.settings = {};
+                    server.settingsPresent = false;
+                    continue;
+                }
             }
-            if (!ParseServerSettings(text, path, &read[s], error)) return false;
-            present[s] = true;
-        }
-        for (size_t s = 0; s < servers.size(); ++s) {
-            servers[s].settings = std::move(read[s]);
-            servers[s].settingsPresent = present[s];
+            server.settingsPresent = true;
+            ServerSettings read;
+            if (why.empty() && ParseServerSettings(text, path, &read, &why)) {
+                server.settings = std::move(read);
+            } else {
+                server.settingsError = why.empty() ? path + ": cannot be read" : why;
+                failures += (failures.empty() ? "" : "; ") + server.settingsError;
+            }
         }
         ArrangeAll();
-        return true;
+        if (!failures.empty()) *error = failures;
+        return failures.empty();
     }
 
     // The servers `serials`, each in its folder of `folders` (SN<serial>
@@ -205,7 +258,6 @@ struct Station::Impl {
                      const std::map<uint32_t, std::string>& folders, std::string* error) {
         options = with;
         scene = Scene(with.seed);
-        noise = Noise{with.seed * 0x2545F4914F6CDD1Dull + 0x9E3779B97F4A7C15ull};
         servers.clear();
         geometry.clear();
         if (serials.empty()) {
@@ -213,6 +265,12 @@ struct Station::Impl {
             return false;
         }
         for (uint32_t serial : serials) {
+            if (serial > kMaxServerSerial) {
+                servers.clear();
+                *error = "server " + std::to_string(serial) + ": no server has that serial number (" +
+                         std::to_string(ZV_CLIENT_PIPE) + " names the client's own pipe)";
+                return false;
+            }
             if (FindServer(servers, serial) != nullptr) continue;
             Server server;
             server.serial = serial;
@@ -221,11 +279,12 @@ struct Station::Impl {
             servers.push_back(std::move(server));
         }
         std::sort(servers.begin(), servers.end(), [](const Server& a, const Server& b) { return a.serial < b.serial; });
-        if (!ReadSettings(error)) {
-            servers.clear();
-            return false;
-        }
-        openPiece.assign(servers.size(), -1);
+        // A server whose settings cannot be read is opened all the same,
+        // without sensors and with the reason: its settings are what the
+        // operator repairs through the station.
+        std::string unread;
+        ReadSettings(&unread);
+        Seat();
         return true;
     }
 
@@ -246,8 +305,8 @@ struct Station::Impl {
         return t;
     }
 
-    zvStatus Profile(const Server& server, const SensorGeometry& g, double position, const Section& section,
-                     std::vector<zvHandle>* out) {
+    zvStatus Profile(const Server& server, Noise& noise, const SensorGeometry& g, double position,
+                     const Section& section, std::vector<zvHandle>* out) {
         ResultBuilder r;
         zvStatus status = r.Init(0, {static_cast<int64_t>(g.serial), 1});
         if (status <= 0) return status;
@@ -289,7 +348,7 @@ struct Station::Impl {
         const Section section = scene.At(p0);
         for (const SensorGeometry& g : geometry[s]) {
             if (servers[s].settings.sensors[static_cast<size_t>(g.index)].enabled == 0) continue;
-            zvStatus status = Profile(servers[s], g, p0, section, batch);
+            zvStatus status = Profile(servers[s], noise[s], g, p0, section, batch);
             if (status <= 0) return status;
         }
         return ZV_OK;
@@ -323,7 +382,8 @@ struct Station::Impl {
         return ZV_OK;
     }
 
-    zvStatus SliceBatch(const Server& server, const std::vector<double>& positions, std::vector<zvHandle>* out) {
+    zvStatus SliceBatch(const Server& server, Noise& noise, const std::vector<double>& positions,
+                        std::vector<zvHandle>* out) {
         ResultBuilder r;
         zvStatus status = r.Init(1, {1});
         if (status <= 0) return status;
@@ -365,9 +425,9 @@ struct Station::Impl {
         auto flush = [&]() -> zvStatus {
             if (slices.empty()) return ZV_OK;
             std::vector<zvHandle> batch;
-            zvStatus status = SliceBatch(servers[s], slices, &batch);
+            zvStatus status = SliceBatch(servers[s], noise[s], slices, &batch);
             if (status <= 0) return status;
-            queue.push_back(std::move(batch));
+            Queue(std::move(batch), servers[s].serial);
             slices.clear();
             return ZV_OK;
         };
@@ -377,7 +437,7 @@ struct Station::Impl {
             std::vector<zvHandle> batch;
             status = ObjectEnd(open, &batch);
             if (status <= 0) return status;
-            queue.push_back(std::move(batch));
+            Queue(std::move(batch), servers[s].serial);
             open = -1;
             return ZV_OK;
         };
@@ -434,7 +494,7 @@ struct Station::Impl {
         auto* pixels = static_cast<uint8_t*>(r.AddArray(ZV_TYPE_UINT8, {kVideoHeight, kVideoWidth, 4}, &status));
         if (pixels == nullptr) return status;
         for (int32_t i = 0; i < kVideoWidth * kVideoHeight; ++i) {
-            const auto v = static_cast<uint8_t>(8 + noise.Next() % 28);
+            const auto v = static_cast<uint8_t>(8 + noise[s].Next() % 28);
             pixels[4 * i] = v;
             pixels[4 * i + 1] = v;
             pixels[4 * i + 2] = v;
@@ -474,6 +534,7 @@ struct Station::Impl {
         const double p0 = time * options.speed;
         const double p1 = (time + period) * options.speed;
         std::vector<zvHandle> batch;
+        std::vector<uint32_t> origins;  // per result of `batch`
         zvStatus status = ZV_OK;
         for (size_t s = 0; s < servers.size() && status > 0; ++s) {
             const Server& server = servers[s];
@@ -489,12 +550,19 @@ struct Station::Impl {
             } else if (server.pipe.mode == "Video") {
                 status = Video(s, p0, &batch);
             }
+            origins.resize(batch.size(), server.serial);
         }
         if (status <= 0) {
             for (zvHandle h : batch) zvObjectDestroy(h);
             return status;
         }
-        if (!batch.empty()) queue.push_back(std::move(batch));
+        if (!batch.empty()) {
+            Made made;
+            made.results = std::move(batch);
+            made.servers = std::move(origins);
+            made.time = time;
+            queue.push_back(std::move(made));
+        }
         time += period;
         ++frames;
         return ZV_OK;
@@ -525,7 +593,7 @@ bool Station::Open(const std::filesystem::path& root, const Options& options, st
         return false;
     }
     r.ArrangeAll();
-    r.openPiece.assign(r.servers.size(), -1);
+    r.Seat();
     return true;
 }
 
@@ -533,6 +601,13 @@ bool Station::OpenServers(const std::filesystem::path& root, const Options& opti
                           const std::vector<uint32_t>& serials, std::string* error) {
     if (!UseRoot(root, error)) return false;
     return impl_->OpenFolders(root, options, serials, ServerFolders(), error);
+}
+
+bool Station::OpenServer(const std::filesystem::path& folder, uint32_t serial, const Options& options,
+                         std::string* error) {
+    // The server's folder is the file space: its files are "./Settings.xml".
+    if (!UseRoot(folder, error)) return false;
+    return impl_->OpenFolders(folder, options, {serial}, {{serial, "."}}, error);
 }
 
 bool Station::ReloadSettings(std::string* error) { return impl_->ReadSettings(error); }
@@ -573,15 +648,23 @@ bool Station::Delivering() const {
     return false;
 }
 
-zvStatus Station::NextBatch(std::vector<zvHandle>* payloads) {
+zvStatus Station::NextBatch(std::vector<zvHandle>* payloads) { return NextBatch(payloads, nullptr); }
+
+zvStatus Station::NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin) {
     Impl& r = *impl_;
     if (payloads == nullptr) return ZV_E_ARGUMENT;
+    if (origin != nullptr) *origin = BatchOrigin{r.time, {}};
     for (int i = 0; r.queue.empty() && i < kEmptyStretchLimit && Delivering(); ++i) {
         zvStatus status = r.Stretch();
         if (status <= 0) return status;
     }
     if (r.queue.empty()) return ZV_OK;
-    for (zvHandle h : r.queue.front()) payloads->push_back(h);
+    Impl::Made& made = r.queue.front();
+    if (origin != nullptr) {
+        origin->time = made.time;
+        origin->servers = std::move(made.servers);
+    }
+    for (zvHandle h : made.results) payloads->push_back(h);
     r.queue.pop_front();
     return ZV_OK;
 }

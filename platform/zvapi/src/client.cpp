@@ -34,6 +34,8 @@ zvStatus zvClientAddServer(zvHandle client, uint32_t serverId) {
         zvStatus status = ZV_OK;
         zv::Client* c = zv::Get<zv::Client>(client, ZV_TYPE_CLIENT, &status);
         if (c == nullptr) return status;
+        // That number names the client's own pipe to the station backend.
+        if (serverId == ZV_CLIENT_PIPE) return ZV_E_ARGUMENT;
         if (std::find(c->servers.begin(), c->servers.end(), serverId) != c->servers.end()) return ZV_E_ARGUMENT;
         if (!zv::AllocationAllowed()) return ZV_E_NOMEM;
         c->servers.push_back(serverId);

@@ -96,13 +96,30 @@ struct Pipe {
     std::map<std::string, int32_t> parameters;
 };
 
+// The highest serial number a server can have: 4294967295 names the
+// client's own pipe to the station backend (ZV_CLIENT_PIPE) and stands for
+// "no serial number" in the settings (ZV_SERIAL_NONE).
+inline constexpr uint32_t kMaxServerSerial = 0xFFFFFFFEu;
+
 struct Server {
     uint32_t serial = 0;
-    std::string folder;  // its folder in the file space ("SN7", as the disk spells it); "" when it has none
-    bool settingsPresent = false;
+    std::string folder;            // its folder in the file space ("SN7", as the disk spells it); "" when it has none
+    bool settingsPresent = false;  // its folder holds a Settings.xml
+    // Why that Settings.xml could not be read (the file and what is wrong);
+    // empty when it was read or there is none. The server then keeps the
+    // settings it had: none when the station was opened so.
+    std::string settingsError;
     ServerSettings settings;
     Pipe pipe;
     bool delivering = false;
+};
+
+// Where the results of a batch come from: the serial number of the server
+// that made each (in the order NextBatch appended them), and the simulated
+// time at which the stretch that made them began.
+struct BatchOrigin {
+    double time = 0;
+    std::vector<uint32_t> servers;
 };
 
 class Station {
@@ -112,24 +129,37 @@ public:
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
-    // Finds the servers in `root` (folders named SN<serial>, any case) in
-    // ascending serial order and reads their Settings.xml. A folder named
-    // after a sensor of a server is that sensor's folder (its files, such as
-    // the Video masks), not a server, unless it has a Settings.xml. Makes no
-    // folder and looks at the root once. Returns false with `*error` set when the root
-    // is no folder, holds no server, or a Settings.xml that exists cannot be
-    // read. A server without Settings.xml has no sensors.
+    // Finds the servers in `root` (folders named SN<serial>, see
+    // ParseServerFolder) in ascending serial order and reads their
+    // Settings.xml. A folder named after a sensor of a server is that
+    // sensor's folder (its files, such as the Video masks), not a server,
+    // unless it has a Settings.xml. Makes no folder and looks at the root
+    // once. Returns false with `*error` set when the root is no folder or
+    // holds no server. A server without Settings.xml has no sensors; one
+    // whose Settings.xml cannot be read has none either, and the reason in
+    // its `settingsError`.
     bool Open(const std::filesystem::path& root, const Options& options, std::string* error);
     // The servers `serials` of `root` (the host's own list of them): each
-    // is the folder SN<serial> (any case) with its Settings.xml when there
-    // is one; a server without settings has no sensors. Makes no folder.
-    // False with `*error` set when the root is no folder, the list is
-    // empty, or a Settings.xml that exists cannot be read.
+    // is the folder SN<serial> (ServerFolder) with its Settings.xml when
+    // there is one, read as Open does. Makes no folder. False with `*error`
+    // set when the root is no folder, the list is empty or names a serial
+    // no server can have (above kMaxServerSerial).
     bool OpenServers(const std::filesystem::path& root, const Options& options, const std::vector<uint32_t>& serials,
                      std::string* error);
+    // A station of the one server `serial` whose folder is `folder` (a
+    // server of its own, as on the network), with its Settings.xml when
+    // there is one, read as Open does. False with `*error` set when the
+    // folder is no folder or the serial no server's. With the same
+    // options, its results are what a station
+    // of several servers makes for this one, provided every server's pipe
+    // is in the same mode and delivers from the start.
+    bool OpenServer(const std::filesystem::path& folder, uint32_t serial, const Options& options,
+                    std::string* error);
     // Reads every server's Settings.xml again (pages change them while the
     // station runs): sensors, views and target take effect from the next
-    // batch. False with `*error` set when one cannot be read.
+    // batch. A server whose file cannot be read keeps the settings it had,
+    // with the reason in its `settingsError`; false with `*error` naming
+    // every such server.
     bool ReloadSettings(std::string* error);
 
     const std::vector<Server>& Servers() const;
@@ -151,6 +181,8 @@ public:
     // Detection) are skipped, up to a limit, after which it appends nothing.
     // Returns 1, or a failing zvApi status (nothing appended then).
     zvStatus NextBatch(std::vector<zvHandle>* payloads);
+    // The same, telling where the appended results come from.
+    zvStatus NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin);
 
     // Simulated seconds since the start.
     double Time() const;
@@ -172,16 +204,23 @@ private:
 bool EnsureDemoStation(const std::filesystem::path& root, int sensors, uint32_t serial, bool* created,
                        std::string* error);
 
-// The serial number of a folder named "SN<digits>" (any case, at most 32
-// bits); false for any other name.
+// The serial number of a server's folder: "SN" in any case, then the
+// number as the plug-in writes it into its paths (decimal, no leading zero,
+// at most kMaxServerSerial); false for any other name ("SN01", "SN+1",
+// "SN4294967295").
 bool ParseServerFolder(const std::string& name, uint32_t* serial);
 
-// The folder SN<serial> in `root`, matched without regard to case through
-// the file space (whose root `root` becomes); empty when there is none.
+// The folder of server `serial` in `root`, which becomes the file space's
+// root: the one the file space finds for "\SN<serial>\" (names matched
+// without regard to case; of several, the first in byte order, which is the
+// exact name when there is one). Empty when there is none.
 std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial);
-// The folder SN<serial> directly in the file space's root, as the disk
-// spells it ("sn7"); "" when there is none.
+// The folder of server `serial` directly in the file space's root, as the
+// disk spells it ("sn7"); "" when there is none.
 std::string ServerFolderName(uint32_t serial);
+// Every server folder of `root` (which becomes the file space's root) by
+// serial, as ServerFolder chooses them, from one look at the root.
+std::map<uint32_t, std::filesystem::path> ServerFolders(const std::filesystem::path& root);
 
 }  // namespace zv::station
 

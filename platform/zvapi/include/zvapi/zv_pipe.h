@@ -141,6 +141,9 @@ ZV_API zvStatus zvResultAttributeAt(zvHandle result, int32_t index, int64_t* val
  * by serial number, each with a station pipe and a storage; the client's own
  * pipe runs Torvane's modes. */
 ZV_API zvStatus zvClientCreate(zvHandle* out);
+/* Adds server `serverId`: ZV_E_ARGUMENT when the client has it already, or
+ * for ZV_CLIENT_PIPE (4294967295), which names the client's own pipe and so
+ * is no server's number. */
 ZV_API zvStatus zvClientAddServer(zvHandle client, uint32_t serverId);
 ZV_API zvStatus zvClientDestroy(zvHandle client);
 /* Appends the server ids (4-byte items) to `list`. */
