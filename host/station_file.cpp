@@ -17,10 +17,15 @@ namespace zvhost {
 
 namespace {
 
-bool HasSettings(const std::filesystem::path& folder) {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        if (Lower(entry.path().filename().string()) == "settings.xml" && entry.is_regular_file(ec)) return true;
+// The largest station description read: a list of servers is far smaller.
+constexpr int64_t kMaxStationFileBytes = 1 << 20;
+
+// Whether the folder `folder` of the file space holds a Settings.xml file.
+bool HasSettings(const std::string& folder) {
+    std::vector<zv::files::Entry> entries;
+    if (zv::files::ListFolder(folder, &entries) <= 0) return false;
+    for (const zv::files::Entry& entry : entries) {
+        if (Lower(entry.name) == "settings.xml" && entry.kind == zv::files::Entry::Kind::kFile) return true;
     }
     return false;
 }
@@ -35,20 +40,19 @@ std::string SerialRange() {
 bool ReadStationServers(const std::filesystem::path& root, StationServers* out, std::string* error) {
     *out = {};
     std::error_code ec;
-    if (!std::filesystem::is_directory(root, ec)) {
+    if (!std::filesystem::is_directory(root, ec) || zvFileSpaceSetRoot(root.c_str()) <= 0) {
         *error = "the file space " + root.string() + " is not a folder";
         return false;
     }
     const std::filesystem::path file = root / kStationFile;
-    if (std::filesystem::exists(file, ec)) {
-        if (!std::filesystem::is_regular_file(file, ec)) {
-            *error = file.string() + " is not a file";
-            return false;
-        }
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        const nlohmann::json j = nlohmann::json::parse(text.str(), nullptr, false);
+    std::string text;
+    const zvStatus read = zv::files::ReadFile(kStationFile, kMaxStationFileBytes, &text);
+    if (read <= 0 && read != ZV_E_NOTFOUND) {
+        *error = zvLastErrorText();
+        return false;
+    }
+    if (read > 0) {
+        const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
         if (j.is_discarded() || !j.is_object() || !j.contains("servers") || !j["servers"].is_array()) {
             *error = file.string() + ": expected {\"servers\": [serial, ...]}";
             return false;
@@ -67,15 +71,15 @@ bool ReadStationServers(const std::filesystem::path& root, StationServers* out, 
         }
         return true;
     }
-    const std::filesystem::directory_iterator readable(root, ec);
-    if (ec) {
-        *error = "cannot read the file space " + root.string() + ": " + ec.message();
+    std::vector<zv::files::Entry> entries;
+    if (zv::files::ListFolder("\\", &entries) <= 0) {
+        *error = "cannot read the file space " + root.string() + ": " + zvLastErrorText();
         return false;
     }
     // One folder a serial (the one the plug-in's paths reach), in ascending
     // order.
     for (const auto& [serial, folder] : zv::station::ServerFolders(root))
-        if (HasSettings(folder)) out->serials.push_back(serial);
+        if (HasSettings(folder.filename().string())) out->serials.push_back(serial);
     return true;
 }
 
