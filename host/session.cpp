@@ -11,6 +11,7 @@
 #include <random>
 #include <system_error>
 
+#include "event_text.hpp"
 #include "render.hpp"
 #include "server_settings.hpp"
 #include "station_file.hpp"
@@ -256,7 +257,10 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
     auto emit = [&](const json& event) {
         if (options.json) events << event.dump() << "\n";
     };
-    for (const zv::station::Recovered& r : recovered) emit(RecoveryEvent(r));
+    for (const zv::station::Recovered& r : recovered) {
+        emit(RecoveryEvent(r));
+        if (!options.json) events << EventText(RecoveryEvent(r));
+    }
     // What was cut of a capture that did not end well is said where the
     // run's output goes.
     for (const std::string& note : replay.Notes()) {

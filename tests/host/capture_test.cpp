@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
+#include "event_text.hpp"
 #include "host_loop.hpp"
 #include "session.hpp"
 #include "support/temp_space.hpp"
@@ -195,15 +197,21 @@ TEST_F(CaptureLoopTest, WhatAKilledCaptureLeftIsRecoveredWhenTheHostStarts) {
     for (const auto& entry : std::filesystem::directory_iterator(space.Path() / "Capture"))
         folders.push_back(entry.path());
     ASSERT_EQ(folders.size(), 1u);
-    ASSERT_EQ(space.List("Capture/" + folders[0].filename().string()).size(), 1u);  // the segment's temporary file
+    const std::vector<std::string> left = space.List("Capture/" + folders[0].filename().string());
+    ASSERT_EQ(left.size(), 1u);  // the segment's temporary file
+    // Killed in the middle of a line.
+    std::ofstream(folders[0] / left[0], std::ios::app) << "{\"ba";
 
     events_.clear();
     auto loop = Loop(space);
     const std::string segment = "Capture/" + folders[0].filename().string() + "/segment-0001.jsonl";
-    bool reported = false;
-    for (const json& e : Of("file"))
-        reported = reported || (e["path"] == segment && e["change"] == "recovered" && e["size"].get<int64_t>() > 0);
-    EXPECT_TRUE(reported) << "the recovered segment was not reported";
+    std::string told;
+    for (const json& e : Of("file")) {
+        if (e["path"] == segment && e["change"] == "recovered" && e["size"].get<int64_t>() > 0 && e["cut"] == 4)
+            told = zvhost::EventText(e);
+    }
+    EXPECT_NE(told.find(segment + " recovered (4 bytes after its last whole batch cut)"), std::string::npos)
+        << "the recovered segment was not reported with what was cut: " << told;
     loop.reset();
     int64_t replayed = 0;
     Outputs(space, "Detection", {folders[0]}, -1, &replayed);
