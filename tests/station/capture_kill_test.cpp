@@ -31,7 +31,7 @@ namespace {
 constexpr int kKills = 60;
 constexpr int kAtOnce = 6;            // recording processes alive together
 constexpr double kLongestLife = 1.5;  // seconds before a process is killed, at most
-constexpr int kBatchEvery = 4;        // milliseconds between batches
+constexpr int kBatchEvery = 20;       // milliseconds between batches
 
 int64_t Nanoseconds() {
     timespec t{};
