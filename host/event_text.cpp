@@ -72,7 +72,8 @@ std::string EventText(const json& e) {
     }
     if (kind == "file") {
         // A capture segment recovered at a start says what it lost.
-        const std::string cut = e.contains("cut") ? " (" + e["cut"].dump() + " bytes after its last whole batch cut)" : "";
+        const std::string cut =
+            e.contains("cut") ? " (" + e["cut"].dump() + " bytes after its last whole batch cut)" : "";
         return "  file " + Str(e, "path") + " " + Str(e, "change") + cut + "\n";
     }
     if (kind == "console") {
