@@ -70,7 +70,12 @@ std::string EventText(const json& e) {
             if (it.key() != "rect") text += " " + it.key() + "=" + it.value().dump();
         return text + "\n";
     }
-    if (kind == "file") return "  file " + Str(e, "path") + " " + Str(e, "change") + "\n";
+    if (kind == "file") {
+        // A capture segment recovered at a start says what it lost.
+        const std::string cut =
+            e.contains("cut") ? " (" + e["cut"].dump() + " bytes after its last whole batch cut)" : "";
+        return "  file " + Str(e, "path") + " " + Str(e, "change") + cut + "\n";
+    }
     if (kind == "console") {
         std::string text = Str(e, "text");
         while (!text.empty() && text.back() == '\n') text.pop_back();

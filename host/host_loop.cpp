@@ -13,6 +13,7 @@
 #include "session.hpp"
 #include "station_file.hpp"
 #include "text.hpp"
+#include "zvapi/zv_file_space.hpp"
 
 namespace zvhost {
 
@@ -201,17 +202,19 @@ bool HostLoop::Open(const Options& options, std::string* error) {
         return false;
     }
     servers_ = servers.serials;
-    if (!station_.OpenServers(options_.files, options_.station, servers_, error)) return false;
-    if (!options_.input.empty()) {
-        replay_ = std::make_unique<zv::station::Replay>();
-        if (!zv::station::LoadReplay({options_.input}, replay_.get(), error)) return false;
-    }
     if (zvFileSpaceSetRoot(options_.files.c_str()) <= 0) {
         *error = "cannot use " + options_.files.string() + " as the file space";
         return false;
     }
-    // What writes interrupted before this start left behind goes now.
-    zvFileSpaceSweep("\\");
+    // What captures and writes interrupted before this start left behind:
+    // whole batches kept, the rest gone.
+    RecoverFileSpace();
+    if (!station_.OpenServers(options_.files, options_.station, servers_, error)) return false;
+    if (!options_.input.empty()) {
+        replay_ = std::make_unique<zv::station::Replay>();
+        if (!zv::station::LoadReplay({options_.input}, replay_.get(), error)) return false;
+        for (const std::string& note : replay_->Notes()) Emit({{"event", "error"}, {"text", "replay: " + note}});
+    }
 
     std::vector<zv::station::ModeDeclaration> modes;
     for (const ModeInfo& m : info_.modes) {
@@ -423,13 +426,14 @@ int32_t HostLoop::CallPage(const char* what, Call&& call) {
         Emit({{"event", "error"}, {"text", std::string("the page threw: ") + e.what()}});
     }
     inCall_ = false;
+    // Taken before the host's own file-space calls leave theirs.
+    const std::string reason = status <= 0 ? zvLastErrorText() : "";
     ReportControls(before);
     ReportFiles(files);
     if (what != nullptr) Emit({{"event", "page"}, {"action", what}, {"status", status}});
     if (what != nullptr && status <= 0 && errorReports_ == reportsBefore) {
         // The page gave no reason: the one the platform kept, where the
         // operator reads the page's own reports.
-        const std::string reason = zvLastErrorText();
         std::string text = std::string(what) + " failed with status " + std::to_string(status);
         text += reason.empty() ? "." : ": " + reason;
         text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
@@ -735,23 +739,19 @@ void HostLoop::ReportControls(const wf::DialogState& before) {
 }
 
 std::map<std::string, HostLoop::FileStamp> HostLoop::StampFiles() const {
-    // Pages write only the servers' files: the root and the servers' folders.
+    // Pages write only the servers' files: the root and the servers'
+    // folders, looked at through the file space, so that a folder that leads
+    // out of it is never reported on, and paths are the space's own.
     std::map<std::string, FileStamp> stamps;
-    std::vector<std::filesystem::path> folders = {options_.files};
-    for (uint32_t serial : servers_) {
-        const std::filesystem::path folder = zv::station::ServerFolder(options_.files, serial);
-        if (!folder.empty()) folders.push_back(folder);
-    }
-    std::error_code ec;
-    for (const std::filesystem::path& folder : folders) {
-        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-            struct stat st {};
-            if (lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-            const std::string name = entry.path().filename().string();
-            if (!name.empty() && name[0] == '.') continue;  // files being written
-            stamps[std::filesystem::relative(entry.path(), options_.files, ec).string()] = {
-                static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-                static_cast<uint64_t>(st.st_ino)};
+    std::vector<std::string> folders = {""};
+    for (const zv::station::Server& server : station_.Servers())
+        if (!server.folder.empty()) folders.push_back(server.folder + "/");
+    for (const std::string& folder : folders) {
+        std::vector<zv::files::Entry> entries;
+        if (zv::files::ListFolder(folder.empty() ? "\\" : folder, &entries) <= 0) continue;
+        for (const zv::files::Entry& entry : entries) {
+            if (entry.kind != zv::files::Entry::Kind::kFile || entry.name[0] == '.') continue;
+            stamps[folder + entry.name] = {entry.size, entry.modified, entry.inode};
         }
     }
     return stamps;
@@ -813,9 +813,7 @@ void HostLoop::OnPipeEvent(const zv::station::PipeEvent& event) {
             } else {
                 StopCapture();
             }
-            std::error_code ec;
-            if ((event.on || was) && !captureFolder_.empty())
-                j["folder"] = std::filesystem::relative(captureFolder_, options_.files, ec).string();
+            if ((event.on || was) && !captureSpaceFolder_.empty()) j["folder"] = captureSpaceFolder_;
             break;
         }
         case zv::station::PipeEvent::Kind::SegmentSize:
@@ -944,13 +942,15 @@ std::string HostLoop::DeliveringMode() const {
 
 void HostLoop::StartCapture() {
     if (Capturing()) return;  // switched on again: the same capture goes on
-    captureFolder_ = zv::station::NewCaptureFolder(options_.files, std::time(nullptr));
-    capture_ = std::make_unique<zv::station::CaptureWriter>();
     std::string error;
-    if (!capture_->Open(captureFolder_, segmentBytes_, &error)) {
+    captureSpaceFolder_ = zv::station::NewCaptureFolder(std::time(nullptr), &error);
+    captureFolder_ = options_.files / captureSpaceFolder_;
+    capture_ = std::make_unique<zv::station::CaptureWriter>();
+    if (captureSpaceFolder_.empty() || !capture_->Open(captureSpaceFolder_, segmentBytes_, &error)) {
         Emit({{"event", "error"}, {"text", "no capture: " + error}});
         capture_.reset();
         captureFolder_.clear();
+        captureSpaceFolder_.clear();
         return;
     }
     // The first server's station pipe delivers to the capture even when no
@@ -977,12 +977,14 @@ void HostLoop::Record(const std::vector<zvHandle>& payloads) {
 }
 
 void HostLoop::ReportSegments() {
-    std::error_code ec;
-    for (const std::filesystem::path& segment : capture_->TakeCompleted()) {
-        const auto size = static_cast<int64_t>(std::filesystem::file_size(segment, ec));
-        Emit({{"event", "file"}, {"path", std::filesystem::relative(segment, options_.files, ec).string()},
-              {"change", "created"}, {"size", size}});
-    }
+    for (const zv::station::CaptureWriter::Segment& segment : capture_->TakeCompleted())
+        Emit({{"event", "file"}, {"path", segment.path}, {"change", "created"}, {"size", segment.bytes}});
+}
+
+void HostLoop::RecoverFileSpace() {
+    for (const zv::station::Recovered& r : zv::station::RecoverCaptures()) Emit(RecoveryEvent(r));
+    // What other writes interrupted before this start left behind goes now.
+    zvFileSpaceSweep("\\");
 }
 
 json HostLoop::PipesJson() const {

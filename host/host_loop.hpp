@@ -221,6 +221,9 @@ private:
     // Records a batch the client received while capturing.
     void Record(const std::vector<zvHandle>& payloads);
     void ReportSegments();
+    // Recovers what interrupted captures left and sweeps the temporary files
+    // of interrupted writes, reporting each file recovered or removed.
+    void RecoverFileSpace();
     // The mode whose batches Step delivers: the running one, else (while
     // capturing) the first server's station pipe's.
     std::string DeliveringMode() const;
@@ -275,7 +278,8 @@ private:
     bool playing_ = false;
     std::string failedStart_;  // a mode whose start failed, not retried until something changes
     std::unique_ptr<zv::station::CaptureWriter> capture_;
-    std::filesystem::path captureFolder_;
+    std::filesystem::path captureFolder_;  // on this machine
+    std::string captureSpaceFolder_;       // in the file space
     int64_t segmentBytes_ = zv::station::kDefaultSegmentBytes;
 };
 

@@ -11,9 +11,11 @@
 #include <random>
 #include <system_error>
 
+#include "event_text.hpp"
 #include "render.hpp"
 #include "server_settings.hpp"
 #include "station_file.hpp"
+#include "zvapi/zv_file_space.hpp"
 #include "zvrunner/mode_runner.hpp"
 #include "zvstation/capture.hpp"
 #include "zvstation/replay.hpp"
@@ -130,27 +132,18 @@ private:
 
 }  // namespace
 
+json RecoveryEvent(const zv::station::Recovered& r) {
+    if (!r.error.empty()) return {{"event", "error"}, {"text", r.path + ": " + r.error}};
+    json event = {{"event", "file"}, {"path", r.path}, {"change", r.kept > 0 ? "recovered" : "deleted"}};
+    if (r.kept > 0) event["size"] = r.kept;
+    if (r.cut > 0) event["cut"] = r.cut;
+    return event;
+}
+
 bool WriteText(const std::filesystem::path& path, const std::string& text, std::string* error) {
-    const std::filesystem::path temporary = path.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            *error = "cannot write " + path.string();
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        *error = "cannot write " + path.string() + ": " + ec.message();
-        std::filesystem::remove(temporary, ec);
-        return false;
-    }
-    return true;
+    if (zv::files::WriteOutsideFile(path.string(), text) > 0) return true;
+    *error = zvLastErrorText();
+    return false;
 }
 
 // Writes the pictures or tables of one output; appends the files made.
@@ -237,16 +230,18 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
     zv::station::Station station;
     StationServers servers;
     if (!ReadStationServers(files, &servers, error)) return kExitBadInput;
-    if (!station.OpenServers(files, options.station, servers.serials, error)) return kExitBadInput;
-    zv::station::Replay replay;
-    const bool replaying = !options.input.empty();
-    if (replaying && !zv::station::LoadReplay(options.input, &replay, error)) return kExitBadInput;
     if (zvFileSpaceSetRoot(files.c_str()) <= 0) {
         *error = "cannot use " + files.string() + " as the file space";
         return kExitBadInput;
     }
-    // What writes interrupted before this start left behind goes now.
+    // What captures and writes interrupted before this start left behind:
+    // whole batches kept (a capture replayed now is whole), the rest gone.
+    const std::vector<zv::station::Recovered> recovered = zv::station::RecoverCaptures();
     zvFileSpaceSweep("\\");
+    if (!station.OpenServers(files, options.station, servers.serials, error)) return kExitBadInput;
+    zv::station::Replay replay;
+    const bool replaying = !options.input.empty();
+    if (replaying && !zv::station::LoadReplay(options.input, &replay, error)) return kExitBadInput;
     if (const std::string why = UnreadSettings(station); !why.empty()) {
         *error = why;
         return kExitBadInput;
@@ -262,6 +257,16 @@ int RunMode(zvHandle app, const AppInfo& info, const RunOptions& options, std::o
     auto emit = [&](const json& event) {
         if (options.json) events << event.dump() << "\n";
     };
+    for (const zv::station::Recovered& r : recovered) {
+        emit(RecoveryEvent(r));
+        if (!options.json) events << EventText(RecoveryEvent(r));
+    }
+    // What was cut of a capture that did not end well is said where the
+    // run's output goes.
+    for (const std::string& note : replay.Notes()) {
+        emit({{"event", "error"}, {"text", "replay: " + note}});
+        if (!options.json) events << "replay: " << note << "\n";
+    }
 
     zv::runner::ModeRunner runner(app);
     for (const zv::station::Server& server : station.Servers()) {

@@ -12,9 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "plugin.hpp"
 #include "zvapi/zvapi.h"
 #include "zvrunner/mode_runner.hpp"
+#include "zvstation/capture.hpp"
 #include "zvstation/station.hpp"
 
 namespace zvhost {
@@ -107,7 +110,13 @@ int RunDemo(zvHandle app, const AppInfo& info, const DemoOptions& options, std::
             std::string* error);
 
 // Writes `text` to `path` through a temporary file beside it.
+// Writes `text` to `path` of this machine (the host's tables, outside the
+// file space) whole or not at all, as every file the host writes there.
 bool WriteText(const std::filesystem::path& path, const std::string& text, std::string* error);
+
+// The event that reports a segment an interrupted capture left: recovered
+// (with the bytes kept and cut), removed, or not recoverable.
+nlohmann::json RecoveryEvent(const zv::station::Recovered& recovered);
 // Writes the pictures (PNG and SVG) or tables (JSON and text) of one output
 // of `mode` into `out`, named after the mode and the display; appends the
 // files made.

@@ -565,6 +565,20 @@ TEST_F(SettingsTest, SaveFailuresLeaveTheOldFile) {
     loop.noMemory.push_back(0);  // XmlFindChild's name buffer
     loop.operation = [&] { return SettingsSave(s, kPath, 1); };
     loop.intact = {files.Host(kFile)};
+    // The disk failing below the zv calls too: a save either fails and
+    // leaves the old file, or the new one reads back whole.
+    loop.systemCalls = true;
+    loop.systemCheck = [&](const zvtest::Fault& fault, zvStatus status) {
+        if ((fault.call == "write" && fault.error != zv::testing::kShortTransfer) || fault.call == "renameat") {
+            EXPECT_LE(status, 0);
+        }
+        if (status > 0) {
+            SystemSettings* saved = Load();
+            ASSERT_NE(saved, nullptr);
+            EXPECT_EQ(saved->MaxSlices, 4096);
+            SettingsFree(saved);
+        }
+    };
     loop.Run();
     SettingsFree(s);
 }
