@@ -186,8 +186,10 @@ public:
     zv::station::Connection& Connection() { return *connection_; }
     zv::station::Station& Station() { return station_; }
     HostDisplays& Displays() { return *displays_; }
-    // Pipes, capture, layout, play state.
+    // Pipes, capture (with what the current or last capture wrote), layout,
+    // play state.
     nlohmann::json PipesJson() const;
+    nlohmann::json RecordingJson() const;
     // Writes what each display of the client's current mode shows into
     // `dir` (PNG and SVG, tables as JSON and text); appends the files.
     bool WriteDisplays(const std::filesystem::path& dir, std::vector<std::string>* written, std::string* error);
@@ -280,6 +282,9 @@ private:
     std::unique_ptr<zv::station::CaptureWriter> capture_;
     std::filesystem::path captureFolder_;  // on this machine
     std::string captureSpaceFolder_;       // in the file space
+    // What the current or last capture wrote, for the pipes' state:
+    // {"folder", "on", "batches", "bytes", "segments": [the latest paths]}.
+    nlohmann::json recordingState_;
     int64_t segmentBytes_ = zv::station::kDefaultSegmentBytes;
 };
 

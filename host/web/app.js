@@ -502,11 +502,37 @@ function renderRunNotes() {
   notes.hidden = view.runNotes.length === 0;
 }
 
+function bytesText(n) {
+  return n >= 1048576 ? `${(n / 1048576).toFixed(1)} MB` : n >= 1024 ? `${(n / 1024).toFixed(1)} kB` : `${n} bytes`;
+}
+
+// The capture as it is: recording (batches, bytes of whole segments, the
+// segment files), or the last one with the command that replays it.
+function renderRecording() {
+  const box = document.getElementById('recording');
+  const r = view.pipes && view.pipes.recording;
+  box.hidden = !r;
+  if (!r) return;
+  const files = el('ul', {class: 'segments'}, (r.segments || []).map((p) => el('li', {text: p})));
+  const head = r.on
+      ? `Recording into ${r.folder}: ${r.batches} batches, ${bytesText(r.bytes)} in ${r.segments.length} whole segments`
+      : `Capture ${r.folder}: ${r.batches} batches, ${bytesText(r.bytes)} in ${r.segments.length} segments`;
+  const parts = [el('strong', {text: head}), files];
+  if (!r.on) {
+    parts.push(el('p', {}, ['Replay it: ', el('code', {text: `zvhost run --files DIR --input ${r.folder}`})]));
+  }
+  box.classList.toggle('on', !!r.on);
+  box.replaceChildren(...parts);
+}
+
 function renderPipes() {
   const pipes = view.pipes;
   const box = document.getElementById('pipes');
   if (!pipes) return;
   renderRunNotes();
+  renderRecording();
+  // Pictures of a mode that does not run are its last, not live ones.
+  document.getElementById('display-list').classList.toggle('frozen', !pipes.running);
   const pipe = (label, p) => el('span', {class: p.enabled ? 'pipe' : 'pipe off',
                                          text: `${label}: ${p.mode || 'no mode'}${p.enabled ? '' : ' (disabled)'}`});
   const items = [pipe('client', pipes.client)];
@@ -599,7 +625,7 @@ function renderDisplays() {
     const figures = [];
     for (const d of displays.displays) {
       const figure = el('figure', {class: 'display', 'data-display': d.name}, [
-        el('figcaption', {}, [d.name, el('span', {class: 'generation'})]),
+        el('figcaption', {}, [d.name, el('span', {class: 'generation'}), el('span', {class: 'frozen-mark', text: 'not live'})]),
         el('div', {class: 'content empty', text: 'nothing yet'}),
       ]);
       view.shown.set(d.name, {figure, kind: d.kind, loading: false, generation: 0, fetched: 0, wanted: 0});

@@ -117,6 +117,33 @@ class OperatorTest(browser_test.Operator, unittest.TestCase):
         errors = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
         self.assertEqual(errors, [])
 
+    # ---- The Capture page ------------------------------------------------------------------------
+
+    @screenshot_on_failure
+    def test_the_capture_shows_what_it_records_and_the_displays_that_are_not_live(self):
+        self.node("Capture")
+        self.find('.dialog[data-page="1020"]')
+        self.find("#play").click()
+        recording = self.find("#recording")
+        batches = lambda: int(re.search(r"(\d+) batches", recording.text).group(1))
+        self.until(lambda: recording.text.startswith("Recording into Capture/") and batches() > 0,
+                   "the recording shown")
+        self.find("#stop").click()
+        self.until(lambda: self.find("#running").text == "stopped", "Stop")
+        # Leaving the page ends the capture: it is listed whole, with its replay.
+        self.node("SN1")
+        self.until(lambda: recording.text.startswith("Capture Capture/"), "the capture listed")
+        self.assertIn("zvhost run --files DIR --input Capture/", recording.text)
+        folder = re.search(r"Capture (Capture/\S+):", recording.text).group(1)
+        segments = [li.text for li in recording.find_elements(By.CSS_SELECTOR, ".segments li")]
+        self.assertTrue(segments)
+        for segment in segments:
+            self.assertTrue(segment.startswith(folder + "/"), segment)
+            self.assertTrue(os.path.exists(os.path.join(self.files, segment)), segment)
+        # SN1's Free page runs nothing until Play: its display is not live.
+        self.find('figure[data-display="Free"]')
+        self.assertTrue(self.shown('figure[data-display="Free"] .frozen-mark'))
+
     # ---- Pages as a property sheet's ----------------------------------------------------------------
 
     @screenshot_on_failure
