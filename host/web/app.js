@@ -834,8 +834,20 @@ function connect() {
 document.addEventListener('DOMContentLoaded', () => {
   document.getElementById('play').addEventListener('click', () => enqueue(() => post('/api/play', {on: true})));
   document.getElementById('stop').addEventListener('click', () => enqueue(() => post('/api/play', {on: false})));
-  document.getElementById('apply').addEventListener('click', () => enqueue(() => act({action: 'apply'})));
-  document.getElementById('reload').addEventListener('click', () => enqueue(() => act({action: 'reload'})));
+  // The edit being typed in is left first, as a click elsewhere would: the
+  // page takes its text when it loses the focus.
+  const leaveEdit = () => {
+    const active = document.activeElement;
+    if (active && document.getElementById('page-area').contains(active)) active.blur();
+  };
+  document.getElementById('apply').addEventListener('click', () => {
+    leaveEdit();
+    enqueue(() => act({action: 'apply'}));
+  });
+  document.getElementById('reload').addEventListener('click', () => {
+    leaveEdit();
+    enqueue(() => act({action: 'reload'}));
+  });
   document.getElementById('take-control').addEventListener('click', () => post('/api/control', {}));
   // A message box is answered with one of its buttons: Escape gives the
   // one that declines (Cancel, No), or the only one there is.

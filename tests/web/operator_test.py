@@ -89,6 +89,12 @@ class OperatorTest(browser_test.Operator, unittest.TestCase):
         self.until(lambda: "SN1/Settings.xml written" in self.status(), "the status line")
         self.assertIn("<OutputBatchCount>12", open(os.path.join(self.files, "SN1", "Settings.xml")).read())
         self.until(lambda: not self.shown("#modified"), "the mark cleared by Apply")
+        # Apply reached without leaving the edit (from the keyboard, say) still
+        # hands the page the text first.
+        self.type_into(1026, "13")
+        self.driver.execute_script("document.getElementById('apply').click()")
+        self.until(lambda: "<OutputBatchCount>13" in open(os.path.join(self.files, "SN1", "Settings.xml")).read(),
+                   "the text typed last written")
 
         self.type_into(1026, "30")
         self.find("#page-title").click()
@@ -96,7 +102,7 @@ class OperatorTest(browser_test.Operator, unittest.TestCase):
         self.find("#reload").click()
         self.until(lambda: "Reloaded" in self.status(), "the status line after Reload")
         self.until(lambda: not self.shown("#modified"), "the mark cleared by Reload")
-        self.until(lambda: self.edit_text(1026) == "12", "the value read again")
+        self.until(lambda: self.edit_text(1026) == "13", "the value read again")
 
         # Nothing written: the status line says why.
         os.remove(os.path.join(self.files, "SN1", "Settings.xml"))
