@@ -727,6 +727,7 @@ function renderBox(box) {
   }
   if (view.boxId === box.id && dialog.open) return;
   view.boxId = box.id;
+  view.lastBox = box;
   dialog.setAttribute('data-box', String(box.id));
   document.getElementById('messagebox-caption').textContent = box.caption || 'Message';
   document.getElementById('messagebox-text').textContent = box.text;
@@ -739,9 +740,16 @@ function renderBox(box) {
   document.getElementById('messagebox-buttons').replaceChildren(...buttons);
   view.boxPending = box.id;
   view.boxButtons = box.buttons;
-  if (!dialog.open) dialog.showModal();
+  // A watcher sees the box without being held by it: the browser in
+  // control answers, and "Take control" stays in reach.
+  const holding = !view.control || view.control.holding;
+  for (const b of buttons) b.disabled = !holding;
+  if (dialog.open && dialog.matches(':modal') !== holding) dialog.close();
+  if (!dialog.open) {
+    if (holding) dialog.showModal(); else dialog.show();
+  }
   // The first button is the default: Enter takes it.
-  buttons[0].focus();
+  if (holding) buttons[0].focus();
 }
 
 async function answerBox(id, answer) {
@@ -828,7 +836,16 @@ function connect() {
   on('displays', (displays) => { view.displays = displays; renderDisplays(); });
   on('box', renderBox);
   on('log', logLine);
-  on('control', (control) => { view.control = control; renderAccess(); });
+  on('control', (control) => {
+    view.control = control;
+    renderAccess();
+    // The box follows: modal for the browser in control only.
+    const box = view.boxPending ? view.boxId : 0;
+    if (box) {
+      view.boxId = 0;
+      renderBox(view.lastBox);
+    }
+  });
 }
 
 document.addEventListener('DOMContentLoaded', () => {
@@ -859,7 +876,9 @@ document.addEventListener('DOMContentLoaded', () => {
         (buttons.length === 1 ? buttons[0] : null);
     if (view.boxPending && decline) answerBox(view.boxPending, decline);
   });
-  box.addEventListener('close', () => { if (view.boxPending) box.showModal(); });
+  box.addEventListener('close', () => {
+    if (view.boxPending && (!view.control || view.control.holding) && !box.open) box.showModal();
+  });
   renderAccess();
   connect();
 });

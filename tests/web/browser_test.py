@@ -87,6 +87,13 @@ class Operator:
         edit.send_keys(Keys.CONTROL, "a")
         edit.send_keys(text)
 
+    def answer_box(self, expected_text, answer):
+        box = self.find("dialog#messagebox[open]")
+        self.assertEqual(self.driver.find_element(By.ID, "messagebox-text").text, expected_text)
+        box.find_element(By.CSS_SELECTOR, 'button[data-answer="%s"]' % answer).click()
+        self.until(lambda: not self.driver.find_elements(By.CSS_SELECTOR, "dialog#messagebox[open]"),
+                   "the message box to close")
+
 
 class BrowserTest(Operator, unittest.TestCase):
     def setUp(self):
@@ -110,13 +117,6 @@ class BrowserTest(Operator, unittest.TestCase):
         self.assertEqual(status, 0, self.server.stderr.decode(errors="replace"))
 
     # ---- What an operator does ----------------------------------------------------------
-
-    def answer_box(self, expected_text, answer):
-        box = self.find("dialog#messagebox[open]")
-        self.assertEqual(self.driver.find_element(By.ID, "messagebox-text").text, expected_text)
-        box.find_element(By.CSS_SELECTOR, 'button[data-answer="%s"]' % answer).click()
-        self.until(lambda: not self.driver.find_elements(By.CSS_SELECTOR, "dialog#messagebox[open]"),
-                   "the message box to close")
 
     def generation(self, display):
         figure = self.find('figure[data-display="%s"]' % display)

@@ -247,6 +247,21 @@ class OperatorTest(browser_test.Operator, unittest.TestCase):
         self.assertEqual(answer[0], 409)
         self.assertIn("browser 1 holds control", answer[1])
 
+        # A message box: the holder answers it; the watcher sees it without
+        # being held by it.
+        self.click('#tabs button[data-page="1022"]')
+        self.leave_answer("Discard")  # the typing above
+        self.find('.dialog[data-page="1022"]')
+        self.type_into(1025, "49")
+        self.control(1013).click()
+        self.find("dialog#messagebox[open]")
+        watcher.until(lambda d: d.execute_script(
+            "const b = document.getElementById('messagebox'); return b.open && !b.matches(':modal') && "
+            "b.querySelector('button').disabled"), "the box shown to the watcher, not modal")
+        self.answer_box("Invalid number of sensors entered!", "OK")
+        watcher.until(lambda d: not d.execute_script("return document.getElementById('messagebox').open"),
+                      "the box gone for the watcher too")
+
         # Control on request, and back when the holder leaves.
         other.find_element(By.ID, "take-control").click()
         watcher.until(lambda d: text(d, "#control").startswith("You (browser 2) hold control"), "control taken")
