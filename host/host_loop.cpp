@@ -4,13 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <ctime>
 #include <exception>
 #include <system_error>
 
-#include "render.hpp"
+#include "describe.hpp"
+#include "message_slots.hpp"
 #include "server_settings.hpp"
-#include "session.hpp"
 #include "station_file.hpp"
 #include "text.hpp"
 
@@ -23,11 +24,14 @@ namespace {
 constexpr int32_t kMaxPagesOfNode = 16;  // room beyond the interface's six, for a node that lists more
 constexpr int kPlayStepLimit = 1000000;  // a bound on one Play's batches
 
-json PipeJson(uint32_t server) {
-    json j = {{"pipe", server == ZV_CLIENT_PIPE ? "client" : "station"}};
-    if (server != ZV_CLIENT_PIPE) j["server"] = server;
-    return j;
-}
+// The Video mode keeps its masks in the folder of the sensor it shows,
+// named by this parameter.
+constexpr char kVideoMode[] = "Video";
+constexpr char kSelectedSensor[] = "SelectedSensor";
+
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 const char* ActionName(PageAction::Kind kind) {
     switch (kind) {
@@ -81,17 +85,6 @@ json ControlJson(const wf::ControlState& c) {
     return j;
 }
 
-// A copy of `plot` whose axes carry the chart's axis texts (where it has
-// them); null when the chart has none or the copy cannot be made.
-zvHandle WithChartAxes(zvHandle plot, const zvChart& chart) {
-    if (chart.XAxisText().empty() && chart.YAxisText().empty()) return nullptr;
-    zvHandle copy = nullptr;
-    if (zvDataClone(plot, nullptr, &copy) <= 0) return nullptr;
-    if (!chart.XAxisText().empty()) zvPlotSetXTitle(copy, chart.XAxisText().c_str());
-    if (!chart.YAxisText().empty()) zvPlotSetYTitle(copy, chart.YAxisText().c_str());
-    return copy;
-}
-
 }  // namespace
 
 int32_t FirstButton(uint32_t type) { return type == wf::kMbYesNo ? wf::kIdYes : wf::kIdOk; }
@@ -121,21 +114,21 @@ public:
     int32_t Reserved1() override { return 1; }
     int32_t ReportError(const char* text) override {
         ++loop_->errorReports_;
-        loop_->Emit({{"event", "report"}, {"kind", "error"}, {"text", text ? text : ""}});
+        loop_->Emit(events::Report(true, text ? text : ""));
         return 1;
     }
     int32_t ReportText(const char* text) override {
-        loop_->Emit({{"event", "report"}, {"kind", "text"}, {"text", text ? text : ""}});
+        loop_->Emit(events::Report(false, text ? text : ""));
         return 1;
     }
     int32_t Reserved4() override { return 1; }
     int32_t NotifyHost() override {
-        loop_->Emit({{"event", "notify"}});
+        loop_->Emit(events::Notify());
         loop_->treeWanted_ = true;
         return 1;
     }
     int32_t SetModified() override {
-        loop_->Emit({{"event", "modified"}});
+        loop_->Emit(events::Modified());
         return 1;
     }
     int32_t GetDisplays(hostapi::DisplaySet** displays) override {
@@ -156,7 +149,8 @@ private:
 // ---- Setting up ------------------------------------------------------------------------
 
 HostLoop::HostLoop(const Plugin& plugin, zvHandle app, const AppInfo& info)
-    : plugin_(plugin), app_(app), info_(info), displays_(std::make_unique<HostDisplays>(info)) {
+    : plugin_(plugin), app_(app), info_(info), displays_(std::make_unique<HostDisplays>(info)),
+      slots_(std::make_unique<MessageSlots>()) {
     site_ = std::make_unique<Site>(this);
     displays_->SetEventSink([this](const json& event) { Emit(event); });
 }
@@ -189,15 +183,15 @@ bool HostLoop::Open(const Options& options, std::string* error) {
     if (!ReadStationServers(options_.files, &servers, error)) return false;
     if (servers.serials.empty()) {
         *error = "the file space " + options_.files.string() +
-                 " declares no server: run zvhost init --files DIR --servers LIST, or add SN<serial> folders "
-                 "holding a Settings.xml";
+                 " holds no server: it declares none (run zvhost init --files DIR --servers LIST) and no SN<serial> "
+                 "folder holds a Settings.xml";
         return false;
     }
     servers_ = servers.serials;
     if (!station_.OpenServers(options_.files, options_.station, servers_, error)) return false;
     if (!options_.input.empty()) {
         replay_ = std::make_unique<zv::station::Replay>();
-        if (!zv::station::LoadReplay({options_.input}, replay_.get(), error)) return false;
+        if (!zv::station::LoadReplay(options_.input, replay_.get(), error)) return false;
     }
     if (zvFileSpaceSetRoot(options_.files.c_str()) <= 0) {
         *error = "cannot use " + options_.files.string() + " as the file space";
@@ -223,24 +217,11 @@ bool HostLoop::Open(const Options& options, std::string* error) {
     }
     runner_ = std::make_unique<zv::runner::ModeRunner>(app_, client_);
     runner_->SetReadHook([this](const zv::runner::ReadRequest& request) -> zvStatus {
-        Emit({{"event", "read"}, {"mode", request.mode}, {"server", request.serverId}});
+        Emit(events::Read(request.mode, request.serverId));
         if (replay_) return ZV_OK;
         return station_.StartDelivery(request.serverId);
     });
-    runner_->SetOutputObserver([this](const zv::runner::Output& o) {
-        json event = {{"event", "output"}, {"mode", o.mode}, {"display", o.display}, {"kind", o.displayKind},
-                      {"routed", o.routed}, {"label", o.label}};
-        // Only printed JSON shows it: the text printer and the browser's
-        // log leave output events out, and a batch may hold many outputs.
-        if (options_.describeOutputs) event["content"] = DescribeOutput(o.object);
-        Emit(event);
-        HostDisplay* display = o.routed ? displays_->Find(o.mode, o.display) : nullptr;
-        if (display == nullptr) {
-            zvPipeEngineRelease(runner_->Engine(), o.object);
-            return;
-        }
-        display->TakeOutput(runner_->Engine(), o.object);
-    });
+    runner_->SetOutputObserver([this](const zv::runner::Output& o) { OnOutput(o); });
 
     window_ = wf::CreateHostWindow("zvhost");
     if (window_ == nullptr) {
@@ -249,8 +230,7 @@ bool HostLoop::Open(const Options& options, std::string* error) {
     }
     wf::SetMessageBoxHandler([this](const wf::MessageBoxRequest& request) -> int32_t {
         const int32_t answer = answerer_ ? answerer_(request) : FirstButton(request.type);
-        Emit({{"event", "messagebox"}, {"text", request.text}, {"caption", request.caption},
-              {"type", request.type}, {"answer", ButtonName(answer)}});
+        Emit(events::MessageBox(request.text, request.caption, request.type, ButtonName(answer)));
         return answer;
     });
     BuildTree();
@@ -295,7 +275,7 @@ void HostLoop::BuildTree() {
                 for (int32_t i = 0; i < std::clamp(count, 0, hostapi::Node::kMaxPages); ++i) node.pages.push_back(ids[i]);
             }
         } catch (const std::exception& e) {
-            Emit({{"event", "error"}, {"text", std::string("the plug-in's node threw: ") + e.what()}});
+            Emit(events::Error(std::string("the plug-in's node threw: ") + e.what()));
         }
         inCall_ = false;
         node.node = made;
@@ -396,7 +376,7 @@ json HostLoop::TreeJson() {
         if (n.node == nullptr) j["missing"] = true;
         nodes.push_back(j);
     }
-    return {{"event", "tree"}, {"nodes", nodes}};
+    return events::Tree(std::move(nodes));
 }
 
 // ---- Pages -------------------------------------------------------------------------------
@@ -413,12 +393,12 @@ int32_t HostLoop::CallPage(const char* what, Call&& call) {
     try {
         status = call();
     } catch (const std::exception& e) {
-        Emit({{"event", "error"}, {"text", std::string("the page threw: ") + e.what()}});
+        Emit(events::Error(std::string("the page threw: ") + e.what()));
     }
     inCall_ = false;
     ReportControls(before);
     ReportFiles(files);
-    if (what != nullptr) Emit({{"event", "page"}, {"action", what}, {"status", status}});
+    if (what != nullptr) Emit(events::PageCall(what, status));
     if (what != nullptr && status <= 0 && errorReports_ == reportsBefore) {
         // The page gave no reason: the one the platform kept, where the
         // operator reads the page's own reports.
@@ -426,7 +406,7 @@ int32_t HostLoop::CallPage(const char* what, Call&& call) {
         std::string text = std::string(what) + " failed with status " + std::to_string(status);
         text += reason.empty() ? "." : ": " + reason;
         text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-        Emit({{"event", "report"}, {"kind", "error"}, {"text", text}});
+        Emit(events::Report(true, text));
     }
     AfterPluginCall();
     return status;
@@ -482,12 +462,11 @@ bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::stri
     hostapi::Node* pageNode = node->node;
     char name[64] = {};
     page_->GetName(name, sizeof name - 1);
-    Emit({{"event", "page"}, {"action", "open"}, {"id", id}, {"name", name}, {"node", pageNode_}});
+    Emit(events::PageOpened(id, name, pageNode_));
     // Why the node offers only this page, where the page's own reports go:
     // an error when the settings are there but cannot be read.
     if (node->limited && !node->reason.empty())
-        Emit({{"event", "report"}, {"kind", node->unreadable ? "error" : "text"}, {"node", pageNode_},
-              {"text", pageNode_ + " is limited to its Setup page: " + node->reason}});
+        Emit(events::Report(node->unreadable, pageNode_ + " is limited to its Setup page: " + node->reason, pageNode_));
     CallPage("setnode", [&] { return page_->SetNode(pageNode); });
     const int32_t created = CallPage("create", [&] { return page_->Create(site_.get()); });
     if (created <= 0) {
@@ -646,7 +625,7 @@ void HostLoop::ReportControls(const wf::DialogState& before) {
         json changes = json::object();
         for (auto it = now.begin(); it != now.end(); ++it)
             if (!was.contains(it.key()) || was[it.key()] != it.value()) changes[it.key()] = it.value();
-        Emit({{"event", "control"}, {"id", after.controls[i].id}, {"kind", now["kind"]}, {"changes", changes}});
+        Emit(events::Control(after.controls[i].id, now["kind"], std::move(changes)));
     }
 }
 
@@ -678,37 +657,31 @@ void HostLoop::ReportFiles(const std::map<std::string, FileStamp>& before) {
     for (const auto& [path, stamp] : after) {
         auto it = before.find(path);
         if (it == before.end() || !(it->second == stamp))
-            Emit({{"event", "file"}, {"path", path}, {"change", it == before.end() ? "created" : "written"},
-                  {"size", stamp.size}});
+            Emit(events::File(path, it == before.end() ? events::FileChange::Created : events::FileChange::Written,
+                              stamp.size));
     }
     for (const auto& [path, stamp] : before)
-        if (!after.count(path)) Emit({{"event", "file"}, {"path", path}, {"change", "deleted"}});
+        if (!after.count(path)) Emit(events::File(path, events::FileChange::Deleted));
 }
 
 // ---- Pipes and runs ----------------------------------------------------------------------------
 
 void HostLoop::OnPipeEvent(const zv::station::PipeEvent& event) {
-    json j = PipeJson(event.server);
     switch (event.kind) {
         case zv::station::PipeEvent::Kind::Mode:
-            j["event"] = "mode";
-            j["mode"] = event.mode;
             if (event.server == ZV_CLIENT_PIPE) {
                 displays_->SetMode(event.mode);
                 failedStart_.clear();
             }
+            Emit(events::Mode(event.server, event.mode));
             break;
         case zv::station::PipeEvent::Kind::Enabled:
-            j["event"] = "enabled";
-            j["on"] = event.on;
             if (event.server == ZV_CLIENT_PIPE) failedStart_.clear();
+            Emit(events::Enabled(event.server, event.on));
             break;
         case zv::station::PipeEvent::Kind::Parameters: {
-            j["event"] = "parameters";
-            j["mode"] = event.mode;
-            j["values"] = event.values;
             const ModeInfo* mode = info_.Find(event.mode);
-            json names = json::array();
+            std::vector<std::string> names;
             for (size_t i = 0; mode != nullptr && i < mode->parameters.size(); ++i) {
                 names.push_back(mode->parameters[i].name);
                 if (event.server != ZV_CLIENT_PIPE || i >= event.values.size()) continue;
@@ -717,12 +690,11 @@ void HostLoop::OnPipeEvent(const zv::station::PipeEvent& event) {
                 for (uint32_t serial : servers_)
                     station_.SetParameter(serial, mode->parameters[i].name, event.values[i]);
             }
-            j["names"] = names;
             if (event.server == ZV_CLIENT_PIPE && runner_) runner_->SetParameters(event.mode, event.values);
+            Emit(events::Parameters(event.server, event.mode, event.values, names));
             break;
         }
         case zv::station::PipeEvent::Kind::Capture: {
-            j = {{"event", "capture"}, {"on", event.on}};
             const bool was = Capturing();
             if (event.on) {
                 StartCapture();
@@ -730,19 +702,38 @@ void HostLoop::OnPipeEvent(const zv::station::PipeEvent& event) {
                 StopCapture();
             }
             std::error_code ec;
-            if ((event.on || was) && !captureFolder_.empty())
-                j["folder"] = std::filesystem::relative(captureFolder_, options_.files, ec).string();
+            const bool named = (event.on || was) && !captureFolder_.empty();
+            Emit(events::Capture(event.on,
+                                 named ? std::filesystem::relative(captureFolder_, options_.files, ec).string() : ""));
             break;
         }
         case zv::station::PipeEvent::Kind::SegmentSize:
-            j = {{"event", "capture"}, {"segmentSize", event.bytes}};
             segmentBytes_ = event.bytes;
             if (capture_) capture_->SetSegmentSize(event.bytes);  // from the next segment on
+            Emit(events::CaptureSegmentSize(event.bytes));
             break;
     }
-    Emit(j);
     // Runs start and stop once the page's call has returned.
     if (!inCall_) ApplyRunState();
+}
+
+zvStatus HostLoop::SetParameter(const std::string& mode, const std::string& name, int32_t value) {
+    if (!connection_) return ZV_E_STATE;
+    return connection_->SetParameter(mode, name, value);
+}
+
+zvStatus HostLoop::SwitchMode(const std::string& mode) {
+    if (!connection_) return ZV_E_STATE;
+    // The station pipes first, then the client pipe, as a page does. A
+    // station pipe that does not run the mode keeps its own: the client's
+    // mode runs on what the station delivers.
+    for (uint32_t serial : servers_) {
+        zvHandle server = nullptr;
+        zvHandle pipe = nullptr;
+        if (zvClientGetServerHandle(client_, serial, &server) > 0 && zvServerGetPipeHandle(server, &pipe) > 0)
+            zvPipeSetCurrentMode(pipe, mode.c_str());
+    }
+    return connection_->SetClientMode(mode);
 }
 
 void HostLoop::ApplyRunState() {
@@ -754,65 +745,115 @@ void HostLoop::ApplyRunState() {
 }
 
 void HostLoop::StartRun(const std::string& mode) {
+    run_ = RunSummary{};
+    run_.mode = mode;
+    refusal_.clear();
     // The station simulates every server from its settings: one that cannot
     // read a server's stops the mode before it starts, with the reason.
     std::string error;
     station_.ReloadSettings(&error);
     if (const std::string why = UnreadSettings(station_); !why.empty()) {
         failedStart_ = mode;
-        Emit({{"event", "error"}, {"text", "mode \"" + mode + "\" cannot run: " + why}});
+        refusal_ = why;
+        Emit(events::Error("mode \"" + mode + "\" cannot run: " + why));
         return;
     }
     displays_->ForgetOutputs();
     runner_->Reset();
     const std::vector<int32_t> values = connection_->Parameters(mode);
     runner_->SetParameters(mode, values);
-    // The Video mode keeps its masks in the folder of the sensor it shows.
-    if (mode == "Video" && !values.empty() && values[0] != 0) MakeSensorFolder(options_.files, static_cast<uint32_t>(values[0]));
+    if (const ModeInfo* info = info_.Find(mode); info != nullptr && mode == kVideoMode) {
+        for (size_t i = 0; i < info->parameters.size() && i < values.size(); ++i)
+            if (info->parameters[i].name == kSelectedSensor && values[i] != 0)
+                MakeSensorFolder(options_.files, static_cast<uint32_t>(values[i]));
+    }
     inCall_ = true;
     zvLastErrorClear();
-    const zvStatus status = runner_->Start(mode);
-    const std::string reason = status <= 0 ? zvLastErrorText() : "";
+    run_.startStatus = runner_->Start(mode);
+    run_.startReason = run_.startStatus <= 0 ? zvLastErrorText() : "";
     inCall_ = false;
-    Drain();
-    if (status <= 0) {
+    Drain(run_.startReason);
+    if (run_.startStatus <= 0) {
         failedStart_ = mode;
-        Emit({{"event", "error"}, {"text", "the start handler of mode \"" + mode + "\" returned " + std::to_string(status) +
-                                               (reason.empty() ? "" : ": " + reason)}});
+        Emit(events::Error(HandlerFailure("start", mode, run_.startStatus, run_.startReason)));
     }
 }
 
 void HostLoop::StopRun() {
     inCall_ = true;
-    runner_->Stop();
+    zvLastErrorClear();
+    run_.stopStatus = runner_->Stop();
+    run_.stopReason = run_.stopStatus <= 0 ? zvLastErrorText() : "";
     inCall_ = false;
-    Drain();
+    Drain(run_.stopReason);
+    run_.simulatedSeconds = replay_ ? 0 : station_.Time();
 }
 
-void HostLoop::Drain() {
-    for (const std::string& text : runner_->Prints()) Emit({{"event", "console"}, {"text", text}});
-    for (const zv::runner::HandlerCall& call : runner_->Calls())
-        Emit({{"event", "handler"}, {"mode", call.mode}, {"phase", zv::runner::PhaseName(call.phase)},
-              {"status", call.status}});
+void HostLoop::Drain(const std::string& reason) {
+    const std::string& mode = runner_->RunningMode().empty() ? run_.mode : runner_->RunningMode();
+    for (const std::string& text : runner_->Prints()) {
+        if (run_.console.size() < RunSummary::kConsoleKept) run_.console.push_back(text);
+        if (Listening()) Emit(events::Console(mode, text));
+    }
+    for (const zv::runner::HandlerCall& call : runner_->Calls()) {
+        if (Listening()) Emit(events::Handler(call.mode, call.phase, call.status, call.status <= 0 ? reason : ""));
+        if (call.phase == zv::runner::Phase::Process && call.status <= 0) {
+            if (run_.failedBatches == 0) {
+                run_.firstFailure = call.status;
+                run_.firstFailedBatch = run_.batches;
+                run_.firstFailureReason = reason;
+            }
+            ++run_.failedBatches;
+        }
+    }
     runner_->ClearRecords();
+}
+
+void HostLoop::OnOutput(const zv::runner::Output& o) {
+    // What the displays do with an output (describe it for the events, keep
+    // it, drop the one it replaces) happens inside the handler's sends; it
+    // is timed apart as display work, like drawing.
+    const Clock::time_point t0 = Clock::now();
+    if (Listening()) {
+        Emit(events::Output(o, options_.describeOutputs ? DescribeOutput(o.object, options_.fullOutputs) : json()));
+    }
+    HostDisplay* display = o.routed ? displays_->Find(o.mode, o.display) : nullptr;
+    if (display == nullptr) {
+        ++run_.unrouted;
+        zvPipeEngineRelease(runner_->Engine(), o.object);
+    } else {
+        display->TakeOutput(runner_->Engine(), o.object);
+        auto it = std::find_if(run_.displays.begin(), run_.displays.end(),
+                               [&](const DisplaySummary& d) { return d.name == o.display; });
+        if (it == run_.displays.end()) it = run_.displays.insert(run_.displays.end(), {o.display, o.displayKind, 0});
+        ++it->outputs;
+    }
+    run_.displaySeconds += Since(t0);
 }
 
 void HostLoop::SetPlaying(bool playing) {
     if (playing_ == playing) return;
     playing_ = playing;
     failedStart_.clear();
-    Emit({{"event", "play"}, {"on", playing}});
+    Emit(events::Play(playing));
     ApplyRunState();
 }
 
 bool HostLoop::Step() {
+    deliveryError_.clear();
     if (!Delivering()) return false;
     const bool running = Running();
     std::vector<zvHandle> payloads;
+    // What the station, the handler and the displays do not take of this
+    // step is the host's own.
+    const double others = run_.stationSeconds + run_.handlerSeconds + run_.displaySeconds;
+    const Clock::time_point t0 = Clock::now();
     const zvStatus status = replay_ ? replay_->NextBatch(&payloads) : station_.NextBatch(&payloads);
+    const double made = Since(t0);
     if (status <= 0) {
         for (zvHandle h : payloads) zvObjectDestroy(h);
-        Emit({{"event", "error"}, {"text", "the station could not make a batch (status " + std::to_string(status) + ")"}});
+        deliveryError_ = "the station could not make a batch (status " + std::to_string(status) + ")";
+        Emit(events::Error(deliveryError_));
         return false;
     }
     if (payloads.empty()) return false;
@@ -821,11 +862,34 @@ bool HostLoop::Step() {
         for (zvHandle h : payloads) zvObjectDestroy(h);
         return true;
     }
-    inCall_ = true;
-    runner_->ProcessPayloads(payloads);
-    inCall_ = false;
-    Drain();
+    run_.stationSeconds += made;
+    const bool processed = Process(payloads);
+    run_.hostSeconds += std::max(0.0, Since(t0) - (run_.stationSeconds + run_.handlerSeconds + run_.displaySeconds - others));
     AfterPluginCall();
+    return processed;
+}
+
+bool HostLoop::Process(const std::vector<zvHandle>& payloads) {
+    const zvStatus filled = slots_->Fill(payloads);
+    if (filled <= 0) {
+        deliveryError_ = "cannot make the messages of a batch (status " + std::to_string(filled) + ")";
+        Emit(events::Error(deliveryError_));
+        return false;
+    }
+    ++run_.batches;
+    const double display = run_.displaySeconds;
+    inCall_ = true;
+    zvLastErrorClear();
+    Clock::time_point t0 = Clock::now();
+    const zvStatus status = runner_->Process(slots_->List());
+    run_.handlerSeconds += std::max(0.0, Since(t0) - (run_.displaySeconds - display));
+    const std::string reason = status <= 0 ? zvLastErrorText() : "";
+    inCall_ = false;
+    Drain(reason);
+    // The station's results end with the call that received them.
+    t0 = Clock::now();
+    slots_->Release();
+    run_.stationSeconds += Since(t0);
     return true;
 }
 
@@ -840,13 +904,19 @@ void HostLoop::Play(double seconds) {
         if (!Step()) break;
         ++batches;
     }
-    Emit({{"event", "played"}, {"mode", mode}, {"batches", batches}, {"seconds", station_.Time() - start}});
+    Emit(events::Played(mode, batches, station_.Time() - start));
     SetPlaying(false);
 }
 
 double HostLoop::BatchPeriod() const {
     const double period = zv::station::Station::Period(DeliveringMode());
     return period > 0 ? period : 0.1;
+}
+
+std::string HandlerFailure(const std::string& phase, const std::string& mode, zvStatus status,
+                           const std::string& reason) {
+    return "the " + phase + " handler of mode \"" + mode + "\" returned " + std::to_string(status) +
+           (reason.empty() ? std::string() : ": " + reason);
 }
 
 std::string HostLoop::DeliveringMode() const {
@@ -864,7 +934,7 @@ void HostLoop::StartCapture() {
     capture_ = std::make_unique<zv::station::CaptureWriter>();
     std::string error;
     if (!capture_->Open(captureFolder_, segmentBytes_, &error)) {
-        Emit({{"event", "error"}, {"text", "no capture: " + error}});
+        Emit(events::Error("no capture: " + error));
         capture_.reset();
         captureFolder_.clear();
         return;
@@ -877,7 +947,7 @@ void HostLoop::StartCapture() {
 void HostLoop::StopCapture() {
     if (!capture_) return;
     std::string error;
-    if (!capture_->Close(&error)) Emit({{"event", "error"}, {"text", "the capture's last segment is lost: " + error}});
+    if (!capture_->Close(&error)) Emit(events::Error("the capture's last segment is lost: " + error));
     ReportSegments();
     capture_.reset();
 }
@@ -885,9 +955,9 @@ void HostLoop::StopCapture() {
 void HostLoop::Record(const std::vector<zvHandle>& payloads) {
     std::string error;
     if (!capture_->WriteBatch(payloads, &error)) {
-        Emit({{"event", "error"}, {"text", "the capture stopped: " + error}});
+        Emit(events::Error("the capture stopped: " + error));
     } else if (!error.empty()) {
-        Emit({{"event", "error"}, {"text", "capture: " + error}});
+        Emit(events::Error("capture: " + error));
     }
     ReportSegments();
 }
@@ -896,8 +966,8 @@ void HostLoop::ReportSegments() {
     std::error_code ec;
     for (const std::filesystem::path& segment : capture_->TakeCompleted()) {
         const auto size = static_cast<int64_t>(std::filesystem::file_size(segment, ec));
-        Emit({{"event", "file"}, {"path", std::filesystem::relative(segment, options_.files, ec).string()},
-              {"change", "created"}, {"size", size}});
+        Emit(events::File(std::filesystem::relative(segment, options_.files, ec).string(),
+                          events::FileChange::Created, size));
     }
 }
 
@@ -912,28 +982,6 @@ json HostLoop::PipesJson() const {
             {"layout", displays_->Layout()},
             {"playing", playing_},
             {"running", Running()}};
-}
-
-bool HostLoop::WriteDisplays(const std::filesystem::path& dir, std::vector<std::string>* written, std::string* error) {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) {
-        *error = "cannot create " + dir.string() + ": " + ec.message();
-        return false;
-    }
-    const std::string mode = connection_->ClientMode();
-    for (HostDisplay* display : displays_->Of(mode)) {
-        const zvHandle showing = display->Showing();
-        if (showing == nullptr) continue;
-        // A page's drawing shows with the axis texts the page gave the chart.
-        zvHandle titled = showing == display->View().Shown() ? WithChartAxes(showing, *display->View().GetInnerControl()) : nullptr;
-        const zvHandle picture = titled != nullptr ? titled : showing;
-        zv::runner::Output o{mode, display->Name(), display->Kind(), true, display->Name(), zvObjectType(picture), picture};
-        const bool ok = WriteOutput(dir, mode, o, written, error);
-        if (titled != nullptr) zvPlotDestroy(titled);
-        if (!ok) return false;
-    }
-    return true;
 }
 
 }  // namespace zvhost

@@ -31,13 +31,24 @@ json Buttons(uint32_t type) {
 // Events that come with every batch stay out of the log: the displays and
 // the pipes are published as state instead, and so are the page's controls.
 bool Logged(const json& event) {
-    const std::string kind = event.value("event", "");
-    if (kind == "output" || kind == "read" || kind == "control" || kind == "tree") return false;
-    if (kind == "handler" && event.value("phase", "") == "process") return false;
-    return true;
+    EventKind kind{};
+    if (!KindOf(event, &kind) || !LoggedKind(kind)) return false;
+    return !(kind == EventKind::Handler && event.value("phase", "") == "process");
 }
 
 }  // namespace
+
+bool LoggedKind(EventKind kind) {
+    switch (kind) {
+        case EventKind::Output:
+        case EventKind::Read:
+        case EventKind::Control:
+        case EventKind::Tree:
+            return false;
+        default:
+            return true;
+    }
+}
 
 struct LoopThread::Item {
     Command command;
@@ -237,9 +248,9 @@ void LoopThread::MakeWanted(HostLoop& loop) {
 }
 
 void LoopThread::OnEvent(const json& event) {
-    if (event.value("event", "") == "page" && event.value("action", "") == "open") openName_ = event.value("name", "");
+    if (IsEvent(event, EventKind::Page) && event.value("action", "") == "open") openName_ = event.value("name", "");
     std::lock_guard<std::mutex> lock(mutex_);
-    if (event.value("event", "") == "tree") {
+    if (IsEvent(event, EventKind::Tree)) {
         published_.tree = event;
         ++published_.treeVersion;
         ++published_.changes;

@@ -39,6 +39,12 @@
 
 namespace zvhost {
 
+// Whether the log that browsers read keeps events of `kind`. Those that
+// come with every batch or every keystroke stay out: the displays and the
+// pipes are published as state instead, and so are the page's controls and
+// the tree. (Of handler calls, the batches' are left out too.)
+bool LoggedKind(EventKind kind);
+
 // What a command answers: an HTTP status and a JSON body ({"error": text}
 // for a refusal).
 struct Reply {

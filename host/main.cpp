@@ -12,13 +12,15 @@
 #include <fstream>
 
 #include "event_text.hpp"
+#include "events.hpp"
+#include "exit_codes.hpp"
 #include "host_loop.hpp"
 #include "page_script.hpp"
 #include "plugin.hpp"
 #include "render.hpp"
-#include "session.hpp"
-#include "station_file.hpp"
+#include "run.hpp"
 #include "serve.hpp"
+#include "station_file.hpp"
 
 namespace {
 
@@ -96,7 +98,7 @@ int RunPage(const zvhost::Plugin& library, zvHandle app, const zvhost::AppInfo& 
     loop.SetEventSink(Printer(options.json));
     zvhost::HostLoop::Options open;
     open.files = options.files;
-    open.input = options.input;
+    if (!options.input.empty()) open.input = {options.input};
     open.station.seed = options.seed;
     open.describeOutputs = options.json;
     if (!loop.Open(open, error)) return zvhost::kExitBadInput;
@@ -221,7 +223,7 @@ int main(int argc, char** argv) {
                       (pageCommand->parsed() && page.json);
     for (const std::string& missing : library.Missing()) {
         if (json) {
-            std::cout << nlohmann::json{{"event", "plugin"}, {"missing", missing}}.dump() << "\n";
+            std::cout << zvhost::events::Plugin(missing).dump() << "\n";
         } else {
             std::fprintf(stderr, "zvhost: note: the plug-in has no %s\n", missing.c_str());
         }
@@ -257,7 +259,7 @@ int main(int argc, char** argv) {
         run.station.profilePoints = points;
         run.progress = !run.json && isatty(STDERR_FILENO);
         zvhost::RunSummary summary;
-        code = zvhost::RunMode(app, info, run, std::cout, &summary, &error);
+        code = zvhost::RunMode(library, app, info, run, std::cout, &summary, &error);
         // A run that started has its summary, also when a handler failed.
         if (summary.startStatus > 0 && !run.json) std::cout << zvhost::SummaryText(summary);
     } else if (treeCommand->parsed()) {
@@ -269,7 +271,7 @@ int main(int argc, char** argv) {
         demo.out = demoOut;
         demo.files = demoFiles;
         demo.progress = !demo.json && isatty(STDERR_FILENO);
-        code = zvhost::RunDemo(app, info, demo, std::cout, &error);
+        code = zvhost::RunDemo(library, app, info, demo, std::cout, &error);
     }
     std::cout.flush();
     zvPipeAppDestroy(app);

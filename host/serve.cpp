@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "loop_thread.hpp"
-#include "session.hpp"
+#include "exit_codes.hpp"
 #include "web_server.hpp"
 
 namespace zvhost {
@@ -72,7 +72,7 @@ int RunServe(const Plugin& library, zvHandle app, const AppInfo& info, const Ser
     LoopThread loop(library, app, info);
     LoopThread::Options options;
     options.loop.files = args.files;
-    options.loop.input = args.input;
+    if (!args.input.empty()) options.loop.input = {args.input};
     options.loop.station.seed = args.seed;
     options.boxTimeout = std::chrono::milliseconds(static_cast<int64_t>(args.boxTimeout * 1000));
     if (!loop.Start(options, error)) return kExitBadInput;

@@ -9,7 +9,7 @@
 #include "plugin.hpp"
 #include "render.hpp"
 #include "serve.hpp"
-#include "session.hpp"
+#include "exit_codes.hpp"
 
 int main(int argc, char** argv) {
     CLI::App cli{"zvhost serve: the browser UI of the station"};

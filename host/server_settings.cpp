@@ -163,4 +163,16 @@ std::vector<std::string> SensorPaths(const std::string& serverPath, const std::v
     return paths;
 }
 
+std::string UnreadSettings(const zv::station::Station& station) {
+    std::string why;
+    for (const zv::station::Server& server : station.Servers()) {
+        if (server.settingsError.empty()) continue;
+        // The platform's reading names the line; the station's may not.
+        const std::string problem = ReadServerSettingsView(server.serial).problem;
+        why += std::string(why.empty() ? "the settings of " : "; ") + "server SN" + std::to_string(server.serial) +
+               " cannot be read: " + (problem.empty() ? server.settingsError : problem);
+    }
+    return why.empty() ? why : why + " (a server's Setup page, System Config, makes them again)";
+}
+
 }  // namespace zvhost

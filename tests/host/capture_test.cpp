@@ -7,7 +7,8 @@
 #include <sstream>
 
 #include "host_loop.hpp"
-#include "session.hpp"
+#include "exit_codes.hpp"
+#include "run.hpp"
 #include "support/temp_space.hpp"
 #include "zvstation/capture.hpp"
 #include "zvstation/station.hpp"
@@ -54,7 +55,7 @@ protected:
         std::ostringstream out;
         zvhost::RunSummary summary;
         std::string error;
-        EXPECT_EQ(zvhost::RunMode(app_, info_, run, out, &summary, &error), zvhost::kExitOk) << error;
+        EXPECT_EQ(zvhost::RunMode(plugin_, app_, info_, run, out, &summary, &error), zvhost::kExitOk) << error;
         *ran = summary.batches;
         std::vector<json> outputs;
         std::istringstream in(out.str());
