@@ -8,6 +8,7 @@
 #include "modes/intrinsics.h"
 #include "modes/result_access.h"
 #include "plugin/settings.h"
+#include "plugin/statuses.h"
 #include "zvcontrols/zvcontrols.hpp"
 
 namespace {

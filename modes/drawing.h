@@ -26,7 +26,8 @@ uint32_t ViewColor(uint32_t view);
 // the engine's output allocator. `fitToTarget` non-zero fits the world to
 // the calibration target's extent (with no target vertices the fixed world
 // is used instead); zero gives the fixed world (-13000, -25000, 50000,
-// 50000). A point buffer the platform cannot give ends it with -995.
+// 50000). A point buffer the platform cannot give ends it with
+// kTorvaneNoMemory.
 zvStatus DrawViewPlot(RunState* state, const char* label, uint32_t viewSelector, int32_t fitToTarget);
 
 // What the mode that has just filled a view list knows of it: how many of

@@ -2,9 +2,11 @@
 #include "modes/run_state.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "plugin/pipe_modes.h"
+#include "plugin/server_path.h"
 #include "plugin/settings.h"
+#include "plugin/statuses.h"
 
 int32_t ParameterAt(zvHandle parameters, int32_t index) {
     if (zvArrayListItemSize(parameters) != static_cast<int32_t>(sizeof(int32_t))) return 0;
@@ -99,8 +101,8 @@ zvStatus RunStateCreate(zvHandle engine, RunState** out) {
     uint32_t server = 0;
     status = StationFirstServerId(engine, &server);
     if (status <= 0) return status;
-    char path[64];
-    std::snprintf(path, sizeof path, "\\SN%u\\%s", server, "Settings.xml");
+    char path[kServerPathSize];
+    FormatServerPath(path, kServerSettingsReadFormat, server);
     status = SettingsLoad(path, nullptr, &state->settings);
     if (status <= 0) return status;
     if (state->settings == nullptr) return ZV_E_FAIL;
@@ -192,7 +194,8 @@ zvStatus StartCommon(void** state, zvHandle engine, zvHandle /*parameters*/) {
 zvStatus StartFree(void** state, zvHandle engine, zvHandle parameters) {
     zvStatus status = StartCommon(state, engine, parameters);
     if (status <= 0) return status;
-    static_cast<RunState*>(*state)->selectedSensor = static_cast<uint32_t>(ParameterAt(parameters, 0));
+    static_cast<RunState*>(*state)->selectedSensor =
+        static_cast<uint32_t>(ParameterAt(parameters, kFreeSelectedSensor));
     return ZV_OK;
 }
 
@@ -200,7 +203,7 @@ zvStatus StartVideo(void** state, zvHandle engine, zvHandle parameters) {
     zvStatus status = StartCommon(state, engine, parameters);
     if (status <= 0) return status;
     auto* run = static_cast<RunState*>(*state);
-    run->selectedSensor = static_cast<uint32_t>(ParameterAt(parameters, 0));
+    run->selectedSensor = static_cast<uint32_t>(ParameterAt(parameters, kVideoSelectedSensor));
     run->lastThreshold = 255;
     return ZV_OK;
 }

@@ -56,9 +56,10 @@ struct RunState {
 // freed at once and *out reset to null). Reads "\SN<first server>\Settings.xml"
 // afresh (an absent file gives no sensors and one view), prints the
 // duplicate-view warning once, and starts reading the first server.
-// Returns 1, -995 when the record cannot be allocated, or the first failing
-// platform status. Sensors whose VertexView lies outside 0..47 never raise
-// viewCount beyond the 48 slots (they are left out of the count).
+// Returns 1, kTorvaneNoMemory when the record cannot be allocated, or the
+// first failing platform status. Sensors whose VertexView lies outside
+// 0..47 never raise viewCount beyond the 48 slots (they are left out of the
+// count).
 zvStatus RunStateCreate(zvHandle engine, RunState** out);
 // Releases, in order, each member that exists (radii, polarPoints,
 // polarModel, settings, viewPoints, masks), then the record. A null record
@@ -75,9 +76,9 @@ zvStatus StationFirstServerId(zvHandle engine, uint32_t* serverId);
 int32_t ParameterAt(zvHandle parameters, int32_t index);
 
 // Start handlers (the zvPipeStartHandler shape); `*state` receives the
-// RunState. Free and Video take "SelectedSensor" from parameter item 0;
-// Video also sets lastThreshold 255. A parameter list without item 0 is
-// read as 0.
+// RunState. Free and Video take their "SelectedSensor" parameter; Video
+// also sets lastThreshold 255. A parameter list without that item is read
+// as 0.
 zvStatus StartFree(void** state, zvHandle engine, zvHandle parameters);
 zvStatus StartVideo(void** state, zvHandle engine, zvHandle parameters);
 zvStatus StartCommon(void** state, zvHandle engine, zvHandle parameters);

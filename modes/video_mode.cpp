@@ -6,11 +6,11 @@
 
 #include "modes/result_access.h"
 #include "modes/run_state.h"
+#include "plugin/pipe_modes.h"
+#include "plugin/server_path.h"
 
 namespace {
 
-constexpr int32_t kThresholdParameter = 1;
-constexpr int32_t kPaintParameter = 3;
 // Pure red over the pixel's fourth byte: blue 0, green 0, red 255.
 constexpr uint32_t kRed = 0x00FF0000u;
 constexpr uint32_t kFourthByte = 0xFF000000u;
@@ -119,8 +119,10 @@ zvStatus SaveMask(const RunState* run, int32_t camera) {
         zvImageStride(mask) != kMaskWidth || zvImageHeight(mask) != kMaskHeight || zvImageData(mask) == nullptr) {
         return ZV_E_STATE;
     }
-    char path[64];
-    std::snprintf(path, sizeof path, "\\SN%u\\mask%d.bin", run->selectedSensor, camera);
+    char name[16];
+    std::snprintf(name, sizeof name, "mask%d.bin", camera);
+    char path[kServerPathSize];
+    FormatServerPath(path, kServerFileFormat, run->selectedSensor, name);
     zvHandle file = nullptr;
     zvStatus status = zvFileCreate(&file, nullptr);
     if (status <= 0) return status;
@@ -140,8 +142,8 @@ zvStatus ProcessVideo(void* state, zvHandle /*engine*/, zvHandle parameters, zvH
     zvAllocator output = nullptr;
     zvStatus status = zvPipeEngineOutputAlloc(run->engine, &output);
     if (status <= 0) return status;
-    const int32_t threshold = ParameterAt(parameters, kThresholdParameter);
-    const int32_t paint = ParameterAt(parameters, kPaintParameter);
+    const int32_t threshold = ParameterAt(parameters, kVideoIdzThreshold);
+    const int32_t paint = ParameterAt(parameters, kVideoThreshEnabled);
 
     zvHandle result = nullptr;
     status = MessageResult(messages, 0, &result);
@@ -210,7 +212,7 @@ zvStatus ProcessVideo(void* state, zvHandle /*engine*/, zvHandle parameters, zvH
 
 zvStatus StopVideo(void* state, zvHandle /*engine*/, zvHandle parameters) {
     auto* run = static_cast<RunState*>(state);
-    if (run != nullptr && ParameterAt(parameters, kPaintParameter) != 0) {
+    if (run != nullptr && ParameterAt(parameters, kVideoThreshEnabled) != 0) {
         for (int32_t camera = 0; camera < 2; ++camera) {
             const zvStatus status = SaveMask(run, camera);
             if (status <= 0) {

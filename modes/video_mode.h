@@ -11,8 +11,8 @@
 // Bytes of one saved mask: 448 x 176 pixels, row by row, each 0 or 1.
 constexpr int32_t kMaskBytes = 448 * 176;
 
-// The process handler; parameters are "SelectedSensor", "idzThreshold",
-// "cgEnabled", "threshEnabled" by position (missing items read as 0).
+// The process handler; its parameters are the Video mode's of
+// plugin/pipe_modes.h (missing items read as 0).
 // Reads the result of message 0: attribute 0 the sensor, attribute 1 the
 // camera, data 0 the frame as (rows, columns, 4) bytes, blue green red and
 // a fourth byte per pixel.

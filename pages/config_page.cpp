@@ -7,7 +7,7 @@
 
 WF_IMPLEMENT_DYNAMIC(ConfigPage, CDialog)
 
-ConfigPage::ConfigPage(int32_t id) : templateId(id) {}
+ConfigPage::ConfigPage(int32_t id) : templateId_(id) {}
 
 ConfigPage::~ConfigPage() = default;
 
@@ -17,18 +17,18 @@ int32_t ConfigPage::Create(hostapi::PageSite* pageSite) {
     if (pageSite != nullptr) pageSite->GetParentWindow(&parentHandle);
     wf::Window* parent = wf::Window::FromHandle(parentHandle);
     // A site without a window to parent the page gets no page window.
-    if (parent == nullptr || !CDialog::Create(templateId, parent)) return kPageWindowFailed;
-    site = pageSite;
+    if (parent == nullptr || !CDialog::Create(templateId_, parent)) return kPageWindowFailed;
+    site_ = pageSite;
     return 1;
 }
 
 int32_t ConfigPage::SetNode(hostapi::Node* pageNode) {
-    node = pageNode;
+    node_ = pageNode;
     return 1;
 }
 
 int32_t ConfigPage::IsModified(int32_t* flag) {
-    if (flag != nullptr) *flag = modified;
+    if (flag != nullptr) *flag = modified_;
     return 1;
 }
 
@@ -53,8 +53,8 @@ int32_t ConfigPage::Destroy() {
 }
 
 void ConfigPage::ChangeNotice() {
-    if (site != nullptr) site->SetModified();
-    modified = 1;
+    if (site_ != nullptr) site_->SetModified();
+    modified_ = 1;
 }
 
 zvStatus ConfigPage::SwitchStationPipe(ServerNode* server, const char* mode) {
@@ -109,7 +109,7 @@ zvStatus ConfigPage::ReportReadFailure(const ServerNode* server, zvStatus status
 }
 
 zvStatus ConfigPage::Report(const std::string& text, zvStatus status) const {
-    if (site != nullptr) site->ReportError(text.c_str());
+    if (site_ != nullptr) site_->ReportError(text.c_str());
     return status;
 }
 
@@ -128,8 +128,8 @@ std::string ConfigPage::ServerName(const ServerNode* server) {
 
 zvStatus ConfigPage::Client(zvHandle* client) const {
     *client = 0;
-    if (site == nullptr) return ZV_E_STATE;
-    return site->GetClient(client);
+    if (site_ == nullptr) return ZV_E_STATE;
+    return site_->GetClient(client);
 }
 
 zvStatus ConfigPage::ClientPipe(zvHandle* pipe) const {
@@ -141,9 +141,9 @@ zvStatus ConfigPage::ClientPipe(zvHandle* pipe) const {
 }
 
 zvMultiView* ConfigPage::DisplayForDrawing(int32_t layout) const {
-    if (site == nullptr) return nullptr;
+    if (site_ == nullptr) return nullptr;
     hostapi::DisplaySet* displays = nullptr;
-    site->GetDisplays(&displays);
+    site_->GetDisplays(&displays);
     if (displays == nullptr) return nullptr;
     displays->SelectLayout(layout);
     hostapi::Display* display = nullptr;

@@ -13,10 +13,8 @@
 
 #include "hostapi/hostapi.hpp"
 #include "plugin/station_access.h"
+#include "plugin/statuses.h"
 #include "winframe/winframe.hpp"
-
-// Torvane's status for a page window that could not be made.
-inline constexpr int32_t kPageWindowFailed = -992;
 
 class ConfigPage : public CDialog, public hostapi::Page {
     WF_DECLARE_DYNAMIC(ConfigPage)
@@ -27,7 +25,7 @@ public:
 
     // ---- The page interface, in slot order --------------------------------
     // Makes the page's dialog, from its template, a child of the site's
-    // window; -992, with the site not kept, when it cannot be made.
+    // window; kPageWindowFailed, with the site not kept, when it cannot be made.
     int32_t Create(hostapi::PageSite* site) override;
     int32_t SetNode(hostapi::Node* node) override;
     int32_t IsModified(int32_t* modified) override;
@@ -59,10 +57,10 @@ protected:
 
     // The server node above the page's node (none: a page opened where the
     // host put no server node).
-    ServerNode* Server() const { return FindServerNode(node); }
+    ServerNode* Server() const { return FindServerNode(node_); }
     // The page's node as a sensor node, or null.
     SensorNode* Sensor() const { return dynamic_cast<SensorNode*>(FindNode()); }
-    Node* FindNode() const { return dynamic_cast<Node*>(node); }
+    Node* FindNode() const { return dynamic_cast<Node*>(node_); }
 
     // The server node's station pipe switched to `mode`. Reaching the pipe is
     // not checked on its own: a pipe that cannot be reached fails the switch.
@@ -111,10 +109,10 @@ protected:
     std::string ControlText(int32_t id) const;
     void SetControlText(int32_t id, const std::string& text);
 
-    hostapi::PageSite* site = nullptr;
-    hostapi::Node* node = nullptr;
-    int32_t modified = 0;
-    int32_t templateId;
+    hostapi::PageSite* site_ = nullptr;
+    hostapi::Node* node_ = nullptr;
+    int32_t modified_ = 0;
+    int32_t templateId_;
 };
 
 #endif

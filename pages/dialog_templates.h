@@ -8,18 +8,18 @@
 
 #include "winframe/winframe.hpp"
 
-extern const wf::DialogTemplate kSystemPageConfigDialog;       // 1022
-extern const wf::DialogTemplate kSystemPageCalibrationDialog;  // 1013
-extern const wf::DialogTemplate kSensorPageFreeRunningDialog;  // 1019
-extern const wf::DialogTemplate kSensorPageSetupDialog;        // 1002
-extern const wf::DialogTemplate kSensorPageClippingDialog;     // 1021
-extern const wf::DialogTemplate kSystemPageSetupDialog;        // 1018
-extern const wf::DialogTemplate kSystemPageTuningDialog;       // 1024
-extern const wf::DialogTemplate kSystemPageRunDialog;          // 1015
-extern const wf::DialogTemplate kSystemPageWebDialog;          // 1023
-extern const wf::DialogTemplate kSystemPageFreeRunningDialog;  // 1014
-extern const wf::DialogTemplate kSensorPageVideoDialog;        // 1017
-extern const wf::DialogTemplate kSystemPageCaptureDialog;      // 1020
+extern const wf::DialogTemplate kSystemPageConfigDialog;
+extern const wf::DialogTemplate kSystemPageCalibrationDialog;
+extern const wf::DialogTemplate kSensorPageFreeRunningDialog;
+extern const wf::DialogTemplate kSensorPageSetupDialog;
+extern const wf::DialogTemplate kSensorPageClippingDialog;
+extern const wf::DialogTemplate kSystemPageSetupDialog;
+extern const wf::DialogTemplate kSystemPageTuningDialog;
+extern const wf::DialogTemplate kSystemPageRunDialog;
+extern const wf::DialogTemplate kSystemPageWebDialog;
+extern const wf::DialogTemplate kSystemPageFreeRunningDialog;
+extern const wf::DialogTemplate kSensorPageVideoDialog;
+extern const wf::DialogTemplate kSystemPageCaptureDialog;
 
 // Every template of the library.
 std::span<const wf::DialogTemplate* const> PageDialogTemplates();

@@ -1,13 +1,9 @@
 #include "pages/sensor_page_clipping.h"
 
+#include "pages/sensor_page_clipping_ids.h"
 #include "pages/text_numbers.h"
 
-namespace {
-constexpr int32_t kMinYEdit = 1027;
-constexpr int32_t kMaxYEdit = 1028;
-constexpr int32_t kMinXEdit = 1029;
-constexpr int32_t kMaxXEdit = 1030;
-}  // namespace
+using namespace sensor_clipping;
 
 WF_IMPLEMENT_DYNAMIC(CSensorPageClipping, SensorTargetPage)
 

@@ -31,10 +31,10 @@ protected:
     zvStatus WriteSensor(zvHandle xml, zvXmlItem sensor) override;
 
 private:
-    wf::Edit minY_;         // 1027
-    wf::Edit maxY_;         // 1028
-    wf::Edit minX_;         // 1029
-    wf::Edit maxX_;         // 1030
+    wf::Edit minY_;
+    wf::Edit maxY_;
+    wf::Edit minX_;
+    wf::Edit maxX_;
 };
 
 #endif

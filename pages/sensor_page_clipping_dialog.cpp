@@ -1,5 +1,9 @@
-// Dialog template 1021: Sensor Clipping.
+// The dialog template of the Sensor Clipping page.
 #include "pages/dialog_templates.h"
+#include "pages/sensor_page_clipping_ids.h"
+#include "plugin/page_ids.h"
+
+using namespace sensor_clipping;
 
 namespace {
 using wf::ControlKind;
@@ -9,18 +13,18 @@ constexpr wf::ControlTemplate kControls[] = {
      "indicating invalid data (-32768).",
      wf::kStyleNone, {10, 10, 280, 26}, {}},
     {wf::kStaticId, ControlKind::Static, "Min Y:", wf::kStyleNone, {20, 48, 40, 10}, {}},
-    {1027, ControlKind::Edit, "", wf::kStyleNone, {64, 46, 60, 14}, {}},
+    {kMinYEdit, ControlKind::Edit, "", wf::kStyleNone, {64, 46, 60, 14}, {}},
     {wf::kStaticId, ControlKind::Static, "[mils]", wf::kStyleNone, {130, 48, 30, 10}, {}},
     {wf::kStaticId, ControlKind::Static, "Max Y:", wf::kStyleNone, {20, 66, 40, 10}, {}},
-    {1028, ControlKind::Edit, "", wf::kStyleNone, {64, 64, 60, 14}, {}},
+    {kMaxYEdit, ControlKind::Edit, "", wf::kStyleNone, {64, 64, 60, 14}, {}},
     {wf::kStaticId, ControlKind::Static, "[mils]", wf::kStyleNone, {130, 66, 30, 10}, {}},
     {wf::kStaticId, ControlKind::Static, "Min X:", wf::kStyleNone, {20, 84, 40, 10}, {}},
-    {1029, ControlKind::Edit, "", wf::kStyleNone, {64, 82, 60, 14}, {}},
+    {kMinXEdit, ControlKind::Edit, "", wf::kStyleNone, {64, 82, 60, 14}, {}},
     {wf::kStaticId, ControlKind::Static, "[mils]", wf::kStyleNone, {130, 84, 30, 10}, {}},
     {wf::kStaticId, ControlKind::Static, "Max X:", wf::kStyleNone, {20, 102, 40, 10}, {}},
-    {1030, ControlKind::Edit, "", wf::kStyleNone, {64, 100, 60, 14}, {}},
+    {kMaxXEdit, ControlKind::Edit, "", wf::kStyleNone, {64, 100, 60, 14}, {}},
     {wf::kStaticId, ControlKind::Static, "[mils]", wf::kStyleNone, {130, 102, 30, 10}, {}},
 };
 }  // namespace
 
-const wf::DialogTemplate kSensorPageClippingDialog{1021, "", {0, 0, 300, 124}, kControls};
+const wf::DialogTemplate kSensorPageClippingDialog{kPageSensorClipping, "", {0, 0, 300, 124}, kControls};

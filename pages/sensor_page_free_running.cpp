@@ -1,15 +1,8 @@
 #include "pages/sensor_page_free_running.h"
 
 #include "modes/drawing.h"
+#include "plugin/pipe_modes.h"
 #include "plugin/settings.h"
-
-namespace {
-constexpr char kMode[] = "Free";
-constexpr int32_t kSelectedSensorItem = 0;
-constexpr int32_t kNumSensorsItem = 1;
-
-}  // namespace
-
 
 WF_IMPLEMENT_DYNAMIC(CSensorPageFreeRunning, ConfigPage)
 
@@ -23,7 +16,7 @@ int32_t CSensorPageFreeRunning::Activate() {
     zvHandle stationPipe = 0;
     zvStatus status = server->StationPipe(&stationPipe);
     if (status <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(stationPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(stationPipe, kModeFree)) <= 0) return status;
 
     char path[kServerPathSize];
     FormatServerPath(path, kServerSettingsWriteFormat, server->serialNumber);
@@ -39,13 +32,13 @@ int32_t CSensorPageFreeRunning::Activate() {
 
     zvHandle clientPipe = 0;
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeFree)) <= 0) return status;
 
     zvHandle list = 0;
     status = CreateIntegerList(&list);
     if (status > 0) status = zvPipeModeParameters(clientPipe, list);
-    if (status > 0) status = SetIntegerItem(list, kSelectedSensorItem, static_cast<int32_t>(serial));
-    if (status > 0) status = SetIntegerItem(list, kNumSensorsItem, enabled);
+    if (status > 0) status = SetIntegerItem(list, kFreeSelectedSensor, static_cast<int32_t>(serial));
+    if (status > 0) status = SetIntegerItem(list, kFreeNumSensors, enabled);
     if (status > 0) status = zvPipeSetModeParameters(clientPipe, list);
     if (status > 0) status = ShowEmptyFreePlot(DisplayForDrawing(0));
     if (list == 0) return status;

@@ -1,5 +1,6 @@
-// Dialog template 1019: Sensor Free Running.
+// The dialog template of the Sensor Free Running page.
 #include "pages/dialog_templates.h"
+#include "plugin/page_ids.h"
 
 namespace {
 using wf::ControlKind;
@@ -9,4 +10,4 @@ constexpr wf::ControlTemplate kControls[] = {
 };
 }  // namespace
 
-const wf::DialogTemplate kSensorPageFreeRunningDialog{1019, "", {0, 0, 300, 40}, kControls};
+const wf::DialogTemplate kSensorPageFreeRunningDialog{kPageSensorFreeRunning, "", {0, 0, 300, 40}, kControls};

@@ -3,14 +3,12 @@
 #include <algorithm>
 
 #include "modes/run_state.h"
+#include "pages/sensor_page_setup_ids.h"
 #include "pages/text_numbers.h"
 
+using namespace sensor_setup;
+
 namespace {
-constexpr int32_t kOrientationList = 1014;
-constexpr int32_t kMultiplexList = 1020;
-constexpr int32_t kVertexViewList = 1021;
-constexpr int32_t kThresholdEdit = 1001;
-constexpr int32_t kExposureList = 1051;
 
 // Entries "0" to "count - 1", in the order added, so that position and
 // number agree.

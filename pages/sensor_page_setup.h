@@ -35,11 +35,11 @@ protected:
     zvStatus WriteSensor(zvHandle xml, zvXmlItem sensor) override;
 
 private:
-    wf::ComboBox orientation_;  // 1014
-    wf::ComboBox multiplex_;    // 1020
-    wf::ComboBox vertexView_;   // 1021
-    wf::Edit threshold_;        // 1001
-    wf::ComboBox exposure_;     // 1051
+    wf::ComboBox orientation_;
+    wf::ComboBox multiplex_;
+    wf::ComboBox vertexView_;
+    wf::Edit threshold_;
+    wf::ComboBox exposure_;
 };
 
 #endif

@@ -1,5 +1,9 @@
-// Dialog template 1002: Sensor Setup.
+// The dialog template of the Sensor Setup page.
 #include "pages/dialog_templates.h"
+#include "pages/sensor_page_setup_ids.h"
+#include "plugin/page_ids.h"
+
+using namespace sensor_setup;
 
 namespace {
 using wf::ControlKind;
@@ -9,16 +13,16 @@ constexpr wf::ControlTemplate kControls[] = {
     {wf::kStaticId, ControlKind::Static, "Individual Sensor Properties", wf::kStyleNone, {10, 8, 200, 10}, {}},
     {wf::kStaticId, ControlKind::GroupBox, "Settings", wf::kStyleNone, {10, 24, 200, 112}, {}},
     {wf::kStaticId, ControlKind::Static, "Sensor Orientation", wf::kStyleNone, {20, 40, 90, 10}, {}},
-    {1014, ControlKind::DropDownList, "", wf::kStyleNone, {120, 38, 70, 14}, kTwo},
+    {kOrientationList, ControlKind::DropDownList, "", wf::kStyleNone, {120, 38, 70, 14}, kTwo},
     {wf::kStaticId, ControlKind::Static, "Multiplex", wf::kStyleNone, {20, 58, 90, 10}, {}},
-    {1020, ControlKind::DropDownList, "", wf::kStyleNone, {120, 56, 70, 14}, kFour},
+    {kMultiplexList, ControlKind::DropDownList, "", wf::kStyleNone, {120, 56, 70, 14}, kFour},
     {wf::kStaticId, ControlKind::Static, "Vertex View", wf::kStyleNone, {20, 76, 90, 10}, {}},
-    {1021, ControlKind::DropDownList, "", wf::kStyleNone, {120, 74, 70, 14}, kFour},
+    {kVertexViewList, ControlKind::DropDownList, "", wf::kStyleNone, {120, 74, 70, 14}, kFour},
     {wf::kStaticId, ControlKind::Static, "Detection Threshold", wf::kStyleNone, {20, 94, 90, 10}, {}},
-    {1001, ControlKind::Edit, "", wf::kStyleNone, {120, 92, 70, 14}, {}},
+    {kThresholdEdit, ControlKind::Edit, "", wf::kStyleNone, {120, 92, 70, 14}, {}},
     {wf::kStaticId, ControlKind::Static, "Exposure Mode", wf::kStyleNone, {20, 112, 90, 10}, {}},
-    {1051, ControlKind::DropDownList, "", wf::kStyleNone, {120, 110, 70, 14}, {}},
+    {kExposureList, ControlKind::DropDownList, "", wf::kStyleNone, {120, 110, 70, 14}, {}},
 };
 }  // namespace
 
-const wf::DialogTemplate kSensorPageSetupDialog{1002, "", {0, 0, 300, 146}, kControls};
+const wf::DialogTemplate kSensorPageSetupDialog{kPageSensorSetup, "", {0, 0, 300, 146}, kControls};

@@ -1,20 +1,12 @@
 #include "pages/sensor_page_video.h"
 
+#include "pages/sensor_page_video_ids.h"
+#include "plugin/pipe_modes.h"
 #include "plugin/settings.h"
 
+using namespace sensor_video;
+
 namespace {
-constexpr char kMode[] = "Video";
-constexpr int32_t kOperationRadio = 1015;
-constexpr int32_t kDiagnosticRadio = 1016;
-constexpr int32_t kOverlayCheck = 1021;
-constexpr int32_t kDeadzoneCheck = 1023;
-constexpr int32_t kThresholdSlider = 1024;
-
-// The Video mode's parameters, by position.
-constexpr int32_t kSelectedSensorItem = 0;
-constexpr int32_t kThresholdItem = 1;
-constexpr int32_t kThreshEnabledItem = 3;
-
 constexpr int32_t kStartThreshold = 200;
 constexpr int32_t kThresholdTicks[] = {0, 50, 100, 150, 200, 255};
 
@@ -62,7 +54,7 @@ int32_t CSensorPageVideo::Activate() {
     zvHandle stationPipe = 0;
     zvStatus status = server->StationPipe(&stationPipe);
     if (status <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(stationPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(stationPipe, kModeVideo)) <= 0) return status;
 
     // The exposure goes back to "Operation" at every activation.
     char path[kServerPathSize];
@@ -87,19 +79,19 @@ int32_t CSensorPageVideo::Activate() {
     if (status <= 0 && status != ZV_E_NOTFOUND)
         return ReportReadFailure(server, status);
     if (serial == ZV_SERIAL_NONE) {
-        site->ReportError(kInvalidSerial);
+        site_->ReportError(kInvalidSerial);
         return 0;
     }
 
     zvHandle clientPipe = 0;
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeVideo)) <= 0) return status;
     zvHandle list = 0;
     status = CreateIntegerList(&list);
     if (status > 0) status = zvPipeModeParameters(clientPipe, list);
-    if (status > 0) status = SetIntegerItem(list, kSelectedSensorItem, static_cast<int32_t>(serial));
-    if (status > 0) status = SetIntegerItem(list, kThresholdItem, kStartThreshold);
-    if (status > 0) status = SetIntegerItem(list, kThreshEnabledItem, 0);
+    if (status > 0) status = SetIntegerItem(list, kVideoSelectedSensor, static_cast<int32_t>(serial));
+    if (status > 0) status = SetIntegerItem(list, kVideoIdzThreshold, kStartThreshold);
+    if (status > 0) status = SetIntegerItem(list, kVideoThreshEnabled, 0);
     if (status > 0) status = zvPipeSetModeParameters(clientPipe, list);
     if (list != 0) {
         const zvStatus destroyed = zvArrayListDestroy(list);
@@ -108,7 +100,7 @@ int32_t CSensorPageVideo::Activate() {
     if (status <= 0) return status;
 
     hostapi::DisplaySet* displays = nullptr;
-    site->GetDisplays(&displays);
+    site_->GetDisplays(&displays);
     if (displays != nullptr) {
         displays->SelectLayout(0);
         // Activated twice in a row, the page still listens once.
@@ -131,10 +123,10 @@ int32_t CSensorPageVideo::Deactivate() {
 }
 
 void CSensorPageVideo::StopListening() {
-    if (!listening_ || site == nullptr) return;
+    if (!listening_ || site_ == nullptr) return;
     listening_ = false;
     hostapi::DisplaySet* displays = nullptr;
-    site->GetDisplays(&displays);
+    site_->GetDisplays(&displays);
     if (displays == nullptr) return;
     displays->RemoveDisplayListener(0, this);
     displays->RemoveDisplayListener(1, this);
@@ -151,11 +143,11 @@ void CSensorPageVideo::StoreExposure(int32_t exposure) {
     FormatServerPath(path, kServerSettingsWriteFormat, server->serialNumber);
     SystemSettings* settings = nullptr;
     if (SettingsLoad(path, 0, &settings) <= 0) {
-        site->ReportError(kCannotRead);
+        site_->ReportError(kCannotRead);
         return;
     }
     settings->VideoExposure = exposure;
-    if (SettingsSave(settings, path, 1) <= 0) site->ReportError(kCannotWrite);
+    if (SettingsSave(settings, path, 1) <= 0) site_->ReportError(kCannotWrite);
     SettingsFree(settings);
 }
 
@@ -201,7 +193,7 @@ void CSensorPageVideo::OnCentroidOverlay() {
     FormatServerPath(path, kServerSettingsWriteFormat, server->serialNumber);
     SystemSettings* settings = nullptr;
     if (SettingsLoad(path, 0, &settings) <= 0) {
-        site->ReportError(kCannotRead);
+        site_->ReportError(kCannotRead);
         zvArrayListDestroy(list);
         undo();
         return;
@@ -209,7 +201,7 @@ void CSensorPageVideo::OnCentroidOverlay() {
     zvStatus status = ZV_OK;
     if (overlay) {
         settings->VideoStyle = 1;
-        status = SetIntegerItem(list, kThreshEnabledItem, 0);
+        status = SetIntegerItem(list, kVideoThreshEnabled, 0);
         deadzone_.SetCheck(0);
         deadzone_.EnableWindow(false);
         threshold_.EnableWindow(false);
@@ -219,7 +211,7 @@ void CSensorPageVideo::OnCentroidOverlay() {
         threshold_.EnableWindow(true);
     }
     if (status > 0 && SettingsSave(settings, path, 1) <= 0) {
-        site->ReportError(kCannotWrite);
+        site_->ReportError(kCannotWrite);
         status = ZV_E_IO;
     }
     SettingsFree(settings);
@@ -241,9 +233,9 @@ void CSensorPageVideo::SetParameter(int32_t index, int32_t value) {
     zvArrayListDestroy(list);
 }
 
-void CSensorPageVideo::OnDeadzone() { SetParameter(kThreshEnabledItem, deadzone_.GetCheck() != 0 ? 1 : 0); }
+void CSensorPageVideo::OnDeadzone() { SetParameter(kVideoThreshEnabled, deadzone_.GetCheck() != 0 ? 1 : 0); }
 
 void CSensorPageVideo::OnThresholdReleased(wf::NotifyHeader*, intptr_t* result) {
     if (result != nullptr) *result = 0;
-    SetParameter(kThresholdItem, threshold_.GetPos());
+    SetParameter(kVideoIdzThreshold, threshold_.GetPos());
 }

@@ -60,11 +60,11 @@ private:
     void SetParameter(int32_t index, int32_t value);
     void StopListening();
 
-    wf::Button operation_;   // 1015
-    wf::Button diagnostic_;  // 1016
-    wf::Button overlay_;     // 1021
-    wf::Button deadzone_;    // 1023
-    wf::Slider threshold_;   // 1024
+    wf::Button operation_;
+    wf::Button diagnostic_;
+    wf::Button overlay_;
+    wf::Button deadzone_;
+    wf::Slider threshold_;
     bool listening_ = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include "modes/drawing.h"
 #include "plugin/calibration.h"
+#include "plugin/pipe_modes.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ zvStatus SensorTargetPage::ShowTarget(zvHandle* info, zvXmlItem* sensor, int32_t
     zvHandle pipe = 0;
     zvStatus status = ClientPipe(&pipe);
     if (status <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(pipe, "Calibration")) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(pipe, kModeCalibration)) <= 0) return status;
 
     zvHandle settings = 0;
     if ((status = server->ReadServerInfo(&settings)) <= 0)

@@ -1,9 +1,9 @@
 #include "pages/system_page_calibration.h"
 
-namespace {
-constexpr int32_t kDeleteButton = 1013;
-constexpr char kMode[] = "Calibration";
-}  // namespace
+#include "pages/system_page_calibration_ids.h"
+#include "plugin/pipe_modes.h"
+
+using namespace system_calibration;
 
 zvStatus DeleteCalibrationFile(ServerNode* server) {
     if (server == nullptr) return ZV_E_STATE;
@@ -29,13 +29,13 @@ CSystemPageCalibration::~CSystemPageCalibration() = default;
 int32_t CSystemPageCalibration::Activate() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    zvStatus status = SwitchStationPipe(server, kMode);
+    zvStatus status = SwitchStationPipe(server, kModeCalibration);
     if (status <= 0) return status;
     zvHandle clientPipe = 0;
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeCalibration)) <= 0) return status;
     hostapi::DisplaySet* displays = nullptr;
-    site->GetDisplays(&displays);
+    site_->GetDisplays(&displays);
     if (displays != nullptr) displays->SelectLayout(1);
     return 1;
 }

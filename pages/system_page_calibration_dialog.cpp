@@ -1,5 +1,9 @@
-// Dialog template 1013: System Calibration.
+// The dialog template of the System Calibration page.
 #include "pages/dialog_templates.h"
+#include "pages/system_page_calibration_ids.h"
+#include "plugin/page_ids.h"
+
+using namespace system_calibration;
 
 namespace {
 using wf::ControlKind;
@@ -15,8 +19,8 @@ constexpr wf::ControlTemplate kControls[] = {
     {wf::kStaticId, ControlKind::Static, "4: Wait for confirmation of completion.", wf::kStyleNone,
      {20, 68, 270, 10}, {}},
     {wf::kStaticId, ControlKind::Static, "5: Hit Stop button.", wf::kStyleNone, {20, 82, 270, 10}, {}},
-    {1013, ControlKind::PushButton, "Delete Calibration", wf::kStyleNone, {10, 104, 90, 16}, {}},
+    {kDeleteButton, ControlKind::PushButton, "Delete Calibration", wf::kStyleNone, {10, 104, 90, 16}, {}},
 };
 }  // namespace
 
-const wf::DialogTemplate kSystemPageCalibrationDialog{1013, "", {0, 0, 300, 130}, kControls};
+const wf::DialogTemplate kSystemPageCalibrationDialog{kPageSystemCalibration, "", {0, 0, 300, 130}, kControls};

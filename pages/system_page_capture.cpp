@@ -1,14 +1,15 @@
 #include "pages/system_page_capture.h"
 
 #include <cstdint>
+#include <iterator>
 
+#include "pages/system_page_capture_ids.h"
 #include "pages/text_numbers.h"
 #include "plugin/settings.h"
 
+using namespace system_capture;
+
 namespace {
-constexpr int32_t kModeList = 1031;
-constexpr int32_t kSourceList = 1032;
-constexpr int32_t kReductionEdit = 1033;
 constexpr int64_t kSegmentBytes = 200000000;
 // The reduction is read from at most this many characters of its edit.
 constexpr int32_t kReductionTextMax = 127;
@@ -20,13 +21,8 @@ constexpr char kReductionRange[] = "The reduction must be a whole number from 0 
 }  // namespace
 
 const char* CaptureModeName(int32_t index) {
-    switch (index) {
-        case 0: return "Free";
-        case 1: return "Calibration";
-        case 2: return "Detection";
-        case 3: return "Web";
-        default: return "Unknown";
-    }
+    if (index < 0 || index >= static_cast<int32_t>(std::size(kCaptureModes))) return "Unknown";
+    return kCaptureModes[index];
 }
 
 WF_IMPLEMENT_DYNAMIC(CSystemPageCapture, ConfigPage)

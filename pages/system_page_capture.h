@@ -65,9 +65,9 @@ private:
     int32_t reduction_ = 1;  // 0 to 2147483647, as "Divisor" holds it
     int32_t captureOn_ = 0;
 
-    wf::ComboBox mode_;    // 1031
-    wf::ComboBox source_;  // 1032
-    wf::Edit reductionEdit_;  // 1033
+    wf::ComboBox mode_;
+    wf::ComboBox source_;
+    wf::Edit reductionEdit_;
 };
 
 #endif

@@ -1,11 +1,12 @@
 #include "pages/system_page_config.h"
 
+#include "pages/system_page_config_ids.h"
 #include "pages/text_numbers.h"
 #include "plugin/settings.h"
 
+using namespace system_config;
+
 namespace {
-constexpr int32_t kSensorsEdit = 1025;
-constexpr int32_t kCreateButton = 1013;
 constexpr int32_t kMostSensors = 48;
 }  // namespace
 
@@ -58,6 +59,6 @@ void CSystemPageConfig::OnCreateSettings() {
         ReportFailure("Cannot create Settings.xml of " + ServerName(server), status);
         return;
     }
-    site->NotifyHost();
-    site->ReportText("Each sensor has to be assigned a unique vertex view!");
+    site_->NotifyHost();
+    site_->ReportText("Each sensor has to be assigned a unique vertex view!");
 }

@@ -30,7 +30,7 @@ protected:
     WF_DECLARE_MESSAGE_MAP()
 
 private:
-    wf::Edit sensors_;  // 1025
+    wf::Edit sensors_;
 };
 
 #endif

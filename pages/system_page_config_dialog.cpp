@@ -1,5 +1,9 @@
-// Dialog template 1022: System Config.
+// The dialog template of the System Config page.
 #include "pages/dialog_templates.h"
+#include "pages/system_page_config_ids.h"
+#include "plugin/page_ids.h"
+
+using namespace system_config;
 
 namespace {
 using wf::ControlKind;
@@ -10,9 +14,9 @@ constexpr wf::ControlTemplate kControls[] = {
      wf::kStyleNone, {10, 10, 280, 34}, {}},
     {wf::kStaticId, ControlKind::Static, "Enter number of sensors in system", wf::kStyleNone, {10, 52, 200, 10}, {}},
     {wf::kStaticId, ControlKind::Static, "Sensors:", wf::kStyleNone, {10, 70, 40, 10}, {}},
-    {1025, ControlKind::Edit, "", wf::kStyleNone, {52, 68, 40, 14}, {}},
-    {1013, ControlKind::PushButton, "Create Settings.xml", wf::kStyleNone, {104, 67, 90, 16}, {}},
+    {kSensorsEdit, ControlKind::Edit, "", wf::kStyleNone, {52, 68, 40, 14}, {}},
+    {kCreateButton, ControlKind::PushButton, "Create Settings.xml", wf::kStyleNone, {104, 67, 90, 16}, {}},
 };
 }  // namespace
 
-const wf::DialogTemplate kSystemPageConfigDialog{1022, "", {0, 0, 300, 100}, kControls};
+const wf::DialogTemplate kSystemPageConfigDialog{kPageSystemConfig, "", {0, 0, 300, 100}, kControls};

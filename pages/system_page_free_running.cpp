@@ -1,15 +1,14 @@
 #include "pages/system_page_free_running.h"
 
 #include "modes/drawing.h"
+#include "pages/system_page_free_running_ids.h"
 #include "pages/text_numbers.h"
+#include "plugin/pipe_modes.h"
 #include "plugin/settings.h"
 
+using namespace system_free_running;
+
 namespace {
-constexpr char kMode[] = "Free";
-constexpr int32_t kOutputBatchCountEdit = 1026;
-constexpr int32_t kInputStateCheck = 1034;
-constexpr int32_t kSelectedSensorItem = 0;
-constexpr int32_t kNumSensorsItem = 1;
 constexpr int32_t kAllSensors = 0;
 }  // namespace
 
@@ -42,7 +41,7 @@ int32_t CSystemPageFreeRunning::Reload() {
 int32_t CSystemPageFreeRunning::Activate() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    zvStatus status = SwitchStationPipe(server, kMode);
+    zvStatus status = SwitchStationPipe(server, kModeFree);
     if (status <= 0) return status;
 
     char path[kServerPathSize];
@@ -56,15 +55,15 @@ int32_t CSystemPageFreeRunning::Activate() {
 
     zvHandle clientPipe = 0;
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeFree)) <= 0) return status;
 
     // The parameters go to the Free mode, now the client's current one. The
     // list is destroyed on every path, also when a later step fails.
     zvHandle list = 0;
     status = CreateIntegerList(&list);
     if (status > 0) status = zvPipeModeParameters(clientPipe, list);
-    if (status > 0) status = SetIntegerItem(list, kSelectedSensorItem, kAllSensors);
-    if (status > 0) status = SetIntegerItem(list, kNumSensorsItem, enabled);
+    if (status > 0) status = SetIntegerItem(list, kFreeSelectedSensor, kAllSensors);
+    if (status > 0) status = SetIntegerItem(list, kFreeNumSensors, enabled);
     if (status > 0) status = zvPipeSetModeParameters(clientPipe, list);
     if (status > 0) status = ShowEmptyFreePlot(DisplayForDrawing(0));
     if (list != 0) {
@@ -90,13 +89,13 @@ void CSystemPageFreeRunning::FreeShowSettings() {
 void CSystemPageFreeRunning::OnOutputBatchCount() {
     ServerNode* server = Server();
     if (server == nullptr) return;
-    if (site != nullptr) site->SetModified();
+    if (site_ != nullptr) site_->SetModified();
     server->OutputBatchCount = IntegerValue(ControlText(kOutputBatchCountEdit).c_str());
 }
 
 void CSystemPageFreeRunning::OnTransmitInputState() {
     ServerNode* server = Server();
     if (server == nullptr) return;
-    if (site != nullptr) site->SetModified();
+    if (site_ != nullptr) site_->SetModified();
     server->inputStateFlag = inputState_.GetCheck() != 0 ? 1 : 0;
 }

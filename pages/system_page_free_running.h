@@ -40,7 +40,7 @@ protected:
     WF_DECLARE_MESSAGE_MAP()
 
 private:
-    wf::Button inputState_;  // 1034
+    wf::Button inputState_;
 };
 
 #endif

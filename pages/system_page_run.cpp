@@ -1,16 +1,10 @@
 #include "pages/system_page_run.h"
 
+#include "pages/system_page_run_ids.h"
 #include "pages/text_numbers.h"
+#include "plugin/pipe_modes.h"
 
-namespace {
-constexpr char kMode[] = "Detection";
-constexpr int32_t kOutputBatchCountEdit = 1026;
-constexpr int32_t kEncoderResolutionEdit = 1003;
-constexpr int32_t kOutputIntervalEdit = 1001;
-constexpr int32_t kDetectionThresholdEdit = 1017;
-constexpr int32_t kObstructionYEdit = 1018;
-constexpr int32_t kOverlapFilterCheck = 1021;
-}  // namespace
+using namespace system_run;
 
 WF_IMPLEMENT_DYNAMIC(CSystemPageRun, ConfigPage)
 
@@ -51,12 +45,12 @@ int32_t CSystemPageRun::Activate() {
     zvHandle clientPipe = 0;
     zvStatus status = ClientPipe(&clientPipe);
     if (status <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeDetection)) <= 0) return status;
     hostapi::DisplaySet* displays = nullptr;
-    if ((status = site->GetDisplays(&displays)) <= 0) return status;
+    if ((status = site_->GetDisplays(&displays)) <= 0) return status;
     if (displays == nullptr) return ZV_E_STATE;
     if ((status = displays->SelectLayout(0)) <= 0) return status;
-    if ((status = SwitchStationPipe(server, kMode)) <= 0) return status;
+    if ((status = SwitchStationPipe(server, kModeDetection)) <= 0) return status;
     status = LoadServerCache(server, 0);
     RunShowSettings();
     if (status <= 0) return status;
@@ -86,7 +80,7 @@ void CSystemPageRun::RunShowSettings() {
 
 ServerNode* CSystemPageRun::Changed() {
     ServerNode* server = Server();
-    if (server != nullptr && site != nullptr) site->SetModified();
+    if (server != nullptr && site_ != nullptr) site_->SetModified();
     return server;
 }
 

@@ -53,7 +53,7 @@ private:
     ServerNode* Changed();
     int32_t EditInteger(int32_t id) const;
 
-    wf::Button overlapFilter_;  // 1021
+    wf::Button overlapFilter_;
 };
 
 #endif

@@ -4,18 +4,12 @@
 
 #include "modes/drawing.h"
 #include "pages/system_page_calibration.h"
+#include "pages/system_page_setup_ids.h"
 #include "pages/text_numbers.h"
 #include "plugin/calibration.h"
+#include "plugin/pipe_modes.h"
 
-namespace {
-constexpr int32_t kVertexList = 1022;
-constexpr int32_t kXEdit = 1001;
-constexpr int32_t kYEdit = 1002;
-constexpr int32_t kAddButton = 1013;
-constexpr int32_t kRemoveButton = 1014;
-constexpr int32_t kDeleteButton = 1015;
-constexpr char kMode[] = "Calibration";
-}  // namespace
+using namespace system_setup;
 
 std::string VertexLine(int32_t index, int32_t x, int32_t y) {
     char line[64];
@@ -34,7 +28,7 @@ WF_END_MESSAGE_MAP()
 CSystemPageSetup::CSystemPageSetup() : ConfigPage(kPageSystemSetup) {}
 
 CSystemPageSetup::~CSystemPageSetup() {
-    if (targetList != 0) zvArrayListDestroy(targetList);
+    if (targetList_ != 0) zvArrayListDestroy(targetList_);
 }
 
 void CSystemPageSetup::DoDataExchange(wf::DataExchange* exchange) {
@@ -47,21 +41,21 @@ void CSystemPageSetup::DoDataExchange(wf::DataExchange* exchange) {
 int32_t CSystemPageSetup::Activate() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    zvStatus status = SwitchStationPipe(server, kMode);
+    zvStatus status = SwitchStationPipe(server, kModeCalibration);
     if (status <= 0) return status;
     zvHandle clientPipe = 0;
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeCalibration)) <= 0) return status;
 
     // An Activate without a Deactivate before it starts afresh too.
-    if (targetList != 0) zvArrayListDestroy(targetList);
-    targetList = 0;
+    if (targetList_ != 0) zvArrayListDestroy(targetList_);
+    targetList_ = 0;
     targetRead_ = false;
-    status = zvArrayListCreate(&targetList, 0);
-    if (status > 0) status = zvArrayListInit(targetList, ZV_TYPE_POINT32, 0, 1);
+    status = zvArrayListCreate(&targetList_, 0);
+    if (status > 0) status = zvArrayListInit(targetList_, ZV_TYPE_POINT32, 0, 1);
     if (status <= 0) {
-        if (targetList != 0) zvArrayListDestroy(targetList);
-        targetList = 0;
+        if (targetList_ != 0) zvArrayListDestroy(targetList_);
+        targetList_ = 0;
         ShowVertexLines();
         return status;
     }
@@ -71,9 +65,9 @@ int32_t CSystemPageSetup::Activate() {
         ShowVertexLines();  // an empty target, which Apply will not store
         return ReportReadFailure(server, status);
     }
-    status = ReadCalibrationTarget(zvAppInfoXml(info), targetList);
+    status = ReadCalibrationTarget(zvAppInfoXml(info), targetList_);
     targetRead_ = status > 0;
-    if (status > 0) status = ShowCalibrationTarget(targetList, DisplayForDrawing(0));
+    if (status > 0) status = ShowCalibrationTarget(targetList_, DisplayForDrawing(0));
     // The lines show what Apply would store, also when drawing failed.
     ShowVertexLines();
     zvAppInfoDestroy(info);
@@ -94,8 +88,8 @@ int32_t CSystemPageSetup::Apply() {
     if (status <= 0) return ReportReadFailure(server, status, true);
     if (zvAppInfoRootGroup(info) == 0) {
         status = Report("Nothing was written: the settings of " + ServerName(server) + " hold no sensor group.", 0);
-    } else if ((status = WriteCalibrationTarget(zvAppInfoXml(info), targetList)) > 0) {
-        status = ShowCalibrationTarget(targetList, DisplayForDrawing(0));
+    } else if ((status = WriteCalibrationTarget(zvAppInfoXml(info), targetList_)) > 0) {
+        status = ShowCalibrationTarget(targetList_, DisplayForDrawing(0));
     }
     if (status > 0 && (status = server->WriteServerInfo(info)) <= 0)
         ReportFailure("Cannot write the settings of " + ServerName(server), status);
@@ -105,9 +99,9 @@ int32_t CSystemPageSetup::Apply() {
 
 int32_t CSystemPageSetup::Deactivate() {
     targetRead_ = false;
-    if (targetList == 0) return 1;
-    const zvStatus status = zvArrayListDestroy(targetList);
-    targetList = 0;
+    if (targetList_ == 0) return 1;
+    const zvStatus status = zvArrayListDestroy(targetList_);
+    targetList_ = 0;
     return status;
 }
 
@@ -115,7 +109,7 @@ void CSystemPageSetup::OnAddVertex() {
     const zvPoint32s vertex{IntegerValue(x_.GetWindowText().c_str()), IntegerValue(y_.GetWindowText().c_str())};
     // The line and the vertex go together: a vertex the list cannot take
     // is not shown either.
-    if (zvArrayListAdd(targetList, &vertex) <= 0) return;
+    if (zvArrayListAdd(targetList_, &vertex) <= 0) return;
     vertices_.AddString(VertexLine(vertices_.GetCount(), vertex.x, vertex.y).c_str());
     ChangeNotice();
 }
@@ -123,8 +117,8 @@ void CSystemPageSetup::OnAddVertex() {
 void CSystemPageSetup::OnRemoveVertex() {
     // Nothing to remove: nothing removed. A vertex the list keeps stays
     // listed.
-    const int32_t count = zvArrayListCount(targetList);
-    if (count > 0 && zvArrayListRemove(targetList, count - 1) <= 0) return;
+    const int32_t count = zvArrayListCount(targetList_);
+    if (count > 0 && zvArrayListRemove(targetList_, count - 1) <= 0) return;
     const int32_t lines = vertices_.GetCount();
     if (lines > 0) vertices_.DeleteString(lines - 1);
     ChangeNotice();
@@ -138,8 +132,8 @@ void CSystemPageSetup::OnDeleteCalibration() {
 
 void CSystemPageSetup::ShowVertexLines() {
     vertices_.ResetContent();
-    const int32_t count = zvArrayListCount(targetList);
-    const auto* vertex = static_cast<const zvPoint32s*>(zvArrayListData(targetList));
+    const int32_t count = zvArrayListCount(targetList_);
+    const auto* vertex = static_cast<const zvPoint32s*>(zvArrayListData(targetList_));
     for (int32_t i = 0; vertex != nullptr && i < count; ++i)
         vertices_.AddString(VertexLine(i, vertex[i].x, vertex[i].y).c_str());
 }

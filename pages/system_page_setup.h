@@ -49,11 +49,11 @@ private:
     // The lines of the list box from the working list.
     void ShowVertexLines();
 
-    zvHandle targetList = 0;  // vertices (item type 162), from Activate to Deactivate
-    bool targetRead_ = false;  // targetList started from the stored target
-    wf::ListBox vertices_;    // 1022
-    wf::Edit x_;              // 1001
-    wf::Edit y_;              // 1002
+    zvHandle targetList_ = 0;  // vertices (item type 162), from Activate to Deactivate
+    bool targetRead_ = false;  // targetList_ started from the stored target
+    wf::ListBox vertices_;
+    wf::Edit x_;
+    wf::Edit y_;
 };
 
 // The line of vertex `index` in the list: eight blanks, the index with two

@@ -2,22 +2,13 @@
 
 #include <cstdio>
 
+#include "pages/system_page_tuning_ids.h"
 #include "pages/text_numbers.h"
+#include "plugin/pipe_modes.h"
+
+using namespace system_tuning;
 
 namespace {
-constexpr int32_t kSensorList = 1014;
-constexpr int32_t kRotateEdit = 1048;
-constexpr int32_t kYEdit = 1049;
-constexpr int32_t kXEdit = 1035;
-constexpr int32_t kRotateDown = 1016;
-constexpr int32_t kRotateUp = 1050;
-constexpr int32_t kYDown = 1017;
-constexpr int32_t kYUp = 1020;
-constexpr int32_t kXDown = 1018;
-constexpr int32_t kXUp = 1019;
-constexpr int32_t kControls[] = {kSensorList, kRotateEdit, kYEdit, kXEdit, kRotateDown,
-                                 kRotateUp,   kYDown,      kYUp,   kXDown, kXUp};
-constexpr char kMode[] = "Free";
 constexpr char kCalibrationFile[] = "Calibration.xml";
 
 // The entry `index` of a loaded set, or null when the set has none there.
@@ -60,21 +51,21 @@ int32_t CSystemPageTuning::Activate() {
     zvHandle clientPipe = 0;
     zvStatus status = ClientPipe(&clientPipe);
     if (status <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeFree)) <= 0) return status;
     zvHandle stationPipe = 0;
     if ((status = server->StationPipe(&stationPipe)) <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(stationPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(stationPipe, kModeFree)) <= 0) return status;
 
     zvLastErrorClear();
     if (!CalibrationFileExists()) {
         ShowNoCalibration();
-        sensorsListed = 0;
-    } else if (sensorsListed == 1) {
-        selectedIndex = sensors_.GetCurSel();
+        sensorsListed_ = 0;
+    } else if (sensorsListed_ == 1) {
+        selectedIndex_ = sensors_.GetCurSel();
         status = LoadSelected();
     } else {
         status = FillSensors();
-        sensorsListed = status > 0 ? 1 : 0;  // a list not filled is filled next time
+        sensorsListed_ = status > 0 ? 1 : 0;  // a list not filled is filled next time
     }
     // A file that cannot be read leaves the controls as they were, told.
     if (status <= 0) return ReportFailure("Cannot read Calibration.xml of " + ServerName(server), status);
@@ -104,11 +95,11 @@ void CSystemPageTuning::ShowNoCalibration() {
     sensors_.SetCurSel(sensors_.AddString("Please perform Calibration first."));
     // Emptied edits are no values: their change notices store nothing, so
     // that a calibration the client still holds keeps its coefficients.
-    clearing = true;
+    clearing_ = true;
     rotate_.SetWindowText("");
     x_.SetWindowText("");
     y_.SetWindowText("");
-    clearing = false;
+    clearing_ = false;
     EnableControls(false);
 }
 
@@ -129,7 +120,7 @@ zvStatus CSystemPageTuning::FillSensors() {
             sensors_.AddString(item);
         }
         if (count > 0) {
-            selectedIndex = 0;
+            selectedIndex_ = 0;
             sensors_.SetCurSel(0);
             result = LoadSelected();
         }
@@ -147,7 +138,7 @@ zvStatus CSystemPageTuning::LoadSelected() {
     const zvStatus status = LoadCalibration(path, 0, &set);
     if (status <= 0) return status;
     // An index beyond a file that has fewer entries now names none.
-    if (const CalibrationEntry* loaded = EntryAt(set, selectedIndex)) {
+    if (const CalibrationEntry* loaded = EntryAt(set, selectedIndex_)) {
         entry = *loaded;
         Show(rotate_, entry.t);
         Show(x_, entry.x);
@@ -186,7 +177,7 @@ zvStatus CSystemPageTuning::Store() {
 }
 
 void CSystemPageTuning::EnableControls(bool enable) {
-    for (int32_t id : kControls)
+    for (int32_t id : kAllControls)
         if (wf::Window* control = GetDlgItem(id)) control->EnableWindow(enable);
 }
 
@@ -201,26 +192,26 @@ void CSystemPageTuning::Step(double* value, double step, wf::Edit& edit) {
 }
 
 void CSystemPageTuning::OnSelectSensor() {
-    selectedIndex = sensors_.GetCurSel();
+    selectedIndex_ = sensors_.GetCurSel();
     zvLastErrorClear();
     const zvStatus status = LoadSelected();
     if (status <= 0) ReportFailure("Cannot read Calibration.xml of " + ServerName(Server()), status);
 }
 
 void CSystemPageTuning::OnRotateChange() {
-    if (clearing) return;
+    if (clearing_) return;
     entry.t = DecimalValue(rotate_.GetWindowText().c_str());
     Store();
 }
 
 void CSystemPageTuning::OnYChange() {
-    if (clearing) return;
+    if (clearing_) return;
     entry.y = DecimalValue(y_.GetWindowText().c_str());
     Store();
 }
 
 void CSystemPageTuning::OnXChange() {
-    if (clearing) return;
+    if (clearing_) return;
     entry.x = DecimalValue(x_.GetWindowText().c_str());
     Store();
 }

@@ -55,7 +55,7 @@ private:
     void ShowNoCalibration();
     // Lists the entries ("00: S/N 1000", ...) and loads the first.
     zvStatus FillSensors();
-    // Loads entry `selectedIndex` into the working copy and the edits; an
+    // Loads entry `selectedIndex_` into the working copy and the edits; an
     // index the file has no entry for changes nothing (1).
     zvStatus LoadSelected();
     // Writes the working copy into the file's first element of its serial
@@ -67,15 +67,15 @@ private:
     // The path of the server's Calibration.xml; false without a server.
     bool Path(char* path) const;
 
-    int32_t selectedIndex = 0;
-    int32_t sensorsListed = 0;
-    bool clearing = false;     // the edits are being emptied, not edited
+    int32_t selectedIndex_ = 0;
+    int32_t sensorsListed_ = 0;
+    bool clearing_ = false;    // the edits are being emptied, not edited
     CalibrationEntry entry{};  // the working copy
 
-    wf::ComboBox sensors_;  // 1014
-    wf::Edit rotate_;       // 1048
-    wf::Edit y_;            // 1049
-    wf::Edit x_;            // 1035
+    wf::ComboBox sensors_;
+    wf::Edit rotate_;
+    wf::Edit y_;
+    wf::Edit x_;
 };
 
 #endif

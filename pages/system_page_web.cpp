@@ -1,24 +1,16 @@
 #include "pages/system_page_web.h"
 
 #include "modes/drawing.h"
+#include "pages/system_page_web_ids.h"
 #include "pages/text_numbers.h"
+#include "plugin/pipe_modes.h"
 #include "plugin/settings.h"
 
-namespace {
-constexpr char kMode[] = "Web";
-constexpr int32_t kOutputBatchingEdit = 1047;
-constexpr int32_t kXResolutionEdit = 1036;
-constexpr int32_t kTimeSyncRadio = 1038;
-constexpr int32_t kTimeEdit = 1037;
-constexpr int32_t kEncoderSyncRadio = 1039;
-constexpr int32_t kDistanceEdit = 1001;
-constexpr int32_t kEncoderResolutionEdit = 1046;
+using namespace system_web;
 
+namespace {
 constexpr int32_t kSyncByEncoder = 0;
 constexpr int32_t kSyncByTime = 1;
-// The controls of each method: labels, edits and unit labels.
-constexpr int32_t kTimeControls[] = {1040, 1042, kTimeEdit};
-constexpr int32_t kEncoderControls[] = {1041, 1043, kDistanceEdit, 1044, 1045, kEncoderResolutionEdit};
 }  // namespace
 
 WF_IMPLEMENT_DYNAMIC(CSystemPageWeb, ConfigPage)
@@ -48,7 +40,7 @@ int32_t CSystemPageWeb::Apply() { return ApplyServerCache(); }
 int32_t CSystemPageWeb::Activate() {
     ServerNode* server = Server();
     if (server == nullptr) return ZV_E_STATE;
-    zvStatus status = SwitchStationPipe(server, kMode);
+    zvStatus status = SwitchStationPipe(server, kModeWeb);
     if (status <= 0) return status;
 
     // The settings must be readable (a missing file is no failure).
@@ -62,7 +54,7 @@ int32_t CSystemPageWeb::Activate() {
 
     zvHandle clientPipe = 0;
     if ((status = ClientPipe(&clientPipe)) <= 0) return status;
-    if ((status = zvPipeSetCurrentMode(clientPipe, kMode)) <= 0) return status;
+    if ((status = zvPipeSetCurrentMode(clientPipe, kModeWeb)) <= 0) return status;
     if ((status = ShowEmptyFreePlot(DisplayForDrawing(0))) <= 0) return status;
 
     status = LoadServerCache(server, 0);
@@ -102,7 +94,7 @@ void CSystemPageWeb::WebEnableSyncControls(int32_t method) {
 }
 
 void CSystemPageWeb::Modified() {
-    if (site != nullptr) site->SetModified();
+    if (site_ != nullptr) site_->SetModified();
 }
 
 void CSystemPageWeb::OnXResolution() {

@@ -51,8 +51,8 @@ protected:
 private:
     void Modified();
 
-    wf::Button timeSync_;     // 1038
-    wf::Button encoderSync_;  // 1039
+    wf::Button timeSync_;
+    wf::Button encoderSync_;
 };
 
 #endif

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "plugin/settings.h"
+#include "plugin/statuses.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 //
 // Statuses as for the settings document: greater than zero is success, the
 // first platform failure is returned unchanged, a missing root or target
-// gives 0, memory that cannot be had gives -995.
+// gives 0, memory that cannot be had gives kTorvaneNoMemory.
 #ifndef TORVANE_PLUGIN_CALIBRATION_H
 #define TORVANE_PLUGIN_CALIBRATION_H
 

@@ -13,10 +13,8 @@
 
 #include <cstdint>
 
+#include "plugin/statuses.h"
 #include "zvapi/zvapi.h"
-
-// Torvane's own status for memory that zvMalloc could not give.
-inline constexpr zvStatus kTorvaneNoMemory = -995;
 
 // One sensor of the station, as read from its entry under the inner
 // "Members" element. Item type ZV_TYPE_SENSOR_ENTRY of the Sensors list.

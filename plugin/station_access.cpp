@@ -1,7 +1,6 @@
 #include "plugin/station_access.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -38,17 +37,6 @@ bool SharesVertexView(const SystemSettings& settings) {
 }
 
 }  // namespace
-
-void FormatServerPath(char* path, const char* format, uint32_t serial, const char* file) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    if (file != nullptr) {
-        std::snprintf(path, kServerPathSize, format, serial, file);
-    } else {
-        std::snprintf(path, kServerPathSize, format, serial);
-    }
-#pragma GCC diagnostic pop
-}
 
 // ---- Node ------------------------------------------------------------------
 

@@ -20,18 +20,8 @@
 
 #include "hostapi/hostapi.hpp"
 #include "plugin/page_ids.h"
+#include "plugin/server_path.h"
 #include "zvapi/zvapi.h"
-
-// The path formats of a server's files, filled with its number.
-inline constexpr char kServerFileFormat[] = "\\SN%u\\%s";
-inline constexpr char kServerSettingsReadFormat[] = "\\SN%u\\Settings.xml";
-inline constexpr char kServerSettingsWriteFormat[] = "\\SN%u\\settings.xml";
-// Room for any of those paths with a 32-bit number and a file name of
-// Torvane's.
-inline constexpr int32_t kServerPathSize = 64;
-
-// Fills `path` (kServerPathSize characters) with "\SN<serial>\<file>".
-void FormatServerPath(char* path, const char* format, uint32_t serial, const char* file = nullptr);
 
 // The base of the four node types. Implements the node interface's slots
 // except the page list.

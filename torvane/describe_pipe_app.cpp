@@ -7,6 +7,7 @@
 #include "modes/run_state.h"
 #include "modes/video_mode.h"
 #include "modes/web_mode.h"
+#include "plugin/pipe_modes.h"
 
 namespace {
 
@@ -22,20 +23,16 @@ struct ModeEntry {
     zvPipeStopHandler stop;
     DisplaySpec displays[3];
     int32_t displayCount;
-    const char* parameters[4];
-    int32_t parameterCount;
+    std::span<const ModeParameter> parameters;  // in position order
 };
 
-// The pages address parameters by position: their order is part of the
-// contract with them.
 const ModeEntry kModes[] = {
-    {"Free", StartFree, ProcessFree, StopCommon, {{"Free", 2}, {"Intensity", 1}, {"Encoder", 3}}, 3,
-     {"SelectedSensor", "NumSensors"}, 2},
-    {"Calibration", StartCommon, ProcessCalibration, StopCommon, {{"Calibration", 2}, {"Status", 3}}, 2, {}, 0},
-    {"Detection", StartCommon, ProcessDetection, StopCommon, {{"Detection", 0}, {"Statistics", 3}}, 2, {}, 0},
-    {"Web", StartCommon, ProcessWeb, StopCommon, {{"Web", 2}, {"Statistics", 3}}, 2, {}, 0},
-    {"Video", StartVideo, ProcessVideo, StopVideo, {{"Video 0", 1}, {"Video 1", 1}}, 2,
-     {"SelectedSensor", "idzThreshold", "cgEnabled", "threshEnabled"}, 4},
+    {kModeFree, StartFree, ProcessFree, StopCommon, {{"Free", 2}, {"Intensity", 1}, {"Encoder", 3}}, 3,
+     kFreeParameters},
+    {kModeCalibration, StartCommon, ProcessCalibration, StopCommon, {{"Calibration", 2}, {"Status", 3}}, 2, {}},
+    {kModeDetection, StartCommon, ProcessDetection, StopCommon, {{"Detection", 0}, {"Statistics", 3}}, 2, {}},
+    {kModeWeb, StartCommon, ProcessWeb, StopCommon, {{"Web", 2}, {"Statistics", 3}}, 2, {}},
+    {kModeVideo, StartVideo, ProcessVideo, StopVideo, {{"Video 0", 1}, {"Video 1", 1}}, 2, kVideoParameters},
 };
 
 constexpr int32_t kInputStyle = 2;
@@ -54,8 +51,8 @@ zvStatus DescribeMode(zvHandle mode, const ModeEntry& entry) {
         status = zvPipeModeAddDisplay(mode, entry.displays[i].name, entry.displays[i].kind);
         if (status <= 0) return status;
     }
-    for (int32_t i = 0; i < entry.parameterCount; ++i) {
-        status = zvPipeModeAddParameter(mode, entry.parameters[i], 0);
+    for (const ModeParameter& parameter : entry.parameters) {
+        status = zvPipeModeAddParameter(mode, parameter.name, parameter.initial);
         if (status <= 0) return status;
     }
     return zvPipeModeSetInputStyle(mode, kInputStyle);

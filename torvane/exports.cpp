@@ -5,8 +5,8 @@
 #include "hostapi/hostapi.hpp"
 #include "pages/page_factory.h"
 #include "pages/torvane_app.h"
-#include "plugin/settings.h"
 #include "plugin/station_access.h"
+#include "plugin/statuses.h"
 #include "torvane/describe_pipe_app.h"
 #include "zvapi/zvapi.h"
 

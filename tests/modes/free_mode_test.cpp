@@ -6,6 +6,7 @@
 
 #include "modes/drawing.h"
 #include "modes/free_mode.h"
+#include "plugin/statuses.h"
 #include "support/mode_support.hpp"
 
 namespace {
@@ -218,7 +219,7 @@ TEST_F(FreeModeTest, AFailingCallEndsTheHandlerWithItsStatusAndLeaksNothing) {
         zv::testing::FailCall(c.call, c.k, -321);
         const zvStatus status = runner_->ProcessPayloads({Profile(1001), Profile(1001)});
         zv::testing::ClearFaults();
-        EXPECT_EQ(status, std::string(c.call) == "zvGraphicDrawPoints32s" ? -995 : -321);
+        EXPECT_EQ(status, std::string(c.call) == "zvGraphicDrawPoints32s" ? kTorvaneNoMemory : -321);
         EXPECT_EQ(runner_->Outputs().size(), c.outputs);  // the second profile is not processed
     }
     ASSERT_GT(runner_->Stop(), 0);

@@ -210,7 +210,7 @@ TEST_F(HandlerTest, TheRunStateIsReleasedInItsOrderAndStopsAtAFailure) {
 
 // ---- Faults -------------------------------------------------------------------
 
-// Calls whose statuses a Part leaves unchecked (those inside the
+// Calls whose statuses a mode leaves unchecked (those inside the
 // statistics table's making and its rows; the pens, brushes and markers of
 // a drawing), which may fail without failing the handler or fail it later
 // with another status; and calls that answer with a pointer or an index,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/fault_loop.hpp"
+#include "zvapi/zv_handle.hpp"
 #include "zvapi/zvapi_testing.hpp"
 
 namespace {
@@ -167,11 +168,12 @@ TEST(ResampleOutline, ShortListsAndBadArguments) {
     EXPECT_EQ(Resample({{300000, 40000}}, 3), (std::vector<int32_t>{30000, 30000, 30000}));
     EXPECT_EQ(Resample({{300000, 77}}, 2), (std::vector<int32_t>{77, 77}));
 
-    zvHandle polar = nullptr, radii = nullptr, bytes = nullptr;
-    ASSERT_GT(zvArrayListCreate(&polar, nullptr), 0);
+    zv::OwnedList polar;
+    zv::OwnedArray radii, bytes;
+    ASSERT_GT(zvArrayListCreate(polar.Out(), nullptr), 0);
     ASSERT_GT(zvArrayListInit(polar, ZV_TYPE_POINT32, 4, 1), 0);
-    ASSERT_GT(zvArray1Create(&radii, nullptr, ZV_TYPE_INT32, 360), 0);
-    ASSERT_GT(zvArray1Create(&bytes, nullptr, ZV_TYPE_UINT8, 360), 0);
+    ASSERT_GT(zvArray1Create(radii.Out(), nullptr, ZV_TYPE_INT32, 360), 0);
+    ASSERT_GT(zvArray1Create(bytes.Out(), nullptr, ZV_TYPE_UINT8, 360), 0);
     const zvPoint32s p{10, 500};
     ASSERT_GT(zvArrayListAdd(polar, &p), 0);
     EXPECT_EQ(ResampleOutline(polar, 0, radii), ZV_E_ARGUMENT);
@@ -180,9 +182,6 @@ TEST(ResampleOutline, ShortListsAndBadArguments) {
     EXPECT_EQ(ResampleOutline(radii, 360, radii), ZV_E_HANDLE);
     EXPECT_EQ(ResampleOutline(polar, 360, radii), ZV_OK);
     EXPECT_EQ(static_cast<int32_t*>(zvArray1Data(radii))[359], 500);
-    zvArrayListDestroy(polar);
-    zvArrayDestroy(radii);
-    zvArrayDestroy(bytes);
 }
 
 TEST(ToPolar, AnglesRunFromPlusXTowardsPlusY) {

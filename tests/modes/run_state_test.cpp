@@ -4,6 +4,7 @@
 
 #include "modes/run_state.h"
 #include "plugin/settings.h"
+#include "plugin/statuses.h"
 #include "support/fault_loop.hpp"
 #include "support/mode_support.hpp"
 
@@ -166,7 +167,7 @@ TEST_F(RunStateTest, NoMemoryForTheRecordIsReportedAsTorvanesOwnStatus) {
     ASSERT_GT(zvPipeEngineCreate(&engine, runner_->Client()), 0);
     RunState* state = reinterpret_cast<RunState*>(1);
     zv::testing::FailAllocation(1);
-    EXPECT_EQ(RunStateCreate(engine, &state), -995);
+    EXPECT_EQ(RunStateCreate(engine, &state), kTorvaneNoMemory);
     EXPECT_EQ(state, nullptr);
     EXPECT_EQ(RunStateDestroy(nullptr), 1);
     zvPipeEngineDestroy(engine);

@@ -3,10 +3,11 @@
 
 #include <cstring>
 
-#include "document_test_support.hpp"
 #include "page_host.hpp"
 #include "pages/config_page.h"
 #include "pages/page_factory.h"
+#include "plugin/statuses.h"
+#include "support/document_test_support.hpp"
 
 namespace {
 
@@ -56,7 +57,7 @@ TEST(PageFramework, GetNameFillsTheBufferWithoutATerminatorWhenFull) {
 }
 
 TEST(PageFramework, AWindowThatCannotBeMadeGivesMinus992AndNoSite) {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     pagetest::PageHost host(space.Host(""));
     hostapi::Node* server = host.ServerNode(7);
     // A page wraps the host's window in a framework object that lives as
@@ -67,7 +68,7 @@ TEST(PageFramework, AWindowThatCannotBeMadeGivesMinus992AndNoSite) {
     hostapi::Page* page = PageFactory(1022);
     page->SetNode(server);
     host.giveWindow = false;
-    EXPECT_EQ(page->Create(&host), -992);
+    EXPECT_EQ(page->Create(&host), kPageWindowFailed);
     wf::WindowHandle window = nullptr;
     page->GetWindow(&window);
     EXPECT_EQ(window, nullptr);
@@ -79,7 +80,7 @@ TEST(PageFramework, AWindowThatCannotBeMadeGivesMinus992AndNoSite) {
     page = PageFactory(1022);
     page->SetNode(server);
     wf::testing::FailWindowCreation(2);  // the dialog's second window: a control
-    EXPECT_EQ(page->Create(&host), -992);
+    EXPECT_EQ(page->Create(&host), kPageWindowFailed);
     wf::testing::ClearFaults();
     EXPECT_EQ(wf::testing::LiveWindows(), windows);
     page->Destroy();
@@ -87,7 +88,7 @@ TEST(PageFramework, AWindowThatCannotBeMadeGivesMinus992AndNoSite) {
 }
 
 TEST(PageFramework, PagesWithoutAServerNodeFailWithAStatus) {
-    doctest::TempFileSpace space;
+    zvtest::ServerFileSpace space;
     pagetest::PageHost host(space.Host(""));
     hostapi::Node* plain = host.Node(hostapi::kPlainNode, {hostapi::kPlainNode, 0, 0, nullptr}, nullptr);
     for (int32_t id : {1013, 1019}) {

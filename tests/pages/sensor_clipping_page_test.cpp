@@ -2,35 +2,25 @@
 // as typed, with the target shown while the page is current.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
-#include "page_host.hpp"
-#include "support/fault_loop.hpp"
-#include "plugin/settings.h"
+#include "page_test.hpp"
+#include "pages/sensor_page_clipping_ids.h"
+#include "plugin/page_ids.h"
 #include "sensor_entry.hpp"
 #include "stored_settings.hpp"
 
 namespace {
 
-using wf::driver::Result;
+using namespace sensor_clipping;
 
-constexpr int32_t kEdits[] = {1027, 1028, 1029, 1030};
+constexpr int32_t kEdits[] = {kMinYEdit, kMaxYEdit, kMinXEdit, kMaxXEdit};
 constexpr const char* kElements[] = {"RangeClipMinY", "RangeClipMaxY", "RangeClipMinX", "RangeClipMaxX"};
 
-struct ClippingPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    pagetest::PageHost host{space.Host("")};
-    hostapi::Node* server = host.ServerNode(7);
-    hostapi::Node* sensor = nullptr;
-    hostapi::Page* page = nullptr;
+struct ClippingPageTest : pagetest::PageTest {
+    ClippingPageTest() : PageTest(pagetest::PageSetup(kPageSensorClipping).OnSensor("C")) {}
 
-    void SetUp() override {
-        ASSERT_GT(SettingsCreateDefault("\\SN7\\Settings.xml", 4), 0);
-        sensor = host.SensorNode(server, "0", "C");
-        page = host.OpenPage(1021, sensor);
-    }
     std::vector<std::string> Texts() const {
         std::vector<std::string> texts;
-        for (int32_t id : kEdits) texts.push_back(host.State(page, id).text);
+        for (int32_t id : kEdits) texts.push_back(Text(id));
         return texts;
     }
     std::vector<int32_t> Stored() const {
@@ -44,10 +34,8 @@ struct ClippingPageTest : ::testing::Test {
 };
 
 TEST_F(ClippingPageTest, ShowsTheBoxInOrderAndWritesItBackUnchanged) {
-    char name[16] = {};
-    page->GetName(name, sizeof name);
-    EXPECT_STREQ(name, "Clipping");
-    EXPECT_STREQ(dynamic_cast<wf::Object*>(page)->GetRuntimeClass()->className, "CSensorPageClipping");
+    EXPECT_EQ(PageName(), "Clipping");
+    EXPECT_EQ(ClassName(), "CSensorPageClipping");
     Store({-2000, 2000, -5000, 5000});
     const std::string before = space.Read("SN7/Settings.xml");
     host.ClearLog();
@@ -73,8 +61,7 @@ TEST_F(ClippingPageTest, MissingValuesShowZeroAndTypedTextsAreStoredAsTheyRead) 
     for (const Case& c : {Case{{" -150", "abc", "100", "-100"}, {-150, 0, 100, -100}},  // a minimum above its maximum
                           Case{{"+7mils", "", "12.9", "99999999999"}, {7, 0, 12, INT32_MAX}}}) {
         SCOPED_TRACE(c.typed[0]);
-        for (size_t i = 0; i < c.typed.size(); ++i)
-            ASSERT_EQ(wf::driver::Type(host.Control(page, kEdits[i]), c.typed[i]), Result::Done);
+        for (size_t i = 0; i < c.typed.size(); ++i) Type(kEdits[i], c.typed[i]);
         ASSERT_EQ(page->Apply(), 1);
         EXPECT_EQ(Stored(), c.stored);
     }
@@ -87,7 +74,7 @@ TEST_F(ClippingPageTest, LeavingAnEditMarksThePageModifiedEvenWithoutAChange) {
     for (int32_t id : kEdits) {
         SCOPED_TRACE(id);
         host.ClearLog();
-        ASSERT_EQ(wf::driver::Blur(host.Control(page, id)), Result::Done);
+        Blur(id);
         EXPECT_EQ(host.log, std::vector<std::string>{"SetModified"});
     }
     int32_t modified = 0;
@@ -97,16 +84,17 @@ TEST_F(ClippingPageTest, LeavingAnEditMarksThePageModifiedEvenWithoutAChange) {
 
 TEST_F(ClippingPageTest, AMissingSensorKeepsTheEditsAfterDrawingAndIsTold) {
     Store({-1, 1, -2, 2});
-    hostapi::Page* other = host.OpenPage(1021, host.SensorNode(server, "0", "Q"));
-    ASSERT_EQ(wf::driver::Type(host.Control(other, 1027), "5"), Result::Done);
+    hostapi::Page* other = host.OpenPage(kPageSensorClipping, host.SensorNode(server, "0", "Q"));
+    ASSERT_EQ(wf::driver::Type(host.Control(other, kMinYEdit), "5"), wf::driver::Result::Done);
     host.ClearLog();
     EXPECT_EQ(other->Activate(), ZV_E_NOTFOUND);
     EXPECT_EQ(host.Of("SelectLayout").size(), 1u);
-    EXPECT_EQ(host.State(other, 1027).text, "5");
+    EXPECT_EQ(host.State(other, kMinYEdit).text, "5");
     const std::string before = space.Read("SN7/Settings.xml");
     EXPECT_EQ(other->Apply(), ZV_E_NOTFOUND);
-    EXPECT_EQ(host.Of("ReportError"),
-              std::vector<std::string>(2, "ReportError Sensor \"Q\" of group \"0\" is not in the settings of server 7."));
+    EXPECT_EQ(
+        host.Of("ReportError"),
+        std::vector<std::string>(2, "ReportError Sensor \"Q\" of group \"0\" is not in the settings of server 7."));
     EXPECT_EQ(space.Read("SN7/Settings.xml"), before);
     EXPECT_EQ(Stored(), (std::vector<int32_t>{-1, 1, -2, 2}));
 }
@@ -146,7 +134,7 @@ TEST_F(ClippingPageTest, ActivateAndApplyUnderFailures) {
 
     const std::string before = space.Read("SN7/Settings.xml");
     ASSERT_EQ(page->Activate(), 1);
-    ASSERT_EQ(wf::driver::Type(host.Control(page, 1030), "6000"), Result::Done);
+    Type(kMaxXEdit, "6000");
     zvtest::FaultLoop apply;
     apply.operation = [&] {
         host.ClearLog();

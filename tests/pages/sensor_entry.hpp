@@ -14,6 +14,7 @@
 
 #include "plugin/calibration.h"
 #include "plugin/station_access.h"
+#include "zvapi/zv_handle.hpp"
 
 namespace pagetest {
 
@@ -22,15 +23,14 @@ namespace pagetest {
 inline void WithSensor(hostapi::Node* server, const char* name,
                        const std::function<void(zvHandle xml, zvXmlItem sensor)>& edit, bool write) {
     ServerNode* node = FindServerNode(server);
-    zvHandle info = nullptr;
-    ASSERT_GT(node->ReadServerInfo(&info), 0);
+    zv::OwnedAppInfo info;
+    ASSERT_GT(node->ReadServerInfo(info.Out()), 0);
     const zvXmlItem sensor = zvAppInfoSensorFromParent(info, zvAppInfoGroupFromPath(info, "0"), name);
     ASSERT_NE(sensor, 0u) << name;
     edit(zvAppInfoXml(info), sensor);
     if (write) {
         EXPECT_GT(node->WriteServerInfo(info), 0);
     }
-    zvAppInfoDestroy(info);
 }
 
 // The integer of element `element` of the sensor; INT_MIN when missing.
@@ -60,26 +60,24 @@ using Vertices = std::vector<std::pair<int32_t, int32_t>>;
 
 inline Vertices Target(hostapi::Node* server) {
     ServerNode* node = FindServerNode(server);
-    zvHandle info = nullptr;
-    zvHandle list = nullptr;
+    zv::OwnedAppInfo info;
+    zv::OwnedList list;
     Vertices vertices;
-    EXPECT_GT(node->ReadServerInfo(&info), 0);
-    zvArrayListCreate(&list, nullptr);
+    EXPECT_GT(node->ReadServerInfo(info.Out()), 0);
+    zvArrayListCreate(list.Out(), nullptr);
     zvArrayListInit(list, ZV_TYPE_POINT32, 0, 1);
     EXPECT_GT(ReadCalibrationTarget(zvAppInfoXml(info), list), 0);
     const auto* data = static_cast<const zvPoint32s*>(zvArrayListData(list));
     for (int32_t i = 0; i < zvArrayListCount(list); ++i) vertices.emplace_back(data[i].x, data[i].y);
-    zvArrayListDestroy(list);
-    zvAppInfoDestroy(info);
     return vertices;
 }
 
 inline void SetTarget(hostapi::Node* server, const Vertices& vertices) {
     ServerNode* node = FindServerNode(server);
-    zvHandle info = nullptr;
-    zvHandle list = nullptr;
-    ASSERT_GT(node->ReadServerInfo(&info), 0);
-    zvArrayListCreate(&list, nullptr);
+    zv::OwnedAppInfo info;
+    zv::OwnedList list;
+    ASSERT_GT(node->ReadServerInfo(info.Out()), 0);
+    zvArrayListCreate(list.Out(), nullptr);
     zvArrayListInit(list, ZV_TYPE_POINT32, 0, 1);
     for (const auto& [x, y] : vertices) {
         const zvPoint32s vertex{x, y};
@@ -87,8 +85,6 @@ inline void SetTarget(hostapi::Node* server, const Vertices& vertices) {
     }
     EXPECT_GT(WriteCalibrationTarget(zvAppInfoXml(info), list), 0);
     EXPECT_GT(node->WriteServerInfo(info), 0);
-    zvArrayListDestroy(list);
-    zvAppInfoDestroy(info);
 }
 
 // A settings text without its "CalibrationTarget" element.

@@ -2,34 +2,23 @@
 // the empty plot.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
-#include "page_host.hpp"
-#include "plugin/settings.h"
-#include "support/fault_loop.hpp"
+#include "page_test.hpp"
+#include "plugin/page_ids.h"
 #include "stored_settings.hpp"
+#include "support/fault_loop.hpp"
 
 namespace {
 
-struct FreePageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    void SetUp() override {
-        ASSERT_GT(SettingsCreateDefault("\\SN7\\Settings.xml", 4), 0);
-        // Sensor "C" (1002) disabled.
-        std::string text = space.Read("SN7/Settings.xml");
-        ASSERT_TRUE(pagetest::ReplaceIn(&text, "<Enabled>1</Enabled>", "<Enabled>0</Enabled>", "<Name>C</Name>"));
-        space.Write("SN7/Settings.xml", text);
-    }
+// Sensor "C" (1002) disabled; the page opens on "B".
+struct FreePageTest : pagetest::PageTest {
+    FreePageTest() : PageTest(pagetest::PageSetup(kPageSensorFreeRunning).Disabled({"C"}).OnSensor("B")) {}
 };
 
 TEST_F(FreePageTest, SelectsTheSensorAndCountsTheEnabledOnes) {
-    pagetest::PageHost host(space.Host(""));
-    hostapi::Node* server = host.ServerNode(7);
-    hostapi::Page* page = host.OpenPage(1019, host.SensorNode(server, "0", "B"));
     host.ClearLog();
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(host.log,
-              (std::vector<std::string>{"mode SN7 Free", "mode client Free", "parameters client Free 1001 3",
-                                        "SelectLayout 0"}));
+    EXPECT_EQ(host.log, (std::vector<std::string>{"mode SN7 Free", "mode client Free", "parameters client Free 1001 3",
+                                                  "SelectLayout 0"}));
     EXPECT_EQ(host.Parameters("Free"), (std::vector<int32_t>{1001, 3}));
     zvMultiView& view = host.displays.display[0].multiView;
     ASSERT_NE(view.Shown(), nullptr);
@@ -39,28 +28,23 @@ TEST_F(FreePageTest, SelectsTheSensorAndCountsTheEnabledOnes) {
 }
 
 TEST_F(FreePageTest, AnUnknownSensorIsToldAndSelectsNothing) {
-    pagetest::PageHost host(space.Host(""));
-    hostapi::Page* page = host.OpenPage(1019, host.SensorNode(host.ServerNode(7), "0", "Q"));
+    hostapi::Page* other = host.OpenPage(kPageSensorFreeRunning, host.SensorNode(server, "0", "Q"));
     host.ClearLog();
-    EXPECT_EQ(page->Activate(), ZV_E_NOTFOUND);
-    EXPECT_EQ(host.log, (std::vector<std::string>{
-                            "mode SN7 Free",
-                            "ReportError Sensor \"Q\" of group \"0\" is not in the settings of server 7."}));
+    EXPECT_EQ(other->Activate(), ZV_E_NOTFOUND);
+    EXPECT_EQ(host.log,
+              (std::vector<std::string>{
+                  "mode SN7 Free", "ReportError Sensor \"Q\" of group \"0\" is not in the settings of server 7."}));
 }
 
 TEST_F(FreePageTest, ASensorWithoutASerialNumberIsPassedOnAsNone) {
     std::string text = space.Read("SN7/Settings.xml");
     ASSERT_TRUE(pagetest::ReplaceIn(&text, "<SerialNumber>1001</SerialNumber>", "<SerialNumber></SerialNumber>"));
     space.Write("SN7/Settings.xml", text);
-    pagetest::PageHost host(space.Host(""));
-    hostapi::Page* page = host.OpenPage(1019, host.SensorNode(host.ServerNode(7), "0", "B"));
     ASSERT_EQ(page->Activate(), 1);
     EXPECT_EQ(host.Parameters("Free"), (std::vector<int32_t>{-1, 3}));
 }
 
 TEST_F(FreePageTest, TheStationPipeIsSwitchedFirstAndStaysSwitched) {
-    pagetest::PageHost host(space.Host(""));
-    hostapi::Page* page = host.OpenPage(1019, host.SensorNode(host.ServerNode(7), "0", "A"));
     // The client's handles are made on first use, and the display keeps
     // one plot: both exist before the loop counts objects.
     ASSERT_EQ(page->Activate(), 1);

@@ -3,16 +3,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-
-#include "document_test_support.hpp"
-#include "page_host.hpp"
-#include "support/fault_loop.hpp"
-#include "plugin/settings.h"
+#include "page_test.hpp"
+#include "pages/sensor_page_setup_ids.h"
+#include "plugin/page_ids.h"
 #include "sensor_entry.hpp"
 #include "stored_settings.hpp"
+#include "support/fault_loop.hpp"
 
 namespace {
 
+using namespace sensor_setup;
 using wf::driver::Result;
 
 uint64_t Inode(const std::filesystem::path& path) {
@@ -20,19 +20,9 @@ uint64_t Inode(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
 
-struct SetupPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    pagetest::PageHost host{space.Host("")};
-    hostapi::Node* server = host.ServerNode(7);
-    hostapi::Node* sensor = nullptr;
-    hostapi::Page* page = nullptr;
+struct SetupPageTest : pagetest::PageTest {
+    SetupPageTest() : PageTest(pagetest::PageSetup(kPageSensorSetup).OnSensor("B")) {}
 
-    void SetUp() override {
-        ASSERT_GT(SettingsCreateDefault("\\SN7\\Settings.xml", 4), 0);
-        sensor = host.SensorNode(server, "0", "B");
-        page = host.OpenPage(1002, sensor);
-    }
-    wf::ControlState State(int32_t id) const { return host.State(page, id); }
     std::vector<std::string> Numbers(int32_t count) const {
         std::vector<std::string> items;
         for (int32_t i = 0; i < count; ++i) items.push_back(std::to_string(i));
@@ -41,10 +31,8 @@ struct SetupPageTest : ::testing::Test {
 };
 
 TEST_F(SetupPageTest, ShowsTheSensorAndTheTargetWithTheClientPipeInCalibration) {
-    char name[16] = {};
-    page->GetName(name, sizeof name);
-    EXPECT_STREQ(name, "Setup");
-    EXPECT_STREQ(dynamic_cast<wf::Object*>(page)->GetRuntimeClass()->className, "CSensorPageSetup");
+    EXPECT_EQ(PageName(), "Setup");
+    EXPECT_EQ(ClassName(), "CSensorPageSetup");
     pagetest::SetSensorValue(server, "B", "Orientation", 1);
     pagetest::SetSensorValue(server, "B", "Multiplex", 3);
     pagetest::SetSensorValue(server, "B", "DetectionThreshold", -12);
@@ -54,13 +42,13 @@ TEST_F(SetupPageTest, ShowsTheSensorAndTheTargetWithTheClientPipeInCalibration) 
     ASSERT_EQ(page->Activate(), 1);
     EXPECT_EQ(host.log, (std::vector<std::string>{"mode client Calibration", "SelectLayout 0"}));
     EXPECT_EQ(host.StationMode(7), mode);  // the station pipe is left alone
-    EXPECT_EQ(State(1014).items, Numbers(2));
-    EXPECT_EQ(State(1014).selection, 1);
-    EXPECT_EQ(State(1020).selection, 3);
-    EXPECT_EQ(State(1021).selection, 0);
-    EXPECT_EQ(State(1001).text, "-12");
-    EXPECT_EQ(State(1051).items, Numbers(2));
-    EXPECT_EQ(State(1051).selection, 1);
+    EXPECT_EQ(State(kOrientationList).items, Numbers(2));
+    EXPECT_EQ(State(kOrientationList).selection, 1);
+    EXPECT_EQ(State(kMultiplexList).selection, 3);
+    EXPECT_EQ(State(kVertexViewList).selection, 0);
+    EXPECT_EQ(State(kThresholdEdit).text, "-12");
+    EXPECT_EQ(State(kExposureList).items, Numbers(2));
+    EXPECT_EQ(State(kExposureList).selection, 1);
 
     zvMultiView& view = host.displays.display[0].multiView;
     ASSERT_NE(view.Shown(), nullptr);
@@ -95,8 +83,8 @@ TEST_F(SetupPageTest, TheVertexViewListFollowsTheTargetAndTheStoredView) {
         ASSERT_EQ(page->Activate(), 1);
         // A view no run can have (-1 after an Apply without a choice)
         // makes no list of billions.
-        EXPECT_EQ(State(1021).items, Numbers(c.entries));
-        EXPECT_EQ(State(1021).selection, c.selected);
+        EXPECT_EQ(State(kVertexViewList).items, Numbers(c.entries));
+        EXPECT_EQ(State(kVertexViewList).selection, c.selected);
         ASSERT_EQ(page->Apply(), 1);
         EXPECT_EQ(pagetest::SensorValue(server, "B", "VertexView"), c.selected);
     }
@@ -106,11 +94,11 @@ TEST_F(SetupPageTest, ChoicesAndTypedThresholdsAreWrittenAsTheyRead) {
     pagetest::SetTarget(server, pagetest::Line(12));
     ASSERT_EQ(page->Activate(), 1);
     // The list is in numeric order: entry 10 is "10".
-    ASSERT_EQ(State(1021).items.at(10), "10");
-    ASSERT_EQ(wf::driver::Select(host.Control(page, 1021), 10), Result::Done);
-    ASSERT_EQ(wf::driver::Select(host.Control(page, 1014), 1), Result::Done);
-    ASSERT_EQ(wf::driver::Select(host.Control(page, 1020), 2), Result::Done);
-    ASSERT_EQ(wf::driver::Select(host.Control(page, 1051), 1), Result::Done);
+    ASSERT_EQ(State(kVertexViewList).items.at(10), "10");
+    Select(kVertexViewList, 10);
+    Select(kOrientationList, 1);
+    Select(kMultiplexList, 2);
+    Select(kExposureList, 1);
     struct Case {
         const char* text;
         int32_t stored;
@@ -118,7 +106,7 @@ TEST_F(SetupPageTest, ChoicesAndTypedThresholdsAreWrittenAsTheyRead) {
     for (const Case& c : {Case{"25abc", 25}, Case{"", 0}, Case{" -7", -7}, Case{"12.9", 12}, Case{"abc", 0},
                           Case{"99999999999", INT32_MAX}}) {
         SCOPED_TRACE(c.text);
-        ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), c.text), Result::Done);
+        Type(kThresholdEdit, c.text);
         ASSERT_EQ(page->Apply(), 1);
         EXPECT_EQ(pagetest::SensorValue(server, "B", "DetectionThreshold"), c.stored);
     }
@@ -136,9 +124,9 @@ TEST_F(SetupPageTest, OutOfRangeValuesShowNoSelectionAndAMissingExposureShowsZer
     pagetest::RemoveSensorValue(server, "B", "Exposure");
     ASSERT_EQ(pagetest::SensorValue(server, "B", "Exposure"), INT_MIN);
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(State(1014).selection, -1);
-    EXPECT_EQ(State(1020).selection, -1);
-    EXPECT_EQ(State(1051).selection, 0);
+    EXPECT_EQ(State(kOrientationList).selection, -1);
+    EXPECT_EQ(State(kMultiplexList).selection, -1);
+    EXPECT_EQ(State(kExposureList).selection, 0);
     ASSERT_EQ(page->Apply(), 1);
     EXPECT_EQ(pagetest::SensorValue(server, "B", "Orientation"), -1);
     EXPECT_EQ(pagetest::SensorValue(server, "B", "Multiplex"), -1);
@@ -148,19 +136,19 @@ TEST_F(SetupPageTest, OutOfRangeValuesShowNoSelectionAndAMissingExposureShowsZer
 TEST_F(SetupPageTest, ListChoicesAndLeavingTheThresholdMarkThePageModified) {
     ASSERT_EQ(page->Activate(), 1);
     host.ClearLog();
-    ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "30"), Result::Done);
+    Type(kThresholdEdit, "30");
     EXPECT_TRUE(host.log.empty());  // typing alone is no change notice
     int32_t modified = -1;
     page->IsModified(&modified);
     EXPECT_EQ(modified, 0);
-    for (int32_t id : {1014, 1020, 1021, 1051}) {
+    for (int32_t id : {kOrientationList, kMultiplexList, kVertexViewList, kExposureList}) {
         SCOPED_TRACE(id);
         host.ClearLog();
-        ASSERT_EQ(wf::driver::Select(host.Control(page, id), 0), Result::Done);
+        Select(id, 0);
         EXPECT_EQ(host.log, std::vector<std::string>{"SetModified"});
     }
     host.ClearLog();
-    ASSERT_EQ(wf::driver::Blur(host.Control(page, 1001)), Result::Done);
+    Blur(kThresholdEdit);
     EXPECT_EQ(host.log, std::vector<std::string>{"SetModified"});
     ASSERT_EQ(page->Apply(), 1);
     page->IsModified(&modified);
@@ -169,12 +157,12 @@ TEST_F(SetupPageTest, ListChoicesAndLeavingTheThresholdMarkThePageModified) {
 
 TEST_F(SetupPageTest, AMissingSensorOrGroupKeepsTheControlsIsToldAndNothingIsWritten) {
     ASSERT_EQ(page->Activate(), 1);
-    ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "77"), Result::Done);
+    Type(kThresholdEdit, "77");
     const std::filesystem::path file = space.Host("SN7/Settings.xml");
     for (auto [group, name] : {std::pair{"0", "Q"}, std::pair{"9", "B"}}) {
         SCOPED_TRACE(std::string(group) + "/" + name);
-        hostapi::Page* other = host.OpenPage(1002, host.SensorNode(server, group, name));
-        ASSERT_EQ(wf::driver::Type(host.Control(other, 1001), "77"), Result::Done);
+        hostapi::Page* other = host.OpenPage(kPageSensorSetup, host.SensorNode(server, group, name));
+        ASSERT_EQ(wf::driver::Type(host.Control(other, kThresholdEdit), "77"), Result::Done);
         host.ClearLog();
         EXPECT_EQ(other->Activate(), ZV_E_NOTFOUND);
         // The target is drawn when the group is there.
@@ -182,7 +170,7 @@ TEST_F(SetupPageTest, AMissingSensorOrGroupKeepsTheControlsIsToldAndNothingIsWri
         const std::string told = "ReportError Sensor \"" + std::string(name) + "\" of group \"" + group +
                                  "\" is not in the settings of server 7.";
         EXPECT_EQ(host.Of("ReportError"), std::vector<std::string>{told});
-        EXPECT_EQ(host.State(other, 1001).text, "77");
+        EXPECT_EQ(host.State(other, kThresholdEdit).text, "77");
         const std::string before = space.Read("SN7/Settings.xml");
         const uint64_t inode = Inode(file);
         host.ClearLog();
@@ -198,9 +186,9 @@ TEST_F(SetupPageTest, WithoutATargetNothingIsShownAndApplyWritesNoValues) {
     pagetest::SetSensorValue(server, "B", "Orientation", 1);
     space.Write("SN7/Settings.xml", pagetest::WithoutTarget(space.Read("SN7/Settings.xml")));
     EXPECT_EQ(page->Activate(), 0);  // no target to read
-    EXPECT_EQ(State(1014).selection, -1);
+    EXPECT_EQ(State(kOrientationList).selection, -1);
     // The empty controls are not written over the sensor's values.
-    ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "5"), Result::Done);
+    Type(kThresholdEdit, "5");
     host.ClearLog();
     EXPECT_EQ(page->Apply(), ZV_E_STATE);
     EXPECT_EQ(host.Of("ReportError").size(), 1u);
@@ -211,7 +199,7 @@ TEST_F(SetupPageTest, WithoutATargetNothingIsShownAndApplyWritesNoValues) {
 
 TEST_F(SetupPageTest, SettingsThatCannotBeReadLeaveTheControlsAreToldAndAreNotWritten) {
     ASSERT_EQ(page->Activate(), 1);
-    ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "77"), Result::Done);
+    Type(kThresholdEdit, "77");
     std::filesystem::remove(space.Host("SN7/Settings.xml"));
     for (const char* text : {"", "<Settings"}) {
         SCOPED_TRACE(text);
@@ -219,7 +207,7 @@ TEST_F(SetupPageTest, SettingsThatCannotBeReadLeaveTheControlsAreToldAndAreNotWr
         const zvStatus status = *text != '\0' ? ZV_E_PARSE : ZV_E_NOTFOUND;
         host.ClearLog();
         EXPECT_EQ(page->Activate(), status);
-        EXPECT_EQ(State(1001).text, "77");
+        EXPECT_EQ(State(kThresholdEdit).text, "77");
         EXPECT_EQ(page->Apply(), status);
         const std::vector<std::string> reports = host.Of("ReportError");
         ASSERT_EQ(reports.size(), 2u);
@@ -248,13 +236,13 @@ TEST_F(SetupPageTest, ActivateAndApplyUnderFailures) {
         if (fault.call == "zvClientGetPipeHandle" || fault.call == "zvPipeSetCurrentMode") {
             EXPECT_TRUE(host.Of("SelectLayout").empty());
         }
-        EXPECT_EQ(State(1021).items, Numbers(4));
+        EXPECT_EQ(State(kVertexViewList).items, Numbers(4));
     };
     EXPECT_GT(activate.Run(), 0);
 
     ASSERT_EQ(page->Activate(), 1);
     const std::string before = space.Read("SN7/Settings.xml");
-    ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), "44"), Result::Done);
+    Type(kThresholdEdit, "44");
     zvtest::FaultLoop apply;
     apply.operation = [&] {
         host.ClearLog();

@@ -3,29 +3,21 @@
 // in the parameters, the display listener.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
-#include "page_host.hpp"
-#include "pages/config_page.h"
+#include "page_test.hpp"
+#include "pages/sensor_page_video_ids.h"
+#include "plugin/page_ids.h"
 #include "stored_settings.hpp"
 #include "zvapi/zvapi_testing.hpp"
 
 namespace {
 
+using namespace sensor_video;
 using pagetest::StoredSettings;
 using wf::driver::Result;
 
-constexpr int32_t kOperation = 1015, kDiagnostic = 1016, kOverlay = 1021, kDeadzone = 1023, kSlider = 1024;
+struct VideoPageTest : pagetest::PageTest {
+    VideoPageTest() : PageTest(pagetest::PageSetup(kPageSensorVideo).OnSensor("C")) {}
 
-struct VideoPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    bool created = SettingsCreateDefault("\\SN7\\Settings.xml", 4) > 0;
-    pagetest::PageHost host{space.Host("")};
-    hostapi::Node* server = host.ServerNode(7);
-    hostapi::Page* page = host.OpenPage(1017, host.SensorNode(server, "0", "C"));
-
-    void SetUp() override { ASSERT_TRUE(created); }
-
-    void Click(int32_t id) { ASSERT_EQ(wf::driver::Click(host.Control(page, id)), Result::Done); }
     void SetStored(const std::string& element, int32_t value) {
         std::string text = space.Read("SN7/Settings.xml");
         const std::string open = "<" + element + ">";
@@ -38,15 +30,13 @@ struct VideoPageTest : ::testing::Test {
     // The checked and enabled states of the deadzone box, and whether the
     // slider is enabled.
     std::tuple<int32_t, bool, bool> Deadzone() const {
-        return {host.State(page, kDeadzone).checked, host.State(page, kDeadzone).enabled, host.State(page, kSlider).enabled};
+        return {State(kDeadzoneCheck).checked, State(kDeadzoneCheck).enabled, State(kThresholdSlider).enabled};
     }
 };
 
 TEST_F(VideoPageTest, NameAndClass) {
-    char name[16] = {};
-    page->GetName(name, sizeof name);
-    EXPECT_STREQ(name, "Video");
-    EXPECT_STREQ(dynamic_cast<ConfigPage*>(page)->GetRuntimeClass()->className, "CSensorPageVideo");
+    EXPECT_EQ(PageName(), "Video");
+    EXPECT_EQ(ClassName(), "CSensorPageVideo");
 }
 
 TEST_F(VideoPageTest, ActivatePointsTheVideoModeAtTheSensor) {
@@ -54,38 +44,38 @@ TEST_F(VideoPageTest, ActivatePointsTheVideoModeAtTheSensor) {
     ASSERT_EQ(host.connection->SetParameters("Video", {1000, 12, 5, 1}), 1);
     host.ClearLog();
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"mode SN7 Video", "mode client Video",
-                                                  "parameters client Video 1002 200 5 0", "SelectLayout 0",
-                                                  "AddDisplayListener 0", "AddDisplayListener 1"}));
-    const wf::ControlState slider = host.State(page, kSlider);
+    EXPECT_EQ(host.log,
+              (std::vector<std::string>{"mode SN7 Video", "mode client Video", "parameters client Video 1002 200 5 0",
+                                        "SelectLayout 0", "AddDisplayListener 0", "AddDisplayListener 1"}));
+    const wf::ControlState slider = State(kThresholdSlider);
     EXPECT_EQ(slider.position, 200);
     EXPECT_EQ(slider.rangeMin, 0);
     EXPECT_EQ(slider.rangeMax, 255);
     EXPECT_EQ(slider.tics, (std::vector<int32_t>{0, 50, 100, 150, 200, 255}));
-    EXPECT_EQ(host.State(page, kOperation).checked, 1);
-    EXPECT_EQ(host.State(page, kDiagnostic).checked, 0);
-    EXPECT_EQ(host.State(page, kDeadzone).checked, 0);
+    EXPECT_EQ(State(kOperationRadio).checked, 1);
+    EXPECT_EQ(State(kDiagnosticRadio).checked, 0);
+    EXPECT_EQ(State(kDeadzoneCheck).checked, 0);
     EXPECT_EQ(StoredSettings()->VideoExposure, 0);
 }
 
 TEST_F(VideoPageTest, AStoredOverlayIsShownWithoutLockingTheDeadzoneControls) {
     SetStored("VideoStyle", 1);
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(host.State(page, kOverlay).checked, 1);
+    EXPECT_EQ(State(kOverlayCheck).checked, 1);
     EXPECT_EQ(Deadzone(), std::make_tuple(0, true, true));
 }
 
 TEST_F(VideoPageTest, OverlayAndDeadzoneCalibrationExcludeEachOther) {
     ASSERT_EQ(page->Activate(), 1);
-    Click(kDeadzone);
+    Click(kDeadzoneCheck);
     EXPECT_EQ(host.Parameters("Video"), (std::vector<int32_t>{1002, 200, 0, 1}));
     host.ClearLog();
-    Click(kOverlay);
+    Click(kOverlayCheck);
     EXPECT_EQ(host.log, std::vector<std::string>{"parameters client Video 1002 200 0 0"});
     EXPECT_EQ(Deadzone(), std::make_tuple(0, false, false));
     EXPECT_EQ(StoredSettings()->VideoStyle, 1);
     host.ClearLog();
-    Click(kOverlay);
+    Click(kOverlayCheck);
     EXPECT_EQ(StoredSettings()->VideoStyle, 0);
     EXPECT_EQ(Deadzone(), std::make_tuple(0, true, true));
     EXPECT_EQ(host.Parameters("Video"), (std::vector<int32_t>{1002, 200, 0, 0}));
@@ -94,14 +84,14 @@ TEST_F(VideoPageTest, OverlayAndDeadzoneCalibrationExcludeEachOther) {
 
 TEST_F(VideoPageTest, AnOverlayThatCannotBeStoredLeavesThePageAsItWas) {
     ASSERT_EQ(page->Activate(), 1);
-    Click(kDeadzone);
+    Click(kDeadzoneCheck);
     host.ClearLog();
     for (const char* failing : {"zvFileWrite", "zvFileRead"}) {
         SCOPED_TRACE(failing);
         zv::testing::Scope scope;
         zv::testing::FailCall(failing, 1, -77);
-        Click(kOverlay);
-        EXPECT_EQ(host.State(page, kOverlay).checked, 0);
+        Click(kOverlayCheck);
+        EXPECT_EQ(State(kOverlayCheck).checked, 0);
         EXPECT_EQ(Deadzone(), std::make_tuple(1, true, true));
         EXPECT_EQ(host.Parameters("Video"), (std::vector<int32_t>{1002, 200, 0, 1}));
     }
@@ -113,21 +103,21 @@ TEST_F(VideoPageTest, AnOverlayThatCannotBeStoredLeavesThePageAsItWas) {
 TEST_F(VideoPageTest, TheSliderSendsItsPositionWhenReleased) {
     ASSERT_EQ(page->Activate(), 1);
     host.ClearLog();
-    ASSERT_EQ(wf::driver::Slide(host.Control(page, kSlider), 87), Result::Done);
+    ASSERT_EQ(wf::driver::Slide(host.Control(page, kThresholdSlider), 87), Result::Done);
     EXPECT_EQ(host.log, std::vector<std::string>{"parameters client Video 1002 87 0 0"});
 }
 
 TEST_F(VideoPageTest, TheExposureButtonsWriteTheSettings) {
     ASSERT_EQ(page->Activate(), 1);
     host.ClearLog();
-    Click(kDiagnostic);
+    Click(kDiagnosticRadio);
     EXPECT_EQ(StoredSettings()->VideoExposure, 1);
-    Click(kOperation);
+    Click(kOperationRadio);
     EXPECT_EQ(StoredSettings()->VideoExposure, 0);
     EXPECT_TRUE(host.log.empty());
     // Without a settings file nothing is written and nothing reported.
     std::filesystem::remove(space.Host("SN7/Settings.xml"));
-    Click(kDiagnostic);
+    Click(kDiagnosticRadio);
     EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
     EXPECT_TRUE(host.log.empty());
 }
@@ -139,7 +129,7 @@ TEST_F(VideoPageTest, ASensorWithoutASerialNumberStopsAfterTheStationPipe) {
     space.Write("SN7/Settings.xml", text);
     for (const char* name : {"C", "Q"}) {
         SCOPED_TRACE(name);
-        hostapi::Page* video = host.OpenPage(1017, host.SensorNode(server, "0", name));
+        hostapi::Page* video = host.OpenPage(kPageSensorVideo, host.SensorNode(server, "0", name));
         host.ClearLog();
         EXPECT_EQ(video->Activate(), 0);
         EXPECT_EQ(host.log, (std::vector<std::string>{"mode SN7 Video",
@@ -186,12 +176,12 @@ TEST_F(VideoPageTest, ApplyRewritesTheSettingsWithoutChangingThem) {
 }
 
 TEST_F(VideoPageTest, ApplyThatCannotRewriteTheSettingsSaysWhy) {
-    hostapi::Page* other = host.OpenPage(1017, host.SensorNode(server, "0", "Q"));
+    hostapi::Page* other = host.OpenPage(kPageSensorVideo, host.SensorNode(server, "0", "Q"));
     const std::string before = space.Read("SN7/Settings.xml");
     host.ClearLog();
     EXPECT_EQ(other->Apply(), ZV_E_NOTFOUND);
-    EXPECT_EQ(host.log, std::vector<std::string>{
-                            "ReportError Sensor \"Q\" of group \"0\" is not in the settings of server 7."});
+    EXPECT_EQ(host.log,
+              std::vector<std::string>{"ReportError Sensor \"Q\" of group \"0\" is not in the settings of server 7."});
     space.Write("SN7/Settings.xml", "<SensorGroup>");
     host.ClearLog();
     EXPECT_EQ(page->Apply(), ZV_E_PARSE);
@@ -231,7 +221,8 @@ TEST_F(VideoPageTest, FailuresEndActivateAndTheHandlersQuietly) {
     // The handlers report only what the exposure and the overlay cannot
     // read or write; the file stays whole whatever fails.
     host.ClearLog();
-    for (int32_t id : {kDiagnostic, kOperation, kDeadzone, kOverlay, kOverlay, kDeadzone}) {
+    for (int32_t id :
+         {kDiagnosticRadio, kOperationRadio, kDeadzoneCheck, kOverlayCheck, kOverlayCheck, kDeadzoneCheck}) {
         SCOPED_TRACE(id);
         zvtest::FaultLoop handler;
         handler.operation = [&] {
@@ -243,7 +234,9 @@ TEST_F(VideoPageTest, FailuresEndActivateAndTheHandlersQuietly) {
         handler.Run();
     }
     zvtest::FaultLoop slider;
-    slider.operation = [&] { return wf::driver::Slide(host.Control(page, kSlider), 40) == Result::Done ? 1 : 0; };
+    slider.operation = [&] {
+        return wf::driver::Slide(host.Control(page, kThresholdSlider), 40) == Result::Done ? 1 : 0;
+    };
     slider.check = [](const zvtest::Fault&, zvStatus) {};
     slider.Run();
     EXPECT_EQ(host.Parameters("Video")[1], 40);

@@ -2,39 +2,40 @@
 // silent deletion of Calibration.xml.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
-#include "page_host.hpp"
+#include "page_test.hpp"
 #include "pages/system_page_calibration.h"
-#include "plugin/settings.h"
+#include "pages/system_page_calibration_ids.h"
+#include "plugin/page_ids.h"
 #include "support/fault_loop.hpp"
 
 namespace {
 
-using wf::driver::Result;
+using namespace system_calibration;
 
-struct CalibrationPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    pagetest::PageHost host{space.Host("")};
-    hostapi::Node* server = host.ServerNode(7);
-    hostapi::Page* page = host.OpenPage(1013, server);
+// Server 7 without a Settings.xml.
+struct CalibrationPageTest : pagetest::PageTest {
+    CalibrationPageTest() : PageTest(pagetest::PageSetup(kPageSystemCalibration).Sensors(0)) {}
 };
 
 TEST_F(CalibrationPageTest, SwitchesStationThenClientThenLayout) {
     for (int round = 0; round < 2; ++round) {
         host.ClearLog();
         EXPECT_EQ(page->Activate(), 1);
-        EXPECT_EQ(host.log, (std::vector<std::string>{"mode SN7 Calibration", "mode client Calibration", "SelectLayout 1"}));
+        EXPECT_EQ(host.log,
+                  (std::vector<std::string>{"mode SN7 Calibration", "mode client Calibration", "SelectLayout 1"}));
     }
     EXPECT_EQ(host.ClientMode(), "Calibration");
     EXPECT_EQ(host.StationMode(7), "Calibration");
 }
 
 TEST_F(CalibrationPageTest, AFailedStationSwitchLeavesTheClientPipe) {
-    ASSERT_EQ(zvPipeSetCurrentMode([&] {
-                  zvHandle pipe = nullptr;
-                  zvClientGetPipeHandle(host.client, &pipe);
-                  return pipe;
-              }(), "Free"),
+    ASSERT_EQ(zvPipeSetCurrentMode(
+                  [&] {
+                      zvHandle pipe = nullptr;
+                      zvClientGetPipeHandle(host.client, &pipe);
+                      return pipe;
+                  }(),
+                  "Free"),
               1);
     ASSERT_EQ(page->Activate(), 1);  // the client's handles are made on first use
     zvtest::FaultLoop loop;
@@ -68,18 +69,18 @@ TEST_F(CalibrationPageTest, DeleteCalibrationRemovesTheFileSilently) {
     space.Write("SN7/Calibration.xml", "<Calibration/>");
     ASSERT_EQ(page->Activate(), 1);
     host.ClearLog();
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1013)), Result::Done);
+    Click(kDeleteButton);
     EXPECT_FALSE(space.Exists("SN7/Calibration.xml"));
     EXPECT_TRUE(host.log.empty());
     // Nothing there: nothing happens, nothing is shown.
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1013)), Result::Done);
+    Click(kDeleteButton);
     EXPECT_TRUE(host.log.empty());
     // Other case of the name, and failures: told, the file kept.
     space.Write("SN7/calibration.XML", "<Calibration/>");
     zvtest::FaultLoop loop;
     loop.operation = [&] {
         host.ClearLog();
-        wf::driver::Click(host.Control(page, 1013));
+        wf::driver::Click(host.Control(page, kDeleteButton));
         return 1;
     };
     loop.check = [](const zvtest::Fault&, zvStatus) {};
@@ -91,7 +92,7 @@ TEST_F(CalibrationPageTest, DeleteCalibrationRemovesTheFileSilently) {
     loop.cleanup = [&] { space.Write("SN7/calibration.XML", "<Calibration/>"); };
     loop.Run();
     host.ClearLog();
-    wf::driver::Click(host.Control(page, 1013));
+    wf::driver::Click(host.Control(page, kDeleteButton));
     EXPECT_FALSE(space.Exists("SN7/calibration.XML"));
     EXPECT_TRUE(host.log.empty());
     EXPECT_EQ(DeleteCalibrationFile(nullptr), ZV_E_STATE);

@@ -5,56 +5,48 @@
 
 #include <algorithm>
 
-#include "document_test_support.hpp"
-#include "page_host.hpp"
+#include "page_test.hpp"
 #include "pages/system_page_capture.h"
+#include "pages/system_page_capture_ids.h"
+#include "plugin/page_ids.h"
 #include "stored_settings.hpp"
 #include "zvapi/zvapi_testing.hpp"
 
 namespace {
 
+using namespace system_capture;
 using pagetest::StoredSettings;
-using wf::driver::Result;
 
-constexpr int32_t kMode = 1031, kSource = 1032, kReduction = 1033;
+// Servers 7 and 9, the page on the capture node.
+struct CapturePageTest : pagetest::PageTest {
+    CapturePageTest() : PageTest(pagetest::PageSetup(kPageSystemCapture).Sensors(2).OnCapture().Servers({7, 9})) {}
 
-struct CapturePageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    bool created = SettingsCreateDefault("\\SN7\\Settings.xml", 2) > 0;
-    pagetest::PageHost host{space.Host(""), {7, 9}};
-    hostapi::Node* capture = host.Node(hostapi::kCaptureNode, {hostapi::kCaptureNode, 0, 0, nullptr}, nullptr);
-    hostapi::Page* page = host.OpenPage(1020, capture);
-
-    void SetUp() override { ASSERT_TRUE(created); }
-
-    void Reduce(const std::string& text) { host.Enter(page, kReduction, text); }
+    void Reduce(const std::string& text) const { Enter(kReductionEdit, text); }
 };
 
 TEST(CaptureModeName, NamesTheFourModesOfTheList) {
-    const std::vector<std::pair<int32_t, const char*>> cases = {
-        {0, "Free"}, {1, "Calibration"}, {2, "Detection"}, {3, "Web"}, {4, "Unknown"}, {-1, "Unknown"}};
+    const std::vector<std::pair<int32_t, const char*>> cases = {{0, "Free"}, {1, "Calibration"}, {2, "Detection"},
+                                                                {3, "Web"},  {4, "Unknown"},     {-1, "Unknown"}};
     for (const auto& [index, name] : cases) EXPECT_STREQ(CaptureModeName(index), name) << index;
 }
 
 TEST_F(CapturePageTest, TheDialogShowsTheDefaults) {
-    char name[16] = {};
-    page->GetName(name, sizeof name);
-    EXPECT_STREQ(name, "Capture");
-    EXPECT_STREQ(dynamic_cast<ConfigPage*>(page)->GetRuntimeClass()->className, "CSystemPageCapture");
-    const wf::ControlState mode = host.State(page, kMode);
+    EXPECT_EQ(PageName(), "Capture");
+    EXPECT_EQ(ClassName(), "CSystemPageCapture");
+    const wf::ControlState mode = State(kModeList);
     EXPECT_EQ(mode.items, (std::vector<std::string>{"Free", "Calibration", "Detection", "Web"}));
     EXPECT_EQ(mode.selection, 2);
-    const wf::ControlState source = host.State(page, kSource);
+    const wf::ControlState source = State(kSourceList);
     EXPECT_EQ(source.items, (std::vector<std::string>{"Imager", "FPGA", "Sensor", "Server"}));
     EXPECT_EQ(source.selection, 3);
-    EXPECT_EQ(host.State(page, kReduction).text, "1");
+    EXPECT_EQ(State(kReductionEdit).text, "1");
 }
 
 TEST_F(CapturePageTest, OpeningStartsTheCaptureOnTheFirstServer) {
     host.ClearLog();
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"enabled client 0", "capture 1", "segment 200000000",
-                                                  "mode SN7 Detection"}));
+    EXPECT_EQ(host.log,
+              (std::vector<std::string>{"enabled client 0", "capture 1", "segment 200000000", "mode SN7 Detection"}));
     EXPECT_TRUE(host.connection->CaptureOn());
     StoredSettings stored;
     EXPECT_EQ(stored->CaptureEnabled, 1);
@@ -66,9 +58,9 @@ TEST_F(CapturePageTest, OpeningStartsTheCaptureOnTheFirstServer) {
 TEST_F(CapturePageTest, ChangesApplyAtOnce) {
     ASSERT_EQ(page->Activate(), 1);
     host.ClearLog();
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kMode), 3), Result::Done);
+    Select(kModeList, 3);
     EXPECT_EQ(host.log, std::vector<std::string>{"mode SN7 Web"});
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kSource), 1), Result::Done);
+    Select(kSourceList, 1);
     EXPECT_EQ(StoredSettings()->CaptureSource, 1);
     EXPECT_EQ(StoredSettings()->CaptureEnabled, 1);
 }
@@ -89,7 +81,7 @@ TEST_F(CapturePageTest, TheReductionShownIsTheReductionStored) {
         SCOPED_TRACE(c.typed);
         host.ClearLog();
         Reduce(c.typed);
-        EXPECT_EQ(host.State(page, kReduction).text, c.shown);
+        EXPECT_EQ(State(kReductionEdit).text, c.shown);
         EXPECT_EQ(std::to_string(StoredSettings()->CaptureDivisor), c.shown);
         const std::vector<std::string> refusal = {
             "ReportError The reduction must be a whole number from 0 to 2147483647."};
@@ -101,7 +93,7 @@ TEST_F(CapturePageTest, TheSettingsAreWrittenBeforeTheStationPipeIsSwitched) {
     ASSERT_EQ(page->Activate(), 1);
     zv::testing::Scope scope;
     zv::testing::JournalStart();
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kMode), 0), Result::Done);
+    Select(kModeList, 0);
     zv::testing::JournalStop();
     std::vector<std::string> calls;
     for (const std::string& entry : zv::testing::Journal()) calls.push_back(entry.substr(0, entry.find(' ')));
@@ -116,7 +108,7 @@ TEST_F(CapturePageTest, TheSettingsAreWrittenBeforeTheStationPipeIsSwitched) {
     // A write that fails switches nothing: the station keeps its mode.
     host.ClearLog();
     zv::testing::FailCall("zvFileCommit", 1, ZV_E_IO);
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kMode), 3), Result::Done);
+    Select(kModeList, 3);
     zv::testing::ClearFaults();
     EXPECT_EQ(host.StationMode(7), "Free");
     EXPECT_TRUE(host.Of("mode").empty());
@@ -132,7 +124,7 @@ TEST_F(CapturePageTest, LeavingStopsTheCaptureAndEnablesTheClientPipe) {
     EXPECT_EQ(StoredSettings()->CaptureEnabled, 0);
     // Edits while inactive write "Enabled" 0 and switch the station.
     host.ClearLog();
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kMode), 0), Result::Done);
+    Select(kModeList, 0);
     EXPECT_EQ(host.log, std::vector<std::string>{"mode SN7 Free"});
     EXPECT_EQ(StoredSettings()->CaptureEnabled, 0);
 }
@@ -145,10 +137,10 @@ TEST_F(CapturePageTest, WithoutSettingsOnTheFirstServerNothingIsCapturedAndTheOp
                                                   "ReportError Nothing is captured: Settings.xml of server 7 is "
                                                   "absent (create it on the server's Setup page)."}));
     host.ClearLog();
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kMode), 3), Result::Done);
+    Select(kModeList, 3);
     Reduce("5");
-    EXPECT_EQ(host.log, std::vector<std::string>(
-                            2, "ReportError Nothing was written: the first server has no Settings.xml."));
+    EXPECT_EQ(host.log,
+              std::vector<std::string>(2, "ReportError Nothing was written: the first server has no Settings.xml."));
     EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
     EXPECT_EQ(host.StationMode(7), "");
     // Leaving the page has nothing to undo in the file.
@@ -165,7 +157,7 @@ TEST_F(CapturePageTest, SettingsThatFailToParseEndActivateUnwritten) {
     EXPECT_EQ(host.StationMode(7), "");
     // A change reports the reason the platform gives.
     host.ClearLog();
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kSource), 0), Result::Done);
+    Select(kSourceList, 0);
     const std::vector<std::string> reports = host.Of("ReportError");
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("The capture settings were not applied: "), std::string::npos) << reports[0];
@@ -198,8 +190,9 @@ TEST_F(CapturePageTest, FailuresEndEachStepWithTheirStatus) {
         loop.operation = [&] { return activate ? page->Activate() : page->Deactivate(); };
         if (!activate) {
             // The settings' own calls are those of Activate, failed there.
-            loop.calls = {"zvClientGetPipeHandle", "zvPipeEnable", "zvClientEnableCapture", "zvClientServers",
-                          "zvFileExists", "zvClientGetServerHandle", "zvServerGetPipeHandle", "zvPipeSetCurrentMode"};
+            loop.calls = {"zvClientGetPipeHandle", "zvPipeEnable",        "zvClientEnableCapture",
+                          "zvClientServers",       "zvFileExists",        "zvClientGetServerHandle",
+                          "zvServerGetPipeHandle", "zvPipeSetCurrentMode"};
             loop.allocations = false;
         }
         loop.check = check;
@@ -210,7 +203,7 @@ TEST_F(CapturePageTest, FailuresEndEachStepWithTheirStatus) {
     }
     zvtest::FaultLoop edits;
     edits.operation = [&] {
-        wf::driver::Select(host.Control(page, kSource), 2);
+        wf::driver::Select(host.Control(page, kSourceList), 2);
         Reduce("3");
         return 1;
     };

@@ -2,24 +2,23 @@
 // pipe disabled while the page is current.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
-#include "page_host.hpp"
+#include "page_test.hpp"
+#include "pages/system_page_config_ids.h"
+#include "plugin/page_ids.h"
 #include "plugin/settings.h"
 #include "support/fault_loop.hpp"
 
 namespace {
 
-using wf::driver::Result;
+using namespace system_config;
 
-struct ConfigPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    pagetest::PageHost host{space.Host("")};
-    hostapi::Node* server = host.ServerNode(7, true);
-    hostapi::Page* page = host.OpenPage(1022, server);
+// A limited server 7 without a Settings.xml.
+struct ConfigPageTest : pagetest::PageTest {
+    ConfigPageTest() : PageTest(pagetest::PageSetup(kPageSystemConfig).Sensors(0).Limited()) {}
 
-    void Create(const std::string& text) {
-        ASSERT_EQ(wf::driver::Type(host.Control(page, 1025), text), Result::Done);
-        ASSERT_EQ(wf::driver::Click(host.Control(page, 1013)), Result::Done);
+    void Create(const std::string& text) const {
+        Type(kSensorsEdit, text);
+        Click(kCreateButton);
     }
     int32_t Sensors() {
         SystemSettings* settings = nullptr;
@@ -50,17 +49,17 @@ TEST_F(ConfigPageTest, CreatesTheDefaultDocumentAndTellsTheHost) {
         host.ClearLog();
         Create(c.text);
         EXPECT_EQ(Sensors(), c.sensors);
-        EXPECT_EQ(host.log, (std::vector<std::string>{"NotifyHost",
-                                                       "ReportText Each sensor has to be assigned a unique vertex view!"}));
+        EXPECT_EQ(host.log, (std::vector<std::string>{
+                                "NotifyHost", "ReportText Each sensor has to be assigned a unique vertex view!"}));
     }
 }
 
 TEST_F(ConfigPageTest, ClientPipeIsDisabledWhileThePageIsCurrent) {
     EXPECT_TRUE(host.ClientEnabled());
-    ASSERT_EQ(wf::driver::Type(host.Control(page, 1025), "7"), Result::Done);
+    Type(kSensorsEdit, "7");
     EXPECT_EQ(page->Activate(), 1);
     EXPECT_FALSE(host.ClientEnabled());
-    EXPECT_EQ(host.State(page, 1025).text, "0");
+    EXPECT_EQ(State(kSensorsEdit).text, "0");
     EXPECT_EQ(page->Deactivate(), 1);
     EXPECT_TRUE(host.ClientEnabled());
     EXPECT_EQ(host.Of("enabled"), (std::vector<std::string>{"enabled client 0", "enabled client 1"}));
@@ -70,10 +69,10 @@ TEST_F(ConfigPageTest, ActivateAndDeactivatePassFailuresBack) {
     page->Activate();  // the client's pipe object is made on first use
     zvtest::FaultLoop activate;
     activate.operation = [&] {
-        wf::driver::Type(host.Control(page, 1025), "7");
+        wf::driver::Type(host.Control(page, kSensorsEdit), "7");
         return page->Activate();
     };
-    activate.verify = [&](const zvtest::Fault&) { EXPECT_EQ(host.State(page, 1025).text, "7"); };  // keeps its text
+    activate.verify = [&](const zvtest::Fault&) { EXPECT_EQ(State(kSensorsEdit).text, "7"); };  // keeps its text
     activate.Run();
     zvtest::FaultLoop deactivate;
     deactivate.operation = [&] { return page->Deactivate(); };

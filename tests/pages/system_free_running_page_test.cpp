@@ -2,37 +2,28 @@
 // the output batch count shared with the Run and Web pages.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
-#include "page_host.hpp"
+#include "page_test.hpp"
 #include "pages/config_page.h"
+#include "pages/system_page_free_running_ids.h"
+#include "pages/system_page_run_ids.h"
+#include "pages/system_page_web_ids.h"
+#include "plugin/page_ids.h"
 #include "stored_settings.hpp"
 
 namespace {
 
+using namespace system_free_running;
+
 using pagetest::StoredSettings;
 
-struct SystemFreePageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    pagetest::PageHost host{space.Host("")};
-    hostapi::Node* server = host.ServerNode(7);
-    hostapi::Page* page = host.OpenPage(1014, server);
-
-    void SetUp() override {
-        // Five sensors, "B" and "D" disabled.
-        ASSERT_GT(SettingsCreateDefault("\\SN7\\Settings.xml", 5), 0);
-        std::string text = space.Read("SN7/Settings.xml");
-        for (const char* name : {"<Name>B</Name>", "<Name>D</Name>"})
-            ASSERT_TRUE(pagetest::ReplaceIn(&text, "<Enabled>1</Enabled>", "<Enabled>0</Enabled>", name));
-        space.Write("SN7/Settings.xml", text);
-    }
-    void Enter(hostapi::Page* on, int32_t id, const std::string& text) { host.Enter(on, id, text); }
+// Five sensors, "B" and "D" disabled.
+struct SystemFreePageTest : pagetest::PageTest {
+    SystemFreePageTest() : PageTest(pagetest::PageSetup(kPageSystemFreeRunning).Sensors(5).Disabled({"B", "D"})) {}
 };
 
 TEST_F(SystemFreePageTest, NameAndClass) {
-    char name[16] = {};
-    page->GetName(name, sizeof name);
-    EXPECT_STREQ(name, "Free");
-    EXPECT_STREQ(dynamic_cast<ConfigPage*>(page)->GetRuntimeClass()->className, "CSystemPageFreeRunning");
+    EXPECT_EQ(PageName(), "Free");
+    EXPECT_EQ(ClassName(), "CSystemPageFreeRunning");
 }
 
 TEST_F(SystemFreePageTest, ShowsAllSensorsAndCountsTheEnabledOnes) {
@@ -45,45 +36,45 @@ TEST_F(SystemFreePageTest, ShowsAllSensorsAndCountsTheEnabledOnes) {
     ASSERT_NE(view.Shown(), nullptr);
     EXPECT_STREQ(zvPlotTitle(view.Shown()), "Free");
     EXPECT_EQ(view.GetInnerControl()->XAxisText(), "mils");
-    EXPECT_EQ(host.State(page, 1026).text, "1");
+    EXPECT_EQ(State(kOutputBatchCountEdit).text, "1");
     EXPECT_TRUE(StoredSettings()->webPresent);
 }
 
 TEST_F(SystemFreePageTest, TransmitInputStateIsHiddenForGoodAfterActivation) {
-    EXPECT_TRUE(host.State(page, 1034).visible);
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1034)), wf::driver::Result::Done);
+    EXPECT_TRUE(State(kInputStateCheck).visible);
+    Click(kInputStateCheck);
     EXPECT_EQ(host.Of("SetModified").size(), 1u);
     EXPECT_EQ(static_cast<ServerNode*>(server)->inputStateFlag, 1);
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_FALSE(host.State(page, 1034).visible);
-    EXPECT_EQ(wf::driver::Click(host.Control(page, 1034)), wf::driver::Result::Hidden);
+    EXPECT_FALSE(State(kInputStateCheck).visible);
+    EXPECT_EQ(wf::driver::Click(host.Control(page, kInputStateCheck)), wf::driver::Result::Hidden);
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_FALSE(host.State(page, 1034).visible);
+    EXPECT_FALSE(State(kInputStateCheck).visible);
 }
 
 TEST_F(SystemFreePageTest, TheBatchCountReachesTheRunAndWebPagesOfTheSameServer) {
     ASSERT_EQ(page->Activate(), 1);
     host.ClearLog();
-    Enter(page, 1026, "8");
+    Enter(kOutputBatchCountEdit, "8");
     EXPECT_EQ(host.log, std::vector<std::string>{"SetModified"});
     ASSERT_EQ(page->Apply(), 1);
     EXPECT_EQ(StoredSettings()->OutputBatchCount, 8);
-    hostapi::Page* run = host.OpenPage(1015, server);
+    hostapi::Page* run = host.OpenPage(kPageSystemRun, server);
     ASSERT_EQ(run->Activate(), 1);
-    EXPECT_EQ(host.State(run, 1026).text, "8");
-    hostapi::Page* web = host.OpenPage(1023, server);
+    EXPECT_EQ(host.State(run, system_run::kOutputBatchCountEdit).text, "8");
+    hostapi::Page* web = host.OpenPage(kPageSystemWeb, server);
     // Unapplied edits of one page reach the file when another is shown.
-    Enter(run, 1026, "12");
+    host.Enter(run, system_run::kOutputBatchCountEdit, "12");
     ASSERT_EQ(web->Activate(), 1);
-    EXPECT_EQ(host.State(web, 1047).text, "12");
+    EXPECT_EQ(host.State(web, system_web::kOutputBatchingEdit).text, "12");
     EXPECT_EQ(StoredSettings()->OutputBatchCount, 12);
 }
 
 TEST_F(SystemFreePageTest, ReloadReadsTheFileAgain) {
     ASSERT_EQ(page->Activate(), 1);
-    Enter(page, 1026, "30");
+    Enter(kOutputBatchCountEdit, "30");
     ASSERT_EQ(page->Reload(), 1);
-    EXPECT_EQ(host.State(page, 1026).text, "1");
+    EXPECT_EQ(State(kOutputBatchCountEdit).text, "1");
 }
 
 TEST_F(SystemFreePageTest, WithoutSettingsNoSensorIsCountedAndNothingIsShownOrWritten) {
@@ -92,8 +83,8 @@ TEST_F(SystemFreePageTest, WithoutSettingsNoSensorIsCountedAndNothingIsShownOrWr
     EXPECT_EQ(page->Activate(), ZV_E_NOTFOUND);
     EXPECT_EQ(host.Parameters("Free"), (std::vector<int32_t>{0, 0}));
     EXPECT_EQ(host.Of("ReportError").size(), 1u);
-    EXPECT_EQ(host.State(page, 1026).text, "");
-    EXPECT_FALSE(host.State(page, 1034).visible);
+    EXPECT_EQ(State(kOutputBatchCountEdit).text, "");
+    EXPECT_FALSE(State(kInputStateCheck).visible);
     EXPECT_EQ(page->Apply(), ZV_E_STATE);
     EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
 }
@@ -122,8 +113,10 @@ TEST_F(SystemFreePageTest, FailuresEndActivateAndLeaveNoParameterList) {
     loop.intact = {space.Host("SN7/Settings.xml")};
     loop.check = pagetest::ExpectActivateStatus;
     loop.Run();
-    pagetest::ExpectReportedFailures(host, [&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
-    pagetest::ExpectReportedFailures(host, [&] { return page->Reload(); }, space.Host("SN7/Settings.xml"));
+    pagetest::ExpectReportedFailures(
+        host, [&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
+    pagetest::ExpectReportedFailures(
+        host, [&] { return page->Reload(); }, space.Host("SN7/Settings.xml"));
 }
 
 }  // namespace

@@ -2,33 +2,24 @@
 // client pipe switched before the station pipe.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
-#include "page_host.hpp"
+#include "page_test.hpp"
 #include "pages/config_page.h"
+#include "pages/system_page_run_ids.h"
+#include "plugin/page_ids.h"
 #include "stored_settings.hpp"
 
 namespace {
 
+using namespace system_run;
 using pagetest::StoredSettings;
 
-struct RunPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    bool created = SettingsCreateDefault("\\SN7\\Settings.xml", 4) > 0;
-    pagetest::PageHost host{space.Host("")};
-    hostapi::Node* server = host.ServerNode(7);
-    hostapi::Page* page = host.OpenPage(1015, server);
-
-    void SetUp() override { ASSERT_TRUE(created); }
-
-    void Enter(int32_t id, const std::string& text) { host.Enter(page, id, text); }
-    std::string Text(int32_t id) const { return host.State(page, id).text; }
+struct RunPageTest : pagetest::PageTest {
+    RunPageTest() : PageTest(pagetest::PageSetup(kPageSystemRun)) {}
 };
 
 TEST_F(RunPageTest, NameAndClass) {
-    char name[16] = {};
-    page->GetName(name, sizeof name);
-    EXPECT_STREQ(name, "Detection");
-    EXPECT_STREQ(dynamic_cast<ConfigPage*>(page)->GetRuntimeClass()->className, "CSystemPageRun");
+    EXPECT_EQ(PageName(), "Detection");
+    EXPECT_EQ(ClassName(), "CSystemPageRun");
 }
 
 TEST_F(RunPageTest, SwitchesTheClientPipeFirstAndShowsTheCachedValues) {
@@ -36,12 +27,12 @@ TEST_F(RunPageTest, SwitchesTheClientPipeFirstAndShowsTheCachedValues) {
     host.ClearLog();
     ASSERT_EQ(page->Activate(), 1);
     EXPECT_EQ(host.log, (std::vector<std::string>{"mode client Detection", "SelectLayout 0", "mode SN7 Detection"}));
-    EXPECT_EQ(Text(1026), "1");
-    EXPECT_EQ(Text(1003), "0.000");
-    EXPECT_EQ(Text(1001), "0");
-    EXPECT_EQ(Text(1017), "20");
-    EXPECT_EQ(Text(1018), "0");
-    EXPECT_EQ(host.State(page, 1021).checked, 1);
+    EXPECT_EQ(Text(kOutputBatchCountEdit), "1");
+    EXPECT_EQ(Text(kEncoderResolutionEdit), "0.000");
+    EXPECT_EQ(Text(kOutputIntervalEdit), "0");
+    EXPECT_EQ(Text(kDetectionThresholdEdit), "20");
+    EXPECT_EQ(Text(kObstructionYEdit), "0");
+    EXPECT_EQ(State(kOverlapFilterCheck).checked, 1);
     // Saving the cache at activation gives the file its "Web" element.
     EXPECT_TRUE(StoredSettings()->webPresent);
 }
@@ -49,12 +40,12 @@ TEST_F(RunPageTest, SwitchesTheClientPipeFirstAndShowsTheCachedValues) {
 TEST_F(RunPageTest, EditsReachTheCacheOnFocusLossAndTheFileOnApply) {
     ASSERT_EQ(page->Activate(), 1);
     host.ClearLog();
-    Enter(1026, "5");
-    Enter(1003, "0.0127");
-    Enter(1001, "2.5");
-    Enter(1017, "-30x");
-    Enter(1018, "abc");
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1021)), wf::driver::Result::Done);
+    Enter(kOutputBatchCountEdit, "5");
+    Enter(kEncoderResolutionEdit, "0.0127");
+    Enter(kOutputIntervalEdit, "2.5");
+    Enter(kDetectionThresholdEdit, "-30x");
+    Enter(kObstructionYEdit, "abc");
+    Click(kOverlapFilterCheck);
     EXPECT_EQ(host.log, std::vector<std::string>(6, "SetModified"));
     // Nothing is written before Apply.
     EXPECT_EQ(StoredSettings()->OutputInterval, 0);
@@ -68,8 +59,8 @@ TEST_F(RunPageTest, EditsReachTheCacheOnFocusLossAndTheFileOnApply) {
     EXPECT_EQ(stored->OverlapFilterEnable, 0);
     // The next filling of the controls shows three decimals.
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(Text(1003), "0.013");
-    EXPECT_EQ(host.State(page, 1021).checked, 0);
+    EXPECT_EQ(Text(kEncoderResolutionEdit), "0.013");
+    EXPECT_EQ(State(kOverlapFilterCheck).checked, 0);
     int32_t modified = -1;
     page->IsModified(&modified);
     EXPECT_EQ(modified, 0);  // the host is told; the page keeps no mark of its own
@@ -78,21 +69,22 @@ TEST_F(RunPageTest, EditsReachTheCacheOnFocusLossAndTheFileOnApply) {
 TEST_F(RunPageTest, FocusLossWithoutAChangeStillTellsTheHost) {
     ASSERT_EQ(page->Activate(), 1);
     host.ClearLog();
-    ASSERT_EQ(wf::driver::Blur(host.Control(page, 1017)), wf::driver::Result::Done);
+    Blur(kDetectionThresholdEdit);
     EXPECT_EQ(host.log, std::vector<std::string>{"SetModified"});
 }
 
 TEST_F(RunPageTest, ReloadReadsTheFileAgainWhileActivationKeepsTheCache) {
     ASSERT_EQ(page->Activate(), 1);
     std::string text = space.Read("SN7/Settings.xml");
-    ASSERT_TRUE(pagetest::ReplaceIn(&text, "<OutputInterval>0</OutputInterval>", "<OutputInterval>750</OutputInterval>"));
+    ASSERT_TRUE(
+        pagetest::ReplaceIn(&text, "<OutputInterval>0</OutputInterval>", "<OutputInterval>750</OutputInterval>"));
     space.Write("SN7/Settings.xml", text);
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(Text(1001), "0");
+    EXPECT_EQ(Text(kOutputIntervalEdit), "0");
     // The activation saved the cache over the change; change it again.
     space.Write("SN7/Settings.xml", text);
     ASSERT_EQ(page->Reload(), 1);
-    EXPECT_EQ(Text(1001), "750");
+    EXPECT_EQ(Text(kOutputIntervalEdit), "750");
 }
 
 TEST_F(RunPageTest, WithoutSettingsNothingIsShownOrWrittenAndTheOperatorIsTold) {
@@ -103,8 +95,10 @@ TEST_F(RunPageTest, WithoutSettingsNothingIsShownOrWrittenAndTheOperatorIsTold) 
               std::vector<std::string>{
                   "ReportError Settings.xml of server 7 is absent: create it on the server's Setup page."});
     // No values read: none shown (zeros would look stored).
-    for (int32_t id : {1026, 1003, 1001, 1017, 1018}) EXPECT_EQ(Text(id), "") << id;
-    EXPECT_EQ(host.State(page, 1021).checked, 0);
+    for (int32_t id : {kOutputBatchCountEdit, kEncoderResolutionEdit, kOutputIntervalEdit, kDetectionThresholdEdit,
+                       kObstructionYEdit})
+        EXPECT_EQ(Text(id), "") << id;
+    EXPECT_EQ(State(kOverlapFilterCheck).checked, 0);
     host.ClearLog();
     EXPECT_EQ(page->Apply(), ZV_E_STATE);
     EXPECT_EQ(host.Of("ReportError").size(), 1u);
@@ -129,20 +123,20 @@ TEST_F(RunPageTest, SettingsThatDoNotReadAreToldAndNeverOverwritten) {
               std::string::npos)
         << reports[0];
     EXPECT_NE(reports[0].find("not UTF-8"), std::string::npos) << reports[0];
-    EXPECT_EQ(Text(1026), "");
+    EXPECT_EQ(Text(kOutputBatchCountEdit), "");
     EXPECT_LE(page->Apply(), 0);
     EXPECT_LE(page->Reload(), 0);
     EXPECT_EQ(space.Read("SN7/Settings.xml"), text);
 }
 
 TEST_F(RunPageTest, WithoutAServerNodeNothingHappens) {
-    hostapi::Page* orphan = host.OpenPage(1015, nullptr);
+    hostapi::Page* orphan = host.OpenPage(kPageSystemRun, nullptr);
     host.ClearLog();
     EXPECT_EQ(orphan->Activate(), ZV_E_STATE);
     EXPECT_EQ(orphan->Apply(), ZV_E_STATE);
     EXPECT_EQ(orphan->Reload(), ZV_E_STATE);
-    ASSERT_EQ(wf::driver::Type(host.Control(orphan, 1001), "9"), wf::driver::Result::Done);
-    ASSERT_EQ(wf::driver::Blur(host.Control(orphan, 1001)), wf::driver::Result::Done);
+    ASSERT_EQ(wf::driver::Type(host.Control(orphan, kOutputIntervalEdit), "9"), wf::driver::Result::Done);
+    ASSERT_EQ(wf::driver::Blur(host.Control(orphan, kOutputIntervalEdit)), wf::driver::Result::Done);
     EXPECT_TRUE(host.log.empty());
 }
 
@@ -159,9 +153,11 @@ TEST_F(RunPageTest, FailuresEndActivateWithTheirStatus) {
 
 TEST_F(RunPageTest, ApplyAndReloadPassFailuresBackTellThemAndKeepTheFileWhole) {
     ASSERT_EQ(page->Activate(), 1);
-    Enter(1001, "40");
-    pagetest::ExpectReportedFailures(host, [&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
-    pagetest::ExpectReportedFailures(host, [&] { return page->Reload(); }, space.Host("SN7/Settings.xml"));
+    Enter(kOutputIntervalEdit, "40");
+    pagetest::ExpectReportedFailures(
+        host, [&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
+    pagetest::ExpectReportedFailures(
+        host, [&] { return page->Reload(); }, space.Host("SN7/Settings.xml"));
     // The control handlers only change the cache: no platform call to fail.
 }
 

@@ -2,45 +2,37 @@
 // Vertex, Apply into the settings, and deleting Calibration.xml.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
-#include "page_host.hpp"
-#include "support/fault_loop.hpp"
+#include "page_test.hpp"
 #include "pages/system_page_setup.h"
-#include "plugin/settings.h"
+#include "pages/system_page_setup_ids.h"
+#include "plugin/page_ids.h"
 #include "sensor_entry.hpp"
 #include "stored_settings.hpp"
+#include "support/fault_loop.hpp"
 
 namespace {
 
+using namespace system_setup;
 using wf::driver::Result;
 
 const std::vector<std::string> kDefaultLines = {"        00:    7500,    4500", "        01:   -7500,    4500",
                                                 "        02:   -7500,   19500", "        03:    7500,   19500"};
 
-struct SystemSetupPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    pagetest::PageHost host{space.Host("")};
-    hostapi::Node* server = host.ServerNode(7);
-    hostapi::Page* page = nullptr;
+struct SystemSetupPageTest : pagetest::PageTest {
+    SystemSetupPageTest() : PageTest(pagetest::PageSetup(kPageSystemSetup)) {}
 
-    void SetUp() override {
-        ASSERT_GT(SettingsCreateDefault("\\SN7\\Settings.xml", 4), 0);
-        page = host.OpenPage(1018, server);
+    std::vector<std::string> Lines() const { return State(kVertexList).items; }
+    void Add(const std::string& x, const std::string& y) const {
+        Type(kXEdit, x);
+        Type(kYEdit, y);
+        Click(kAddButton);
     }
-    std::vector<std::string> Lines() const { return host.State(page, 1022).items; }
-    void Add(const std::string& x, const std::string& y) {
-        ASSERT_EQ(wf::driver::Type(host.Control(page, 1001), x), Result::Done);
-        ASSERT_EQ(wf::driver::Type(host.Control(page, 1002), y), Result::Done);
-        ASSERT_EQ(wf::driver::Click(host.Control(page, 1013)), Result::Done);
-    }
-    void Remove() { ASSERT_EQ(wf::driver::Click(host.Control(page, 1014)), Result::Done); }
+    void Remove() const { Click(kRemoveButton); }
 };
 
 TEST_F(SystemSetupPageTest, ShowsTheDefaultTargetWithBothPipesInCalibration) {
-    char name[16] = {};
-    page->GetName(name, sizeof name);
-    EXPECT_STREQ(name, "Calibration");
-    EXPECT_STREQ(dynamic_cast<wf::Object*>(page)->GetRuntimeClass()->className, "CSystemPageSetup");
+    EXPECT_EQ(PageName(), "Calibration");
+    EXPECT_EQ(ClassName(), "CSystemPageSetup");
     host.ClearLog();
     ASSERT_EQ(page->Activate(), 1);
     EXPECT_EQ(host.log,
@@ -79,7 +71,8 @@ TEST_F(SystemSetupPageTest, AnAddedVertexIsListedAndAppliedInOrder) {
     host.ClearLog();
     ASSERT_EQ(page->Apply(), 1);
     EXPECT_EQ(host.log, std::vector<std::string>{"SelectLayout 0"});  // drawn again
-    EXPECT_EQ(pagetest::Target(server), (pagetest::Vertices{{7500, 4500}, {-7500, 4500}, {-7500, 19500}, {7500, 19500}, {100, -250}}));
+    EXPECT_EQ(pagetest::Target(server),
+              (pagetest::Vertices{{7500, 4500}, {-7500, 4500}, {-7500, 19500}, {7500, 19500}, {100, -250}}));
     int32_t modified = 0;
     page->IsModified(&modified);
     EXPECT_EQ(modified, 1);
@@ -189,7 +182,7 @@ TEST_F(SystemSetupPageTest, UnreadableSettingsShowAnEmptyTargetAndApplyWritesNot
 TEST_F(SystemSetupPageTest, ApplyBeforeActivateWritesNothing) {
     const std::string before = space.Read("SN7/Settings.xml");
     EXPECT_LE(page->Apply(), 0);
-    EXPECT_EQ(wf::driver::Click(host.Control(page, 1013)), Result::Done);
+    EXPECT_EQ(wf::driver::Click(host.Control(page, kAddButton)), Result::Done);
     EXPECT_TRUE(Lines().empty());
     EXPECT_EQ(space.Read("SN7/Settings.xml"), before);
 }
@@ -199,12 +192,12 @@ TEST_F(SystemSetupPageTest, DeleteRemovesCalibrationXmlSilentlyAndKeepsTheTarget
     ASSERT_EQ(page->Activate(), 1);
     const std::string settings = space.Read("SN7/Settings.xml");
     host.ClearLog();
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1015)), Result::Done);
+    Click(kDeleteButton);
     EXPECT_FALSE(space.Exists("SN7/Calibration.xml"));
     EXPECT_TRUE(host.log.empty());
     EXPECT_EQ(Lines(), kDefaultLines);
     EXPECT_EQ(space.Read("SN7/Settings.xml"), settings);
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1015)), Result::Done);  // nothing there: nothing shown
+    Click(kDeleteButton);  // nothing there: nothing shown
     EXPECT_TRUE(host.log.empty());
 }
 
@@ -244,11 +237,11 @@ TEST_F(SystemSetupPageTest, ActivateApplyAndTheButtonsUnderFailures) {
     apply.cleanup = [&] { space.Write("SN7/Settings.xml", empty); };
     EXPECT_GT(apply.Run(), 0);
 
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1015)), Result::Done);  // the storage handle, made on first use
+    Click(kDeleteButton);  // the storage handle, made on first use
     zvtest::FaultLoop remove;
     remove.operation = [&] {
         space.Write("SN7/Calibration.xml", "<Calibration/>");
-        wf::driver::Click(host.Control(page, 1015));
+        wf::driver::Click(host.Control(page, kDeleteButton));
         return 1;
     };
     remove.check = [&](const zvtest::Fault&, zvStatus) {

@@ -5,20 +5,18 @@
 
 #include <cstdio>
 
-#include "document_test_support.hpp"
-#include "page_host.hpp"
-#include "support/fault_loop.hpp"
+#include "page_test.hpp"
+#include "pages/system_page_setup_ids.h"
+#include "pages/system_page_tuning_ids.h"
 #include "plugin/calibration.h"
-#include "plugin/settings.h"
+#include "plugin/page_ids.h"
 #include "stored_settings.hpp"
+#include "support/fault_loop.hpp"
 
 namespace {
 
+using namespace system_tuning;
 using wf::driver::Result;
-
-constexpr int32_t kSelector = 1014;
-constexpr int32_t kRotate = 1048, kY = 1049, kX = 1035;
-constexpr int32_t kControls[] = {1014, 1048, 1049, 1035, 1016, 1050, 1017, 1020, 1018, 1019};
 constexpr char kNoCalibration[] = "Please perform Calibration first.";
 
 struct Entry {
@@ -26,11 +24,9 @@ struct Entry {
     double x, y, t;
 };
 
-struct TuningPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    pagetest::PageHost host{space.Host("")};
-    hostapi::Node* server = host.ServerNode(7);
-    hostapi::Page* page = host.OpenPage(1024, server);
+// Server 7 without a Settings.xml.
+struct TuningPageTest : pagetest::PageTest {
+    TuningPageTest() : PageTest(pagetest::PageSetup(kPageSystemTuning).Sensors(0)) {}
 
     void Write(const std::vector<Entry>& entries) const {
         std::string text = "<Calibration>\n";
@@ -58,7 +54,6 @@ struct TuningPageTest : ::testing::Test {
         FreeCalibration(set);
         return entries;
     }
-    std::string Text(int32_t id) const { return host.State(page, id).text; }
     // Writes of Calibration.xml during `action`.
     size_t WritesDuring(const std::function<void()>& action) const {
         zv::testing::Scope scope;
@@ -79,27 +74,25 @@ std::vector<Entry> Twelve() {
 }
 
 TEST_F(TuningPageTest, WithoutCalibrationEverythingIsDisabled) {
-    char name[32] = {};
-    page->GetName(name, sizeof name);
-    EXPECT_STREQ(name, "Fine Calibration");
-    EXPECT_STREQ(dynamic_cast<wf::Object*>(page)->GetRuntimeClass()->className, "CSystemPageTuning");
+    EXPECT_EQ(PageName(), "Fine Calibration");
+    EXPECT_EQ(ClassName(), "CSystemPageTuning");
     host.ClearLog();
     ASSERT_EQ(page->Activate(), 1);
     EXPECT_EQ(host.log, (std::vector<std::string>{"mode client Free", "mode SN7 Free"}));
-    const wf::ControlState selector = host.State(page, kSelector);
+    const wf::ControlState selector = State(kSensorList);
     EXPECT_EQ(selector.items, std::vector<std::string>{kNoCalibration});
     EXPECT_EQ(selector.selection, 0);
     EXPECT_EQ(selector.text, kNoCalibration);
-    for (int32_t id : {kRotate, kY, kX}) EXPECT_EQ(Text(id), "") << id;
-    for (int32_t id : kControls) EXPECT_FALSE(host.State(page, id).enabled) << id;
+    for (int32_t id : {kRotateEdit, kYEdit, kXEdit}) EXPECT_EQ(Text(id), "") << id;
+    for (int32_t id : kAllControls) EXPECT_FALSE(State(id).enabled) << id;
     EXPECT_FALSE(space.Exists("SN7/Calibration.xml"));
-    EXPECT_EQ(wf::driver::Click(host.Control(page, 1050)), Result::Disabled);
+    EXPECT_EQ(wf::driver::Click(host.Control(page, kRotateUp)), Result::Disabled);
 }
 
 TEST_F(TuningPageTest, TwelveEntriesAreListedInEntryOrderAndTheFirstIsShown) {
     Write(Twelve());
     ASSERT_EQ(page->Activate(), 1);
-    const wf::ControlState selector = host.State(page, kSelector);
+    const wf::ControlState selector = State(kSensorList);
     ASSERT_EQ(selector.items.size(), 12u);
     for (int32_t i = 0; i < 12; ++i) {
         char item[32];
@@ -107,11 +100,11 @@ TEST_F(TuningPageTest, TwelveEntriesAreListedInEntryOrderAndTheFirstIsShown) {
         EXPECT_EQ(selector.items[i], item);
     }
     EXPECT_EQ(selector.selection, 0);
-    for (int32_t id : kControls) EXPECT_TRUE(host.State(page, id).enabled) << id;
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kSelector), 11), Result::Done);
-    EXPECT_EQ(Text(kRotate), "0.01100000");
-    EXPECT_EQ(Text(kX), "5.50000000");
-    EXPECT_EQ(Text(kY), "-2.75000000");
+    for (int32_t id : kAllControls) EXPECT_TRUE(State(id).enabled) << id;
+    Select(kSensorList, 11);
+    EXPECT_EQ(Text(kRotateEdit), "0.01100000");
+    EXPECT_EQ(Text(kXEdit), "5.50000000");
+    EXPECT_EQ(Text(kYEdit), "-2.75000000");
 }
 
 TEST_F(TuningPageTest, EachStepChangesOneCoefficientAsShownAndStoresTheOthersAsShown) {
@@ -123,17 +116,17 @@ TEST_F(TuningPageTest, EachStepChangesOneCoefficientAsShownAndStoresTheOthersAsS
     };
     // Entry 1003 of (1.234567891, 2.5, 0.1234567891): every value is
     // shown, and so stored, with 8 decimals.
-    for (const Case& c : {Case{1050, kRotate, "0.12445679", {1003, 1.23456789, 2.5, 0.12445679}},
-                          Case{1016, kRotate, "0.12245679", {1003, 1.23456789, 2.5, 0.12245679}},
-                          Case{1020, kY, "2.55000000", {1003, 1.23456789, 2.55, 0.12345679}},
-                          Case{1017, kY, "2.45000000", {1003, 1.23456789, 2.45, 0.12345679}},
-                          Case{1019, kX, "1.28456789", {1003, 1.28456789, 2.5, 0.12345679}},
-                          Case{1018, kX, "1.18456789", {1003, 1.18456789, 2.5, 0.12345679}}}) {
+    for (const Case& c : {Case{kRotateUp, kRotateEdit, "0.12445679", {1003, 1.23456789, 2.5, 0.12445679}},
+                          Case{kRotateDown, kRotateEdit, "0.12245679", {1003, 1.23456789, 2.5, 0.12245679}},
+                          Case{kYUp, kYEdit, "2.55000000", {1003, 1.23456789, 2.55, 0.12345679}},
+                          Case{kYDown, kYEdit, "2.45000000", {1003, 1.23456789, 2.45, 0.12345679}},
+                          Case{kXUp, kXEdit, "1.28456789", {1003, 1.28456789, 2.5, 0.12345679}},
+                          Case{kXDown, kXEdit, "1.18456789", {1003, 1.18456789, 2.5, 0.12345679}}}) {
         SCOPED_TRACE(c.button);
         Write({{1002, 9.0, 9.0, 9.0}, {1003, 1.234567891, 2.5, 0.1234567891}});
         ASSERT_EQ(page->Activate(), 1);
-        ASSERT_EQ(wf::driver::Select(host.Control(page, kSelector), 1), Result::Done);
-        EXPECT_GT(WritesDuring([&] { ASSERT_EQ(wf::driver::Click(host.Control(page, c.button)), Result::Done); }), 0u);
+        Select(kSensorList, 1);
+        EXPECT_GT(WritesDuring([&] { Click(c.button); }), 0u);
         EXPECT_EQ(Text(c.edit), c.shown);
         const std::vector<Entry> entries = Read();
         ASSERT_EQ(entries.size(), 2u);
@@ -154,45 +147,45 @@ TEST_F(TuningPageTest, TypingStoresAtEveryKeystroke) {
         size_t writes;  // one for clearing the old text, one per key
         double stored;
     };
-    for (const Case& c : {Case{kRotate, "1.5e", 5, 1.5}, Case{kRotate, "", 1, 0.0}, Case{kY, "-0.0127", 8, -0.0127},
-                          Case{kX, "abc", 4, 0.0}, Case{kX, " +2e2x", 7, 200.0}}) {
+    for (const Case& c :
+         {Case{kRotateEdit, "1.5e", 5, 1.5}, Case{kRotateEdit, "", 1, 0.0}, Case{kYEdit, "-0.0127", 8, -0.0127},
+          Case{kXEdit, "abc", 4, 0.0}, Case{kXEdit, " +2e2x", 7, 200.0}}) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(WritesDuring([&] { ASSERT_EQ(wf::driver::Type(host.Control(page, c.edit), c.text), Result::Done); }),
-                  c.writes);
+        EXPECT_EQ(WritesDuring([&] { Type(c.edit, c.text); }), c.writes);
         const Entry e = Read().at(0);
-        EXPECT_EQ(c.edit == kRotate ? e.t : c.edit == kY ? e.y : e.x, c.stored);
+        EXPECT_EQ(c.edit == kRotateEdit ? e.t : c.edit == kYEdit ? e.y : e.x, c.stored);
     }
 }
 
 TEST_F(TuningPageTest, ActivatingAgainShowsTheSelectedEntryAfresh) {
     Write(Twelve());
     ASSERT_EQ(page->Activate(), 1);
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kSelector), 4), Result::Done);
+    Select(kSensorList, 4);
     std::vector<Entry> entries = Twelve();
     entries[4].t = 0.75;
     Write(entries);
     ASSERT_EQ(page->Deactivate(), 1);
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(host.State(page, kSelector).selection, 4);
-    EXPECT_EQ(Text(kRotate), "0.75000000");
+    EXPECT_EQ(State(kSensorList).selection, 4);
+    EXPECT_EQ(Text(kRotateEdit), "0.75000000");
 }
 
 TEST_F(TuningPageTest, ADeletedCalibrationShowsTheDisabledStateAndAReturningOneIsListedAgain) {
     Write(Twelve());
     ASSERT_EQ(page->Activate(), 1);
     // Deleted through the System Setup page of the same server.
-    hostapi::Page* setup = host.OpenPage(1018, server);
-    ASSERT_EQ(wf::driver::Click(host.Control(setup, 1015)), Result::Done);
+    hostapi::Page* setup = host.OpenPage(kPageSystemSetup, server);
+    ASSERT_EQ(wf::driver::Click(host.Control(setup, system_setup::kDeleteButton)), Result::Done);
     ASSERT_FALSE(space.Exists("SN7/Calibration.xml"));
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(host.State(page, kSelector).items, std::vector<std::string>{kNoCalibration});
-    for (int32_t id : kControls) EXPECT_FALSE(host.State(page, id).enabled) << id;
+    EXPECT_EQ(State(kSensorList).items, std::vector<std::string>{kNoCalibration});
+    for (int32_t id : kAllControls) EXPECT_FALSE(State(id).enabled) << id;
     EXPECT_FALSE(space.Exists("SN7/Calibration.xml"));  // clearing the edits wrote nothing
 
     Write({{2000, 0, 0, 0}});
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(host.State(page, kSelector).items, std::vector<std::string>{"00: S/N 2000"});
-    for (int32_t id : kControls) EXPECT_TRUE(host.State(page, id).enabled) << id;
+    EXPECT_EQ(State(kSensorList).items, std::vector<std::string>{"00: S/N 2000"});
+    for (int32_t id : kAllControls) EXPECT_TRUE(State(id).enabled) << id;
 }
 
 TEST_F(TuningPageTest, AStorageWithoutTheFileLeavesTheClientsCoefficientsAlone) {
@@ -206,44 +199,43 @@ TEST_F(TuningPageTest, AStorageWithoutTheFileLeavesTheClientsCoefficientsAlone) 
                   ASSERT_EQ(page->Activate(), 1);
               }),
               0u);
-    EXPECT_EQ(host.State(page, kSelector).items, std::vector<std::string>{kNoCalibration});
+    EXPECT_EQ(State(kSensorList).items, std::vector<std::string>{kNoCalibration});
     EXPECT_EQ(space.Read("SN7/Calibration.xml"), before);
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(Text(kRotate), "3.00000000");
+    EXPECT_EQ(Text(kRotateEdit), "3.00000000");
 }
 
 TEST_F(TuningPageTest, AnIndexBeyondAShrunkFileNamesNoEntry) {
     Write(Twelve());
     ASSERT_EQ(page->Activate(), 1);
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kSelector), 7), Result::Done);
-    const std::string shown = Text(kRotate);
+    Select(kSensorList, 7);
+    const std::string shown = Text(kRotateEdit);
     Write({{1000, 1, 1, 1}, {1001, 2, 2, 2}});
     const std::string shrunk = space.Read("SN7/Calibration.xml");
     EXPECT_EQ(WritesDuring([&] { ASSERT_EQ(page->Activate(), 1); }), 0u);
-    EXPECT_EQ(WritesDuring([&] { wf::driver::Select(host.Control(page, kSelector), 9); }), 0u);
-    EXPECT_EQ(Text(kRotate), shown);
+    EXPECT_EQ(WritesDuring([&] { wf::driver::Select(host.Control(page, kSensorList), 9); }), 0u);
+    EXPECT_EQ(Text(kRotateEdit), shown);
     EXPECT_EQ(space.Read("SN7/Calibration.xml"), shrunk);
 }
 
 TEST_F(TuningPageTest, TextTypedIntoTheSelectorIsIgnored) {
     Write(Twelve());
     ASSERT_EQ(page->Activate(), 1);
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kSelector), 2), Result::Done);
+    Select(kSensorList, 2);
     const std::string before = space.Read("SN7/Calibration.xml");
-    EXPECT_EQ(WritesDuring([&] { ASSERT_EQ(wf::driver::Type(host.Control(page, kSelector), "07: S/N 1007"), Result::Done); }),
-              0u);
-    EXPECT_EQ(host.State(page, kSelector).selection, 2);
-    EXPECT_EQ(Text(kRotate), "0.00200000");
+    EXPECT_EQ(WritesDuring([&] { Type(kSensorList, "07: S/N 1007"); }), 0u);
+    EXPECT_EQ(State(kSensorList).selection, 2);
+    EXPECT_EQ(Text(kRotateEdit), "0.00200000");
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(Text(kRotate), "0.00200000");  // still entry 2
+    EXPECT_EQ(Text(kRotateEdit), "0.00200000");  // still entry 2
     EXPECT_EQ(space.Read("SN7/Calibration.xml"), before);
 }
 
 TEST_F(TuningPageTest, TwoEntriesWithOneSerialNumberEditTheFirst) {
     Write({{5, 1.0, 1.0, 1.0}, {5, 2.0, 2.0, 2.0}});
     ASSERT_EQ(page->Activate(), 1);
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kSelector), 1), Result::Done);
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1050)), Result::Done);
+    Select(kSensorList, 1);
+    Click(kRotateUp);
     const std::vector<Entry> entries = Read();
     ASSERT_EQ(entries.size(), 2u);
     // Showing entry 1 stored its values, as shown, into the first element;
@@ -251,14 +243,14 @@ TEST_F(TuningPageTest, TwoEntriesWithOneSerialNumberEditTheFirst) {
     EXPECT_EQ(entries[0].x, 2.0);
     EXPECT_EQ(entries[0].t, 2.001);
     EXPECT_EQ(entries[1].t, 2.0);
-    ASSERT_EQ(wf::driver::Select(host.Control(page, kSelector), 0), Result::Done);
-    EXPECT_EQ(Text(kRotate), "2.00100000");
+    Select(kSensorList, 0);
+    EXPECT_EQ(Text(kRotateEdit), "2.00100000");
 }
 
 TEST_F(TuningPageTest, ACalibrationWithoutEntriesListsNothing) {
     space.Write("SN7/Calibration.xml", "<Calibration/>");
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_TRUE(host.State(page, kSelector).items.empty());
+    EXPECT_TRUE(State(kSensorList).items.empty());
     EXPECT_EQ(space.Read("SN7/Calibration.xml"), "<Calibration/>");
 }
 
@@ -273,10 +265,10 @@ TEST_F(TuningPageTest, ActivateAndEveryControlUnderFailures) {
     // the next Activate lists the sensors again, so that every run starts
     // alike.
     auto relist = [&] {
-        if (host.State(page, kSelector).items.size() == 2u) return;
-        EXPECT_EQ(host.State(page, kSelector).items, std::vector<std::string>{kNoCalibration});
+        if (State(kSensorList).items.size() == 2u) return;
+        EXPECT_EQ(State(kSensorList).items, std::vector<std::string>{kNoCalibration});
         ASSERT_EQ(page->Activate(), 1);
-        EXPECT_EQ(host.State(page, kSelector).items.size(), 2u);
+        EXPECT_EQ(State(kSensorList).items.size(), 2u);
     };
     zvtest::FaultLoop activate;
     activate.operation = [&] {
@@ -308,10 +300,10 @@ TEST_F(TuningPageTest, ActivateAndEveryControlUnderFailures) {
     // Activate; one step under failures.
     zvtest::FaultLoop step;
     step.operation = [&] {
-        wf::driver::Click(host.Control(page, 1050));
+        wf::driver::Click(host.Control(page, kRotateUp));
         return 1;
     };
-    step.check = [&](const zvtest::Fault&, zvStatus) { EXPECT_TRUE(host.State(page, kRotate).enabled); };
+    step.check = [&](const zvtest::Fault&, zvStatus) { EXPECT_TRUE(State(kRotateEdit).enabled); };
     step.verify = whole;
     EXPECT_GT(step.Run(), 0);
 }

@@ -2,32 +2,26 @@
 // cache, the station pipe switched before the client pipe.
 #include <gtest/gtest.h>
 
-#include "document_test_support.hpp"
-#include "page_host.hpp"
+#include <span>
+
+#include "page_test.hpp"
 #include "pages/config_page.h"
+#include "pages/system_page_web_ids.h"
+#include "plugin/page_ids.h"
 #include "stored_settings.hpp"
 
 namespace {
 
+using namespace system_web;
 using pagetest::StoredSettings;
 
-const std::vector<int32_t> kTimeControls = {1040, 1042, 1037};
-const std::vector<int32_t> kEncoderControls = {1041, 1043, 1001, 1044, 1045, 1046};
+struct WebPageTest : pagetest::PageTest {
+    WebPageTest() : PageTest(pagetest::PageSetup(kPageSystemWeb)) {}
 
-struct WebPageTest : ::testing::Test {
-    doctest::TempFileSpace space;
-    bool created = SettingsCreateDefault("\\SN7\\Settings.xml", 4) > 0;
-    pagetest::PageHost host{space.Host("")};
-    hostapi::Node* server = host.ServerNode(7);
-    hostapi::Page* page = host.OpenPage(1023, server);
-
-    void SetUp() override { ASSERT_TRUE(created); }
-
-    void Enter(int32_t id, const std::string& text) { host.Enter(page, id, text); }
     // Whether each control is enabled.
-    std::vector<bool> Enabled(const std::vector<int32_t>& ids) const {
+    std::vector<bool> Enabled(std::span<const int32_t> ids) const {
         std::vector<bool> enabled;
-        for (int32_t id : ids) enabled.push_back(host.State(page, id).enabled);
+        for (int32_t id : ids) enabled.push_back(State(id).enabled);
         return enabled;
     }
     void WriteWeb(int32_t method) {
@@ -41,10 +35,8 @@ struct WebPageTest : ::testing::Test {
 };
 
 TEST_F(WebPageTest, NameAndClass) {
-    char name[16] = {};
-    page->GetName(name, sizeof name);
-    EXPECT_STREQ(name, "Web");
-    EXPECT_STREQ(dynamic_cast<ConfigPage*>(page)->GetRuntimeClass()->className, "CSystemPageWeb");
+    EXPECT_EQ(PageName(), "Web");
+    EXPECT_EQ(ClassName(), "CSystemPageWeb");
 }
 
 TEST_F(WebPageTest, SwitchesTheStationPipeFirstAndClearsTheDisplay) {
@@ -75,18 +67,18 @@ TEST_F(WebPageTest, TheStoredMethodChoosesTheRadioButtonAndItsControls) {
         SCOPED_TRACE(c.stored);
         ASSERT_TRUE(SettingsCreateDefault("\\SN7\\Settings.xml", 4) > 0);
         WriteWeb(c.stored);
-        hostapi::Page* fresh = host.OpenPage(1023, host.ServerNode(7));
+        hostapi::Page* fresh = host.OpenPage(kPageSystemWeb, host.ServerNode(7));
         ASSERT_EQ(fresh->Activate(), 1);
-        EXPECT_EQ(host.State(fresh, 1038).checked, c.timeChecked);
-        EXPECT_EQ(host.State(fresh, 1039).checked, 1 - c.timeChecked);
+        EXPECT_EQ(host.State(fresh, kTimeSyncRadio).checked, c.timeChecked);
+        EXPECT_EQ(host.State(fresh, kEncoderSyncRadio).checked, 1 - c.timeChecked);
         page = fresh;
         EXPECT_EQ(Enabled(kTimeControls), c.time);
         EXPECT_EQ(Enabled(kEncoderControls), c.encoder);
-        EXPECT_EQ(host.State(fresh, 1037).text, "15");
-        EXPECT_EQ(host.State(fresh, 1036).text, "2.500");
-        EXPECT_EQ(host.State(fresh, 1001).text, "40.250");
-        EXPECT_EQ(host.State(fresh, 1047).text, "1");
-        EXPECT_EQ(host.State(fresh, 1046).text, "0.000");
+        EXPECT_EQ(host.State(fresh, kTimeEdit).text, "15");
+        EXPECT_EQ(host.State(fresh, kXResolutionEdit).text, "2.500");
+        EXPECT_EQ(host.State(fresh, kDistanceEdit).text, "40.250");
+        EXPECT_EQ(host.State(fresh, kOutputBatchingEdit).text, "1");
+        EXPECT_EQ(host.State(fresh, kEncoderResolutionEdit).text, "0.000");
         EXPECT_EQ(StoredSettings()->SynchronizeMethod, c.stored != 0 ? 1 : 0);
     }
 }
@@ -94,30 +86,30 @@ TEST_F(WebPageTest, TheStoredMethodChoosesTheRadioButtonAndItsControls) {
 TEST_F(WebPageTest, TimeSyncSwapsTheEnabledControlsAndApplyStoresIt) {
     ASSERT_EQ(page->Activate(), 1);
     host.ClearLog();
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1038)), wf::driver::Result::Done);
+    Click(kTimeSyncRadio);
     EXPECT_EQ(host.log, std::vector<std::string>{"SetModified"});
     EXPECT_EQ(Enabled(kTimeControls), std::vector<bool>(3, true));
     EXPECT_EQ(Enabled(kEncoderControls), std::vector<bool>(6, false));
-    EXPECT_TRUE(host.State(page, 1047).enabled);
-    EXPECT_TRUE(host.State(page, 1036).enabled);
+    EXPECT_TRUE(State(kOutputBatchingEdit).enabled);
+    EXPECT_TRUE(State(kXResolutionEdit).enabled);
     EXPECT_EQ(StoredSettings()->SynchronizeMethod, 0);
     ASSERT_EQ(page->Apply(), 1);
     EXPECT_EQ(StoredSettings()->SynchronizeMethod, 1);
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1039)), wf::driver::Result::Done);
+    Click(kEncoderSyncRadio);
     EXPECT_EQ(Enabled(kTimeControls), std::vector<bool>(3, false));
     EXPECT_EQ(Enabled(kEncoderControls), std::vector<bool>(6, true));
 }
 
 TEST_F(WebPageTest, EditsAreReadLenientlyAndStoredAsTyped) {
     ASSERT_EQ(page->Activate(), 1);
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1038)), wf::driver::Result::Done);
+    Click(kTimeSyncRadio);
     host.ClearLog();
-    Enter(1037, "12.5");
-    Enter(1036, "3.25mil");
-    Enter(1047, "4");
-    ASSERT_EQ(wf::driver::Click(host.Control(page, 1039)), wf::driver::Result::Done);
-    Enter(1001, "-80.5");
-    Enter(1046, "x");
+    Enter(kTimeEdit, "12.5");
+    Enter(kXResolutionEdit, "3.25mil");
+    Enter(kOutputBatchingEdit, "4");
+    Click(kEncoderSyncRadio);
+    Enter(kDistanceEdit, "-80.5");
+    Enter(kEncoderResolutionEdit, "x");
     EXPECT_EQ(host.Of("SetModified").size(), 6u);
     ASSERT_EQ(page->Apply(), 1);
     StoredSettings stored;
@@ -134,9 +126,10 @@ TEST_F(WebPageTest, WithoutSettingsNothingIsShownOrWrittenAndTheOperatorIsTold) 
     host.ClearLog();
     EXPECT_EQ(page->Activate(), ZV_E_NOTFOUND);
     EXPECT_EQ(host.Of("ReportError").size(), 1u);
-    for (int32_t id : {1047, 1036, 1037, 1001, 1046}) EXPECT_EQ(host.State(page, id).text, "") << id;
-    EXPECT_EQ(host.State(page, 1038).checked, 0);
-    EXPECT_EQ(host.State(page, 1039).checked, 0);
+    for (int32_t id : {kOutputBatchingEdit, kXResolutionEdit, kTimeEdit, kDistanceEdit, kEncoderResolutionEdit})
+        EXPECT_EQ(State(id).text, "") << id;
+    EXPECT_EQ(State(kTimeSyncRadio).checked, 0);
+    EXPECT_EQ(State(kEncoderSyncRadio).checked, 0);
     EXPECT_EQ(page->Apply(), ZV_E_STATE);
     EXPECT_FALSE(space.Exists("SN7/Settings.xml"));
 }
@@ -161,8 +154,10 @@ TEST_F(WebPageTest, AWebBlockThatDoesNotReadEndsActivateAndIsNeverOverwritten) {
     host.ClearLog();
     EXPECT_EQ(page->Activate(), 0);
     // The station pipe was switched; the client pipe and the display not.
-    EXPECT_EQ(host.log, (std::vector<std::string>{"mode SN7 Web",
-                                                  "ReportError Cannot read the settings of server 7: Settings.xml lacks an element it must have."}));
+    EXPECT_EQ(host.log,
+              (std::vector<std::string>{
+                  "mode SN7 Web",
+                  "ReportError Cannot read the settings of server 7: Settings.xml lacks an element it must have."}));
     EXPECT_EQ(host.ClientMode(), "");
     // The operator mends the file; an Apply before the page is shown again
     // still holds no values of it.
@@ -174,7 +169,7 @@ TEST_F(WebPageTest, AWebBlockThatDoesNotReadEndsActivateAndIsNeverOverwritten) {
     EXPECT_EQ(page->Apply(), ZV_E_STATE);
     EXPECT_EQ(space.Read("SN7/Settings.xml"), mended);
     ASSERT_EQ(page->Activate(), 1);
-    EXPECT_EQ(host.State(page, 1037).text, "15");
+    EXPECT_EQ(State(kTimeEdit).text, "15");
     EXPECT_EQ(StoredSettings()->Time, 15);
 }
 
@@ -198,7 +193,8 @@ TEST_F(WebPageTest, FailuresEndActivateBeforeTheCacheIsShown) {
     loop.intact = {space.Host("SN7/Settings.xml")};
     loop.check = pagetest::ExpectActivateStatus;
     loop.Run();
-    pagetest::ExpectReportedFailures(host, [&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
+    pagetest::ExpectReportedFailures(
+        host, [&] { return page->Apply(); }, space.Host("SN7/Settings.xml"));
 }
 
 }  // namespace

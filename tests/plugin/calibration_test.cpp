@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "support/fault_loop.hpp"
 #include "plugin/settings.h"
+#include "zvapi/zv_handle.hpp"
 
 namespace {
 
-using doctest::TempFileSpace;
+using zvtest::ServerFileSpace;
 
 constexpr char kPath[] = "\\SN7\\Calibration.xml";
 constexpr char kFile[] = "SN7/Calibration.xml";
@@ -44,7 +45,7 @@ CalibrationSet* Load() {
 
 class CalibrationTest : public ::testing::Test {
 protected:
-    TempFileSpace files;
+    ServerFileSpace files;
     zv::testing::Scope seams;
 };
 
@@ -67,13 +68,13 @@ TEST_F(CalibrationTest, LoadsOneEntryPerSensorElementInOrder) {
 }
 
 TEST_F(CalibrationTest, AbsentFileIsNotAFailure) {
-    doctest::ConsoleEngine engine;
+    zvtest::ConsoleEngine engine;
     CalibrationSet* set = nullptr;
     ASSERT_EQ(LoadCalibration(kPath, engine.handle, &set), 1);
     ASSERT_NE(set, nullptr);
     EXPECT_EQ(set->present, 0);
     EXPECT_EQ(set->entries, nullptr);
-    EXPECT_EQ(set->engine, engine.handle);
+    EXPECT_EQ(set->engine, engine.handle.Get());
     EXPECT_EQ(engine.text, "SystemCalibration.xml is absent.\n");
     EXPECT_EQ(SaveCalibration(set, kPath, 1), 1);
     EXPECT_FALSE(files.Exists(kFile));
@@ -158,7 +159,7 @@ TEST_F(CalibrationTest, SaveCallsThePlatformInOrder) {
     ASSERT_EQ(SaveCalibration(set, kPath, 2), 1);
     zv::testing::JournalStop();
     std::vector<std::string> files_calls;
-    for (const std::string& name : doctest::CallNames(zv::testing::Journal()))
+    for (const std::string& name : zvtest::CallNames(zv::testing::Journal()))
         if (name.rfind("zvFile", 0) == 0 || name == "zvXMLFlatten") files_calls.push_back(name);
     EXPECT_EQ(files_calls, (std::vector<std::string>{"zvFileCreate", "zvFileInit", "zvFileLength", "zvFileRead",
                                                      "zvFileDestroy", "zvXMLFlatten", "zvXMLFlatten", "zvFileCreate",
@@ -228,14 +229,10 @@ TEST_F(CalibrationTest, LoadFailuresLeaveNothing) {
 class CalibrationTargetTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(zvXMLCreate(&document, 0), 1);
+        ASSERT_EQ(zvXMLCreate(document.Out(), 0), 1);
         ASSERT_EQ(zvXMLInit(document, 0), 1);
-        ASSERT_EQ(zvArrayListCreate(&vertices, 0), 1);
+        ASSERT_EQ(zvArrayListCreate(vertices.Out(), 0), 1);
         ASSERT_EQ(zvArrayListInit(vertices, ZV_TYPE_POINT32, 0, 1), 1);
-    }
-    void TearDown() override {
-        zvArrayListDestroy(vertices);
-        zvXMLDestroy(document);
     }
     void Parse(const char* text) { ASSERT_EQ(zvXMLUnflatten(document, text), 1); }
     void Add(int32_t x, int32_t y) {
@@ -259,8 +256,8 @@ protected:
         return text;
     }
 
-    zvHandle document = nullptr;
-    zvHandle vertices = nullptr;
+    zv::OwnedXml document;
+    zv::OwnedList vertices;
     zv::testing::Scope seams;
 };
 
@@ -319,15 +316,14 @@ TEST_F(CalibrationTargetTest, WritingNoVerticesLeavesAnEmptyTarget) {
 
 TEST_F(CalibrationTargetTest, ListsOfOtherItemsAreRefused) {
     Parse("<S><CalibrationTarget><Vertex><X>1</X><Y>2</Y></Vertex></CalibrationTarget></S>");
-    zvHandle wide = nullptr;
-    ASSERT_EQ(zvArrayListCreate(&wide, 0), 1);
+    zv::OwnedList wide;
+    ASSERT_EQ(zvArrayListCreate(wide.Out(), 0), 1);
     ASSERT_EQ(zvArrayListInit(wide, ZV_TYPE_INT16, 0, 1), 1);
     const std::string before = Flat();
     EXPECT_EQ(ReadCalibrationTarget(document, wide), ZV_E_TYPE);
     EXPECT_EQ(WriteCalibrationTarget(document, wide), ZV_E_TYPE);
     EXPECT_EQ(zvArrayListCount(wide), 0);
     EXPECT_EQ(Flat(), before);
-    zvArrayListDestroy(wide);
     EXPECT_EQ(ReadCalibrationTarget(document, nullptr), ZV_E_HANDLE);
 }
 
@@ -348,7 +344,7 @@ TEST_F(CalibrationTargetTest, FailuresArePassedBack) {
 
 // The settings reader and the target reader see the same vertices.
 TEST_F(CalibrationTargetTest, AgreesWithTheSettingsReader) {
-    TempFileSpace files;
+    ServerFileSpace files;
     ASSERT_EQ(SettingsCreateDefault("\\SN7\\Settings.xml", 2), 1);
     zvHandle loaded = nullptr;
     ASSERT_EQ(SettingsReadDocument(0, "\\SN7\\Settings.xml", &loaded), 1);

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 #include "support/fault_loop.hpp"
 
 namespace {
 
-using doctest::TempFileSpace;
+using zvtest::ServerFileSpace;
 
 constexpr char kPath[] = "\\SN7\\Settings.xml";
 constexpr char kFile[] = "SN7/Settings.xml";
@@ -79,7 +79,7 @@ SystemSettings* Load() {
 
 class SettingsTest : public ::testing::Test {
 protected:
-    TempFileSpace files;
+    ServerFileSpace files;
     zv::testing::Scope seams;
 };
 
@@ -415,11 +415,11 @@ TEST_F(SettingsTest, DefaultDocumentSensorCounts) {
 }
 
 TEST_F(SettingsTest, AbsentNoticeGoesToTheConsole) {
-    doctest::ConsoleEngine engine;
+    zvtest::ConsoleEngine engine;
     SystemSettings* s = nullptr;
     ASSERT_EQ(SettingsLoad("\\SN7\\Missing.xml", engine.handle, &s), 1);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->console, engine.handle);
+    EXPECT_EQ(s->console, engine.handle.Get());
     EXPECT_EQ(s->present, 0);
     EXPECT_EQ(engine.text, "Settings.xml is absent.\n");
 
@@ -445,7 +445,7 @@ TEST_F(SettingsTest, LoadCallsThePlatformInOrder) {
     SettingsFree(s);
     const std::vector<std::string> journal = zv::testing::Journal();
     ASSERT_GE(journal.size(), 8u);
-    const std::vector<std::string> names = doctest::CallNames(journal);
+    const std::vector<std::string> names = zvtest::CallNames(journal);
     const std::vector<std::string> head(names.begin(), names.begin() + 4);
     EXPECT_EQ(head, (std::vector<std::string>{"zvFileCreate", "zvFileInit", "zvFileLength", "zvFileRead"}));
     EXPECT_EQ(journal[1], "zvFileInit \\SN7\\Settings.xml 1");
@@ -495,7 +495,7 @@ TEST_F(SettingsTest, WriteCallsThePlatformInOrder) {
     zv::testing::JournalStart();
     ASSERT_EQ(SettingsCreateDefault(kPath, 1), 1);
     zv::testing::JournalStop();
-    std::vector<std::string> names = doctest::CallNames(zv::testing::Journal());
+    std::vector<std::string> names = zvtest::CallNames(zv::testing::Journal());
     // Keep the calls of the write step.
     std::vector<std::string> write;
     for (const std::string& name : names)

@@ -4,20 +4,21 @@
 
 #include <string>
 
-#include "document_test_support.hpp"
 #include "page_host.hpp"
 #include "plugin/settings.h"
 #include "plugin/station_access.h"
+#include "plugin/statuses.h"
+#include "support/document_test_support.hpp"
 #include "support/fault_loop.hpp"
 
 namespace {
 
-using doctest::TempFileSpace;
+using zvtest::ServerFileSpace;
 
 constexpr char kUniqueViews[] = "ReportError Each sensor has to be assigned a unique vertex view!";
 
 // A default settings file for `views.size()` sensors, with those vertex views.
-void WriteSettings(const TempFileSpace& space, const std::vector<int>& views) {
+void WriteSettings(const ServerFileSpace& space, const std::vector<int>& views) {
     ASSERT_GT(SettingsCreateDefault("\\SN7\\Settings.xml", static_cast<int32_t>(views.size())), 0);
     std::string text = space.Read("SN7/Settings.xml");
     size_t at = 0;
@@ -40,7 +41,7 @@ int CountOf(const std::vector<std::string>& journal, const std::string& entry) {
 }
 
 TEST(StationAccess, FindServerNodeFollowsParentsToTheFirstOfKindOne) {
-    TempFileSpace space;
+    ServerFileSpace space;
     pagetest::PageHost host(space.Host(""));
     hostapi::Node* server = host.ServerNode(7);
     hostapi::Node* middle = host.Node(hostapi::kPlainNode, {hostapi::kPlainNode, 0, 0, nullptr}, server);
@@ -58,7 +59,7 @@ TEST(StationAccess, FindServerNodeFollowsParentsToTheFirstOfKindOne) {
 }
 
 TEST(StationAccess, VertexViewCheckReportsOncePerInit) {
-    TempFileSpace space;
+    ServerFileSpace space;
     pagetest::PageHost host(space.Host(""));
     struct Case {
         std::vector<int> views;
@@ -81,7 +82,7 @@ TEST(StationAccess, VertexViewCheckReportsOncePerInit) {
 }
 
 TEST(StationAccess, CacheLoadsOnceUnlessForcedAndSavesTheWebElement) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1});
     pagetest::PageHost host(space.Host(""));
     ServerNode* server = AsServer(host.ServerNode(7));
@@ -131,7 +132,7 @@ TEST(StationAccess, CacheLoadsOnceUnlessForcedAndSavesTheWebElement) {
 }
 
 TEST(StationAccess, WithoutSettingsTheCacheIsZeroAndNothingIsWritten) {
-    TempFileSpace space;
+    ServerFileSpace space;
     pagetest::PageHost host(space.Host(""));
     ServerNode* server = AsServer(host.ServerNode(7));
     server->OutputBatchCount = 5;
@@ -155,7 +156,7 @@ TEST(StationAccess, WithoutSettingsTheCacheIsZeroAndNothingIsWritten) {
 }
 
 TEST(StationAccess, ACacheNeverLoadedIsNeverSaved) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1});
     const std::string original = space.Read("SN7/Settings.xml");
     pagetest::PageHost host(space.Host(""));
@@ -175,7 +176,7 @@ TEST(StationAccess, ACacheNeverLoadedIsNeverSaved) {
 }
 
 TEST(StationAccess, ServerFilesAreReadAndWrittenUnderTheirTwoNames) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1, 2});
     pagetest::PageHost host(space.Host(""));
     ServerNode* server = AsServer(host.ServerNode(7));
@@ -203,7 +204,7 @@ TEST(StationAccess, ServerFilesAreReadAndWrittenUnderTheirTwoNames) {
 }
 
 TEST(StationAccess, RewriteSensorInfoLeavesTheFileAloneWhenTheSensorIsNotThere) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1});
     const std::string original = space.Read("SN7/Settings.xml");
     pagetest::PageHost host(space.Host(""));
@@ -228,7 +229,7 @@ TEST(StationAccess, RewriteSensorInfoLeavesTheFileAloneWhenTheSensorIsNotThere) 
 }
 
 TEST(StationAccess, OddHostsCrashNothing) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1});
     pagetest::PageHost host(space.Host(""));
     // A sensor node whose parent is no server node.
@@ -253,7 +254,7 @@ TEST(StationAccess, OddHostsCrashNothing) {
 // A failed allocation or an injected call: what a failed step may return.
 void ExpectFailure(const zvtest::Fault& fault, zvStatus status) {
     if (fault.Allocation()) {
-        EXPECT_TRUE(status == ZV_E_NOMEM || status == -995) << status;
+        EXPECT_TRUE(status == ZV_E_NOMEM || status == kTorvaneNoMemory) << status;
     } else {
         EXPECT_EQ(status, fault.Expected());
     }
@@ -263,14 +264,14 @@ void ExpectFailure(const zvtest::Fault& fault, zvStatus status) {
 // cannot be allocated give 0.
 void ExpectFailureOrNoName(const zvtest::Fault& fault, zvStatus status) {
     if (fault.Allocation()) {
-        EXPECT_TRUE(status == ZV_E_NOMEM || status == -995 || status == 0) << status;
+        EXPECT_TRUE(status == ZV_E_NOMEM || status == kTorvaneNoMemory || status == 0) << status;
     } else {
         EXPECT_EQ(status, fault.Expected());
     }
 }
 
 TEST(StationAccess, FailuresOfEveryCallPassBackAndLeaveTheFileWhole) {
-    TempFileSpace space;
+    ServerFileSpace space;
     WriteSettings(space, {0, 1});
     const std::string original = space.Read("SN7/Settings.xml");
     pagetest::PageHost host(space.Host(""));

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "document_test_support.hpp"
+#include "support/document_test_support.hpp"
 
 namespace {
 

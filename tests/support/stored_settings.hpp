@@ -13,6 +13,7 @@
 
 #include "page_host.hpp"
 #include "plugin/settings.h"
+#include "plugin/statuses.h"
 #include "support/fault_loop.hpp"
 #include "support/temp_space.hpp"
 #include "zvapi/zvapi_testing.hpp"
@@ -55,7 +56,7 @@ inline bool ReplaceIn(std::string* text, const std::string& from, const std::str
 // or Torvane's "no memory" (0: the settings reader's element names).
 inline void ExpectPassedBack(const zvtest::Fault& fault, zvStatus status) {
     if (fault.Allocation()) {
-        EXPECT_TRUE(status == ZV_E_NOMEM || status == -995 || status == 0) << status;
+        EXPECT_TRUE(status == ZV_E_NOMEM || status == kTorvaneNoMemory || status == 0) << status;
     } else {
         EXPECT_EQ(status, fault.Expected());
     }

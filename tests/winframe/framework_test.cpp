@@ -192,6 +192,37 @@ TEST_F(Framework, MessageMapsWalkTheClassThenItsBases) {
     EXPECT_EQ(dialog.log, (std::vector<std::string>{"overlay 0", "apply begins", "change name 'SN2'", "apply ends"}));
 }
 
+TEST_F(Framework, DialogClassesListWhatTheyMapAndBindWithoutBindingIt) {
+    using wf::Notify;
+    TestDialog dialog;
+    std::vector<std::pair<int32_t, Notify>> mapped;
+    for (const wf::MessageEntry& entry : dialog.MessageEntries()) mapped.emplace_back(entry.id, entry.code);
+    // The class's own entries, then its base's.
+    EXPECT_EQ(mapped, (std::vector<std::pair<int32_t, Notify>>{
+                          {kApply, Notify::Clicked}, {kModes, Notify::SelChange}, {kSensors, Notify::SelChange},
+                          {kLines, Notify::SelChange}, {kFast, Notify::Clicked}, {kLevel, Notify::ReleasedCapture},
+                          {kName, Notify::EditChange}, {kCount, Notify::EditChange}, {kName, Notify::EditKillFocus},
+                          {kApply, Notify::Clicked}, {kOverlay, Notify::Clicked}}));
+
+    wf::ModuleGuard guard(&TestModule());
+    ASSERT_TRUE(dialog.Create(kPage, Host()));
+    std::vector<int32_t> bound;
+    const std::vector<wf::ControlBinding> bindings = dialog.Bindings();
+    for (const wf::ControlBinding& binding : bindings) bound.push_back(binding.id);
+    EXPECT_EQ(bound, (std::vector<int32_t>{kName, kCount, kApply, kOverlay, kModes, kSensors, kLines, kLevel}));
+    EXPECT_EQ(bindings[4].control, &dialog.modes);
+    // Listing them left the bindings as they were.
+    EXPECT_EQ(dialog.modes.Handle(), wf::FindControl(dialog.Handle(), kModes));
+
+    // What each kind raises, as the driver raises it.
+    EXPECT_TRUE(wf::Raises(wf::ControlKind::CheckBox, Notify::Clicked));
+    EXPECT_TRUE(wf::Raises(wf::ControlKind::Edit, Notify::EditKillFocus));
+    EXPECT_TRUE(wf::Raises(wf::ControlKind::DropDownCombo, Notify::SelChange));
+    EXPECT_FALSE(wf::Raises(wf::ControlKind::DropDownCombo, Notify::EditChange));
+    EXPECT_FALSE(wf::Raises(wf::ControlKind::Static, Notify::Clicked));
+    EXPECT_FALSE(wf::Raises(wf::ControlKind::Slider, Notify::SelChange));
+}
+
 TEST_F(Framework, RunTimeClassesNameEachClass) {
     TestDialog dialog;
     std::vector<std::string> chain;

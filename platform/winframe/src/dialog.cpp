@@ -179,4 +179,18 @@ const char* KindName(ControlKind kind) {
     return "unknown";
 }
 
+bool Raises(ControlKind kind, Notify code) {
+    switch (code) {
+    case Notify::Clicked:
+        return kind == ControlKind::PushButton || kind == ControlKind::CheckBox || kind == ControlKind::RadioButton;
+    case Notify::EditChange:
+    case Notify::EditKillFocus: return kind == ControlKind::Edit;
+    case Notify::SelChange:
+        return kind == ControlKind::ListBox || kind == ControlKind::DropDownList || kind == ControlKind::DropDownCombo;
+    case Notify::ReleasedCapture: return kind == ControlKind::Slider;
+    case Notify::None: return false;
+    }
+    return false;
+}
+
 }  // namespace wf

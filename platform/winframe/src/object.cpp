@@ -37,6 +37,14 @@ bool CmdTarget::Dispatch(int32_t id, Notify code, NotifyHeader* header, intptr_t
     return false;
 }
 
+std::vector<MessageEntry> CmdTarget::MessageEntries() const {
+    std::vector<MessageEntry> entries;
+    for (const MessageMap* map = GetMessageMap(); map; map = map->base ? map->base() : nullptr)
+        for (const MessageEntry* entry = map->entries; entry && entry->code != Notify::None; ++entry)
+            entries.push_back(*entry);
+    return entries;
+}
+
 const MessageMap* CmdTarget::ThisMessageMap() {
     static const MessageEntry entries[] = {{Notify::None, 0, nullptr}};
     static const MessageMap map{nullptr, entries};

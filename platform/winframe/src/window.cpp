@@ -172,10 +172,22 @@ bool Window::UpdateData(bool save) {
     return true;
 }
 
+std::vector<ControlBinding> Window::Bindings() {
+    std::vector<ControlBinding> noted;
+    DataExchange exchange(&noted);
+    DoDataExchange(&exchange);
+    return noted;
+}
+
 void Window::DoDataExchange(DataExchange*) {}
 
 void BindControl(DataExchange* exchange, int32_t id, Window& control) {
-    if (!exchange || !exchange->DialogWindow()) return;
+    if (!exchange) return;
+    if (exchange->Noted()) {
+        exchange->Noted()->push_back({id, &control});
+        return;
+    }
+    if (!exchange->DialogWindow()) return;
     const WindowHandle handle = FindControl(exchange->DialogWindow()->Handle(), id);
     if (!handle || control.Handle()) return;  // bound once, while the window lives
     control.Attach(handle);

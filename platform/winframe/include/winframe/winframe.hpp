@@ -169,6 +169,9 @@ public:
     // Finds the handler of (id, code) in this class's map and its bases'
     // and calls it; false when there is none.
     bool Dispatch(int32_t id, Notify code, NotifyHeader* header, intptr_t* result);
+    // Every entry of this class's map and its bases', the class's own
+    // first: what the class answers, to hold against its templates.
+    std::vector<MessageEntry> MessageEntries() const;
 
 protected:
     static const MessageMap* ThisMessageMap();
@@ -290,6 +293,13 @@ WF_API void SetMessageBoxHandler(MessageBoxHandler handler);
 WF_API std::string DefaultMessageBoxCaption();
 
 class DataExchange;
+class Window;
+
+// A control that a dialog's binding attaches, by identifier.
+struct ControlBinding {
+    int32_t id = 0;
+    Window* control = nullptr;
+};
 
 // A window object: a handle and what the framework does with it. Control
 // objects of a page are window objects bound to the page's controls by
@@ -344,6 +354,9 @@ public:
     // Reads (save true) or writes the bound controls' data; binds the
     // controls the first time. Returns true.
     bool UpdateData(bool save = true);
+    // The controls the binding attaches (DoDataExchange), noted and not
+    // attached: what the class binds, to hold against its templates.
+    std::vector<ControlBinding> Bindings();
 
 protected:
     // Control binding: called by UpdateData.
@@ -354,16 +367,20 @@ private:
     WindowHandle handle_ = nullptr;
 };
 
-// Attaches `control` to the child `id` of the dialog being exchanged, once.
+// Attaches `control` to the child `id` of the dialog being exchanged, once;
+// an exchange made with a list of bindings only notes it there.
 class WF_API DataExchange {
 public:
     DataExchange(Window* dialog, bool save) : dialog_(dialog), save_(save) {}
+    explicit DataExchange(std::vector<ControlBinding>* noted) : noted_(noted) {}
     Window* DialogWindow() const { return dialog_; }
     bool Saving() const { return save_; }
+    std::vector<ControlBinding>* Noted() const { return noted_; }
 
 private:
-    Window* dialog_;
-    bool save_;
+    Window* dialog_ = nullptr;
+    bool save_ = false;
+    std::vector<ControlBinding>* noted_ = nullptr;
 };
 WF_API void BindControl(DataExchange* exchange, int32_t id, Window& control);
 
@@ -528,6 +545,10 @@ WF_API WindowHandle FindControl(WindowHandle dialog, int32_t id);
 // A one-word name of the kind: "static", "groupbox", "edit", "dropdownlist",
 // "dropdowncombo", "listbox", "button", "checkbox", "radio", "slider".
 WF_API const char* KindName(ControlKind kind);
+// Whether a control of `kind` raises `code` (edits EditChange and
+// EditKillFocus, buttons of every kind Clicked, lists SelChange, sliders
+// ReleasedCapture): whether a message-map entry can ever be reached.
+WF_API bool Raises(ControlKind kind, Notify code);
 
 // ---- The driver: user events -------------------------------------------------------
 namespace driver {

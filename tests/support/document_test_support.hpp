@@ -1,23 +1,27 @@
-// Shared helpers of the document tests: their file space and a console engine.
-#ifndef TESTS_PLUGIN_DOCUMENT_TEST_SUPPORT_HPP
-#define TESTS_PLUGIN_DOCUMENT_TEST_SUPPORT_HPP
+// Shared helpers of the document and page tests: a file space with the
+// folder of server 7, a run's engine whose console text is kept, and the
+// names of journal entries.
+#ifndef TESTS_SUPPORT_DOCUMENT_TEST_SUPPORT_HPP
+#define TESTS_SUPPORT_DOCUMENT_TEST_SUPPORT_HPP
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "support/temp_space.hpp"
+#include "zvapi/zv_handle.hpp"
 #include "zvapi/zvapi.h"
 #include "zvapi/zvapi_testing.hpp"
 
-namespace doctest {
+namespace zvtest {
 
-// The document tests' file space: the shared temporary one with a server
-// folder "SN7".
-class TempFileSpace : public zvtest::TempFileSpace {
+// The temporary file space (the platform's root while it lives) with a
+// server folder "SN7".
+class ServerFileSpace : public TempFileSpace {
 public:
-    TempFileSpace() : zvtest::TempFileSpace("torvane-docs") { MakeFolder("SN7"); }
+    ServerFileSpace() : TempFileSpace("torvane-docs") { MakeFolder("SN7"); }
     // Names in the server folder (temporary files of failed writes show here).
     std::vector<std::string> ServerFolder() const { return List("SN7"); }
 };
@@ -25,21 +29,17 @@ public:
 // A run's engine whose console text is kept in `text`.
 struct ConsoleEngine {
     ConsoleEngine() {
-        if (zvClientCreate(&client) <= 0 || zvPipeEngineCreate(&handle, client) <= 0 ||
+        if (zvClientCreate(client.Out()) <= 0 || zvPipeEngineCreate(handle.Out(), client) <= 0 ||
             zvPipeEngineSetConsole(handle, &ConsoleEngine::Append, this) <= 0)
             throw std::runtime_error("cannot make an engine");
-    }
-    ~ConsoleEngine() {
-        zvPipeEngineDestroy(handle);
-        zvClientDestroy(client);
     }
     ConsoleEngine(const ConsoleEngine&) = delete;
     ConsoleEngine& operator=(const ConsoleEngine&) = delete;
 
     static void Append(void* context, const char* text) { static_cast<ConsoleEngine*>(context)->text += text; }
 
-    zvHandle client = nullptr;
-    zvHandle handle = nullptr;
+    zv::OwnedClient client;  // declared first: it outlives its engine
+    zv::OwnedEngine handle;
     std::string text;
 };
 
@@ -50,6 +50,6 @@ inline std::vector<std::string> CallNames(const std::vector<std::string>& journa
     return names;
 }
 
-}  // namespace doctest
+}  // namespace zvtest
 
 #endif
