@@ -138,8 +138,8 @@ public:
     }
     int32_t GetClient(zvHandle* client) override {
         if (client == nullptr) return ZV_E_ARGUMENT;
-        *client = loop_->client_;
-        return loop_->client_ != nullptr ? 1 : ZV_E_STATE;
+        *client = loop_->client_.Get();
+        return *client != nullptr ? 1 : ZV_E_STATE;
     }
 
 private:
@@ -164,7 +164,7 @@ HostLoop::~HostLoop() {
     ReleaseTree(&retired_);
     displays_->ForgetOutputs();
     runner_.reset();
-    if (client_ != nullptr) zvClientDestroy(client_);
+    client_.Reset();  // after the runner, which runs over it
     if (window_ != nullptr) wf::DestroyHostWindow(window_);
     wf::SetMessageBoxHandler(nullptr);
 }
@@ -209,7 +209,7 @@ bool HostLoop::Open(const Options& options, std::string* error) {
     }
     connection_ = std::make_unique<zv::station::Connection>(&station_, std::move(modes));
     connection_->SetListener([this](const zv::station::PipeEvent& event) { OnPipeEvent(event); });
-    zvStatus status = zvClientCreate(&client_);
+    zvStatus status = zvClientCreate(client_.Out());
     if (status > 0) status = connection_->Attach(client_);
     if (status <= 0) {
         *error = "cannot make the client (status " + std::to_string(status) + ")";

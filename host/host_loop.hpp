@@ -39,6 +39,7 @@
 #include "plugin.hpp"
 #include "run_summary.hpp"
 #include "winframe/winframe.hpp"
+#include "zvapi/zv_handle.hpp"
 #include "zvrunner/mode_runner.hpp"
 #include "zvstation/capture.hpp"
 #include "zvstation/connection.hpp"
@@ -208,7 +209,7 @@ public:
     const std::filesystem::path& CaptureFolder() const { return captureFolder_; }
 
     // ---- State and pictures --------------------------------------------------------
-    zvHandle Client() const { return client_; }
+    zvHandle Client() const { return client_.Get(); }
     zv::station::Connection& Connection() { return *connection_; }
     zv::station::Station& Station() { return station_; }
     HostDisplays& Displays() { return *displays_; }
@@ -268,7 +269,7 @@ private:
     zv::station::Station station_;
     std::unique_ptr<zv::station::Connection> connection_;
     std::unique_ptr<zv::station::Replay> replay_;
-    zvHandle client_ = nullptr;
+    zv::OwnedClient client_;
     std::unique_ptr<zv::runner::ModeRunner> runner_;
     std::unique_ptr<HostDisplays> displays_;
     std::unique_ptr<Site> site_;

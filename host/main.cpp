@@ -21,6 +21,7 @@
 #include "run.hpp"
 #include "serve.hpp"
 #include "station_file.hpp"
+#include "zvapi/zv_handle.hpp"
 
 namespace {
 
@@ -228,10 +229,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "zvhost: note: the plug-in has no %s\n", missing.c_str());
         }
     }
-    zvHandle app = nullptr;
-    const zvStatus described = library.Describe(&app);
+    // The description goes before the platform ends (app.Reset below).
+    zv::OwnedPipeApp app;
+    const zvStatus described = library.Describe(app.Out());
     if (described <= 0) {
-        zvObjectDestroy(app);
+        zvObjectDestroy(app.Release());  // whatever the export left
         return Fail(zvhost::kExitFailed, "TorvaneDescribePipeApp returned " + std::to_string(described));
     }
     const zvhost::AppInfo info = zvhost::ReadApp(app);
@@ -246,10 +248,7 @@ int main(int argc, char** argv) {
     } else if (runCommand->parsed()) {
         for (const std::string& p : params) {
             std::pair<std::string, int32_t> parsed;
-            if (!ParseParameter(p, &parsed, &error)) {
-                zvPipeAppDestroy(app);
-                return Fail(zvhost::kExitBadInput, error);
-            }
+            if (!ParseParameter(p, &parsed, &error)) return Fail(zvhost::kExitBadInput, error);
             run.parameters.push_back(parsed);
         }
         run.files = files;
@@ -274,7 +273,7 @@ int main(int argc, char** argv) {
         code = zvhost::RunDemo(library, app, info, demo, std::cout, &error);
     }
     std::cout.flush();
-    zvPipeAppDestroy(app);
+    app.Reset();
     zvTerminate();
     zvhost::ShutdownRendering();
     if (code != zvhost::kExitOk) return Fail(code, error);

@@ -2,20 +2,19 @@
 
 namespace zvhost {
 
-MessageSlots::~MessageSlots() { zvArrayListDestroy(list_); }
-
 zvStatus MessageSlots::Fill(const std::vector<zvHandle>& payloads) {
     const auto n = static_cast<int32_t>(payloads.size());
     zvStatus status = ZV_OK;
-    if (list_ == nullptr) {
-        status = zvArrayListCreate(&list_, nullptr);
+    if (!list_) {
+        status = zvArrayListCreate(list_.Out(), nullptr);
         if (status > 0) status = zvArrayListInit(list_, ZV_TYPE_MESSAGE, n, 0);
     }
     while (status > 0 && zvArrayListCount(list_) < n) {
-        zvHandle message = nullptr;
-        status = zvPipeMsgCreate(&message, nullptr);
-        if (status > 0) status = zvArrayListAdd(list_, &message);
-        if (status <= 0) zvObjectDestroy(message);
+        zv::OwnedObject message;
+        status = zvPipeMsgCreate(message.Out(), nullptr);
+        zvHandle added = message.Get();
+        if (status > 0) status = zvArrayListAdd(list_, &added);
+        if (status > 0) message.Release();  // the list's now
     }
     if (status > 0 && zvArrayListCount(list_) > n) status = zvArrayListResize(list_, n);
     for (int32_t i = 0; i < n; ++i) {

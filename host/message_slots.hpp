@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "zvapi/zv_handle.hpp"
 #include "zvapi/zvapi.h"
 
 namespace zvhost {
@@ -14,7 +15,7 @@ namespace zvhost {
 class MessageSlots {
 public:
     MessageSlots() = default;
-    ~MessageSlots();
+    ~MessageSlots() = default;
     MessageSlots(const MessageSlots&) = delete;
     MessageSlots& operator=(const MessageSlots&) = delete;
 
@@ -22,12 +23,12 @@ public:
     // happens: on failure those not yet in a message are destroyed.
     zvStatus Fill(const std::vector<zvHandle>& payloads);
     // The list of messages for the process handler.
-    zvHandle List() const { return list_; }
+    zvHandle List() const { return list_.Get(); }
     // Destroys the payloads of the last batch.
     void Release();
 
 private:
-    zvHandle list_ = nullptr;
+    zv::OwnedList list_;
 };
 
 }  // namespace zvhost

@@ -5,6 +5,7 @@
 
 #include "describe.hpp"
 #include "render.hpp"
+#include "zvapi/zv_handle.hpp"
 
 namespace zvhost {
 
@@ -106,13 +107,12 @@ bool WriteDisplays(HostLoop& loop, const std::filesystem::path& dir, std::vector
         const zvHandle showing = display->Showing();
         if (showing == nullptr) continue;
         // A page's drawing shows with the axis texts the page gave the chart.
-        zvHandle titled =
-            showing == display->View().Shown() ? WithChartAxes(showing, *display->View().GetInnerControl()) : nullptr;
-        const zvHandle picture = titled != nullptr ? titled : showing;
+        const zv::OwnedPlot titled(
+            showing == display->View().Shown() ? WithChartAxes(showing, *display->View().GetInnerControl()) : nullptr);
+        const zvHandle picture = titled ? titled.Get() : showing;
         zv::runner::Output o{mode, display->Name(), display->Kind(), true, display->Name(), zvObjectType(picture), picture};
         std::vector<std::string> paths;
         const bool ok = WriteOutput(dir, mode, o, &paths, error);
-        if (titled != nullptr) zvPlotDestroy(titled);
         for (std::string& path : paths) written->push_back({mode, display->Name(), std::move(path)});
         if (!ok) return false;
     }
