@@ -1,7 +1,5 @@
 #include "host_loop.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -14,6 +12,7 @@
 #include "server_settings.hpp"
 #include "station_file.hpp"
 #include "text.hpp"
+#include "zvapi/zv_file_commits.hpp"
 
 namespace zvhost {
 
@@ -199,6 +198,7 @@ bool HostLoop::Open(const Options& options, std::string* error) {
     }
     // What writes interrupted before this start left behind goes now.
     zvFileSpaceSweep("\\");
+    zv::files::LogCommits(true);
 
     std::vector<zv::station::ModeDeclaration> modes;
     for (const ModeInfo& m : info_.modes) {
@@ -385,7 +385,7 @@ template <class Call>
 int32_t HostLoop::CallPage(const char* what, Call&& call) {
     wf::DialogState before;
     PageState(&before);
-    const std::map<std::string, FileStamp> files = StampFiles();
+    zv::files::TakeCommits();  // the changes of this call are those logged from here
     int32_t status = ZV_E_FAIL;
     const int64_t reportsBefore = errorReports_;
     zvLastErrorClear();  // the reason kept from here on is this call's
@@ -397,7 +397,7 @@ int32_t HostLoop::CallPage(const char* what, Call&& call) {
     }
     inCall_ = false;
     ReportControls(before);
-    ReportFiles(files);
+    ReportFiles();
     if (what != nullptr) Emit(events::PageCall(what, status));
     if (what != nullptr && status <= 0 && errorReports_ == reportsBefore) {
         // The page gave no reason: the one the platform kept, where the
@@ -629,39 +629,35 @@ void HostLoop::ReportControls(const wf::DialogState& before) {
     }
 }
 
-std::map<std::string, HostLoop::FileStamp> HostLoop::StampFiles() const {
-    // Pages write only the servers' files: the root and the servers' folders.
-    std::map<std::string, FileStamp> stamps;
-    std::vector<std::filesystem::path> folders = {options_.files};
-    for (uint32_t serial : servers_) {
-        const std::filesystem::path folder = zv::station::ServerFolder(options_.files, serial);
-        if (!folder.empty()) folders.push_back(folder);
+void HostLoop::ReportFiles() {
+    struct Net {
+        bool existed = true;  // before the first change
+        zv::files::Commit::Change last = zv::files::Commit::Change::Written;
+        int64_t size = -1;
+    };
+    std::map<std::string, Net> changed;
+    for (zv::files::Commit& commit : zv::files::TakeCommits()) {
+        // Pages write only the servers' files: the root and the servers' folders.
+        const size_t slash = commit.path.find('/');
+        uint32_t serial = 0;
+        if (slash != std::string::npos &&
+            (commit.path.find('/', slash + 1) != std::string::npos ||
+             !zv::station::ParseServerFolder(commit.path.substr(0, slash), &serial) ||
+             std::find(servers_.begin(), servers_.end(), serial) == servers_.end()))
+            continue;
+        auto [it, first] = changed.try_emplace(std::move(commit.path));
+        if (first) it->second.existed = commit.change != zv::files::Commit::Change::Created;
+        it->second.last = commit.change;
+        it->second.size = commit.size;
     }
-    std::error_code ec;
-    for (const std::filesystem::path& folder : folders) {
-        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-            struct stat st {};
-            if (lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-            const std::string name = entry.path().filename().string();
-            if (!name.empty() && name[0] == '.') continue;  // files being written
-            stamps[std::filesystem::relative(entry.path(), options_.files, ec).string()] = {
-                static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-                static_cast<uint64_t>(st.st_ino)};
-        }
+    for (const auto& [path, net] : changed) {
+        const bool gone = net.last == zv::files::Commit::Change::Deleted;
+        if (gone && !net.existed) continue;  // made and deleted again
+        Emit(events::File(path, gone ? events::FileChange::Deleted
+                                : net.existed ? events::FileChange::Written
+                                              : events::FileChange::Created,
+                          net.size));
     }
-    return stamps;
-}
-
-void HostLoop::ReportFiles(const std::map<std::string, FileStamp>& before) {
-    const std::map<std::string, FileStamp> after = StampFiles();
-    for (const auto& [path, stamp] : after) {
-        auto it = before.find(path);
-        if (it == before.end() || !(it->second == stamp))
-            Emit(events::File(path, it == before.end() ? events::FileChange::Created : events::FileChange::Written,
-                              stamp.size));
-    }
-    for (const auto& [path, stamp] : before)
-        if (!after.count(path)) Emit(events::File(path, events::FileChange::Deleted));
 }
 
 // ---- Pipes and runs ----------------------------------------------------------------------------

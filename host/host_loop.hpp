@@ -218,12 +218,6 @@ public:
 
 private:
     class Site;
-    struct FileStamp {
-        int64_t size;
-        int64_t modified;
-        uint64_t inode;
-        bool operator==(const FileStamp&) const = default;
-    };
 
     void BuildTree();
     // The station's reason for server `serial`'s settings ("" when none).
@@ -255,8 +249,10 @@ private:
     // The mode whose batches Step delivers: the running one, else (while
     // capturing) the first server's station pipe's.
     std::string DeliveringMode() const;
-    std::map<std::string, FileStamp> StampFiles() const;
-    void ReportFiles(const std::map<std::string, FileStamp>& before);
+    // Reports the files the file space changed in the root and the
+    // servers' folders since it was last asked (the page's files), one
+    // event per file for its net change.
+    void ReportFiles();
     void ReportControls(const wf::DialogState& before);
 
     const Plugin& plugin_;

@@ -185,4 +185,34 @@ TEST_F(HostLoopTest, AFailingStartCarriesThePlatformsReason) {
     EXPECT_NE(start.value("reason", "").find("not UTF-8"), std::string::npos) << start.dump();
 }
 
+// A page's file events are the files its own calls changed, each once, as
+// the file space reports them; what others write between calls is not the
+// page's.
+TEST_F(HostLoopTest, APagesFileEventsAreTheFilesItsCallsChanged) {
+    std::string error;
+    ASSERT_TRUE(loop_->OpenPage("SN1", "Setup", &error)) << error;
+    auto write = [](const char* path) {
+        zvHandle file = nullptr;
+        ASSERT_EQ(zvFileCreate(&file, nullptr), ZV_OK);
+        ASSERT_EQ(zvFileInit(file, path, ZV_FILE_WRITE), ZV_OK);
+        ASSERT_EQ(zvFileWrite(file, "x", 1), ZV_OK);
+        ASSERT_EQ(zvFileDestroy(file), ZV_OK);
+    };
+    write("\\SN1\\notes.txt");
+    write("\\station-notes.txt");
+    auto files = [&] {
+        std::vector<std::string> seen;
+        for (const json& e : events_)
+            if (e["event"] == "file") seen.push_back(e["path"].get<std::string>() + " " + e["change"].get<std::string>());
+        events_.clear();
+        return seen;
+    };
+    events_.clear();
+    ASSERT_TRUE(loop_->Act({zvhost::PageAction::Kind::Type, 1025, "2", -1}, &error)) << error;
+    EXPECT_EQ(files(), std::vector<std::string>{});
+    ASSERT_TRUE(loop_->Act({zvhost::PageAction::Kind::Click, 1013, "", -1}, &error)) << error;
+    EXPECT_EQ(files(), std::vector<std::string>{"SN1/Settings.xml written"});
+}
+
 }  // namespace
+

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "containers.hpp"
+#include "commits.hpp"
 #include "files.hpp"
 
 namespace zv {
@@ -177,6 +178,7 @@ zvStatus zvFileDelete(const char* path) {
         if (S_ISREG(place.info.st_mode) && (place.info.st_mode & 0222) == 0)
             return zv::Fail(ZV_E_IO, "\"" + zv::Printable(path) + "\" is read-only");
         if (::unlinkat(place.folder.get(), place.name.c_str(), 0) != 0) return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
+        zv::NoteCommit(place.host, zv::files::Commit::Change::Deleted, -1);
         return ZV_OK;
     });
 }

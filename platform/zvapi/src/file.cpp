@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "commits.hpp"
 #include "files.hpp"
 
 namespace zv {
@@ -95,6 +96,11 @@ zvStatus File::Close() {
     // interrupted one, is held through a duplicate of the descriptor (one
     // open file, one lock) until the file has its target's name.
     Fd lock(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    // What the commit log says of it: its size, and whether it replaces a file.
+    struct stat written {};
+    struct stat existing {};
+    const int64_t size = ::fstat(fd, &written) == 0 ? static_cast<int64_t>(written.st_size) : -1;
+    const bool replaces = ::fstatat(folder.get(), targetName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     const bool closedWell = ::close(fd) == 0;
     fd = -1;
     int renamed = -1;
@@ -119,6 +125,7 @@ zvStatus File::Close() {
         return Fail(ZV_E_IO, "\"" + Printable(path) + "\" could not be replaced: " + std::strerror(error));
     }
     if (flushed) ::fsync(folder.get());
+    NoteCommit(target, replaces ? files::Commit::Change::Written : files::Commit::Change::Created, size);
     // The one successful write makes earlier interrupted ones of the same
     // file pointless.
     RemoveStaleTemporaries(folder.get(), targetName);
