@@ -219,6 +219,8 @@ public:
 private:
     class Site;
 
+    // The page site the plug-in's nodes and pages call.
+    hostapi::PageSite* SiteForPlugin() const;
     void BuildTree();
     // The station's reason for server `serial`'s settings ("" when none).
     std::string StationSettingsError(uint32_t serial) const;
