@@ -117,87 +117,165 @@ int RunPage(const zvhost::Plugin& library, zvHandle app, const zvhost::AppInfo& 
     return zvhost::kExitOk;
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
-    CLI::App cli{"zvhost: runs the plug-in's modes on a simulated station and shows what its displays receive"};
-    cli.require_subcommand(1);
+// The commands and their options, as the command line gives them.
+struct Commands {
     std::string plugin = zvhost::DefaultPluginPath();
-    cli.add_option("--plugin", plugin, "the plug-in library (default: libtorvane.so beside zvhost)");
-
+    CLI::App* describe = nullptr;
     bool describeJson = false;
-    CLI::App* describe = cli.add_subcommand("describe", "the pipe app: modes, displays, parameters, input style");
-    describe->add_flag("--json", describeJson, "as one JSON object");
 
-    zvhost::RunOptions run;
+    CLI::App* run = nullptr;
+    zvhost::RunOptions runOptions;
     std::vector<std::string> params;
     std::string files = ".";
     std::vector<std::string> inputs;
     std::string out;
     uint64_t seed = 1;
     int points = 0;
-    CLI::App* runCommand = cli.add_subcommand("run", "run one mode and write the latest output of every display");
-    runCommand->add_option("MODE", run.mode, "the mode: Free, Calibration, Detection, Web or Video")->required();
-    runCommand->add_option("--files", files, "the client's file space, holding the servers' SN<serial> folders")
-        ->capture_default_str();
-    runCommand->add_option("--param", params, "a mode parameter, NAME=VALUE (repeatable)");
-    CLI::Option* batches = runCommand->add_option("--batches", run.batches, "run this many batches")
-        ->check(CLI::NonNegativeNumber);
-    runCommand->add_option("--seconds", run.seconds, "run this much simulated time (default 2)")
-        ->check(CLI::Range(0.0, 86400.0))
-        ->excludes(batches);
-    runCommand->add_option("--input", inputs,
-                           "replay recorded results instead of the simulator: JSON-lines files and capture folders "
-                           "(Capture/<date-time>), one recording in the order given");
-    runCommand->add_option("--seed", seed, "the simulated station's seed")->capture_default_str();
-    runCommand->add_option("--points", points, "points per profile (1024 to 2048; default: by sensor)")
-        ->check(CLI::Range(1, 4096));
-    runCommand->add_flag("--sensor-errors", run.station.calibrationErrors,
-                         "the calibration report names failing sensors");
-    runCommand->add_option("--out", out, "write pictures (PNG, SVG) and tables (JSON, text) here");
-    runCommand->add_flag("--json", run.json, "one JSON object per event, one per line");
-    runCommand->add_flag("--full", run.full, "with --json: every output with every number it holds (points, radii, "
-                                             "table cells, pixels in base64)");
 
-    zvhost::DemoOptions demo;
+    CLI::App* demo = nullptr;
+    zvhost::DemoOptions demoOptions;
     std::string demoOut = "out/demo";
     std::string demoFiles;
-    CLI::App* demoCommand = cli.add_subcommand("demo", "make a station if needed and run every mode with pictures");
-    demoCommand->add_option("--out", demoOut, "where the pictures and tables go")->capture_default_str();
-    demoCommand->add_option("--files", demoFiles, "the file space (default: a temporary one)");
-    demoCommand->add_option("--seconds", demo.seconds, "simulated time per mode")
-        ->check(CLI::Range(0.0, 600.0))
-        ->capture_default_str();
-    demoCommand->add_option("--seed", demo.seed, "the simulated station's seed")->capture_default_str();
-    demoCommand->add_flag("--json", demo.json, "one JSON object per event, one per line");
 
+    CLI::App* init = nullptr;
     std::string initFiles;
     std::string initServers;
-    CLI::App* initCommand = cli.add_subcommand("init", "declare a station's servers in a file space (station.json)");
-    initCommand->add_option("--files", initFiles, "the client's file space (made when missing)")->required();
-    initCommand->add_option("--servers", initServers, "the servers' serial numbers, such as 1,2")->required();
 
-    PageOptions tree;
-    bool treeJson = false;
-    CLI::App* treeCommand = cli.add_subcommand("tree", "the station tree as the host builds it, with each node's pages");
-    treeCommand->add_option("--files", tree.files, "the client's file space")->capture_default_str();
-    treeCommand->add_flag("--json", treeJson, "as JSON");
+    CLI::App* tree = nullptr;
+    PageOptions treeOptions;
+    CLI::App* page = nullptr;
+    PageOptions pageOptions;
 
-    PageOptions page;
-    CLI::App* pageCommand = cli.add_subcommand(
-        "page", "open a page of a node as the host does and run a script of user actions on it");
-    pageCommand->add_option("--files", page.files, "the client's file space")->capture_default_str();
-    pageCommand->add_option("--node", page.node, "the node: Capture, SN<serial> or SN<serial>/<sensor>")->required();
-    pageCommand->add_option("--page", page.page, "the page: its identifier or its name")->required();
-    pageCommand->add_option("--script", page.script,
-                            "user actions, one a line (- reads standard input): type CONTROL TEXT, blur CONTROL, "
-                            "click CONTROL, select CONTROL ITEM, slide CONTROL POS, apply, reload, activate, "
-                            "deactivate, show, play SECONDS, out DIR");
-    pageCommand->add_option("--input", page.input,
-                            "recorded results (a JSON-lines file or a capture folder) instead of the simulator, for play");
-    pageCommand->add_option("--seed", page.seed, "the simulated station's seed")->capture_default_str();
-    pageCommand->add_flag("--json", page.json, "one JSON object per event, one per line");
+    // Whether the parsed command prints JSON.
+    bool Json() const {
+        return (describe->parsed() && describeJson) || (run->parsed() && runOptions.json) ||
+               (demo->parsed() && demoOptions.json) || (tree->parsed() && treeOptions.json) ||
+               (page->parsed() && pageOptions.json);
+    }
+};
 
+void AddRun(CLI::App* cli, Commands* c) {
+    CLI::App* run = c->run = cli->add_subcommand("run", "run one mode and write the latest output of every display");
+    run->add_option("MODE", c->runOptions.mode, "the mode: Free, Calibration, Detection, Web or Video")->required();
+    run->add_option("--files", c->files, "the client's file space, holding the servers' SN<serial> folders")
+        ->capture_default_str();
+    run->add_option("--param", c->params, "a mode parameter, NAME=VALUE (repeatable)");
+    CLI::Option* batches =
+        run->add_option("--batches", c->runOptions.batches, "run this many batches")->check(CLI::NonNegativeNumber);
+    run->add_option("--seconds", c->runOptions.seconds, "run this much simulated time (default 2)")
+        ->check(CLI::Range(0.0, 86400.0))
+        ->excludes(batches);
+    run->add_option("--input", c->inputs,
+                    "replay recorded results instead of the simulator: JSON-lines files and capture folders "
+                    "(Capture/<date-time>), one recording in the order given");
+    run->add_option("--seed", c->seed, "the simulated station's seed")->capture_default_str();
+    run->add_option("--points", c->points, "points per profile (1024 to 2048; default: by sensor)")
+        ->check(CLI::Range(1, 4096));
+    run->add_flag("--sensor-errors", c->runOptions.station.calibrationErrors,
+                  "the calibration report names failing sensors");
+    run->add_option("--out", c->out, "write pictures (PNG, SVG) and tables (JSON, text) here");
+    run->add_flag("--json", c->runOptions.json, "one JSON object per event, one per line");
+    run->add_flag("--full", c->runOptions.full,
+                  "with --json: every output with every number it holds (points, radii, table cells, pixels in "
+                  "base64)");
+}
+
+void AddDemoAndInit(CLI::App* cli, Commands* c) {
+    CLI::App* demo = c->demo =
+        cli->add_subcommand("demo", "make a station if needed and run every mode with pictures");
+    demo->add_option("--out", c->demoOut, "where the pictures and tables go")->capture_default_str();
+    demo->add_option("--files", c->demoFiles, "the file space (default: a temporary one)");
+    demo->add_option("--seconds", c->demoOptions.seconds, "simulated time per mode")
+        ->check(CLI::Range(0.0, 600.0))
+        ->capture_default_str();
+    demo->add_option("--seed", c->demoOptions.seed, "the simulated station's seed")->capture_default_str();
+    demo->add_flag("--json", c->demoOptions.json, "one JSON object per event, one per line");
+
+    CLI::App* init = c->init =
+        cli->add_subcommand("init", "declare a station's servers in a file space (station.json)");
+    init->add_option("--files", c->initFiles, "the client's file space (made when missing)")->required();
+    init->add_option("--servers", c->initServers, "the servers' serial numbers, such as 1,2")->required();
+}
+
+void AddTreeAndPage(CLI::App* cli, Commands* c) {
+    CLI::App* tree = c->tree =
+        cli->add_subcommand("tree", "the station tree as the host builds it, with each node's pages");
+    tree->add_option("--files", c->treeOptions.files, "the client's file space")->capture_default_str();
+    tree->add_flag("--json", c->treeOptions.json, "as JSON");
+
+    CLI::App* page = c->page =
+        cli->add_subcommand("page", "open a page of a node as the host does and run a script of user actions on it");
+    PageOptions& p = c->pageOptions;
+    page->add_option("--files", p.files, "the client's file space")->capture_default_str();
+    page->add_option("--node", p.node, "the node: Capture, SN<serial> or SN<serial>/<sensor>")->required();
+    page->add_option("--page", p.page, "the page: its identifier or its name")->required();
+    page->add_option("--script", p.script,
+                     "user actions, one a line (- reads standard input): type CONTROL TEXT, blur CONTROL, "
+                     "click CONTROL, select CONTROL ITEM, slide CONTROL POS, apply, reload, activate, "
+                     "deactivate, show, play SECONDS, out DIR");
+    page->add_option("--input", p.input,
+                     "recorded results (a JSON-lines file or a capture folder) instead of the simulator, for play");
+    page->add_option("--seed", p.seed, "the simulated station's seed")->capture_default_str();
+    page->add_flag("--json", p.json, "one JSON object per event, one per line");
+}
+
+// `zvhost init`: no plug-in needed.
+int Init(const Commands& c) {
+    std::vector<uint32_t> serials;
+    std::string why;
+    if (!zvhost::ParseServerList(c.initServers, &serials, &why)) return Fail(zvhost::kExitBadInput, why);
+    if (!zvhost::DeclareStationServers(c.initFiles, serials, &why)) return Fail(zvhost::kExitBadInput, why);
+    std::cout << "declared " << serials.size() << " server(s) in " << c.initFiles << "\n";
+    return zvhost::kExitOk;
+}
+
+// The parsed command with the plug-in loaded and its app described.
+int Dispatch(Commands& c, const zvhost::Plugin& library, zvHandle app, const zvhost::AppInfo& info,
+             std::string* error) {
+    if (c.describe->parsed()) {
+        std::cout << (c.describeJson ? zvhost::AppJson(info).dump() + "\n" : zvhost::AppText(info));
+        return zvhost::kExitOk;
+    }
+    if (c.run->parsed()) {
+        zvhost::RunOptions& run = c.runOptions;
+        for (const std::string& p : c.params) {
+            std::pair<std::string, int32_t> parsed;
+            if (!ParseParameter(p, &parsed, error)) return zvhost::kExitBadInput;
+            run.parameters.push_back(parsed);
+        }
+        run.files = c.files;
+        run.input.assign(c.inputs.begin(), c.inputs.end());
+        run.out = c.out;
+        run.station.seed = c.seed;
+        run.station.profilePoints = c.points;
+        run.progress = !run.json && isatty(STDERR_FILENO);
+        zvhost::RunSummary summary;
+        const int code = zvhost::RunMode(library, app, info, run, std::cout, &summary, error);
+        // A run that started has its summary, also when a handler failed.
+        if (summary.startStatus > 0 && !run.json) std::cout << zvhost::SummaryText(summary);
+        return code;
+    }
+    if (c.tree->parsed()) return RunPage(library, app, info, c.treeOptions, true, error);
+    if (c.page->parsed()) return RunPage(library, app, info, c.pageOptions, false, error);
+    c.demoOptions.out = c.demoOut;
+    c.demoOptions.files = c.demoFiles;
+    c.demoOptions.progress = !c.demoOptions.json && isatty(STDERR_FILENO);
+    return zvhost::RunDemo(library, app, info, c.demoOptions, std::cout, error);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App cli{"zvhost: runs the plug-in's modes on a simulated station and shows what its displays receive"};
+    cli.require_subcommand(1);
+    Commands c;
+    cli.add_option("--plugin", c.plugin, "the plug-in library (default: libtorvane.so beside zvhost)");
+    c.describe = cli.add_subcommand("describe", "the pipe app: modes, displays, parameters, input style");
+    c.describe->add_flag("--json", c.describeJson, "as one JSON object");
+    AddRun(&cli, &c);
+    AddDemoAndInit(&cli, &c);
+    AddTreeAndPage(&cli, &c);
     // The browser UI is a program of its own beside zvhost (its web server
     // stays out of the other commands): `serve` runs it in this process.
     zvhost::ServeArgs serveArgs;
@@ -205,25 +283,14 @@ int main(int argc, char** argv) {
     if (zvhost::ServeRequested(argc, argv)) return zvhost::ExecServe(argv);
 
     CLI11_PARSE(cli, argc, argv);
-
-    if (initCommand->parsed()) {
-        std::vector<uint32_t> serials;
-        std::string why;
-        if (!zvhost::ParseServerList(initServers, &serials, &why)) return Fail(zvhost::kExitBadInput, why);
-        if (!zvhost::DeclareStationServers(initFiles, serials, &why)) return Fail(zvhost::kExitBadInput, why);
-        std::cout << "declared " << serials.size() << " server(s) in " << initFiles << "\n";
-        return zvhost::kExitOk;
-    }
+    if (c.init->parsed()) return Init(c);
 
     if (zvInitialize() <= 0) return Fail(zvhost::kExitFailed, "the platform library did not start");
     std::string error;
     zvhost::Plugin library;
-    if (!library.Load(plugin, &error)) return Fail(zvhost::kExitBadInput, error);
-    const bool json = (describe->parsed() && describeJson) || (runCommand->parsed() && run.json) ||
-                      (demoCommand->parsed() && demo.json) || (treeCommand->parsed() && treeJson) ||
-                      (pageCommand->parsed() && page.json);
+    if (!library.Load(c.plugin, &error)) return Fail(zvhost::kExitBadInput, error);
     for (const std::string& missing : library.Missing()) {
-        if (json) {
+        if (c.Json()) {
             std::cout << zvhost::events::Plugin(missing).dump() << "\n";
         } else {
             std::fprintf(stderr, "zvhost: note: the plug-in has no %s\n", missing.c_str());
@@ -236,42 +303,7 @@ int main(int argc, char** argv) {
         zvObjectDestroy(app.Release());  // whatever the export left
         return Fail(zvhost::kExitFailed, "TorvaneDescribePipeApp returned " + std::to_string(described));
     }
-    const zvhost::AppInfo info = zvhost::ReadApp(app);
-
-    int code = zvhost::kExitOk;
-    if (describe->parsed()) {
-        if (describeJson) {
-            std::cout << zvhost::AppJson(info).dump() << "\n";
-        } else {
-            std::cout << zvhost::AppText(info);
-        }
-    } else if (runCommand->parsed()) {
-        for (const std::string& p : params) {
-            std::pair<std::string, int32_t> parsed;
-            if (!ParseParameter(p, &parsed, &error)) return Fail(zvhost::kExitBadInput, error);
-            run.parameters.push_back(parsed);
-        }
-        run.files = files;
-        run.input.assign(inputs.begin(), inputs.end());
-        run.out = out;
-        run.station.seed = seed;
-        run.station.profilePoints = points;
-        run.progress = !run.json && isatty(STDERR_FILENO);
-        zvhost::RunSummary summary;
-        code = zvhost::RunMode(library, app, info, run, std::cout, &summary, &error);
-        // A run that started has its summary, also when a handler failed.
-        if (summary.startStatus > 0 && !run.json) std::cout << zvhost::SummaryText(summary);
-    } else if (treeCommand->parsed()) {
-        tree.json = treeJson;
-        code = RunPage(library, app, info, tree, true, &error);
-    } else if (pageCommand->parsed()) {
-        code = RunPage(library, app, info, page, false, &error);
-    } else if (demoCommand->parsed()) {
-        demo.out = demoOut;
-        demo.files = demoFiles;
-        demo.progress = !demo.json && isatty(STDERR_FILENO);
-        code = zvhost::RunDemo(library, app, info, demo, std::cout, &error);
-    }
+    const int code = Dispatch(c, library, app, zvhost::ReadApp(app), &error);
     std::cout.flush();
     app.Reset();
     zvTerminate();

@@ -105,6 +105,8 @@ bool ReadBoundedLine(std::istream& in, size_t limit, std::string* line) {
 
 }  // namespace
 
+// Long: one pass over the lines, with the shape of each verb's arguments
+// read in place, so that every refusal names its line.
 bool ParseScript(std::istream& in, std::vector<ScriptLine>* lines, std::string* error) {
     lines->clear();
     std::string text;
@@ -184,6 +186,7 @@ bool ParseScript(std::istream& in, std::vector<ScriptLine>* lines, std::string* 
     return true;
 }
 
+// Long: one branch per verb, in the order the README lists them.
 bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string* error) {
     for (const ScriptLine& line : lines) {
         PageAction action;

@@ -53,7 +53,8 @@ std::string Steps(const RunOptions& options, HostLoop& loop) {
     const bool replaying = !options.input.empty();
     for (;;) {
         const int64_t batches = loop.LastRun().batches;
-        if (options.batches >= 0 ? batches >= options.batches : (!replaying && loop.Station().Time() >= options.seconds))
+        if (options.batches >= 0 ? batches >= options.batches
+                                 : (!replaying && loop.Station().Time() >= options.seconds))
             break;
         if (!loop.Step()) break;
         if (options.progress && loop.LastRun().batches % 10 == 0) Progress(options, loop, false);
@@ -65,8 +66,7 @@ std::string Steps(const RunOptions& options, HostLoop& loop) {
 // The summary of the stopped run, with every display of the mode (also
 // those that received nothing), the latest table of each table display and
 // the pictures written into options.out.
-bool Finish(const ModeInfo& mode, const RunOptions& options, HostLoop& loop, RunSummary* summary,
-            std::string* error) {
+bool Finish(const ModeInfo& mode, const RunOptions& options, HostLoop& loop, RunSummary* summary, std::string* error) {
     *summary = loop.LastRun();
     std::vector<DisplaySummary> displays;
     for (const DisplayInfo& d : mode.displays) {
@@ -93,8 +93,8 @@ bool Finish(const ModeInfo& mode, const RunOptions& options, HostLoop& loop, Run
 
 }  // namespace
 
-int RunMode(const Plugin& plugin, zvHandle app, const AppInfo& info, const RunOptions& options,
-            std::ostream& events, RunSummary* summary, std::string* error) {
+int RunMode(const Plugin& plugin, zvHandle app, const AppInfo& info, const RunOptions& options, std::ostream& events,
+            RunSummary* summary, std::string* error) {
     *summary = RunSummary{};
     summary->mode = options.mode;
     if (*error = CheckRun(info, options); !error->empty()) return kExitBadInput;
@@ -203,13 +203,12 @@ bool DemoPresets(const DemoSpace& space, std::map<std::string, int32_t>* presets
 
 }  // namespace
 
-int RunDemo(const Plugin& plugin, zvHandle app, const AppInfo& info, const DemoOptions& options,
-            std::ostream& events, std::string* error) {
+int RunDemo(const Plugin& plugin, zvHandle app, const AppInfo& info, const DemoOptions& options, std::ostream& events,
+            std::string* error) {
     DemoSpace space;
     std::map<std::string, int32_t> presets;
     std::string station;
-    if (!MakeDemoSpace(options, &space, error) || !DemoPresets(space, &presets, &station, error))
-        return kExitBadInput;
+    if (!MakeDemoSpace(options, &space, error) || !DemoPresets(space, &presets, &station, error)) return kExitBadInput;
     if (!options.json) events << station;
     int code = kExitOk;
     for (const ModeInfo& mode : info.modes) {

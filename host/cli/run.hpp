@@ -24,16 +24,16 @@ struct RunOptions {
     std::string mode;
     std::filesystem::path files = ".";  // the client's file space
     std::vector<std::pair<std::string, int32_t>> parameters;
-    int64_t batches = -1;               // >= 0: this many batches
-    double seconds = 2.0;               // else this much simulated time
+    int64_t batches = -1;  // >= 0: this many batches
+    double seconds = 2.0;  // else this much simulated time
     // Recorded results instead of the simulator: files and capture folders,
     // replayed in order as one recording.
     std::vector<std::filesystem::path> input;
     zv::station::Options station;
-    std::filesystem::path out;          // where the displays' pictures go; none when empty
-    bool json = false;                  // one JSON event per line on `events`
-    bool full = false;                  // outputs described with every number they hold
-    bool progress = false;              // progress on standard error
+    std::filesystem::path out;  // where the displays' pictures go; none when empty
+    bool json = false;          // one JSON event per line on `events`
+    bool full = false;          // outputs described with every number they hold
+    bool progress = false;      // progress on standard error
 };
 
 // Runs `options.mode` of `app` (described as `info`, from `plugin`) in a
@@ -42,11 +42,11 @@ struct RunOptions {
 // `*error` says why. A run in which a handler failed (start, any batch,
 // stop) ends with kExitFailed, naming the first failing handler call and
 // the reason the platform kept for it. `*summary` holds what the run did.
-int RunMode(const Plugin& plugin, zvHandle app, const AppInfo& info, const RunOptions& options,
-            std::ostream& events, RunSummary* summary, std::string* error);
+int RunMode(const Plugin& plugin, zvHandle app, const AppInfo& info, const RunOptions& options, std::ostream& events,
+            RunSummary* summary, std::string* error);
 
 struct DemoOptions {
-    std::filesystem::path files;        // empty: a temporary file space
+    std::filesystem::path files;  // empty: a temporary file space
     std::filesystem::path out = "out/demo";
     double seconds = 2.0;
     uint64_t seed = 1;
@@ -57,8 +57,8 @@ struct DemoOptions {
 // Makes a station of one server with four sensors in the file space when
 // it holds none, runs every mode of the app for `seconds` of simulated
 // time with pictures into `out`, and prints a summary to `events`.
-int RunDemo(const Plugin& plugin, zvHandle app, const AppInfo& info, const DemoOptions& options,
-            std::ostream& events, std::string* error);
+int RunDemo(const Plugin& plugin, zvHandle app, const AppInfo& info, const DemoOptions& options, std::ostream& events,
+            std::string* error);
 
 }  // namespace zvhost
 

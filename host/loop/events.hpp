@@ -96,8 +96,7 @@ enum class FileChange { Created, Written, Deleted };
 nlohmann::json File(const std::string& path, FileChange change, int64_t size = -1);
 nlohmann::json Console(const std::string& mode, const std::string& text);
 // `reason`: what the platform said of a failing call ("" for none).
-nlohmann::json Handler(const std::string& mode, zv::runner::Phase phase, zvStatus status,
-                       const std::string& reason);
+nlohmann::json Handler(const std::string& mode, zv::runner::Phase phase, zvStatus status, const std::string& reason);
 nlohmann::json Play(bool on);
 nlohmann::json Played(const std::string& mode, int64_t batches, double seconds);
 // `content`: the output described (DescribeOutput), or null to leave it out.

@@ -222,6 +222,10 @@ private:
     // The page site the plug-in's nodes and pages call.
     hostapi::PageSite* SiteForPlugin() const;
     void BuildTree();
+    // Makes the plug-in's node for `node` and appends it; its index.
+    int32_t AddNode(TreeNode node, const hostapi::NodeInfo& info);
+    // A server's node and, unless it is limited, its sensors' nodes.
+    void AddServer(uint32_t serial);
     // The station's reason for server `serial`'s settings ("" when none).
     std::string StationSettingsError(uint32_t serial) const;
     void ReleaseTree(std::vector<TreeNode>* tree);

@@ -41,70 +41,72 @@ void HostLoop::BuildTree() {
     std::string error;
     station_.ReloadSettings(&error);
 
-    auto add = [&](TreeNode node, const hostapi::NodeInfo& info) {
-        hostapi::Node* made = nullptr;
-        plugin_.NodeCreate(node.type, &made);
-        hostapi::Node* parent = node.parent >= 0 ? tree_[static_cast<size_t>(node.parent)].node : nullptr;
-        inCall_ = true;
-        try {
-            if (made != nullptr) made->Init(&info, parent, SiteForPlugin());
-            if (made != nullptr) {
-                int32_t ids[kMaxPagesOfNode] = {};
-                int32_t count = 0;
-                made->GetPages(ids, &count);
-                for (int32_t i = 0; i < std::clamp(count, 0, hostapi::Node::kMaxPages); ++i) node.pages.push_back(ids[i]);
-            }
-        } catch (const std::exception& e) {
-            Emit(events::Error(std::string("the plug-in's node threw: ") + e.what()));
-        }
-        inCall_ = false;
-        node.node = made;
-        tree_.push_back(std::move(node));
-        return static_cast<int32_t>(tree_.size() - 1);
-    };
-
     TreeNode capture;
     capture.path = "Capture";
     capture.type = hostapi::kCaptureNode;
-    add(capture, hostapi::NodeInfo{hostapi::kCaptureNode, 0, 0, nullptr});
-    for (uint32_t serial : servers_) {
-        const ServerSettingsView settings = ReadServerSettingsView(serial);
-        TreeNode server;
-        server.path = "SN" + std::to_string(serial);
-        server.type = hostapi::kServerNode;
-        server.serial = serial;
-        // A server whose settings are missing, or cannot be read by the
-        // plug-in or the station, offers only the page that creates them.
-        server.reason = settings.problem.empty() ? StationSettingsError(serial) : settings.problem;
-        if (!settings.present) server.reason = "no Settings.xml (\\SN" + std::to_string(serial) + "\\Settings.xml)";
-        server.limited = !server.reason.empty();
-        server.unreadable = server.limited && settings.present;
-        if (!server.limited && settings.omitted > 0)
-            server.reason = "its Settings.xml lists " + std::to_string(settings.sensors.size() + settings.omitted) +
-                            " sensors: the tree shows the first " + std::to_string(settings.sensors.size());
-        const int32_t index =
-            add(server, hostapi::NodeInfo{hostapi::kServerNode, serial, server.limited ? 1u : 0u, nullptr});
-        if (server.limited) continue;
-        const std::vector<std::string> paths = SensorPaths(server.path, settings.sensors);
-        for (size_t i = 0; i < settings.sensors.size(); ++i) {
-            const SensorEntry& entry = settings.sensors[i];
-            TreeNode sensor;
-            sensor.path = paths[i];
-            sensor.serial = serial;
-            sensor.groupPath = entry.group;
-            sensor.sensorName = entry.name;
-            sensor.parent = index;
-            // A sensor the plug-in's lookup does not find gets a node without
-            // pages: a sensor node would act on another sensor.
-            sensor.reason = entry.unreachable;
-            sensor.type = entry.unreachable.empty() ? hostapi::kSensorNode : hostapi::kPlainNode;
-            add(sensor, sensor.type == hostapi::kSensorNode
+    AddNode(capture, hostapi::NodeInfo{hostapi::kCaptureNode, 0, 0, nullptr});
+    for (uint32_t serial : servers_) AddServer(serial);
+    treeWanted_ = false;
+}
+
+int32_t HostLoop::AddNode(TreeNode node, const hostapi::NodeInfo& info) {
+    hostapi::Node* made = nullptr;
+    plugin_.NodeCreate(node.type, &made);
+    hostapi::Node* parent = node.parent >= 0 ? tree_[static_cast<size_t>(node.parent)].node : nullptr;
+    inCall_ = true;
+    try {
+        if (made != nullptr) made->Init(&info, parent, SiteForPlugin());
+        if (made != nullptr) {
+            int32_t ids[kMaxPagesOfNode] = {};
+            int32_t count = 0;
+            made->GetPages(ids, &count);
+            for (int32_t i = 0; i < std::clamp(count, 0, hostapi::Node::kMaxPages); ++i) node.pages.push_back(ids[i]);
+        }
+    } catch (const std::exception& e) {
+        Emit(events::Error(std::string("the plug-in's node threw: ") + e.what()));
+    }
+    inCall_ = false;
+    node.node = made;
+    tree_.push_back(std::move(node));
+    return static_cast<int32_t>(tree_.size() - 1);
+}
+
+void HostLoop::AddServer(uint32_t serial) {
+    const ServerSettingsView settings = ReadServerSettingsView(serial);
+    TreeNode server;
+    server.path = "SN" + std::to_string(serial);
+    server.type = hostapi::kServerNode;
+    server.serial = serial;
+    // A server whose settings are missing, or cannot be read by the
+    // plug-in or the station, offers only the page that creates them.
+    server.reason = settings.problem.empty() ? StationSettingsError(serial) : settings.problem;
+    if (!settings.present) server.reason = "no Settings.xml (\\SN" + std::to_string(serial) + "\\Settings.xml)";
+    server.limited = !server.reason.empty();
+    server.unreadable = server.limited && settings.present;
+    if (!server.limited && settings.omitted > 0)
+        server.reason = "its Settings.xml lists " + std::to_string(settings.sensors.size() + settings.omitted) +
+                        " sensors: the tree shows the first " + std::to_string(settings.sensors.size());
+    const int32_t index =
+        AddNode(server, hostapi::NodeInfo{hostapi::kServerNode, serial, server.limited ? 1u : 0u, nullptr});
+    if (server.limited) return;
+    const std::vector<std::string> paths = SensorPaths(server.path, settings.sensors);
+    for (size_t i = 0; i < settings.sensors.size(); ++i) {
+        const SensorEntry& entry = settings.sensors[i];
+        TreeNode sensor;
+        sensor.path = paths[i];
+        sensor.serial = serial;
+        sensor.groupPath = entry.group;
+        sensor.sensorName = entry.name;
+        sensor.parent = index;
+        // A sensor the plug-in's lookup does not find gets a node without
+        // pages: a sensor node would act on another sensor.
+        sensor.reason = entry.unreachable;
+        sensor.type = entry.unreachable.empty() ? hostapi::kSensorNode : hostapi::kPlainNode;
+        AddNode(sensor, sensor.type == hostapi::kSensorNode
                             ? hostapi::NodeInfo{hostapi::kSensorNode, 0, hostapi::NodeInfo::Text(entry.group.c_str()),
                                                 entry.name.c_str()}
                             : hostapi::NodeInfo{hostapi::kPlainNode, 0, 0, nullptr});
-        }
     }
-    treeWanted_ = false;
 }
 
 std::string HostLoop::StationSettingsError(uint32_t serial) const {

@@ -23,17 +23,17 @@ struct RunSummary {
     int64_t batches = 0;
     double simulatedSeconds = 0;
     zvStatus startStatus = ZV_E_STATE;
-    std::string startReason;            // what the platform said of a failing start
+    std::string startReason;  // what the platform said of a failing start
     zvStatus stopStatus = ZV_E_STATE;
     std::string stopReason;
-    int64_t failedBatches = 0;          // process calls that returned <= 0
+    int64_t failedBatches = 0;  // process calls that returned <= 0
     zvStatus firstFailure = ZV_OK;
-    int64_t firstFailedBatch = 0;       // the first of them, from 1; 0: none
-    std::string firstFailureReason;     // what the platform said of it, "" when nothing
-    int64_t unrouted = 0;               // outputs whose label names no display
+    int64_t firstFailedBatch = 0;    // the first of them, from 1; 0: none
+    std::string firstFailureReason;  // what the platform said of it, "" when nothing
+    int64_t unrouted = 0;            // outputs whose label names no display
     std::vector<DisplaySummary> displays;
-    std::vector<std::string> written;   // picture and table files
-    std::vector<std::string> console;   // the first kConsoleKept prints
+    std::vector<std::string> written;  // picture and table files
+    std::vector<std::string> console;  // the first kConsoleKept prints
     // The latest table of each table display, rows with headings first.
     std::map<std::string, std::vector<std::vector<std::string>>> tables;
     // Wall time spent in the batch loop, seconds: making and releasing the

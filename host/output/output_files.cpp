@@ -110,7 +110,8 @@ bool WriteDisplays(HostLoop& loop, const std::filesystem::path& dir, std::vector
         const zv::OwnedPlot titled(
             showing == display->View().Shown() ? WithChartAxes(showing, *display->View().GetInnerControl()) : nullptr);
         const zvHandle picture = titled ? titled.Get() : showing;
-        zv::runner::Output o{mode, display->Name(), display->Kind(), true, display->Name(), zvObjectType(picture), picture};
+        zv::runner::Output o{mode,   display->Name(), display->Kind(), true, display->Name(), zvObjectType(picture),
+                             picture};
         std::vector<std::string> paths;
         const bool ok = WriteOutput(dir, mode, o, &paths, error);
         for (std::string& path : paths) written->push_back({mode, display->Name(), std::move(path)});

@@ -135,6 +135,8 @@ public:
 private:
     struct Pending;
     void Run(std::shared_ptr<Pending> opened);
+    // Runs the `commands` that wait (and the pictures asked for ahead of each).
+    void RunCommands(HostLoop& loop, size_t commands);
     void OnEvent(const nlohmann::json& event);
     int32_t WaitForAnswer(const wf::MessageBoxRequest& request);
     // Publishes the loop's state; the page only after commands.

@@ -45,6 +45,8 @@ bool TokenUsable(const std::string& token) {
 
 // `zvhost serve`: the host loop on its own thread and the browser UI's
 // server, until SIGINT or SIGTERM.
+// Long: the steps of serving in order (address, token, loop thread,
+// server, signals, shutdown), each with its own refusal.
 int RunServe(const Plugin& library, zvHandle app, const AppInfo& info, const ServeArgs& args,
              std::string* error) {
     // One thread takes the signals that end the server; every other thread

@@ -25,7 +25,9 @@ zvStatus Save(const char* path, const std::string& text) {
 std::string Shown(const std::vector<zv::files::Commit>& commits) {
     std::string text;
     for (const auto& c : commits) {
-        const char* change = c.change == Change::Created ? "created" : c.change == Change::Written ? "written" : "deleted";
+        const char* change = c.change == Change::Created   ? "created"
+                             : c.change == Change::Written ? "written"
+                                                           : "deleted";
         text += c.path + " " + change + " " + std::to_string(c.size) + "; ";
     }
     return text;
