@@ -32,13 +32,13 @@ void BM_StationFree(benchmark::State& state) {
     const std::filesystem::path root = pattern;
     std::string error;
     std::filesystem::create_directory(root / "SN1");
+    zvInitialize();
+    zvFileSpaceSetRoot(pattern.c_str());
     zv::station::ServerSettings settings = zv::station::DemoSettings(kSensors, 1000);
-    if (!zv::station::WriteServerSettings(root / "SN1" / "Settings.xml", settings, &error)) {
+    if (!zv::station::WriteServerSettings("SN1/Settings.xml", settings, &error)) {
         state.SkipWithError(error.c_str());
         return;
     }
-    zvInitialize();
-    zvFileSpaceSetRoot(pattern.c_str());
     zvhost::Plugin library;
     zvHandle app = nullptr;
     if (!library.Load(TORVANE_PLUGIN, &error) || library.Describe(&app) <= 0) {

@@ -46,7 +46,8 @@ struct Servers {
         for (int s = 1; s <= count; ++s) {
             const std::filesystem::path folder = root / ("SN" + std::to_string(s));
             std::filesystem::create_directory(folder);
-            if (!zv::station::WriteServerSettings(folder / "Settings.xml",
+            zvFileSpaceSetRoot(root.c_str());
+            if (!zv::station::WriteServerSettings("SN" + std::to_string(s) + "/Settings.xml",
                                                   zv::station::DemoSettings(kSensors, 1000 * s), &error))
                 return;
             auto process = std::make_unique<zvtest::StationProcess>();

@@ -3,6 +3,7 @@
 // what each display receives as pictures and tables.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -267,6 +268,10 @@ int Dispatch(Commands& c, const zvhost::Plugin& library, zvHandle app, const zvh
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file that meets the limit on file sizes fails its write, which the
+    // writer handles (a capture keeps what it wrote), rather than ending the
+    // process; zvhost-serve, run from here, inherits this.
+    std::signal(SIGXFSZ, SIG_IGN);
     CLI::App cli{"zvhost: runs the plug-in's modes on a simulated station and shows what its displays receive"};
     cli.require_subcommand(1);
     Commands c;

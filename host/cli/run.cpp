@@ -104,7 +104,13 @@ int RunMode(const Plugin& plugin, zvHandle app, const AppInfo& info, const RunOp
         return kExitBadInput;
     }
     HostLoop loop(plugin, app, info);
-    if (options.json) loop.SetEventSink([&events](const json& event) { events << event.dump() << "\n"; });
+    // Without --json only what opening says is printed (captures recovered,
+    // what a replay cut): the run's own events are summed up at its end.
+    if (options.json) {
+        loop.SetEventSink([&events](const json& event) { events << event.dump() << "\n"; });
+    } else {
+        loop.SetEventSink([&events](const json& event) { events << EventText(event); });
+    }
     HostLoop::Options open;
     open.files = options.files;
     open.station = options.station;
@@ -112,6 +118,7 @@ int RunMode(const Plugin& plugin, zvHandle app, const AppInfo& info, const RunOp
     open.describeOutputs = options.json;
     open.fullOutputs = options.full;
     if (!loop.Open(open, error)) return kExitBadInput;
+    if (!options.json) loop.SetEventSink(nullptr);
     for (const auto& [name, value] : options.parameters) loop.SetParameter(options.mode, name, value);
     if (const zvStatus status = loop.SwitchMode(options.mode); status <= 0) {
         *error = "cannot switch the pipes to mode \"" + options.mode + "\" (status " + std::to_string(status) + ")";

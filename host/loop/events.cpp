@@ -168,6 +168,16 @@ json File(const std::string& path, FileChange change, int64_t size) {
     return j;
 }
 
+json Recovered(const zv::station::Recovered& r) {
+    if (!r.error.empty()) return Error(r.path + ": " + r.error);
+    json j = Of(EventKind::File);
+    j["path"] = r.path;
+    j["change"] = r.kept > 0 ? "recovered" : "deleted";
+    if (r.kept > 0) j["size"] = r.kept;
+    if (r.cut > 0) j["cut"] = r.cut;
+    return j;
+}
+
 json Console(const std::string& mode, const std::string& text) {
     json j = Of(EventKind::Console);
     j["mode"] = mode;

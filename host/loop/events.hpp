@@ -16,6 +16,7 @@
 #include "run_summary.hpp"
 #include "zvapi/zvapi.h"
 #include "zvrunner/mode_runner.hpp"
+#include "zvstation/capture.hpp"
 
 namespace zvhost {
 
@@ -94,6 +95,10 @@ nlohmann::json Control(int32_t id, const nlohmann::json& kind, nlohmann::json ch
 enum class FileChange { Created, Written, Deleted };
 // `path` in the file space; `size` for a file that is there.
 nlohmann::json File(const std::string& path, FileChange change, int64_t size = -1);
+// A segment an interrupted capture left, at the next start: recovered (with
+// the bytes kept and those cut after its last whole batch), removed, or not
+// recoverable (an error event).
+nlohmann::json Recovered(const zv::station::Recovered& recovered);
 nlohmann::json Console(const std::string& mode, const std::string& text);
 // `reason`: what the platform said of a failing call ("" for none).
 nlohmann::json Handler(const std::string& mode, zv::runner::Phase phase, zvStatus status, const std::string& reason);

@@ -135,18 +135,20 @@ bool HostLoop::Open(const Options& options, std::string* error) {
         return false;
     }
     servers_ = servers.serials;
-    if (!station_.OpenServers(options_.files, options_.station, servers_, error)) return false;
-    if (!options_.input.empty()) {
-        replay_ = std::make_unique<zv::station::Replay>();
-        if (!zv::station::LoadReplay(options_.input, replay_.get(), error)) return false;
-    }
     if (zvFileSpaceSetRoot(options_.files.c_str()) <= 0) {
         *error = "cannot use " + options_.files.string() + " as the file space";
         return false;
     }
-    // What writes interrupted before this start left behind goes now.
-    zvFileSpaceSweep("\\");
+    // What captures and writes interrupted before this start left behind:
+    // whole batches kept, the rest gone.
+    RecoverFileSpace();
     zv::files::LogCommits(true);
+    if (!station_.OpenServers(options_.files, options_.station, servers_, error)) return false;
+    if (!options_.input.empty()) {
+        replay_ = std::make_unique<zv::station::Replay>();
+        if (!zv::station::LoadReplay(options_.input, replay_.get(), error)) return false;
+        for (const std::string& note : replay_->Notes()) Emit(events::Error("replay: " + note));
+    }
 
     std::vector<zv::station::ModeDeclaration> modes;
     for (const ModeInfo& m : info_.modes) {
@@ -222,10 +224,7 @@ void HostLoop::OnPipeEvent(const zv::station::PipeEvent& event) {
             } else {
                 StopCapture();
             }
-            std::error_code ec;
-            const bool named = (event.on || was) && !captureFolder_.empty();
-            Emit(events::Capture(event.on,
-                                 named ? std::filesystem::relative(captureFolder_, options_.files, ec).string() : ""));
+            Emit(events::Capture(event.on, (event.on || was) ? captureSpaceFolder_ : ""));
             break;
         }
         case zv::station::PipeEvent::Kind::SegmentSize:
@@ -451,13 +450,15 @@ std::string HostLoop::DeliveringMode() const {
 
 void HostLoop::StartCapture() {
     if (Capturing()) return;  // switched on again: the same capture goes on
-    captureFolder_ = zv::station::NewCaptureFolder(options_.files, std::time(nullptr));
-    capture_ = std::make_unique<zv::station::CaptureWriter>();
     std::string error;
-    if (!capture_->Open(captureFolder_, segmentBytes_, &error)) {
+    captureSpaceFolder_ = zv::station::NewCaptureFolder(std::time(nullptr), &error);
+    captureFolder_ = options_.files / captureSpaceFolder_;
+    capture_ = std::make_unique<zv::station::CaptureWriter>();
+    if (captureSpaceFolder_.empty() || !capture_->Open(captureSpaceFolder_, segmentBytes_, &error)) {
         Emit(events::Error("no capture: " + error));
         capture_.reset();
         captureFolder_.clear();
+        captureSpaceFolder_.clear();
         return;
     }
     // The first server's station pipe delivers to the capture even when no
@@ -484,12 +485,14 @@ void HostLoop::Record(const std::vector<zvHandle>& payloads) {
 }
 
 void HostLoop::ReportSegments() {
-    std::error_code ec;
-    for (const std::filesystem::path& segment : capture_->TakeCompleted()) {
-        const auto size = static_cast<int64_t>(std::filesystem::file_size(segment, ec));
-        Emit(events::File(std::filesystem::relative(segment, options_.files, ec).string(),
-                          events::FileChange::Created, size));
-    }
+    for (const zv::station::CaptureWriter::Segment& segment : capture_->TakeCompleted())
+        Emit(events::File(segment.path, events::FileChange::Created, segment.bytes));
+}
+
+void HostLoop::RecoverFileSpace() {
+    for (const zv::station::Recovered& r : zv::station::RecoverCaptures()) Emit(events::Recovered(r));
+    // What other writes interrupted before this start left behind goes now.
+    zvFileSpaceSweep("\\");
 }
 
 json HostLoop::PipesJson() const {

@@ -252,6 +252,9 @@ private:
     // Records a batch the client received while capturing.
     void Record(const std::vector<zvHandle>& payloads);
     void ReportSegments();
+    // Recovers what interrupted captures left and sweeps the temporary files
+    // of interrupted writes, reporting each file recovered or removed.
+    void RecoverFileSpace();
     // The mode whose batches Step delivers: the running one, else (while
     // capturing) the first server's station pipe's.
     std::string DeliveringMode() const;
@@ -295,7 +298,8 @@ private:
     RunSummary run_;
     std::unique_ptr<MessageSlots> slots_;
     std::unique_ptr<zv::station::CaptureWriter> capture_;
-    std::filesystem::path captureFolder_;
+    std::filesystem::path captureFolder_;  // on this machine
+    std::string captureSpaceFolder_;       // in the file space
     int64_t segmentBytes_ = zv::station::kDefaultSegmentBytes;
 };
 

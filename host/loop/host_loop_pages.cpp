@@ -87,13 +87,14 @@ int32_t HostLoop::CallPage(const char* what, Call&& call) {
         Emit(events::Error(std::string("the page threw: ") + e.what()));
     }
     inCall_ = false;
+    // Taken before the host's own file-space calls leave theirs.
+    const std::string reason = status <= 0 ? zvLastErrorText() : "";
     ReportControls(before);
     ReportFiles();
     if (what != nullptr) Emit(events::PageCall(what, status));
     if (what != nullptr && status <= 0 && errorReports_ == reportsBefore) {
         // The page gave no reason: the one the platform kept, where the
         // operator reads the page's own reports.
-        const std::string reason = zvLastErrorText();
         std::string text = std::string(what) + " failed with status " + std::to_string(status);
         text += reason.empty() ? "." : ": " + reason;
         text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));

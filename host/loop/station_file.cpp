@@ -9,16 +9,23 @@
 #include <nlohmann/json.hpp>
 
 #include "text.hpp"
+#include "zvapi/zv_file_space.hpp"
+#include "zvapi/zvapi.h"
 #include "zvstation/station.hpp"
 
 namespace zvhost {
 
 namespace {
 
-bool HasSettings(const std::filesystem::path& folder) {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        if (Lower(entry.path().filename().string()) == "settings.xml" && entry.is_regular_file(ec)) return true;
+// The largest station description read: a list of servers is far smaller.
+constexpr int64_t kMaxStationFileBytes = 1 << 20;
+
+// Whether the folder `folder` of the file space holds a Settings.xml file.
+bool HasSettings(const std::string& folder) {
+    std::vector<zv::files::Entry> entries;
+    if (zv::files::ListFolder(folder, &entries) <= 0) return false;
+    for (const zv::files::Entry& entry : entries) {
+        if (Lower(entry.name) == "settings.xml" && entry.kind == zv::files::Entry::Kind::kFile) return true;
     }
     return false;
 }
@@ -33,20 +40,19 @@ std::string SerialRange() {
 bool ReadStationServers(const std::filesystem::path& root, StationServers* out, std::string* error) {
     *out = {};
     std::error_code ec;
-    if (!std::filesystem::is_directory(root, ec)) {
+    if (!std::filesystem::is_directory(root, ec) || zvFileSpaceSetRoot(root.c_str()) <= 0) {
         *error = "the file space " + root.string() + " is not a folder";
         return false;
     }
     const std::filesystem::path file = root / kStationFile;
-    if (std::filesystem::exists(file, ec)) {
-        if (!std::filesystem::is_regular_file(file, ec)) {
-            *error = file.string() + " is not a file";
-            return false;
-        }
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        const nlohmann::json j = nlohmann::json::parse(text.str(), nullptr, false);
+    std::string text;
+    const zvStatus read = zv::files::ReadFile(kStationFile, kMaxStationFileBytes, &text);
+    if (read <= 0 && read != ZV_E_NOTFOUND) {
+        *error = zvLastErrorText();
+        return false;
+    }
+    if (read > 0) {
+        const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
         if (j.is_discarded() || !j.is_object() || !j.contains("servers") || !j["servers"].is_array()) {
             *error = file.string() + ": expected {\"servers\": [serial, ...]}";
             return false;
@@ -65,15 +71,15 @@ bool ReadStationServers(const std::filesystem::path& root, StationServers* out, 
         }
         return true;
     }
-    const std::filesystem::directory_iterator readable(root, ec);
-    if (ec) {
-        *error = "cannot read the file space " + root.string() + ": " + ec.message();
+    std::vector<zv::files::Entry> entries;
+    if (zv::files::ListFolder("\\", &entries) <= 0) {
+        *error = "cannot read the file space " + root.string() + ": " + zvLastErrorText();
         return false;
     }
     // One folder a serial (the one the plug-in's paths reach), in ascending
     // order.
     for (const auto& [serial, folder] : zv::station::ServerFolders(root))
-        if (HasSettings(folder)) out->serials.push_back(serial);
+        if (HasSettings(folder.filename().string())) out->serials.push_back(serial);
     return true;
 }
 
@@ -81,33 +87,21 @@ bool DeclareStationServers(const std::filesystem::path& root, const std::vector<
                            std::string* error) {
     std::error_code ec;
     std::filesystem::create_directories(root, ec);
-    if (!std::filesystem::is_directory(root, ec)) {
+    if (!std::filesystem::is_directory(root, ec) || zvFileSpaceSetRoot(root.c_str()) <= 0) {
         *error = "cannot make the file space " + root.string();
         return false;
     }
+    // The folders and the file through the file space, as every file of it.
     for (uint32_t serial : serials) {
-        if (!zv::station::ServerFolder(root, serial).empty()) continue;
-        const std::filesystem::path folder = root / ("SN" + std::to_string(serial));
-        std::filesystem::create_directory(folder, ec);
-        if (ec) {
-            *error = "cannot make " + folder.string() + ": " + ec.message();
+        if (!zv::station::ServerFolderName(serial).empty()) continue;
+        const std::string folder = "SN" + std::to_string(serial);
+        if (zvDirectoryCreate(folder.c_str()) <= 0) {
+            *error = "cannot make " + folder + ": " + zvLastErrorText();
             return false;
         }
     }
-    const std::filesystem::path file = root / kStationFile;
-    const std::filesystem::path temporary = root / (std::string(".") + kStationFile + ".tmp");
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << nlohmann::json{{"servers", serials}}.dump() << "\n";
-        if (!out.flush()) {
-            *error = "cannot write " + temporary.string();
-            return false;
-        }
-    }
-    std::filesystem::rename(temporary, file, ec);
-    if (ec) {
-        std::filesystem::remove(temporary, ec);
-        *error = "cannot write " + file.string();
+    if (zv::files::WriteFile(kStationFile, nlohmann::json{{"servers", serials}}.dump() + "\n") <= 0) {
+        *error = zvLastErrorText();
         return false;
     }
     return true;
@@ -115,8 +109,7 @@ bool DeclareStationServers(const std::filesystem::path& root, const std::vector<
 
 void MakeSensorFolder(const std::filesystem::path& root, uint32_t serial) {
     if (!zv::station::ServerFolder(root, serial).empty()) return;
-    std::error_code ec;
-    std::filesystem::create_directory(root / ("SN" + std::to_string(serial)), ec);
+    zvDirectoryCreate(("SN" + std::to_string(serial)).c_str());
 }
 
 bool ParseServerList(const std::string& text, std::vector<uint32_t>* serials, std::string* error) {

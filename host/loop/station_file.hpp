@@ -32,14 +32,16 @@ struct StationServers {
 // or the root cannot be read.
 bool ReadStationServers(const std::filesystem::path& root, StationServers* out, std::string* error);
 
-// Declares `serials` in root/station.json (replacing it through a temporary
-// file) and makes each server's folder SN<serial> unless one exists in any
-// case. False with `*error` set on failure.
+// Declares `serials` in root/station.json and makes each server's folder
+// SN<serial> unless one exists in any case, through the file space (whose
+// root `root` becomes): the file is replaced whole or not at all. False with
+// `*error` set on failure.
 bool DeclareStationServers(const std::filesystem::path& root, const std::vector<uint32_t>& serials,
                            std::string* error);
 
-// Makes the folder SN<serial> of a sensor unless one exists in any case: the
-// Video mode keeps the sensor's deadzone masks there.
+// Makes the folder SN<serial> of a sensor unless one exists in any case
+// (through the file space, whose root `root` becomes): the Video mode keeps
+// the sensor's deadzone masks there.
 void MakeSensorFolder(const std::filesystem::path& root, uint32_t serial);
 
 // "1,2,7" into serial numbers: false with `*error` set for an empty list, a

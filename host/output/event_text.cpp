@@ -114,7 +114,12 @@ std::string EventText(const json& e) {
             return "  display listener " + std::string(e.value("added", false) ? "added to" : "removed from") +
                    " display " + Str(e, "display") + "\n";
         case EventKind::Control: return ControlText(e);
-        case EventKind::File: return "  file " + Str(e, "path") + " " + Str(e, "change") + "\n";
+        case EventKind::File: {
+            // A capture segment recovered at a start says what it lost.
+            const std::string cut =
+                e.contains("cut") ? " (" + e["cut"].dump() + " bytes after its last whole batch cut)" : "";
+            return "  file " + Str(e, "path") + " " + Str(e, "change") + cut + "\n";
+        }
         case EventKind::Console: return ConsoleText(e);
         case EventKind::Handler: return HandlerText(e);
         case EventKind::Play: return std::string("  ") + (e.value("on", false) ? "play\n" : "stop\n");

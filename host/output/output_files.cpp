@@ -1,10 +1,10 @@
 #include "output_files.hpp"
 
-#include <fstream>
 #include <system_error>
 
 #include "describe.hpp"
 #include "render.hpp"
+#include "zvapi/zv_file_space.hpp"
 #include "zvapi/zv_handle.hpp"
 
 namespace zvhost {
@@ -25,26 +25,9 @@ zvHandle WithChartAxes(zvHandle plot, const zvChart& chart) {
 }  // namespace
 
 bool WriteText(const std::filesystem::path& path, const std::string& text, std::string* error) {
-    const std::filesystem::path temporary = path.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            *error = "cannot write " + path.string();
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        *error = "cannot write " + path.string() + ": " + ec.message();
-        std::filesystem::remove(temporary, ec);
-        return false;
-    }
-    return true;
+    if (zv::files::WriteOutsideFile(path.string(), text) > 0) return true;
+    *error = zvLastErrorText();
+    return false;
 }
 
 // Writes the pictures or tables of one output; appends the files made.

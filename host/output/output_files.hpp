@@ -20,7 +20,8 @@ struct WrittenFile {
     std::string path;
 };
 
-// Writes `text` to `path` through a temporary file beside it.
+// Writes `text` to `path` of this machine (the host's tables, outside the
+// file space) whole or not at all, as every file the host writes there.
 bool WriteText(const std::filesystem::path& path, const std::string& text, std::string* error);
 // Writes the pictures (PNG and SVG) or tables (JSON and text) of one output
 // of `mode` into `out`, named after the mode and the display; appends the

@@ -7,10 +7,10 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 #include <vector>
 
+#include "zvapi/zv_file_space.hpp"
 #include "text.hpp"
 
 namespace zvhost {
@@ -405,27 +405,10 @@ bool PagePicturePng(const wf::DialogState& dialog, std::string* png, std::string
 bool WritePagePicture(const wf::DialogState& dialog, const std::string& path, std::string* error) {
     std::string png;
     if (!PagePicturePng(dialog, &png, error)) return false;
-    // Written beside and renamed, so that a failed write leaves nothing.
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(png.data(), static_cast<std::streamsize>(png.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            *error = "cannot write " + path;
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        std::filesystem::remove(temporary, ec);
-        *error = "cannot write " + path;
-        return false;
-    }
-    return true;
+    // Whole or not at all, as every file the host writes.
+    if (zv::files::WriteOutsideFile(path, png) > 0) return true;
+    *error = zvLastErrorText();
+    return false;
 }
 
 }  // namespace zvhost

@@ -13,6 +13,8 @@
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
 
+#include "zvapi/zv_file_space.hpp"
+
 namespace zvhost {
 
 namespace {
@@ -477,19 +479,27 @@ void DrawPolar(cairo_t* cr, zvHandle model, int width, int height) {
     }
 }
 
+// Collects what cairo writes of a picture.
+cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned int length) {
+    try {
+        static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+        return CAIRO_STATUS_SUCCESS;
+    } catch (...) {
+        return CAIRO_STATUS_NO_MEMORY;
+    }
+}
+
 // Makes a picture of `width` x `height` with `draw` and writes it to
-// `path` through a temporary file.
+// `path`, whole or not at all, as every file the host writes there.
 template <typename Draw>
 bool Write(const std::string& path, Format format, int width, int height, std::string* error, Draw draw) {
-    const std::string temporary = path + ".tmp";
+    std::string bytes;
     cairo_surface_t* surface = format == Format::Png
                                    ? cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)
-                                   : cairo_svg_surface_create(temporary.c_str(), width, height);
+                                   : cairo_svg_surface_create_for_stream(AppendBytes, &bytes, width, height);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
         *error = "cannot make a picture for " + path + ": " + cairo_status_to_string(cairo_surface_status(surface));
         cairo_surface_destroy(surface);
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
         return false;
     }
     cairo_t* cr = cairo_create(surface);
@@ -497,20 +507,16 @@ bool Write(const std::string& path, Format format, int width, int height, std::s
     cairo_status_t status = cairo_status(cr);
     cairo_destroy(cr);
     if (status == CAIRO_STATUS_SUCCESS && format == Format::Png)
-        status = cairo_surface_write_to_png(surface, temporary.c_str());
+        status = cairo_surface_write_to_png_stream(surface, AppendBytes, &bytes);
     cairo_surface_finish(surface);
     if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface);
     cairo_surface_destroy(surface);
-    std::error_code ec;
     if (status != CAIRO_STATUS_SUCCESS) {
         *error = "cannot write " + path + ": " + cairo_status_to_string(status);
-        std::filesystem::remove(temporary, ec);
         return false;
     }
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        *error = "cannot write " + path + ": " + ec.message();
-        std::filesystem::remove(temporary, ec);
+    if (zv::files::WriteOutsideFile(path, bytes) <= 0) {
+        *error = zvLastErrorText();
         return false;
     }
     return true;
@@ -567,15 +573,6 @@ bool RenderPolarModel(zvHandle model, const std::string& path, Format format, st
                  [&](cairo_t* cr) { DrawPolar(cr, model, kPolarWidth, kPolarHeight); });
 }
 
-namespace {
-
-cairo_status_t AppendPng(void* closure, const unsigned char* data, unsigned int length) {
-    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-    return CAIRO_STATUS_SUCCESS;
-}
-
-}  // namespace
-
 bool RenderPng(zvHandle object, std::string* png, std::string* error, double scale) {
     png->clear();
     scale = std::isfinite(scale) ? std::clamp(scale, 0.25, 1.0) : 1.0;
@@ -607,7 +604,7 @@ bool RenderPng(zvHandle object, std::string* png, std::string* error, double sca
     }
     cairo_status_t status = cairo_status(cr);
     cairo_destroy(cr);
-    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png_stream(surface, AppendPng, png);
+    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png_stream(surface, AppendBytes, png);
     cairo_surface_destroy(surface);
     if (image != nullptr) cairo_surface_destroy(image);
     if (status != CAIRO_STATUS_SUCCESS) {

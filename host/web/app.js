@@ -452,7 +452,7 @@ function describe(e) {
     case 'enabled': return `${e.pipe} pipe${e.server ? ' SN' + e.server : ''} ${e.on ? 'enabled' : 'disabled'}`;
     case 'parameters': return `${e.pipe} parameters of ${e.mode}: ` +
         (e.names || []).map((n, i) => `${n}=${e.values[i]}`).join(', ');
-    case 'file': return `file ${e.path} ${e.change}`;
+    case 'file': return `file ${e.path} ${e.change}` + (e.cut ? ` (${e.cut} bytes after its last whole batch cut)` : '');
     case 'page':
       return e.action === 'open' ? `page ${e.id} "${e.name}" opened on ${e.node}` : `page ${e.action}: ${e.status}`;
     case 'play': return e.on ? 'play' : 'stop';

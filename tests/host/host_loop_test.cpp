@@ -7,6 +7,8 @@
 #include <iterator>
 
 #include "host_loop.hpp"
+#include "support/link_swapper.hpp"
+#include "support/temp_space.hpp"
 #include "zvstation/station.hpp"
 
 namespace {
@@ -212,6 +214,42 @@ TEST_F(HostLoopTest, APagesFileEventsAreTheFilesItsCallsChanged) {
     EXPECT_EQ(files(), std::vector<std::string>{});
     ASSERT_TRUE(loop_->Act({zvhost::PageAction::Kind::Click, 1013, "", -1}, &error)) << error;
     EXPECT_EQ(files(), std::vector<std::string>{"SN1/Settings.xml written"});
+}
+
+// The host reports the files a page writes as the file space names them,
+// looking through the space only: a server folder that trades places with
+// a link out of the space, while a page saves again and again, never makes
+// an event name a file outside, and nothing outside is written.
+TEST_F(HostLoopTest, FileEventsNameOnlyFilesOfTheSpaceWhenAFolderIsSwappedForALinkOut) {
+    zvtest::TempFileSpace outside("zvhost-outside", zvtest::TempFileSpace::Root::kLeave);
+    outside.Write("Settings.xml", zvtest::ReadHostFile(root_ / "SN1" / "Settings.xml"));
+    outside.Write("notes.txt", "outside");
+    const std::string settings = outside.Read("Settings.xml");
+    std::filesystem::create_directory_symlink(outside.Path(), root_ / "swap");
+    std::string error;
+    ASSERT_TRUE(loop_->OpenPage("SN1", "Setup", &error)) << error;
+    {
+        zvtest::LinkSwapper swapper(root_ / "SN1", root_ / "swap");
+        for (int i = 0; i < 150; ++i) {
+            loop_->Act({zvhost::PageAction::Kind::Type, 1025, std::to_string(2 + i % 3), -1}, &error);
+            loop_->Act({zvhost::PageAction::Kind::Click, 1013, "", -1}, &error);
+        }
+        swapper.Stop();
+        EXPECT_GT(swapper.Swaps(), 0);
+    }
+    loop_->ClosePage();
+    int files = 0;
+    for (const json& e : events_) {
+        if (e["event"] != "file") continue;
+        ++files;
+        const std::string path = e["path"];
+        EXPECT_TRUE(path.rfind("SN1/", 0) == 0 || path.find('/') == std::string::npos) << path;
+        EXPECT_EQ(path.find(".."), std::string::npos) << path;
+        EXPECT_EQ(path.find(outside.Path().filename().string()), std::string::npos) << path;
+    }
+    EXPECT_GT(files, 0);
+    EXPECT_EQ(outside.Read("Settings.xml"), settings);
+    EXPECT_EQ(outside.List(), (std::vector<std::string>{"Settings.xml", "notes.txt"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "support/temp_space.hpp"
+#include "zvapi/zvapi.h"
 #include "zvhost_process.hpp"
 #include "zvstation/settings.hpp"
 
@@ -36,7 +37,8 @@ TEST(Tour, SetsUpAFreshStationThroughItsPages) {
     // Settings.xml as the pages left it.
     zv::station::ServerSettings settings;
     std::string error;
-    ASSERT_TRUE(zv::station::ReadServerSettings(space.Host("files/SN1/Settings.xml"), &settings, &error)) << error;
+    ASSERT_EQ(zvFileSpaceSetRoot(space.Host("files").c_str()), ZV_OK);
+    ASSERT_TRUE(zv::station::ReadServerSettings("SN1/Settings.xml", &settings, &error)) << error;
     ASSERT_EQ(settings.sensors.size(), 4u);
     for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(settings.sensors[i].vertexView, i) << i;
     ASSERT_EQ(settings.target.size(), 5u);

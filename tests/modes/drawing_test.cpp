@@ -110,9 +110,9 @@ TEST_F(DrawingTest, FittedWorldsFollowTheTargetOrFallBackToTheFixedWorld) {
 
 class PageDrawingTest : public ModeTest {
 protected:
-    zvHandle Vertices(std::vector<zvPoint32s> points) {
-        zvHandle list = nullptr;
-        EXPECT_GT(zvArrayListCreate(&list, nullptr), 0);
+    zv::OwnedList Vertices(std::vector<zvPoint32s> points) {
+        zv::OwnedList list;
+        EXPECT_GT(zvArrayListCreate(list.Out(), nullptr), 0);
         EXPECT_GT(zvArrayListInit(list, ZV_TYPE_POINT32, 0, 1), 0);
         for (const zvPoint32s& p : points) EXPECT_GT(zvArrayListAdd(list, &p), 0);
         return list;
@@ -125,7 +125,7 @@ protected:
 };
 
 TEST_F(PageDrawingTest, CalibrationTargetIsAClosedNumberedPolygon) {
-    zvHandle target = Vertices({{7500, 4500}, {-7500, 4500}, {-7500, 19500}, {7500, 19500}});
+    const zv::OwnedList target = Vertices({{7500, 4500}, {-7500, 4500}, {-7500, 19500}, {7500, 19500}});
     const int64_t before = zv::testing::LiveObjects();
     ASSERT_GT(ShowCalibrationTarget(target, &view_), 0);
     EXPECT_EQ(zv::testing::LiveObjects(), before + 2);  // the view's copy of plot and graphic
@@ -147,25 +147,22 @@ TEST_F(PageDrawingTest, CalibrationTargetIsAClosedNumberedPolygon) {
     EXPECT_EQ(g.drawings[3].text, "2");
     EXPECT_EQ(g.drawings[3].points[0].x, -7500);
     EXPECT_EQ(g.drawings[3].points[0].y, 19500);
-    zvArrayListDestroy(target);
 }
 
 TEST_F(PageDrawingTest, DegenerateTargetsGiveSensibleWorlds) {
-    zvHandle one = Vertices({{100, -200}});
+    const zv::OwnedList one = Vertices({{100, -200}});
     ASSERT_GT(ShowCalibrationTarget(one, &view_), 0);
     auto plot = ReadPlot(view_.Shown());
     EXPECT_EQ(std::vector<float>(plot.world, plot.world + 4), (std::vector<float>{-900, -1200, 2000, 2000}));
     EXPECT_EQ(plot.graphics[0].drawings[0].points.size(), 2u);
     EXPECT_EQ(plot.graphics[0].drawings[1].text, "0");
 
-    zvHandle none = Vertices({});
+    const zv::OwnedList none = Vertices({});
     ASSERT_GT(ShowCalibrationTarget(none, &view_), 0);
     plot = ReadPlot(view_.Shown());
     EXPECT_EQ(std::vector<float>(plot.world, plot.world + 4), (std::vector<float>{-8000, -25000, 28000, 50000}));
     EXPECT_TRUE(plot.graphics[0].drawings.empty());
     EXPECT_EQ(ShowCalibrationTarget(none, nullptr), ZV_E_ARGUMENT);
-    zvArrayListDestroy(one);
-    zvArrayListDestroy(none);
 }
 
 TEST_F(PageDrawingTest, EmptyFreePlot) {
@@ -178,7 +175,7 @@ TEST_F(PageDrawingTest, EmptyFreePlot) {
 }
 
 TEST_F(PageDrawingTest, FailuresReturnTheStatusAndReleaseThePagesObjects) {
-    zvHandle target = Vertices({{1, 2}, {3, 4}});
+    const zv::OwnedList target = Vertices({{1, 2}, {3, 4}});
     const int64_t before = zv::testing::LiveObjects();
     for (const char* call : {"zvPlotInit", "zvGraphicCreate", "zvGraphicDrawString32s", "zvPlotAdd", "zvPlotSetWorld",
                              "zvDataClone"}) {
@@ -195,7 +192,6 @@ TEST_F(PageDrawingTest, FailuresReturnTheStatusAndReleaseThePagesObjects) {
         view_.Clear();
         EXPECT_EQ(zv::testing::LiveObjects(), before);
     }
-    zvArrayListDestroy(target);
 }
 
 }  // namespace

@@ -46,8 +46,8 @@ const Handlers kModes[] = {
 // handler put into another mode's row would run the wrong mode.
 TEST(ModeTable, EachModeRunsItsOwnHandlers) {
     zv::testing::Scope scope;
-    zvHandle app = nullptr;
-    ASSERT_GT(DescribePipeApp(&app), 0);
+    zv::OwnedPipeApp app;
+    ASSERT_GT(DescribePipeApp(app.Out()), 0);
     ASSERT_EQ(zvPipeAppModeCount(app), 5);
     for (int32_t i = 0; i < 5; ++i) {
         const Handlers& expected = kModes[i];
@@ -58,14 +58,13 @@ TEST(ModeTable, EachModeRunsItsOwnHandlers) {
         EXPECT_EQ(zvPipeModeProcessHandler(mode), expected.process);
         EXPECT_EQ(zvPipeModeStopHandler(mode), expected.stop);
     }
-    zvPipeAppDestroy(app);
 }
 
 class HandlerTest : public ModeTest {
 protected:
-    zvHandle MessageList(const std::vector<zvHandle>& payloads) {
-        zvHandle list = nullptr;
-        EXPECT_GT(zv::runner::ModeRunner::MakeMessageList(payloads, &list), 0);
+    zv::OwnedList MessageList(const std::vector<zvHandle>& payloads) {
+        zv::OwnedList list;
+        EXPECT_GT(zv::runner::ModeRunner::MakeMessageList(payloads, list.Out()), 0);
         return list;
     }
 };
@@ -82,13 +81,11 @@ TEST_F(HandlerTest, MessagesWithoutResultsGetEachModesOwnAnswer) {
     for (const auto& answer : answers) {
         SCOPED_TRACE(answer.mode);
         ASSERT_GT(runner_->Start(answer.mode), 0);
-        zvHandle empty = MessageList({});
-        zvHandle withoutPayload = MessageList({nullptr});
+        const zv::OwnedList empty = MessageList({});
+        const zv::OwnedList withoutPayload = MessageList({nullptr});
         EXPECT_EQ(runner_->Process(nullptr), answer.status);
         EXPECT_EQ(runner_->Process(empty), answer.status);
         EXPECT_EQ(runner_->Process(withoutPayload), answer.status);
-        zvArrayListDestroy(empty);
-        zvArrayListDestroy(withoutPayload);
         ASSERT_GT(runner_->Stop(), 0);
     }
 }
@@ -158,7 +155,7 @@ TEST_F(HandlerTest, TheVideoPlotIsMadeInOrder) {
     ASSERT_GT(runner_->Start("Video"), 0);
     std::vector<uint32_t> pixels(6, 0x00000010u);
     zvHandle frame = MakeArray(ZV_TYPE_UINT8, {2, 3, 4}, pixels.data(), pixels.size() * 4);
-    zvHandle messages = MessageList({MakeResult(0, {31, 0}, {frame})});
+    const zv::OwnedList messages = MessageList({MakeResult(0, {31, 0}, {frame})});
     std::vector<std::string> calls = Calls([&] { EXPECT_EQ(runner_->Process(messages), 1); });
     std::erase_if(calls, [](const std::string& c) {
         return c.rfind("zvArrayList", 0) == 0 || c.rfind("zvPipeMsg", 0) == 0 || c.rfind("zvResult", 0) == 0 ||
@@ -168,7 +165,6 @@ TEST_F(HandlerTest, TheVideoPlotIsMadeInOrder) {
                                                "zvMemcpy", "zvPlotCreate", "zvPlotInit", "zvPlotSetWorld",
                                                "zvPlotSetBackColor", "zvPlotAdd", "zvDataSetLabel",
                                                "zvPipeEngineSend"}));
-    zvArrayListDestroy(messages);
 }
 
 // ---- Release order --------------------------------------------------------------
@@ -178,8 +174,8 @@ TEST_F(HandlerTest, TheVideoPlotIsMadeInOrder) {
 // in this order; a release that fails ends it there, leaving the rest.
 TEST_F(HandlerTest, TheRunStateIsReleasedInItsOrderAndStopsAtAFailure) {
     Settings({{{1000, 1, 0}, {1001, 1, 1}}});
-    zvHandle engine = nullptr;
-    ASSERT_GT(zvPipeEngineCreate(&engine, runner_->Client()), 0);
+    zv::OwnedEngine engine;
+    ASSERT_GT(zvPipeEngineCreate(engine.Out(), runner_->Client()), 0);
     for (int failing = 1; failing <= 9; ++failing) {
         SCOPED_TRACE(failing);
         RunState* state = nullptr;
@@ -205,7 +201,6 @@ TEST_F(HandlerTest, TheRunStateIsReleasedInItsOrderAndStopsAtAFailure) {
         // What is left is released by a second stop.
         EXPECT_EQ(RunStateDestroy(state), 1);
     }
-    zvPipeEngineDestroy(engine);
 }
 
 // ---- Faults -------------------------------------------------------------------
@@ -268,16 +263,16 @@ TEST_F(HandlerTest, EveryFailureOfARunIsPassedBackWithoutALeak) {
         for (const Handlers& h : kModes)
             if (std::strcmp(h.mode, run.mode) == 0) handlers = &h;
         ASSERT_NE(handlers, nullptr);
-        zvHandle parameters = nullptr;
-        ASSERT_GT(zvArrayListCreate(&parameters, nullptr), 0);
+        zv::OwnedList parameters;
+        ASSERT_GT(zvArrayListCreate(parameters.Out(), nullptr), 0);
         ASSERT_GT(zvArrayListInit(parameters, ZV_TYPE_INT32, 4, 1), 0);
         for (int32_t value : run.parameters) ASSERT_GT(zvArrayListAdd(parameters, &value), 0);
-        zvHandle messages = MessageList({run.payload()});
+        const zv::OwnedList messages = MessageList({run.payload()});
         zvtest::FaultLoop loop;
         loop.noMemory.push_back(0);  // the settings reader's name buffer
         loop.operation = [&] {
-            zvHandle engine = nullptr;
-            zvStatus status = zvPipeEngineCreate(&engine, runner_->Client());
+            zv::OwnedEngine engine;
+            zvStatus status = zvPipeEngineCreate(engine.Out(), runner_->Client());
             void* state = nullptr;
             if (status > 0) status = handlers->start(&state, engine, parameters);
             if (status > 0) status = handlers->process(state, engine, parameters, messages);
@@ -286,7 +281,6 @@ TEST_F(HandlerTest, EveryFailureOfARunIsPassedBackWithoutALeak) {
                 const zvStatus stopped = handlers->stop(state, engine, parameters);
                 if (status > 0) status = stopped;
             }
-            zvPipeEngineDestroy(engine);
             return status;
         };
         loop.check = [&](const zvtest::Fault& fault, zvStatus status) {
@@ -303,8 +297,6 @@ TEST_F(HandlerTest, EveryFailureOfARunIsPassedBackWithoutALeak) {
             std::filesystem::remove(files_.Host("SN31/mask1.bin"), ignored);
         };
         EXPECT_GT(loop.Run(), 10);
-        zvArrayListDestroy(messages);
-        zvArrayListDestroy(parameters);
     }
 }
 

@@ -120,26 +120,24 @@ TEST_F(RunStateTest, FailedStartsReturnTheStatusAndReleaseWhatWasBuilt) {
 
 TEST_F(RunStateTest, EveryFailureFailsTheStartWithoutALeak) {
     Settings({{{1000, 1, 0}, {1001, 1, 1}}});
-    zvHandle parameters = nullptr;
-    ASSERT_GT(zvArrayListCreate(&parameters, nullptr), 0);
+    zv::OwnedList parameters;
+    ASSERT_GT(zvArrayListCreate(parameters.Out(), nullptr), 0);
     ASSERT_GT(zvArrayListInit(parameters, ZV_TYPE_INT32, 2, 1), 0);
     for (int32_t value : {1000, 2}) ASSERT_GT(zvArrayListAdd(parameters, &value), 0);
     zvtest::FaultLoop loop;
     loop.noMemory.push_back(0);  // the settings reader's name buffer
     loop.operation = [&] {
-        zvHandle engine = nullptr;
-        zvStatus status = zvPipeEngineCreate(&engine, runner_->Client());
+        zv::OwnedEngine engine;
+        zvStatus status = zvPipeEngineCreate(engine.Out(), runner_->Client());
         void* state = nullptr;
         if (status > 0) status = StartFree(&state, engine, parameters);
         // A failed start may leave a partly built record: the stop frees it.
         if (state != nullptr) {
             EXPECT_GT(StopCommon(state, engine, parameters), 0);
         }
-        zvPipeEngineDestroy(engine);
         return status;
     };
     EXPECT_GT(loop.Run(), 10);
-    zvArrayListDestroy(parameters);
 }
 
 // Whether two sensors share a view is found with work proportional to the
@@ -163,19 +161,18 @@ TEST_F(RunStateTest, SharedViewsAreFoundInOnePassOverTheSensors) {
 }
 
 TEST_F(RunStateTest, NoMemoryForTheRecordIsReportedAsTorvanesOwnStatus) {
-    zvHandle engine = nullptr;
-    ASSERT_GT(zvPipeEngineCreate(&engine, runner_->Client()), 0);
+    zv::OwnedEngine engine;
+    ASSERT_GT(zvPipeEngineCreate(engine.Out(), runner_->Client()), 0);
     RunState* state = reinterpret_cast<RunState*>(1);
     zv::testing::FailAllocation(1);
     EXPECT_EQ(RunStateCreate(engine, &state), kTorvaneNoMemory);
     EXPECT_EQ(state, nullptr);
     EXPECT_EQ(RunStateDestroy(nullptr), 1);
-    zvPipeEngineDestroy(engine);
 }
 
 TEST_F(RunStateTest, AClientWithoutServersFailsTheStart) {
-    zvHandle client = nullptr;
-    ASSERT_GT(zvClientCreate(&client), 0);
+    zv::OwnedClient client;
+    ASSERT_GT(zvClientCreate(client.Out()), 0);
     {
         zv::runner::ModeRunner bare(app_, client);
         EXPECT_EQ(bare.Start("Free"), ZV_E_NOTFOUND);
@@ -183,13 +180,11 @@ TEST_F(RunStateTest, AClientWithoutServersFailsTheStart) {
         EXPECT_EQ(bare.Calls()[1].phase, zv::runner::Phase::Stop);
         EXPECT_GT(bare.Calls()[1].status, 0);
         uint32_t id = 99;
-        zvHandle engine = nullptr;
-        ASSERT_GT(zvPipeEngineCreate(&engine, client), 0);
+        zv::OwnedEngine engine;
+        ASSERT_GT(zvPipeEngineCreate(engine.Out(), client), 0);
         EXPECT_EQ(StationFirstServerId(engine, &id), ZV_E_NOTFOUND);
         EXPECT_EQ(id, 0u);
-        zvPipeEngineDestroy(engine);
     }
-    zvClientDestroy(client);
 }
 
 }  // namespace

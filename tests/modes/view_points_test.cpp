@@ -155,8 +155,8 @@ TEST_F(ViewPointsTest, AllViewsDrawnAfterAProfileCountEachViewOnItsOwn) {
 // only when its count fits; otherwise the list is counted.
 TEST_F(ViewPointsTest, WhatTheDrawingIsToldIsCheckedAgainstTheList) {
     RunState* state = State();
-    zvHandle other = nullptr;
-    ASSERT_GT(zvArrayListCreate(&other, nullptr), 0);
+    zv::OwnedList other;
+    ASSERT_GT(zvArrayListCreate(other.Out(), nullptr), 0);
     ASSERT_GT(zvArrayListInit(other, ZV_TYPE_POINT32, 4, 1), 0);
     const zvPoint32s points[] = {{1, 2}, {INT32_MIN, INT32_MIN}, {3, 4}};
     ASSERT_GT(zvArrayListResize(state->viewPoints[0], 3), 0);
@@ -181,7 +181,6 @@ TEST_F(ViewPointsTest, WhatTheDrawingIsToldIsCheckedAgainstTheList) {
         ASSERT_EQ(plot.graphics.size(), 1u);
         EXPECT_EQ(plot.graphics[0].drawings.at(0).points.size(), c.drawn);
     }
-    zvArrayListDestroy(other);
 }
 
 }  // namespace

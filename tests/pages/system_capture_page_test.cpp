@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "page_test.hpp"
 #include "pages/system_page_capture.h"
 #include "pages/system_page_capture_ids.h"
 #include "plugin/page_ids.h"
 #include "stored_settings.hpp"
+#include "zvapi/zv_handle.hpp"
 #include "zvapi/zvapi_testing.hpp"
 
 namespace {
@@ -165,12 +167,11 @@ TEST_F(CapturePageTest, SettingsThatFailToParseEndActivateUnwritten) {
 }
 
 TEST_F(CapturePageTest, AClientWithoutServersHasNoFirstServer) {
-    zvHandle bare = nullptr;
-    ASSERT_GT(zvClientCreate(&bare), 0);
-    std::swap(host.client, bare);
+    zv::OwnedClient bare;
+    ASSERT_GT(zvClientCreate(bare.Out()), 0);
+    const zvHandle own = std::exchange(host.client, bare.Get());
     EXPECT_EQ(dynamic_cast<CSystemPageCapture*>(page)->CaptureApply(), ZV_E_NOTFOUND);
-    std::swap(host.client, bare);
-    zvClientDestroy(bare);
+    host.client = own;
 }
 
 TEST_F(CapturePageTest, FailuresEndEachStepWithTheirStatus) {

@@ -346,12 +346,11 @@ TEST_F(CalibrationTargetTest, FailuresArePassedBack) {
 TEST_F(CalibrationTargetTest, AgreesWithTheSettingsReader) {
     ServerFileSpace files;
     ASSERT_EQ(SettingsCreateDefault("\\SN7\\Settings.xml", 2), 1);
-    zvHandle loaded = nullptr;
-    ASSERT_EQ(SettingsReadDocument(0, "\\SN7\\Settings.xml", &loaded), 1);
+    zv::OwnedXml loaded;
+    ASSERT_EQ(SettingsReadDocument(0, "\\SN7\\Settings.xml", loaded.Out()), 1);
     ASSERT_EQ(ReadCalibrationTarget(loaded, vertices), 1);
     EXPECT_EQ(Points(), (std::vector<std::pair<int32_t, int32_t>>{
                             {7500, 4500}, {-7500, 4500}, {-7500, 19500}, {7500, 19500}}));
-    zvXMLDestroy(loaded);
 }
 
 }  // namespace

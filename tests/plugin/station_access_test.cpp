@@ -182,11 +182,10 @@ TEST(StationAccess, ServerFilesAreReadAndWrittenUnderTheirTwoNames) {
     ServerNode* server = AsServer(host.ServerNode(7));
     zv::testing::Scope scope;
     zv::testing::JournalStart();
-    zvHandle info = nullptr;
-    ASSERT_EQ(server->ReadServerInfo(&info), 1);
+    zv::OwnedAppInfo info;
+    ASSERT_EQ(server->ReadServerInfo(info.Out()), 1);
     ASSERT_EQ(server->WriteServerInfo(info), 1);
     zv::testing::JournalStop();
-    zvAppInfoDestroy(info);
     const auto journal = zv::testing::Journal();
     EXPECT_EQ(CountOf(journal, "zvFileInit \\SN7\\Settings.xml 1"), 1);
     EXPECT_EQ(CountOf(journal, "zvFileInit \\SN7\\settings.xml 0"), 1);
@@ -279,23 +278,21 @@ TEST(StationAccess, FailuresOfEveryCallPassBackAndLeaveTheFileWhole) {
 
     zvtest::FaultLoop read;
     read.operation = [&] {
-        zvHandle info = nullptr;
-        const zvStatus status = server->ReadServerInfo(&info);
-        EXPECT_EQ(info != nullptr, status > 0);  // an object only on success
-        zvAppInfoDestroy(info);
+        zv::OwnedAppInfo info;
+        const zvStatus status = server->ReadServerInfo(info.Out());
+        EXPECT_EQ(info.Get() != nullptr, status > 0);  // an object only on success
         return status;
     };
     read.check = ExpectFailure;
     read.Run();
 
-    zvHandle info = nullptr;
-    ASSERT_EQ(server->ReadServerInfo(&info), 1);
+    zv::OwnedAppInfo info;
+    ASSERT_EQ(server->ReadServerInfo(info.Out()), 1);
     zvtest::FaultLoop write;
     write.operation = [&] { return server->WriteServerInfo(info); };
     write.intact = {space.Host("SN7/Settings.xml")};
     write.check = ExpectFailure;
     write.Run();
-    zvAppInfoDestroy(info);
 
     auto* sensor = dynamic_cast<SensorNode*>(host.SensorNode(host.ServerNode(7), "0", "B"));
     ASSERT_EQ(sensor->RewriteSensorInfo(), 1);

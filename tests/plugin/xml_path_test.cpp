@@ -13,15 +13,11 @@ namespace {
 class Document {
 public:
     explicit Document(const char* text) {
-        EXPECT_EQ(zvXMLCreate(&handle, 0), 1);
+        EXPECT_EQ(zvXMLCreate(handle.Out(), 0), 1);
         EXPECT_EQ(zvXMLInit(handle, 0), 1);
         EXPECT_EQ(zvXMLUnflatten(handle, text), 1);
         EXPECT_EQ(zvXMLGetRoot(handle, &root), 1);
     }
-    ~Document() { zvXMLDestroy(handle); }
-    Document(const Document&) = delete;
-    Document& operator=(const Document&) = delete;
-
     std::string Name(zvXmlItem item) const {
         char name[256] = {};
         EXPECT_EQ(zvXMLGetItemName(handle, item, name, sizeof name), 1);
@@ -38,7 +34,7 @@ public:
         return count;
     }
 
-    zvHandle handle = nullptr;
+    zv::OwnedXml handle;
     zvXmlItem root = 0;
 };
 

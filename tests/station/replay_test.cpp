@@ -182,6 +182,19 @@ TEST(Replay, MessagesShowNoRawBytesAndLinesAreBounded) {
     zs::Replay replay;
     const std::string error = Load(&replay, "{\"id\": 0}\n" + std::string((16 << 20) + 1, ' ') + "\n");
     EXPECT_EQ(error, "line 2: longer than 16 MiB");
+    // A number of a million digits, wherever it stands, is not repeated.
+    const std::string huge(1000000, '9');
+    for (const std::string& line :
+         {"{\"id\": " + huge + "}", "{\"id\": -" + huge + "}", "{\"id\": 1, \"attributes\": [" + huge + "]}",
+          "{\"id\": 1, \"batch\": " + huge + "}",
+          "{\"id\": 1, \"data\": [{\"type\": \"int8\", \"dims\": [" + huge + "], \"values\": []}]}",
+          "{\"id\": 1, \"data\": [{\"type\": \"float32\", \"dims\": [1], \"values\": [" + huge + ".5]}]}",
+          "{\"id\": 1, \"data\": [{\"type\": \"" + std::string(1000000, 'x') + "\", \"dims\": [1]}]}"}) {
+        zs::Replay bounded;
+        const std::string said = Load(&bounded, line + "\n");
+        EXPECT_FALSE(said.empty());
+        EXPECT_LT(said.size(), 400u) << said.substr(0, 200);
+    }
 }
 
 // The recording is read batch by batch as the run asks for it, not held:

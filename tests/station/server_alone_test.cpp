@@ -26,7 +26,8 @@ protected:
         for (auto [serial, sensors, first] : {std::tuple{1u, 4, 1000u}, std::tuple{2u, 2, 2000u}}) {
             const std::filesystem::path folder = space_.Path() / ("SN" + std::to_string(serial));
             std::filesystem::create_directories(folder);
-            ASSERT_TRUE(zs::WriteServerSettings(folder / "Settings.xml", zs::DemoSettings(sensors, first), &error))
+            ASSERT_TRUE(zs::WriteServerSettings("SN" + std::to_string(serial) + "/Settings.xml",
+                                                zs::DemoSettings(sensors, first), &error))
                 << error;
         }
     }

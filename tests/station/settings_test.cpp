@@ -15,7 +15,7 @@ TEST(ServerSettings, WrittenSettingsReadBack) {
     zs::ServerSettings settings = zs::DemoSettings(3, 2000);
     settings.sensors[1].enabled = 0;
     std::string error;
-    const auto file = space.Path() / "Settings.xml";
+    const std::string file = "Settings.xml";
     ASSERT_TRUE(zs::WriteServerSettings(file, settings, &error)) << error;
     zs::ServerSettings read;
     ASSERT_TRUE(zs::ReadServerSettings(file, &read, &error)) << error;
@@ -29,19 +29,20 @@ TEST(ServerSettings, WrittenSettingsReadBack) {
     // Vertices are written with decimals and read as integers.
     EXPECT_EQ(read.target[0].x, 7500);
     EXPECT_EQ(read.target[2].y, 19500);
-    EXPECT_FALSE(std::filesystem::exists(space.Path() / "Settings.xml.tmp"));
+    EXPECT_EQ(space.List(), std::vector<std::string>{"Settings.xml"});
 }
 
 TEST(ServerSettings, ReadsTheElementsThePlugInReads) {
     zvtest::TempFileSpace space;
-    const auto file = space.Path() / "Settings.xml";
-    std::ofstream(file) << "<Anything><EncoderResolution>2.5</EncoderResolution><MaxSlices>3</MaxSlices>"
-                           "<CalibrationTarget><V><X>12.9</X><Y>-4</Y></V></CalibrationTarget>"
-                           "<Members><SensorGroup><Members>"
-                           "<S><Name>Left</Name><SerialNumber>77</SerialNumber><Enabled>2</Enabled>"
-                           "<VertexView>5</VertexView></S>"
-                           "<S><Name>Right</Name><SerialNumber>abc</SerialNumber></S>"
-                           "</Members></SensorGroup></Members></Anything>";
+    const std::string file = "settings.XML";  // names match without regard to case
+    std::ofstream(space.Path() / "Settings.xml")
+        << "<Anything><EncoderResolution>2.5</EncoderResolution><MaxSlices>3</MaxSlices>"
+           "<CalibrationTarget><V><X>12.9</X><Y>-4</Y></V></CalibrationTarget>"
+           "<Members><SensorGroup><Members>"
+           "<S><Name>Left</Name><SerialNumber>77</SerialNumber><Enabled>2</Enabled>"
+           "<VertexView>5</VertexView></S>"
+           "<S><Name>Right</Name><SerialNumber>abc</SerialNumber></S>"
+           "</Members></SensorGroup></Members></Anything>";
     zs::ServerSettings read;
     std::string error;
     ASSERT_TRUE(zs::ReadServerSettings(file, &read, &error)) << error;
@@ -59,13 +60,14 @@ TEST(ServerSettings, ReadsTheElementsThePlugInReads) {
 
 TEST(ServerSettings, BadDocumentsAreRefused) {
     zvtest::TempFileSpace space;
-    const auto file = space.Path() / "Settings.xml";
+    const std::string file = "Settings.xml";
+    const auto host = space.Path() / "Settings.xml";
     zs::ServerSettings read;
     std::string error;
     EXPECT_FALSE(zs::ReadServerSettings(file, &read, &error));  // missing
-    std::ofstream(file) << "<Root><Members></Root>";
+    std::ofstream(host) << "<Root><Members></Root>";
     EXPECT_FALSE(zs::ReadServerSettings(file, &read, &error));
-    std::ofstream(file, std::ios::trunc) << "<Root><Members/></Root>";
+    std::ofstream(host, std::ios::trunc) << "<Root><Members/></Root>";
     EXPECT_FALSE(zs::ReadServerSettings(file, &read, &error));
     EXPECT_NE(error.find("sensor group"), std::string::npos) << error;
 }

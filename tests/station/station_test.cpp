@@ -1,9 +1,12 @@
 #include "zvstation/station.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "support/temp_space.hpp"
@@ -338,6 +341,78 @@ TEST_F(StationTest, CalibrationReportsWithAndWithoutSensorErrors) {
         EXPECT_EQ(sensor, 1);
         EXPECT_EQ(code, -10);
     }
+}
+
+// A Settings.xml that is no plain file, is too large, or leads out of the
+// file space is refused at once, the server opened without sensors and with
+// a reason that says so: never waited on (a FIFO), never read whole (a
+// GiB), never followed out.
+TEST_F(StationTest, SettingsThatAreNoFileTooLargeOrOutsideAreRefusedWithoutBlocking) {
+    zvtest::TempFileSpace outside("zvstation-outside", zvtest::TempFileSpace::Root::kLeave);
+    outside.Write("Settings.xml", space_.Read("SN7/Settings.xml"));
+    const std::string settings = (space_.Path() / "SN7" / "Settings.xml").string();
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(settings.c_str(), 0644), 0); }, "FIFO"},
+        {"a folder", [&] { std::filesystem::create_directory(settings); }, "is a folder"},
+        {"a sparse GiB",
+         [&] {
+             std::ofstream(settings).close();
+             std::filesystem::resize_file(settings, uintmax_t{1} << 30);
+         },
+         "larger than"},
+        {"a link out of the space", [&] { std::filesystem::create_symlink(outside.Host("Settings.xml"), settings); },
+         "leads out of the file space"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(settings);
+        c.make();
+        zv::testing::FailingSystemCalls disk;  // counts what is read
+        zs::Station station;
+        std::string error;
+        ASSERT_TRUE(station.Open(space_.Path(), {}, &error)) << error;
+        ASSERT_EQ(station.Servers().size(), 1u);
+        const zs::Server& server = station.Servers()[0];
+        EXPECT_TRUE(server.settings.sensors.empty());
+        EXPECT_NE(server.settingsError.find("SN7/Settings.xml"), std::string::npos) << server.settingsError;
+        EXPECT_NE(server.settingsError.find(c.error), std::string::npos) << server.settingsError;
+        EXPECT_EQ(disk.Counts().count("read"), 0u) << "Settings.xml was read";
+    }
+}
+
+// The calibration a run stores goes through the file space: a link named
+// like the temporary file of an earlier way of writing, or a
+// Calibration.xml that is a link out of the space, leaves what is outside
+// as it was.
+TEST_F(StationTest, AStoredCalibrationNeverWritesOutside) {
+    zvtest::TempFileSpace outside("zvstation-outside", zvtest::TempFileSpace::Root::kLeave);
+    outside.Write("target.xml", "outside");
+    const std::filesystem::path folder = space_.Path() / "SN7";
+    std::filesystem::create_symlink(outside.Host("target.xml"), folder / "Calibration.xml.tmp");
+    {
+        zs::Station station;
+        Open(&station, "Calibration");
+        Batch batch;
+        ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
+    }
+    EXPECT_EQ(outside.Read("target.xml"), "outside");
+    EXPECT_NE(space_.Read("SN7/Calibration.xml").find("<SerialNumber>1003</SerialNumber>"), std::string::npos);
+    std::filesystem::remove(folder / "Calibration.xml");
+    std::filesystem::create_symlink(outside.Host("target.xml"), folder / "Calibration.xml");
+    {
+        zs::Station station;
+        Open(&station, "Calibration");
+        Batch batch;
+        ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
+        EXPECT_EQ(batch.results.size(), 1u);  // the report goes out all the same
+    }
+    EXPECT_EQ(outside.Read("target.xml"), "outside");
+    EXPECT_EQ(outside.List(), std::vector<std::string>{"target.xml"});
 }
 
 TEST_F(StationTest, WebAndVideoHaveTheirLayouts) {

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <set>
+#include <tuple>
 
 #include "support/temp_space.hpp"
 #include "zvapi/zvapi_testing.hpp"
@@ -58,7 +63,28 @@ void ExpectIntact(const Snapshot& s) {
 }  // namespace
 
 std::string Fault::Describe() const {
-    return (Allocation() ? std::string("allocation") : call) + " #" + std::to_string(k);
+    std::string text = (Allocation() ? std::string("allocation") : call) + " #" + std::to_string(k);
+    if (system) {
+        text += error == zv::testing::kShortTransfer ? std::string(" (short)")
+                                                     : " (" + std::string(strerrorname_np(error)) + ")";
+    }
+    return text;
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* listing = ::opendir("/proc/self/fd")) {
+        while (const dirent* entry = ::readdir(listing)) count += entry->d_name[0] != '.' ? 1 : 0;
+        ::closedir(listing);
+    }
+    return count;
+}
+
+std::map<std::string, int64_t> SystemCallsOf(const std::function<zvStatus()>& operation) {
+    zv::testing::FailingSystemCalls fake;
+    const zvStatus status = operation();
+    EXPECT_GT(status, 0) << "the operation must succeed without faults";
+    return fake.Counts();
 }
 
 bool Injectable(const std::string& name) {
@@ -85,6 +111,59 @@ std::vector<std::string> CallsOf(const std::function<zvStatus()>& operation) {
     zv::testing::JournalClear();
     return names;
 }
+
+namespace {
+
+// The loop's system-call phase (see the header).
+int RunSystemCalls(const FaultLoop& loop, const std::vector<Snapshot>& files, int64_t objects, int64_t bytes) {
+    const auto& [operation, cleanup, systemErrors, systemCheck] =
+        std::tie(loop.operation, loop.cleanup, loop.systemErrors, loop.systemCheck);
+    const std::map<std::string, int64_t> counts = SystemCallsOf(operation);
+    for (const Snapshot& s : files) Restore(s);
+    if (cleanup) cleanup();
+    EXPECT_FALSE(counts.empty()) << "the operation makes no system call of the file space";
+    zv::testing::FailingSystemCalls fake;
+    int failed = 0;
+    for (const auto& [name, count] : counts) {
+        std::vector<int> errors = {EIO};
+        if (name == "write") errors = {zv::testing::kShortTransfer, ENOSPC, EFBIG};
+        if (name == "read" || name == "pread") errors = {zv::testing::kShortTransfer, EIO};
+        if (auto it = systemErrors.find(name); it != systemErrors.end()) errors = it->second;
+        for (int error : errors) {
+            for (int k = 1;; ++k) {
+                Fault fault{name, k, 0, true, error};
+                SCOPED_TRACE(fault.Describe());
+                const int descriptors = OpenDescriptors();
+                fake.Fail(name, k, error);
+                const zvStatus status = operation();
+                const bool fired = !fake.Pending();
+                fake.Clear();
+                if (fired) {
+                    ++failed;
+                    if (status <= 0) {
+                        for (const Snapshot& s : files) ExpectIntact(s);
+                    }
+                    if (systemCheck) systemCheck(fault, status);
+                } else {
+                    EXPECT_GT(status, 0) << "the operation failed without a fault";
+                }
+                if (cleanup) cleanup();
+                EXPECT_EQ(zv::testing::LiveObjects(), objects) << "objects left alive";
+                EXPECT_EQ(zv::testing::LiveBytes(), bytes) << "bytes left allocated";
+                EXPECT_EQ(OpenDescriptors(), descriptors) << "descriptors left open";
+                for (const Snapshot& s : files) Restore(s);
+                if (!fired) break;
+                if (k >= kMaxRuns) {
+                    ADD_FAILURE() << name << " never stopped failing";
+                    break;
+                }
+            }
+        }
+    }
+    return failed;
+}
+
+}  // namespace
 
 int FaultLoop::Run() {
     if (!operation) {
@@ -161,6 +240,7 @@ int FaultLoop::Run() {
             }
         }
     }
+    if (systemCalls) failed += RunSystemCalls(*this, files, objects, bytes);
     return failed;
 }
 

@@ -23,11 +23,22 @@
 // after a failed run, with no temporary file of a write left beside them;
 // after a run that succeeded they are put back as they were, so that every
 // run starts alike.
+//
+// System calls (`systemCalls`): then every system call of the file space
+// the operation makes (learnt from one run under the failing fake of the
+// system-call table) fails in turn, the k-th call from k = 1 until the
+// operation makes no k-th call, once with each errno `systemErrors` gives
+// for its name (kShortTransfer for a read or write that moves only part).
+// A disk's failure may be survived: a run in which one fired either fails
+// (status 0 or below; the files of `intact` as they were, no temporary
+// file left) or succeeds; `systemCheck(fault, status)` then checks what the
+// run made or reported. Every run closes every descriptor it opened.
 #ifndef TESTS_SUPPORT_FAULT_LOOP_HPP
 #define TESTS_SUPPORT_FAULT_LOOP_HPP
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,13 +47,15 @@
 namespace zvtest {
 
 struct Fault {
-    std::string call;  // the zv function that failed; "" for an allocation
+    std::string call;  // the zv function or system call that failed; "" for an allocation
     int k = 0;         // which of its calls (or which allocation), from 1
     zvStatus injected = 0;
+    bool system = false;  // `call` is a system call of the file space
+    int error = 0;        // the errno it failed with (or kShortTransfer)
     bool Allocation() const { return call.empty(); }
     // The status an operation that passes failures back returns for it.
     zvStatus Expected() const { return call == "zvFileCommit" ? ZV_E_IO : injected; }
-    std::string Describe() const;  // "zvFileWrite #2", "allocation #7"
+    std::string Describe() const;  // "zvFileWrite #2", "allocation #7", "write #3 (ENOSPC)"
 };
 
 struct FaultLoop {
@@ -63,6 +76,15 @@ struct FaultLoop {
     std::function<void(const Fault& fault)> verify;
     // Runs after every run, before objects and bytes are counted.
     std::function<void()> cleanup;
+    // The system calls of the file space, failed in turn after the rest.
+    bool systemCalls = false;
+    // The errnos each system call fails with; a name not listed fails with
+    // EIO, "write" with a short transfer, ENOSPC and EFBIG, "read" and
+    // "pread" with a short transfer and EIO.
+    std::map<std::string, std::vector<int>> systemErrors;
+    // Checks the status of a run in which a system call failed, and what
+    // it made; the harness's own checks come first (above).
+    std::function<void(const Fault& fault, zvStatus status)> systemCheck;
 
     // Runs the loop; returns the number of runs in which a fault fired.
     int Run();
@@ -76,6 +98,13 @@ bool Injectable(const std::string& name);
 // The distinct zv functions `operation` calls, in the order of their first
 // call, as the journal records them. The operation must succeed.
 std::vector<std::string> CallsOf(const std::function<zvStatus()>& operation);
+
+// The system calls of the file space `operation` makes, by name, with
+// their counts. The operation must succeed.
+std::map<std::string, int64_t> SystemCallsOf(const std::function<zvStatus()>& operation);
+
+// The descriptors this process holds open.
+int OpenDescriptors();
 
 }  // namespace zvtest
 

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "hostapi/hostapi.hpp"
+#include "zvapi/zv_handle.hpp"
 #include "zvapi/zvapi.h"
 #include "zvapi/zvapi_testing.hpp"
 #include "zvrunner/mode_runner.hpp"
@@ -63,8 +64,8 @@ const std::vector<ExpectedMode>& Modes() {
 }
 
 TEST_F(PluginLibrary, DescribesTheClientAppWithItsFiveModes) {
-    zvHandle app = nullptr;
-    ASSERT_EQ(describe_(&app), 1);
+    zv::OwnedPipeApp app;
+    ASSERT_EQ(describe_(app.Out()), 1);
     ASSERT_TRUE(zvObjectIs(app, ZV_TYPE_PIPEAPP));
     EXPECT_STREQ(zvPipeAppName(app), "client");
     int32_t major = 0, minor = 0;
@@ -110,7 +111,7 @@ TEST_F(PluginLibrary, DescribesTheClientAppWithItsFiveModes) {
     EXPECT_NE(zvPipeModeStartHandler(video), zvPipeModeStartHandler(free));
     for (zvHandle mode : {free, calibration, web}) EXPECT_EQ(zvPipeModeStopHandler(mode), zvPipeModeStopHandler(detection));
     EXPECT_NE(zvPipeModeStopHandler(video), zvPipeModeStopHandler(detection));
-    EXPECT_GT(zvPipeAppDestroy(app), 0);
+    EXPECT_GT(app.Reset(), 0);
 }
 
 // The platform calls of a whole description, in order.
@@ -133,11 +134,10 @@ std::vector<std::string> ExpectedJournal() {
 TEST_F(PluginLibrary, MakesThePlatformCallsInOrder) {
     zv::testing::JournalClear();
     zv::testing::JournalStart();
-    zvHandle app = nullptr;
-    ASSERT_EQ(describe_(&app), 1);
+    zv::OwnedPipeApp app;
+    ASSERT_EQ(describe_(app.Out()), 1);
     zv::testing::JournalStop();
     EXPECT_EQ(zv::testing::Journal(), ExpectedJournal());
-    zvPipeAppDestroy(app);
 }
 
 TEST_F(PluginLibrary, TheFirstFailingCallEndsTheDescription) {
@@ -148,8 +148,8 @@ TEST_F(PluginLibrary, TheFirstFailingCallEndsTheDescription) {
     zv::testing::JournalClear();
     zv::testing::JournalStart();
     zv::testing::FailCall("zvPipeModeAddDisplay", 3, -42);
-    zvHandle app = nullptr;
-    EXPECT_EQ(describe_(&app), -42);
+    zv::OwnedPipeApp app;
+    EXPECT_EQ(describe_(app.Out()), -42);
     zv::testing::JournalStop();
     ASSERT_TRUE(zvObjectIs(app, ZV_TYPE_PIPEAPP));
     EXPECT_EQ(zvPipeAppModeCount(app), 0);
@@ -159,13 +159,12 @@ TEST_F(PluginLibrary, TheFirstFailingCallEndsTheDescription) {
     expected.push_back("zvPipeModeDestroy");
     EXPECT_EQ(zv::testing::Journal(), expected);
     EXPECT_EQ(zv::testing::LiveObjects(ZV_TYPE_PIPEMODE), modesBefore);
-    zvPipeAppDestroy(app);
 
     // A failure of the app itself leaves the out-parameter empty.
     zv::testing::FailCall("zvPipeAppCreate", 1, -4);
-    app = reinterpret_cast<zvHandle>(1);
-    EXPECT_EQ(describe_(&app), -4);
-    EXPECT_EQ(app, nullptr);
+    zvHandle none = reinterpret_cast<zvHandle>(1);
+    EXPECT_EQ(describe_(&none), -4);
+    EXPECT_EQ(none, nullptr);
     EXPECT_EQ(describe_(nullptr), ZV_E_ARGUMENT);
 }
 
@@ -177,8 +176,8 @@ TEST_F(PluginLibrary, ItsModesRunInTheHost) {
     char previous[4096] = {0};
     zvFileSpaceRoot(previous, sizeof previous);
     ASSERT_GT(zvFileSpaceSetRoot(root.c_str()), 0);
-    zvHandle app = nullptr;
-    ASSERT_EQ(describe_(&app), 1);
+    zv::OwnedPipeApp app;
+    ASSERT_EQ(describe_(app.Out()), 1);
     {
         zv::runner::ModeRunner runner(app);
         ASSERT_GT(runner.AddServer(3), 0);
@@ -192,7 +191,6 @@ TEST_F(PluginLibrary, ItsModesRunInTheHost) {
         ASSERT_EQ(stats.size(), 1u);
         EXPECT_EQ(stats[0].displayKind, 3);
     }
-    zvPipeAppDestroy(app);
     zvFileSpaceSetRoot(previous);
     std::filesystem::remove_all(root);
 }

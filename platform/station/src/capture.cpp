@@ -1,15 +1,17 @@
 // Recording what the client receives as replayable segment files.
 #include "zvstation/capture.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 #include "results.hpp"
+#include "zvapi/zv_file_space.hpp"
 #include "zvstation/replay.hpp"
 
 namespace zv::station {
@@ -46,14 +48,6 @@ std::string Unrecordable(zvHandle result) {
     return "";
 }
 
-// Syncs the folder, so that a rename in it outlives a crash.
-void SyncFolder(const std::filesystem::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 // The number in a segment's name ("segment-0012.jsonl" is 12), or -1.
 int64_t NumberIn(const std::string& name) {
     size_t at = name.find_first_of("0123456789");
@@ -66,6 +60,63 @@ int64_t NumberIn(const std::string& name) {
     return number;
 }
 
+bool IsSegmentName(const std::string& name) {
+    return name.size() > 14 && name.compare(0, 8, "segment-") == 0 && name.compare(name.size() - 6, 6, ".jsonl") == 0 &&
+           NumberIn(name) >= 0;
+}
+
+// The temporary file of a segment an interrupted capture was writing
+// (".segment-0003.jsonl.zvtmp.x1y2z3"), or an earlier writer's part file
+// (".segment-0003.jsonl.part").
+bool IsUnfinishedSegmentName(const std::string& name) {
+    if (name.size() < 2 || name[0] != '.') return false;
+    const size_t dot = name.find(".jsonl", 1);
+    if (dot == std::string::npos || !IsSegmentName(name.substr(1, dot + 6 - 1))) return false;
+    const std::string tail = name.substr(dot + 6);
+    return tail == ".part" || tail.rfind(".zvtmp.", 0) == 0;
+}
+
+std::string Reason() {
+    const char* text = zvLastErrorText();
+    return text != nullptr && text[0] != '\0' ? text : "failed";
+}
+
+// Where the last whole batch of a segment being recovered ends: after its
+// last complete end line; in a file without the segment header (an earlier
+// writer's), after its last complete line. 0 when nothing in it is whole.
+int64_t WholeEnd(files::AppendFile* file) {
+    const int64_t size = file->Size();
+    std::string head(sizeof kSegmentHeader - 1, '\0');
+    int64_t done = 0;
+    if (file->ReadAt(0, head.data(), static_cast<int64_t>(head.size()), &done) <= 0) return 0;
+    head.resize(static_cast<size_t>(done));
+    const bool headed = head == kSegmentHeader;
+    const std::string marker = headed ? std::string("\n") + kBatchEnd : std::string("\n");
+    // From the end backwards, a chunk at a time; chunks overlap by more than
+    // an end line, so that none is missed where two meet.
+    constexpr int64_t kChunk = int64_t{1} << 20;
+    constexpr int64_t kOverlap = 64;
+    std::string chunk;
+    for (int64_t end = size; end > 0;) {
+        const int64_t begin = std::max<int64_t>(0, end - kChunk);
+        const int64_t stop = std::min(size, end + kOverlap);
+        chunk.assign(static_cast<size_t>(stop - begin), '\0');
+        if (file->ReadAt(begin, chunk.data(), stop - begin, &done) <= 0) return 0;
+        chunk.resize(static_cast<size_t>(done));
+        for (size_t at = chunk.rfind(marker); at != std::string::npos;
+             at = at == 0 ? std::string::npos : chunk.rfind(marker, at - 1)) {
+            if (begin + static_cast<int64_t>(at) >= end) continue;  // the next chunk's
+            if (!headed) return begin + static_cast<int64_t>(at) + 1;
+            size_t digit = at + marker.size();
+            while (digit < chunk.size() && std::isdigit(static_cast<unsigned char>(chunk[digit]))) ++digit;
+            if (digit > at + marker.size() && digit < chunk.size() && chunk[digit] == '\n')
+                return begin + static_cast<int64_t>(digit) + 1;
+        }
+        end = begin;
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::string SegmentName(int64_t number) {
@@ -74,75 +125,95 @@ std::string SegmentName(int64_t number) {
     return name;
 }
 
+CaptureWriter::CaptureWriter() = default;
+
 CaptureWriter::~CaptureWriter() {
     std::string ignored;
     Close(&ignored);
 }
 
-bool CaptureWriter::Open(const std::filesystem::path& folder, int64_t segmentBytes, std::string* error) {
+double CaptureWriter::Now() const {
+    if (clock_) return clock_();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void CaptureWriter::SetClock(Clock clock) { clock_ = std::move(clock); }
+
+bool CaptureWriter::Open(const std::string& folder, int64_t segmentBytes, std::string* error) {
     if (open_) {
-        *error = "a capture is open already in " + folder_.string();
+        *error = "a capture is open already in " + folder_;
         return false;
     }
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec || !std::filesystem::is_directory(folder, ec)) {
-        *error = "cannot make the capture folder " + folder.string() + (ec ? ": " + ec.message() : "");
+    if (zvDirectoryCreate(folder.c_str()) <= 0) {
+        *error = "cannot make the capture folder " + folder + ": " + Reason();
         return false;
     }
-    std::vector<std::filesystem::path> existing;
-    std::string none;
-    if (ReplayFiles({folder}, &existing, &none)) {
-        *error = "the folder " + folder.string() + " holds a capture already";
+    std::vector<files::Entry> entries;
+    std::vector<files::Orphan> orphans;
+    if (files::ListFolder(folder, &entries) <= 0 || files::Orphans(folder, &orphans) <= 0) {
+        *error = "cannot read the capture folder " + folder + ": " + Reason();
+        files::RemoveEmptyFolder(folder);
+        return false;
+    }
+    const bool taken =
+        std::any_of(entries.begin(), entries.end(),
+                    [](const files::Entry& e) {
+                        return e.kind != files::Entry::Kind::kFolder &&
+                               (IsSegmentName(e.name) || IsUnfinishedSegmentName(e.name));
+                    }) ||
+        std::any_of(orphans.begin(), orphans.end(), [](const files::Orphan& o) { return IsSegmentName(o.target); });
+    if (taken) {
+        *error = "the folder " + folder + " holds a capture already";
         return false;
     }
     folder_ = folder;
     open_ = true;
     segmentBytes_ = std::max<int64_t>(1, segmentBytes);
     segments_ = batches_ = results_ = 0;
-    written_ = 0;
     completed_.clear();
     return true;
 }
 
 void CaptureWriter::SetSegmentSize(int64_t bytes) { segmentBytes_ = std::max<int64_t>(1, bytes); }
 
+void CaptureWriter::SetSegmentSeconds(double seconds) {
+    if (seconds > 0) segmentSeconds_ = seconds;
+}
+
 bool CaptureWriter::StartSegment(std::string* error) {
     ++segments_;
-    final_ = folder_ / SegmentName(segments_);
-    part_ = folder_ / ("." + SegmentName(segments_) + ".part");
-    file_ = std::fopen(part_.c_str(), "wbx");
-    written_ = 0;
-    if (file_ == nullptr) {
-        *error = "cannot write " + part_.string() + ": " + std::strerror(errno);
+    auto file = std::make_unique<files::AppendFile>();
+    const std::string path = folder_ + "/" + SegmentName(segments_);
+    if (file->Create(path) <= 0 || file->Append(std::string(kSegmentHeader) + "\n") <= 0) {
+        *error = "cannot write " + path + ": " + Reason();
+        file->Abandon();
         return false;
     }
+    file_ = std::move(file);
+    started_ = synced_ = Now();
+    unsynced_ = false;
     return true;
 }
 
 bool CaptureWriter::FinishSegment(std::string* error) {
     if (file_ == nullptr) return true;
-    bool ok = std::fflush(file_) == 0 && ::fsync(fileno(file_)) == 0;
-    ok = std::fclose(file_) == 0 && ok;
-    file_ = nullptr;
-    std::error_code ec;
-    if (ok) std::filesystem::rename(part_, final_, ec);
-    if (!ok || ec) {
-        *error = "cannot complete " + final_.string() + ": " + (ec ? ec.message() : std::strerror(errno));
-        std::filesystem::remove(part_, ec);
+    const std::string path = file_->Path();
+    const int64_t bytes = file_->Size();
+    const zvStatus status = file_->Commit();
+    file_.reset();
+    if (status == ZV_E_IO && zvFileExists(path.c_str()) != 0) {
+        // Named, but perhaps not yet on the disk: it is complete for every
+        // reader all the same.
+        completed_.push_back({path, bytes});
+        *error = Reason();
         return false;
     }
-    SyncFolder(folder_);
-    completed_.push_back(final_);
+    if (status <= 0) {
+        *error = "cannot complete " + path + ": " + Reason();
+        return false;
+    }
+    completed_.push_back({path, bytes});
     return true;
-}
-
-void CaptureWriter::DropSegment() {
-    if (file_ != nullptr) std::fclose(file_);
-    file_ = nullptr;
-    std::error_code ec;
-    std::filesystem::remove(part_, ec);
-    open_ = false;
 }
 
 bool CaptureWriter::WriteBatch(const std::vector<zvHandle>& results, std::string* error) {
@@ -152,33 +223,58 @@ bool CaptureWriter::WriteBatch(const std::vector<zvHandle>& results, std::string
         return false;
     }
     std::string left;
-    bool any = false;
+    std::string text;
+    int64_t lines = 0;
     for (zvHandle result : results) {
         const std::string why = Unrecordable(result);
         if (!why.empty()) {
             left += (left.empty() ? "" : "; ") + why;
             continue;
         }
-        const std::string line = ReplayLine(result, batches_) + "\n";
-        const auto size = static_cast<int64_t>(line.size());
-        if (file_ != nullptr && written_ > 0 && written_ + size > segmentBytes_ && !FinishSegment(error)) {
-            DropSegment();
+        text += ReplayLine(result, batches_);
+        text += '\n';
+        ++lines;
+    }
+    if (lines > 0) {
+        text += kBatchEnd + std::to_string(batches_) + "\n";
+        const double now = Now();
+        // Between batches only: a batch never spans two segments.
+        const bool full = file_ != nullptr && file_->Size() > static_cast<int64_t>(sizeof kSegmentHeader) &&
+                          file_->Size() + static_cast<int64_t>(text.size()) > segmentBytes_;
+        const bool old = file_ != nullptr && now - started_ >= segmentSeconds_;
+        if ((full || old) && !FinishSegment(error)) {
+            open_ = false;
             return false;
         }
         if (file_ == nullptr && !StartSegment(error)) {
-            DropSegment();
+            open_ = false;
             return false;
         }
-        if (std::fwrite(line.data(), 1, line.size(), file_) != line.size()) {
-            *error = "cannot write " + part_.string() + ": " + std::strerror(errno);
-            DropSegment();
+        if (file_->Append(text) <= 0) {
+            // The batches before this one stay, whole, in a completed
+            // segment; the capture ends here.
+            *error = "cannot write " + file_->Path() + " (batch " + std::to_string(batches_) + "): " + Reason() +
+                     "; the capture stopped, keeping the batches before";
+            std::string more;
+            if (!FinishSegment(&more)) *error += "; " + more;
+            open_ = false;
             return false;
         }
-        written_ += size;
-        ++results_;
-        any = true;
+        unsynced_ = true;
+        if (now - synced_ >= kSyncSeconds) {
+            if (file_->Sync() <= 0) {
+                *error = "cannot force " + file_->Path() + " to storage: " + Reason() + "; the capture stopped";
+                std::string more;
+                FinishSegment(&more);
+                open_ = false;
+                return false;
+            }
+            synced_ = now;
+            unsynced_ = false;
+        }
+        results_ += lines;
+        ++batches_;
     }
-    if (any) ++batches_;
     if (!left.empty()) *error = "left out of the capture: " + left;
     return true;
 }
@@ -188,28 +284,77 @@ bool CaptureWriter::Close(std::string* error) {
     const bool ok = FinishSegment(error);
     open_ = false;
     // A capture that received nothing leaves no folder behind.
-    std::error_code ec;
-    if (segments_ == 0) std::filesystem::remove(folder_, ec);
+    if (segments_ == 0) files::RemoveEmptyFolder(folder_);
     return ok;
 }
 
-std::vector<std::filesystem::path> CaptureWriter::TakeCompleted() {
-    std::vector<std::filesystem::path> taken;
+std::vector<CaptureWriter::Segment> CaptureWriter::TakeCompleted() {
+    std::vector<Segment> taken;
     taken.swap(completed_);
     return taken;
 }
 
-std::filesystem::path NewCaptureFolder(const std::filesystem::path& root, std::time_t now) {
+std::string NewCaptureFolder(std::time_t now, std::string* error) {
     std::tm utc{};
     gmtime_r(&now, &utc);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
-    const std::filesystem::path base = root / "Capture" / stamp;
-    std::error_code ec;
-    std::filesystem::path folder = base;
-    for (int n = 2; std::filesystem::exists(folder, ec) && n < 100000; ++n)
-        folder = base.string() + "-" + std::to_string(n);
-    return folder;
+    if (zvDirectoryCreate("Capture") <= 0) {
+        *error = "cannot make the folder Capture: " + Reason();
+        return "";
+    }
+    for (int n = 1; n < 1000; ++n) {
+        const std::string folder = "Capture/" + std::string(stamp) + (n > 1 ? "-" + std::to_string(n) : "");
+        const zvStatus status = files::MakeNewFolder(folder);
+        if (status > 0) return folder;
+        if (status != ZV_E_STATE) {
+            *error = "cannot make the capture folder " + folder + ": " + Reason();
+            return "";
+        }
+    }
+    *error = std::string("every capture folder of ") + stamp + " is taken";
+    return "";
+}
+
+std::vector<Recovered> RecoverCaptures() {
+    std::vector<Recovered> recovered;
+    std::vector<files::Entry> captures;
+    if (files::ListFolder("Capture", &captures) <= 0) return recovered;
+    for (const files::Entry& capture : captures) {
+        if (capture.kind != files::Entry::Kind::kFolder) continue;
+        const std::string folder = "Capture/" + capture.name;
+        std::vector<files::Orphan> orphans;
+        files::Orphans(folder, &orphans);
+        std::vector<files::Entry> entries;
+        files::ListFolder(folder, &entries);
+        // An earlier writer's part files are no temporary files of the file
+        // space: found by name.
+        for (const files::Entry& e : entries) {
+            if (e.kind == files::Entry::Kind::kFile && IsUnfinishedSegmentName(e.name) &&
+                e.name.compare(e.name.size() - 5, 5, ".part") == 0)
+                orphans.push_back({e.name, e.name.substr(1, e.name.size() - 6)});
+        }
+        for (const files::Orphan& orphan : orphans) {
+            if (!IsSegmentName(orphan.target)) continue;
+            Recovered r;
+            r.path = folder + "/" + orphan.target;
+            files::AppendFile file;
+            if (file.Adopt(folder, orphan.temporary, orphan.target) <= 0) continue;  // its writer lives
+            const int64_t size = file.Size();
+            const int64_t whole = WholeEnd(&file);
+            if (whole <= 0) {
+                file.Abandon();
+                r.cut = size;
+            } else if (file.Truncate(whole) <= 0 || file.Commit() <= 0) {
+                r.error = "cannot be recovered: " + Reason();
+            } else {
+                r.kept = whole;
+                r.cut = size - whole;
+            }
+            recovered.push_back(std::move(r));
+        }
+    }
+    return recovered;
 }
 
 bool ReplayFiles(const std::vector<std::filesystem::path>& inputs, std::vector<std::filesystem::path>* files,
@@ -225,12 +370,15 @@ bool ReplayFiles(const std::vector<std::filesystem::path>& inputs, std::vector<s
             files->push_back(input);
             continue;
         }
-        std::vector<std::pair<int64_t, std::filesystem::path>> segments;
+        // Segments by number; of one number, the complete one first, then
+        // what an interrupted capture was writing.
+        std::vector<std::tuple<int64_t, bool, std::filesystem::path>> segments;
         for (const auto& entry : std::filesystem::directory_iterator(input, ec)) {
             const std::string name = entry.path().filename().string();
-            if (name.empty() || name[0] == '.' || entry.path().extension() != ".jsonl") continue;
+            const bool unfinished = IsUnfinishedSegmentName(name) && name.find(".zvtmp.") != std::string::npos;
+            if (!unfinished && (name.empty() || name[0] == '.' || entry.path().extension() != ".jsonl")) continue;
             if (!entry.is_regular_file(ec)) continue;
-            segments.emplace_back(NumberIn(name), entry.path());
+            segments.emplace_back(NumberIn(name), unfinished, entry.path());
         }
         if (ec) {
             *error = "cannot read the folder " + input.string() + ": " + ec.message();
@@ -241,7 +389,7 @@ bool ReplayFiles(const std::vector<std::filesystem::path>& inputs, std::vector<s
             return false;
         }
         std::sort(segments.begin(), segments.end());
-        for (const auto& [number, path] : segments) files->push_back(path);
+        for (const auto& [number, unfinished, path] : segments) files->push_back(path);
     }
     if (files->empty()) {
         *error = "nothing to replay";

@@ -1,14 +1,21 @@
 // Recorded results in JSON lines.
 #include "zvstation/replay.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <limits>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
 #include "results.hpp"
+#include "zvstation/capture.hpp"
 
 namespace zv::station {
 
@@ -81,6 +88,19 @@ std::string Shown(const std::string& text) {
             out += kHex[c >> 4];
             out += kHex[c & 15];
         }
+    }
+    return out;
+}
+
+// A message made safe to show whatever went into it: printable, and cut to
+// a bounded length.
+std::string Excerpt(const std::string& text) {
+    constexpr size_t kLimit = 300;
+    std::string out;
+    for (const char c : text) {
+        if (out.size() >= kLimit) return out + "...";
+        const auto u = static_cast<unsigned char>(c);
+        out += u >= 0x20 && u < 0x7F ? c : '?';
     }
     return out;
 }
@@ -210,6 +230,9 @@ Record ParseRecord(const std::string& line) {
         j = json::parse(line);
     } catch (const json::parse_error& e) {
         throw std::runtime_error("not valid JSON (at byte " + std::to_string(e.byte) + ")");
+    } catch (const json::exception&) {
+        // The parser's own words would repeat the number whole.
+        throw std::runtime_error("a number too large to read");
     }
     if (!j.is_object()) throw std::runtime_error("not a JSON object");
     Record record;
@@ -230,25 +253,71 @@ Record ParseRecord(const std::string& line) {
     return record;
 }
 
-// Reads lines one at a time, each at most kMaxLine bytes.
+// A file read through its descriptor: opened without blocking, so that a
+// FIFO or a device named like a recording is refused, not waited on.
+class FileBuffer : public std::streambuf {
+public:
+    explicit FileBuffer(int fd) : fd_(fd) {}
+    ~FileBuffer() override { ::close(fd_); }
+    FileBuffer(const FileBuffer&) = delete;
+    FileBuffer& operator=(const FileBuffer&) = delete;
+
+protected:
+    int_type underflow() override {
+        ssize_t n;
+        do {
+            n = ::read(fd_, buffer_, sizeof buffer_);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) throw std::runtime_error(std::string("cannot be read: ") + std::strerror(errno));
+        if (n == 0) return traits_type::eof();
+        setg(buffer_, buffer_, buffer_ + n);
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    int fd_;
+    char buffer_[65536];
+};
+
+class FileStream : public std::istream {
+public:
+    explicit FileStream(int fd) : std::istream(nullptr), buffer_(fd) { rdbuf(&buffer_); }
+
+private:
+    FileBuffer buffer_;
+};
+
+// Reads lines one at a time, each at most kMaxLine bytes, up to a number of
+// lines (all of them unless told).
 class LineReader {
 public:
-    explicit LineReader(std::istream& in) : in_(in) {}
-    // The next line that holds a record (blank lines and comments are
-    // skipped); false at the end. Throws, naming the line, for one too long.
-    bool Next(std::string* line) {
+    explicit LineReader(std::istream& in, size_t limit = SIZE_MAX) : in_(in), limit_(limit) {}
+    // The next line that is not blank, with `*comment` telling whether it is
+    // a comment ("#"); false at the end or the limit. Throws, naming the
+    // line, for one too long.
+    bool Next(std::string* line, bool* comment) {
         for (;;) {
             if (!Read(line)) return false;
             if (!line->empty() && line->back() == '\r') line->pop_back();
             const size_t first = line->find_first_not_of(" \t");
-            if (first != std::string::npos && (*line)[first] != '#') return true;
+            if (first == std::string::npos) continue;
+            *comment = (*line)[first] == '#';
+            return true;
         }
+    }
+    // The next line that holds a record (comments skipped too).
+    bool Next(std::string* line) {
+        bool comment = true;
+        while (Next(line, &comment))
+            if (!comment) return true;
+        return false;
     }
     size_t Number() const { return number_; }
 
 private:
     bool Read(std::string* line) {
         line->clear();
+        if (number_ >= limit_) return false;
         std::streambuf* buffer = in_.rdbuf();
         if (buffer == nullptr || buffer->sgetc() == std::char_traits<char>::eof()) return false;
         ++number_;
@@ -262,18 +331,125 @@ private:
         }
     }
     std::istream& in_;
+    size_t limit_;
     size_t number_ = 0;
 };
+
+// The batch number of a capture segment's end line ("# end of batch 17");
+// false for any other line.
+bool EndOfBatch(const std::string& line, int64_t* batch) {
+    const size_t first = line.find_first_not_of(" \t");
+    const std::string_view prefix = kBatchEnd;
+    if (first == std::string::npos || line.compare(first, prefix.size(), prefix) != 0) return false;
+    size_t at = first + prefix.size();
+    const bool negative = at < line.size() && line[at] == '-';
+    if (negative) ++at;
+    const size_t digits = at;
+    uint64_t value = 0;
+    for (; at < line.size() && std::isdigit(static_cast<unsigned char>(line[at])); ++at) {
+        if (value > (uint64_t{1} << 62)) return false;
+        value = value * 10 + static_cast<uint64_t>(line[at] - '0');
+    }
+    if (at == digits || line.find_first_not_of(" \t", at) != std::string::npos) return false;
+    *batch = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+    return true;
+}
+
+// Batches and results counted across the files of one recording: a batch
+// that continues from the file before stays one.
+struct Counts {
+    bool haveBatch = false;
+    int64_t lastBatch = 0;
+    size_t batches = 0;
+    size_t results = 0;
+    void Add(bool hasBatch, int64_t batch) {
+        const bool joins = hasBatch && haveBatch && batch == lastBatch && batches > 0;
+        haveBatch = hasBatch;
+        lastBatch = batch;
+        if (!joins) ++batches;
+        ++results;
+    }
+};
+
+// Checks every line of `in`, counting into `*counts`. `*limit` gets the
+// number of lines to hand out: all of them, or, in a capture segment (its
+// first line the segment header), those up to its last end line, with
+// `*note` saying what was cut after it (a batch the capture did not
+// complete, perhaps torn). A bad line before a segment's last end line is
+// an error as in any file.
+bool CheckLines(std::istream& in, Counts* counts, size_t* limit, std::string* note, std::string* error) {
+    LineReader reader(in);
+    std::string line;
+    *limit = SIZE_MAX;
+    note->clear();
+    bool segment = false;
+    // A segment's lines since its last end line: their batch numbers, and
+    // the first of them that would not read.
+    std::vector<std::pair<bool, int64_t>> pending;
+    std::string pendingError;
+    size_t whole = 0;  // the line of the last end line
+    try {
+        bool comment = false;
+        while (reader.Next(&line, &comment)) {
+            const size_t number = reader.Number();
+            if (number == 1 && comment && line.rfind(kSegmentHeader, 0) == 0) segment = true;
+            if (comment) {
+                int64_t batch = 0;
+                if (!segment || !EndOfBatch(line, &batch)) continue;
+                if (!pendingError.empty()) throw std::runtime_error(pendingError);
+                for (const auto& [hasBatch, of] : pending) {
+                    if (!hasBatch || of != batch)
+                        throw std::runtime_error("line " + std::to_string(reader.Number()) + ": the end of batch " +
+                                                 std::to_string(batch) + " follows lines of another batch");
+                }
+                for (const auto& [hasBatch, of] : pending) counts->Add(hasBatch, of);
+                pending.clear();
+                whole = number;
+                continue;
+            }
+            Record record;
+            try {
+                record = ParseRecord(line);
+            } catch (const std::exception& e) {
+                const std::string why = "line " + std::to_string(number) + ": " + e.what();
+                if (!segment) throw std::runtime_error(why);
+                if (pendingError.empty()) pendingError = why;
+                pending.emplace_back(false, 0);
+                continue;
+            }
+            if (segment) {
+                pending.emplace_back(record.hasBatch, record.batch);
+            } else {
+                counts->Add(record.hasBatch, record.batch);
+            }
+        }
+    } catch (const std::exception& e) {
+        *error = Excerpt(e.what());
+        return false;
+    }
+    if (segment && !pending.empty()) {
+        *limit = whole;
+        const auto& [hasBatch, batch] = pending.front();
+        *note = "cut after line " + std::to_string(whole) + ": " + std::to_string(pending.size()) +
+                (pending.size() == 1 ? " line" : " lines") +
+                (hasBatch ? " of batch " + std::to_string(batch) : std::string(" of a batch")) +
+                " that the capture did not complete" + (pendingError.empty() ? "" : " (the last of them torn)");
+    }
+    return true;
+}
 
 }  // namespace
 
 // The recording is read twice: once whole at Load, each line checked and
 // forgotten, and then batch by batch as the run asks for them, one record
 // ahead. Neither keeps more than a batch. A recording is a stream given by
-// the caller, or files read one after the other as one.
+// the caller, or files read one after the other as one, each up to its
+// limit (a segment cut after its last whole batch).
 struct Replay::Impl {
     std::vector<std::filesystem::path> files;
+    std::vector<size_t> limits;           // lines to read of each file
     std::unique_ptr<std::istream> given;  // the stream given instead of files
+    size_t givenLimit = SIZE_MAX;
     size_t nextFile = 0;                  // the file to open when the current one ends
     std::unique_ptr<std::istream> current;
     std::unique_ptr<LineReader> reader;
@@ -281,10 +457,13 @@ struct Replay::Impl {
     Record pending;  // the record read ahead
     size_t batches = 0;
     size_t results = 0;
+    std::vector<std::string> notes;
 
     void Reset() {
         files.clear();
+        limits.clear();
         given.reset();
+        givenLimit = SIZE_MAX;
         nextFile = 0;
         current.reset();
         reader.reset();
@@ -292,20 +471,23 @@ struct Replay::Impl {
         pending = Record{};
         batches = 0;
         results = 0;
+        notes.clear();
     }
-    // Opens `file`; a FIFO or a device would block the reader or never end.
+    // Opens `file` without blocking: a FIFO or a device would block the
+    // reader or never end.
     static std::unique_ptr<std::istream> Open(const std::filesystem::path& file, std::string* error) {
-        std::error_code ec;
-        if (std::filesystem::exists(file, ec) && !std::filesystem::is_regular_file(file, ec)) {
-            *error = "not a plain file";
-            return nullptr;
-        }
-        auto in = std::make_unique<std::ifstream>(file, std::ios::binary);
-        if (!*in) {
+        const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
             *error = "cannot open it";
             return nullptr;
         }
-        return in;
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            ::close(fd);
+            *error = "not a plain file";
+            return nullptr;
+        }
+        return std::make_unique<FileStream>(fd);
     }
     // The next line of the recording, across files; false at its end.
     bool NextLine(std::string* line) {
@@ -313,10 +495,10 @@ struct Replay::Impl {
             if (reader != nullptr && reader->Next(line)) return true;
             if (given != nullptr || nextFile >= files.size()) return false;
             std::string error;
-            const std::filesystem::path& file = files[nextFile++];
-            current = Open(file, &error);
-            if (current == nullptr) throw std::runtime_error(file.string() + ": " + error);
-            reader = std::make_unique<LineReader>(*current);
+            const size_t index = nextFile++;
+            current = Open(files[index], &error);
+            if (current == nullptr) throw std::runtime_error(files[index].string() + ": " + error);
+            reader = std::make_unique<LineReader>(*current, limits[index]);
         }
     }
     // The next record, false at the end.
@@ -327,33 +509,6 @@ struct Replay::Impl {
         return true;
     }
 };
-
-// Checks every line of `in`, counting batches and results; a batch that
-// continues from the stream before (`*haveBatch`, `*lastBatch`) stays one.
-static bool CheckLines(std::istream& in, bool* haveBatch, int64_t* lastBatch, size_t* batches, size_t* results,
-                std::string* error) {
-    LineReader reader(in);
-    std::string line;
-    try {
-        while (reader.Next(&line)) {
-            Record record;
-            try {
-                record = ParseRecord(line);
-            } catch (const std::exception& e) {
-                throw std::runtime_error("line " + std::to_string(reader.Number()) + ": " + e.what());
-            }
-            const bool joins = record.hasBatch && *haveBatch && record.batch == *lastBatch && *batches > 0;
-            *haveBatch = record.hasBatch;
-            *lastBatch = record.batch;
-            if (!joins) ++*batches;
-            ++*results;
-        }
-    } catch (const std::exception& e) {
-        *error = e.what();
-        return false;
-    }
-    return true;
-}
 
 Replay::Replay() : impl_(std::make_unique<Impl>()) {}
 Replay::~Replay() = default;
@@ -366,21 +521,26 @@ bool Replay::Load(const std::filesystem::path& file, std::string* error) {
 bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* error) {
     Impl& r = *impl_;
     r.Reset();
-    bool haveBatch = false;
-    int64_t lastBatch = 0;
-    size_t batches = 0;
-    size_t results = 0;
+    Counts counts;
+    std::vector<size_t> limits;
+    std::vector<std::string> notes;
     for (const std::filesystem::path& file : files) {
         std::unique_ptr<std::istream> in = Impl::Open(file, error);
+        size_t limit = SIZE_MAX;
+        std::string note;
         // Every message names the file at fault.
-        if (in == nullptr || !CheckLines(*in, &haveBatch, &lastBatch, &batches, &results, error)) {
+        if (in == nullptr || !CheckLines(*in, &counts, &limit, &note, error)) {
             *error = file.string() + ": " + *error;
             return false;
         }
+        limits.push_back(limit);
+        if (!note.empty()) notes.push_back(file.string() + ": " + note);
     }
     r.files = files;
-    r.batches = batches;
-    r.results = results;
+    r.limits = std::move(limits);
+    r.notes = std::move(notes);
+    r.batches = counts.batches;
+    r.results = counts.results;
     return true;
 }
 
@@ -393,11 +553,10 @@ bool Replay::Load(std::unique_ptr<std::istream> stream, std::string* error) {
     }
     std::istream& in = *stream;
     const std::streampos start = in.tellg();
-    bool haveBatch = false;
-    int64_t lastBatch = 0;
-    size_t batches = 0;
-    size_t results = 0;
-    if (!CheckLines(in, &haveBatch, &lastBatch, &batches, &results, error)) return false;
+    Counts counts;
+    size_t limit = SIZE_MAX;
+    std::string note;
+    if (!CheckLines(in, &counts, &limit, &note, error)) return false;
     // Read again from the start, batch by batch.
     in.clear();
     in.seekg(start);
@@ -406,11 +565,15 @@ bool Replay::Load(std::unique_ptr<std::istream> stream, std::string* error) {
         return false;
     }
     r.given = std::move(stream);
-    r.reader = std::make_unique<LineReader>(*r.given);
-    r.batches = batches;
-    r.results = results;
+    r.givenLimit = limit;
+    r.reader = std::make_unique<LineReader>(*r.given, limit);
+    if (!note.empty()) r.notes.push_back(note);
+    r.batches = counts.batches;
+    r.results = counts.results;
     return true;
 }
+
+const std::vector<std::string>& Replay::Notes() const { return impl_->notes; }
 
 size_t Replay::BatchCount() const { return impl_->batches; }
 

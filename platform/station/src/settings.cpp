@@ -3,11 +3,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
-#include <system_error>
 
 #include <pugixml.hpp>
+
+#include "zvapi/zv_file_space.hpp"
+#include "zvapi/zvapi.h"
 
 namespace zv::station {
 
@@ -26,31 +27,6 @@ int64_t LeadingInteger(const char* text) {
 
 int64_t ChildInt(const pugi::xml_node& node, const char* name) {
     return LeadingInteger(node.child(name).text().get());
-}
-
-// Writes `text` to `file` through a temporary file beside it.
-bool WriteAtomically(const std::filesystem::path& file, const std::string& text, std::string* error) {
-    std::filesystem::path temporary = file;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            *error = "cannot write " + temporary.string();
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, file, ec);
-    if (ec) {
-        *error = "cannot replace " + file.string() + ": " + ec.message();
-        std::filesystem::remove(temporary, ec);
-        return false;
-    }
-    return true;
 }
 
 std::string Fixed(double value, int decimals) {
@@ -73,12 +49,34 @@ std::string Flatten(const pugi::xml_document& document) {
 
 }  // namespace
 
-bool ReadServerSettings(const std::filesystem::path& file, ServerSettings* out, std::string* error) {
+bool ReadStationFile(const std::string& path, std::string* text, std::string* error, bool* absent) {
+    if (absent != nullptr) *absent = false;
+    const zvStatus status = zv::files::ReadFile(path, kMaxDocumentBytes, text);
+    if (status > 0) return true;
+    if (absent != nullptr) *absent = status == ZV_E_NOTFOUND;
+    *error = zvLastErrorText();
+    return false;
+}
+
+bool WriteStationFile(const std::string& path, const std::string& text, std::string* error) {
+    if (zv::files::WriteFile(path, text) > 0) return true;
+    *error = zvLastErrorText();
+    return false;
+}
+
+bool ReadServerSettings(const std::string& path, ServerSettings* out, std::string* error) {
+    *out = ServerSettings{};
+    std::string text;
+    if (!ReadStationFile(path, &text, error)) return false;
+    return ParseServerSettings(text, path, out, error);
+}
+
+bool ParseServerSettings(const std::string& text, const std::string& path, ServerSettings* out, std::string* error) {
     *out = ServerSettings{};
     pugi::xml_document document;
-    pugi::xml_parse_result parsed = document.load_file(file.c_str());
+    const pugi::xml_parse_result parsed = document.load_buffer(text.data(), text.size());
     if (!parsed) {
-        *error = file.string() + ": " + parsed.description();
+        *error = path + ": " + parsed.description();
         return false;
     }
     pugi::xml_node root = document.document_element();
@@ -92,7 +90,7 @@ bool ReadServerSettings(const std::filesystem::path& file, ServerSettings* out, 
     }
     pugi::xml_node members = root.child("Members").child("SensorGroup").child("Members");
     if (!members) {
-        *error = file.string() + ": no sensor group (Members/SensorGroup/Members)";
+        *error = path + ": no sensor group (Members/SensorGroup/Members)";
         return false;
     }
     for (pugi::xml_node entry : members.children()) {
@@ -109,8 +107,7 @@ bool ReadServerSettings(const std::filesystem::path& file, ServerSettings* out, 
     return true;
 }
 
-bool WriteServerSettings(const std::filesystem::path& file, const ServerSettings& settings,
-                         std::string* error) {
+bool WriteServerSettings(const std::string& path, const ServerSettings& settings, std::string* error) {
     pugi::xml_document document;
     pugi::xml_node root = document.append_child("SensorGroup");
     Add(root, "Name", "System");
@@ -148,11 +145,10 @@ bool WriteServerSettings(const std::filesystem::path& file, const ServerSettings
         Add(sensor, "DetectionThreshold", 15);
         Add(sensor, "Exposure", 0);
     }
-    return WriteAtomically(file, Flatten(document), error);
+    return WriteStationFile(path, Flatten(document), error);
 }
 
-bool WriteCalibration(const std::filesystem::path& file, const std::vector<SensorInfo>& sensors,
-                      std::string* error) {
+bool WriteCalibration(const std::string& path, const std::vector<SensorInfo>& sensors, std::string* error) {
     pugi::xml_document document;
     pugi::xml_node root = document.append_child("Calibration");
     for (const SensorInfo& s : sensors) {
@@ -162,7 +158,7 @@ bool WriteCalibration(const std::filesystem::path& file, const std::vector<Senso
         Add(sensor, "Y", Fixed(0.0, 8));
         Add(sensor, "T", Fixed(0.0, 8));
     }
-    return WriteAtomically(file, Flatten(document), error);
+    return WriteStationFile(path, Flatten(document), error);
 }
 
 ServerSettings DemoSettings(int count, uint32_t firstSerial) {

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "results.hpp"
+#include "zvapi/zv_file_space.hpp"
 
 namespace zv::station {
 
@@ -53,19 +54,15 @@ int16_t Clamp16(double v) {
     return static_cast<int16_t>(std::lround(v));
 }
 
-
-bool SameNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::filesystem::path FindNoCase(const std::filesystem::path& folder, const std::string& name) {
+// Makes `root` the file space's root, which the station's files are read
+// and written through.
+bool UseRoot(const std::filesystem::path& root, std::string* error) {
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        if (SameNoCase(entry.path().filename().string(), name)) return entry.path();
+    if (!std::filesystem::is_directory(root, ec) || zvFileSpaceSetRoot(root.c_str()) <= 0) {
+        *error = "the file space " + root.string() + " is not a folder";
+        return false;
     }
-    return {};
+    return true;
 }
 
 // Where a sensor stands and how it looks at the frame.
@@ -80,26 +77,45 @@ struct SensorGeometry {
 
 ServerSettings DemoSettings(int count, uint32_t firstSerial);
 
-// The SN<serial> folders of `root` (any case) by serial, from one look at
-// the root. Of two folders naming one serial ("SN1" and "sn1"), the one the
-// file space resolves "\SN1\" to: the first in byte order, which is the
-// exact name when it exists.
-std::map<uint32_t, std::filesystem::path> ServerFolders(const std::filesystem::path& root) {
-    std::map<uint32_t, std::filesystem::path> folders;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
+// The SN<serial> folders of the file space's root (any case) by serial,
+// from one look at the root. Of two folders naming one serial ("SN1" and
+// "sn1"), the one the file space resolves "\SN1\" to: the first in byte
+// order, which is the exact name when it exists. A link counts as a folder
+// here: whether it leads to one inside the space, the file space says when
+// its files are read.
+std::map<uint32_t, std::string> ServerFolders() {
+    std::map<uint32_t, std::string> folders;
+    std::vector<zv::files::Entry> entries;
+    if (zv::files::ListFolder("\\", &entries) <= 0) return folders;
+    for (const zv::files::Entry& entry : entries) {
         uint32_t serial = 0;
-        if (!entry.is_directory(ec) || !ParseServerFolder(entry.path().filename().string(), &serial)) continue;
-        auto [it, added] = folders.emplace(serial, entry.path());
-        if (!added && entry.path().filename().string() < it->second.filename().string()) it->second = entry.path();
+        if (entry.kind != zv::files::Entry::Kind::kFolder && entry.kind != zv::files::Entry::Kind::kLink) continue;
+        if (!ParseServerFolder(entry.name, &serial)) continue;
+        auto [it, added] = folders.emplace(serial, entry.name);
+        if (!added && entry.name < it->second) it->second = entry.name;
     }
     return folders;
 }
 
-std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial) {
-    const std::map<uint32_t, std::filesystem::path> folders = ServerFolders(root);
+std::map<uint32_t, std::filesystem::path> ServerFolders(const std::filesystem::path& root) {
+    std::map<uint32_t, std::filesystem::path> folders;
+    std::string error;
+    if (!UseRoot(root, &error)) return folders;
+    for (const auto& [serial, name] : ServerFolders()) folders.emplace(serial, root / name);
+    return folders;
+}
+
+std::string ServerFolderName(uint32_t serial) {
+    const std::map<uint32_t, std::string> folders = ServerFolders();
     const auto found = folders.find(serial);
-    return found != folders.end() ? found->second : std::filesystem::path();
+    return found != folders.end() ? found->second : std::string();
+}
+
+std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial) {
+    std::string error;
+    if (!UseRoot(root, &error)) return {};
+    const std::string name = ServerFolderName(serial);
+    return name.empty() ? std::filesystem::path() : root / name;
 }
 
 bool ParseServerFolder(const std::string& name, uint32_t* serial) {
@@ -211,22 +227,23 @@ struct Station::Impl {
         std::string failures;
         for (Server& server : servers) {
             server.settingsError.clear();
-            const std::filesystem::path& folder = server.folder;
-            std::error_code ec;
-            std::filesystem::path file;
-            if (!folder.empty() && std::filesystem::is_directory(folder, ec)) file = FindNoCase(folder, "Settings.xml");
-            if (file.empty()) {
-                server.settings = {};
-                server.settingsPresent = false;
-                continue;
+            std::string text;
+            std::string why;
+            bool absent = true;
+            const std::string path = server.folder + "/Settings.xml";
+            if (server.folder.empty() || !ReadStationFile(path, &text, &why, &absent)) {
+                if (absent) {
+                    server.settings = {};
+                    server.settingsPresent = false;
+                    continue;
+                }
             }
             server.settingsPresent = true;
             ServerSettings read;
-            std::string why;
-            if (ReadServerSettings(file, &read, &why)) {
+            if (why.empty() && ParseServerSettings(text, path, &read, &why)) {
                 server.settings = std::move(read);
             } else {
-                server.settingsError = why.empty() ? file.string() + ": cannot be read" : why;
+                server.settingsError = why.empty() ? path + ": cannot be read" : why;
                 failures += (failures.empty() ? "" : "; ") + server.settingsError;
             }
         }
@@ -238,16 +255,11 @@ struct Station::Impl {
     // The servers `serials`, each in its folder of `folders` (SN<serial>
     // below `root` when it has none), with their settings.
     bool OpenFolders(const std::filesystem::path& root, const Options& with, const std::vector<uint32_t>& serials,
-                     const std::map<uint32_t, std::filesystem::path>& folders, std::string* error) {
+                     const std::map<uint32_t, std::string>& folders, std::string* error) {
         options = with;
         scene = Scene(with.seed);
         servers.clear();
         geometry.clear();
-        std::error_code ec;
-        if (!std::filesystem::is_directory(root, ec)) {
-            *error = "the file space " + root.string() + " is not a folder";
-            return false;
-        }
         if (serials.empty()) {
             *error = "the file space " + root.string() + " holds no server (no SN<serial> folder)";
             return false;
@@ -263,7 +275,7 @@ struct Station::Impl {
             Server server;
             server.serial = serial;
             const auto found = folders.find(serial);
-            server.folder = found != folders.end() ? found->second : root / ("SN" + std::to_string(serial));
+            server.folder = found != folders.end() ? found->second : "SN" + std::to_string(serial);
             servers.push_back(std::move(server));
         }
         std::sort(servers.begin(), servers.end(), [](const Server& a, const Server& b) { return a.serial < b.serial; });
@@ -364,10 +376,8 @@ struct Station::Impl {
         // all the same.
         const Server& server = servers[s];
         if (attributes.empty() && !server.folder.empty() && !server.settings.sensors.empty()) {
-            std::filesystem::path file = FindNoCase(server.folder, "Calibration.xml");
-            if (file.empty()) file = server.folder / "Calibration.xml";
             std::string ignored;
-            WriteCalibration(file, server.settings.sensors, &ignored);
+            WriteCalibration(server.folder + "/Calibration.xml", server.settings.sensors, &ignored);
         }
         return ZV_OK;
     }
@@ -564,7 +574,8 @@ Station::~Station() = default;
 
 bool Station::Open(const std::filesystem::path& root, const Options& options, std::string* error) {
     // One look at the root, whatever the number of servers and sensors.
-    const std::map<uint32_t, std::filesystem::path> folders = ServerFolders(root);
+    if (!UseRoot(root, error)) return false;
+    const std::map<uint32_t, std::string> folders = ServerFolders();
     std::vector<uint32_t> serials;
     for (const auto& [serial, folder] : folders) serials.push_back(serial);
     if (!impl_->OpenFolders(root, options, serials, folders, error)) return false;
@@ -588,12 +599,15 @@ bool Station::Open(const std::filesystem::path& root, const Options& options, st
 
 bool Station::OpenServers(const std::filesystem::path& root, const Options& options,
                           const std::vector<uint32_t>& serials, std::string* error) {
-    return impl_->OpenFolders(root, options, serials, ServerFolders(root), error);
+    if (!UseRoot(root, error)) return false;
+    return impl_->OpenFolders(root, options, serials, ServerFolders(), error);
 }
 
 bool Station::OpenServer(const std::filesystem::path& folder, uint32_t serial, const Options& options,
                          std::string* error) {
-    return impl_->OpenFolders(folder, options, {serial}, {{serial, folder}}, error);
+    // The server's folder is the file space: its files are "./Settings.xml".
+    if (!UseRoot(folder, error)) return false;
+    return impl_->OpenFolders(folder, options, {serial}, {{serial, "."}}, error);
 }
 
 bool Station::ReloadSettings(std::string* error) { return impl_->ReadSettings(error); }
@@ -674,24 +688,16 @@ const std::vector<std::string>& Station::Modes() {
 bool EnsureDemoStation(const std::filesystem::path& root, int sensors, uint32_t serial, bool* created,
                        std::string* error) {
     *created = false;
-    std::error_code ec;
-    if (!std::filesystem::is_directory(root, ec)) {
-        *error = "the file space " + root.string() + " is not a folder";
-        return false;
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
-        uint32_t s = 0;
-        if (entry.is_directory(ec) && ParseServerFolder(entry.path().filename().string(), &s)) return true;
-    }
-    const std::filesystem::path folder = root / ("SN" + std::to_string(serial));
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
-        *error = "cannot create " + folder.string() + ": " + ec.message();
+    if (!UseRoot(root, error)) return false;
+    if (!ServerFolders().empty()) return true;
+    const std::string folder = "SN" + std::to_string(serial);
+    if (zvDirectoryCreate(folder.c_str()) <= 0) {
+        *error = "cannot create " + folder + ": " + zvLastErrorText();
         return false;
     }
     const ServerSettings settings = DemoSettings(sensors, 1000);
-    if (!WriteServerSettings(folder / "Settings.xml", settings, error)) return false;
-    if (!WriteCalibration(folder / "Calibration.xml", settings.sensors, error)) return false;
+    if (!WriteServerSettings(folder + "/Settings.xml", settings, error)) return false;
+    if (!WriteCalibration(folder + "/Calibration.xml", settings.sensors, error)) return false;
     *created = true;
     return true;
 }

@@ -28,7 +28,7 @@ zvStatus OpenFolder(const char* path, Fd* out) {
         *out = std::move(place.folder);
         return ZV_OK;
     }
-    Fd dir(::openat(place.folder.get(), place.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Fd dir(Sys().openat(place.folder.get(), place.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
     if (!dir) return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? ZV_E_NOTFOUND : ZV_E_IO;
     *out = std::move(dir);
     return ZV_OK;
@@ -46,11 +46,11 @@ bool NameBefore(const std::string& a, const std::string& b) {
 // Whether entry `name` of `dir` is a file (or a folder): a link counts as
 // what it leads to, so that a walk can meet a link that leads out of the
 // space and be refused when it follows it.
-bool IsKind(int dir, const dirent* entry, bool folders) {
-    unsigned char type = entry->d_type;
+bool IsKind(int dir, const DirEntry& entry, bool folders) {
+    const unsigned char type = entry.type;
     struct stat info {};
     if (type == DT_UNKNOWN || type == DT_LNK) {
-        if (::fstatat(dir, entry->d_name, &info, 0) != 0) return false;
+        if (Sys().fstatat(dir, entry.name.c_str(), &info, 0) != 0) return false;
         return folders ? S_ISDIR(info.st_mode) : S_ISREG(info.st_mode);
     }
     return folders ? type == DT_DIR : type == DT_REG;
@@ -65,16 +65,14 @@ zvStatus List(const char* folder, zvHandle names, bool folders) {
     Fd dir;
     status = OpenFolder(folder, &dir);
     if (status <= 0) return status;
-    DIR* listing = ::fdopendir(dir.get());
-    if (listing == nullptr) return ZV_E_IO;
-    dir.release();  // the listing has it now
+    std::vector<DirEntry> entries;
+    if (!ReadFolder(dir.get(), &entries))
+        return Fail(ZV_E_IO, "the folder \"" + Printable(folder) + "\" cannot be read: " + std::strerror(errno));
     std::vector<std::string> found;
-    while (dirent* entry = ::readdir(listing)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 || IsTemporaryName(name)) continue;
-        if (IsKind(::dirfd(listing), entry, folders)) found.emplace_back(name);
+    for (const DirEntry& entry : entries) {
+        if (IsTemporaryName(entry.name.c_str())) continue;
+        if (IsKind(dir.get(), entry, folders)) found.push_back(entry.name);
     }
-    ::closedir(listing);
     std::sort(found.begin(), found.end(), NameBefore);
 
     // All or nothing: room first, then the strings, then the items.
@@ -104,9 +102,9 @@ zvStatus List(const char* folder, zvHandle names, bool folders) {
 
 // Makes folder `name` in `dir` unless it is there, and opens it.
 zvStatus MakeFolder(int dir, const std::string& name, Fd* out) {
-    if (::mkdirat(dir, name.c_str(), 0755) != 0 && errno != EEXIST)
+    if (Sys().mkdirat(dir, name.c_str(), 0755) != 0 && errno != EEXIST)
         return Fail(ZV_E_IO, "the folder \"" + Printable(name) + "\" cannot be made: " + std::strerror(errno));
-    Fd made(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Fd made(Sys().openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
     if (!made) return Fail(ZV_E_IO, "a file of the name \"" + Printable(name) + "\" is in the way of a folder");
     *out = std::move(made);
     return ZV_OK;
@@ -177,7 +175,8 @@ zvStatus zvFileDelete(const char* path) {
         if (!place.exists || place.IsRoot() || S_ISDIR(place.info.st_mode)) return ZV_E_NOTFOUND;
         if (S_ISREG(place.info.st_mode) && (place.info.st_mode & 0222) == 0)
             return zv::Fail(ZV_E_IO, "\"" + zv::Printable(path) + "\" is read-only");
-        if (::unlinkat(place.folder.get(), place.name.c_str(), 0) != 0) return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
+        if (zv::Sys().unlinkat(place.folder.get(), place.name.c_str(), 0) != 0)
+            return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
         zv::NoteCommit(place.host, zv::files::Commit::Change::Deleted, -1);
         return ZV_OK;
     });

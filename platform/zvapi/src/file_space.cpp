@@ -3,10 +3,8 @@
 // names matched without regard to case, and nothing outside it reachable.
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,8 +24,32 @@
 namespace zv {
 
 void Fd::Reset() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) Sys().close(fd_);
     fd_ = -1;
+}
+
+bool ReadFolder(int dir, std::vector<DirEntry>* entries) {
+    struct Context {
+        std::vector<DirEntry>* entries;
+        bool failed = false;
+    } context{entries};
+    const int status = Sys().readdir(
+        dir,
+        [](void* c, const char* name, unsigned char type) {
+            auto* context = static_cast<Context*>(c);
+            if (context->failed) return;
+            try {
+                context->entries->push_back({name, type});
+            } catch (...) {
+                context->failed = true;  // no memory: the listing is not whole
+            }
+        },
+        &context);
+    if (context.failed) {
+        errno = ENOMEM;
+        return false;
+    }
+    return status == 0;
 }
 
 namespace {
@@ -64,23 +86,22 @@ bool SameNameIgnoringCase(const char* a, const char* b) {
 
 // The entry of folder `dir` whose name equals `name` without regard to
 // case; the first such in byte order when several do, for a stable choice.
-bool FindIgnoringCase(int dir, const std::string& name, std::string* found) {
-    const int scan = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (scan < 0) return false;
-    DIR* listing = ::fdopendir(scan);
-    if (listing == nullptr) {
-        ::close(scan);
-        return false;
-    }
+// 1 found, 0 none, -1 (errno set) when the folder could not be read.
+int FindIgnoringCase(int dir, const std::string& name, std::string* found) {
+    std::vector<DirEntry> entries;
+    if (!ReadFolder(dir, &entries)) return -1;
     bool any = false;
-    while (dirent* entry = ::readdir(listing)) {
-        if (!SameNameIgnoringCase(entry->d_name, name.c_str())) continue;
-        if (!any || std::strcmp(entry->d_name, found->c_str()) < 0) *found = entry->d_name;
+    for (const DirEntry& entry : entries) {
+        if (!SameNameIgnoringCase(entry.name.c_str(), name.c_str())) continue;
+        if (!any || entry.name < *found) *found = entry.name;
         any = true;
     }
-    ::closedir(listing);
-    return any;
+    return any ? 1 : 0;
 }
+
+// Whether a failed look at a name says that no such name exists, rather
+// than that the disk could not tell.
+bool Absent(int error) { return error == ENOENT || error == ENAMETOOLONG; }
 
 std::string Quoted(const char* path) { return "\"" + Printable(path) + "\""; }
 
@@ -131,7 +152,7 @@ constexpr int kMaxLinks = 40;
 // A link's target is read whole or not at all.
 bool ReadLink(int dir, const std::string& name, std::string* target) {
     char buffer[PATH_MAX];
-    const ssize_t n = ::readlinkat(dir, name.c_str(), buffer, sizeof buffer);
+    const ssize_t n = Sys().readlinkat(dir, name.c_str(), buffer, sizeof buffer);
     if (n < 0 || static_cast<size_t>(n) >= sizeof buffer) return false;
     target->assign(buffer, static_cast<size_t>(n));
     return true;
@@ -198,7 +219,7 @@ zvStatus Walk(const char* path, Follow follow, Place* place, Place* linkPlace, b
         given = s.given;
     }
     if (root.empty()) root = FileSpaceRoot();
-    Fd rootFolder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd rootFolder(Sys().open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
     if (!rootFolder) return Fail(ZV_E_IO, "the file space " + Printable(root) + " cannot be opened: " + std::strerror(errno));
 
     // The folders walked so far, each open, from the root down; `chain`
@@ -228,9 +249,19 @@ zvStatus Walk(const char* path, Follow follow, Place* place, Place* linkPlace, b
         const int dir = folders.back().get();
         std::string actual = name;
         struct stat info {};
-        bool found = ::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
-        if (!found && FindIgnoringCase(dir, name, &actual))
-            found = ::fstatat(dir, actual.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        // A name the disk cannot look at is not taken for a missing one: a
+        // write would make a second file of another case beside it.
+        bool found = Sys().fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!found && !Absent(errno))
+            return Fail(ZV_E_IO, Quoted(path) + ": a name on the way cannot be looked at: " + std::strerror(errno));
+        if (!found) {
+            const int match = FindIgnoringCase(dir, name, &actual);
+            if (match < 0)
+                return Fail(ZV_E_IO, Quoted(path) + ": a folder on the way cannot be read: " + std::strerror(errno));
+            if (match > 0) found = Sys().fstatat(dir, actual.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+            if (match > 0 && !found && !Absent(errno))
+                return Fail(ZV_E_IO, Quoted(path) + ": a name on the way cannot be looked at: " + std::strerror(errno));
+        }
         const bool last = pending.empty();
         if (!found) {
             place->host = hostOf(name, pending);
@@ -242,7 +273,7 @@ zvStatus Walk(const char* path, Follow follow, Place* place, Place* linkPlace, b
         }
         if (S_ISLNK(info.st_mode) && last && follow == Follow::kNotLast && !*lastWasLink) {
             *lastWasLink = true;
-            linkPlace->folder = Fd(::fcntl(dir, F_DUPFD_CLOEXEC, 0));
+            linkPlace->folder = Fd(Sys().dup(dir));
             if (!linkPlace->folder) return ZV_E_IO;
             linkPlace->name = actual;
             linkPlace->rest.clear();
@@ -279,7 +310,7 @@ zvStatus Walk(const char* path, Follow follow, Place* place, Place* linkPlace, b
             return ZV_OK;
         }
         if (!S_ISDIR(info.st_mode)) return ZV_E_NOTFOUND;  // a file where a folder is needed
-        Fd next(::openat(dir, actual.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        Fd next(Sys().openat(dir, actual.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
         if (!next) {
             // Swapped for a link or a file since it was looked at: again.
             if ((errno == ELOOP || errno == ENOTDIR || errno == ENOENT) && ++turns <= kMaxLinks) {
@@ -299,7 +330,7 @@ zvStatus Walk(const char* path, Follow follow, Place* place, Place* linkPlace, b
         place->name.clear();
         place->rest.clear();
         place->exists = true;
-        if (::fstat(place->folder.get(), &place->info) != 0) return ZV_E_IO;
+        if (Sys().fstat(place->folder.get(), &place->info) != 0) return ZV_E_IO;
         return ZV_OK;
     }
     // Named from its parent, as every other place is.
@@ -307,7 +338,7 @@ zvStatus Walk(const char* path, Follow follow, Place* place, Place* linkPlace, b
     chain.pop_back();
     folders.pop_back();
     struct stat info {};
-    if (::fstatat(folders.back().get(), last.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return ZV_E_NOTFOUND;
+    if (Sys().fstatat(folders.back().get(), last.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return ZV_E_NOTFOUND;
     place->folder = std::move(folders.back());
     place->name = last;
     place->rest.clear();
@@ -344,21 +375,21 @@ int OpenExactForReading(const char* path, std::string* host) {
     for (const std::string& name : names) joined = Join(joined, name);
     // The root is canonical and the names hold no separators, "." or "..":
     // with no link anywhere on the way, the path stays inside the root.
-    open_how how{};
-    how.flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     int fd;
     do {
-        fd = static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, joined.c_str(), &how, sizeof how));
+        fd = Sys().openat2(joined.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        if (errno == ENOSYS || errno == EPERM) g_openat2.store(false, std::memory_order_relaxed);
+        // The real kernel's answer when it has no openat2; a table's ENOSYS
+        // says the same for itself alone.
+        if ((errno == ENOSYS || errno == EPERM) && &Sys() == &sys::Real())
+            g_openat2.store(false, std::memory_order_relaxed);
         return -1;
     }
     // Anything but a plain file takes the long way, which says why.
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    if (Sys().fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        Sys().close(fd);
         return -1;
     }
     *host = std::move(joined);
@@ -373,27 +404,17 @@ namespace {
 // target, and locked by the writer while it lives: one that can be locked
 // has no writer any more.
 void RemoveStale(int dir, const std::string& prefix) {
-    const int scan = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (scan < 0) return;
-    DIR* listing = ::fdopendir(scan);
-    if (listing == nullptr) {
-        ::close(scan);
-        return;
-    }
-    std::vector<std::string> stale;
-    while (dirent* entry = ::readdir(listing)) {
-        const char* name = entry->d_name;
+    std::vector<DirEntry> entries;
+    if (!ReadFolder(dir, &entries)) return;
+    for (const DirEntry& entry : entries) {
+        const char* name = entry.name.c_str();
         if (!IsTemporaryName(name) || std::strncmp(name, prefix.c_str(), prefix.size()) != 0) continue;
-        stale.emplace_back(name);
-    }
-    ::closedir(listing);
-    for (const std::string& name : stale) {
-        Fd probe(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        Fd probe(Sys().openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0));
         if (!probe) continue;
         struct stat info {};
-        if (::fstat(probe.get(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-        if (::flock(probe.get(), LOCK_EX | LOCK_NB) != 0) continue;  // its writer is still at work
-        ::unlinkat(dir, name.c_str(), 0);
+        if (Sys().fstat(probe.get(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (Sys().flock(probe.get(), LOCK_EX | LOCK_NB) != 0) continue;  // its writer is still at work
+        Sys().unlinkat(dir, name, 0);
     }
 }
 
@@ -401,21 +422,11 @@ void RemoveStale(int dir, const std::string& prefix) {
 void SweepTree(int dir, int depth) {
     RemoveStale(dir, ".");
     if (depth <= 0) return;
-    const int scan = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (scan < 0) return;
-    DIR* listing = ::fdopendir(scan);
-    if (listing == nullptr) {
-        ::close(scan);
-        return;
-    }
-    std::vector<std::string> folders;
-    while (dirent* entry = ::readdir(listing)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-        if (entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN) folders.emplace_back(entry->d_name);
-    }
-    ::closedir(listing);
-    for (const std::string& name : folders) {
-        Fd child(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    std::vector<DirEntry> entries;
+    if (!ReadFolder(dir, &entries)) return;
+    for (const DirEntry& entry : entries) {
+        if (entry.type != DT_DIR && entry.type != DT_UNKNOWN) continue;
+        Fd child(Sys().openat(dir, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
         if (child) SweepTree(child.get(), depth - 1);
     }
 }

@@ -20,8 +20,20 @@
 
 #include "object.hpp"
 #include "zvapi/zv_files.h"
+#include "zvapi/zv_system_calls.hpp"
 
 namespace zv {
+
+// The system calls every file operation goes through (zv_system_calls.hpp).
+inline const sys::Calls& Sys() { return sys::Current(); }
+
+// The entries of open folder `dir` with their dirent types; false with
+// errno set when it could not be read to its end.
+struct DirEntry {
+    std::string name;
+    unsigned char type;
+};
+bool ReadFolder(int dir, std::vector<DirEntry>* entries);
 
 // A descriptor owned by its holder, closed when it goes.
 class Fd {
@@ -136,6 +148,23 @@ zvStatus OpenPath(File* file, const char* path, int32_t mode);
 // Opens `file` for writing a new file at `path`: at close, a file that
 // exists there by then is kept and the close gives ZV_E_STATE.
 zvStatus OpenNew(File* file, const char* path);
+
+// Makes the temporary file of a write of `target` in folder `dir`: created
+// exclusively under a name no other write uses, locked (shared) while it is
+// written so that sweeps leave it, with `permissions`. `shown` names the
+// file in messages. Nothing is left behind on failure (ZV_E_IO).
+zvStatus MakeTemporary(int dir, const std::string& target, mode_t permissions, const std::string& shown, Fd* fd,
+                       std::string* temporary);
+// Gives `temporary` (closed and written whole) the name `target` in `dir`:
+// replacing what is there, or with `noReplace` only when nothing is
+// (ZV_E_STATE otherwise); with `flush`, the folder is forced to storage
+// after. On failure the temporary file is removed and the old file stays.
+zvStatus CommitTemporary(int dir, const std::string& temporary, const std::string& target, bool noReplace, bool flush,
+                         const std::string& shown);
+
+// Writes all `size` bytes of `data` to `fd` (short writes continued, EINTR
+// retried); false with errno set (ENOSPC for a disk that takes nothing).
+bool WriteFully(int fd, const unsigned char* data, int64_t size);
 
 // True for the names of the temporary files that writes go through.
 bool IsTemporaryName(const char* name);

@@ -287,7 +287,8 @@ zvStatus zvStorageDeleteFile(zvHandle storage, const char* name, int32_t flags) 
         status = zv::StorageFile(*s, name, zv::Follow::kNotLast, &entry);
         if (status <= 0) return status;
         if (!entry.exists || entry.IsRoot()) return ZV_E_NOTFOUND;
-        if (::unlinkat(entry.folder.get(), entry.name.c_str(), 0) != 0) return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
+        if (zv::Sys().unlinkat(entry.folder.get(), entry.name.c_str(), 0) != 0)
+            return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
         zv::NoteCommit(entry.host, zv::files::Commit::Change::Deleted, -1);
         return ZV_OK;
     });

@@ -223,14 +223,12 @@ void ModeTest::SetUp() {
 
 void ModeTest::UseModes(const std::vector<ModeEntry>& extra) {
     runner_.reset();
-    if (app_ != nullptr) zvPipeAppDestroy(app_);
-    app_ = nullptr;
     // The plug-in's own description, so that the tests run the modes as the
     // host gets them; test modes after it.
-    ASSERT_GT(DescribePipeApp(&app_), 0);
+    ASSERT_GT(DescribePipeApp(app_.Out()), 0);
     for (const ModeEntry& shape : extra) {
-        zvHandle mode = nullptr;
-        ASSERT_GT(zvPipeModeCreate(&mode, nullptr), 0);
+        zv::OwnedPipeMode mode;
+        ASSERT_GT(zvPipeModeCreate(mode.Out(), nullptr), 0);
         ASSERT_GT(zvPipeModeInit(mode, shape.name.c_str()), 0);
         ASSERT_GT(zvPipeModeSetStartHandler(mode, shape.start), 0);
         ASSERT_GT(zvPipeModeSetProcessHandler(mode, shape.process), 0);
@@ -238,6 +236,7 @@ void ModeTest::UseModes(const std::vector<ModeEntry>& extra) {
         for (const auto& [name, kind] : shape.displays) ASSERT_GT(zvPipeModeAddDisplay(mode, name.c_str(), kind), 0);
         for (const auto& name : shape.parameters) ASSERT_GT(zvPipeModeAddParameter(mode, name.c_str(), 0), 0);
         ASSERT_GT(zvPipeAppAddMode(app_, mode), 0);
+        mode.Release();  // the app's now
     }
     runner_ = std::make_unique<zv::runner::ModeRunner>(app_);
     ASSERT_GT(runner_->AddServer(kServer), 0);
@@ -246,7 +245,7 @@ void ModeTest::UseModes(const std::vector<ModeEntry>& extra) {
 void ModeTest::TearDown() {
     zv::testing::ClearFaults();
     runner_.reset();
-    zvPipeAppDestroy(app_);
+    app_.Reset();
     EXPECT_EQ(zv::testing::LiveObjects(), baselineObjects_) << "objects left alive";
     EXPECT_EQ(zv::testing::LiveBytes(), baselineBytes_) << "bytes left allocated";
 }

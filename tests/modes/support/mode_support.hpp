@@ -20,6 +20,7 @@
 
 #include "modes/run_state.h"
 #include "support/temp_space.hpp"
+#include "zvapi/zv_handle.hpp"
 #include "zvapi/zvapi.h"
 #include "zvapi/zvapi_testing.hpp"
 #include "zvrunner/mode_runner.hpp"
@@ -153,7 +154,7 @@ protected:
     std::vector<zvHandle> Objects() const;
 
     FileSpace files_;
-    zvHandle app_ = nullptr;
+    zv::OwnedPipeApp app_;
     std::unique_ptr<zv::runner::ModeRunner> runner_;
     int64_t baselineObjects_ = 0;
     int64_t baselineBytes_ = 0;

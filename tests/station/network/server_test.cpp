@@ -69,8 +69,10 @@ protected:
         std::filesystem::create_directories(folder);
         const zs::ServerSettings settings = zs::DemoSettings(sensors, 1000 * serial);
         std::string error;
-        EXPECT_TRUE(zs::WriteServerSettings(folder / "Settings.xml", settings, &error)) << error;
-        EXPECT_TRUE(zs::WriteCalibration(folder / "Calibration.xml", settings.sensors, &error)) << error;
+        const std::string name = folder.filename().string();
+        zvFileSpaceSetRoot(space_.Path().c_str());
+        EXPECT_TRUE(zs::WriteServerSettings(name + "/Settings.xml", settings, &error)) << error;
+        EXPECT_TRUE(zs::WriteCalibration(name + "/Calibration.xml", settings.sensors, &error)) << error;
         return folder.string();
     }
     std::unique_ptr<zvtest::StationProcess> Start(uint32_t serial, std::vector<std::string> more = {}) {

@@ -32,8 +32,14 @@ public:
     bool Load(std::unique_ptr<std::istream> in, std::string* error);
     // The files in order as one recording (the segments of a capture): a
     // batch may continue from one file into the next. An error names the
-    // file at fault.
+    // file at fault. A capture segment (platform/station/README.md) is read
+    // up to its last whole batch, whatever follows it.
     bool Load(const std::vector<std::filesystem::path>& files, std::string* error);
+
+    // What Load cut of segments a capture did not complete (after the last
+    // whole batch of each), one message per file naming it; empty for whole
+    // recordings.
+    const std::vector<std::string>& Notes() const;
 
     size_t BatchCount() const;
     size_t ResultCount() const;

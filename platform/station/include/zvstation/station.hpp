@@ -2,7 +2,11 @@
 // station pipes deliver.
 //
 // Servers are the folders SN<serial> directly inside the file space's root;
-// each server's sensors come from its Settings.xml. Every server has a
+// each server's sensors come from its Settings.xml. The station shares the
+// client's file space: Open, OpenServers and EnsureDemoStation make `root`
+// the file space's root (zvFileSpaceSetRoot), and every file of the station
+// is then looked for, read and written through it (settings.hpp), so that
+// nothing outside the space is ever reached. Every server has a
 // station pipe with a current mode (what it measures), an enabled flag and
 // integer parameters. Nothing is delivered until a handler has asked for
 // the server's results (zvPipeEngineRead, passed on by the host as
@@ -99,7 +103,7 @@ inline constexpr uint32_t kMaxServerSerial = 0xFFFFFFFEu;
 
 struct Server {
     uint32_t serial = 0;
-    std::filesystem::path folder;  // on this machine
+    std::string folder;            // its folder in the file space ("SN7", as the disk spells it); "" when it has none
     bool settingsPresent = false;  // its folder holds a Settings.xml
     // Why that Settings.xml could not be read (the file and what is wrong);
     // empty when it was read or there is none. The server then keeps the
@@ -206,13 +210,16 @@ bool EnsureDemoStation(const std::filesystem::path& root, int sensors, uint32_t 
 // "SN4294967295").
 bool ParseServerFolder(const std::string& name, uint32_t* serial);
 
-// The folder of server `serial` in `root`: the one the file space finds for
-// "\SN<serial>\" (names matched without regard to case; of several, the
-// first in byte order, which is the exact name when there is one). Empty
-// when there is none.
+// The folder of server `serial` in `root`, which becomes the file space's
+// root: the one the file space finds for "\SN<serial>\" (names matched
+// without regard to case; of several, the first in byte order, which is the
+// exact name when there is one). Empty when there is none.
 std::filesystem::path ServerFolder(const std::filesystem::path& root, uint32_t serial);
-// Every server folder of `root` by serial, as ServerFolder chooses them,
-// from one look at the root.
+// The folder of server `serial` directly in the file space's root, as the
+// disk spells it ("sn7"); "" when there is none.
+std::string ServerFolderName(uint32_t serial);
+// Every server folder of `root` (which becomes the file space's root) by
+// serial, as ServerFolder chooses them, from one look at the root.
 std::map<uint32_t, std::filesystem::path> ServerFolders(const std::filesystem::path& root);
 
 }  // namespace zv::station

@@ -4,10 +4,12 @@
 #define ZVAPI_ZVAPI_TESTING_HPP
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "zv_base.h"
+#include "zv_system_calls.hpp"
 
 namespace zv::testing {
 
@@ -38,6 +40,40 @@ ZV_API void FailAllocation(int k);
 // True when an armed fault has not fired yet.
 ZV_API bool FaultPending();
 ZV_API void ClearFaults();
+
+// ---- System calls of the file space ----------------------------------------
+// The failing fake of the file space's system-call table (zv_system_calls.hpp):
+// installed for the lifetime of the object (the table before it is put back
+// after), it passes every call on to the real table, counts the calls by
+// name, and makes the k-th call from now of a named one fail with an errno
+// of the test's choosing (ENOSPC at a write, EIO at an fsync, a rename
+// refused). kShortTransfer instead makes a read or write move only part of
+// what it was asked (at least one byte), as a disk that fills up does
+// before it refuses. A failed `close` closes all the same, as the kernel
+// does. One fake at a time: a second one shares the first's state.
+inline constexpr int kShortTransfer = -1;
+// The names of the table's calls, in the order of the table.
+ZV_API const std::vector<std::string>& SystemCallNames();
+class ZV_API FailingSystemCalls {
+public:
+    FailingSystemCalls();
+    ~FailingSystemCalls();
+    FailingSystemCalls(const FailingSystemCalls&) = delete;
+    FailingSystemCalls& operator=(const FailingSystemCalls&) = delete;
+
+    void Fail(const std::string& name, int k, int error);
+    // True when an armed fault has not fired yet.
+    bool Pending() const;
+    void Clear();
+    // Calls made per name since the fake was installed or ResetCounts.
+    std::map<std::string, int64_t> Counts() const;
+    void ResetCounts();
+    // The fake's table itself, for tests that install it by hand.
+    static const sys::Calls& Table();
+
+private:
+    bool owner_ = false;
+};
 
 // ---- Accounting -----------------------------------------------------------
 ZV_API int64_t LiveObjects();               // all live objects
