@@ -12,7 +12,8 @@
 
 #include "plugin.hpp"
 #include "render.hpp"
-#include "session.hpp"
+#include "exit_codes.hpp"
+#include "run.hpp"
 
 namespace {
 
@@ -49,7 +50,7 @@ void BM_FreeRun(benchmark::State& state) {
     int64_t batches = 0;
     for (auto _ : state) {
         zvhost::RunSummary summary;
-        if (zvhost::RunMode(app, info, options, events, &summary, &error) != zvhost::kExitOk) {
+        if (zvhost::RunMode(library, app, info, options, events, &summary, &error) != zvhost::kExitOk) {
             state.SkipWithError(error.c_str());
             break;
         }

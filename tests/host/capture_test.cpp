@@ -12,7 +12,8 @@
 
 #include "event_text.hpp"
 #include "host_loop.hpp"
-#include "session.hpp"
+#include "exit_codes.hpp"
+#include "run.hpp"
 #include "support/temp_space.hpp"
 #include "zvstation/capture.hpp"
 #include "zvstation/station.hpp"
@@ -59,7 +60,7 @@ protected:
         std::ostringstream out;
         zvhost::RunSummary summary;
         std::string error;
-        EXPECT_EQ(zvhost::RunMode(app_, info_, run, out, &summary, &error), zvhost::kExitOk) << error;
+        EXPECT_EQ(zvhost::RunMode(plugin_, app_, info_, run, out, &summary, &error), zvhost::kExitOk) << error;
         *ran = summary.batches;
         std::vector<json> outputs;
         std::istringstream in(out.str());

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "host_loop.hpp"
 #include "support/link_swapper.hpp"
@@ -194,6 +196,101 @@ TEST_F(HostLoopTest, ANodesPagesStayCreatedWhileItIsSelected) {
     EXPECT_EQ(calls(), (std::vector<std::string>{"deactivate", "destroy"}));
 }
 
+// What `zvhost run` does, without a page: parameters, the pipes, play and
+// steps, through the same calls and events as a page's run.
+TEST_F(HostLoopTest, AFrontEndRunsAModeWithoutAPage) {
+    EXPECT_EQ(loop_->SetParameter("Free", "Speed", 3), ZV_E_NOTFOUND);
+    ASSERT_EQ(loop_->SetParameter("Free", "SelectedSensor", 1001), ZV_OK);
+    ASSERT_GT(loop_->SwitchMode("Free"), 0);
+    std::vector<std::string> pipes;
+    for (const json& e : events_)
+        if (e["event"] == "mode") pipes.push_back(e["pipe"]);
+    EXPECT_EQ(pipes, (std::vector<std::string>{"station", "client"}));
+    loop_->SetPlaying(true);
+    ASSERT_TRUE(loop_->Running());
+    ASSERT_TRUE(loop_->Step());
+    ASSERT_TRUE(loop_->Step());
+    loop_->SetPlaying(false);
+    const zvhost::RunSummary& run = loop_->LastRun();
+    EXPECT_EQ(run.mode, "Free");
+    EXPECT_EQ(run.batches, 2);
+    EXPECT_EQ(run.startStatus, 1);
+    EXPECT_EQ(run.stopStatus, 1);
+    EXPECT_EQ(run.failedBatches, 0);
+    ASSERT_FALSE(run.displays.empty());
+    EXPECT_GT(run.displays[0].outputs, 0);
+    // Console prints name the mode that printed them.
+    bool printed = false;
+    for (const json& e : events_) {
+        if (e["event"] != "console") continue;
+        EXPECT_EQ(e["mode"], "Free");
+        printed = true;
+    }
+    EXPECT_EQ(printed, !run.console.empty());
+}
+
+// The Video mode keeps the masks of the sensor it shows in that sensor's
+// folder: the loop makes it before the mode starts.
+TEST_F(HostLoopTest, TheVideoModeFindsTheFolderOfItsSensor) {
+    ASSERT_FALSE(std::filesystem::exists(root_ / "SN1002"));
+    ASSERT_EQ(loop_->SetParameter("Video", "SelectedSensor", 1002), ZV_OK);
+    ASSERT_GT(loop_->SwitchMode("Video"), 0);
+    loop_->SetPlaying(true);
+    EXPECT_TRUE(loop_->Running());
+    EXPECT_TRUE(std::filesystem::is_directory(root_ / "SN1002"));
+    loop_->SetPlaying(false);
+}
+
+// A start that fails says why, in its handler event and its error.
+TEST_F(HostLoopTest, AFailingStartCarriesThePlatformsReason) {
+    const std::filesystem::path settings = root_ / "SN1" / "Settings.xml";
+    std::ifstream in(settings);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t at = text.find("<Name>A</Name>");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 14, "<Name>A\xFF</Name>");
+    std::ofstream(settings) << text;
+    ASSERT_GT(loop_->SwitchMode("Free"), 0);
+    loop_->SetPlaying(true);
+    EXPECT_FALSE(loop_->Running());
+    EXPECT_LE(loop_->LastRun().startStatus, 0);
+    EXPECT_TRUE(loop_->RunRefusal().empty());
+    json start;
+    for (const json& e : events_)
+        if (e["event"] == "handler" && e["phase"] == "start") start = e;
+    ASSERT_FALSE(start.is_null());
+    EXPECT_NE(start.value("reason", "").find("not UTF-8"), std::string::npos) << start.dump();
+}
+
+// A page's file events are the files its own calls changed, each once, as
+// the file space reports them; what others write between calls is not the
+// page's.
+TEST_F(HostLoopTest, APagesFileEventsAreTheFilesItsCallsChanged) {
+    std::string error;
+    ASSERT_TRUE(loop_->OpenPage("SN1", "Setup", &error)) << error;
+    auto write = [](const char* path) {
+        zvHandle file = nullptr;
+        ASSERT_EQ(zvFileCreate(&file, nullptr), ZV_OK);
+        ASSERT_EQ(zvFileInit(file, path, ZV_FILE_WRITE), ZV_OK);
+        ASSERT_EQ(zvFileWrite(file, "x", 1), ZV_OK);
+        ASSERT_EQ(zvFileDestroy(file), ZV_OK);
+    };
+    write("\\SN1\\notes.txt");
+    write("\\station-notes.txt");
+    auto files = [&] {
+        std::vector<std::string> seen;
+        for (const json& e : events_)
+            if (e["event"] == "file") seen.push_back(e["path"].get<std::string>() + " " + e["change"].get<std::string>());
+        events_.clear();
+        return seen;
+    };
+    events_.clear();
+    ASSERT_TRUE(loop_->Act({zvhost::PageAction::Kind::Type, 1025, "2", -1}, &error)) << error;
+    EXPECT_EQ(files(), std::vector<std::string>{});
+    ASSERT_TRUE(loop_->Act({zvhost::PageAction::Kind::Click, 1013, "", -1}, &error)) << error;
+    EXPECT_EQ(files(), std::vector<std::string>{"SN1/Settings.xml written"});
+}
+
 // The host reports the files a page writes as the file space names them,
 // looking through the space only: a server folder that trades places with
 // a link out of the space, while a page saves again and again, never makes
@@ -231,3 +328,4 @@ TEST_F(HostLoopTest, FileEventsNameOnlyFilesOfTheSpaceWhenAFolderIsSwappedForALi
 }
 
 }  // namespace
+

@@ -1,5 +1,5 @@
 #include "render.hpp"
-#include "session.hpp"
+#include "output_files.hpp"
 
 #include <gtest/gtest.h>
 

@@ -348,7 +348,7 @@ TEST_F(ZvhostTree, WrongNodesPagesControlsAndActionsExitWithTwo) {
     }
     Outcome noServers = Zvhost("tree --files '" + (space / "SN1") + "'");
     EXPECT_EQ(noServers.code, 2);
-    EXPECT_NE(noServers.err.find("declares no server"), std::string::npos) << noServers.err;
+    EXPECT_NE(noServers.err.find("holds no server"), std::string::npos) << noServers.err;
     for (const char* list : {"", "1,,2", "x", "1,1", "4294967296"}) {
         Outcome bad = Zvhost("init " + Files() + " --servers '" + list + "'");
         EXPECT_EQ(bad.code, 2) << list;

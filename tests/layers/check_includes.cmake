@@ -40,6 +40,32 @@ set(plugin_platform zvapi zvcontrols winframe hostapi)
 set(upgrade_may zvapi winsvc)
 
 set(failures "")
+
+# The host's folders by role: loop < output < web, cli. Its sources include
+# each other's headers by bare name (each folder's library publishes its
+# own folder), so a header is placed by the folder that holds it. The
+# command line may include the web server's serve.hpp; the web server
+# includes nothing of the command line.
+set(host_rank_loop 0)
+set(host_rank_output 1)
+set(host_rank_web 2)
+set(host_rank_cli 2)
+function(check_host_include source shown target)
+  file(RELATIVE_PATH inside ${ROOT}/host ${source})
+  string(REGEX REPLACE "/.*$" "" from "${inside}")
+  if(NOT DEFINED host_rank_${from})
+    return()
+  endif()
+  foreach(to loop output web cli)
+    if(NOT EXISTS ${ROOT}/host/${to}/${target} OR to STREQUAL from)
+      continue()
+    endif()
+    if(${host_rank_${to}} GREATER ${host_rank_${from}} OR (from STREQUAL "web" AND to STREQUAL "cli"))
+      list(APPEND failures "${shown}: \"${target}\" points up (the host's ${from} may not include ${to})")
+      set(failures "${failures}" PARENT_SCOPE)
+    endif()
+  endforeach()
+endfunction()
 foreach(layer platform plugin modes pages torvane upgrade host)
   file(GLOB_RECURSE sources LIST_DIRECTORIES false
        ${ROOT}/${layer}/*.cpp ${ROOT}/${layer}/*.hpp ${ROOT}/${layer}/*.h)
@@ -53,6 +79,9 @@ foreach(layer platform plugin modes pages torvane upgrade host)
         continue()
       endif()
       if(NOT target MATCHES "/")
+        if(layer STREQUAL "host")
+          check_host_include("${source}" "${shown}" "${target}")
+        endif()
         continue()
       endif()
       string(REGEX REPLACE "/.*$" "" top "${target}")

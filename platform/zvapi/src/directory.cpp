@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "containers.hpp"
+#include "commits.hpp"
 #include "files.hpp"
 
 namespace zv {
@@ -176,6 +177,7 @@ zvStatus zvFileDelete(const char* path) {
             return zv::Fail(ZV_E_IO, "\"" + zv::Printable(path) + "\" is read-only");
         if (zv::Sys().unlinkat(place.folder.get(), place.name.c_str(), 0) != 0)
             return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
+        zv::NoteCommit(place.host, zv::files::Commit::Change::Deleted, -1);
         return ZV_OK;
     });
 }

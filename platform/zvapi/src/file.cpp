@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "commits.hpp"
 #include "files.hpp"
 
 namespace zv {
@@ -105,6 +106,11 @@ zvStatus File::Close() {
     // interrupted one, is held through a duplicate of the descriptor (one
     // open file, one lock) until the file has its target's name.
     Fd lock(Sys().dup(fd));
+    // What the commit log says of it: its size, and whether it replaces a file.
+    struct stat written {};
+    struct stat existing {};
+    const int64_t size = Sys().fstat(fd, &written) == 0 ? static_cast<int64_t>(written.st_size) : -1;
+    const bool replaces = Sys().fstatat(folder.get(), targetName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     const bool closedWell = Sys().close(fd) == 0;
     const int closeError = errno;
     fd = -1;
@@ -120,7 +126,10 @@ zvStatus File::Close() {
         if (failed) return ZV_E_IO;
         return Fail(ZV_E_IO, "\"" + Printable(path) + "\" could not be written: " + std::strerror(closeError));
     }
-    return CommitTemporary(folder.get(), temporary, targetName, noReplace, flushed, path);
+    const zvStatus committed = CommitTemporary(folder.get(), temporary, targetName, noReplace, flushed, path);
+    if (committed > 0)
+        NoteCommit(target, replaces ? files::Commit::Change::Written : files::Commit::Change::Created, size);
+    return committed;
 }
 
 zvStatus File::ReadAll(std::string* text, int64_t limit) {

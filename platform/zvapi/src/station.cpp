@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "containers.hpp"
+#include "commits.hpp"
 #include "files.hpp"
 #include "pipe.hpp"
 
@@ -288,6 +289,7 @@ zvStatus zvStorageDeleteFile(zvHandle storage, const char* name, int32_t flags) 
         if (!entry.exists || entry.IsRoot()) return ZV_E_NOTFOUND;
         if (zv::Sys().unlinkat(entry.folder.get(), entry.name.c_str(), 0) != 0)
             return errno == ENOENT ? ZV_E_NOTFOUND : ZV_E_IO;
+        zv::NoteCommit(entry.host, zv::files::Commit::Change::Deleted, -1);
         return ZV_OK;
     });
 }

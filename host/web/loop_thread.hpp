@@ -39,6 +39,12 @@
 
 namespace zvhost {
 
+// Whether the log that browsers read keeps events of `kind`. Those that
+// come with every batch or every keystroke stay out: the displays and the
+// pipes are published as state instead, and so are the page's controls and
+// the tree. (Of handler calls, the batches' are left out too.)
+bool LoggedKind(EventKind kind);
+
 // What a command answers: an HTTP status and a JSON body ({"error": text}
 // for a refusal).
 struct Reply {
@@ -147,6 +153,8 @@ public:
 private:
     struct Pending;
     void Run(std::shared_ptr<Pending> opened);
+    // Runs the `commands` that wait (and the pictures asked for ahead of each).
+    void RunCommands(HostLoop& loop, size_t commands);
     void OnEvent(const nlohmann::json& event);
     int32_t WaitForAnswer(const wf::MessageBoxRequest& request);
     // Publishes the loop's state; the page only after commands.

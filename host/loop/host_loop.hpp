@@ -10,7 +10,13 @@
 //  - parameters a page sets reach the next handler call;
 //  - NotifyHost builds the tree again (the nodes of an open page stay alive
 //    until the page closes).
-// Everything the loop sees goes out as JSON events (`SetEventSink`).
+// Everything the loop sees goes out as JSON events (`SetEventSink`; the
+// kinds are those of events.hpp).
+//
+// Front ends only give the loop commands and read its events: `zvhost run`
+// and `demo` set parameters, switch the pipes, play and step; `tree` and
+// `page` open pages and act on them; the web server does both from its loop
+// thread.
 //
 // Not thread-safe: front ends that live on other threads (the web server)
 // hand their commands to the thread that owns the loop.
@@ -28,9 +34,12 @@
 #include <nlohmann/json.hpp>
 
 #include "displays.hpp"
+#include "events.hpp"
 #include "hostapi/hostapi.hpp"
 #include "plugin.hpp"
+#include "run_summary.hpp"
 #include "winframe/winframe.hpp"
+#include "zvapi/zv_handle.hpp"
 #include "zvrunner/mode_runner.hpp"
 #include "zvstation/capture.hpp"
 #include "zvstation/connection.hpp"
@@ -38,6 +47,8 @@
 #include "zvstation/station.hpp"
 
 namespace zvhost {
+
+class MessageSlots;
 
 // One node of the station tree.
 struct TreeNode {
@@ -75,13 +86,20 @@ using MessageBoxAnswerer = std::function<int32_t(const wf::MessageBoxRequest& re
 int32_t FirstButton(uint32_t type);
 const char* ButtonName(int32_t answer);
 
+// "the start handler of mode "Free" returned -8: <reason>".
+std::string HandlerFailure(const std::string& phase, const std::string& mode, zvStatus status,
+                           const std::string& reason);
+
 class HostLoop {
 public:
     struct Options {
         std::filesystem::path files;          // the client's file space
         zv::station::Options station;
-        std::filesystem::path input;          // recorded results (a file or a capture folder) instead of the simulator
+        // Recorded results (files and capture folders, replayed in order as
+        // one recording) instead of the simulator.
+        std::vector<std::filesystem::path> input;
         bool describeOutputs = false;         // output events carry a summary of what each holds
+        bool fullOutputs = false;             // ... with every number it holds
     };
 
     // `plugin` and `app` (its description, read back as `info`) outlive the loop.
@@ -96,6 +114,8 @@ public:
     void SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
     // Sends an event to the sink (front ends add their own).
     void Emit(const nlohmann::json& event);
+    // Whether anyone reads the events: those of every batch are built only then.
+    bool Listening() const { return static_cast<bool>(emit_); }
     // Opens the station of the file space (its servers: ReadStationServers),
     // makes the client and the host window, and builds the tree. False with
     // `*error` set when the file space cannot be used.
@@ -154,11 +174,18 @@ public:
     const nlohmann::json& PageOutcome() const { return outcome_; }
 
     // ---- Running -----------------------------------------------------------------
+    // What a page does with zv calls, for front ends without a page: sets
+    // one parameter of `mode` on the client pipe (ZV_E_NOTFOUND for an
+    // unknown mode or parameter), and switches every station pipe that runs
+    // `mode`, then the client pipe, to it (the client pipe's status).
+    zvStatus SetParameter(const std::string& mode, const std::string& name, int32_t value);
+    zvStatus SwitchMode(const std::string& mode);
     // The user's Play and Stop of the client pipe's current mode.
     void SetPlaying(bool playing);
     bool Playing() const { return playing_; }
     // One batch of the running mode (or of the capture); false when
-    // nothing was delivered.
+    // nothing was delivered: the recording ended, or the station failed
+    // (DeliveryError says how).
     bool Step();
     // Plays for `seconds` of simulated time, then stops.
     void Play(double seconds);
@@ -168,6 +195,15 @@ public:
     bool Delivering() const { return Running() || (Capturing() && playing_); }
     // Seconds between two batches of what is delivered.
     double BatchPeriod() const;
+    // The current or last run of a mode: statuses, failures, outputs per
+    // display, console prints and where the time went. The written files
+    // and tables are the front end's to add.
+    const RunSummary& LastRun() const { return run_; }
+    // Why the last mode asked to run could not start (its settings do not
+    // read): "" when it could, or a start handler failed instead.
+    const std::string& RunRefusal() const { return refusal_; }
+    // Why the last Step delivered nothing, when the station failed; "".
+    const std::string& DeliveryError() const { return deliveryError_; }
 
     // ---- Capture -----------------------------------------------------------------
     // While the client's capture is on (zvClientEnableCapture) every batch
@@ -182,7 +218,7 @@ public:
     const std::filesystem::path& CaptureFolder() const { return captureFolder_; }
 
     // ---- State and pictures --------------------------------------------------------
-    zvHandle Client() const { return client_; }
+    zvHandle Client() const { return client_.Get(); }
     zv::station::Connection& Connection() { return *connection_; }
     zv::station::Station& Station() { return station_; }
     HostDisplays& Displays() { return *displays_; }
@@ -190,20 +226,17 @@ public:
     // play state.
     nlohmann::json PipesJson() const;
     nlohmann::json RecordingJson() const;
-    // Writes what each display of the client's current mode shows into
-    // `dir` (PNG and SVG, tables as JSON and text); appends the files.
-    bool WriteDisplays(const std::filesystem::path& dir, std::vector<std::string>* written, std::string* error);
 
 private:
     class Site;
-    struct FileStamp {
-        int64_t size;
-        int64_t modified;
-        uint64_t inode;
-        bool operator==(const FileStamp&) const = default;
-    };
 
+    // The page site the plug-in's nodes and pages call.
+    hostapi::PageSite* SiteForPlugin() const;
     void BuildTree();
+    // Makes the plug-in's node for `node` and appends it; its index.
+    int32_t AddNode(TreeNode node, const hostapi::NodeInfo& info);
+    // A server's node and, unless it is limited, its sensors' nodes.
+    void AddServer(uint32_t serial);
     // The station's reason for server `serial`'s settings ("" when none).
     std::string StationSettingsError(uint32_t serial) const;
     void ReleaseTree(std::vector<TreeNode>* tree);
@@ -217,7 +250,14 @@ private:
     void ApplyRunState();
     void StartRun(const std::string& mode);
     void StopRun();
-    void Drain();
+    // Sends the console prints and handler calls of the last call into the
+    // plug-in (`reason`: what the platform kept for it) and keeps them for
+    // the run's summary.
+    void Drain(const std::string& reason);
+    // Hands one batch to the running mode's process handler; false when
+    // its messages could not be made (DeliveryError says why).
+    bool Process(const std::vector<zvHandle>& payloads);
+    void OnOutput(const zv::runner::Output& output);
     void StartCapture();
     void StopCapture();
     // Records a batch the client received while capturing.
@@ -229,8 +269,10 @@ private:
     // The mode whose batches Step delivers: the running one, else (while
     // capturing) the first server's station pipe's.
     std::string DeliveringMode() const;
-    std::map<std::string, FileStamp> StampFiles() const;
-    void ReportFiles(const std::map<std::string, FileStamp>& before);
+    // Reports the files the file space changed in the root and the
+    // servers' folders since it was last asked (the page's files), one
+    // event per file for its net change.
+    void ReportFiles();
     void ReportControls(const wf::DialogState& before);
 
     const Plugin& plugin_;
@@ -243,7 +285,7 @@ private:
     zv::station::Station station_;
     std::unique_ptr<zv::station::Connection> connection_;
     std::unique_ptr<zv::station::Replay> replay_;
-    zvHandle client_ = nullptr;
+    zv::OwnedClient client_;
     std::unique_ptr<zv::runner::ModeRunner> runner_;
     std::unique_ptr<HostDisplays> displays_;
     std::unique_ptr<Site> site_;
@@ -279,6 +321,10 @@ private:
     bool treeWanted_ = false;
     bool playing_ = false;
     std::string failedStart_;  // a mode whose start failed, not retried until something changes
+    std::string refusal_;
+    std::string deliveryError_;
+    RunSummary run_;
+    std::unique_ptr<MessageSlots> slots_;
     std::unique_ptr<zv::station::CaptureWriter> capture_;
     std::filesystem::path captureFolder_;  // on this machine
     std::string captureSpaceFolder_;       // in the file space

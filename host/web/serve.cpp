@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "loop_thread.hpp"
-#include "session.hpp"
+#include "exit_codes.hpp"
 #include "web_server.hpp"
 
 namespace zvhost {
@@ -45,6 +45,8 @@ bool TokenUsable(const std::string& token) {
 
 // `zvhost serve`: the host loop on its own thread and the browser UI's
 // server, until SIGINT or SIGTERM.
+// Long: the steps of serving in order (address, token, loop thread,
+// server, signals, shutdown), each with its own refusal.
 int RunServe(const Plugin& library, zvHandle app, const AppInfo& info, const ServeArgs& args,
              std::string* error) {
     // One thread takes the signals that end the server; every other thread
@@ -72,7 +74,7 @@ int RunServe(const Plugin& library, zvHandle app, const AppInfo& info, const Ser
     LoopThread loop(library, app, info);
     LoopThread::Options options;
     options.loop.files = args.files;
-    options.loop.input = args.input;
+    if (!args.input.empty()) options.loop.input = {args.input};
     options.loop.station.seed = args.seed;
     options.boxTimeout = std::chrono::milliseconds(static_cast<int64_t>(args.boxTimeout * 1000));
     if (!loop.Start(options, error)) return kExitBadInput;

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "zvstation/station.hpp"
+
 namespace zvhost {
 
 // Sensors of one server beyond this many are left out of the tree.
@@ -55,6 +57,11 @@ ServerSettingsView ReadServerSettingsView(uint32_t serial);
 //  - with "#2", "#3", ... added when that path is taken, and always for a
 //    sensor the plug-in does not reach (serverPath/name#2).
 std::vector<std::string> SensorPaths(const std::string& serverPath, const std::vector<SensorEntry>& sensors);
+
+// Why no mode can run on `station`: the servers whose Settings.xml the
+// station could not read, each with the reason (file, line when the
+// platform names one, what is wrong); "" when every server's could be read.
+std::string UnreadSettings(const zv::station::Station& station);
 
 }  // namespace zvhost
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "events.hpp"
+
 namespace zvhost {
 
 HostDisplay::HostDisplay(std::string mode, const DisplayInfo& info) : mode_(std::move(mode)), info_(info) {}
@@ -43,7 +45,7 @@ HostDisplays::~HostDisplays() = default;
 
 int32_t HostDisplays::SelectLayout(int32_t layout) {
     layout_ = layout;
-    if (emit_) emit_({{"event", "layout"}, {"layout", layout}});
+    if (emit_) emit_(events::Layout(layout));
     return 1;
 }
 
@@ -72,7 +74,7 @@ int32_t HostDisplays::GetDisplay(int32_t index, hostapi::Display** display) {
 int32_t HostDisplays::AddDisplayListener(int32_t index, hostapi::DisplayListener* listener) {
     if (listener == nullptr) return ZV_E_ARGUMENT;
     listeners_.emplace_back(index, listener);
-    if (emit_) emit_({{"event", "listener"}, {"display", index}, {"added", true}});
+    if (emit_) emit_(events::Listener(index, true));
     return 1;
 }
 
@@ -80,7 +82,7 @@ int32_t HostDisplays::RemoveDisplayListener(int32_t index, hostapi::DisplayListe
     auto it = std::find(listeners_.begin(), listeners_.end(), std::make_pair(index, listener));
     if (it == listeners_.end()) return ZV_E_NOTFOUND;
     listeners_.erase(it);
-    if (emit_) emit_({{"event", "listener"}, {"display", index}, {"added", false}});
+    if (emit_) emit_(events::Listener(index, false));
     return 1;
 }
 

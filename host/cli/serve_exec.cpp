@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "serve.hpp"
-#include "session.hpp"
+#include "exit_codes.hpp"
 
 namespace zvhost {
 

@@ -9,7 +9,8 @@
 #include "plugin.hpp"
 #include "render.hpp"
 #include "serve.hpp"
-#include "session.hpp"
+#include "zvapi/zv_handle.hpp"
+#include "exit_codes.hpp"
 
 int main(int argc, char** argv) {
     CLI::App cli{"zvhost serve: the browser UI of the station"};
@@ -30,15 +31,15 @@ int main(int argc, char** argv) {
     if (!library.Load(plugin, &error)) return fail(zvhost::kExitBadInput, error);
     for (const std::string& missing : library.Missing())
         std::fprintf(stderr, "zvhost: note: the plug-in has no %s\n", missing.c_str());
-    zvHandle app = nullptr;
-    const zvStatus described = library.Describe(&app);
+    zv::OwnedPipeApp app;
+    const zvStatus described = library.Describe(app.Out());
     if (described <= 0) {
-        zvObjectDestroy(app);
+        zvObjectDestroy(app.Release());  // whatever the export left
         return fail(zvhost::kExitFailed, "TorvaneDescribePipeApp returned " + std::to_string(described));
     }
     const zvhost::AppInfo info = zvhost::ReadApp(app);
     const int code = zvhost::RunServe(library, app, info, args, &error);
-    zvPipeAppDestroy(app);
+    app.Reset();  // before the platform ends
     zvTerminate();
     zvhost::ShutdownRendering();
     if (code != zvhost::kExitOk) return fail(code, error);

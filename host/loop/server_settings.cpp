@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "zvapi/zv_handle.hpp"
 #include "zvapi/zvapi.h"
 
 namespace zvhost {
@@ -115,23 +116,22 @@ ServerSettingsView ReadServerSettingsView(uint32_t serial) {
     if (zvFileExists(path.c_str()) != 1) return view;
     view.present = true;
     zvLastErrorClear();
-    zvHandle file = nullptr;
-    zvHandle info = nullptr;
-    zvStatus status = zvFileCreate(&file, nullptr);
+    zv::OwnedFile file;
+    zv::OwnedAppInfo info;
+    zvStatus status = zvFileCreate(file.Out(), nullptr);
     if (status > 0) status = zvFileInit(file, path.c_str(), ZV_FILE_READ);
-    if (status > 0) status = zvAppInfoCreate(&info, nullptr);
+    if (status > 0) status = zvAppInfoCreate(info.Out(), nullptr);
     if (status > 0) status = zvAppInfoInit(info);
     if (status > 0) status = zvAppInfoRead(info, file);
     // The reason is the failing call's, before closing can replace it.
     const std::string reason = status <= 0 ? zvLastErrorText() : "";
-    if (file != nullptr) zvFileDestroy(file);
+    file.Reset();
     if (status <= 0) {
         view.problem = !reason.empty() ? reason
                                        : Quote(path) + ": cannot be read (status " + std::to_string(status) + ")";
     } else if (const zvXmlItem root = zvAppInfoRootGroup(info); root != 0) {
         Walk(info, &view).Group(root, "", "", 0);
     }
-    if (info != nullptr) zvAppInfoDestroy(info);
     return view;
 }
 
@@ -161,6 +161,18 @@ std::vector<std::string> SensorPaths(const std::string& serverPath, const std::v
     for (size_t i = 0; i < sensors.size(); ++i)
         if (!sensors[i].unreachable.empty()) paths[i] = claim(serverPath + "/" + sensors[i].name, true);
     return paths;
+}
+
+std::string UnreadSettings(const zv::station::Station& station) {
+    std::string why;
+    for (const zv::station::Server& server : station.Servers()) {
+        if (server.settingsError.empty()) continue;
+        // The platform's reading names the line; the station's may not.
+        const std::string problem = ReadServerSettingsView(server.serial).problem;
+        why += std::string(why.empty() ? "the settings of " : "; ") + "server SN" + std::to_string(server.serial) +
+               " cannot be read: " + (problem.empty() ? server.settingsError : problem);
+    }
+    return why.empty() ? why : why + " (a server's Setup page, System Config, makes them again)";
 }
 
 }  // namespace zvhost

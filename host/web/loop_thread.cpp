@@ -32,13 +32,24 @@ json Buttons(uint32_t type) {
 // Events that come with every batch stay out of the log: the displays and
 // the pipes are published as state instead, and so are the page's controls.
 bool Logged(const json& event) {
-    const std::string kind = event.value("event", "");
-    if (kind == "output" || kind == "read" || kind == "control" || kind == "tree") return false;
-    if (kind == "handler" && event.value("phase", "") == "process") return false;
-    return true;
+    EventKind kind{};
+    if (!KindOf(event, &kind) || !LoggedKind(kind)) return false;
+    return !(kind == EventKind::Handler && event.value("phase", "") == "process");
 }
 
 }  // namespace
+
+bool LoggedKind(EventKind kind) {
+    switch (kind) {
+        case EventKind::Output:
+        case EventKind::Read:
+        case EventKind::Control:
+        case EventKind::Tree:
+            return false;
+        default:
+            return true;
+    }
+}
 
 struct LoopThread::Item {
     Command command;
@@ -238,11 +249,11 @@ void LoopThread::MakeWanted(HostLoop& loop) {
 }
 
 void LoopThread::OnEvent(const json& event) {
-    const bool opened = event.value("event", "") == "page" && event.value("action", "") == "open";
+    const bool opened = IsEvent(event, EventKind::Page) && event.value("action", "") == "open";
     if (opened) openName_ = event.value("name", "");
     std::lock_guard<std::mutex> lock(mutex_);
     if (opened) openNode_ = event.value("node", "");
-    if (event.value("event", "") == "tree") {
+    if (IsEvent(event, EventKind::Tree)) {
         published_.tree = event;
         ++published_.treeVersion;
         ++published_.changes;
@@ -322,6 +333,36 @@ void LoopThread::Publish(HostLoop& loop, bool withPage) {
     }
 }
 
+void LoopThread::RunCommands(HostLoop& loop, size_t commands) {
+    MakeWanted(loop);
+    // The commands that wait now, one at a time: those behind stay in the
+    // queue, which is what its bound counts. Pictures asked for meanwhile
+    // go ahead of the next.
+    for (size_t i = 0; i < commands; ++i) {
+        if (i > 0) MakeWanted(loop);
+        std::shared_ptr<Item> item;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stop_ || queue_.empty()) break;
+            item = queue_.front();
+            queue_.pop_front();
+        }
+        Reply reply;
+        try {
+            reply = item->command(loop);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "zvhost: a command failed: %s\n", e.what());
+            reply = Reply::Error(500, "the host failed on this request (its output says why)");
+        } catch (...) {
+            std::fprintf(stderr, "zvhost: a command failed\n");
+            reply = Reply::Error(500, "the host failed on this request (its output says why)");
+        }
+        // What a command did is published before its reply goes out.
+        if (item->publishes) Publish(loop, true);
+        Deliver(item->done, std::move(reply));
+    }
+}
+
 void LoopThread::Run(std::shared_ptr<Pending> opened) {
     {
         HostLoop loop(plugin_, app_, info_);
@@ -354,33 +395,7 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
                 if (stop_) break;
                 commands = queue_.size();
             }
-            MakeWanted(loop);
-            // The commands that wait now, one at a time: those behind stay
-            // in the queue, which is what its bound counts. Pictures asked
-            // for meanwhile go ahead of the next.
-            for (size_t i = 0; i < commands; ++i) {
-                if (i > 0) MakeWanted(loop);
-                std::shared_ptr<Item> item;
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    if (stop_ || queue_.empty()) break;
-                    item = queue_.front();
-                    queue_.pop_front();
-                }
-                Reply reply;
-                try {
-                    reply = item->command(loop);
-                } catch (const std::exception& e) {
-                    std::fprintf(stderr, "zvhost: a command failed: %s\n", e.what());
-                    reply = Reply::Error(500, "the host failed on this request (its output says why)");
-                } catch (...) {
-                    std::fprintf(stderr, "zvhost: a command failed\n");
-                    reply = Reply::Error(500, "the host failed on this request (its output says why)");
-                }
-                // What a command did is published before its reply goes out.
-                if (item->publishes) Publish(loop, true);
-                Deliver(item->done, std::move(reply));
-            }
+            RunCommands(loop, commands);
             bool stepped = false;
             const Clock::time_point now = Clock::now();
             if (loop.Delivering()) {

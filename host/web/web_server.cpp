@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "events.hpp"
 #include "text.hpp"
 
 namespace zvhost {
@@ -384,7 +385,7 @@ void WebRoutes::Events(StreamOut& out, const std::string& client) const {
             if (first || p.displaysVersion != displays) text += Event("displays", p.displays);
             if (first || p.boxVersion != box) text += Event("box", p.box);
             const uint64_t oldest = p.logNext - p.log.size();
-            if (log < oldest && !first) text += Event("log", {{"event", "skipped"}, {"count", oldest - log}});
+            if (log < oldest && !first) text += Event("log", events::Skipped(oldest - log));
             for (const json& entry : p.log)
                 if (entry.value("seq", uint64_t{0}) >= log) text += Event("log", entry);
             tree = p.treeVersion;
@@ -401,6 +402,8 @@ void WebRoutes::Events(StreamOut& out, const std::string& client) const {
     }
 }
 
+// Long: one branch per route, each checking its request before it queues
+// anything; the routes read best side by side.
 Routed WebRoutes::Dispatch(const http::Request& req) const {
     // Each path with the one method it takes.
     static const std::pair<const char*, const char*> kRoutes[] = {

@@ -6,6 +6,8 @@
 #include <set>
 #include <system_error>
 
+#include "events.hpp"
+#include "output_files.hpp"
 #include "page_picture.hpp"
 #include "text.hpp"
 
@@ -103,6 +105,8 @@ bool ReadBoundedLine(std::istream& in, size_t limit, std::string* line) {
 
 }  // namespace
 
+// Long: one pass over the lines, with the shape of each verb's arguments
+// read in place, so that every refusal names its line.
 bool ParseScript(std::istream& in, std::vector<ScriptLine>* lines, std::string* error) {
     lines->clear();
     std::string text;
@@ -182,15 +186,12 @@ bool ParseScript(std::istream& in, std::vector<ScriptLine>* lines, std::string* 
     return true;
 }
 
+// Long: one branch per verb, in the order the README lists them.
 bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string* error) {
     for (const ScriptLine& line : lines) {
         PageAction action;
         if (line.verb == "show") {
-            nlohmann::json state = loop.PageStateJson();
-            state["event"] = "state";
-            state["modified"] = loop.PageModified();
-            state["pipes"] = loop.PipesJson();
-            loop.Emit(state);
+            loop.Emit(events::State(loop.PageStateJson(), loop.PageModified(), loop.PipesJson()));
             continue;
         }
         if (line.verb == "play") {
@@ -203,12 +204,13 @@ bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string
             continue;
         }
         if (line.verb == "out") {
-            std::vector<std::string> written;
-            if (!loop.WriteDisplays(line.argument, &written, error)) {
+            std::vector<WrittenFile> written;
+            const bool ok = WriteDisplays(loop, line.argument, &written, error);
+            for (const WrittenFile& f : written) loop.Emit(events::Written(f.path, f.mode, f.display));
+            if (!ok) {
                 *error = Where(line.number) + *error;
                 return false;
             }
-            for (const std::string& path : written) loop.Emit({{"event", "written"}, {"path", path}});
             continue;
         }
         if (line.verb == "picture") {
@@ -216,7 +218,7 @@ bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string
                 *error = Where(line.number) + *error;
                 return false;
             }
-            loop.Emit({{"event", "written"}, {"path", line.argument}});
+            loop.Emit(events::Written(line.argument));
             continue;
         }
         static const std::pair<const char*, PageAction::Kind> kKinds[] = {
@@ -262,7 +264,7 @@ bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string
                 *error = Where(line.number) + refused;
                 return false;
             }
-            loop.Emit({{"event", "refused"}, {"line", line.number}, {"text", refused}});
+            loop.Emit(events::Refused(line.number, refused));
         }
     }
     return true;

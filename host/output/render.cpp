@@ -178,6 +178,7 @@ void PaintImage(cairo_t* cr, cairo_surface_t* surface, double x, double y, doubl
 
 bool GoodPoint(const zvPoint32s& p) { return p.x != kNull && p.y != kNull; }
 
+// Long: one case per drawing kind of a graphic, sharing the view.
 void DrawGraphic(cairo_t* cr, zvHandle graphic, const View& v) {
     const int32_t pens = zvGraphicPenCount(graphic);
     const int32_t brushes = zvGraphicBrushCount(graphic);
@@ -390,6 +391,8 @@ struct Slice {
     int32_t count;
 };
 
+// Long: the outlines, their colours and the axes of one model, drawn in
+// one pass over its slices.
 void DrawPolar(cairo_t* cr, zvHandle model, int width, int height) {
     cairo_set_source_rgb(cr, 0.08, 0.09, 0.12);
     cairo_paint(cr);

@@ -194,6 +194,7 @@ nlohmann::json DescribeGraphic(zvHandle graphic, bool full) {
 
 }  // namespace
 
+// Long: one case per kind of output, each with its brief and full forms.
 nlohmann::json DescribeOutput(zvHandle object, bool full) {
     nlohmann::json j;
     switch (zvObjectType(object)) {
