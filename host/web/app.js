@@ -497,9 +497,9 @@ function showOutcome(o) {
 function renderRunNotes() {
   const notes = document.getElementById('run-notes');
   const running = view.pipes && view.pipes.running;
-  if (!running) view.runNotes = [];
-  notes.replaceChildren(...view.runNotes.map((t) => el('div', {text: `${view.pipes.client.mode}: ${t}`})));
-  notes.hidden = view.runNotes.length === 0;
+  const mode = view.pipes ? view.pipes.client.mode : '';
+  notes.replaceChildren(...view.runNotes.map((t) => el('div', {text: `${mode}: ${t}`})));
+  notes.hidden = !running || view.runNotes.length === 0;
 }
 
 function bytesText(n) {
@@ -704,7 +704,8 @@ function logLine(e) {
   if (stick) log.scrollTop = log.scrollHeight;
   // What the run prints (a warning about its settings, most often) stays
   // in view while that run goes on.
-  if (e.event === 'handler' && e.phase === 'start') view.runNotes = [];
+  // A new run (Play, or another mode) starts with none.
+  if ((e.event === 'play' && e.on) || (e.event === 'mode' && e.pipe === 'client')) view.runNotes = [];
   if (e.event === 'console') {
     const text = e.text.replace(/\n$/, '');
     if (!view.runNotes.includes(text)) view.runNotes.push(text);
