@@ -130,6 +130,18 @@ void HostLoop::Emit(const json& event) {
     if (emit_) emit_(event);
 }
 
+// The modes and their parameters as the plug-in describes them, for the station's pipes.
+std::vector<zv::station::ModeDeclaration> HostLoop::DeclaredModes() const {
+    std::vector<zv::station::ModeDeclaration> modes;
+    for (const ModeInfo& m : info_.modes) {
+        zv::station::ModeDeclaration d;
+        d.name = m.name;
+        for (const ParameterInfo& p : m.parameters) d.parameters.emplace_back(p.name, p.initial);
+        modes.push_back(std::move(d));
+    }
+    return modes;
+}
+
 bool HostLoop::Open(const Options& options, std::string* error) {
     options_ = options;
     std::error_code ec;
@@ -158,14 +170,7 @@ bool HostLoop::Open(const Options& options, std::string* error) {
         for (const std::string& note : replay_->Notes()) Emit(events::Error("replay: " + note));
     }
 
-    std::vector<zv::station::ModeDeclaration> modes;
-    for (const ModeInfo& m : info_.modes) {
-        zv::station::ModeDeclaration d;
-        d.name = m.name;
-        for (const ParameterInfo& p : m.parameters) d.parameters.emplace_back(p.name, p.initial);
-        modes.push_back(std::move(d));
-    }
-    connection_ = std::make_unique<zv::station::Connection>(&station_, std::move(modes));
+    connection_ = std::make_unique<zv::station::Connection>(&station_, DeclaredModes());
     connection_->SetListener([this](const zv::station::PipeEvent& event) { OnPipeEvent(event); });
     zvStatus status = zvClientCreate(client_.Out());
     if (status > 0) status = connection_->Attach(client_);

@@ -230,6 +230,8 @@ public:
 private:
     class Site;
 
+    std::vector<zv::station::ModeDeclaration> DeclaredModes() const;
+
     // The page site the plug-in's nodes and pages call.
     hostapi::PageSite* SiteForPlugin() const;
     void BuildTree();

@@ -298,6 +298,7 @@ int32_t HostLoop::FindControl(const std::string& name) const {
     return found.size() == 1 ? found.front() : -1;
 }
 
+// Long: one case per page action; the control actions share their look-up of the control.
 bool HostLoop::Act(const PageAction& action, std::string* error, wf::driver::Result* outcome) {
     wf::driver::Result ignored = wf::driver::Result::Done;
     wf::driver::Result& result = outcome != nullptr ? *outcome : ignored;

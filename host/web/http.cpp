@@ -101,6 +101,7 @@ size_t RequestReader::FeedHead(std::string_view bytes) {
     return bytes.size();
 }
 
+// Long: the request line and each header checked in the order they come, every limit in one place.
 bool RequestReader::ParseHead() {
     std::string_view rest = head_;
     bool first = true;

@@ -322,6 +322,7 @@ void HttpServer::Impl::Take(uint64_t id) {
     }
 }
 
+// Long: one branch per lane (at once, the loop, the picture workers, a stream), each with its own bound.
 void HttpServer::Impl::Dispatch(uint64_t id) {
     Connection& c = connections.at(id);
     http::Request request = std::move(c.reader.request());
