@@ -73,6 +73,7 @@ public:
         return 1;
     }
     int32_t SetModified() override {
+        if (LivePage* page = loop_->Current()) page->modified = true;
         loop_->Emit(events::Modified());
         return 1;
     }
@@ -119,6 +120,13 @@ HostLoop::~HostLoop() {
 void HostLoop::SetEventSink(EventSink sink) { emit_ = std::move(sink); }
 
 void HostLoop::Emit(const json& event) {
+    if (recording_) {
+        // What an Apply or Reload wrote and what the page said meanwhile.
+        if (IsEvent(event, EventKind::File) && event.value("change", "") != "deleted")
+            outcome_["files"].push_back(event["path"]);
+        if (IsEvent(event, EventKind::Report))
+            outcome_[event.value("kind", "") == "error" ? "errors" : "texts"].push_back(event.value("text", ""));
+    }
     if (emit_) emit_(event);
 }
 
@@ -466,6 +474,8 @@ void HostLoop::StartCapture() {
         captureSpaceFolder_.clear();
         return;
     }
+    recordingState_ = {{"folder", captureSpaceFolder_}, {"on", true}, {"batches", 0}, {"bytes", 0},
+                       {"segments", json::array()}};
     // The first server's station pipe delivers to the capture even when no
     // mode of the client reads it.
     if (!servers_.empty() && !replay_) station_.StartDelivery(servers_.front());
@@ -476,6 +486,10 @@ void HostLoop::StopCapture() {
     std::string error;
     if (!capture_->Close(&error)) Emit(events::Error("the capture's last segment is lost: " + error));
     ReportSegments();
+    if (recordingState_.is_object()) {
+        recordingState_["on"] = false;
+        recordingState_["batches"] = capture_->Batches();
+    }
     capture_.reset();
 }
 
@@ -490,14 +504,27 @@ void HostLoop::Record(const std::vector<zvHandle>& payloads) {
 }
 
 void HostLoop::ReportSegments() {
-    for (const zv::station::CaptureWriter::Segment& segment : capture_->TakeCompleted())
+    constexpr size_t kSegmentsShown = 20;
+    for (const zv::station::CaptureWriter::Segment& segment : capture_->TakeCompleted()) {
         Emit(events::File(segment.path, events::FileChange::Created, segment.bytes));
+        if (!recordingState_.is_object()) continue;
+        recordingState_["bytes"] = recordingState_["bytes"].get<int64_t>() + segment.bytes;
+        json& segments = recordingState_["segments"];
+        segments.push_back(segment.path);
+        if (segments.size() > kSegmentsShown) segments.erase(segments.begin());
+    }
 }
 
 void HostLoop::RecoverFileSpace() {
     for (const zv::station::Recovered& r : zv::station::RecoverCaptures()) Emit(events::Recovered(r));
     // What other writes interrupted before this start left behind goes now.
     zvFileSpaceSweep("\\");
+}
+
+json HostLoop::RecordingJson() const {
+    json recording = recordingState_;
+    if (capture_ && recording.is_object()) recording["batches"] = capture_->Batches();
+    return recording;
 }
 
 json HostLoop::PipesJson() const {
@@ -508,6 +535,7 @@ json HostLoop::PipesJson() const {
                         {"enabled", connection_ ? connection_->ClientEnabled() : false}}},
             {"stations", stations},
             {"capture", connection_ ? connection_->CaptureOn() : false},
+            {"recording", RecordingJson()},
             {"layout", displays_->Layout()},
             {"playing", playing_},
             {"running", Running()}};

@@ -133,15 +133,19 @@ public:
     std::string PageName(int32_t id);
 
     // ---- Pages -------------------------------------------------------------------
-    // Closes the open page, then opens page `page` (an identifier, or the
-    // name of one of the node's pages) on node `path`: factory, SetNode,
-    // Create, Activate. False with `*error` set for an unknown node or page,
+    // Makes page `page` (an identifier, or the name of one of the node's
+    // pages) of node `path` the open page, as a property sheet does: the
+    // pages of one node stay created while it is selected, so opening
+    // another of its pages deactivates the open one and activates that one
+    // (made first with factory, SetNode and Create when it is new); opening
+    // the open page again changes nothing. A page of another node (or of a
+    // node whose tree was rebuilt since) first closes every page. False with `*error` set for an unknown node or page,
     // a page the plug-in does not make, or one a node with a reason does
     // not list; a page whose Create fails is destroyed again (its status
     // goes out as an event). A limited server's reason goes out as a report
     // when its page opens.
     bool OpenPage(std::string path, const std::string& page, std::string* error);
-    // Deactivate and Destroy of the open page, if any.
+    // Deactivate of the open page and Destroy of every page of its node.
     void ClosePage();
     bool PageOpen() const { return page_ != nullptr; }
     int32_t OpenPageId() const { return pageId_; }
@@ -161,8 +165,13 @@ public:
     // The state of every control of the open page.
     bool PageState(wf::DialogState* state) const;
     nlohmann::json PageStateJson() const;
-    // The open page's modified flag (IsModified).
+    // Whether the open page holds edits not applied yet: set when the page
+    // calls SetModified, cleared when its Apply or Reload succeeds.
     int32_t PageModified();
+    // What the open page's last Apply or Reload did, null before one:
+    // {"seq", "action", "status", "ok", "files": [paths written], "errors",
+    // "texts": [what the page reported during it]}.
+    const nlohmann::json& PageOutcome() const { return outcome_; }
 
     // ---- Running -----------------------------------------------------------------
     // What a page does with zv calls, for front ends without a page: sets
@@ -213,8 +222,10 @@ public:
     zv::station::Connection& Connection() { return *connection_; }
     zv::station::Station& Station() { return station_; }
     HostDisplays& Displays() { return *displays_; }
-    // Pipes, capture, layout, play state.
+    // Pipes, capture (with what the current or last capture wrote), layout,
+    // play state.
     nlohmann::json PipesJson() const;
+    nlohmann::json RecordingJson() const;
 
 private:
     class Site;
@@ -283,12 +294,29 @@ private:
     wf::WindowHandle window_ = nullptr;
     std::vector<uint32_t> servers_;
 
+    // A created page of the open page's node.
+    struct LivePage {
+        int32_t id = 0;
+        hostapi::Page* page = nullptr;
+        bool modified = false;
+    };
+    LivePage* Current();
+    // Apply or Reload of the open page, recorded as its outcome.
+    template <class Call>
+    void CallRecorded(const char* what, Call&& call);
+    bool MakePage(int32_t id, hostapi::Node* node, std::string* error);
+
     std::vector<TreeNode> tree_;
     std::vector<TreeNode> retired_;  // the tree an open page was opened on, when rebuilt since
     hostapi::Page* page_ = nullptr;
     int32_t pageId_ = 0;
     std::string pageNode_;
     bool pageActive_ = false;
+    std::vector<LivePage> live_;        // the open page's node's created pages, the open one among them
+    hostapi::Node* liveNode_ = nullptr; // the node they were made for
+    nlohmann::json outcome_;
+    uint64_t outcomes_ = 0;
+    bool recording_ = false;
 
     bool inCall_ = false;
     int64_t errorReports_ = 0;  // ReportError calls of the plug-in so far
@@ -302,6 +330,9 @@ private:
     std::unique_ptr<zv::station::CaptureWriter> capture_;
     std::filesystem::path captureFolder_;  // on this machine
     std::string captureSpaceFolder_;       // in the file space
+    // What the current or last capture wrote, for the pipes' state:
+    // {"folder", "on", "batches", "bytes", "segments": [the latest paths]}.
+    nlohmann::json recordingState_;
     int64_t segmentBytes_ = zv::station::kDefaultSegmentBytes;
 };
 

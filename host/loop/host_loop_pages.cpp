@@ -112,9 +112,20 @@ void HostLoop::AfterPluginCall() {
     ApplyRunState();
 }
 
+HostLoop::LivePage* HostLoop::Current() {
+    for (LivePage& live : live_)
+        if (live.page == page_ && page_ != nullptr) return &live;
+    return nullptr;
+}
+
 // `path` is a copy: closing the page before may rebuild the tree it names.
 bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::string* error) {
-    ClosePage();
+    // The node's pages stay only while they were made for the node the
+    // tree has now.
+    const TreeNode* selected = FindNode(path);
+    if (page_ != nullptr && (path != pageNode_ || selected == nullptr || selected->node != liveNode_ ||
+                             !retired_.empty()))
+        ClosePage();
     const TreeNode* node = FindNode(path);
     if (node == nullptr) {
         std::string known;
@@ -133,13 +144,27 @@ bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::stri
         for (int32_t candidate : node->pages)
             if (Lower(PageName(candidate)) == Lower(pageName)) id = candidate;
     }
+    if (page_ != nullptr && id == pageId_) return true;
+    for (LivePage& live : live_) {
+        if (live.id != id) continue;
+        // Made before: the open page steps back and this one comes forward.
+        if (pageActive_) CallPage("deactivate", [&] { return page_->Deactivate(); });
+        page_ = live.page;
+        pageId_ = id;
+        outcome_ = nullptr;
+        char name[64] = {};
+        page_->GetName(name, sizeof name - 1);
+        Emit(events::PageOpened(id, name, pageNode_));
+        pageActive_ = true;
+        CallPage("activate", [&] { return page_->Activate(); });
+        return true;
+    }
     // A limited server, or a sensor the plug-in's lookup does not find,
     // opens only the pages it lists, also when asked by identifier.
     const bool restricted = node->limited || (node->type == hostapi::kPlainNode && !node->reason.empty());
     const bool listed = std::find(node->pages.begin(), node->pages.end(), id) != node->pages.end();
-    hostapi::Page* page = nullptr;
-    if (id != 0 && (listed || !restricted)) plugin_.PageCreate(id, &page);
-    if (page == nullptr) {
+    if (id == 0 || (!listed && restricted) || !MakePage(id, node->node, error)) {
+        if (!error->empty()) return false;
         std::string offered;
         for (int32_t candidate : node->pages)
             offered += (offered.empty() ? "" : ", ") + std::to_string(candidate) + " " + PageName(candidate);
@@ -148,25 +173,56 @@ bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::stri
                  (restricted && !node->reason.empty() ? ": " + node->reason : "");
         return false;
     }
+    return true;
+}
+
+// Makes page `id` for `node` and opens it, beside the node's pages made
+// before. False with `*error` empty when the plug-in makes no such page.
+bool HostLoop::MakePage(int32_t id, hostapi::Node* pageNode, std::string* error) {
+    error->clear();
+    hostapi::Page* page = nullptr;
+    plugin_.PageCreate(id, &page);
+    if (page == nullptr) return false;
+    const TreeNode* node = nullptr;
+    for (const TreeNode& n : tree_)
+        if (n.node == pageNode) node = &n;
+    const std::string path = node != nullptr ? node->path : pageNode_;
+    hostapi::Page* before = page_;
+    if (before != nullptr && pageActive_) CallPage("deactivate", [&] { return before->Deactivate(); });
+    pageActive_ = false;
     page_ = page;
     pageId_ = id;
-    pageNode_ = node->path;
-    hostapi::Node* pageNode = node->node;
+    pageNode_ = path;
+    liveNode_ = pageNode;
+    outcome_ = nullptr;
+    live_.push_back({id, page, false});
     char name[64] = {};
     page_->GetName(name, sizeof name - 1);
     Emit(events::PageOpened(id, name, pageNode_));
     // Why the node offers only this page, where the page's own reports go:
     // an error when the settings are there but cannot be read.
-    if (node->limited && !node->reason.empty())
+    if (node != nullptr && node->limited && !node->reason.empty())
         Emit(events::Report(node->unreadable, pageNode_ + " is limited to its Setup page: " + node->reason, pageNode_));
     CallPage("setnode", [&] { return page_->SetNode(pageNode); });
     const int32_t created = CallPage("create", [&] { return page_->Create(SiteForPlugin()); });
     if (created <= 0) {
-        hostapi::Page* failed = page_;
+        live_.pop_back();
         page_ = nullptr;
-        CallPage(nullptr, [&] { return failed->Destroy(); });
-        ReleaseTree(&retired_);
+        CallPage(nullptr, [&] { return page->Destroy(); });
         *error = "page " + std::to_string(id) + " could not make its window (status " + std::to_string(created) + ")";
+        if (before != nullptr) {
+            // The page open before comes back.
+            page_ = before;
+            for (const LivePage& live : live_)
+                if (live.page == before) pageId_ = live.id;
+            pageActive_ = true;
+            CallPage("activate", [&] { return page_->Activate(); });
+        } else {
+            pageId_ = 0;
+            pageNode_.clear();
+            liveNode_ = nullptr;
+            ReleaseTree(&retired_);
+        }
         return false;
     }
     pageActive_ = true;
@@ -178,13 +234,16 @@ void HostLoop::ClosePage() {
     if (page_ == nullptr) return;
     if (pageActive_) CallPage("deactivate", [&] { return page_->Deactivate(); });
     pageActive_ = false;
-    // The page is gone once Destroy returns: nothing may ask it for its
+    // A page is gone once Destroy returns: nothing may ask it for its
     // window afterwards.
-    hostapi::Page* page = page_;
+    std::vector<LivePage> pages = std::move(live_);
+    live_.clear();
     page_ = nullptr;
-    CallPage("destroy", [&] { return page->Destroy(); });
+    for (const LivePage& live : pages) CallPage("destroy", [&] { return live.page->Destroy(); });
     pageId_ = 0;
     pageNode_.clear();
+    liveNode_ = nullptr;
+    outcome_ = nullptr;
     ReleaseTree(&retired_);
 }
 
@@ -249,8 +308,8 @@ bool HostLoop::Act(const PageAction& action, std::string* error, wf::driver::Res
         return false;
     }
     switch (action.kind) {
-        case PageAction::Kind::Apply: CallPage("apply", [&] { return page_->Apply(); }); return true;
-        case PageAction::Kind::Reload: CallPage("reload", [&] { return page_->Reload(); }); return true;
+        case PageAction::Kind::Apply: CallRecorded("apply", [&] { return page_->Apply(); }); return true;
+        case PageAction::Kind::Reload: CallRecorded("reload", [&] { return page_->Reload(); }); return true;
         case PageAction::Kind::Activate:
             pageActive_ = true;
             CallPage("activate", [&] { return page_->Activate(); });
@@ -303,9 +362,27 @@ bool HostLoop::Act(const PageAction& action, std::string* error, wf::driver::Res
 }
 
 int32_t HostLoop::PageModified() {
-    int32_t modified = 0;
-    if (page_ != nullptr) page_->IsModified(&modified);
-    return modified;
+    const LivePage* page = Current();
+    return page != nullptr && page->modified ? 1 : 0;
+}
+
+template <class Call>
+void HostLoop::CallRecorded(const char* what, Call&& call) {
+    outcome_ = {{"action", what}, {"files", json::array()}, {"errors", json::array()}, {"texts", json::array()}};
+    recording_ = true;
+    int32_t status = ZV_E_FAIL;
+    try {
+        status = CallPage(what, call);
+    } catch (...) {
+        recording_ = false;
+        throw;
+    }
+    recording_ = false;
+    outcome_["status"] = status;
+    outcome_["ok"] = status > 0;
+    outcome_["seq"] = ++outcomes_;
+    // Applied or read again: what the page shows is what its files hold.
+    if (LivePage* page = Current(); page != nullptr && status > 0) page->modified = false;
 }
 
 void HostLoop::ReportControls(const wf::DialogState& before) {

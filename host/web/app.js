@@ -18,7 +18,17 @@ const view = {
   shown: new Map(), // display name -> {figure, loading, generation}
   boxId: 0,
   boxPending: 0,    // the box shown and not answered yet
+  online: false,    // the event stream is open
+  control: null,    // who holds control: {holding, holder, you, watchers}
+  outcome: 0,       // the last Apply or Reload outcome shown
+  runNotes: [],     // what the running mode printed since it started
 };
+
+// This browser, as the server tells browsers apart: it sends this with every
+// action and with its event stream. Not a secret: who holds control is
+// decided by the server, and a page that is not its holder only watches.
+const clientId = Array.from(crypto.getRandomValues(new Uint8Array(12)),
+                            (b) => b.toString(16).padStart(2, '0')).join('');
 
 // Counts of pictures shown per display, for tests and measurements.
 window.zvDisplayUpdates = {};
@@ -41,20 +51,29 @@ let chain = Promise.resolve();
 
 // Runs `job` after every job queued before it.
 function enqueue(job) {
-  chain = chain.then(job).catch((e) => logLine({event: 'error', text: String(e)}));
+  chain = chain.then(job).catch((e) => logLine({event: 'error', text: `the page failed: ${e.message || e}`}));
   return chain;
 }
 
 async function post(path, body) {
-  const response = await fetch(path, {
-    method: 'POST',
-    headers: {'Content-Type': 'application/json'},
-    body: JSON.stringify(body),
-  });
+  let response;
+  try {
+    response = await fetch(path, {
+      method: 'POST',
+      headers: {'Content-Type': 'application/json', 'X-Zv-Client': clientId},
+      body: JSON.stringify(body),
+    });
+  } catch (e) {
+    // The stream's banner says the server is gone; this says what was lost.
+    showStatus('Not sent: the server does not answer.', 'error');
+    return {ok: false, answer: {}};
+  }
   let answer = {};
   try { answer = await response.json(); } catch (e) { answer = {}; }
   if (!response.ok) {
-    logLine({event: 'refused', text: `${path}: ${answer.error || response.status}`});
+    const text = answer.error || `the server answered ${response.status}`;
+    logLine({event: 'refused', text});
+    showStatus(`Refused: ${text}`, 'error');
   }
   return {ok: response.ok, answer};
 }
@@ -127,17 +146,78 @@ function findNode(path) {
 
 function pageName(page) { return page.name || `Page ${page.id}`; }
 
+// Whether the open page holds edits not applied yet, as the server knows it
+// now (the stream may lag behind the last action's answer).
+async function pageModifiedNow() {
+  try {
+    const response = await fetch('/api/state');
+    if (!response.ok) return false;
+    const page = (await response.json()).page;
+    return !!(page && page.open && page.modified);
+  } catch (e) {
+    return false;
+  }
+}
+
+// Asks the operator what to do with a page's unapplied edits before it is
+// left: 'Apply', 'Discard' or 'Stay'.
+function askLeave(page) {
+  const dialog = document.getElementById('leave');
+  document.getElementById('leave-text').textContent =
+      `${pageName(page)} of ${page.node} has changes that are not applied.`;
+  return new Promise((resolve) => {
+    const done = (answer) => {
+      dialog.onclose = null;
+      if (dialog.open) dialog.close();
+      resolve(answer);
+    };
+    for (const button of dialog.querySelectorAll('button[data-answer]')) {
+      button.onclick = () => done(button.dataset.answer);
+    }
+    // Escape keeps the operator where they are.
+    dialog.oncancel = (e) => { e.preventDefault(); done('Stay'); };
+    dialog.showModal();
+    dialog.querySelector('button[data-answer="Apply"]').focus();
+  });
+}
+
+// Whether the open page may be left: it holds no unapplied edits, or the
+// operator applied them (and Apply took them) or discarded them. Pages left
+// for a tab of the same node stay created, so their edits are discarded by
+// reloading them; a node's pages are destroyed when it is left.
+async function mayLeave(sameNode) {
+  const page = view.page;
+  if (!(page && page.open) || !(await pageModifiedNow())) return true;
+  const answer = await askLeave(page);
+  if (answer === 'Apply') {
+    const {ok, answer: reply} = await act({action: 'apply'});
+    return ok && !reply.modified;
+  }
+  if (answer === 'Discard') return sameNode ? (await act({action: 'reload'})).ok : true;
+  return false;
+}
+
 function selectNode(path) {
-  view.selected = path;
-  renderTree();
-  const node = findNode(path);
-  if (!node) return;
-  if (node.pages.length > 0) openPage(path, node.pages[0].id);
-  else enqueue(() => post('/api/close', {}));
+  const open = view.page && view.page.open ? view.page : null;
+  if (open && open.node === path) return;
+  enqueue(async () => {
+    if (!(await mayLeave(false))) return;
+    view.selected = path;
+    renderTree();
+    const node = findNode(path);
+    if (!node) return;
+    if (node.pages.length > 0) await post('/api/open', {node: path, page: node.pages[0].id});
+    else await post('/api/close', {});
+  });
 }
 
 function openPage(path, id) {
-  enqueue(() => post('/api/open', {node: path, page: id}));
+  const open = view.page && view.page.open ? view.page : null;
+  if (open && open.node === path && open.id === id) return;
+  enqueue(async () => {
+    if (!(await mayLeave(open && open.node === path))) return;
+    await post('/api/open', {node: path, page: id});
+  });
 }
 
 function renderTabs() {
@@ -170,8 +250,53 @@ function setOptions(select, items) {
   select.replaceChildren(...items.map((t, i) => el('option', {value: String(i), text: t})));
 }
 
-// Makes the element of one control and wires the user's events to actions.
-function makeControl(c) {
+// Words for buttons that show only a sign.
+const SIGNS = {'-': 'decrease', '+': 'increase', '<': 'previous', '>': 'next', '<<': 'first', '>>': 'last',
+               '...': 'browse', '\u2026': 'browse'};
+
+function labelText(text) { return (text || '').replace(/&/g, '').replace(/\s*:\s*$/, '').trim(); }
+
+function inside(inner, outer) {
+  return inner[0] >= outer[0] && inner[1] >= outer[1] &&
+      inner[0] + inner[2] <= outer[0] + outer[2] && inner[1] + inner[3] <= outer[1] + outer[3];
+}
+
+// The name an operator hears for each control, from the dialog's own
+// labels: the static text just before it, else the group box around it
+// (the innermost); check boxes, radio buttons and buttons by their own text,
+// signs in words with the label they belong to.
+function controlNames(controls) {
+  return controls.map((c, i) => {
+    const before = i > 0 && controls[i - 1].kind === 'static' ? labelText(controls[i - 1].text) : '';
+    let group = '';
+    let area = Infinity;
+    for (const g of controls) {
+      if (g.kind !== 'groupbox' || g === c || !inside(c.rect, g.rect)) continue;
+      if (g.rect[2] * g.rect[3] < area) {
+        area = g.rect[2] * g.rect[3];
+        group = labelText(g.text);
+      }
+    }
+    const context = before || group;
+    const own = labelText(c.text);
+    switch (c.kind) {
+      case 'button':
+      case 'checkbox':
+      case 'radio':
+        if (SIGNS[own]) return context ? `${context}: ${SIGNS[own]}` : SIGNS[own];
+        return own || context || `control ${c.id}`;
+      case 'static':
+      case 'groupbox':
+        return own;
+      default:
+        return context || `control ${c.id}`;
+    }
+  });
+}
+
+// Makes the element of one control, named `name` for assistive technology,
+// and wires the user's events to actions.
+function makeControl(c, name) {
   const id = c.id;
   let element;
   let input;
@@ -183,13 +308,14 @@ function makeControl(c) {
       element = el('div', {class: 'groupbox'}, [el('span')]);
       break;
     case 'edit':
-      element = input = el('input', {type: 'text', spellcheck: false, autocomplete: 'off'});
+      element = input = el('input', {type: 'text', spellcheck: false, autocomplete: 'off', 'aria-label': name});
       input.addEventListener('input', () => queueType(id, input.value));
       input.addEventListener('blur', () => enqueue(() => act({action: 'blur', control: id})));
       break;
     case 'dropdowncombo': {
       input = el('input', {type: 'text', spellcheck: false, autocomplete: 'off'});
-      const list = el('select', {'aria-label': 'items'});
+      input.setAttribute('aria-label', name);
+      const list = el('select', {'aria-label': `${name}: list`});
       element = el('div', {class: 'combo'}, [input, list]);
       input.addEventListener('input', () => queueType(id, input.value));
       input.addEventListener('blur', () => enqueue(() => act({action: 'blur', control: id})));
@@ -200,7 +326,7 @@ function makeControl(c) {
     }
     case 'dropdownlist':
     case 'listbox':
-      element = input = el('select', {class: c.kind === 'listbox' ? 'list' : 'drop'});
+      element = input = el('select', {class: c.kind === 'listbox' ? 'list' : 'drop', 'aria-label': name});
       if (c.kind === 'listbox') input.size = Math.max(2, Math.floor(c.rect[3] / 8));
       input.addEventListener('change', () => {
         if (input.selectedIndex >= 0) enqueue(() => act({action: 'select', control: id, index: input.selectedIndex}));
@@ -208,11 +334,13 @@ function makeControl(c) {
       break;
     case 'button':
       element = input = el('button', {type: 'button'});
+      if (name !== labelText(c.text)) input.setAttribute('aria-label', name);
       input.addEventListener('click', () => enqueue(() => act({action: 'click', control: id})));
       break;
     case 'checkbox':
     case 'radio':
       input = el('input', {type: c.kind});
+      if (name !== labelText(c.text)) input.setAttribute('aria-label', name);
       element = el('label', {}, [input, el('span')]);
       // The page decides what a click does; the box shows what it decided.
       input.addEventListener('click', (e) => {
@@ -221,11 +349,14 @@ function makeControl(c) {
       });
       break;
     case 'slider': {
-      input = el('input', {type: 'range', step: 1});
+      input = el('input', {type: 'range', step: 1, 'aria-label': name});
       const ticks = el('datalist', {id: `tics-${id}`});
       input.setAttribute('list', ticks.id);
-      element = el('div', {class: 'slider'}, [input, ticks]);
+      // The position in numbers, as the operator moves it.
+      const value = el('output', {class: 'value', 'aria-hidden': 'true'});
+      element = el('div', {class: 'slider'}, [input, value, ticks]);
       input.addEventListener('pointerdown', () => { input.dataset.dragging = '1'; });
+      input.addEventListener('input', () => { value.textContent = input.value; });
       // The page hears of a slider when it is let go.
       input.addEventListener('change', () => {
         delete input.dataset.dragging;
@@ -239,8 +370,9 @@ function makeControl(c) {
   element.setAttribute('data-control', String(id));
   element.setAttribute('data-kind', c.kind);
   place(element, c.rect);
-  if (input && input !== element) place(input, [0, 0, c.rect[2], c.kind === 'slider' ? c.rect[3] : c.rect[3]]);
-  if (input && input !== element) { input.style.position = 'static'; }
+  // Inner inputs keep their natural size: a check box as a box, not the
+  // width of its label.
+  if (input && input !== element) input.style.position = 'static';
   if (c.kind === 'dropdownlist') element.style.height = `${Math.min(c.rect[3], 14) * DU}px`;
   if (c.kind === 'dropdowncombo') element.style.height = `${Math.min(c.rect[3], 14) * DU}px`;
   return {state: null, element, input};
@@ -285,6 +417,7 @@ function updateControl(entry, c) {
       input.min = String(c.range[0]);
       input.max = String(c.range[1]);
       if (!input.dataset.dragging) input.value = String(c.position);
+      element.querySelector('output').textContent = input.value;
       const ticks = element.querySelector('datalist');
       ticks.replaceChildren(...(c.tics || []).map((t) => el('option', {value: String(t)})));
       break;
@@ -302,6 +435,10 @@ function renderPage() {
   document.getElementById('apply').disabled = !open;
   document.getElementById('reload').disabled = !open;
   document.getElementById('modified').hidden = !(open && page.modified);
+  if (open && page.outcome && page.outcome.seq !== view.outcome) {
+    view.outcome = page.outcome.seq;
+    showOutcome(page.outcome);
+  }
   document.getElementById('page-title').textContent = open ? `${page.node}: ${pageName(page)} (${page.id})` : '';
   if (open && page.node && findNode(page.node) && view.selected !== page.node) {
     view.selected = page.node;
@@ -318,7 +455,8 @@ function renderPage() {
   if (key !== view.dialogKey) {
     view.dialogKey = key;
     pendingText.clear();
-    view.controls = page.controls.map(makeControl);
+    const names = controlNames(page.controls);
+    view.controls = page.controls.map((c, i) => makeControl(c, names[i]));
     const dialog = el('div', {class: 'dialog', 'data-page': String(page.id)});
     dialog.style.width = `${page.size[0] * DU}px`;
     dialog.style.height = `${page.size[1] * DU}px`;
@@ -328,12 +466,73 @@ function renderPage() {
   page.controls.forEach((c, i) => updateControl(view.controls[i], c));
 }
 
+// ---- The status line by Apply and Reload -----------------------------------------------------
+
+function showStatus(text, kind = '') {
+  const status = document.getElementById('status');
+  status.textContent = text;
+  status.className = kind;
+}
+
+// What the last Apply or Reload did: the files it wrote, or why nothing was
+// written, with what the page reported during it.
+function showOutcome(o) {
+  const said = [...(o.errors || []), ...(o.texts || [])].join(' ');
+  const files = o.files || [];
+  let text;
+  if (o.action === 'apply') {
+    if (!o.ok) text = `Apply failed, nothing written: ${said || `status ${o.status}`}`;
+    else if (files.length) text = `${files.join(', ')} written.${said ? ' ' + said : ''}`;
+    else text = `Applied: no file needed writing.${said ? ' ' + said : ''}`;
+  } else {
+    text = o.ok ? `Reloaded from the files.${said ? ' ' + said : ''}`
+                : `Reload failed: ${said || `status ${o.status}`}`;
+  }
+  view.outcomeText = said;
+  showStatus(text, o.ok && !(o.errors || []).length ? 'done' : 'error');
+}
+
 // ---- Pipes, Play and Stop ------------------------------------------------------------------
+
+function renderRunNotes() {
+  const notes = document.getElementById('run-notes');
+  const running = view.pipes && view.pipes.running;
+  const mode = view.pipes ? view.pipes.client.mode : '';
+  notes.replaceChildren(...view.runNotes.map((t) => el('div', {text: `${mode}: ${t}`})));
+  notes.hidden = !running || view.runNotes.length === 0;
+}
+
+function bytesText(n) {
+  return n >= 1048576 ? `${(n / 1048576).toFixed(1)} MB` : n >= 1024 ? `${(n / 1024).toFixed(1)} kB` : `${n} bytes`;
+}
+
+// The capture as it is: recording (batches, bytes of whole segments, the
+// segment files), or the last one with the command that replays it.
+function renderRecording() {
+  const box = document.getElementById('recording');
+  const r = view.pipes && view.pipes.recording;
+  box.hidden = !r;
+  if (!r) return;
+  const files = el('ul', {class: 'segments'}, (r.segments || []).map((p) => el('li', {text: p})));
+  const head = r.on
+      ? `Recording into ${r.folder}: ${r.batches} batches, ${bytesText(r.bytes)} in ${r.segments.length} whole segments`
+      : `Capture ${r.folder}: ${r.batches} batches, ${bytesText(r.bytes)} in ${r.segments.length} segments`;
+  const parts = [el('strong', {text: head}), files];
+  if (!r.on) {
+    parts.push(el('p', {}, ['Replay it: ', el('code', {text: `zvhost run --files DIR --input ${r.folder}`})]));
+  }
+  box.classList.toggle('on', !!r.on);
+  box.replaceChildren(...parts);
+}
 
 function renderPipes() {
   const pipes = view.pipes;
   const box = document.getElementById('pipes');
   if (!pipes) return;
+  renderRunNotes();
+  renderRecording();
+  // Pictures of a mode that does not run are its last, not live ones.
+  document.getElementById('display-list').classList.toggle('frozen', !pipes.running);
   const pipe = (label, p) => el('span', {class: p.enabled ? 'pipe' : 'pipe off',
                                          text: `${label}: ${p.mode || 'no mode'}${p.enabled ? '' : ' (disabled)'}`});
   const items = [pipe('client', pipes.client)];
@@ -426,7 +625,7 @@ function renderDisplays() {
     const figures = [];
     for (const d of displays.displays) {
       const figure = el('figure', {class: 'display', 'data-display': d.name}, [
-        el('figcaption', {}, [d.name, el('span', {class: 'generation'})]),
+        el('figcaption', {}, [d.name, el('span', {class: 'generation'}), el('span', {class: 'frozen-mark', text: 'not live'})]),
         el('div', {class: 'content empty', text: 'nothing yet'}),
       ]);
       view.shown.set(d.name, {figure, kind: d.kind, loading: false, generation: 0, fetched: 0, wanted: 0});
@@ -443,30 +642,50 @@ function renderDisplays() {
 
 // ---- Log and message boxes -------------------------------------------------------------------
 
+function pipeName(e) { return e.pipe === 'client' ? 'client pipe' : `station pipe SN${e.server}`; }
+
+const LAYOUTS = ['one display', 'two displays side by side', 'two displays one above the other', 'four displays'];
+
+// A log line in words.
 function describe(e) {
   switch (e.event) {
-    case 'report': return `${e.kind === 'error' ? 'error' : 'text'}: ${e.text}`;
-    case 'messagebox': return `message box "${e.text}": ${e.answer}`;
-    case 'console': return `console: ${e.text.replace(/\n$/, '')}`;
-    case 'mode': return `${e.pipe} pipe${e.server ? ' SN' + e.server : ''} mode: ${e.mode}`;
-    case 'enabled': return `${e.pipe} pipe${e.server ? ' SN' + e.server : ''} ${e.on ? 'enabled' : 'disabled'}`;
-    case 'parameters': return `${e.pipe} parameters of ${e.mode}: ` +
-        (e.names || []).map((n, i) => `${n}=${e.values[i]}`).join(', ');
-    case 'file': return `file ${e.path} ${e.change}` + (e.cut ? ` (${e.cut} bytes after its last whole batch cut)` : '');
+    case 'report': return `${e.kind === 'error' ? 'Error' : 'Note'}: ${e.text}`;
+    case 'messagebox': return `Message box "${e.text}" answered ${e.answer}`;
+    case 'console': return `${e.mode ? e.mode + ' ' : ''}printed: ${e.text.replace(/\n$/, '')}`;
+    case 'mode': return `The ${pipeName(e)} switched to ${e.mode || 'no mode'}`;
+    case 'enabled': return `The ${pipeName(e)} was ${e.on ? 'enabled' : 'disabled'}`;
+    case 'parameters': return `Parameters of ${e.mode} on the ${pipeName(e)}: ` +
+        ((e.names || []).map((n, i) => `${n} ${e.values[i]}`).join(', ') || 'none');
+    case 'file': return `File ${e.path} ${e.change}${e.size !== undefined ? ` (${e.size} bytes)` : ''}` +
+        (e.cut ? `; ${e.cut} bytes after its last whole batch cut` : '');
     case 'page':
-      return e.action === 'open' ? `page ${e.id} "${e.name}" opened on ${e.node}` : `page ${e.action}: ${e.status}`;
-    case 'play': return e.on ? 'play' : 'stop';
-    case 'handler': return `${e.mode} ${e.phase}: ${e.status}`;
-    case 'notify': return 'the page notified the host: tree rebuilt';
-    case 'modified': return 'the page holds changes';
+      if (e.action === 'open') return `Page "${e.name}" (${e.id}) opened`;
+      return `Page ${e.action} ${e.status > 0 ? 'done' : `failed (status ${e.status})`}`;
+    case 'play': return e.on ? 'Play' : 'Stop';
+    case 'played': return `${e.mode} played ${e.batches} batches in ${e.seconds} s`;
+    case 'handler': return `${e.mode} ${e.phase} ${e.status > 0 ? 'done' : `failed (status ${e.status})`}` +
+        (e.reason ? `: ${e.reason}` : '');
+    case 'notify': return 'The page changed the station: tree rebuilt';
+    case 'modified': return 'The page holds changes not applied yet';
+    case 'capture':
+      if (e.segmentSize !== undefined) return `Capture segments of at most ${e.segmentSize} bytes`;
+      return e.on ? `Capture started${e.folder ? ` into ${e.folder}` : ''}`
+                  : `Capture stopped${e.folder ? `: ${e.folder}` : ''}`;
+    case 'layout': return `Display layout: ${LAYOUTS[e.layout] || `layout ${e.layout}`}`;
+    case 'listener': return `Display ${e.display} ${e.added ? 'now tells the page of its changes' : 'no longer tells the page'}`;
+    case 'written': return `Wrote ${e.path}`;
+    case 'error': return `Error: ${e.text}`;
+    case 'refused': return `Refused: ${e.text}`;
+    case 'plugin': return `The plug-in lacks ${e.missing}`;
     case 'skipped': return `(${e.count} older entries not shown)`;
-    default: {
-      const rest = Object.assign({}, e);
-      delete rest.event;
-      delete rest.seq;
-      return `${e.event}: ${JSON.stringify(rest)}`;
-    }
+    default: return `${e.event}${e.text ? `: ${e.text}` : ''}`;
   }
+}
+
+function clock(ms) {
+  const t = new Date(ms);
+  const two = (n) => String(n).padStart(2, '0');
+  return `${two(t.getHours())}:${two(t.getMinutes())}:${two(t.getSeconds())}.${String(t.getMilliseconds()).padStart(3, '0')}`;
 }
 
 function logLine(e) {
@@ -474,9 +693,29 @@ function logLine(e) {
   const kind = e.event === 'error' || e.event === 'refused' || (e.event === 'report' && e.kind === 'error')
       ? 'error' : e.event === 'messagebox' ? 'box' : '';
   const stick = log.scrollTop + log.clientHeight >= log.scrollHeight - 4;
-  log.append(el('li', {class: kind, 'data-event': e.event, text: describe(e)}));
+  // When and where: the server's time of the event, and the node of the
+  // page it came from (or the mode whose run it belongs to).
+  const where = e.node || e.mode || '';
+  log.append(el('li', {class: kind, 'data-event': e.event}, [
+    el('time', {text: clock(e.time || Date.now())}), el('span', {class: 'where', text: where}),
+    el('span', {text: describe(e)}),
+  ]));
   while (log.children.length > 300) log.firstChild.remove();
   if (stick) log.scrollTop = log.scrollHeight;
+  // What the run prints (a warning about its settings, most often) stays
+  // in view while that run goes on.
+  // A new run (Play, or another mode) starts with none.
+  if ((e.event === 'play' && e.on) || (e.event === 'mode' && e.pipe === 'client')) view.runNotes = [];
+  if (e.event === 'console') {
+    const text = e.text.replace(/\n$/, '');
+    if (!view.runNotes.includes(text)) view.runNotes.push(text);
+    renderRunNotes();
+  }
+  // The page's reports also go to the status line, unless the outcome of
+  // Apply or Reload shown there already says them.
+  if (e.event === 'report' && !(view.outcomeText || '').includes(e.text)) {
+    showStatus(e.text, e.kind === 'error' ? 'error' : '');
+  }
 }
 
 function renderBox(box) {
@@ -489,55 +728,158 @@ function renderBox(box) {
   }
   if (view.boxId === box.id && dialog.open) return;
   view.boxId = box.id;
+  view.lastBox = box;
   dialog.setAttribute('data-box', String(box.id));
-  document.getElementById('messagebox-caption').textContent = box.caption;
+  document.getElementById('messagebox-caption').textContent = box.caption || 'Message';
   document.getElementById('messagebox-text').textContent = box.text;
   const buttons = box.buttons.map((answer) => {
     const b = el('button', {type: 'button', 'data-answer': answer, text: answer});
     // Answered directly: the page's call waits for it, so it must not queue.
-    b.addEventListener('click', () => {
-      view.boxPending = 0;
-      post('/api/messagebox', {id: box.id, answer});
-      dialog.close();
-    });
+    b.addEventListener('click', () => answerBox(box.id, answer));
     return b;
   });
   document.getElementById('messagebox-buttons').replaceChildren(...buttons);
   view.boxPending = box.id;
-  if (!dialog.open) dialog.showModal();
+  view.boxButtons = box.buttons;
+  // A watcher sees the box without being held by it: the browser in
+  // control answers, and "Take control" stays in reach.
+  const holding = !view.control || view.control.holding;
+  for (const b of buttons) b.disabled = !holding;
+  if (dialog.open && dialog.matches(':modal') !== holding) dialog.close();
+  if (!dialog.open) {
+    if (holding) dialog.showModal(); else dialog.show();
+  }
+  // The first button is the default: Enter takes it.
+  if (holding) buttons[0].focus();
 }
 
-// ---- Wiring ------------------------------------------------------------------------------
+async function answerBox(id, answer) {
+  const dialog = document.getElementById('messagebox');
+  const {ok} = await post('/api/messagebox', {id, answer});
+  if (!ok) return;  // a watcher's answer, or a box already answered: the refusal says which
+  view.boxPending = 0;
+  if (dialog.open && view.boxId === id) dialog.close();
+}
 
+// ---- Connection and control ------------------------------------------------------------------
+
+// What this browser may do: act while its stream is up and it holds
+// control; otherwise it watches, its controls out of reach.
+function renderAccess() {
+  const c = view.control;
+  const holding = view.online && (!c || c.holding);
+  for (const id of ['tree', 'pages', 'run']) document.getElementById(id).inert = !holding;
+  document.body.classList.toggle('watching', !holding);
+  const who = document.getElementById('control');
+  const take = document.getElementById('take-control');
+  if (!c || !view.online) {
+    who.textContent = '';
+    take.hidden = true;
+    return;
+  }
+  const others = c.watchers.filter((w) => w !== c.you);
+  const watchers = others.length ? `; watching: ${others.join(', ')}` : '';
+  who.textContent = c.holding ? `You (${c.you}) hold control${watchers}`
+                              : `${c.holder || 'Nobody'} holds control; you (${c.you}) watch${watchers}`;
+  take.hidden = c.holding;
+}
+
+function showBanner(text) {
+  const banner = document.getElementById('banner');
+  banner.textContent = text;
+  banner.hidden = !text;
+}
+
+const RETRY_MS = 3000;
+let events = null;
+
+// One event stream; when it ends the page says why and comes back by itself.
 function connect() {
   const status = document.getElementById('connection');
-  const events = new EventSource('/api/events');
-  const on = (name, handle) => events.addEventListener(name, (m) => handle(JSON.parse(m.data)));
-  let opened = false;
-  events.onopen = () => {
+  events = new EventSource(`/api/events?client=${clientId}`);
+  const stream = events;
+  const on = (name, handle) => stream.addEventListener(name, (m) => handle(JSON.parse(m.data)));
+  stream.onopen = () => {
     // A new stream starts with everything again, the log too.
-    if (opened) document.getElementById('log').replaceChildren();
-    opened = true;
+    document.getElementById('log').replaceChildren();
+    view.online = true;
     status.textContent = 'connected';
     status.className = 'up';
+    showBanner('');
+    renderAccess();
   };
-  events.onerror = () => { status.textContent = 'reconnecting'; status.className = 'down'; };
+  stream.onerror = async () => {
+    view.online = false;
+    status.textContent = 'reconnecting';
+    status.className = 'down';
+    renderAccess();
+    if (stream.readyState !== EventSource.CLOSED) {
+      // The browser tries again by itself.
+      showBanner('The server does not answer: the controls are off until it is back. Trying again…');
+      return;
+    }
+    // Refused outright: turned away, or the server is back but failing.
+    let answer = null;
+    try {
+      const response = await fetch('/api/state');
+      answer = response.ok ? 'up' : 'refused';
+    } catch (e) {
+      answer = null;
+    }
+    showBanner(answer === 'up'
+        ? 'The server turned this browser away: it serves as many browsers as it allows. Trying again…'
+        : 'The server does not answer: the controls are off until it is back. Trying again…');
+    setTimeout(() => { if (events === stream) connect(); }, RETRY_MS);
+  };
   on('tree', (tree) => { view.tree = tree; renderTree(); });
   on('page', (page) => { view.page = page; renderPage(); });
   on('pipes', (pipes) => { view.pipes = pipes; renderPipes(); });
   on('displays', (displays) => { view.displays = displays; renderDisplays(); });
   on('box', renderBox);
   on('log', logLine);
+  on('control', (control) => {
+    view.control = control;
+    renderAccess();
+    // The box follows: modal for the browser in control only.
+    const box = view.boxPending ? view.boxId : 0;
+    if (box) {
+      view.boxId = 0;
+      renderBox(view.lastBox);
+    }
+  });
 }
 
 document.addEventListener('DOMContentLoaded', () => {
   document.getElementById('play').addEventListener('click', () => enqueue(() => post('/api/play', {on: true})));
   document.getElementById('stop').addEventListener('click', () => enqueue(() => post('/api/play', {on: false})));
-  document.getElementById('apply').addEventListener('click', () => enqueue(() => act({action: 'apply'})));
-  document.getElementById('reload').addEventListener('click', () => enqueue(() => act({action: 'reload'})));
-  // A message box is answered with one of its buttons, not dismissed.
+  // The edit being typed in is left first, as a click elsewhere would: the
+  // page takes its text when it loses the focus.
+  const leaveEdit = () => {
+    const active = document.activeElement;
+    if (active && document.getElementById('page-area').contains(active)) active.blur();
+  };
+  document.getElementById('apply').addEventListener('click', () => {
+    leaveEdit();
+    enqueue(() => act({action: 'apply'}));
+  });
+  document.getElementById('reload').addEventListener('click', () => {
+    leaveEdit();
+    enqueue(() => act({action: 'reload'}));
+  });
+  document.getElementById('take-control').addEventListener('click', () => post('/api/control', {}));
+  // A message box is answered with one of its buttons: Escape gives the
+  // one that declines (Cancel, No), or the only one there is.
   const box = document.getElementById('messagebox');
-  box.addEventListener('cancel', (e) => e.preventDefault());
-  box.addEventListener('close', () => { if (view.boxPending) box.showModal(); });
+  box.addEventListener('cancel', (e) => {
+    e.preventDefault();
+    const buttons = view.boxButtons || [];
+    const decline = buttons.find((b) => b === 'Cancel') || buttons.find((b) => b === 'No') ||
+        (buttons.length === 1 ? buttons[0] : null);
+    if (view.boxPending && decline) answerBox(view.boxPending, decline);
+  });
+  box.addEventListener('close', () => {
+    if (view.boxPending && (!view.control || view.control.holding) && !box.open) box.showModal();
+  });
+  renderAccess();
   connect();
 });

@@ -1,5 +1,6 @@
 #include "loop_thread.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <future>
@@ -248,8 +249,10 @@ void LoopThread::MakeWanted(HostLoop& loop) {
 }
 
 void LoopThread::OnEvent(const json& event) {
-    if (IsEvent(event, EventKind::Page) && event.value("action", "") == "open") openName_ = event.value("name", "");
+    const bool opened = IsEvent(event, EventKind::Page) && event.value("action", "") == "open";
+    if (opened) openName_ = event.value("name", "");
     std::lock_guard<std::mutex> lock(mutex_);
+    if (opened) openNode_ = event.value("node", "");
     if (IsEvent(event, EventKind::Tree)) {
         published_.tree = event;
         ++published_.treeVersion;
@@ -259,6 +262,12 @@ void LoopThread::OnEvent(const json& event) {
     if (!Logged(event)) return;
     json entry = event;
     entry["seq"] = published_.logNext++;
+    // When it happened, and the node whose page it came from: the log
+    // reads in the operator's terms.
+    entry["time"] = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    if (!entry.contains("node") && !entry.contains("mode") && !openNode_.empty()) entry["node"] = openNode_;
     published_.log.push_back(std::move(entry));
     while (published_.log.size() > options_.logSize) published_.log.pop_front();
     ++published_.changes;
@@ -299,6 +308,7 @@ void LoopThread::Publish(HostLoop& loop, bool withPage) {
             page["open"] = true;
             page["name"] = openName_;
             page["modified"] = loop.PageModified() != 0;
+            if (!loop.PageOutcome().is_null()) page["outcome"] = loop.PageOutcome();
         } else {
             page = {{"open", false}};
         }
@@ -313,7 +323,10 @@ void LoopThread::Publish(HostLoop& loop, bool withPage) {
     };
     update(published_.pipes, published_.pipesVersion, std::move(pipes));
     update(published_.displays, published_.displaysVersion, std::move(displays));
-    if (withPage) update(published_.page, published_.pageVersion, std::move(page));
+    if (withPage) {
+        if (!page.value("open", false)) openNode_.clear();
+        update(published_.page, published_.pageVersion, std::move(page));
+    }
     if (changed) {
         ++published_.changes;
         changed_.notify_all();
@@ -414,6 +427,71 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
     ++published_.changes;
     changed_.notify_all();
     pictured_.notify_all();
+}
+
+}  // namespace zvhost
+
+namespace zvhost {
+
+std::string LoopThread::JoinBrowser(const std::string& id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = std::find_if(browsers_.begin(), browsers_.end(), [&](const Browser& b) { return b.id == id; });
+    if (it == browsers_.end()) {
+        browsers_.push_back({id, "browser " + std::to_string(++browsersJoined_), 0});
+        it = browsers_.end() - 1;
+    }
+    ++it->streams;
+    if (holder_.empty()) holder_ = id;
+    ++published_.controlVersion;
+    ++published_.changes;
+    changed_.notify_all();
+    return it->name;
+}
+
+void LoopThread::LeaveBrowser(const std::string& id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = std::find_if(browsers_.begin(), browsers_.end(), [&](const Browser& b) { return b.id == id; });
+    if (it == browsers_.end() || --it->streams > 0) return;
+    browsers_.erase(it);
+    if (holder_ == id) holder_ = browsers_.empty() ? "" : browsers_.front().id;
+    ++published_.controlVersion;
+    ++published_.changes;
+    changed_.notify_all();
+}
+
+bool LoopThread::TakeControl(const std::string& id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (std::none_of(browsers_.begin(), browsers_.end(), [&](const Browser& b) { return b.id == id; })) return false;
+    if (holder_ != id) {
+        holder_ = id;
+        ++published_.controlVersion;
+        ++published_.changes;
+        changed_.notify_all();
+    }
+    return true;
+}
+
+bool LoopThread::MayAct(const std::string& id, std::string* holder) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (holder_.empty() || holder_ == id) return true;
+    for (const Browser& b : browsers_)
+        if (b.id == holder_) *holder = b.name;
+    return false;
+}
+
+json LoopThread::ControlView(const std::string& id) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    json view = {{"you", ""}, {"holding", holder_.empty() || holder_ == id}, {"holder", ""},
+                 {"watchers", json::array()}};
+    for (const Browser& b : browsers_) {
+        if (b.id == id) view["you"] = b.name;
+        if (b.id == holder_) {
+            view["holder"] = b.name;
+        } else {
+            view["watchers"].push_back(b.name);
+        }
+    }
+    return view;
 }
 
 }  // namespace zvhost

@@ -65,6 +65,7 @@ struct Published {
     std::deque<nlohmann::json> log;  // the latest events, oldest first
     uint64_t logNext = 0;            // the number of the next event; log.front() is logNext - log.size()
     uint64_t changes = 0;
+    uint64_t controlVersion = 0;  // who holds control, or who watches, changed
     bool stopped = false;
 };
 
@@ -114,6 +115,23 @@ public:
     // box is not open, 400 for an answer it has no button for.
     Reply AnswerBox(uint64_t id, int32_t answer);
 
+    // ---- Control: one browser acts, the others watch ----------------------------
+    // Browsers are told apart by an identifier each makes for itself. The
+    // first to join holds control; when it leaves (its last event stream
+    // ends) control passes to the one that joined earliest of those left,
+    // and any browser may take it. Joining returns the browser's name
+    // ("browser 1", ...), kept while any of its streams is open.
+    std::string JoinBrowser(const std::string& id);
+    void LeaveBrowser(const std::string& id);
+    // Gives control to browser `id`; false when it has not joined.
+    bool TakeControl(const std::string& id);
+    // Whether a request from `id` may act: it holds control, or no browser
+    // does. Otherwise false with `*holder` naming the one that does.
+    bool MayAct(const std::string& id, std::string* holder) const;
+    // What browser `id` sees of control: {"you", "holding", "holder",
+    // "watchers": [names]}.
+    nlohmann::json ControlView(const std::string& id) const;
+
     // Calls `read` with the published state, under its lock: be quick.
     template <class Reader>
     void Read(Reader&& read) const {
@@ -151,6 +169,7 @@ private:
     Options options_;
     std::thread thread_;
     std::string openName_;  // the open page's name (loop thread only)
+    std::string openNode_;  // the open page's node (under mutex_)
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;  // published_ changed, or a box was answered
@@ -165,6 +184,14 @@ private:
     std::map<std::string, DisplayPicture> pictures_;  // by "mode/display"
     std::set<std::string> wanted_;                    // displays whose picture is asked for
     std::condition_variable pictured_;                // a picture was made, or stop
+    struct Browser {
+        std::string id;
+        std::string name;
+        int streams = 0;
+    };
+    std::vector<Browser> browsers_;  // in the order they joined
+    std::string holder_;             // the identifier of the one in control
+    uint64_t browsersJoined_ = 0;
 };
 
 }  // namespace zvhost

@@ -18,6 +18,7 @@ namespace {
 constexpr int kMaxDepth = 8;                       // the API's bodies are flat objects
 constexpr size_t kMaxText = 32767;                 // what a full edit takes
 constexpr size_t kMaxName = 256;                   // node paths and display names
+constexpr size_t kMaxClient = 64;                  // a browser's identifier
 constexpr std::chrono::milliseconds kHeartbeat{15000};  // a comment keeps idle streams open
 constexpr std::chrono::milliseconds kSlice{500};        // streams look at their connection this often
 // Beyond the loop's own wait for a picture: the worker's answer is late
@@ -151,6 +152,12 @@ bool ParseAction(const json& body, PageAction* action, Reply* refusal) {
             return true;
         default: return true;
     }
+}
+
+// A browser's identifier as it names itself: letters, digits and "-", bounded.
+bool ClientId(const std::string& id) {
+    return !id.empty() && id.size() <= kMaxClient &&
+           std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isalnum(c) || c == '-'; });
 }
 
 std::string Event(const char* name, const json& data) {
@@ -336,10 +343,23 @@ Routed WebRoutes::Picture(const std::string& name) const {
     return routed;
 }
 
-void WebRoutes::Events(StreamOut& out) const {
+void WebRoutes::Events(StreamOut& out, const std::string& client) const {
+    // A browser watches while its stream is open.
+    struct Joined {
+        LoopThread& loop;
+        const std::string& id;
+        Joined(LoopThread& l, const std::string& i) : loop(l), id(i) {
+            if (!id.empty()) loop.JoinBrowser(id);
+        }
+        ~Joined() {
+            if (!id.empty()) loop.LeaveBrowser(id);
+        }
+        Joined(const Joined&) = delete;
+        Joined& operator=(const Joined&) = delete;
+    } joined(loop_, client);
     // What this stream has sent; it sends each part again only when its
     // version moved, so a slow reader skips what it missed.
-    uint64_t changes = UINT64_MAX, tree = 0, page = 0, pipes = 0, displays = 0, box = 0, log = 0;
+    uint64_t changes = UINT64_MAX, tree = 0, page = 0, pipes = 0, displays = 0, box = 0, log = 0, control = 0;
     bool first = true;
     while (out.Open()) {
         uint64_t seen = changes;
@@ -353,8 +373,11 @@ void WebRoutes::Events(StreamOut& out) const {
         }
         std::string text;
         bool stopped = false;
+        bool controlMoved = false;
         loop_.Read([&](const Published& p) {
             stopped = p.stopped;
+            controlMoved = first || p.controlVersion != control;
+            control = p.controlVersion;
             changes = p.changes;
             if (first || p.treeVersion != tree) text += Event("tree", p.tree);
             if (first || p.pageVersion != page) text += Event("page", p.page);
@@ -373,6 +396,7 @@ void WebRoutes::Events(StreamOut& out) const {
             log = p.logNext;
         });
         first = false;
+        if (controlMoved && !client.empty()) text += Event("control", loop_.ControlView(client));
         if (!text.empty() && !out.Write(text)) return;
         if (stopped) return;
     }
@@ -386,6 +410,7 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
         {"/", "GET"},           {"/index.html", "GET"},  {"/app.js", "GET"},        {"/style.css", "GET"},
         {"/api/state", "GET"},  {"/api/events", "GET"},  {"/api/display", "GET"},  {"/api/open", "POST"},
         {"/api/close", "POST"}, {"/api/action", "POST"}, {"/api/play", "POST"},    {"/api/messagebox", "POST"},
+        {"/api/control", "POST"}, {"/favicon.svg", "GET"}, {"/favicon.ico", "GET"},
     };
     const auto route = std::find_if(std::begin(kRoutes), std::end(kRoutes),
                                     [&](const auto& r) { return req.path == r.first; });
@@ -400,10 +425,14 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
     if (req.method == "GET") {
         if (path == "/api/state") return Now(State());
         if (path == "/api/events") {
+            const std::string& client = req.Query("client");
+            if (!client.empty() && !ClientId(client))
+                return Refused(400, "a browser names itself with up to " + std::to_string(kMaxClient) +
+                                        " letters, digits and \"-\"");
             Routed routed;
             routed.lane = Routed::Lane::Stream;
             routed.response = {200, "text/event-stream", "", {{"X-Accel-Buffering", "no"}}};
-            routed.stream = [this](StreamOut& out) { Events(out); };
+            routed.stream = [this, client](StreamOut& out) { Events(out, client); };
             return routed;
         }
         if (path == "/api/display") {
@@ -412,7 +441,9 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
                 return Refused(400, "name the display: /api/display?name=NAME");
             return Picture(name);
         }
-        const WebAsset* asset = FindWebAsset(path == "/" ? "index.html" : path.substr(1));
+        // The page's icon under both names browsers ask for.
+        const std::string name = path == "/" ? "index.html" : path == "/favicon.ico" ? "favicon.svg" : path.substr(1);
+        const WebAsset* asset = FindWebAsset(name);
         if (asset == nullptr) return Refused(404, "nothing at \"" + Shown(path) + "\"");
         http::Response file{200, asset->type, std::string(reinterpret_cast<const char*>(asset->data), asset->size),
                             {}};
@@ -423,6 +454,13 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
     json body;
     Reply refusal;
     if (!ParseBody(req, &body, &refusal)) return Now(FromReply(refusal));
+    if (path == "/api/control") {
+        const std::string& client = req.Header("x-zv-client");
+        if (!ClientId(client) || !loop_.TakeControl(client))
+            return Refused(409, "only a browser with the page open can take control (X-Zv-Client names it)");
+        return Now(JsonResponse(200, {{"holding", true}}));
+    }
+    if (Watching(req, &refusal)) return Now(FromReply(refusal));
     if (path == "/api/open") {
         std::string node;
         int64_t page = 0;
@@ -459,6 +497,14 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
     for (int32_t code : {wf::kIdOk, wf::kIdCancel, wf::kIdYes, wf::kIdNo})
         if (answer == ButtonName(code)) return Now(FromReply(loop_.AnswerBox(static_cast<uint64_t>(id), code)));
     return Refused(400, "no answer \"" + Shown(answer) + "\" (the answers: OK, Cancel, Yes, No)");
+}
+
+bool WebRoutes::Watching(const http::Request& req, Reply* refusal) const {
+    std::string holder;
+    if (loop_.MayAct(req.Header("x-zv-client"), &holder)) return false;
+    *refusal = Reply::Error(409, (holder.empty() ? std::string("another browser") : holder) +
+                                     " holds control: this browser watches (take control to act)");
+    return true;
 }
 
 // ---- The server ----------------------------------------------------------------------------

@@ -4,7 +4,8 @@
 //
 //   GET  /, /app.js, /style.css   the page, from a fixed table in memory
 //   GET  /api/state               everything published: tree, page, pipes, displays, message box, log
-//   GET  /api/events              server-sent events: tree, page, pipes, displays, box, log
+//   GET  /api/events[?client=ID]  server-sent events: tree, page, pipes, displays, box, log; with a
+//                                 browser's identifier also control (who acts, who watches)
 //   GET  /api/display?name=NAME   the latest picture of a display of the current mode (PNG, or JSON for tables)
 //   POST /api/open                {"node": PATH, "page": ID}: the node's page becomes the open page
 //   POST /api/close               the open page is deactivated and destroyed
@@ -12,6 +13,11 @@
 //                                  "control": ID, "text": TEXT, "index": N}
 //   POST /api/play                {"on": true|false}: Play or Stop of the client pipe's mode
 //   POST /api/messagebox          {"id": N, "answer": "OK"|"Cancel"|"Yes"|"No"}
+//   POST /api/control             {}: the browser named by X-Zv-Client takes control
+//
+// One browser acts, the others watch: while a browser holds control (see
+// LoopThread::JoinBrowser), open, close, action, play and messagebox are
+// refused (409) unless their X-Zv-Client header names it.
 //
 // Every request is checked before anything happens: the Host must name this
 // machine by address (or as localhost), an Origin must be the page's own,
@@ -70,7 +76,10 @@ private:
     bool Authorized(const http::Request& request, bool* fromQuery) const;
     Routed Command(LoopThread::Command command) const;
     Routed Picture(const std::string& name) const;
-    void Events(StreamOut& out) const;
+    void Events(StreamOut& out, const std::string& client) const;
+    // Whether a request comes from a browser that only watches: true with
+    // the refusal set.
+    bool Watching(const http::Request& request, Reply* refusal) const;
     http::Response State() const;
 
     LoopThread& loop_;

@@ -121,6 +121,81 @@ TEST_F(HostLoopTest, NotifyHostRebuildsTheTreeWhileThePageStaysOpen) {
     EXPECT_FALSE(loop_->Act({zvhost::PageAction::Kind::Select, 1025, "x", -1}, &error));
 }
 
+// The modified mark follows the page's SetModified and clears only when
+// Apply or Reload succeeds; the outcome says what Apply wrote.
+TEST_F(HostLoopTest, TheModifiedMarkFollowsSetModifiedApplyAndReload) {
+    using Kind = zvhost::PageAction::Kind;
+    std::string error;
+    ASSERT_TRUE(loop_->OpenPage("SN1", "Free", &error)) << error;
+    EXPECT_EQ(loop_->PageModified(), 0);
+    EXPECT_TRUE(loop_->PageOutcome().is_null());
+    ASSERT_TRUE(loop_->Act({Kind::Type, 1026, "7", -1}, &error)) << error;
+    ASSERT_TRUE(loop_->Act({Kind::Blur, 1026, "", -1}, &error)) << error;
+    EXPECT_EQ(loop_->PageModified(), 1);
+    ASSERT_TRUE(loop_->Act({Kind::Apply, 0, "", -1}, &error)) << error;
+    EXPECT_EQ(loop_->PageModified(), 0);
+    const json applied = loop_->PageOutcome();
+    EXPECT_EQ(applied["action"], "apply");
+    EXPECT_TRUE(applied["ok"].get<bool>());
+    EXPECT_EQ(applied["files"], json::array({"SN1/Settings.xml"}));
+
+    ASSERT_TRUE(loop_->Act({Kind::Type, 1026, "9", -1}, &error)) << error;
+    ASSERT_TRUE(loop_->Act({Kind::Blur, 1026, "", -1}, &error)) << error;
+    EXPECT_EQ(loop_->PageModified(), 1);
+    ASSERT_TRUE(loop_->Act({Kind::Reload, 0, "", -1}, &error)) << error;
+    EXPECT_EQ(loop_->PageModified(), 0);
+    EXPECT_EQ(loop_->PageOutcome()["action"], "reload");
+    EXPECT_GT(loop_->PageOutcome()["seq"].get<uint64_t>(), applied["seq"].get<uint64_t>());
+
+    // An Apply that fails leaves the mark and says so: the settings are gone.
+    ASSERT_TRUE(loop_->Act({Kind::Type, 1026, "5", -1}, &error)) << error;
+    ASSERT_TRUE(loop_->Act({Kind::Blur, 1026, "", -1}, &error)) << error;
+    std::filesystem::remove_all(root_ / "SN1");
+    ASSERT_TRUE(loop_->Act({Kind::Apply, 0, "", -1}, &error)) << error;
+    EXPECT_FALSE(loop_->PageOutcome()["ok"].get<bool>());
+    EXPECT_TRUE(loop_->PageOutcome()["files"].empty());
+    EXPECT_FALSE(loop_->PageOutcome()["errors"].empty());
+    EXPECT_EQ(loop_->PageModified(), 1);
+}
+
+// A node's pages live as a property sheet's: switching tabs deactivates
+// and activates, edits stay; another node destroys them.
+TEST_F(HostLoopTest, ANodesPagesStayCreatedWhileItIsSelected) {
+    using Kind = zvhost::PageAction::Kind;
+    auto calls = [&] {
+        std::vector<std::string> seen;
+        for (const json& e : events_)
+            if (e["event"] == "page") seen.push_back(e["action"].get<std::string>());
+        events_.clear();
+        return seen;
+    };
+    auto text = [&](int32_t id) {
+        const json state = loop_->PageStateJson();
+        for (const json& c : state.value("controls", json::array()))
+            if (c["id"] == id) return c["text"].get<std::string>();
+        return std::string("(none)");
+    };
+    std::string error;
+    ASSERT_TRUE(loop_->OpenPage("SN1", "Free", &error)) << error;
+    ASSERT_TRUE(loop_->Act({Kind::Type, 1026, "42", -1}, &error)) << error;
+    ASSERT_TRUE(loop_->Act({Kind::Blur, 1026, "", -1}, &error)) << error;
+    calls();
+    ASSERT_TRUE(loop_->OpenPage("SN1", "Free", &error)) << error;
+    EXPECT_TRUE(calls().empty()) << "opening the open page again changes nothing";
+    ASSERT_TRUE(loop_->OpenPage("SN1", "Detection", &error)) << error;
+    EXPECT_EQ(calls(), (std::vector<std::string>{"deactivate", "open", "setnode", "create", "activate"}));
+    EXPECT_EQ(loop_->PageModified(), 0);
+    ASSERT_TRUE(loop_->OpenPage("SN1", "Free", &error)) << error;
+    EXPECT_EQ(calls(), (std::vector<std::string>{"deactivate", "open", "activate"}));
+    EXPECT_EQ(text(1026), "42");
+    EXPECT_EQ(loop_->PageModified(), 1);
+    ASSERT_TRUE(loop_->OpenPage("SN1/A", "Free", &error)) << error;
+    EXPECT_EQ(calls(), (std::vector<std::string>{"deactivate", "destroy", "destroy", "open", "setnode", "create",
+                                                 "activate"}));
+    loop_->ClosePage();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"deactivate", "destroy"}));
+}
+
 // What `zvhost run` does, without a page: parameters, the pipes, play and
 // steps, through the same calls and events as a page's run.
 TEST_F(HostLoopTest, AFrontEndRunsAModeWithoutAPage) {

@@ -495,3 +495,52 @@ TEST_F(WebRoutesTest, AnswersNeverCarryRawRequestBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// One browser acts, the others watch: refusals name the holder, control
+// passes on request and when the holder leaves; requests from no browser
+// act only while none holds control.
+TEST_F(WebRoutesTest, OneBrowserHoldsControlAndTheOthersWatch) {
+    Start();
+    zvhost::WebRoutes routes(*thread_, zvhost::ServeOptions{});
+    auto play = [&](const std::string& client) {
+        zvhost::http::Fields headers;
+        if (!client.empty()) headers.emplace_back("x-zv-client", client);
+        return Answer(routes, Request("POST", "/api/play", headers, R"({"on":false})"));
+    };
+    auto take = [&](const std::string& client) {
+        return Answer(routes, Request("POST", "/api/control", {{"x-zv-client", client}}, "{}")).status;
+    };
+    EXPECT_EQ(play("").status, 200);
+    EXPECT_EQ(take("a"), 409);  // no page open: nothing to take
+    EXPECT_EQ(thread_->JoinBrowser("a"), "browser 1");
+    EXPECT_EQ(thread_->JoinBrowser("b"), "browser 2");
+    EXPECT_EQ(play("a").status, 200);
+    const zvhost::http::Response refused = play("b");
+    EXPECT_EQ(refused.status, 409);
+    EXPECT_NE(refused.body.find("browser 1 holds control"), std::string::npos) << refused.body;
+    EXPECT_EQ(play("").status, 409);
+    EXPECT_EQ(thread_->ControlView("b"),
+              (nlohmann::json{{"you", "browser 2"}, {"holding", false}, {"holder", "browser 1"},
+                              {"watchers", {"browser 2"}}}));
+
+    EXPECT_EQ(take("b"), 200);
+    EXPECT_EQ(play("a").status, 409);
+    EXPECT_EQ(play("b").status, 200);
+    // A second stream of the holder keeps it in control when one ends.
+    thread_->JoinBrowser("b");
+    thread_->LeaveBrowser("b");
+    EXPECT_EQ(play("b").status, 200);
+    thread_->LeaveBrowser("b");
+    EXPECT_EQ(play("a").status, 200);
+    EXPECT_TRUE(thread_->ControlView("a")["holding"].get<bool>());
+    thread_->LeaveBrowser("a");
+    EXPECT_EQ(play("").status, 200);
+    // A name that is no browser's identifier is refused.
+    zvhost::http::Request stream = Request("GET", "/api/events");
+    stream.query.emplace_back("client", "<script>");
+    EXPECT_EQ(Answer(routes, stream).status, 400);
+}
+
+}  // namespace

@@ -47,31 +47,11 @@ def screenshot_on_failure(test):
     return run
 
 
-class BrowserTest(unittest.TestCase):
+class Operator:
+    """What an operator does in the page, for the test cases here and in
+    operator_test."""
     zvhost = None       # set by run.py
     artifacts = None
-
-    def setUp(self):
-        self.files = support.make_station(self.zvhost, "1")
-        self.server = support.Server(self.zvhost, self.files, ["--box-timeout", "600"])
-        options = webdriver.ChromeOptions()
-        options.binary_location = CHROMIUM
-        self.profile = tempfile.mkdtemp(prefix="zvhost-chromium-")
-        for argument in CHROMIUM_ARGUMENTS + ["--user-data-dir=" + self.profile]:
-            options.add_argument(argument)
-        self.driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-        self.driver.set_page_load_timeout(WAIT)
-        self.driver.get(self.server.url + "/")
-        self.wait = WebDriverWait(self.driver, WAIT)
-
-    def tearDown(self):
-        self.driver.quit()
-        status = self.server.stop()
-        support.remove(self.files)
-        support.remove(self.profile)
-        self.assertEqual(status, 0, self.server.stderr.decode(errors="replace"))
-
-    # ---- What an operator does ----------------------------------------------------------
 
     def find(self, selector):
         return self.wait.until(lambda d: d.find_element(By.CSS_SELECTOR, selector), "no " + selector)
@@ -114,6 +94,30 @@ class BrowserTest(unittest.TestCase):
         self.until(lambda: not self.driver.find_elements(By.CSS_SELECTOR, "dialog#messagebox[open]"),
                    "the message box to close")
 
+
+class BrowserTest(Operator, unittest.TestCase):
+    def setUp(self):
+        self.files = support.make_station(self.zvhost, "1")
+        self.server = support.Server(self.zvhost, self.files, ["--box-timeout", "600"])
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        self.profile = tempfile.mkdtemp(prefix="zvhost-chromium-")
+        for argument in CHROMIUM_ARGUMENTS + ["--user-data-dir=" + self.profile]:
+            options.add_argument(argument)
+        self.driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        self.driver.set_page_load_timeout(WAIT)
+        self.driver.get(self.server.url + "/")
+        self.wait = WebDriverWait(self.driver, WAIT)
+
+    def tearDown(self):
+        self.driver.quit()
+        status = self.server.stop()
+        support.remove(self.files)
+        support.remove(self.profile)
+        self.assertEqual(status, 0, self.server.stderr.decode(errors="replace"))
+
+    # ---- What an operator does ----------------------------------------------------------
+
     def generation(self, display):
         figure = self.find('figure[data-display="%s"]' % display)
         return int(figure.get_attribute("data-generation") or 0)
@@ -155,10 +159,14 @@ class BrowserTest(unittest.TestCase):
             return len(seen) >= 6 and max(seen) > first
         self.until(advanced, "the Free display to update while Free plays")
         self.assertTrue(self.server.state()["pipes"]["running"])
+        # The run's warning about the new sensors' settings, while it runs.
+        notes = self.find("#run-notes")
+        self.until(lambda: "share the same vertex view" in notes.text, "the run's warning as a banner")
         self.driver.save_screenshot(os.path.join(self.artifacts, "web-ui.png"))
 
         self.find("#stop").click()
         self.until(lambda: self.find("#running").text == "stopped", "Stop")
+        self.until(lambda: not notes.is_displayed(), "the warning gone with the run")
         self.assertFalse(self.server.state()["pipes"]["playing"])
 
         def shown():  # what the server has: the browser may still fetch the last picture

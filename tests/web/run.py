@@ -23,7 +23,7 @@ def main():
 
     import api_test
     import browser_test
-    for case in (api_test.ApiTest, browser_test.BrowserTest):
+    for case in (api_test.ApiTest, browser_test.Operator):
         case.zvhost = os.path.abspath(args.zvhost)
         case.artifacts = os.path.abspath(args.artifacts)
 

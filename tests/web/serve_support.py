@@ -66,10 +66,10 @@ def sensor_page_name(zvhost, page):
 class Server:
     """zvhost serve on 127.0.0.1 and a port of its choosing."""
 
-    def __init__(self, zvhost, files, extra=(), start_timeout=60):
+    def __init__(self, zvhost, files, extra=(), start_timeout=60, port=0):
         self.files = files
         self.process = subprocess.Popen(
-            [zvhost, "serve", "--files", files, "--port", "0"] + list(extra),
+            [zvhost, "serve", "--files", files, "--port", str(port)] + list(extra),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.stderr = b""
         self._drain = threading.Thread(target=self._read_stderr, daemon=True)
