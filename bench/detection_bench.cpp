@@ -24,7 +24,8 @@ namespace {
 // settings (resolution 0: every slice at position 0).
 struct Station {
     Station() {
-        folder = std::filesystem::temp_directory_path() / ("zv-bench-detection-" + std::to_string(std::random_device{}()));
+        folder =
+            std::filesystem::temp_directory_path() / ("zv-bench-detection-" + std::to_string(std::random_device{}()));
         std::filesystem::create_directories(folder / "SN1");
         zvFileSpaceSetRoot(folder.c_str());
         zvClientCreate(&client);
@@ -51,7 +52,8 @@ zvHandle SliceMessages(int32_t n) {
     for (int32_t j = 0; j < n; ++j) {
         const double a = 2 * M_PI * j / n;
         values[2 * static_cast<size_t>(j)] = static_cast<int16_t>(std::lround(3000 * std::cos(a)) + random() % 5);
-        values[2 * static_cast<size_t>(j) + 1] = static_cast<int16_t>(std::lround(2000 + 1500 * std::sin(a)) + random() % 5);
+        values[2 * static_cast<size_t>(j) + 1] =
+            static_cast<int16_t>(std::lround(2000 + 1500 * std::sin(a)) + random() % 5);
     }
     const int64_t cells[2] = {1000, n};
     zvHandle stamps = nullptr, points = nullptr, result = nullptr, message = nullptr, list = nullptr;
@@ -92,9 +94,10 @@ zvStatus StraightforwardSlice(RunState* run, zvHandle messages) {
     for (int32_t j = 0; j < t; ++j) {
         int16_t v[2];
         std::memcpy(v, points.data + 4 * static_cast<int64_t>(j), sizeof v);
-        mils[j] = v[0] == INT16_MIN ? zvPoint32s{INT32_MIN, INT32_MIN}
-                                    : zvPoint32s{static_cast<int32_t>(0u - static_cast<uint32_t>(v[0]) * static_cast<uint32_t>(s)),
-                                                 static_cast<int32_t>(static_cast<uint32_t>(v[1]) * static_cast<uint32_t>(s))};
+        mils[j] = v[0] == INT16_MIN
+                      ? zvPoint32s{INT32_MIN, INT32_MIN}
+                      : zvPoint32s{static_cast<int32_t>(0u - static_cast<uint32_t>(v[0]) * static_cast<uint32_t>(s)),
+                                   static_cast<int32_t>(static_cast<uint32_t>(v[1]) * static_cast<uint32_t>(s))};
     }
     const zvPoint32s centre = SliceCentre(mils, t);
     zvArrayListResize(run->polarPoints, t);
@@ -148,7 +151,8 @@ void BM_DetectionSlice(benchmark::State& state) {
     int64_t slices = 0;
     for (auto _ : state) {
         const auto t0 = Clock::now();
-        for (int k = 0; k < kBatch; ++k) benchmark::DoNotOptimize(ProcessDetection(station.run, station.engine, nullptr, messages));
+        for (int k = 0; k < kBatch; ++k)
+            benchmark::DoNotOptimize(ProcessDetection(station.run, station.engine, nullptr, messages));
         const auto t1 = Clock::now();
         DropModel(station.run);
         const auto t2 = Clock::now();

@@ -61,7 +61,11 @@ void BM_SettingsSave(benchmark::State& state) {
     SettingsFree(settings);
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_SettingsSave)->RangeMultiplier(2)->Range(1000, 16000)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SettingsSave)
+    ->RangeMultiplier(2)
+    ->Range(1000, 16000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_CalibrationSave(benchmark::State& state) {
     Space space;
@@ -79,7 +83,11 @@ void BM_CalibrationSave(benchmark::State& state) {
     FreeCalibration(set);
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_CalibrationSave)->RangeMultiplier(2)->Range(1000, 16000)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CalibrationSave)
+    ->RangeMultiplier(2)
+    ->Range(1000, 16000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond);
 
 // Elements of 200 attributes each: the check for a repeated attribute.
 void BM_ReadManyAttributes(benchmark::State& state) {
@@ -100,7 +108,11 @@ void BM_ReadManyAttributes(benchmark::State& state) {
     state.SetComplexityN(state.range(0));
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }
-BENCHMARK(BM_ReadManyAttributes)->RangeMultiplier(2)->Range(250, 4000)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadManyAttributes)
+    ->RangeMultiplier(2)
+    ->Range(250, 4000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond);
 
 // What zvhost run does first: the servers of the file space and their
 // sensors.
@@ -115,7 +127,11 @@ void BM_StationOpen(benchmark::State& state) {
     }
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_StationOpen)->RangeMultiplier(2)->Range(1000, 16000)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StationOpen)
+    ->RangeMultiplier(2)
+    ->Range(1000, 16000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

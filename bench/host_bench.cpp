@@ -1,8 +1,8 @@
 // The host's own cost per batch against the Free mode's process handler on
 // 2048-point profiles, measured in the same runs: a Free run of the plug-in
-// loaded as zvhost loads it, on the simulated station, as zvhost runs it. Counters: handler_us and host_us per batch, host_share (host
-// time over handler time; the goal is at most 0.10), display_us (outputs
-// replaced on a display, released), station_us.
+// loaded as zvhost loads it, on the simulated station, as zvhost runs it. Counters: handler_us and host_us per batch,
+// host_share (host time over handler time; the goal is at most 0.10), display_us (outputs replaced on a display,
+// released), station_us.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <ostream>
 
+#include "exit_codes.hpp"
 #include "plugin.hpp"
 #include "render.hpp"
-#include "exit_codes.hpp"
 #include "run.hpp"
 
 namespace {

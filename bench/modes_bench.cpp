@@ -89,8 +89,8 @@ void Measure(benchmark::State& bench, size_t bytes, Body&& body, size_t written 
         }
     }
     const auto end = std::chrono::steady_clock::now();
-    const double each = std::chrono::duration<double, std::nano>(end - start).count() /
-                        static_cast<double>(bench.iterations());
+    const double each =
+        std::chrono::duration<double, std::nano>(end - start).count() / static_cast<double>(bench.iterations());
     const double copy = (copyBefore + MemcpyNanoseconds(bytes)) / 2;
     bench.SetItemsProcessed(bench.iterations());
     bench.counters["memcpy_ns"] = copy;
@@ -132,7 +132,8 @@ void BM_FreeProfile(benchmark::State& bench) {
     // point and row).
     const size_t drawn = static_cast<size_t>(n) - static_cast<size_t>((n + 9) / 10);
     const size_t written = static_cast<size_t>(n) * 8 + drawn * 8 + static_cast<size_t>(n) * rows;
-    Measure(bench, bytes, [&] { return ProcessFreeProfile(result, station.state); }, written);
+    Measure(
+        bench, bytes, [&] { return ProcessFreeProfile(result, station.state); }, written);
     zvObjectDestroy(result);
 }
 BENCHMARK(BM_FreeProfile)->Args({2048, 1})->Args({2048, 4})->Args({21504, 1})->Args({21504, 4});

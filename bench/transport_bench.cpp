@@ -11,8 +11,8 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/station_process.hpp"

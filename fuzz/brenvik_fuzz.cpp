@@ -44,8 +44,7 @@ void Setup() {
         std::ofstream(root / "C" / "Anvora" / "glu32.dll_") << "g";
         std::ofstream(root / "C" / "Station" / "_StationInfo.xml") << "<S><Type>Lamina-XPE</Type></S>";
         std::ofstream(root / "C" / "Station" / "Model.xml") << "<M/>";
-        if (zvInitialize() <= 0 || zvFileSpaceSetRoot(g_root) <= 0 || zvDirectorySetAppHome("C:\\Anvora") <= 0)
-            abort();
+        if (zvInitialize() <= 0 || zvFileSpaceSetRoot(g_root) <= 0 || zvDirectorySetAppHome("C:\\Anvora") <= 0) abort();
         // The commands print; the fuzzer's output stays readable.
         if (freopen("/dev/null", "w", stdout) == nullptr) abort();
         return true;

@@ -37,7 +37,8 @@ struct Run {
         zvClientAddServer(client, kServer);
         zvPipeEngineCreate(&engine, client);
         zvPipeEngineSetSink(engine, &Run::Sink, this);
-        zvPipeEngineSetConsole(engine, [](void*, const char*) {}, nullptr);
+        zvPipeEngineSetConsole(
+            engine, [](void*, const char*) {}, nullptr);
         void* state = nullptr;
         zvHandle parameters = nullptr;
         StartVideo(&state, engine, parameters);
@@ -49,7 +50,9 @@ struct Run {
         zvPipeEngineDestroy(engine);
         zvClientDestroy(client);
     }
-    static void Sink(void* context, zvHandle output, const char*) { static_cast<Run*>(context)->sent.push_back(output); }
+    static void Sink(void* context, zvHandle output, const char*) {
+        static_cast<Run*>(context)->sent.push_back(output);
+    }
     void Release() {
         for (zvHandle output : sent) zvPipeEngineRelease(engine, output);
         sent.clear();
@@ -71,7 +74,7 @@ void Setup() {
 }
 
 int32_t ElementType(FuzzedDataProvider& in) {
-    static const int32_t types[] = {ZV_TYPE_UINT8, ZV_TYPE_INT16, ZV_TYPE_INT32, ZV_TYPE_INT64,
+    static const int32_t types[] = {ZV_TYPE_UINT8, ZV_TYPE_INT16,  ZV_TYPE_INT32,   ZV_TYPE_INT64,
                                     ZV_TYPE_STAMP, ZV_TYPE_UINT16, ZV_TYPE_FLOAT64, ZV_TYPE_INT8};
     return types[in.ConsumeIntegralInRange<size_t>(0, std::size(types) - 1)];
 }
@@ -99,7 +102,8 @@ zvHandle MakeArray(FuzzedDataProvider& in) {
     zvHandle array = nullptr;
     if (zvArrayCreate(&array, nullptr, type, dimensions, lengths) <= 0) return nullptr;
     const int64_t bytes = zvArrayByteSize(array);
-    void* data = dimensions == 1 ? zvArray1Data(array) : (dimensions == 2 ? zvArray2At(array, 0, 0) : zvArray3Data(array));
+    void* data =
+        dimensions == 1 ? zvArray1Data(array) : (dimensions == 2 ? zvArray2At(array, 0, 0) : zvArray3Data(array));
     if (data != nullptr && bytes > 0) {
         const std::vector<uint8_t> fill = in.ConsumeBytes<uint8_t>(static_cast<size_t>(bytes));
         if (!fill.empty()) std::memcpy(data, fill.data(), fill.size());
@@ -110,7 +114,8 @@ zvHandle MakeArray(FuzzedDataProvider& in) {
 zvHandle MakeResult(FuzzedDataProvider& in) {
     const int64_t id = in.ConsumeBool() ? in.PickValueInArray<int64_t>({0, 1, 5, 8, 9}) : in.ConsumeIntegral<int64_t>();
     std::vector<int64_t> attributes(in.ConsumeIntegralInRange<size_t>(0, 8));
-    for (auto& a : attributes) a = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(-2, 300) : in.ConsumeIntegral<int64_t>();
+    for (auto& a : attributes)
+        a = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(-2, 300) : in.ConsumeIntegral<int64_t>();
     zvHandle result = nullptr;
     if (zvResultCreate(&result, nullptr) <= 0) return nullptr;
     zvResultInit(result, id, attributes.data(), static_cast<int32_t>(attributes.size()));
@@ -131,11 +136,8 @@ zvHandle MakeMessages(FuzzedDataProvider& in) {
         zvHandle message = nullptr;
         zvPipeMsgCreate(&message, nullptr);
         switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-            case 0:
-                break;  // no payload
-            case 1:
-                zvPipeMsgSetData(message, MakeResult(in));
-                break;
+            case 0: break;  // no payload
+            case 1: zvPipeMsgSetData(message, MakeResult(in)); break;
             default: {
                 zvHandle results = nullptr;
                 zvArrayListCreate(&results, nullptr);
@@ -173,7 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zvArrayListInit(parameters, ZV_TYPE_INT32, 4, 1);
     const int count = in.ConsumeIntegralInRange<int>(0, 4);
     for (int i = 0; i < count; ++i) {
-        const int32_t value = in.ConsumeBool() ? in.PickValueInArray({0, 1, 11, 12, 100, 255}) : in.ConsumeIntegral<int32_t>();
+        const int32_t value =
+            in.ConsumeBool() ? in.PickValueInArray({0, 1, 11, 12, 100, 255}) : in.ConsumeIntegral<int32_t>();
         zvArrayListAdd(parameters, &value);
     }
     if (in.ConsumeBool()) run->run->selectedSensor = in.PickValueInArray<uint32_t>({0, 11, 12});

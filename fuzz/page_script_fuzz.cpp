@@ -23,9 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (c < 0x20 || c >= 0x7F) std::abort();
         return 0;
     }
-    static const std::set<std::string> kVerbs = {"type",     "blur",       "click", "select", "slide",
-                                                 "apply",    "reload",     "activate", "deactivate",
-                                                 "show",     "play",       "out",   "picture"};
+    static const std::set<std::string> kVerbs = {"type",  "blur",   "click",    "select",     "slide",
+                                                 "apply", "reload", "activate", "deactivate", "show",
+                                                 "play",  "out",    "picture"};
     int last = 0;
     for (const zvhost::ScriptLine& line : lines) {
         if (line.number <= last || kVerbs.count(line.verb) == 0) std::abort();

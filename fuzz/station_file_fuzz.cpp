@@ -27,7 +27,8 @@ const fs::path& Root() {
     static const fs::path root = [] {
         const fs::path made = fuzz::FileSpace();
         for (const char* folder : {"SN1", "sn1", "SN01", "sn2", "SN4294967295"}) fs::create_directory(made / folder);
-        for (const char* folder : {"SN1", "SN01", "sn2", "SN4294967295"}) std::ofstream(made / folder / "Settings.xml") << "<s/>";
+        for (const char* folder : {"SN1", "SN01", "sn2", "SN4294967295"})
+            std::ofstream(made / folder / "Settings.xml") << "<s/>";
         return made;
     }();
     return root;

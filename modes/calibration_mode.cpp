@@ -13,18 +13,10 @@ namespace {
 // The text of a sensor's calibration error code.
 void ErrorText(int64_t code, char* text, size_t size) {
     switch (code) {
-        case -10:
-            std::snprintf(text, size, "Nonconvergence!");
-            break;
-        case -7:
-            std::snprintf(text, size, "Invalid View!");
-            break;
-        case -4:
-            std::snprintf(text, size, "Insufficient Data!");
-            break;
-        default:
-            std::snprintf(text, size, "Error Code: %d", static_cast<int32_t>(static_cast<uint32_t>(code)));
-            break;
+        case -10: std::snprintf(text, size, "Nonconvergence!"); break;
+        case -7: std::snprintf(text, size, "Invalid View!"); break;
+        case -4: std::snprintf(text, size, "Insufficient Data!"); break;
+        default: std::snprintf(text, size, "Error Code: %d", static_cast<int32_t>(static_cast<uint32_t>(code))); break;
     }
 }
 
@@ -65,7 +57,8 @@ zvStatus ProcessCalibration(void* state, zvHandle /*engine*/, zvHandle /*paramet
         for (int32_t k = 0; k < count / 2; ++k) {
             char name[32];
             char value[32];
-            std::snprintf(name, sizeof name, "Sensor: %d", static_cast<int32_t>(static_cast<uint32_t>(attributes[2 * k])));
+            std::snprintf(name, sizeof name, "Sensor: %d",
+                          static_cast<int32_t>(static_cast<uint32_t>(attributes[2 * k])));
             ErrorText(attributes[2 * k + 1], value, sizeof value);
             StatisticsTableAddRow(table, name, value);
         }

@@ -212,8 +212,8 @@ zvStatus ProcessObjectEnd(RunState* run, zvAllocator output) {
     StatisticsTableAddRow(table, "Last object length", text);
     if (settings.maxSlices == 0) {
         std::snprintf(text, sizeof text, "%u", static_cast<uint32_t>(slices));
-        StatisticsTableAddRow(table, slices < kMaxRenderedSlices ? "Last object slice count" : "Too many slices to render!",
-                              text);
+        StatisticsTableAddRow(
+            table, slices < kMaxRenderedSlices ? "Last object slice count" : "Too many slices to render!", text);
     }
     status = zvDataSetLabel(table, "Statistics");
     if (status <= 0) return status;

@@ -46,8 +46,8 @@ zvStatus SendEncoderTable(RunState* state, const zvStamp& stamp) {
 // came out as the null value: the null points, and any point whose scaled x
 // happens to wrap to it (drawing skips both alike). Inlined into each
 // instruction-set variant below.
-inline __attribute__((always_inline)) int32_t ConvertPointsLoop(const int16_t* __restrict in,
-                                                                int32_t* __restrict out, int32_t n, uint32_t k) {
+inline __attribute__((always_inline)) int32_t ConvertPointsLoop(const int16_t* __restrict in, int32_t* __restrict out,
+                                                                int32_t n, uint32_t k) {
     int32_t nulls = 0;
     for (int32_t i = 0; i < n; ++i) {
         const int32_t x = in[2 * i];
@@ -83,8 +83,8 @@ __attribute__((target("avx2"))) int32_t ConvertPointsAvx2(const int16_t* __restr
 // the null fill and the count of null x values all stay in mask registers.
 // For any scale: it also counts the x values that wrap to the null value.
 __attribute__((target("avx512f,avx512bw"))) int32_t ConvertPointsAnyScaleAvx512(const int16_t* __restrict in,
-                                                                                int32_t* __restrict out,
-                                                                                int32_t n, uint32_t k) {
+                                                                                int32_t* __restrict out, int32_t n,
+                                                                                uint32_t k) {
     const __m512i scale = _mm512_set1_epi32(static_cast<int32_t>(k));
     // A widened x of -32768, and an x of the null value, shifted to the top.
     const __m512i nullIn = _mm512_set1_epi64(static_cast<int64_t>(uint64_t{0xFFFF8000u} << 32));
@@ -112,8 +112,8 @@ __attribute__((target("avx512f,avx512bw"))) int32_t ConvertPointsAnyScaleAvx512(
 // Sixteen points per step from one load: the null x values are found among
 // the 16-bit words, counted there, and spread to both lanes of their pairs.
 __attribute__((target("avx512f,avx512bw,popcnt"))) int32_t ConvertPointsAvx512(const int16_t* __restrict in,
-                                                                               int32_t* __restrict out,
-                                                                               int32_t n, uint32_t k) {
+                                                                               int32_t* __restrict out, int32_t n,
+                                                                               uint32_t k) {
     if (!NoXWrapsToNull(k)) return ConvertPointsAnyScaleAvx512(in, out, n, k);
     const __m512i scale = _mm512_set1_epi32(static_cast<int32_t>(k));
     const __m512i nullIn = _mm512_set1_epi16(INT16_MIN);
@@ -129,10 +129,9 @@ __attribute__((target("avx512f,avx512bw,popcnt"))) int32_t ConvertPointsAvx512(c
         const __m512i low = _mm512_cvtepi16_epi32(_mm512_castsi512_si256(words));
         const __m512i high = _mm512_cvtepi16_epi32(_mm512_extracti64x4_epi64(words, 1));
         _mm512_storeu_si512(out + 2 * i, _mm512_mask_mov_epi32(_mm512_mullo_epi32(low, scale),
-                                                                static_cast<__mmask16>(nullLanes), nullPair));
+                                                               static_cast<__mmask16>(nullLanes), nullPair));
         _mm512_storeu_si512(out + 2 * i + 16, _mm512_mask_mov_epi32(_mm512_mullo_epi32(high, scale),
-                                                                     static_cast<__mmask16>(nullLanes >> 16),
-                                                                     nullPair));
+                                                                    static_cast<__mmask16>(nullLanes >> 16), nullPair));
     }
     return nulls + ConvertPointsLoop(in + 2 * i, out + 2 * i, n - i, k);
 }

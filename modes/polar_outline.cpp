@@ -121,8 +121,7 @@ void SortByAngle(zvPoint32s* points, int32_t count, zvPoint32s* scratch) {
         ++high[(key >> kBits) & (kBuckets - 1)];
     }
     if (any >= (1u << (2 * kBits))) {
-        std::stable_sort(points, points + count,
-                         [](const zvPoint32s& a, const zvPoint32s& b) { return a.x < b.x; });
+        std::stable_sort(points, points + count, [](const zvPoint32s& a, const zvPoint32s& b) { return a.x < b.x; });
         return;
     }
     uint32_t lowSum = 0;

@@ -45,15 +45,9 @@ zvStatus ResultArray(zvHandle result, int32_t index, int32_t dimensions, int32_t
     if (view->bytes < elements * elementSize) return ZV_E_RANGE;
     if (elements > 0) {
         switch (dimensions) {
-            case 1:
-                view->data = static_cast<const unsigned char*>(zvArray1Data(array));
-                break;
-            case 2:
-                view->data = static_cast<const unsigned char*>(zvArray2At(array, 0, 0));
-                break;
-            default:
-                view->data = static_cast<const unsigned char*>(zvArray3Data(array));
-                break;
+            case 1: view->data = static_cast<const unsigned char*>(zvArray1Data(array)); break;
+            case 2: view->data = static_cast<const unsigned char*>(zvArray2At(array, 0, 0)); break;
+            default: view->data = static_cast<const unsigned char*>(zvArray3Data(array)); break;
         }
         if (view->data == nullptr) return ZV_E_TYPE;
     }
@@ -83,8 +77,8 @@ bool HasAvx2() {
 
 bool HasAvx512() {
 #if defined(__x86_64__) && defined(__GNUC__)
-    static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                            __builtin_cpu_supports("bmi2");
+    static const bool has =
+        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("bmi2");
     return has && g_limit.load(std::memory_order_relaxed) >= 2;
 #else
     return false;

@@ -27,10 +27,10 @@ zvStatus MessageResult(zvHandle messages, int32_t index, zvHandle* result);
 struct ArrayView {
     const unsigned char* data;  // element (0, ...); null when the array is empty
     int32_t dimensions;
-    int32_t length[3];          // lengths per dimension, 0 past `dimensions`
+    int32_t length[3];  // lengths per dimension, 0 past `dimensions`
     int32_t elementType;
     int32_t elementSize;
-    int64_t bytes;              // bytes of all elements
+    int64_t bytes;  // bytes of all elements
 };
 
 // Data array `index` of `result`, which must be an array of `dimensions`

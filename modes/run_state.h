@@ -28,23 +28,23 @@ constexpr float kTargetExtentStart = 3.4028235e38f;
 // The record exclusively owns settings, every list, array, image and the
 // polar model; outputs sent to the engine are not part of it.
 struct RunState {
-    SystemSettings* settings;     // the first server's Settings.xml (owned)
-    uint32_t sensorCount;         // entries of settings->Sensors
-    uint32_t viewCount;           // entries of viewPoints that exist, 1..48
-    zvHandle engine;              // the run's pipe engine (not owned)
-    zvHandle polarModel;          // Detection: the object being assembled, or none
-    zvHandle polarPoints;         // Detection: (angle, radius) points, item type 162
-    zvHandle radii;               // Detection: 360 int32 radii (element type 150)
+    SystemSettings* settings;         // the first server's Settings.xml (owned)
+    uint32_t sensorCount;             // entries of settings->Sensors
+    uint32_t viewCount;               // entries of viewPoints that exist, 1..48
+    zvHandle engine;                  // the run's pipe engine (not owned)
+    zvHandle polarModel;              // Detection: the object being assembled, or none
+    zvHandle polarPoints;             // Detection: (angle, radius) points, item type 162
+    zvHandle radii;                   // Detection: 360 int32 radii (element type 150)
     zvHandle viewPoints[kViewSlots];  // latest points per view, mils, item type 162
     int32_t viewSerial[kViewSlots];   // sensor whose points fill each view
-    zvHandle masks[2];            // Video: one 448 x 176 type-146 image per camera
-    uint32_t selectedSensor;      // serial in focus (Free, Video); 0 all sensors
-    uint64_t objectCount;         // Detection: objects completed
-    int64_t firstStamp;           // Detection: stamp of the open object's first slice
-    int64_t lastStamp;            // Detection: stamp of the latest slice
-    int32_t objectOpen;           // Detection: 1 while an object is assembled
-    int32_t lastThreshold;        // Video: previous "idzThreshold"; 255 at start
-    float targetMinX;             // calibration target extent, mils
+    zvHandle masks[2];                // Video: one 448 x 176 type-146 image per camera
+    uint32_t selectedSensor;          // serial in focus (Free, Video); 0 all sensors
+    uint64_t objectCount;             // Detection: objects completed
+    int64_t firstStamp;               // Detection: stamp of the open object's first slice
+    int64_t lastStamp;                // Detection: stamp of the latest slice
+    int32_t objectOpen;               // Detection: 1 while an object is assembled
+    int32_t lastThreshold;            // Video: previous "idzThreshold"; 255 at start
+    float targetMinX;                 // calibration target extent, mils
     float targetMinY;
     float targetMaxX;
     float targetMaxY;

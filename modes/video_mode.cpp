@@ -115,8 +115,8 @@ zvStatus ClearMasks(RunState* run) {
 zvStatus SaveMask(const RunState* run, int32_t camera) {
     zvHandle mask = run->masks[camera];
     if (mask == nullptr) return ZV_OK;
-    if (zvImageType(mask) != ZV_TYPE_IMAGE8 || zvImageWidth(mask) != kMaskWidth ||
-        zvImageStride(mask) != kMaskWidth || zvImageHeight(mask) != kMaskHeight || zvImageData(mask) == nullptr) {
+    if (zvImageType(mask) != ZV_TYPE_IMAGE8 || zvImageWidth(mask) != kMaskWidth || zvImageStride(mask) != kMaskWidth ||
+        zvImageHeight(mask) != kMaskHeight || zvImageData(mask) == nullptr) {
         return ZV_E_STATE;
     }
     char name[16];

@@ -13,11 +13,11 @@
 namespace {
 
 struct WebGeometry {
-    int32_t syncMethod;   // 0 encoder, 1 time
-    int32_t xOrigin;      // mils
-    int32_t xResolution;  // mils
-    int32_t yOrigin;      // ticks or ms
-    int32_t yResolution;  // ticks or ms
+    int32_t syncMethod;         // 0 encoder, 1 time
+    int32_t xOrigin;            // mils
+    int32_t xResolution;        // mils
+    int32_t yOrigin;            // ticks or ms
+    int32_t yResolution;        // ticks or ms
     int32_t profileResolution;  // mils per range unit
 };
 

@@ -97,9 +97,8 @@ zvStatus ConfigPage::ReportFailure(const std::string& what, zvStatus status) con
 }
 
 zvStatus ConfigPage::ReportReadFailure(const ServerNode* server, zvStatus status, bool unwritten) const {
-    const std::string what =
-        (unwritten ? "Nothing was written: cannot read" : "Cannot read") + std::string(" the settings of ") +
-        ServerName(server);
+    const std::string what = (unwritten ? "Nothing was written: cannot read" : "Cannot read") +
+                             std::string(" the settings of ") + ServerName(server);
     if (*zvLastErrorText() == '\0') {
         // What the platform keeps no reason for, said from what the status means here.
         if (status == ZV_E_NOTFOUND) return Report(what + ": Settings.xml is absent.", status);
@@ -117,9 +116,9 @@ zvStatus ConfigPage::ReportMissingSensor() const {
     const SensorNode* node = Sensor();
     const std::string name = node != nullptr && node->sensorName != nullptr ? node->sensorName : "";
     const std::string group = node != nullptr && node->groupPath != nullptr ? node->groupPath : "";
-    return Report("Sensor \"" + name + "\" of group \"" + group + "\" is not in the settings of " +
-                      ServerName(Server()) + ".",
-                  ZV_E_NOTFOUND);
+    return Report(
+        "Sensor \"" + name + "\" of group \"" + group + "\" is not in the settings of " + ServerName(Server()) + ".",
+        ZV_E_NOTFOUND);
 }
 
 std::string ConfigPage::ServerName(const ServerNode* server) {

@@ -14,7 +14,6 @@
 
 #include <new>
 
-
 namespace {
 template <class PageClass>
 hostapi::Page* Make() {

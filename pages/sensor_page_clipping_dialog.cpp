@@ -8,10 +8,13 @@ using namespace sensor_clipping;
 namespace {
 using wf::ControlKind;
 constexpr wf::ControlTemplate kControls[] = {
-    {wf::kStaticId, ControlKind::Static,
+    {wf::kStaticId,
+     ControlKind::Static,
      "Individual sensor range clipping. Any range data outside this bounding box will be assigned a value "
      "indicating invalid data (-32768).",
-     wf::kStyleNone, {10, 10, 280, 26}, {}},
+     wf::kStyleNone,
+     {10, 10, 280, 26},
+     {}},
     {wf::kStaticId, ControlKind::Static, "Min Y:", wf::kStyleNone, {20, 48, 40, 10}, {}},
     {kMinYEdit, ControlKind::Edit, "", wf::kStyleNone, {64, 46, 60, 14}, {}},
     {wf::kStaticId, ControlKind::Static, "[mils]", wf::kStyleNone, {130, 48, 30, 10}, {}},

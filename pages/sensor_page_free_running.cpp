@@ -26,8 +26,7 @@ int32_t CSensorPageFreeRunning::Activate() {
     if ((status = SettingsFree(settings)) <= 0) return status;
 
     uint32_t serial = ZV_SERIAL_NONE;
-    if ((status = SensorSerialOf(server, Sensor(), &serial)) == ZV_E_NOTFOUND)
-        return ReportMissingSensor();
+    if ((status = SensorSerialOf(server, Sensor(), &serial)) == ZV_E_NOTFOUND) return ReportMissingSensor();
     if (status <= 0) return ReportReadFailure(server, status);
 
     zvHandle clientPipe = 0;

@@ -5,8 +5,12 @@
 namespace {
 using wf::ControlKind;
 constexpr wf::ControlTemplate kControls[] = {
-    {wf::kStaticId, ControlKind::Static, "Ignores encoder, outputs range data from selected sensor.",
-     wf::kStyleNone, {10, 10, 280, 10}, {}},
+    {wf::kStaticId,
+     ControlKind::Static,
+     "Ignores encoder, outputs range data from selected sensor.",
+     wf::kStyleNone,
+     {10, 10, 280, 10},
+     {}},
 };
 }  // namespace
 

@@ -76,8 +76,7 @@ int32_t CSensorPageVideo::Activate() {
     // either; settings that cannot be read are told as such.
     uint32_t serial = ZV_SERIAL_NONE;
     status = SensorSerialOf(server, Sensor(), &serial);
-    if (status <= 0 && status != ZV_E_NOTFOUND)
-        return ReportReadFailure(server, status);
+    if (status <= 0 && status != ZV_E_NOTFOUND) return ReportReadFailure(server, status);
     if (serial == ZV_SERIAL_NONE) {
         site_->ReportError(kInvalidSerial);
         return 0;

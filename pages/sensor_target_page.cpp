@@ -48,8 +48,7 @@ zvStatus SensorTargetPage::ShowTarget(zvHandle* info, zvXmlItem* sensor, int32_t
     if ((status = zvPipeSetCurrentMode(pipe, kModeCalibration)) <= 0) return status;
 
     zvHandle settings = 0;
-    if ((status = server->ReadServerInfo(&settings)) <= 0)
-        return ReportReadFailure(server, status);
+    if ((status = server->ReadServerInfo(&settings)) <= 0) return ReportReadFailure(server, status);
     const zvXmlItem group = SensorGroup(settings);
     if (group == 0) {
         zvAppInfoDestroy(settings);

@@ -62,7 +62,7 @@ private:
 
     int32_t modeIndex_ = 2;    // "Detection"
     int32_t sourceIndex_ = 3;  // "Server"
-    int32_t reduction_ = 1;  // 0 to 2147483647, as "Divisor" holds it
+    int32_t reduction_ = 1;    // 0 to 2147483647, as "Divisor" holds it
     int32_t captureOn_ = 0;
 
     wf::ComboBox mode_;

@@ -48,8 +48,7 @@ int32_t CSystemPageFreeRunning::Activate() {
     FormatServerPath(path, kServerSettingsReadFormat, server->serialNumber);
     zvLastErrorClear();
     SystemSettings* settings = nullptr;
-    if ((status = SettingsLoad(path, 0, &settings)) <= 0)
-        return ReportReadFailure(server, status);
+    if ((status = SettingsLoad(path, 0, &settings)) <= 0) return ReportReadFailure(server, status);
     const int32_t enabled = EnabledSensors(*settings);
     if ((status = SettingsFree(settings)) <= 0) return status;
 

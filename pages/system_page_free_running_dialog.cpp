@@ -8,8 +8,12 @@ using namespace system_free_running;
 namespace {
 using wf::ControlKind;
 constexpr wf::ControlTemplate kControls[] = {
-    {wf::kStaticId, ControlKind::Static, "Ignores encoder, outputs range data from all sensors in the system.",
-     wf::kStyleNone, {10, 10, 280, 10}, {}},
+    {wf::kStaticId,
+     ControlKind::Static,
+     "Ignores encoder, outputs range data from all sensors in the system.",
+     wf::kStyleNone,
+     {10, 10, 280, 10},
+     {}},
     {wf::kStaticId, ControlKind::GroupBox, "Settings", wf::kStyleNone, {10, 28, 280, 54}, {}},
     {wf::kStaticId, ControlKind::Static, "Output Batch Count", wf::kStyleNone, {20, 44, 90, 10}, {}},
     {kOutputBatchCountEdit, ControlKind::Edit, "", wf::kStyleNone, {112, 42, 56, 14}, {}},

@@ -8,10 +8,13 @@ using namespace system_run;
 namespace {
 using wf::ControlKind;
 constexpr wf::ControlTemplate kControls[] = {
-    {wf::kStaticId, ControlKind::Static,
+    {wf::kStaticId,
+     ControlKind::Static,
      "Runs full object statemachine, performs overlap filtering and outputs data slice by slice at the requested "
      "output interval.",
-     wf::kStyleNone, {10, 10, 280, 20}, {}},
+     wf::kStyleNone,
+     {10, 10, 280, 20},
+     {}},
     {wf::kStaticId, ControlKind::GroupBox, "Settings", wf::kStyleNone, {10, 36, 280, 126}, {}},
     {wf::kStaticId, ControlKind::Static, "Output Batch Count", wf::kStyleNone, {20, 52, 90, 10}, {}},
     {kOutputBatchCountEdit, ControlKind::Edit, "", wf::kStyleNone, {112, 50, 56, 14}, {}},

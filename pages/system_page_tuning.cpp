@@ -181,9 +181,7 @@ void CSystemPageTuning::EnableControls(bool enable) {
         if (wf::Window* control = GetDlgItem(id)) control->EnableWindow(enable);
 }
 
-void CSystemPageTuning::Show(wf::Edit& edit, double value) {
-    edit.SetWindowText(CoefficientText(value).c_str());
-}
+void CSystemPageTuning::Show(wf::Edit& edit, double value) { edit.SetWindowText(CoefficientText(value).c_str()); }
 
 void CSystemPageTuning::Step(double* value, double step, wf::Edit& edit) {
     *value += step;

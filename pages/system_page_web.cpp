@@ -48,8 +48,7 @@ int32_t CSystemPageWeb::Activate() {
     FormatServerPath(path, kServerSettingsReadFormat, server->serialNumber);
     zvLastErrorClear();
     SystemSettings* settings = nullptr;
-    if ((status = SettingsLoad(path, 0, &settings)) <= 0)
-        return ReportReadFailure(server, status);
+    if ((status = SettingsLoad(path, 0, &settings)) <= 0) return ReportReadFailure(server, status);
     if ((status = SettingsFree(settings)) <= 0) return status;
 
     zvHandle clientPipe = 0;

@@ -8,10 +8,13 @@ using namespace system_web;
 namespace {
 using wf::ControlKind;
 constexpr wf::ControlTemplate kControls[] = {
-    {wf::kStaticId, ControlKind::Static,
+    {wf::kStaticId,
+     ControlKind::Static,
      "Transverse Scanning: range profile is delivered synchronously based on time or encoder [Require system "
      "calibration]",
-     wf::kStyleNone, {10, 10, 280, 20}, {}},
+     wf::kStyleNone,
+     {10, 10, 280, 20},
+     {}},
     {wf::kStaticId, ControlKind::Static, "Output Batching", wf::kStyleNone, {20, 40, 90, 10}, {}},
     {kOutputBatchingEdit, ControlKind::Edit, "", wf::kStyleNone, {112, 38, 56, 14}, {}},
     {wf::kStaticId, ControlKind::Static, "X Resolution", wf::kStyleNone, {20, 58, 90, 10}, {}},

@@ -6,18 +6,10 @@ bool CTorvaneApp::InitInstance() { return CWinApp::InitInstance(); }
 
 std::span<const wf::DialogTemplate* const> PageDialogTemplates() {
     static const wf::DialogTemplate* const templates[] = {
-        &kSystemPageConfigDialog,
-        &kSystemPageCalibrationDialog,
-        &kSensorPageFreeRunningDialog,
-        &kSensorPageSetupDialog,
-        &kSensorPageClippingDialog,
-        &kSystemPageSetupDialog,
-        &kSystemPageTuningDialog,
-        &kSystemPageRunDialog,
-        &kSystemPageWebDialog,
-        &kSystemPageFreeRunningDialog,
-        &kSensorPageVideoDialog,
-        &kSystemPageCaptureDialog,
+        &kSystemPageConfigDialog,      &kSystemPageCalibrationDialog, &kSensorPageFreeRunningDialog,
+        &kSensorPageSetupDialog,       &kSensorPageClippingDialog,    &kSystemPageSetupDialog,
+        &kSystemPageTuningDialog,      &kSystemPageRunDialog,         &kSystemPageWebDialog,
+        &kSystemPageFreeRunningDialog, &kSensorPageVideoDialog,       &kSystemPageCaptureDialog,
     };
     return templates;
 }

@@ -21,8 +21,7 @@ zvStatus ReadEntries(zvHandle document, CalibrationSet* set) {
     if (status <= 0) return status;
     if (root == 0) return 0;
     if ((status = zvArrayListCreate(&set->entries, 0)) <= 0) return status;
-    if ((status = zvArrayListInit(set->entries, zvTypeBlock(sizeof(CalibrationEntry)), 0, 1)) <= 0)
-        return status;
+    if ((status = zvArrayListInit(set->entries, zvTypeBlock(sizeof(CalibrationEntry)), 0, 1)) <= 0) return status;
     zvXmlItem sensor = 0;
     if ((status = zvXMLGetFirstChild(document, root, &sensor)) <= 0) return status;
     while (sensor != 0) {

@@ -74,7 +74,8 @@ zvStatus ParseInto(zvHandle document, SystemSettings* s) {
 
     if ((status = XmlFindChild(document, root, "OffsetCalibrationEnable", &item)) <= 0) return status;
     if (item != 0) {
-        if ((status = GetChildFlag(document, root, "OffsetCalibrationEnable", &s->OffsetCalibrationEnable)) <= 0) return status;
+        if ((status = GetChildFlag(document, root, "OffsetCalibrationEnable", &s->OffsetCalibrationEnable)) <= 0)
+            return status;
     }
 
     zvXmlItem target = 0;
@@ -102,7 +103,8 @@ zvStatus ParseInto(zvHandle document, SystemSettings* s) {
     while (entry != 0) {
         SensorSettings sensor;
         if ((status = zvMemset(&sensor, 0, sizeof sensor)) <= 0) return status;
-        if ((status = zvXMLGetChildString(document, entry, "Name", sensor.Name, sizeof sensor.Name)) <= 0) return status;
+        if ((status = zvXMLGetChildString(document, entry, "Name", sensor.Name, sizeof sensor.Name)) <= 0)
+            return status;
         sensor.Name[sizeof sensor.Name - 1] = '\0';
         int32_t serial = 0;
         if ((status = zvXMLGetChildInt(document, entry, "SerialNumber", &serial)) <= 0) return status;
@@ -111,7 +113,8 @@ zvStatus ParseInto(zvHandle document, SystemSettings* s) {
         if ((status = zvXMLGetChildInt(document, entry, "VertexView", &sensor.VertexView)) <= 0) return status;
         if ((status = zvXMLGetChildInt(document, entry, "Orientation", &sensor.Orientation)) <= 0) return status;
         if ((status = zvXMLGetChildInt(document, entry, "Multiplex", &sensor.Multiplex)) <= 0) return status;
-        if ((status = zvXMLGetChildInt(document, entry, "DetectionThreshold", &sensor.DetectionThreshold)) <= 0) return status;
+        if ((status = zvXMLGetChildInt(document, entry, "DetectionThreshold", &sensor.DetectionThreshold)) <= 0)
+            return status;
         zvXmlItem exposure = 0;
         if ((status = FindBranch(document, entry, "Exposure", &exposure)) <= 0) return status;
         if (exposure != 0) {
@@ -137,8 +140,7 @@ zvStatus DestroyDocument(zvHandle document, zvStatus status) {
     return status <= 0 ? status : destroyed;
 }
 
-zvStatus ReadXmlDocumentFile(zvHandle console, const char* path, const char* absentNotice,
-                             zvHandle* document) {
+zvStatus ReadXmlDocumentFile(zvHandle console, const char* path, const char* absentNotice, zvHandle* document) {
     if (document == nullptr) return ZV_E_ARGUMENT;
     *document = 0;
 
@@ -303,8 +305,10 @@ zvStatus SettingsUpdateDocument(const SystemSettings* s, zvHandle document) {
     if ((status = zvXMLSetChildFloat(document, root, "EncoderResolution", s->EncoderResolution, 6)) <= 0) return status;
     if ((status = zvXMLSetChildInt(document, root, "OutputInterval", s->OutputInterval)) <= 0) return status;
     if ((status = zvXMLSetChildInt(document, root, "DetectionThreshold", s->DetectionThreshold)) <= 0) return status;
-    if ((status = zvXMLSetChildInt(document, root, "OverlapFilterEnable", Flag(s->OverlapFilterEnable))) <= 0) return status;
-    if ((status = zvXMLSetChildInt(document, root, "IoStateOutputEnable", Flag(s->IoStateOutputEnable))) <= 0) return status;
+    if ((status = zvXMLSetChildInt(document, root, "OverlapFilterEnable", Flag(s->OverlapFilterEnable))) <= 0)
+        return status;
+    if ((status = zvXMLSetChildInt(document, root, "IoStateOutputEnable", Flag(s->IoStateOutputEnable))) <= 0)
+        return status;
     if ((status = zvXMLSetChildInt(document, root, "ObstructionY", s->ObstructionY)) <= 0) return status;
     if ((status = zvXMLSetChildInt(document, root, "VideoStyle", s->VideoStyle)) <= 0) return status;
     if ((status = zvXMLSetChildInt(document, root, "VideoExposure", s->VideoExposure)) <= 0) return status;

@@ -32,29 +32,29 @@ struct SensorSettings {
 static_assert(sizeof(SensorSettings) == 84, "the platform's sensor entry item is 84 bytes");
 
 struct SystemSettings {
-    zvHandle console;                // engine that loading prints its notice to, or 0
-    int32_t present;                 // 1: read from a document; 0: there was no file
+    zvHandle console;  // engine that loading prints its notice to, or 0
+    int32_t present;   // 1: read from a document; 0: there was no file
     int32_t OutputBatchCount;
-    double EncoderResolution;        // mils per encoder tick
+    double EncoderResolution;  // mils per encoder tick
     int32_t OutputInterval;
-    int32_t DetectionThreshold;      // the system's threshold
-    int32_t OverlapFilterEnable;     // 0 or 1
+    int32_t DetectionThreshold;   // the system's threshold
+    int32_t OverlapFilterEnable;  // 0 or 1
     int32_t ObstructionY;
     int32_t VideoExposure;
     int32_t VideoStyle;
     int32_t MaxSlices;
-    int32_t OffsetCalibrationEnable; // 0 or 1; 0 when the element is missing
-    int32_t IoStateOutputEnable;     // 0 or 1; 1 when the element is missing
-    int32_t webPresent;              // 1 when the root has a "Web" element
-    int32_t SynchronizeMethod;       // "Web/SynchronizeMethod", as read
-    double Distance;                 // "Web/SyncResolution/Distance"
-    int32_t Time;                    // "Web/SyncResolution/Time"
-    double XResolution;              // "Web/XResolution"
-    int32_t CaptureEnabled;          // "Capture/Enabled", 0 or 1
-    int32_t CaptureSource;           // "Capture/Source"
-    int32_t CaptureDivisor;          // "Capture/Divisor"
-    zvHandle TargetVertices;         // array list of zvPoint32s (mils), or 0
-    zvHandle Sensors;                // array list of SensorSettings in document order, or 0
+    int32_t OffsetCalibrationEnable;  // 0 or 1; 0 when the element is missing
+    int32_t IoStateOutputEnable;      // 0 or 1; 1 when the element is missing
+    int32_t webPresent;               // 1 when the root has a "Web" element
+    int32_t SynchronizeMethod;        // "Web/SynchronizeMethod", as read
+    double Distance;                  // "Web/SyncResolution/Distance"
+    int32_t Time;                     // "Web/SyncResolution/Time"
+    double XResolution;               // "Web/XResolution"
+    int32_t CaptureEnabled;           // "Capture/Enabled", 0 or 1
+    int32_t CaptureSource;            // "Capture/Source"
+    int32_t CaptureDivisor;           // "Capture/Divisor"
+    zvHandle TargetVertices;          // array list of zvPoint32s (mils), or 0
+    zvHandle Sensors;                 // array list of SensorSettings in document order, or 0
 };
 
 // Reads the document at `path` into a new record (`*settings`, null on
@@ -107,8 +107,7 @@ zvStatus SettingsWriteDocument(zvHandle document, const char* path, int32_t flus
 // Shared with the calibration document: read a whole XML file, printing
 // `absentNotice` on `console` (when given) if it cannot be opened; write a
 // document, flushing when `flush` is nonzero.
-zvStatus ReadXmlDocumentFile(zvHandle console, const char* path, const char* absentNotice,
-                             zvHandle* document);
+zvStatus ReadXmlDocumentFile(zvHandle console, const char* path, const char* absentNotice, zvHandle* document);
 zvStatus WriteXmlDocumentFile(zvHandle document, const char* path, bool flush);
 // Destroys a document read or made here; returns `status` when it is a
 // failure, else the status of the destruction.

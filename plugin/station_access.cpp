@@ -251,7 +251,8 @@ zvStatus SensorNode::RewriteSensorInfo() {
 int32_t ServerNode::GetPages(int32_t* ids, int32_t* count) {
     if (!ClearPages(ids, count)) return 1;
     if (limited == 0) {
-        for (int32_t id : {kPageSystemFreeRunning, kPageSystemSetup, kPageSystemRun, kPageSystemWeb, kPageSystemTuning}) {
+        for (int32_t id :
+             {kPageSystemFreeRunning, kPageSystemSetup, kPageSystemRun, kPageSystemWeb, kPageSystemTuning}) {
             AddPage(ids, count, id);
         }
     }

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-zvStatus XmlFindChild(zvHandle document, zvXmlItem parent, const char* name,
-                      zvXmlItem* child) {
+zvStatus XmlFindChild(zvHandle document, zvXmlItem parent, const char* name, zvXmlItem* child) {
     if (child == nullptr) return ZV_E_ARGUMENT;
     *child = 0;
     if (name == nullptr) return ZV_E_ARGUMENT;
@@ -31,8 +30,7 @@ zvStatus XmlFindChild(zvHandle document, zvXmlItem parent, const char* name,
     return status <= 0 ? status : 1;
 }
 
-zvStatus XmlFindOrCreatePath(zvHandle document, zvXmlItem parent, const char* path,
-                             zvXmlItem* element) {
+zvStatus XmlFindOrCreatePath(zvHandle document, zvXmlItem parent, const char* path, zvXmlItem* element) {
     if (element == nullptr) return ZV_E_ARGUMENT;
     *element = 0;
     if (path == nullptr) return ZV_E_ARGUMENT;
@@ -83,8 +81,7 @@ zvStatus XmlSetPathInt(zvHandle document, zvXmlItem parent, const char* path, in
     return status <= 0 ? status : 1;
 }
 
-zvStatus XmlSetPathFloat(zvHandle document, zvXmlItem parent, const char* path, double value,
-                         int32_t decimals) {
+zvStatus XmlSetPathFloat(zvHandle document, zvXmlItem parent, const char* path, double value, int32_t decimals) {
     zvXmlItem element = 0;
     zvStatus status = XmlFindOrCreatePath(document, parent, path, &element);
     if (status <= 0) return status;

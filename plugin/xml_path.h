@@ -17,8 +17,7 @@ inline constexpr int32_t kXmlPathMax = 127;
 // matches too). `*child` is 0 before anything can fail and stays 0 when no
 // child matches. Returns 1; 0 when the name buffer cannot be allocated; a
 // failing platform status unchanged; ZV_E_ARGUMENT for a null name or out.
-zvStatus XmlFindChild(zvHandle document, zvXmlItem parent, const char* name,
-                      zvXmlItem* child);
+zvStatus XmlFindChild(zvHandle document, zvXmlItem parent, const char* name, zvXmlItem* child);
 
 // Walks from `parent` along the element names of `path` (separated by "\"
 // or "/", empty names skipped; at most kXmlPathMax characters are used),
@@ -26,15 +25,13 @@ zvStatus XmlFindChild(zvHandle document, zvXmlItem parent, const char* name,
 // `*element` gets the element reached (`parent` for an empty path). On a
 // failure `*element` is 0; elements created before the failure stay in the
 // document.
-zvStatus XmlFindOrCreatePath(zvHandle document, zvXmlItem parent, const char* path,
-                             zvXmlItem* element);
+zvStatus XmlFindOrCreatePath(zvHandle document, zvXmlItem parent, const char* path, zvXmlItem* element);
 
 // XmlFindOrCreatePath, then set the element's text / integer / floating
 // value (with `decimals` digits after the point). Return 1 or the first
 // failing status.
 zvStatus XmlSetPathString(zvHandle document, zvXmlItem parent, const char* path, const char* text);
 zvStatus XmlSetPathInt(zvHandle document, zvXmlItem parent, const char* path, int32_t value);
-zvStatus XmlSetPathFloat(zvHandle document, zvXmlItem parent, const char* path, double value,
-                         int32_t decimals);
+zvStatus XmlSetPathFloat(zvHandle document, zvXmlItem parent, const char* path, double value, int32_t decimals);
 
 #endif

@@ -27,7 +27,12 @@ struct ModeEntry {
 };
 
 const ModeEntry kModes[] = {
-    {kModeFree, StartFree, ProcessFree, StopCommon, {{"Free", 2}, {"Intensity", 1}, {"Encoder", 3}}, 3,
+    {kModeFree,
+     StartFree,
+     ProcessFree,
+     StopCommon,
+     {{"Free", 2}, {"Intensity", 1}, {"Encoder", 3}},
+     3,
      kFreeParameters},
     {kModeCalibration, StartCommon, ProcessCalibration, StopCommon, {{"Calibration", 2}, {"Status", 3}}, 2, {}},
     {kModeDetection, StartCommon, ProcessDetection, StopCommon, {{"Detection", 0}, {"Statistics", 3}}, 2, {}},

@@ -33,7 +33,7 @@ int SetModelCommand(winsvc::Services& services, const std::vector<std::string>& 
     for (size_t i = 1; i < args.size(); ++i) {
         std::string* value = SameIgnoringCase(args[i], "--file")    ? &file
                              : SameIgnoringCase(args[i], "--model") ? &model
-                                                                     : nullptr;
+                                                                    : nullptr;
         if (value == nullptr) continue;
         if (i + 1 >= args.size()) {
             complete = false;  // a switch without its value

@@ -11,8 +11,8 @@ constexpr const char* kHealthMonitorTitle = "zvHealthAnchor";
 
 bool ShutdownStation(winsvc::Services& services, uint32_t timeoutSeconds, bool reboot) {
     winsvc::Handle token = winsvc::kNullHandle;
-    if (!services.OpenProcessToken(services.GetCurrentProcess(),
-                                   winsvc::kTokenAdjustPrivileges | winsvc::kTokenQuery, &token)) {
+    if (!services.OpenProcessToken(services.GetCurrentProcess(), winsvc::kTokenAdjustPrivileges | winsvc::kTokenQuery,
+                                   &token)) {
         return false;
     }
     bool started = false;

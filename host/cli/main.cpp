@@ -118,7 +118,6 @@ int RunPage(const zvhost::Plugin& library, zvHandle app, const zvhost::AppInfo& 
     return zvhost::kExitOk;
 }
 
-
 // The commands and their options, as the command line gives them.
 struct Commands {
     std::string plugin = zvhost::DefaultPluginPath();
@@ -183,8 +182,7 @@ void AddRun(CLI::App* cli, Commands* c) {
 }
 
 void AddDemoAndInit(CLI::App* cli, Commands* c) {
-    CLI::App* demo = c->demo =
-        cli->add_subcommand("demo", "make a station if needed and run every mode with pictures");
+    CLI::App* demo = c->demo = cli->add_subcommand("demo", "make a station if needed and run every mode with pictures");
     demo->add_option("--out", c->demoOut, "where the pictures and tables go")->capture_default_str();
     demo->add_option("--files", c->demoFiles, "the file space (default: a temporary one)");
     demo->add_option("--seconds", c->demoOptions.seconds, "simulated time per mode")

@@ -171,7 +171,11 @@ bool ParseScript(std::istream& in, std::vector<ScriptLine>* lines, std::string* 
             }
             if (!line.hasArgument && verb != "type") {
                 *error = Where(number) + verb + " needs " +
-                         (verb == "select" ? "an item" : verb == "slide" ? "a position" : verb == "play" ? "seconds" : verb == "picture" ? "a file" : "a folder");
+                         (verb == "select"    ? "an item"
+                          : verb == "slide"   ? "a position"
+                          : verb == "play"    ? "seconds"
+                          : verb == "picture" ? "a file"
+                                              : "a folder");
                 return false;
             }
         }
@@ -197,7 +201,8 @@ bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string
         if (line.verb == "play") {
             double seconds = 0;
             if (!ParseNumber(line.argument, &seconds) || seconds < 0 || seconds > 86400) {
-                *error = Where(line.number) + "play needs seconds from 0 to 86400, not \"" + Shown(line.argument) + "\"";
+                *error =
+                    Where(line.number) + "play needs seconds from 0 to 86400, not \"" + Shown(line.argument) + "\"";
                 return false;
             }
             loop.Play(seconds);
@@ -221,12 +226,15 @@ bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string
             loop.Emit(events::Written(line.argument));
             continue;
         }
-        static const std::pair<const char*, PageAction::Kind> kKinds[] = {
-            {"type", PageAction::Kind::Type},         {"blur", PageAction::Kind::Blur},
-            {"click", PageAction::Kind::Click},       {"select", PageAction::Kind::Select},
-            {"slide", PageAction::Kind::Slide},       {"apply", PageAction::Kind::Apply},
-            {"reload", PageAction::Kind::Reload},     {"activate", PageAction::Kind::Activate},
-            {"deactivate", PageAction::Kind::Deactivate}};
+        static const std::pair<const char*, PageAction::Kind> kKinds[] = {{"type", PageAction::Kind::Type},
+                                                                          {"blur", PageAction::Kind::Blur},
+                                                                          {"click", PageAction::Kind::Click},
+                                                                          {"select", PageAction::Kind::Select},
+                                                                          {"slide", PageAction::Kind::Slide},
+                                                                          {"apply", PageAction::Kind::Apply},
+                                                                          {"reload", PageAction::Kind::Reload},
+                                                                          {"activate", PageAction::Kind::Activate},
+                                                                          {"deactivate", PageAction::Kind::Deactivate}};
         for (const auto& [verb, kind] : kKinds)
             if (line.verb == verb) action.kind = kind;
         if (!line.control.empty() || line.verb == "type" || line.verb == "blur" || line.verb == "click" ||
@@ -249,7 +257,8 @@ bool RunScript(HostLoop& loop, const std::vector<ScriptLine>& lines, std::string
         }
         if (line.verb == "slide") {
             double position = 0;
-            if (!ParseNumber(line.argument, &position) || position != std::floor(position) || std::fabs(position) > 1e9) {
+            if (!ParseNumber(line.argument, &position) || position != std::floor(position) ||
+                std::fabs(position) > 1e9) {
                 *error = Where(line.number) + "slide needs a whole position, not \"" + Shown(line.argument) + "\"";
                 return false;
             }

@@ -31,8 +31,8 @@ namespace zvhost {
 struct ScriptLine {
     int number = 0;
     std::string verb;
-    std::string control;           // as written
-    std::string argument;          // TEXT, ITEM, POS, SECONDS, DIR or FILE
+    std::string control;   // as written
+    std::string argument;  // TEXT, ITEM, POS, SECONDS, DIR or FILE
     bool hasArgument = false;
 };
 

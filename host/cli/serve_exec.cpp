@@ -7,8 +7,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "serve.hpp"
 #include "exit_codes.hpp"
+#include "serve.hpp"
 
 namespace zvhost {
 

@@ -154,7 +154,8 @@ nlohmann::json DescribeGraphic(zvHandle graphic, bool full) {
     nlohmann::json pens = nlohmann::json::array();
     for (int32_t i = 0; i < zvGraphicPenCount(graphic); ++i) {
         zvPen pen{};
-        if (zvGraphicPenAt(graphic, i, &pen) > 0) pens.push_back({{"colour", ColourText(pen.argb)}, {"width", pen.width}});
+        if (zvGraphicPenAt(graphic, i, &pen) > 0)
+            pens.push_back({{"colour", ColourText(pen.argb)}, {"width", pen.width}});
     }
     nlohmann::json brushes = nlohmann::json::array();
     for (int32_t i = 0; i < zvGraphicBrushCount(graphic); ++i) {
@@ -229,9 +230,7 @@ nlohmann::json DescribeOutput(zvHandle object, bool full) {
             j["images"] = images;
             break;
         }
-        case ZV_TYPE_IMAGE:
-            j = DescribeImage(object, full);
-            break;
+        case ZV_TYPE_IMAGE: j = DescribeImage(object, full); break;
         case ZV_TYPE_POLARMODEL: {
             j["kind"] = "polar model";
             int32_t count = 0;

@@ -31,7 +31,6 @@ double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock:
 
 }  // namespace
 
-
 int32_t FirstButton(uint32_t type) { return type == wf::kMbYesNo ? wf::kIdYes : wf::kIdOk; }
 
 const char* ButtonName(int32_t answer) {
@@ -97,7 +96,10 @@ hostapi::PageSite* HostLoop::SiteForPlugin() const { return site_.get(); }
 // ---- Setting up ------------------------------------------------------------------------
 
 HostLoop::HostLoop(const Plugin& plugin, zvHandle app, const AppInfo& info)
-    : plugin_(plugin), app_(app), info_(info), displays_(std::make_unique<HostDisplays>(info)),
+    : plugin_(plugin),
+      app_(app),
+      info_(info),
+      displays_(std::make_unique<HostDisplays>(info)),
       slots_(std::make_unique<MessageSlots>()) {
     site_ = std::make_unique<Site>(this);
     displays_->SetEventSink([this](const json& event) { Emit(event); });
@@ -397,7 +399,8 @@ bool HostLoop::Step() {
     }
     run_.stationSeconds += made;
     const bool processed = Process(payloads);
-    run_.hostSeconds += std::max(0.0, Since(t0) - (run_.stationSeconds + run_.handlerSeconds + run_.displaySeconds - others));
+    run_.hostSeconds +=
+        std::max(0.0, Since(t0) - (run_.stationSeconds + run_.handlerSeconds + run_.displaySeconds - others));
     AfterPluginCall();
     return processed;
 }
@@ -474,8 +477,8 @@ void HostLoop::StartCapture() {
         captureSpaceFolder_.clear();
         return;
     }
-    recordingState_ = {{"folder", captureSpaceFolder_}, {"on", true}, {"batches", 0}, {"bytes", 0},
-                       {"segments", json::array()}};
+    recordingState_ = {
+        {"folder", captureSpaceFolder_}, {"on", true}, {"batches", 0}, {"bytes", 0}, {"segments", json::array()}};
     // The first server's station pipe delivers to the capture even when no
     // mode of the client reads it.
     if (!servers_.empty() && !replay_) station_.StartDelivery(servers_.front());
@@ -531,8 +534,9 @@ json HostLoop::PipesJson() const {
     json stations = json::array();
     for (const zv::station::Server& s : station_.Servers())
         stations.push_back({{"server", s.serial}, {"mode", s.pipe.mode}, {"enabled", s.pipe.enabled}});
-    return {{"client", {{"mode", connection_ ? connection_->ClientMode() : ""},
-                        {"enabled", connection_ ? connection_->ClientEnabled() : false}}},
+    return {{"client",
+             {{"mode", connection_ ? connection_->ClientMode() : ""},
+              {"enabled", connection_ ? connection_->ClientEnabled() : false}}},
             {"stations", stations},
             {"capture", connection_ ? connection_->CaptureOn() : false},
             {"recording", RecordingJson()},

@@ -52,30 +52,30 @@ class MessageSlots;
 
 // One node of the station tree.
 struct TreeNode {
-    std::string path;           // "Capture", "SN1", "SN1/B"
-    int32_t type = 0;           // node type of TorvaneNodeCreate
-    uint32_t serial = 0;        // the server (server and sensor nodes)
-    std::string groupPath;      // sensor nodes
-    std::string sensorName;     // sensor nodes
-    bool limited = false;       // a server whose Settings.xml is missing or cannot be read
-    bool unreadable = false;    // a limited server whose Settings.xml exists
+    std::string path;         // "Capture", "SN1", "SN1/B"
+    int32_t type = 0;         // node type of TorvaneNodeCreate
+    uint32_t serial = 0;      // the server (server and sensor nodes)
+    std::string groupPath;    // sensor nodes
+    std::string sensorName;   // sensor nodes
+    bool limited = false;     // a server whose Settings.xml is missing or cannot be read
+    bool unreadable = false;  // a limited server whose Settings.xml exists
     // Why the node cannot do all a node of its type does: a limited
     // server's missing or unreadable settings (file, line, what is wrong),
     // a sensor the plug-in's lookup does not find (its node is a plain one,
     // without pages). Empty for most nodes.
     std::string reason;
-    int32_t parent = -1;        // index in the tree, -1 for none
+    int32_t parent = -1;            // index in the tree, -1 for none
     hostapi::Node* node = nullptr;  // the plug-in's node (none when it gave none)
-    std::vector<int32_t> pages; // identifiers, in display order
+    std::vector<int32_t> pages;     // identifiers, in display order
 };
 
 // A page action of a script or the browser.
 struct PageAction {
     enum class Kind { Type, Blur, Click, Select, Slide, Apply, Reload, Activate, Deactivate };
     Kind kind = Kind::Apply;
-    int32_t control = 0;   // the control's identifier (Type to Slide)
-    std::string text;      // Type: the text; Select: an item's text when index < 0
-    int32_t index = -1;    // Select: the item; Slide: the position
+    int32_t control = 0;  // the control's identifier (Type to Slide)
+    std::string text;     // Type: the text; Select: an item's text when index < 0
+    int32_t index = -1;   // Select: the item; Slide: the position
 };
 
 // Who answers the page's message boxes: the answer (wf::kIdOk, ...) of the
@@ -93,13 +93,13 @@ std::string HandlerFailure(const std::string& phase, const std::string& mode, zv
 class HostLoop {
 public:
     struct Options {
-        std::filesystem::path files;          // the client's file space
+        std::filesystem::path files;  // the client's file space
         zv::station::Options station;
         // Recorded results (files and capture folders, replayed in order as
         // one recording) instead of the simulator.
         std::vector<std::filesystem::path> input;
-        bool describeOutputs = false;         // output events carry a summary of what each holds
-        bool fullOutputs = false;             // ... with every number it holds
+        bool describeOutputs = false;  // output events carry a summary of what each holds
+        bool fullOutputs = false;      // ... with every number it holds
     };
 
     // `plugin` and `app` (its description, read back as `info`) outlive the loop.
@@ -312,8 +312,8 @@ private:
     int32_t pageId_ = 0;
     std::string pageNode_;
     bool pageActive_ = false;
-    std::vector<LivePage> live_;        // the open page's node's created pages, the open one among them
-    hostapi::Node* liveNode_ = nullptr; // the node they were made for
+    std::vector<LivePage> live_;         // the open page's node's created pages, the open one among them
+    hostapi::Node* liveNode_ = nullptr;  // the node they were made for
     nlohmann::json outcome_;
     uint64_t outcomes_ = 0;
     bool recording_ = false;

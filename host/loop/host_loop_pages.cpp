@@ -39,17 +39,12 @@ std::string LabelKey(std::string text) {
 }
 
 json ControlJson(const wf::ControlState& c) {
-    json j = {{"id", c.id},
-              {"kind", wf::KindName(c.kind)},
-              {"text", c.text},
-              {"enabled", c.enabled},
-              {"visible", c.visible},
-              {"rect", {c.rect.x, c.rect.y, c.rect.width, c.rect.height}}};
+    json j = {{"id", c.id},           {"kind", wf::KindName(c.kind)},
+              {"text", c.text},       {"enabled", c.enabled},
+              {"visible", c.visible}, {"rect", {c.rect.x, c.rect.y, c.rect.width, c.rect.height}}};
     switch (c.kind) {
         case wf::ControlKind::CheckBox:
-        case wf::ControlKind::RadioButton:
-            j["checked"] = c.checked != 0;
-            break;
+        case wf::ControlKind::RadioButton: j["checked"] = c.checked != 0; break;
         case wf::ControlKind::DropDownList:
         case wf::ControlKind::DropDownCombo:
         case wf::ControlKind::ListBox:
@@ -61,12 +56,10 @@ json ControlJson(const wf::ControlState& c) {
             j["position"] = c.position;
             j["tics"] = c.tics;
             break;
-        default:
-            break;
+        default: break;
     }
     return j;
 }
-
 
 }  // namespace
 
@@ -123,8 +116,8 @@ bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::stri
     // The node's pages stay only while they were made for the node the
     // tree has now.
     const TreeNode* selected = FindNode(path);
-    if (page_ != nullptr && (path != pageNode_ || selected == nullptr || selected->node != liveNode_ ||
-                             !retired_.empty()))
+    if (page_ != nullptr &&
+        (path != pageNode_ || selected == nullptr || selected->node != liveNode_ || !retired_.empty()))
         ClosePage();
     const TreeNode* node = FindNode(path);
     if (node == nullptr) {
@@ -168,8 +161,8 @@ bool HostLoop::OpenPage(std::string path, const std::string& pageName, std::stri
         std::string offered;
         for (int32_t candidate : node->pages)
             offered += (offered.empty() ? "" : ", ") + std::to_string(candidate) + " " + PageName(candidate);
-        *error = "node " + node->path + " has no page \"" + Shown(pageName) + "\" (it offers: " +
-                 (offered.empty() ? std::string("none") : offered) + ")" +
+        *error = "node " + node->path + " has no page \"" + Shown(pageName) +
+                 "\" (it offers: " + (offered.empty() ? std::string("none") : offered) + ")" +
                  (restricted && !node->reason.empty() ? ": " + node->reason : "");
         return false;
     }
@@ -265,8 +258,8 @@ json HostLoop::PageStateJson() const {
     if (!PageState(&state)) return json::object();
     json controls = json::array();
     for (const wf::ControlState& c : state.controls) controls.push_back(ControlJson(c));
-    return {{"id", pageId_}, {"node", pageNode_}, {"size", {state.rect.width, state.rect.height}},
-            {"controls", controls}};
+    return {
+        {"id", pageId_}, {"node", pageNode_}, {"size", {state.rect.width, state.rect.height}}, {"controls", controls}};
 }
 
 int32_t HostLoop::FindControl(const std::string& name) const {
@@ -318,8 +311,7 @@ bool HostLoop::Act(const PageAction& action, std::string* error, wf::driver::Res
             pageActive_ = false;
             CallPage("deactivate", [&] { return page_->Deactivate(); });
             return true;
-        default:
-            break;
+        default: break;
     }
     const wf::WindowHandle control = wf::FindControl(PageWindow(), action.control);
     if (control == nullptr || action.control == wf::kStaticId) {
@@ -410,10 +402,9 @@ void HostLoop::ReportFiles() {
         // Pages write only the servers' files: the root and the servers' folders.
         const size_t slash = commit.path.find('/');
         uint32_t serial = 0;
-        if (slash != std::string::npos &&
-            (commit.path.find('/', slash + 1) != std::string::npos ||
-             !zv::station::ParseServerFolder(commit.path.substr(0, slash), &serial) ||
-             std::find(servers_.begin(), servers_.end(), serial) == servers_.end()))
+        if (slash != std::string::npos && (commit.path.find('/', slash + 1) != std::string::npos ||
+                                           !zv::station::ParseServerFolder(commit.path.substr(0, slash), &serial) ||
+                                           std::find(servers_.begin(), servers_.end(), serial) == servers_.end()))
             continue;
         auto [it, first] = changed.try_emplace(std::move(commit.path));
         if (first) it->second.existed = commit.change != zv::files::Commit::Change::Created;
@@ -423,9 +414,10 @@ void HostLoop::ReportFiles() {
     for (const auto& [path, net] : changed) {
         const bool gone = net.last == zv::files::Commit::Change::Deleted;
         if (gone && !net.existed) continue;  // made and deleted again
-        Emit(events::File(path, gone ? events::FileChange::Deleted
-                                : net.existed ? events::FileChange::Written
-                                              : events::FileChange::Created,
+        Emit(events::File(path,
+                          gone          ? events::FileChange::Deleted
+                          : net.existed ? events::FileChange::Written
+                                        : events::FileChange::Created,
                           net.size));
     }
 }

@@ -161,5 +161,4 @@ json HostLoop::TreeJson() {
     return events::Tree(std::move(nodes));
 }
 
-
 }  // namespace zvhost

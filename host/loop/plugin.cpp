@@ -101,16 +101,11 @@ AppInfo ReadApp(zvHandle app) {
 
 std::string KindName(int32_t kind) {
     switch (kind) {
-        case 0:
-            return "polar model";
-        case 1:
-            return "image";
-        case 2:
-            return "plot";
-        case 3:
-            return "table";
-        default:
-            return "kind " + std::to_string(kind);
+        case 0: return "polar model";
+        case 1: return "image";
+        case 2: return "plot";
+        case 3: return "table";
+        default: return "kind " + std::to_string(kind);
     }
 }
 

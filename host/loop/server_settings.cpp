@@ -46,8 +46,8 @@ public:
     void Group(zvXmlItem group, const std::string& path, const std::string& why, int depth) {
         zvXmlItem members = 0;
         if (depth > kMaxDepth || zvXMLFindBranchItem(xml_, group, "Members", 1, &members) <= 0 || members == 0) return;
-        std::set<std::string> groups;                 // names of the member groups so far
-        std::map<std::string, uint32_t> sensors;      // names of the member sensors so far
+        std::set<std::string> groups;             // names of the member groups so far
+        std::map<std::string, uint32_t> sensors;  // names of the member sensors so far
         zvXmlItem member = 0;
         for (zvXMLGetFirstChild(xml_, members, &member); member != 0;) {
             char element[64] = "";
@@ -71,12 +71,14 @@ private:
     // group at `path`, whose earlier member groups are `seen`; "" when it does.
     static std::string GroupProblem(NameRead read, const std::string& name, const std::string& path,
                                     std::set<std::string>* seen) {
-        if (read == NameRead::TooLong) return "its group's name is longer than " + std::to_string(kMaxNameBytes) + " bytes";
+        if (read == NameRead::TooLong)
+            return "its group's name is longer than " + std::to_string(kMaxNameBytes) + " bytes";
         if (name.empty()) return "its group has no name, so the pages cannot look the group up";
         if (name.find_first_of("/\\") != std::string::npos)
             return "its group's name " + Quote(name) + " holds a path separator, so the pages cannot look the group up";
         if (!seen->insert(name).second)
-            return "an earlier group of " + GroupName(path) + " is also named " + Quote(name) + ": the pages look that one up";
+            return "an earlier group of " + GroupName(path) + " is also named " + Quote(name) +
+                   ": the pages look that one up";
         return "";
     }
 
@@ -127,8 +129,8 @@ ServerSettingsView ReadServerSettingsView(uint32_t serial) {
     const std::string reason = status <= 0 ? zvLastErrorText() : "";
     file.Reset();
     if (status <= 0) {
-        view.problem = !reason.empty() ? reason
-                                       : Quote(path) + ": cannot be read (status " + std::to_string(status) + ")";
+        view.problem =
+            !reason.empty() ? reason : Quote(path) + ": cannot be read (status " + std::to_string(status) + ")";
     } else if (const zvXmlItem root = zvAppInfoRootGroup(info); root != 0) {
         Walk(info, &view).Group(root, "", "", 0);
     }

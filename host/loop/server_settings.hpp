@@ -28,8 +28,8 @@ inline constexpr size_t kMaxSensorsShown = 1024;
 inline constexpr size_t kMaxNameBytes = 1023;
 
 struct SensorEntry {
-    std::string group;  // the group path ("0" in a default document)
-    std::string name;   // "" when longer than kMaxNameBytes
+    std::string group;              // the group path ("0" in a default document)
+    std::string name;               // "" when longer than kMaxNameBytes
     uint32_t serial = 0xFFFFFFFFu;  // its SerialNumber; 4294967295 when none
     // Why the plug-in's lookup by group path and name does not find this
     // sensor; empty when it does.

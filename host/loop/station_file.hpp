@@ -36,8 +36,7 @@ bool ReadStationServers(const std::filesystem::path& root, StationServers* out, 
 // SN<serial> unless one exists in any case, through the file space (whose
 // root `root` becomes): the file is replaced whole or not at all. False with
 // `*error` set on failure.
-bool DeclareStationServers(const std::filesystem::path& root, const std::vector<uint32_t>& serials,
-                           std::string* error);
+bool DeclareStationServers(const std::filesystem::path& root, const std::vector<uint32_t>& serials, std::string* error);
 
 // Makes the folder SN<serial> of a sensor unless one exists in any case
 // (through the file space, whose root `root` becomes): the Video mode keeps

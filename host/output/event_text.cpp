@@ -134,8 +134,7 @@ std::string EventText(const json& e) {
         case EventKind::Output:
         case EventKind::Read:
         case EventKind::Summary:
-        case EventKind::Skipped:
-            return "";
+        case EventKind::Skipped: return "";
     }
     return "";
 }
@@ -179,8 +178,8 @@ std::string SummaryText(const RunSummary& s) {
                       "  per batch: handler %.1f us, host %.1f us (%.1f %% of the handler), displays %.1f us, "
                       "station %.1f us\n",
                       s.handlerSeconds * 1e6 / n, s.hostSeconds * 1e6 / n,
-                      s.handlerSeconds > 0 ? 100 * s.hostSeconds / s.handlerSeconds : 0.0,
-                      s.displaySeconds * 1e6 / n, s.stationSeconds * 1e6 / n);
+                      s.handlerSeconds > 0 ? 100 * s.hostSeconds / s.handlerSeconds : 0.0, s.displaySeconds * 1e6 / n,
+                      s.stationSeconds * 1e6 / n);
         text += line;
     }
     return text;

@@ -43,12 +43,9 @@ bool WriteOutput(const std::filesystem::path& out, const std::string& mode, cons
         return true;
     };
     switch (zvObjectType(o.object)) {
-        case ZV_TYPE_PLOT:
-            return both(RenderPlot);
-        case ZV_TYPE_IMAGE:
-            return both(RenderImage);
-        case ZV_TYPE_POLARMODEL:
-            return both(RenderPolarModel);
+        case ZV_TYPE_PLOT: return both(RenderPlot);
+        case ZV_TYPE_IMAGE: return both(RenderImage);
+        case ZV_TYPE_POLARMODEL: return both(RenderPolarModel);
         case ZV_TYPE_ARRAYLIST: {
             const auto rows = TableRows(o.object);
             if (!WriteText(stem + ".json", TableJson(rows).dump(2) + "\n", error)) return false;
@@ -63,8 +60,7 @@ bool WriteOutput(const std::filesystem::path& out, const std::string& mode, cons
             written->push_back(stem + ".txt");
             return true;
         }
-        default:
-            return true;
+        default: return true;
     }
 }
 

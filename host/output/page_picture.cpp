@@ -10,8 +10,8 @@
 #include <system_error>
 #include <vector>
 
-#include "zvapi/zv_file_space.hpp"
 #include "text.hpp"
+#include "zvapi/zv_file_space.hpp"
 
 namespace zvhost {
 
@@ -22,8 +22,8 @@ using wf::ControlState;
 
 constexpr double kScale = kPixelsPerDialogUnit;
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kFontSize = 12.0;    // the dialog font, at two pixels per dialog unit
-constexpr double kLineHeight = 16.0;  // one line of text: eight dialog units
+constexpr double kFontSize = 12.0;      // the dialog font, at two pixels per dialog unit
+constexpr double kLineHeight = 16.0;    // one line of text: eight dialog units
 constexpr size_t kMaxTextBytes = 2048;  // more than any control can show
 constexpr int kMaxLines = 256;          // lines of one static or list drawn at most
 

@@ -57,7 +57,7 @@ struct Bounds {
 // y up, the world centred in the data area.
 struct View {
     double left = 0, top = 0, width = 1, height = 1;  // data area, pixels
-    double wx = 0, wy = 0, ww = 1, wh = 1;           // world
+    double wx = 0, wy = 0, ww = 1, wh = 1;            // world
     double scale = 1, offX = 0, offY = 0;
     double X(double x) const { return left + offX + (x - wx) * scale; }
     double Y(double y) const { return top + height - offY - (y - wy) * scale; }
@@ -115,7 +115,8 @@ std::string Number(double v) {
 }
 
 void Text(cairo_t* cr, double x, double y, const std::string& text, double size, int align, bool bold = false) {
-    cairo_select_font_face(cr, "Sans", CAIRO_FONT_SLANT_NORMAL, bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_select_font_face(cr, "Sans", CAIRO_FONT_SLANT_NORMAL,
+                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, size);
     cairo_text_extents_t e;
     cairo_text_extents(cr, text.c_str(), &e);
@@ -528,7 +529,6 @@ void ShutdownRendering() {
     cairo_debug_reset_static_data();
     FcFini();
 }
-
 
 void ImagePictureSize(zvHandle image, int* width, int* height) {
     *width = 0;

@@ -52,7 +52,6 @@ bool RenderPng(zvHandle object, std::string* png, std::string* error, double sca
 // last picture; pictures may be made again afterwards.
 void ShutdownRendering();
 
-
 }  // namespace zvhost
 
 #endif

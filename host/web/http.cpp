@@ -159,8 +159,7 @@ bool RequestReader::ParseHead() {
         state_ = State::Body;
         return true;
     }
-    if (length_ > limits_.body)
-        return Fail(413, "the body is larger than " + std::to_string(limits_.body) + " bytes");
+    if (length_ > limits_.body) return Fail(413, "the body is larger than " + std::to_string(limits_.body) + " bytes");
     if (length_ == 0) {
         request_.expectContinue = false;
         state_ = State::Done;
@@ -220,8 +219,7 @@ bool RequestReader::ParseHeaderLine(std::string_view line) {
     if (colon == std::string_view::npos || !Token(line.substr(0, colon)))
         return Fail(400, "a header line is not \"Name: value\"");
     const std::string_view value = Trim(line.substr(colon + 1));
-    if (std::any_of(value.begin(), value.end(),
-                    [](unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7f; }))
+    if (std::any_of(value.begin(), value.end(), [](unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7f; }))
         return Fail(400, "a header value holds a control character");
     request_.headers.emplace_back(LowerAscii(line.substr(0, colon)), std::string(value));
     return true;

@@ -26,21 +26,21 @@ namespace zvhost::http {
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
 struct Limits {
-    size_t head = 8192;       // request line and header lines, in bytes
-    size_t headers = 64;      // header lines
-    size_t body = 16384;      // the body as the handler gets it
-    size_t rawBody = 32768;   // the body's bytes as sent (chunk sizes, extensions and trailers included)
+    size_t head = 8192;      // request line and header lines, in bytes
+    size_t headers = 64;     // header lines
+    size_t body = 16384;     // the body as the handler gets it
+    size_t rawBody = 32768;  // the body's bytes as sent (chunk sizes, extensions and trailers included)
 };
 
 struct Request {
     std::string method;
-    std::string target;   // as sent: path and query, percent-encoded
-    std::string path;     // percent-decoded: may hold any byte
-    Fields query;         // decoded names and values, in order
-    Fields headers;       // names in lower case, values without surrounding blanks
-    std::string body;     // decoded
-    bool keepAlive = true;       // the connection may carry another request after this one
-    bool expectContinue = false; // the client waits for "100 Continue" before sending the body
+    std::string target;           // as sent: path and query, percent-encoded
+    std::string path;             // percent-decoded: may hold any byte
+    Fields query;                 // decoded names and values, in order
+    Fields headers;               // names in lower case, values without surrounding blanks
+    std::string body;             // decoded
+    bool keepAlive = true;        // the connection may carry another request after this one
+    bool expectContinue = false;  // the client waits for "100 Continue" before sending the body
 
     // The first value of header `name` (lower case), "" when there is none.
     const std::string& Header(std::string_view name) const;
@@ -86,21 +86,21 @@ private:
     bool started_ = false;
     Request request_;
     std::string head_;
-    size_t blank_ = 0;         // bytes of blank lines before the request line
+    size_t blank_ = 0;  // bytes of blank lines before the request line
     bool chunked_ = false;
-    uint64_t length_ = 0;      // Content-Length, or what is left of the current chunk
-    size_t raw_ = 0;           // body bytes as sent
+    uint64_t length_ = 0;  // Content-Length, or what is left of the current chunk
+    size_t raw_ = 0;       // body bytes as sent
     Chunk chunk_ = Chunk::Size;
-    std::string line_;         // a chunk size or trailer line so far
+    std::string line_;  // a chunk size or trailer line so far
     int status_ = 0;
     std::string reason_;
 };
 
 struct Response {
     int status = 200;
-    std::string type;   // Content-Type; none when empty
+    std::string type;  // Content-Type; none when empty
     std::string body;
-    Fields headers;     // more header fields (values never hold CR or LF)
+    Fields headers;  // more header fields (values never hold CR or LF)
 };
 
 // "OK", "Not Found", ...; "" for a status this server never answers.

@@ -26,7 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kReadSize = 16384;
-constexpr size_t kMostDrained = 1 << 20;        // bytes read past after a refusal
+constexpr size_t kMostDrained = 1 << 20;          // bytes read past after a refusal
 constexpr std::chrono::milliseconds kSlice{500};  // streams and the connection thread look at Stop this often
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 
@@ -174,8 +174,8 @@ struct HttpServer::Impl {
         int fd = -1;
         Phase phase = Phase::Reading;
         http::RequestReader reader;
-        std::string in;     // read and not yet taken by the reader: the next request's bytes
-        std::string out;    // the answer being written
+        std::string in;   // read and not yet taken by the reader: the next request's bytes
+        std::string out;  // the answer being written
         size_t sent = 0;
         bool keepAlive = true;
         bool linger = false;     // after the answer, read past what the client still sends, then close
@@ -315,9 +315,7 @@ void HttpServer::Impl::Take(uint64_t id) {
                 c.in.clear();
                 Answer(c, refuse(c.reader.Status(), c.reader.Reason()));
                 return Writable(id);
-            case http::RequestReader::State::Done:
-                Dispatch(id);
-                break;
+            case http::RequestReader::State::Done: Dispatch(id); break;
         }
     }
 }
@@ -379,8 +377,7 @@ void HttpServer::Impl::Dispatch(uint64_t id) {
                 if (out.Write(head)) stream(out);
             };
             if (!streams->Submit(std::move(job))) {
-                Answer(c, refuse(503, "too many event streams are open (" + std::to_string(options.maxStreams) +
-                                          ")"));
+                Answer(c, refuse(503, "too many event streams are open (" + std::to_string(options.maxStreams) + ")"));
                 return Writable(id);
             }
             // The stream's worker owns the connection now.

@@ -47,11 +47,11 @@ using Respond = std::function<void(http::Response)>;
 struct Routed {
     enum class Lane { Now, Later, Work, Stream };
     Lane lane = Lane::Now;
-    http::Response response;                  // Now: the answer; Stream: the head (status, type, fields)
-    std::function<void(Respond)> start;       // Later
-    std::chrono::milliseconds wait{0};        // Later and Work: how long the answer may take
-    std::function<http::Response()> work;     // Work
-    std::function<void(StreamOut&)> stream;   // Stream: writes until it returns
+    http::Response response;                 // Now: the answer; Stream: the head (status, type, fields)
+    std::function<void(Respond)> start;      // Later
+    std::chrono::milliseconds wait{0};       // Later and Work: how long the answer may take
+    std::function<http::Response()> work;    // Work
+    std::function<void(StreamOut&)> stream;  // Stream: writes until it returns
 };
 
 class HttpServer {
@@ -61,11 +61,11 @@ public:
         std::chrono::milliseconds readTime{10000};   // a request, head and body, from the first wait for it
         std::chrono::milliseconds writeTime{30000};  // an answer, whole (a stream: each write)
         std::chrono::milliseconds lingerTime{2000};  // after a refusal, what the client still sends is read past
-        size_t maxConnections = 256;                  // besides the streams
+        size_t maxConnections = 256;                 // besides the streams
         size_t workers = 4;
-        size_t maxWork = 32;                          // Work requests waiting for a worker
+        size_t maxWork = 32;  // Work requests waiting for a worker
         size_t maxStreams = 8;
-        http::Fields common;                          // header fields of every answer
+        http::Fields common;  // header fields of every answer
     };
     // Where a request's answer comes from. May throw: the request gets 500.
     using Router = std::function<Routed(const http::Request&)>;

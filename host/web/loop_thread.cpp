@@ -44,10 +44,8 @@ bool LoggedKind(EventKind kind) {
         case EventKind::Output:
         case EventKind::Read:
         case EventKind::Control:
-        case EventKind::Tree:
-            return false;
-        default:
-            return true;
+        case EventKind::Tree: return false;
+        default: return true;
     }
 }
 
@@ -125,8 +123,8 @@ void LoopThread::Post(Command command, Done done, bool publishes) {
         if (stop_ || !running_) {
             refusal = Reply::Error(503, "the host loop has stopped");
         } else if (queue_.size() >= options_.maxCommands) {
-            refusal = Reply::Error(503, "the host loop is busy: " + std::to_string(queue_.size()) +
-                                            " commands wait already (queue full)");
+            refusal = Reply::Error(
+                503, "the host loop is busy: " + std::to_string(queue_.size()) + " commands wait already (queue full)");
         } else {
             queue_.push_back(item);
         }
@@ -138,7 +136,8 @@ void LoopThread::Post(Command command, Done done, bool publishes) {
 Reply LoopThread::Call(Command command, std::chrono::milliseconds wait, bool publishes) {
     auto promise = std::make_shared<std::promise<Reply>>();
     std::future<Reply> reply = promise->get_future();
-    Post(std::move(command), [promise](Reply r) { promise->set_value(std::move(r)); }, publishes);
+    Post(
+        std::move(command), [promise](Reply r) { promise->set_value(std::move(r)); }, publishes);
     if (reply.wait_for(wait) != std::future_status::ready)
         return Reply::Error(504, "the host loop did not answer in time (it is still busy with the request)");
     return reply.get();
@@ -158,9 +157,8 @@ Reply LoopThread::AnswerBox(uint64_t id, int32_t answer) {
 
 bool LoopThread::WaitForChange(uint64_t* seen, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(mutex_);
-    const bool changed = changed_.wait_for(lock, timeout, [&] {
-        return published_.changes != *seen || published_.stopped;
-    });
+    const bool changed =
+        changed_.wait_for(lock, timeout, [&] { return published_.changes != *seen || published_.stopped; });
     *seen = published_.changes;
     return changed;
 }
@@ -264,9 +262,9 @@ void LoopThread::OnEvent(const json& event) {
     entry["seq"] = published_.logNext++;
     // When it happened, and the node whose page it came from: the log
     // reads in the operator's terms.
-    entry["time"] = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
+    entry["time"] =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     if (!entry.contains("node") && !entry.contains("mode") && !openNode_.empty()) entry["node"] = openNode_;
     published_.log.push_back(std::move(entry));
     while (published_.log.size() > options_.logSize) published_.log.pop_front();
@@ -278,8 +276,11 @@ int32_t LoopThread::WaitForAnswer(const wf::MessageBoxRequest& request) {
     std::unique_lock<std::mutex> lock(mutex_);
     const uint64_t id = ++boxId_;
     boxAnswer_ = 0;
-    published_.box = {{"id", id}, {"text", request.text}, {"caption", request.caption},
-                      {"type", request.type}, {"buttons", Buttons(request.type)}};
+    published_.box = {{"id", id},
+                      {"text", request.text},
+                      {"caption", request.caption},
+                      {"type", request.type},
+                      {"buttons", Buttons(request.type)}};
     ++published_.boxVersion;
     ++published_.changes;
     changed_.notify_all();
@@ -298,7 +299,9 @@ void LoopThread::Publish(HostLoop& loop, bool withPage) {
     const std::string mode = loop.Connection().ClientMode();
     json list = json::array();
     for (HostDisplay* d : loop.Displays().Of(mode))
-        list.push_back({{"name", d->Name()}, {"kind", KindName(d->Kind())}, {"generation", d->Generation()},
+        list.push_back({{"name", d->Name()},
+                        {"kind", KindName(d->Kind())},
+                        {"generation", d->Generation()},
                         {"has", d->Showing() != nullptr}});
     json displays = {{"mode", mode}, {"displays", list}};
     json page;
@@ -481,8 +484,8 @@ bool LoopThread::MayAct(const std::string& id, std::string* holder) const {
 
 json LoopThread::ControlView(const std::string& id) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    json view = {{"you", ""}, {"holding", holder_.empty() || holder_ == id}, {"holder", ""},
-                 {"watchers", json::array()}};
+    json view = {
+        {"you", ""}, {"holding", holder_.empty() || holder_ == id}, {"holder", ""}, {"watchers", json::array()}};
     for (const Browser& b : browsers_) {
         if (b.id == id) view["you"] = b.name;
         if (b.id == holder_) {

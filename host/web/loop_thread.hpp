@@ -56,11 +56,11 @@ struct Reply {
 // What the loop thread publishes. Each part has a version that grows when
 // the part changes; `changes` grows with any of them.
 struct Published {
-    nlohmann::json tree;        // TreeJson
-    nlohmann::json page;        // {"open": false} or the open page's state
-    nlohmann::json pipes;       // PipesJson
-    nlohmann::json displays;    // {"mode", "displays": [{"name", "kind", "generation", "has"}]}
-    nlohmann::json box;         // the open message box, or null
+    nlohmann::json tree;      // TreeJson
+    nlohmann::json page;      // {"open": false} or the open page's state
+    nlohmann::json pipes;     // PipesJson
+    nlohmann::json displays;  // {"mode", "displays": [{"name", "kind", "generation", "has"}]}
+    nlohmann::json box;       // the open message box, or null
     uint64_t treeVersion = 0, pageVersion = 0, pipesVersion = 0, displaysVersion = 0, boxVersion = 0;
     std::deque<nlohmann::json> log;  // the latest events, oldest first
     uint64_t logNext = 0;            // the number of the next event; log.front() is logNext - log.size()
@@ -72,7 +72,7 @@ struct Published {
 // A display's latest picture: PNG bytes, or a table as JSON.
 struct DisplayPicture {
     uint64_t generation = 0;
-    std::string type;   // "image/png" or "application/json"
+    std::string type;  // "image/png" or "application/json"
     std::string bytes;
 };
 
@@ -180,7 +180,7 @@ private:
     bool running_ = false;
     Published published_;
     uint64_t boxId_ = 0;
-    int32_t boxAnswer_ = 0;  // 0 while the open box waits
+    int32_t boxAnswer_ = 0;                           // 0 while the open box waits
     std::map<std::string, DisplayPicture> pictures_;  // by "mode/display"
     std::set<std::string> wanted_;                    // displays whose picture is asked for
     std::condition_variable pictured_;                // a picture was made, or stop

@@ -13,8 +13,8 @@
 #include <iostream>
 #include <thread>
 
-#include "loop_thread.hpp"
 #include "exit_codes.hpp"
+#include "loop_thread.hpp"
 #include "web_server.hpp"
 
 namespace zvhost {
@@ -47,8 +47,7 @@ bool TokenUsable(const std::string& token) {
 // server, until SIGINT or SIGTERM.
 // Long: the steps of serving in order (address, token, loop thread,
 // server, signals, shutdown), each with its own refusal.
-int RunServe(const Plugin& library, zvHandle app, const AppInfo& info, const ServeArgs& args,
-             std::string* error) {
+int RunServe(const Plugin& library, zvHandle app, const AppInfo& info, const ServeArgs& args, std::string* error) {
     // One thread takes the signals that end the server; every other thread
     // (made after this) keeps them blocked.
     sigset_t signals;
@@ -100,8 +99,8 @@ int RunServe(const Plugin& library, zvHandle app, const AppInfo& info, const Ser
         std::cout << "zvhost: open " << address << "?token=" << token
                   << " (every request needs this token; it is shown only here)" << std::endl;
     } else if (!token.empty()) {
-        std::cout << "zvhost: every request needs the token given with --token (open " << address
-                  << "?token=TOKEN)" << std::endl;
+        std::cout << "zvhost: every request needs the token given with --token (open " << address << "?token=TOKEN)"
+                  << std::endl;
     }
 
     std::atomic<bool> signalled{false};

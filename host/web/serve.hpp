@@ -32,9 +32,10 @@ inline CLI::App* AddServeCommand(CLI::App* cli, ServeArgs* args) {
     serve->add_option("--port", args->port, "the port (0: any free one, printed at the start)")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();
-    serve->add_option("--bind", args->bind,
-                      "the address to listen on. Keep the loopback default and reach it from elsewhere through an "
-                      "SSH tunnel: off loopback every request needs the token, and everything travels unencrypted")
+    serve
+        ->add_option("--bind", args->bind,
+                     "the address to listen on. Keep the loopback default and reach it from elsewhere through an "
+                     "SSH tunnel: off loopback every request needs the token, and everything travels unencrypted")
         ->capture_default_str();
     serve->add_option("--token", args->token,
                       "the token every request must carry: in the address once (?token=TOKEN, which sets a "
@@ -43,8 +44,9 @@ inline CLI::App* AddServeCommand(CLI::App* cli, ServeArgs* args) {
                       "unless given");
     serve->add_option("--input", args->input, "recorded results instead of the simulator");
     serve->add_option("--seed", args->seed, "the simulated station's seed")->capture_default_str();
-    serve->add_option("--box-timeout", args->boxTimeout,
-                      "seconds a page's message box waits for the browser's answer before taking its first button")
+    serve
+        ->add_option("--box-timeout", args->boxTimeout,
+                     "seconds a page's message box waits for the browser's answer before taking its first button")
         ->check(CLI::Range(0.0, 86400.0))
         ->capture_default_str();
     return serve;

@@ -6,11 +6,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include "exit_codes.hpp"
 #include "plugin.hpp"
 #include "render.hpp"
 #include "serve.hpp"
 #include "zvapi/zv_handle.hpp"
-#include "exit_codes.hpp"
 
 int main(int argc, char** argv) {
     CLI::App cli{"zvhost serve: the browser UI of the station"};

@@ -15,10 +15,10 @@ using nlohmann::json;
 
 namespace {
 
-constexpr int kMaxDepth = 8;                       // the API's bodies are flat objects
-constexpr size_t kMaxText = 32767;                 // what a full edit takes
-constexpr size_t kMaxName = 256;                   // node paths and display names
-constexpr size_t kMaxClient = 64;                  // a browser's identifier
+constexpr int kMaxDepth = 8;                            // the API's bodies are flat objects
+constexpr size_t kMaxText = 32767;                      // what a full edit takes
+constexpr size_t kMaxName = 256;                        // node paths and display names
+constexpr size_t kMaxClient = 64;                       // a browser's identifier
 constexpr std::chrono::milliseconds kHeartbeat{15000};  // a comment keeps idle streams open
 constexpr std::chrono::milliseconds kSlice{500};        // streams look at their connection this often
 // Beyond the loop's own wait for a picture: the worker's answer is late
@@ -131,8 +131,8 @@ bool ParseAction(const json& body, PageAction* action, Reply* refusal) {
         known = true;
     }
     if (!known) {
-        *refusal = Reply::Error(400, "no action \"" + Shown(name) +
-                                         "\" (the actions: type, blur, click, select, slide, apply, reload)");
+        *refusal = Reply::Error(
+            400, "no action \"" + Shown(name) + "\" (the actions: type, blur, click, select, slide, apply, reload)");
         return false;
     }
     if (action->kind == PageAction::Kind::Apply || action->kind == PageAction::Kind::Reload) return true;
@@ -281,8 +281,8 @@ bool WebRoutes::Authorized(const http::Request& req, bool* fromQuery) const {
 Routed WebRoutes::Checked(const http::Request& req) const {
     const std::string& host = req.Header("host");
     if (!HostAllowed(host))
-        return Refused(403, "requests must name this machine by its address or as localhost, not \"" + Shown(host) +
-                                "\"");
+        return Refused(403,
+                       "requests must name this machine by its address or as localhost, not \"" + Shown(host) + "\"");
     const std::string& origin = req.Header("origin");
     if (!OriginAllowed(origin, host))
         return Refused(403, "requests from another origin (" + Shown(origin) + ") are refused");
@@ -290,8 +290,9 @@ Routed WebRoutes::Checked(const http::Request& req) const {
         bool fromQuery = false;
         if (!Authorized(req, &fromQuery)) {
             http::Response refusal =
-                Refusal(401, "this server needs its token: open the address zvhost serve printed (it carries "
-                             "?token=...), or send the header Authorization: Bearer TOKEN");
+                Refusal(401,
+                        "this server needs its token: open the address zvhost serve printed (it carries "
+                        "?token=...), or send the header Authorization: Bearer TOKEN");
             refusal.headers.emplace_back("WWW-Authenticate", "Bearer");
             return Now(std::move(refusal));
         }
@@ -311,8 +312,9 @@ Routed WebRoutes::Checked(const http::Request& req) const {
 http::Response WebRoutes::State() const {
     json state;
     loop_.Read([&](const Published& p) {
-        state = {{"tree", p.tree}, {"page", p.page}, {"pipes", p.pipes}, {"displays", p.displays},
-                 {"box", p.box}, {"log", json(std::vector<json>(p.log.begin(), p.log.end()))}};
+        state = {{"tree", p.tree},   {"page", p.page},
+                 {"pipes", p.pipes}, {"displays", p.displays},
+                 {"box", p.box},     {"log", json(std::vector<json>(p.log.begin(), p.log.end()))}};
     });
     return JsonResponse(200, state);
 }
@@ -407,13 +409,24 @@ void WebRoutes::Events(StreamOut& out, const std::string& client) const {
 Routed WebRoutes::Dispatch(const http::Request& req) const {
     // Each path with the one method it takes.
     static const std::pair<const char*, const char*> kRoutes[] = {
-        {"/", "GET"},           {"/index.html", "GET"},  {"/app.js", "GET"},        {"/style.css", "GET"},
-        {"/api/state", "GET"},  {"/api/events", "GET"},  {"/api/display", "GET"},  {"/api/open", "POST"},
-        {"/api/close", "POST"}, {"/api/action", "POST"}, {"/api/play", "POST"},    {"/api/messagebox", "POST"},
-        {"/api/control", "POST"}, {"/favicon.svg", "GET"}, {"/favicon.ico", "GET"},
+        {"/", "GET"},
+        {"/index.html", "GET"},
+        {"/app.js", "GET"},
+        {"/style.css", "GET"},
+        {"/api/state", "GET"},
+        {"/api/events", "GET"},
+        {"/api/display", "GET"},
+        {"/api/open", "POST"},
+        {"/api/close", "POST"},
+        {"/api/action", "POST"},
+        {"/api/play", "POST"},
+        {"/api/messagebox", "POST"},
+        {"/api/control", "POST"},
+        {"/favicon.svg", "GET"},
+        {"/favicon.ico", "GET"},
     };
-    const auto route = std::find_if(std::begin(kRoutes), std::end(kRoutes),
-                                    [&](const auto& r) { return req.path == r.first; });
+    const auto route =
+        std::find_if(std::begin(kRoutes), std::end(kRoutes), [&](const auto& r) { return req.path == r.first; });
     if (route == std::end(kRoutes)) return Refused(404, "nothing at \"" + Shown(req.path) + "\"");
     if (req.method != route->second) {
         http::Response refusal = Refusal(405, std::string(route->first) + " takes " + route->second + " only");
@@ -437,16 +450,14 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
         }
         if (path == "/api/display") {
             const std::string& name = req.Query("name");
-            if (name.empty() || name.size() > kMaxName)
-                return Refused(400, "name the display: /api/display?name=NAME");
+            if (name.empty() || name.size() > kMaxName) return Refused(400, "name the display: /api/display?name=NAME");
             return Picture(name);
         }
         // The page's icon under both names browsers ask for.
         const std::string name = path == "/" ? "index.html" : path == "/favicon.ico" ? "favicon.svg" : path.substr(1);
         const WebAsset* asset = FindWebAsset(name);
         if (asset == nullptr) return Refused(404, "nothing at \"" + Shown(path) + "\"");
-        http::Response file{200, asset->type, std::string(reinterpret_cast<const char*>(asset->data), asset->size),
-                            {}};
+        http::Response file{200, asset->type, std::string(reinterpret_cast<const char*>(asset->data), asset->size), {}};
         file.headers.emplace_back("Content-Security-Policy", kPagePolicy);
         return Now(std::move(file));
     }
@@ -535,8 +546,8 @@ struct WebServer::Impl {
     Impl(LoopThread& loop, const ServeOptions& o)
         : options(o),
           routes(loop, o),
-          server(ServerOptions(o), [this](const http::Request& r) { return routes.Route(r); },
-                 &WebRoutes::Refusal) {}
+          server(
+              ServerOptions(o), [this](const http::Request& r) { return routes.Route(r); }, &WebRoutes::Refusal) {}
 };
 
 WebServer::WebServer(LoopThread& loop, const ServeOptions& options) : impl_(std::make_unique<Impl>(loop, options)) {}

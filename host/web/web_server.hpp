@@ -47,13 +47,13 @@ namespace zvhost {
 
 struct ServeOptions {
     std::string bind = "127.0.0.1";
-    int port = 8080;                                // 0: any free port (Port() tells which)
-    std::string token;                              // when not empty, every request must carry it
-    std::chrono::milliseconds wait{120000};         // a command waits this long for the loop
-    std::chrono::milliseconds pictureWait{10000};   // a display's picture waits this long for the loop
-    std::chrono::milliseconds readTime{10000};      // a request, head and body, comes within this
-    size_t maxBody = 16384;                         // bytes, whatever the body's encoding
-    int maxStreams = 8;                             // event streams at once
+    int port = 8080;                               // 0: any free port (Port() tells which)
+    std::string token;                             // when not empty, every request must carry it
+    std::chrono::milliseconds wait{120000};        // a command waits this long for the loop
+    std::chrono::milliseconds pictureWait{10000};  // a display's picture waits this long for the loop
+    std::chrono::milliseconds readTime{10000};     // a request, head and body, comes within this
+    size_t maxBody = 16384;                        // bytes, whatever the body's encoding
+    int maxStreams = 8;                            // event streams at once
 };
 
 // What each request gets, apart from the sockets: a served request and a

@@ -11,8 +11,8 @@
 #include <sstream>
 
 #include "event_text.hpp"
-#include "host_loop.hpp"
 #include "exit_codes.hpp"
+#include "host_loop.hpp"
 #include "run.hpp"
 #include "support/temp_space.hpp"
 #include "zvstation/capture.hpp"

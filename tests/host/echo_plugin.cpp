@@ -58,9 +58,11 @@ void SendTable(EchoState* s, int64_t id, int32_t attributes, int32_t gain) {
     zvArrayListInit(table, ZV_TYPE_ARRAYLIST, 2, 0);
     zvArrayListInit(names, ZV_TYPE_STRING, 4, 0);
     zvArrayListInit(values, ZV_TYPE_STRING, 4, 0);
-    const std::pair<std::string, std::string> rows[] = {
-        {"name", "value"}, {"id", std::to_string(id)}, {"attributes", std::to_string(attributes)},
-        {"Gain", std::to_string(gain)}, {"results", std::to_string(s->results)}};
+    const std::pair<std::string, std::string> rows[] = {{"name", "value"},
+                                                        {"id", std::to_string(id)},
+                                                        {"attributes", std::to_string(attributes)},
+                                                        {"Gain", std::to_string(gain)},
+                                                        {"results", std::to_string(s->results)}};
     for (const auto& [n, v] : rows) {
         zvHandle a = Text(out, n);
         zvHandle b = Text(out, v);

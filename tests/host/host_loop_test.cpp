@@ -45,7 +45,8 @@ protected:
     std::vector<std::string> Handlers() const {
         std::vector<std::string> calls;
         for (const json& e : events_)
-            if (e["event"] == "handler" && e["phase"] != "process") calls.push_back(e["mode"].get<std::string>() + " " + e["phase"].get<std::string>());
+            if (e["event"] == "handler" && e["phase"] != "process")
+                calls.push_back(e["mode"].get<std::string>() + " " + e["phase"].get<std::string>());
         return calls;
     }
 
@@ -190,8 +191,8 @@ TEST_F(HostLoopTest, ANodesPagesStayCreatedWhileItIsSelected) {
     EXPECT_EQ(text(1026), "42");
     EXPECT_EQ(loop_->PageModified(), 1);
     ASSERT_TRUE(loop_->OpenPage("SN1/A", "Free", &error)) << error;
-    EXPECT_EQ(calls(), (std::vector<std::string>{"deactivate", "destroy", "destroy", "open", "setnode", "create",
-                                                 "activate"}));
+    EXPECT_EQ(calls(),
+              (std::vector<std::string>{"deactivate", "destroy", "destroy", "open", "setnode", "create", "activate"}));
     loop_->ClosePage();
     EXPECT_EQ(calls(), (std::vector<std::string>{"deactivate", "destroy"}));
 }
@@ -280,7 +281,8 @@ TEST_F(HostLoopTest, APagesFileEventsAreTheFilesItsCallsChanged) {
     auto files = [&] {
         std::vector<std::string> seen;
         for (const json& e : events_)
-            if (e["event"] == "file") seen.push_back(e["path"].get<std::string>() + " " + e["change"].get<std::string>());
+            if (e["event"] == "file")
+                seen.push_back(e["path"].get<std::string>() + " " + e["change"].get<std::string>());
         events_.clear();
         return seen;
     };
@@ -328,4 +330,3 @@ TEST_F(HostLoopTest, FileEventsNameOnlyFilesOfTheSpaceWhenAFolderIsSwappedForALi
 }
 
 }  // namespace
-

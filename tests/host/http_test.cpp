@@ -160,8 +160,7 @@ TEST(HttpReader, RefusesWhatIsMalformedWithItsStatus) {
 }
 
 TEST(HttpReader, AcceptsWhatBrowsersSend) {
-    const RequestReader expect =
-        Read("POST / HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 2\r\n\r\n", SIZE_MAX);
+    const RequestReader expect = Read("POST / HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 2\r\n\r\n", SIZE_MAX);
     EXPECT_EQ(expect.state(), State::Body);
     EXPECT_TRUE(expect.request().expectContinue);
     // Header values may hold any byte but controls; the path any byte once decoded.

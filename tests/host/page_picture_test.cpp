@@ -129,7 +129,8 @@ TEST(PagePicture, ControlStatesShow) {
 TEST(PagePicture, StatesNoPageShouldHaveAreDrawnSafely) {
     wf::DialogState dialog;
     dialog.rect = {0, 0, 300, 200};
-    dialog.controls.push_back(Control(ControlKind::Static, {0, 0, 300, 40}, "bad \xff\xfe UTF-8 \xe2\x82 and \xed\xa0\x80\nnew line\t"));
+    dialog.controls.push_back(
+        Control(ControlKind::Static, {0, 0, 300, 40}, "bad \xff\xfe UTF-8 \xe2\x82 and \xed\xa0\x80\nnew line\t"));
     dialog.controls.push_back(Control(ControlKind::Edit, {0, 40, 100, 14}, std::string(32767, 'W')));
     dialog.controls.push_back(Control(ControlKind::Static, {0, 60, 1, 200}, std::string(20000, 'x') + " y"));
     wf::ControlState many = Control(ControlKind::ListBox, {100, 40, 100, 60});

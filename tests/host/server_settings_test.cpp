@@ -45,10 +45,9 @@ TEST(ServerSettingsView, ASensorIsReachableExactlyWhenThePluginsLookupFindsIt) {
     space.Write("SN1/Settings.xml",
                 "<SensorGroup><Name>System</Name><Members>" +
                     Group("0", Sensor("A", 1000) + Sensor("a", 1001) + Sensor("B", 1002) + Sensor("A", 1003)) +
-                    Group("1", Sensor("A", 1004) + Group("inner", Sensor("C", 1005))) +
-                    Group("0", Sensor("D", 1006)) + Group("", Sensor("E", 1007)) + Group("x/y", Sensor("F", 1008)) +
-                    Sensor("A", 1009) + "<Sensor><SerialNumber>1010</SerialNumber></Sensor>" +
-                    "</Members></SensorGroup>");
+                    Group("1", Sensor("A", 1004) + Group("inner", Sensor("C", 1005))) + Group("0", Sensor("D", 1006)) +
+                    Group("", Sensor("E", 1007)) + Group("x/y", Sensor("F", 1008)) + Sensor("A", 1009) +
+                    "<Sensor><SerialNumber>1010</SerialNumber></Sensor>" + "</Members></SensorGroup>");
     const zvhost::ServerSettingsView view = zvhost::ReadServerSettingsView(1);
     ASSERT_TRUE(view.present);
     ASSERT_TRUE(view.problem.empty()) << view.problem;
@@ -103,9 +102,9 @@ TEST(ServerSettingsView, PathsAreUniqueWhateverTheNames) {
     };
     // Sensors named like the numbered or grouped paths of others keep
     // theirs, and the others move on.
-    const std::vector<SensorEntry> sensors = {entry("0", "A"), entry("0", "A", "twice"), entry("0", "A#2"),
-                                              entry("", "0/B"), entry("0", "B"), entry("1", "B"),
-                                              entry("0", "", "too long"), entry("0", "", "too long")};
+    const std::vector<SensorEntry> sensors = {
+        entry("0", "A"), entry("0", "A", "twice"), entry("0", "A#2"),          entry("", "0/B"),
+        entry("0", "B"), entry("1", "B"),          entry("0", "", "too long"), entry("0", "", "too long")};
     EXPECT_EQ(zvhost::SensorPaths("SN4", sensors),
               (std::vector<std::string>{"SN4/A", "SN4/A#3", "SN4/A#2", "SN4/0/B", "SN4/0/B#2", "SN4/1/B", "SN4/#2",
                                         "SN4/#3"}));

@@ -64,10 +64,11 @@ TEST(Tour, SetsUpAFreshStationThroughItsPages) {
         EXPECT_TRUE(fs::exists(entry.path() / "page.png")) << step;
     }
     EXPECT_EQ(steps, 12);
-    for (const char* picture : {"02-sensor-setup-a/Calibration-Calibration.png", "06-system-setup/Calibration-Calibration.png",
-                                "07-system-calibration/Calibration-Calibration.png", "08-fine-calibration/Free-Free.png",
-                                "09-system-run/Detection-Detection.png", "10-system-web/Web-Web.png",
-                                "11-sensor-video/Video-Video_0.png", "replay/Detection-Detection.png"})
+    for (const char* picture :
+         {"02-sensor-setup-a/Calibration-Calibration.png", "06-system-setup/Calibration-Calibration.png",
+          "07-system-calibration/Calibration-Calibration.png", "08-fine-calibration/Free-Free.png",
+          "09-system-run/Detection-Detection.png", "10-system-web/Web-Web.png", "11-sensor-video/Video-Video_0.png",
+          "replay/Detection-Detection.png"})
         EXPECT_TRUE(fs::exists(space.Host(std::string("out/") + picture))) << picture;
 
     // A second tour needs a fresh file space.

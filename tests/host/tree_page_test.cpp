@@ -82,8 +82,11 @@ TEST_F(ZvhostTree, InitThenSystemConfigCreatesTheSettings) {
     EXPECT_EQ(page.Of("messagebox")[0]["text"], "Invalid number of sensors entered!");
     // Why the node offers only this page: a notice, as the file is missing.
     ASSERT_FALSE(page.Of("report").empty());
-    EXPECT_EQ(page.Of("report")[0], json({{"event", "report"}, {"kind", "text"}, {"node", "SN5"},
-                                          {"text", "SN5 is limited to its Setup page: no Settings.xml (\\SN5\\Settings.xml)"}}));
+    EXPECT_EQ(page.Of("report")[0],
+              json({{"event", "report"},
+                    {"kind", "text"},
+                    {"node", "SN5"},
+                    {"text", "SN5 is limited to its Setup page: no Settings.xml (\\SN5\\Settings.xml)"}}));
     ASSERT_EQ(page.Of("file").size(), 1u);
     EXPECT_EQ(page.Of("file")[0]["path"], "SN5/Settings.xml");
     // The page's NotifyHost builds the tree again, with the new sensors.
@@ -151,7 +154,8 @@ int Lit(const std::string& path, int x, int y, int w, int h) {
         const unsigned char* data = cairo_image_surface_get_data(surface);
         const int stride = cairo_image_surface_get_stride(surface);
         for (int j = y; j < y + h; ++j)
-            for (int i = x; i < x + w; ++i) lit += (reinterpret_cast<const uint32_t*>(data + j * stride)[i] & 0xFFFFFF) != 0 ? 1 : 0;
+            for (int i = x; i < x + w; ++i)
+                lit += (reinterpret_cast<const uint32_t*>(data + j * stride)[i] & 0xFFFFFF) != 0 ? 1 : 0;
     }
     cairo_surface_destroy(surface);
     return lit;
@@ -199,12 +203,14 @@ TEST_F(ZvhostTree, TheCalibrationPagesSetUpAStation) {
     // Sensor C's clipping box, typed.
     page("SN1/C", "1021",
          "type \"Min Y:\" \" -150\"\ntype \"Max Y:\" 9000\ntype \"Min X:\" 100\ntype \"Max X:\" -100\napply\n"
-         "picture " + pictures + "/clipping.png\n");
+         "picture " +
+             pictures + "/clipping.png\n");
     // One step of sensor 1002's rotation.
     space.Write("SN1/Calibration.xml",
                 "<Calibration><S><SerialNumber>1001</SerialNumber><X>0</X><Y>0</Y><T>0</T></S>"
                 "<S><SerialNumber>1002</SerialNumber><X>0.5</X><Y>0.25</Y><T>0.01</T></S></Calibration>");
-    page("SN1", "Fine Calibration", "select \"Sensor\" \"01: S/N 1002\"\nclick 1050\npicture " + pictures + "/tuning.png\n");
+    page("SN1", "Fine Calibration",
+         "select \"Sensor\" \"01: S/N 1002\"\nclick 1050\npicture " + pictures + "/tuning.png\n");
 
     std::ifstream file(space.Path() / "SN1" / "Settings.xml");
     const std::string settings((std::istreambuf_iterator<char>(file)), {});
@@ -255,10 +261,10 @@ TEST_F(ZvhostTree, TheCalibrationPagesSetUpAStation) {
         EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     }
 
-    for (const auto& [name, size] : {std::pair{"setup-A.png", std::pair{600, 292}}, std::pair{"setup-D.png", std::pair{600, 292}},
-                                     std::pair{"system-setup.png", std::pair{600, 472}},
-                                     std::pair{"clipping.png", std::pair{600, 248}},
-                                     std::pair{"tuning.png", std::pair{600, 248}}}) {
+    for (const auto& [name, size] :
+         {std::pair{"setup-A.png", std::pair{600, 292}}, std::pair{"setup-D.png", std::pair{600, 292}},
+          std::pair{"system-setup.png", std::pair{600, 472}}, std::pair{"clipping.png", std::pair{600, 248}},
+          std::pair{"tuning.png", std::pair{600, 248}}}) {
         EXPECT_EQ(PngSize(pictures + "/" + name), size) << name;
     }
 }
@@ -333,14 +339,16 @@ TEST_F(ZvhostTree, WrongNodesPagesControlsAndActionsExitWithTwo) {
     space.Write("noaction", "wiggle 1013\n");
     space.Write("quote", "type \"Sensors: 4\n");
     space.Write("noitem", "select 1021 99\n");
-    for (const Case& c : {Case{"--node SN9 --page Setup", "no node \"SN9\""},
-                          Case{"--node SN1 --page 1016", "has no page \"1016\""},
-                          Case{"--node SN1 --page Wobble", "has no page \"Wobble\""},
-                          Case{"--node SN1 --page Setup --script '" + (space / "nocontrol") + "'", "line 2: page 1022 has no control \"4242\""},
-                          Case{"--node SN1 --page Setup --script '" + (space / "noaction") + "'", "line 1: no such action \"wiggle\""},
-                          Case{"--node SN1 --page Setup --script '" + (space / "quote") + "'", "line 1: a quote is not closed"},
-                          Case{"--node SN1/A --page Setup --script '" + (space / "noitem") + "'", "line 1: select on control 1021: the list has no such item"},
-                          Case{"--node SN1 --page Setup --script '" + (space / "missing") + "'", "cannot read the script"}}) {
+    for (const Case& c :
+         {Case{"--node SN9 --page Setup", "no node \"SN9\""}, Case{"--node SN1 --page 1016", "has no page \"1016\""},
+          Case{"--node SN1 --page Wobble", "has no page \"Wobble\""},
+          Case{"--node SN1 --page Setup --script '" + (space / "nocontrol") + "'",
+               "line 2: page 1022 has no control \"4242\""},
+          Case{"--node SN1 --page Setup --script '" + (space / "noaction") + "'", "line 1: no such action \"wiggle\""},
+          Case{"--node SN1 --page Setup --script '" + (space / "quote") + "'", "line 1: a quote is not closed"},
+          Case{"--node SN1/A --page Setup --script '" + (space / "noitem") + "'",
+               "line 1: select on control 1021: the list has no such item"},
+          Case{"--node SN1 --page Setup --script '" + (space / "missing") + "'", "cannot read the script"}}) {
         SCOPED_TRACE(c.arguments);
         Outcome r = Zvhost("page " + Files() + " " + c.arguments);
         EXPECT_EQ(r.code, 2);
@@ -409,7 +417,8 @@ TEST_F(ZvhostTree, ASecondSensorOfTheSameNameIsShownAndNeverEdited) {
         EXPECT_NE(refused.err.find("is also named"), std::string::npos) << refused.err;
     }
     space.Write("script", "select \"Vertex View\" 3\napply\n");
-    Outcome edit = Zvhost("page --json " + Files() + " --node SN1/A --page Setup --script '" + (space / "script") + "'");
+    Outcome edit =
+        Zvhost("page --json " + Files() + " --node SN1/A --page Setup --script '" + (space / "script") + "'");
     ASSERT_EQ(edit.code, 0) << edit.err;
     const std::string after = space.Read("SN1/Settings.xml");
     EXPECT_EQ(EntryElement(after, 1000, "VertexView"), 3);
@@ -429,7 +438,8 @@ TEST_F(ZvhostTree, OnA48SensorStationEachPathNamesItsOwnSensor) {
     EXPECT_EQ(Paths(r.Of("tree").at(0)), expected);
 
     space.Write("script", "select \"Vertex View\" 3\napply\n");
-    Outcome edit = Zvhost("page --json " + Files() + " --node SN1/a --page Setup --script '" + (space / "script") + "'");
+    Outcome edit =
+        Zvhost("page --json " + Files() + " --node SN1/a --page Setup --script '" + (space / "script") + "'");
     ASSERT_EQ(edit.code, 0) << edit.err;
     const std::string settings = space.Read("SN1/Settings.xml");
     EXPECT_EQ(SensorElement(settings, "a", "VertexView"), 3);
@@ -454,10 +464,12 @@ TEST_F(ZvhostTree, EachServerIsOneNodeAndNoneIsTheClientPipe) {
     std::string error;
     ASSERT_TRUE(zv::station::EnsureDemoStation(space.Path(), 4, 1, &created, &error)) << error;
     const std::string settings = space.Read("SN1/Settings.xml");
-    for (const char* folder : {"SN01", "sn1", "SN4294967295"}) space.Write(std::string(folder) + "/Settings.xml", settings);
+    for (const char* folder : {"SN01", "sn1", "SN4294967295"})
+        space.Write(std::string(folder) + "/Settings.xml", settings);
     Outcome r = Zvhost("tree --json " + Files());
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(Paths(r.Of("tree").at(0)), (std::vector<std::string>{"Capture", "SN1", "SN1/A", "SN1/B", "SN1/C", "SN1/D"}));
+    EXPECT_EQ(Paths(r.Of("tree").at(0)),
+              (std::vector<std::string>{"Capture", "SN1", "SN1/A", "SN1/B", "SN1/C", "SN1/D"}));
 
     Outcome init = Zvhost("init " + Files() + " --servers 1,4294967295");
     EXPECT_EQ(init.code, 2);
@@ -504,7 +516,8 @@ TEST_F(ZvhostTree, ACorruptSettingsFileLeavesSystemConfigToMakeItAgain) {
     Outcome play = Zvhost("page --json " + Files() + " --node SN1 --page Free --script '" + (space / "play") + "'");
     ASSERT_EQ(play.code, 0) << play.err;
     bool told = false;
-    for (const json& e : play.Of("error")) told = told || e["text"].get<std::string>().find("cannot run") != std::string::npos;
+    for (const json& e : play.Of("error"))
+        told = told || e["text"].get<std::string>().find("cannot run") != std::string::npos;
     EXPECT_TRUE(told) << play.out;
     EXPECT_TRUE(play.Of("output").empty());
     Outcome run = Zvhost("run Free --seconds 0.2 " + Files());
@@ -513,7 +526,8 @@ TEST_F(ZvhostTree, ACorruptSettingsFileLeavesSystemConfigToMakeItAgain) {
     EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
 
     space.Write("config", "type \"Sensors:\" 2\nclick \"Create Settings.xml\"\n");
-    Outcome config = Zvhost("page --json " + Files() + " --node SN2 --page Setup --script '" + (space / "config") + "'");
+    Outcome config =
+        Zvhost("page --json " + Files() + " --node SN2 --page Setup --script '" + (space / "config") + "'");
     ASSERT_EQ(config.code, 0) << config.err;
     ASSERT_FALSE(config.Of("report").empty());
     EXPECT_EQ(config.Of("report")[0]["kind"], "error");

@@ -66,9 +66,7 @@ inline ZvhostResult RunZvhost(const std::string& arguments) {
 }
 
 // Whether the real plug-in was built beside the tests.
-inline bool HaveTorvane() {
-    return std::string(TORVANE_PLUGIN).size() > 0 && std::filesystem::exists(TORVANE_PLUGIN);
-}
+inline bool HaveTorvane() { return std::string(TORVANE_PLUGIN).size() > 0 && std::filesystem::exists(TORVANE_PLUGIN); }
 
 }  // namespace zvhosttest
 

@@ -112,7 +112,8 @@ TEST(Zvhost, BadInputGetsAMessageAndAFailingExit) {
         {Echo() + " run Free --files " + Quote(empty.Path()), "holds no server"},
         {Echo() + " run Free --input " + Quote(input) + " --files " + Quote(files.Path()), "line 2: \"data\""},
         {Echo() + " run Free --input /nonexistent.jsonl --files " + Quote(files.Path()), "cannot open"},
-        {Echo() + " run Broken --param Fail=1 --files " + Quote(files.Path()), "start handler of mode \"Broken\" returned -995"},
+        {Echo() + " run Broken --param Fail=1 --files " + Quote(files.Path()),
+         "start handler of mode \"Broken\" returned -995"},
         {Echo() + " run", "MODE"},
     };
     for (const auto& c : cases) {
@@ -229,8 +230,8 @@ TEST(Zvhost, FailuresSayWhyAndWhichBatch) {
     const std::string line = std::to_string(1 + std::count(bad.begin(), bad.begin() + static_cast<long>(at), '\n'));
     Result start = Zvhost(Torvane() + " run Free --batches 1 --files " + Quote(files.Path()));
     EXPECT_EQ(start.code, 1);
-    EXPECT_NE(start.err.find("the start handler of mode \"Free\" returned -8: \"\\SN1\\Settings.xml\": line " +
-                             line + ": bytes that are not UTF-8 text"),
+    EXPECT_NE(start.err.find("the start handler of mode \"Free\" returned -8: \"\\SN1\\Settings.xml\": line " + line +
+                             ": bytes that are not UTF-8 text"),
               std::string::npos)
         << start.err;
 
@@ -238,7 +239,9 @@ TEST(Zvhost, FailuresSayWhyAndWhichBatch) {
     zvtest::TempFileSpace rec;
     const std::string input = rec / "profiles.jsonl";
     // The second profile has no points: Free refuses it.
-    std::ofstream(input) << ProfileLine(5) << "\n" << R"({"id": 0, "attributes": [1000, 1], "data": []})" << "\n"
+    std::ofstream(input) << ProfileLine(5) << "\n"
+                         << R"({"id": 0, "attributes": [1000, 1], "data": []})"
+                         << "\n"
                          << ProfileLine(5) << "\n";
     Result batch = Zvhost(Torvane() + " run Free --input " + Quote(input) + " --files " + Quote(files.Path()));
     EXPECT_EQ(batch.code, 1);

@@ -90,7 +90,7 @@ TEST_F(CalibrationModeTest, AFailingCallEndsTheHandlerAndAFailedMarkSendsNoTable
         int k;
         size_t outputs;
     };
-    const Case cases[] = {{"zvDataSetLabel", 1, 0}, {"zvGraphicCreate", 1, 0}, {"zvPlotAdd", 1, 0},
+    const Case cases[] = {{"zvDataSetLabel", 1, 0}, {"zvGraphicCreate", 1, 0},  {"zvPlotAdd", 1, 0},
                           {"zvDataSetLabel", 2, 0}, {"zvPipeEngineSend", 1, 0}, {"zvPipeEngineSend", 2, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.call) + " #" + std::to_string(c.k));

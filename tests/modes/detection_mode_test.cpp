@@ -37,8 +37,9 @@ zvHandle SliceBatch(int32_t s, const std::vector<Slice>& slices, int32_t width =
             values[(static_cast<size_t>(h) * static_cast<size_t>(width) + j) * 2 + 1] = slice.points[j].y;
         }
     }
-    return MakeResult(1, {s}, {MakeArray(ZV_TYPE_INT64, {rows, 2}, cells.data(), cells.size() * 8),
-                               MakeArray(ZV_TYPE_INT16, {rows, width, 2}, values.data(), values.size() * 2)});
+    return MakeResult(1, {s},
+                      {MakeArray(ZV_TYPE_INT64, {rows, 2}, cells.data(), cells.size() * 8),
+                       MakeArray(ZV_TYPE_INT16, {rows, width, 2}, values.data(), values.size() * 2)});
 }
 
 zvHandle ObjectEnd() { return MakeResult(9, {}); }
@@ -59,7 +60,8 @@ std::vector<ProfilePoint> Circle(int n, int radius, int x = 0, int y = 2000) {
 std::vector<int32_t> StraightforwardOutline(const std::vector<zvPoint32s>& points, zvPoint32s* centre) {
     *centre = SliceCentre(points.data(), static_cast<int32_t>(points.size()));
     std::vector<zvPoint32s> polar(points.size());
-    const int32_t n = ToPolarPoints(points.data(), static_cast<int32_t>(points.size()), centre->x, centre->y, polar.data());
+    const int32_t n =
+        ToPolarPoints(points.data(), static_cast<int32_t>(points.size()), centre->x, centre->y, polar.data());
     std::qsort(polar.data(), static_cast<size_t>(n), sizeof(zvPoint32s), CompareAngle);
     std::vector<int32_t> radii(360);
     ResampleOutlinePoints(polar.data(), n, 360, radii.data());
@@ -159,9 +161,10 @@ TEST_F(DetectionTest, EndOfObjectReportsAndShowsTheModel) {
     ASSERT_EQ(Send(ObjectEnd()), 1);
     const auto stats = runner_->OutputsTo("Statistics");
     ASSERT_EQ(stats.size(), 1u);
-    EXPECT_EQ(TableRows(stats[0].object),
-              (std::vector<std::pair<std::string, std::string>>{
-                  {"name", "value"}, {"Object Count", "1"}, {"Last object length", "30"}, {"Last object slice count", "2"}}));
+    EXPECT_EQ(
+        TableRows(stats[0].object),
+        (std::vector<std::pair<std::string, std::string>>{
+            {"name", "value"}, {"Object Count", "1"}, {"Last object length", "30"}, {"Last object slice count", "2"}}));
     const auto shown = runner_->OutputsTo("Detection");
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].type, ZV_TYPE_POLARMODEL);
@@ -228,15 +231,18 @@ TEST_F(DetectionTest, MalformedBatchesAreRefusedUnchanged) {
     cases.push_back({"more points than a slice may hold", SliceBatch(1, {{5, Circle(12, 50), 21505}}, 12), ZV_E_RANGE});
     cases.push_back({"a negative count", SliceBatch(1, {{5, Circle(12, 50), 0xFFFFFFFFLL}}), ZV_E_RANGE});
     const int64_t twoRows[] = {5, 0, 6, 12};
-    cases.push_back({"a second row beyond the point array",
-                     MakeResult(1, {1}, {MakeArray(ZV_TYPE_INT64, {2, 2}, twoRows, sizeof twoRows),
-                                         MakeArray(ZV_TYPE_INT16, {1, 12, 2})}),
-                     ZV_E_RANGE});
+    cases.push_back(
+        {"a second row beyond the point array",
+         MakeResult(1, {1},
+                    {MakeArray(ZV_TYPE_INT64, {2, 2}, twoRows, sizeof twoRows), MakeArray(ZV_TYPE_INT16, {1, 12, 2})}),
+         ZV_E_RANGE});
     cases.push_back({"no point array", MakeResult(1, {1}, {MakeArray(ZV_TYPE_INT64, {1, 2})}), ZV_E_RANGE});
-    cases.push_back({"int32 points", MakeResult(1, {1}, {MakeArray(ZV_TYPE_INT64, {1, 2}), MakeArray(ZV_TYPE_INT32, {1, 4, 2})}),
+    cases.push_back({"int32 points",
+                     MakeResult(1, {1}, {MakeArray(ZV_TYPE_INT64, {1, 2}), MakeArray(ZV_TYPE_INT32, {1, 4, 2})}),
                      ZV_E_TYPE});
     cases.push_back({"stamp rows of one cell",
-                     MakeResult(1, {1}, {MakeArray(ZV_TYPE_INT64, {1, 1}), MakeArray(ZV_TYPE_INT16, {1, 4, 2})}), ZV_E_RANGE});
+                     MakeResult(1, {1}, {MakeArray(ZV_TYPE_INT64, {1, 1}), MakeArray(ZV_TYPE_INT16, {1, 4, 2})}),
+                     ZV_E_RANGE});
     cases.push_back({"no resolution", MakeResult(1, {}, {}), ZV_E_RANGE});
     cases.push_back({"an unknown result", MakeResult(4, {}), 0});
     for (const Case& c : cases) {

@@ -13,8 +13,8 @@ using modes_test::ReadPlot;
 
 class DrawingTest : public ModeTest {
 protected:
-    void Start(std::vector<modes_test::Sensor> sensors, std::vector<zvPoint32s> target = {
-                                                            {7500, 4500}, {-7500, 4500}, {-7500, 19500}, {7500, 19500}}) {
+    void Start(std::vector<modes_test::Sensor> sensors,
+               std::vector<zvPoint32s> target = {{7500, 4500}, {-7500, 4500}, {-7500, 19500}, {7500, 19500}}) {
         modes_test::SettingsShape shape;
         shape.sensors = std::move(sensors);
         shape.target = std::move(target);
@@ -177,8 +177,8 @@ TEST_F(PageDrawingTest, EmptyFreePlot) {
 TEST_F(PageDrawingTest, FailuresReturnTheStatusAndReleaseThePagesObjects) {
     const zv::OwnedList target = Vertices({{1, 2}, {3, 4}});
     const int64_t before = zv::testing::LiveObjects();
-    for (const char* call : {"zvPlotInit", "zvGraphicCreate", "zvGraphicDrawString32s", "zvPlotAdd", "zvPlotSetWorld",
-                             "zvDataClone"}) {
+    for (const char* call :
+         {"zvPlotInit", "zvGraphicCreate", "zvGraphicDrawString32s", "zvPlotAdd", "zvPlotSetWorld", "zvDataClone"}) {
         SCOPED_TRACE(call);
         const bool inEmptyPlot = std::string(call) != "zvGraphicDrawString32s";
         zv::testing::FailCall(call, 1, -321);

@@ -92,7 +92,8 @@ TEST_F(FreeModeTest, ASelectedSensorGetsItsIntensityAndItsViewAlone) {
     ASSERT_EQ(zvImageHeight(image), 2);
     for (int32_t y = 0; y < 2; ++y) {
         for (int32_t x = 0; x < 3; ++x) {
-            EXPECT_EQ(*static_cast<uint8_t*>(zvImageAt(image, x, y)), rows[static_cast<size_t>(y)][static_cast<size_t>(x)]);
+            EXPECT_EQ(*static_cast<uint8_t*>(zvImageAt(image, x, y)),
+                      rows[static_cast<size_t>(y)][static_cast<size_t>(x)]);
         }
     }
     const auto plot = ReadPlot(runner_->Outputs()[2].object);
@@ -106,8 +107,9 @@ TEST_F(FreeModeTest, EncoderTableShowsTheLowBitsOfTheStamp) {
     const zvStamp stamp{4294967297LL, 4294967296ULL, 3, 0};
     ASSERT_GT(runner_->ProcessPayloads({ProfileResult(1001, 1, stamp, {{1, 1}})}), 0);
     zvHandle table = runner_->Outputs()[0].object;
-    EXPECT_EQ(TableRows(table), (std::vector<std::pair<std::string, std::string>>{
-                                    {"name", "value"}, {"Encoder Count", "1"}, {"Timestamp", "0"}, {"Input State", "3"}}));
+    EXPECT_EQ(TableRows(table),
+              (std::vector<std::pair<std::string, std::string>>{
+                  {"name", "value"}, {"Encoder Count", "1"}, {"Timestamp", "0"}, {"Input State", "3"}}));
     const zvStamp negative{-2, 7, -1, 0};
     runner_->ClearRecords();
     ASSERT_GT(runner_->ProcessPayloads({ProfileResult(1001, 1, negative, {{1, 1}})}), 0);
@@ -156,14 +158,26 @@ TEST_F(FreeModeTest, MalformedProfilesFailWithoutReadingPastTheirData) {
     };
     const Case cases[] = {
         {"no attributes", [] { return MakeResult(0, {}); }},
-        {"no data", [] { return MakeResult(0, {1001, 1}); }},
+        {"no data",
+         [] {
+             return MakeResult(0, {1001, 1});
+         }},
         {"stamps of the wrong type",
-         [&] { return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_INT64, {1}), MakeArray(ZV_TYPE_INT16, {2, 2}, xy, 8)}); }},
-        {"no stamp", [&] { return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_STAMP, {0}), MakeArray(ZV_TYPE_INT16, {2, 2})}); }},
+         [&] {
+             return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_INT64, {1}), MakeArray(ZV_TYPE_INT16, {2, 2}, xy, 8)});
+         }},
+        {"no stamp",
+         [&] {
+             return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_STAMP, {0}), MakeArray(ZV_TYPE_INT16, {2, 2})});
+         }},
         {"points of 32 bits",
-         [&] { return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_STAMP, {1}), MakeArray(ZV_TYPE_INT32, {2, 2})}); }},
+         [&] {
+             return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_STAMP, {1}), MakeArray(ZV_TYPE_INT32, {2, 2})});
+         }},
         {"points too few for their count",
-         [&] { return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_STAMP, {1}), MakeArray(ZV_TYPE_INT16, {4, 1})}); }},
+         [&] {
+             return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_STAMP, {1}), MakeArray(ZV_TYPE_INT16, {4, 1})});
+         }},
         {"points as a list",
          [&] {
              zvHandle list = nullptr;
@@ -172,11 +186,14 @@ TEST_F(FreeModeTest, MalformedProfilesFailWithoutReadingPastTheirData) {
              return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_STAMP, {1}), list});
          }},
         {"selected sensor without intensities",
-         [&] { return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_STAMP, {1}), MakeArray(ZV_TYPE_INT16, {2, 2}, xy, 8)}); }},
+         [&] {
+             return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_STAMP, {1}), MakeArray(ZV_TYPE_INT16, {2, 2}, xy, 8)});
+         }},
         {"intensities for fewer points",
          [&] {
-             return MakeResult(0, {1001, 1}, {MakeArray(ZV_TYPE_STAMP, {1}), MakeArray(ZV_TYPE_INT16, {2, 2}, xy, 8),
-                                               MakeArray(ZV_TYPE_UINT8, {1, 3})});
+             return MakeResult(0, {1001, 1},
+                               {MakeArray(ZV_TYPE_STAMP, {1}), MakeArray(ZV_TYPE_INT16, {2, 2}, xy, 8),
+                                MakeArray(ZV_TYPE_UINT8, {1, 3})});
          }},
     };
     for (const Case& c : cases) {
@@ -206,10 +223,12 @@ TEST_F(FreeModeTest, AFailingCallEndsTheHandlerWithItsStatusAndLeaksNothing) {
     };
     // With sensor 1001 selected a profile makes: Encoder, Intensity, Free.
     const Case cases[] = {
-        {"zvDataSetLabel", 1, 0},    {"zvPipeEngineSend", 1, 0}, {"zvArrayListResize", 1, 1},
-        {"zvImageCreate", 1, 1},     {"zvImageInit", 1, 1},      {"zvDataSetLabel", 2, 1},
-        {"zvPipeEngineSend", 2, 1},  {"zvPlotCreate", 1, 2},     {"zvGraphicInit", 1, 2},
-        {"zvPlotAdd", 1, 2},         {"zvPlotSetWorld", 1, 2},   {"zvPlotSetYTitle", 1, 2},
+        {"zvDataSetLabel", 1, 0},    {"zvPipeEngineSend", 1, 0},
+        {"zvArrayListResize", 1, 1}, {"zvImageCreate", 1, 1},
+        {"zvImageInit", 1, 1},       {"zvDataSetLabel", 2, 1},
+        {"zvPipeEngineSend", 2, 1},  {"zvPlotCreate", 1, 2},
+        {"zvGraphicInit", 1, 2},     {"zvPlotAdd", 1, 2},
+        {"zvPlotSetWorld", 1, 2},    {"zvPlotSetYTitle", 1, 2},
         {"zvPipeEngineSend", 3, 2},  {"zvGraphicDrawPoints32s", 1, 2},
     };
     StartFree(1001);

@@ -120,11 +120,11 @@ TEST_F(HandlerTest, TheDrawingMakesItsCallsInOrder) {
         ASSERT_GT(zvArrayListResize(State()->viewPoints[v], 2), 0);
         std::memcpy(zvArrayListData(State()->viewPoints[v]), points, sizeof points);
     }
-    const std::vector<std::string> graphic = {"zvGraphicCreate", "zvGraphicInit", "zvDataSetLabel",
-                                              "zvGraphicAddPen", "zvGraphicAddSolidBrush", "zvGraphicAddMarker",
-                                              "zvGraphicDrawPoints32s", "zvPlotAdd"};
-    std::vector<std::string> expected = {"zvPipeEngineOutputAlloc", "zvPlotCreate", "zvPlotInit",
-                                         "zvPlotSetBackColor", "zvDataSetLabel"};
+    const std::vector<std::string> graphic = {
+        "zvGraphicCreate",        "zvGraphicInit",      "zvDataSetLabel",         "zvGraphicAddPen",
+        "zvGraphicAddSolidBrush", "zvGraphicAddMarker", "zvGraphicDrawPoints32s", "zvPlotAdd"};
+    std::vector<std::string> expected = {"zvPipeEngineOutputAlloc", "zvPlotCreate", "zvPlotInit", "zvPlotSetBackColor",
+                                         "zvDataSetLabel"};
     for (int v = 0; v < 2; ++v) expected.insert(expected.end(), graphic.begin(), graphic.end());
     for (const char* call : {"zvPlotSetWorld", "zvPlotSetXTitle", "zvPlotSetYTitle", "zvPipeEngineSend"})
         expected.push_back(call);
@@ -133,17 +133,28 @@ TEST_F(HandlerTest, TheDrawingMakesItsCallsInOrder) {
     std::erase_if(calls, [](const std::string& c) { return c.rfind("zvArrayList", 0) == 0; });
     EXPECT_EQ(calls, expected);
 
-    const std::vector<std::string> mark = {
-        "zvPipeEngineOutputAlloc", "zvGraphicCreate", "zvGraphicInit", "zvGraphicAddPen", "zvGraphicAddSolidBrush",
-        "zvGraphicAddMarker", "zvGraphicDrawPolyline32s", "zvPlotCreate", "zvPlotInit", "zvPlotAdd",
-        "zvPlotSetWorld", "zvPlotSetXTitle", "zvPlotSetYTitle", "zvDataSetLabel", "zvPipeEngineSend"};
+    const std::vector<std::string> mark = {"zvPipeEngineOutputAlloc",
+                                           "zvGraphicCreate",
+                                           "zvGraphicInit",
+                                           "zvGraphicAddPen",
+                                           "zvGraphicAddSolidBrush",
+                                           "zvGraphicAddMarker",
+                                           "zvGraphicDrawPolyline32s",
+                                           "zvPlotCreate",
+                                           "zvPlotInit",
+                                           "zvPlotAdd",
+                                           "zvPlotSetWorld",
+                                           "zvPlotSetXTitle",
+                                           "zvPlotSetYTitle",
+                                           "zvDataSetLabel",
+                                           "zvPipeEngineSend"};
     EXPECT_EQ(Calls([&] { EXPECT_EQ(SendCalibrationMark(State(), 1), 1); }), mark);
 
-    const std::vector<std::string> table = {"zvPipeEngineOutputAlloc", "zvArrayListCreate", "zvArrayListCreate",
-                                            "zvArrayListCreate", "zvArrayListInit", "zvArrayListInit",
-                                            "zvArrayListInit", "zvStringCreate", "zvStringInit", "zvStringImport",
-                                            "zvStringCreate", "zvStringInit", "zvStringImport", "zvArrayListAdd",
-                                            "zvArrayListAdd", "zvArrayListAdd", "zvArrayListAdd"};
+    const std::vector<std::string> table = {
+        "zvPipeEngineOutputAlloc", "zvArrayListCreate", "zvArrayListCreate", "zvArrayListCreate", "zvArrayListInit",
+        "zvArrayListInit",         "zvArrayListInit",   "zvStringCreate",    "zvStringInit",      "zvStringImport",
+        "zvStringCreate",          "zvStringInit",      "zvStringImport",    "zvArrayListAdd",    "zvArrayListAdd",
+        "zvArrayListAdd",          "zvArrayListAdd"};
     zvHandle made = nullptr;
     EXPECT_EQ(Calls([&] { made = StatisticsTableCreate(State()->engine); }), table);
     EXPECT_NE(made, nullptr);
@@ -161,10 +172,9 @@ TEST_F(HandlerTest, TheVideoPlotIsMadeInOrder) {
         return c.rfind("zvArrayList", 0) == 0 || c.rfind("zvPipeMsg", 0) == 0 || c.rfind("zvResult", 0) == 0 ||
                c.rfind("zvArray", 0) == 0 || c == "zvImageZero" || c == "zvMemset";
     });
-    EXPECT_EQ(calls, (std::vector<std::string>{"zvPipeEngineOutputAlloc", "zvImageCreate", "zvImageInit",
-                                               "zvMemcpy", "zvPlotCreate", "zvPlotInit", "zvPlotSetWorld",
-                                               "zvPlotSetBackColor", "zvPlotAdd", "zvDataSetLabel",
-                                               "zvPipeEngineSend"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"zvPipeEngineOutputAlloc", "zvImageCreate", "zvImageInit", "zvMemcpy",
+                                               "zvPlotCreate", "zvPlotInit", "zvPlotSetWorld", "zvPlotSetBackColor",
+                                               "zvPlotAdd", "zvDataSetLabel", "zvPipeEngineSend"}));
 }
 
 // ---- Release order --------------------------------------------------------------
@@ -183,14 +193,19 @@ TEST_F(HandlerTest, TheRunStateIsReleasedInItsOrderAndStopsAtAFailure) {
         ASSERT_GT(zvPolarModelCreate(&state->polarModel, nullptr), 0);
         ASSERT_GT(zvPolarModelInit(state->polarModel, 360, 5), 0);
         // Every member in the order they are released.
-        const std::vector<zvHandle> members = {
-            state->radii,         state->polarPoints,   state->polarModel, state->settings->Sensors,
-            state->settings->TargetVertices, state->viewPoints[0], state->viewPoints[1], state->masks[0],
-            state->masks[1]};
+        const std::vector<zvHandle> members = {state->radii,
+                                               state->polarPoints,
+                                               state->polarModel,
+                                               state->settings->Sensors,
+                                               state->settings->TargetVertices,
+                                               state->viewPoints[0],
+                                               state->viewPoints[1],
+                                               state->masks[0],
+                                               state->masks[1]};
         // Keep the `failing`-th release from happening: make it fail.
-        const char* names[] = {"zvArrayDestroy", "zvArrayListDestroy", "zvPolarModelDestroy", "zvArrayListDestroy",
-                               "zvArrayListDestroy", "zvArrayListDestroy", "zvArrayListDestroy", "zvImageDestroy",
-                               "zvImageDestroy"};
+        const char* names[] = {"zvArrayDestroy",     "zvArrayListDestroy", "zvPolarModelDestroy",
+                               "zvArrayListDestroy", "zvArrayListDestroy", "zvArrayListDestroy",
+                               "zvArrayListDestroy", "zvImageDestroy",     "zvImageDestroy"};
         int k = 0;
         for (int i = 0; i < failing; ++i) k += std::strcmp(names[i], names[failing - 1]) == 0 ? 1 : 0;
         zv::testing::FailCall(names[failing - 1], k, -55);
@@ -212,15 +227,20 @@ TEST_F(HandlerTest, TheRunStateIsReleasedInItsOrderAndStopsAtAFailure) {
 // whose failure the handler turns into a status of its own.
 bool Unchecked(const std::string& call) {
     static const std::set<std::string> calls = {
-        "zvStringCreate",  "zvStringInit",           "zvStringImport",     "zvArrayListAdd",
-        "zvArrayListCreate", "zvArrayListInit",      "zvPipeEngineOutputAlloc", "zvGraphicAddPen",
+        "zvStringCreate",         "zvStringInit",       "zvStringImport",          "zvArrayListAdd",
+        "zvArrayListCreate",      "zvArrayListInit",    "zvPipeEngineOutputAlloc", "zvGraphicAddPen",
         "zvGraphicAddSolidBrush", "zvGraphicAddMarker", "zvGraphicAddFont"};
     return calls.count(call) != 0;
 }
 bool AnswersWithAPointer(const std::string& call) {
-    static const std::set<std::string> calls = {"zvPolarPoints", "zvGraphicDrawPoints32s", "zvGraphicDrawPolyline32s",
-                                                "zvImageData",   "zvImageAt",              "zvArray1Data",
-                                                "zvArray2At",    "zvArray3Data"};
+    static const std::set<std::string> calls = {"zvPolarPoints",
+                                                "zvGraphicDrawPoints32s",
+                                                "zvGraphicDrawPolyline32s",
+                                                "zvImageData",
+                                                "zvImageAt",
+                                                "zvArray1Data",
+                                                "zvArray2At",
+                                                "zvArray3Data"};
     return calls.count(call) != 0;
 }
 
@@ -245,16 +265,32 @@ TEST_F(HandlerTest, EveryFailureOfARunIsPassedBackWithoutALeak) {
         std::vector<int32_t> parameters;
     };
     const Run runs[] = {
-        {"Free", [&] { return ProfileResult(31, 1, zvStamp{1, 2, 3, 0}, points, {{7, 8}}); }, {31, 2}},
-        {"Calibration", [] { return MakeResult(8, {31, -10}); }, {}},
-        {"Detection",
+        {"Free",
          [&] {
-             return MakeResult(1, {1}, {MakeArray(ZV_TYPE_INT64, {1, 2}, stamps, sizeof stamps),
-                                        MakeArray(ZV_TYPE_INT16, {1, 12, 2}, slice.data(), slice.size() * 2)});
+             return ProfileResult(31, 1, zvStamp{1, 2, 3, 0}, points, {{7, 8}});
+         },
+         {31, 2}},
+        {"Calibration",
+         [] {
+             return MakeResult(8, {31, -10});
          },
          {}},
-        {"Web", [] { return WebResult({0, -5000, 10, 0, 1, 2}, {{1, -1, 3}}); }, {}},
-        {"Video", [&] { return MakeResult(0, {31, 0}, {MakeArray(ZV_TYPE_UINT8, {2, 3, 4}, pixels.data(), 24)}); },
+        {"Detection",
+         [&] {
+             return MakeResult(1, {1},
+                               {MakeArray(ZV_TYPE_INT64, {1, 2}, stamps, sizeof stamps),
+                                MakeArray(ZV_TYPE_INT16, {1, 12, 2}, slice.data(), slice.size() * 2)});
+         },
+         {}},
+        {"Web",
+         [] {
+             return WebResult({0, -5000, 10, 0, 1, 2}, {{1, -1, 3}});
+         },
+         {}},
+        {"Video",
+         [&] {
+             return MakeResult(0, {31, 0}, {MakeArray(ZV_TYPE_UINT8, {2, 3, 4}, pixels.data(), 24)});
+         },
          {31, 100, 0, 1}},
     };
     for (const Run& run : runs) {

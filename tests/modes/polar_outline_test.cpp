@@ -191,9 +191,9 @@ TEST(ToPolar, AnglesRunFromPlusXTowardsPlusY) {
         int32_t radius;
     };
     const Case cases[] = {
-        {{1000, 0}, 0, 1000},        {{0, 1000}, 157079, 1000},   {{-1000, 0}, 314159, 1000},
-        {{0, -1000}, 471238, 1000},  {{1000, 1000}, 78539, 1414}, {{-1000, -1000}, 392699, 1414},
-        {{1000, -1}, 628218, 1000},  {{3, 4}, 92729, 5},
+        {{1000, 0}, 0, 1000},       {{0, 1000}, 157079, 1000},   {{-1000, 0}, 314159, 1000},
+        {{0, -1000}, 471238, 1000}, {{1000, 1000}, 78539, 1414}, {{-1000, -1000}, 392699, 1414},
+        {{1000, -1}, 628218, 1000}, {{3, 4}, 92729, 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.point.x << "," << c.point.y);
@@ -210,7 +210,10 @@ TEST(ToPolar, LeavesOutPointsWithoutAnAngle) {
     // A null pair and a point at the centre have no angle; the others keep
     // their order.
     const std::vector<zvPoint32s> in = {
-        {INT32_MIN, INT32_MIN}, {5, 5}, {5 + 100, 5}, {5, 5 - 7},
+        {INT32_MIN, INT32_MIN},
+        {5, 5},
+        {5 + 100, 5},
+        {5, 5 - 7},
     };
     std::vector<zvPoint32s> out(in.size());
     ASSERT_EQ(ToPolarPoints(in.data(), static_cast<int32_t>(in.size()), 5, 5, out.data()), 2);
@@ -310,16 +313,9 @@ TEST(TruncatedLow32, TruncatesAndKeepsTheLowBits) {
         int32_t expected;
     };
     const Case cases[] = {
-        {1.9, 1},
-        {-1.9, -1},
-        {4294967301.5, 5},
-        {-4294967301.0, -5},
-        {2147483648.0, INT32_MIN},
-        {1e20, 1661992960},
-        {-1e300, 0},  // a multiple of 2^32
-        {std::nan(""), 0},
-        {INFINITY, 0},
-        {-INFINITY, 0},
+        {1.9, 1},           {-1.9, -1},    {4294967301.5, 5}, {-4294967301.0, -5}, {2147483648.0, INT32_MIN},
+        {1e20, 1661992960}, {-1e300, 0},  // a multiple of 2^32
+        {std::nan(""), 0},  {INFINITY, 0}, {-INFINITY, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
@@ -352,7 +348,7 @@ TEST(PolarModel, OwnsItsOutlinesAndKeepsTheirShape) {
     EXPECT_EQ(zvPolarModelInit(model, 360, 11), ZV_E_ARGUMENT);
     ASSERT_GT(zvPolarModelInit(model, 360, 5), 0);
     ASSERT_GT(zvPolarModelAdd(model, early), 0);
-    EXPECT_EQ(zvPolarModelAdd(model, early), ZV_E_STATE);   // already the model's
+    EXPECT_EQ(zvPolarModelAdd(model, early), ZV_E_STATE);  // already the model's
     EXPECT_EQ(zvPolarDestroy(early), ZV_E_STATE);
     EXPECT_EQ(zvPolarInit(early, 10), ZV_E_STATE);
     EXPECT_EQ(zvPolarModelInit(model, 180, 5), ZV_E_STATE);  // its outlines fix the shape

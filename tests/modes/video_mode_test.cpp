@@ -172,7 +172,7 @@ TEST_F(VideoTest, PaintingMatchesThePixelRuleOnRandomFrames) {
     struct Step {
         int32_t w, h, threshold, brightPercent;
     };
-    const Step steps[] = {{448, 176, 200, 1}, {448, 176, 200, 1}, {100, 7, 200, 30}, {448, 176, 90, 50},
+    const Step steps[] = {{448, 176, 200, 1}, {448, 176, 200, 1}, {100, 7, 200, 30},  {448, 176, 90, 50},
                           {448, 176, -3, 0},  {3, 500, 255, 50},  {500, 200, 120, 5}, {448, 176, 120, 0}};
     for (const Step& step : steps) {
         SCOPED_TRACE(testing::Message() << step.w << "x" << step.h << " threshold " << step.threshold);

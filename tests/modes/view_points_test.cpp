@@ -72,8 +72,8 @@ TEST_P(ViewPointsAtLevel, ListsPlotsAndImagesMatchAPointByPointReference) {
         for (size_t n : lengths) {
             for (int32_t scale : scales) {
                 const size_t rows = rowCounts[(n + static_cast<size_t>(scale)) % 3];
-                SCOPED_TRACE(std::string(pattern.name) + " n=" + std::to_string(n) + " scale=" +
-                             std::to_string(scale) + " rows=" + std::to_string(rows));
+                SCOPED_TRACE(std::string(pattern.name) + " n=" + std::to_string(n) + " scale=" + std::to_string(scale) +
+                             " rows=" + std::to_string(rows));
                 std::vector<ProfilePoint> points(n);
                 for (size_t i = 0; i < n; ++i) {
                     points[i].x = pattern.null(i, random) ? INT16_MIN
@@ -123,9 +123,9 @@ TEST_P(ViewPointsAtLevel, ListsPlotsAndImagesMatchAPointByPointReference) {
                 ASSERT_EQ(zvImageHeight(image), static_cast<int32_t>(rows));
                 for (size_t y = 0; y < rows; ++y) {
                     for (size_t x = 0; x < n; ++x) {
-                        ASSERT_EQ(*static_cast<uint8_t*>(
-                                      zvImageAt(image, static_cast<int32_t>(x), static_cast<int32_t>(y))),
-                                  intensity[y][x])
+                        ASSERT_EQ(
+                            *static_cast<uint8_t*>(zvImageAt(image, static_cast<int32_t>(x), static_cast<int32_t>(y))),
+                            intensity[y][x])
                             << "pixel " << x << ", " << y;
                     }
                 }

@@ -104,10 +104,22 @@ TEST_F(WebModeTest, MalformedBatchesFailWithoutOutputs) {
         std::function<zvHandle()> make;
     };
     const Case cases[] = {
-        {"five attributes", [] { return MakeResult(5, {0, 0, 1, 0, 1}, {MakeArray(ZV_TYPE_INT32, {1, 1})}); }},
-        {"no data", [] { return MakeResult(5, {0, 0, 1, 0, 1, 1}); }},
-        {"16-bit cells", [] { return MakeResult(5, {0, 0, 1, 0, 1, 1}, {MakeArray(ZV_TYPE_INT16, {1, 4})}); }},
-        {"one dimension", [] { return MakeResult(5, {0, 0, 1, 0, 1, 1}, {MakeArray(ZV_TYPE_INT32, {4})}); }},
+        {"five attributes",
+         [] {
+             return MakeResult(5, {0, 0, 1, 0, 1}, {MakeArray(ZV_TYPE_INT32, {1, 1})});
+         }},
+        {"no data",
+         [] {
+             return MakeResult(5, {0, 0, 1, 0, 1, 1});
+         }},
+        {"16-bit cells",
+         [] {
+             return MakeResult(5, {0, 0, 1, 0, 1, 1}, {MakeArray(ZV_TYPE_INT16, {1, 4})});
+         }},
+        {"one dimension",
+         [] {
+             return MakeResult(5, {0, 0, 1, 0, 1, 1}, {MakeArray(ZV_TYPE_INT32, {4})});
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,7 +134,7 @@ TEST_F(WebModeTest, AFailingCallEndsTheBatchWithItsStatus) {
         int k;
         size_t outputs;
     };
-    const Case cases[] = {{"zvArrayListResize", 1, 0}, {"zvDataSetLabel", 1, 0}, {"zvPipeEngineSend", 1, 0},
+    const Case cases[] = {{"zvArrayListResize", 1, 0}, {"zvDataSetLabel", 1, 0},   {"zvPipeEngineSend", 1, 0},
                           {"zvPlotCreate", 1, 1},      {"zvPipeEngineSend", 2, 1}, {"zvArrayListResize", 2, 2}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.call) + " #" + std::to_string(c.k));

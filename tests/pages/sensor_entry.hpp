@@ -36,23 +36,30 @@ inline void WithSensor(hostapi::Node* server, const char* name,
 // The integer of element `element` of the sensor; INT_MIN when missing.
 inline int32_t SensorValue(hostapi::Node* server, const char* name, const char* element) {
     int32_t value = INT_MIN;
-    WithSensor(server, name, [&](zvHandle xml, zvXmlItem sensor) {
-        zvXmlItem item = 0;
-        if (zvXMLFindBranchItem(xml, sensor, element, 1, &item) > 0 && item != 0) zvXMLGetItemInt(xml, item, &value);
-    }, false);
+    WithSensor(
+        server, name,
+        [&](zvHandle xml, zvXmlItem sensor) {
+            zvXmlItem item = 0;
+            if (zvXMLFindBranchItem(xml, sensor, element, 1, &item) > 0 && item != 0)
+                zvXMLGetItemInt(xml, item, &value);
+        },
+        false);
     return value;
 }
 
 inline void SetSensorValue(hostapi::Node* server, const char* name, const char* element, int32_t value) {
-    WithSensor(server, name, [&](zvHandle xml, zvXmlItem sensor) { zvXMLSetChildInt(xml, sensor, element, value); },
-               true);
+    WithSensor(
+        server, name, [&](zvHandle xml, zvXmlItem sensor) { zvXMLSetChildInt(xml, sensor, element, value); }, true);
 }
 
 inline void RemoveSensorValue(hostapi::Node* server, const char* name, const char* element) {
-    WithSensor(server, name, [&](zvHandle xml, zvXmlItem sensor) {
-        zvXmlItem item = 0;
-        if (zvXMLFindBranchItem(xml, sensor, element, 1, &item) > 0 && item != 0) zvXMLDeleteItem(xml, item);
-    }, true);
+    WithSensor(
+        server, name,
+        [&](zvHandle xml, zvXmlItem sensor) {
+            zvXmlItem item = 0;
+            if (zvXMLFindBranchItem(xml, sensor, element, 1, &item) > 0 && item != 0) zvXMLDeleteItem(xml, item);
+        },
+        true);
 }
 
 // The target's vertices (X, Y), and replacing them.

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "plugin/settings.h"
 #include "support/document_test_support.hpp"
 #include "support/fault_loop.hpp"
-#include "plugin/settings.h"
 #include "zvapi/zv_handle.hpp"
 
 namespace {
@@ -108,7 +108,7 @@ TEST_F(CalibrationTest, SaveRewritesTheMatchingSensorAndKeepsTheRest) {
     ASSERT_NE(set, nullptr);
     ASSERT_EQ(zvArrayListCount(set->entries), 2);
     auto* left = static_cast<CalibrationEntry*>(zvArrayListAt(set->entries, 0));
-    left->t = 0.123456789012345;  // only t changed: X, Y and T are all written
+    left->t = 0.123456789012345;                           // only t changed: X, Y and T are all written
     const CalibrationEntry stray = {5555, 1.0, 1.0, 1.0};  // no element: changes nothing
     ASSERT_EQ(zvArrayListAdd(set->entries, &stray), 1);
     ASSERT_EQ(SaveCalibration(set, kPath, 1), 1);
@@ -262,8 +262,9 @@ protected:
 };
 
 TEST_F(CalibrationTargetTest, ReadAppendsEveryChildInOrder) {
-    Parse("<S><CalibrationTarget><Vertex><X>1</X><Y>2</Y></Vertex><Corner><Y>4</Y><X>3.9</X></Corner>"
-          "</CalibrationTarget></S>");
+    Parse(
+        "<S><CalibrationTarget><Vertex><X>1</X><Y>2</Y></Vertex><Corner><Y>4</Y><X>3.9</X></Corner>"
+        "</CalibrationTarget></S>");
     Add(-1, -1);
     ASSERT_EQ(ReadCalibrationTarget(document, vertices), 1);
     EXPECT_EQ(Points(), (std::vector<std::pair<int32_t, int32_t>>{{-1, -1}, {1, 2}, {3, 4}}));
@@ -282,8 +283,9 @@ TEST_F(CalibrationTargetTest, MissingTargetOrRootGivesZero) {
 }
 
 TEST_F(CalibrationTargetTest, WriteReplacesTheVerticesAndReadsBack) {
-    Parse("<S><Name>System</Name><CalibrationTarget><Vertex><X>0</X><Y>0</Y></Vertex><Old/></CalibrationTarget>"
-          "<Capture/></S>");
+    Parse(
+        "<S><Name>System</Name><CalibrationTarget><Vertex><X>0</X><Y>0</Y></Vertex><Old/></CalibrationTarget>"
+        "<Capture/></S>");
     Add(7500, 4500);
     Add(-7500, 4500);
     Add(-7500, 19500);
@@ -349,8 +351,8 @@ TEST_F(CalibrationTargetTest, AgreesWithTheSettingsReader) {
     zv::OwnedXml loaded;
     ASSERT_EQ(SettingsReadDocument(0, "\\SN7\\Settings.xml", loaded.Out()), 1);
     ASSERT_EQ(ReadCalibrationTarget(loaded, vertices), 1);
-    EXPECT_EQ(Points(), (std::vector<std::pair<int32_t, int32_t>>{
-                            {7500, 4500}, {-7500, 4500}, {-7500, 19500}, {7500, 19500}}));
+    EXPECT_EQ(Points(),
+              (std::vector<std::pair<int32_t, int32_t>>{{7500, 4500}, {-7500, 4500}, {-7500, 19500}, {7500, 19500}}));
 }
 
 }  // namespace

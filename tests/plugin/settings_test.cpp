@@ -158,11 +158,15 @@ TEST_F(SettingsTest, MissingRequiredElementFailsWithZero) {
     };
     const std::string full = kFull;
     const std::vector<Case> cases = {
-        {"SyncResolution in Web", Replace(full, "<SyncResolution><Distance>10.250000</Distance><Time>40</Time></SyncResolution>", "")},
-        {"CalibrationTarget", Replace(Replace(full, "<CalibrationTarget>", "<Target>"), "</CalibrationTarget>", "</Target>")},
+        {"SyncResolution in Web",
+         Replace(full, "<SyncResolution><Distance>10.250000</Distance><Time>40</Time></SyncResolution>", "")},
+        {"CalibrationTarget",
+         Replace(Replace(full, "<CalibrationTarget>", "<Target>"), "</CalibrationTarget>", "</Target>")},
         {"Capture", Replace(full, "<Capture><Enabled>9</Enabled><Source>2</Source><Divisor>8</Divisor></Capture>", "")},
-        {"inner Members", Replace(Replace(full, "<Members>\n        <Sensor>", "<List>\n        <Sensor>"), "</Members>\n    </SensorGroup>", "</List>\n    </SensorGroup>")},
-        {"SensorGroup", Replace(Replace(full, "<Members>\n    <SensorGroup>", "<Members>\n    <Group>"), "</SensorGroup>\n  </Members>", "</Group>\n  </Members>")},
+        {"inner Members", Replace(Replace(full, "<Members>\n        <Sensor>", "<List>\n        <Sensor>"),
+                                  "</Members>\n    </SensorGroup>", "</List>\n    </SensorGroup>")},
+        {"SensorGroup", Replace(Replace(full, "<Members>\n    <SensorGroup>", "<Members>\n    <Group>"),
+                                "</SensorGroup>\n  </Members>", "</Group>\n  </Members>")},
     };
     const int64_t objects = zv::testing::LiveObjects();
     const int64_t bytes = zv::testing::LiveBytes();
@@ -385,10 +389,10 @@ TEST_F(SettingsTest, DefaultDocumentRoundTrip) {
     EXPECT_NE(text.find("<EncoderResolution>0.0</EncoderResolution>"), std::string::npos);
     // Root values come in the default table's order.
     size_t last = 0;
-    for (const char* name : {"<Name>System", "<OutputBatchCount>", "<EncoderResolution>", "<OutputInterval>",
-                             "<DetectionThreshold>", "<OverlapFilterEnable>", "<IoStateOutputEnable>",
-                             "<ObstructionY>", "<VideoStyle>", "<VideoExposure>", "<MaxSlices>",
-                             "<CalibrationTarget>", "<Capture>", "<Members>", "<Name>0", "<Sensor>"}) {
+    for (const char* name :
+         {"<Name>System", "<OutputBatchCount>", "<EncoderResolution>", "<OutputInterval>", "<DetectionThreshold>",
+          "<OverlapFilterEnable>", "<IoStateOutputEnable>", "<ObstructionY>", "<VideoStyle>", "<VideoExposure>",
+          "<MaxSlices>", "<CalibrationTarget>", "<Capture>", "<Members>", "<Name>0", "<Sensor>"}) {
         SCOPED_TRACE(name);
         const size_t at = text.find(name);
         ASSERT_NE(at, std::string::npos);
@@ -475,18 +479,36 @@ TEST_F(SettingsTest, ParseReadsElementsInOrder) {
             reads.push_back(entry);
         if (name == "zvXMLGetChildString") break;
     }
-    const std::vector<std::string> expected = {
-        "zvXMLGetChildInt OutputBatchCount", "zvXMLGetChildFloat EncoderResolution",
-        "zvXMLGetChildInt OutputInterval", "zvXMLGetChildInt DetectionThreshold",
-        "zvXMLGetChildInt OverlapFilterEnable", "zvXMLGetChildInt IoStateOutputEnable",
-        "zvXMLGetChildInt ObstructionY", "zvXMLGetChildInt VideoStyle", "zvXMLGetChildInt VideoExposure",
-        "zvXMLGetChildInt MaxSlices", "zvXMLFindBranchItem Web 1", "zvXMLGetChildInt SynchronizeMethod",
-        "zvXMLGetChildFloat XResolution", "zvXMLFindBranchItem SyncResolution 1", "zvXMLGetChildFloat Distance",
-        "zvXMLGetChildInt Time", "zvXMLGetChildInt OffsetCalibrationEnable",
-        "zvXMLFindBranchItem CalibrationTarget 1", "zvXMLGetChildInt X", "zvXMLGetChildInt Y",
-        "zvXMLGetChildInt X", "zvXMLGetChildInt Y", "zvXMLFindBranchItem Capture 1", "zvXMLGetChildInt Enabled",
-        "zvXMLGetChildInt Source", "zvXMLGetChildInt Divisor", "zvXMLFindBranchItem Members 1",
-        "zvXMLFindBranchItem SensorGroup 1", "zvXMLFindBranchItem Members 1", "zvXMLGetChildString Name"};
+    const std::vector<std::string> expected = {"zvXMLGetChildInt OutputBatchCount",
+                                               "zvXMLGetChildFloat EncoderResolution",
+                                               "zvXMLGetChildInt OutputInterval",
+                                               "zvXMLGetChildInt DetectionThreshold",
+                                               "zvXMLGetChildInt OverlapFilterEnable",
+                                               "zvXMLGetChildInt IoStateOutputEnable",
+                                               "zvXMLGetChildInt ObstructionY",
+                                               "zvXMLGetChildInt VideoStyle",
+                                               "zvXMLGetChildInt VideoExposure",
+                                               "zvXMLGetChildInt MaxSlices",
+                                               "zvXMLFindBranchItem Web 1",
+                                               "zvXMLGetChildInt SynchronizeMethod",
+                                               "zvXMLGetChildFloat XResolution",
+                                               "zvXMLFindBranchItem SyncResolution 1",
+                                               "zvXMLGetChildFloat Distance",
+                                               "zvXMLGetChildInt Time",
+                                               "zvXMLGetChildInt OffsetCalibrationEnable",
+                                               "zvXMLFindBranchItem CalibrationTarget 1",
+                                               "zvXMLGetChildInt X",
+                                               "zvXMLGetChildInt Y",
+                                               "zvXMLGetChildInt X",
+                                               "zvXMLGetChildInt Y",
+                                               "zvXMLFindBranchItem Capture 1",
+                                               "zvXMLGetChildInt Enabled",
+                                               "zvXMLGetChildInt Source",
+                                               "zvXMLGetChildInt Divisor",
+                                               "zvXMLFindBranchItem Members 1",
+                                               "zvXMLFindBranchItem SensorGroup 1",
+                                               "zvXMLFindBranchItem Members 1",
+                                               "zvXMLGetChildString Name"};
     EXPECT_EQ(reads, expected);
 }
 

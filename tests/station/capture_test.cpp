@@ -478,8 +478,11 @@ TEST(Capture, NewFoldersAreNamedByTimeAndNeverShared) {
 
 TEST(Capture, AReplayErrorNamesTheSegment) {
     zvtest::TempFileSpace space("zvcapture");
-    std::ofstream(space.Path() / "a.jsonl") << R"({"id": 1, "batch": 0})" << "\n";
-    std::ofstream(space.Path() / "b.jsonl") << R"({"id": 1, "batch": 0})" << "\n" << "{oops\n";
+    std::ofstream(space.Path() / "a.jsonl") << R"({"id": 1, "batch": 0})"
+                                            << "\n";
+    std::ofstream(space.Path() / "b.jsonl") << R"({"id": 1, "batch": 0})"
+                                            << "\n"
+                                            << "{oops\n";
     zs::Replay replay;
     std::string error;
     EXPECT_FALSE(replay.Load(std::vector<fs::path>{space.Path() / "a.jsonl", space.Path() / "b.jsonl"}, &error));

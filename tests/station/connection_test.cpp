@@ -19,19 +19,15 @@ namespace {
 std::string Describe(const zs::PipeEvent& e) {
     const std::string pipe = e.server == ZV_CLIENT_PIPE ? "client" : "SN" + std::to_string(e.server);
     switch (e.kind) {
-        case zs::PipeEvent::Kind::Mode:
-            return "mode " + pipe + " " + e.mode;
-        case zs::PipeEvent::Kind::Enabled:
-            return (e.on ? "enable " : "disable ") + pipe;
+        case zs::PipeEvent::Kind::Mode: return "mode " + pipe + " " + e.mode;
+        case zs::PipeEvent::Kind::Enabled: return (e.on ? "enable " : "disable ") + pipe;
         case zs::PipeEvent::Kind::Parameters: {
             std::string text = "parameters " + pipe + " " + e.mode;
             for (int32_t v : e.values) text += " " + std::to_string(v);
             return text;
         }
-        case zs::PipeEvent::Kind::Capture:
-            return e.on ? "capture on" : "capture off";
-        case zs::PipeEvent::Kind::SegmentSize:
-            return "segment " + std::to_string(e.bytes);
+        case zs::PipeEvent::Kind::Capture: return e.on ? "capture on" : "capture off";
+        case zs::PipeEvent::Kind::SegmentSize: return "segment " + std::to_string(e.bytes);
     }
     return "?";
 }
@@ -74,10 +70,11 @@ protected:
     zv::testing::Scope scope_;
     zvtest::TempFileSpace space_;
     zs::Station station_;
-    zs::Connection connection_{&station_,
-                               {{"Free", {{"SelectedSensor", 0}, {"NumSensors", 0}}},
-                                {"Calibration", {}},
-                                {"Video", {{"SelectedSensor", 0}, {"idzThreshold", 255}, {"cgEnabled", 0}, {"threshEnabled", 1}}}}};
+    zs::Connection connection_{
+        &station_,
+        {{"Free", {{"SelectedSensor", 0}, {"NumSensors", 0}}},
+         {"Calibration", {}},
+         {"Video", {{"SelectedSensor", 0}, {"idzThreshold", 255}, {"cgEnabled", 0}, {"threshEnabled", 1}}}}};
     std::vector<std::string> events_;
     zvHandle client_ = nullptr, pipe_ = nullptr, stationPipe_ = nullptr, list_ = nullptr;
 };
@@ -95,10 +92,10 @@ TEST_F(ConnectionTest, PagesSwitchPipesAndSetParametersByPosition) {
     ASSERT_EQ(zvPipeDisable(stationPipe_), ZV_OK);
     ASSERT_EQ(zvClientEnableCapture(client_, 1), ZV_OK);
     ASSERT_EQ(zvClientSetCaptureSegmentSize(client_, 200000000), ZV_OK);
-    EXPECT_EQ(events_, (std::vector<std::string>{
-                           "mode SN7 Free", "mode client Free", "parameters client Free 1001 0",
-                           "parameters client Free 1001 3", "mode client Video", "parameters client Video 0 200 0 1",
-                           "mode client Video", "disable client", "disable SN7", "capture on", "segment 200000000"}));
+    EXPECT_EQ(events_, (std::vector<std::string>{"mode SN7 Free", "mode client Free", "parameters client Free 1001 0",
+                                                 "parameters client Free 1001 3", "mode client Video",
+                                                 "parameters client Video 0 200 0 1", "mode client Video",
+                                                 "disable client", "disable SN7", "capture on", "segment 200000000"}));
     // Each mode keeps its own values; the station keeps its pipe.
     EXPECT_EQ(connection_.Parameters("Free"), (std::vector<int32_t>{1001, 3}));
     EXPECT_EQ(connection_.ClientMode(), "Video");

@@ -158,7 +158,8 @@ TEST_F(StationTest, ServerFoldersAreCanonicalAndNameTheirServerOnce) {
             EXPECT_EQ(serial, c.serial) << c.name;
         }
     }
-    for (const char* folder : {"SN07", "sn7", "Sn7", "SN4294967295"}) std::filesystem::create_directory(space_.Path() / folder);
+    for (const char* folder : {"SN07", "sn7", "Sn7", "SN4294967295"})
+        std::filesystem::create_directory(space_.Path() / folder);
     EXPECT_EQ(zs::ServerFolder(space_.Path(), 7), space_.Path() / "SN7");
     std::filesystem::rename(space_.Path() / "SN7", space_.Path() / "sN7");
     EXPECT_EQ(zs::ServerFolder(space_.Path(), 7), space_.Path() / "Sn7");  // the first in byte order

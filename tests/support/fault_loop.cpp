@@ -89,8 +89,8 @@ std::map<std::string, int64_t> SystemCallsOf(const std::function<zvStatus()>& op
 
 bool Injectable(const std::string& name) {
     static const std::set<std::string> accessors = {
-        "zvArrayListAt", "zvArrayListCount", "zvArrayListItemSize", "zvArrayListData", "zvObjectIs",
-        "zvObjectType",  "zvMalloc",         "zvFree",              "zvTypeBlock",     "zvTypeSize"};
+        "zvArrayListAt", "zvArrayListCount", "zvArrayListItemSize", "zvArrayListData", "zvObjectIs", "zvObjectType",
+        "zvMalloc",      "zvFree",           "zvTypeBlock",         "zvTypeSize"};
     if (name.size() >= 7 && name.compare(name.size() - 7, 7, "Destroy") == 0) return false;
     if (name == "zvDataDispose" || name == "zvDispose") return false;  // releases, as destroys
     return accessors.count(name) == 0;

@@ -61,7 +61,9 @@ PageHost::PageHost(const std::filesystem::path& root, std::vector<uint32_t> serv
                 log.push_back(text);
                 break;
             }
-            case zv::station::PipeEvent::Kind::Capture: log.push_back(std::string("capture ") + (e.on ? "1" : "0")); break;
+            case zv::station::PipeEvent::Kind::Capture:
+                log.push_back(std::string("capture ") + (e.on ? "1" : "0"));
+                break;
             case zv::station::PipeEvent::Kind::SegmentSize: log.push_back("segment " + std::to_string(e.bytes)); break;
         }
     });

@@ -123,8 +123,8 @@ inline void ExpectReportedFailures(PageHost& host, const std::function<zvStatus(
 inline void ExpectNoZerosAfterAFailedSwitch(PageHost& host, hostapi::Page* page,
                                             const std::filesystem::path& settings) {
     std::string before = zvtest::ReadHostFile(settings);
-    ASSERT_TRUE(ReplaceIn(&before, "<EncoderResolution>0.0</EncoderResolution>",
-                          "<EncoderResolution>1.5</EncoderResolution>"));
+    ASSERT_TRUE(
+        ReplaceIn(&before, "<EncoderResolution>0.0</EncoderResolution>", "<EncoderResolution>1.5</EncoderResolution>"));
     zvtest::WriteHostFile(settings, before);
     zv::testing::FailCall("zvPipeSetCurrentMode", 1, -77);
     EXPECT_EQ(page->Activate(), -77);

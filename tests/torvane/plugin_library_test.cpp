@@ -109,7 +109,8 @@ TEST_F(PluginLibrary, DescribesTheClientAppWithItsFiveModes) {
     EXPECT_NE(zvPipeModeStartHandler(free), zvPipeModeStartHandler(detection));
     EXPECT_NE(zvPipeModeStartHandler(video), zvPipeModeStartHandler(detection));
     EXPECT_NE(zvPipeModeStartHandler(video), zvPipeModeStartHandler(free));
-    for (zvHandle mode : {free, calibration, web}) EXPECT_EQ(zvPipeModeStopHandler(mode), zvPipeModeStopHandler(detection));
+    for (zvHandle mode : {free, calibration, web})
+        EXPECT_EQ(zvPipeModeStopHandler(mode), zvPipeModeStopHandler(detection));
     EXPECT_NE(zvPipeModeStopHandler(video), zvPipeModeStopHandler(detection));
     EXPECT_GT(app.Reset(), 0);
 }
@@ -123,7 +124,8 @@ std::vector<std::string> ExpectedJournal() {
         calls.push_back("zvPipeModeSetStartHandler " + mode.name);
         calls.push_back("zvPipeModeSetProcessHandler " + mode.name);
         calls.push_back("zvPipeModeSetStopHandler " + mode.name);
-        for (const auto& [name, kind] : mode.displays) calls.push_back("zvPipeModeAddDisplay " + name + " " + std::to_string(kind));
+        for (const auto& [name, kind] : mode.displays)
+            calls.push_back("zvPipeModeAddDisplay " + name + " " + std::to_string(kind));
         for (const auto& name : mode.parameters) calls.push_back("zvPipeModeAddParameter " + name + " 0");
         calls.push_back("zvPipeModeSetInputStyle 2");
         calls.push_back("zvPipeAppAddMode " + mode.name);

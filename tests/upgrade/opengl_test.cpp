@@ -67,7 +67,6 @@ TEST_F(OpenGlTest, TheFirstFailureEndsTheWalk) {
     EXPECT_TRUE(fs::exists(Host("C/App/opengl32.dll")));
     EXPECT_FALSE(fs::exists(Host("C/App/a/deep/opengl32.dll")));
     EXPECT_EQ(brenvik::CopyOpenGlTree("C:\\NoSuchFolder"), ZV_E_NOTFOUND);
-
 }
 
 // Every failure of a call or an allocation ends the walk with its status,
@@ -106,8 +105,7 @@ TEST_F(OpenGlTest, LinksOutOfTheStationOrBackUpAreSkippedAndTheWalkGoesOn) {
     const std::string out = Output([&] { status = brenvik::AddOpenGl(services_, "C:\\App"); });
     EXPECT_EQ(status, ZV_OK);
     EXPECT_NE(out.find("Skipped C:\\App\\a0-out: it leads out of the station\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("Skipped C:\\App\\a\\loop: it leads back into a folder above it\n"), std::string::npos)
-        << out;
+    EXPECT_NE(out.find("Skipped C:\\App\\a\\loop: it leads back into a folder above it\n"), std::string::npos) << out;
     EXPECT_EQ(ReadText(Host("C/App/a/deep/opengl32.dll")), "opengl library");
     EXPECT_EQ(ReadText(Host("C/App/b/opengl32.dll")), "opengl library");
     EXPECT_EQ(outside.List(), std::vector<std::string>{"zvcontrols.dll"});

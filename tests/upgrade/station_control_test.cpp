@@ -31,12 +31,14 @@ TEST(ShutdownStation, StopsAtTheFirstRefusal) {
         Lines calls;
     };
     const Case cases[] = {
-        {"no token", [](ScriptedServices& s) { s.FailNext("OpenProcessToken", winsvc::kErrorAccessDenied); },
+        {"no token",
+         [](ScriptedServices& s) { s.FailNext("OpenProcessToken", winsvc::kErrorAccessDenied); },
          {"OpenProcessToken(current, 0x28)"}},
         {"unknown privilege",
          [](ScriptedServices& s) { s.FailNext("LookupPrivilegeValueA", winsvc::kErrorNoSuchPrivilege); },
          {"OpenProcessToken(current, 0x28)", "LookupPrivilegeValueA(null, SeShutdownPrivilege)", "CloseHandle(4)"}},
-        {"privilege not held", [](ScriptedServices& s) { s.holdsShutdownPrivilege = false; },
+        {"privilege not held",
+         [](ScriptedServices& s) { s.holdsShutdownPrivilege = false; },
          {"OpenProcessToken(current, 0x28)", "LookupPrivilegeValueA(null, SeShutdownPrivilege)",
           "AdjustTokenPrivileges(4, 19, 0x2)", "CloseHandle(4)"}},
         {"enabling fails",
@@ -84,7 +86,8 @@ TEST(StopHealthMonitor, DoesNothingMoreThanItCan) {
     };
     const Case cases[] = {
         {"no monitor", [](ScriptedServices&) {}, {"FindWindowA(null, zvHealthAnchor)"}},
-        {"process gone", [](ScriptedServices& s) { s.windows["zvHealthAnchor"] = 7; },
+        {"process gone",
+         [](ScriptedServices& s) { s.windows["zvHealthAnchor"] = 7; },
          {"FindWindowA(null, zvHealthAnchor)", "GetWindowThreadProcessId(7)", "OpenProcess(0x1FFFFF, 0, 7)"}},
         {"window gone meanwhile",
          [](ScriptedServices& s) {

@@ -34,7 +34,8 @@ TEST_F(WriteFilterTest, StationTypeComesFromTheStationInfo) {
          "Brenvik: \"C:\\Station\\_StationInfo.xml\": line 1: start-end tags mismatch\n"},
         {"not UTF-8", "<StationInfo><Type>Lamina-XPE\xFF</Type></StationInfo>", 0,
          "Brenvik: \"C:\\Station\\_StationInfo.xml\": line 1: bytes that are not UTF-8 text\n"},
-        {"type of 300 characters", "<StationInfo><Type>Lamina-XPE" + std::string(290, 'x') + "</Type></StationInfo>", 0},
+        {"type of 300 characters", "<StationInfo><Type>Lamina-XPE" + std::string(290, 'x') + "</Type></StationInfo>",
+         0},
         {"missing", "", 0},
     };
     for (const Case& c : cases) {
@@ -63,18 +64,38 @@ TEST_F(WriteFilterTest, CommitCommandLinesByStationType) {
         Lines processes;
     };
     const Case cases[] = {
-        {"file-based filter", 1, ScriptedServices::Wow64::Yes, "C:\\Station\\data.bin",
-         {"System(fbwfmgr /commit C: '\\Station\\data.bin')"}, {}},
-        {"file-based, rest with blanks and syntax", 1, ScriptedServices::Wow64::No, "C:\\a b;rm -rf x\\it's",
-         {"System(fbwfmgr /commit C: '\\a b;rm -rf x\\it'\\''s')"}, {}},
+        {"file-based filter",
+         1,
+         ScriptedServices::Wow64::Yes,
+         "C:\\Station\\data.bin",
+         {"System(fbwfmgr /commit C: '\\Station\\data.bin')"},
+         {}},
+        {"file-based, rest with blanks and syntax",
+         1,
+         ScriptedServices::Wow64::No,
+         "C:\\a b;rm -rf x\\it's",
+         {"System(fbwfmgr /commit C: '\\a b;rm -rf x\\it'\\''s')"},
+         {}},
         {"file-based, drive alone", 1, ScriptedServices::Wow64::No, "C:", {"System(fbwfmgr /commit C: )"}, {}},
         {"enhanced filter", 0, ScriptedServices::Wow64::No, "C:\\Station\\data.bin", {"System(ewfmgr C: -commit)"}, {}},
         {"no IsWow64Process", 0, ScriptedServices::Wow64::Absent, "D:\\x", {"System(ewfmgr D: -commit)"}, {}},
-        {"drive with syntax", 0, ScriptedServices::Wow64::No, "$(reboot):\\x", {"System(ewfmgr '$(reboot):' -commit)"},
+        {"drive with syntax",
+         0,
+         ScriptedServices::Wow64::No,
+         "$(reboot):\\x",
+         {"System(ewfmgr '$(reboot):' -commit)"},
          {}},
-        {"32-bit on 64-bit", 0, ScriptedServices::Wow64::Yes, "C:\\Station\\data.bin", {},
+        {"32-bit on 64-bit",
+         0,
+         ScriptedServices::Wow64::Yes,
+         "C:\\Station\\data.bin",
+         {},
          {"CreateProcessA(null, \"C:\\Anvora\\zvX64Launcher.exe\" ewfmgr C: -commit, 0, 0x8)"}},
-        {"32-bit on 64-bit, drive with blanks", 0, ScriptedServices::Wow64::Yes, "a b:\\x", {},
+        {"32-bit on 64-bit, drive with blanks",
+         0,
+         ScriptedServices::Wow64::Yes,
+         "a b:\\x",
+         {},
          {"CreateProcessA(null, \"C:\\Anvora\\zvX64Launcher.exe\" ewfmgr \"a b:\" -commit, 0, 0x8)"}},
         {"no drive", 1, ScriptedServices::Wow64::Yes, "\\Station\\data.bin", {}, {}},
     };
@@ -123,9 +144,8 @@ TEST_F(WriteFilterTest, TheWow64CheckAsksKernel32AtRunTime) {
     services_.wow64 = ScriptedServices::Wow64::Yes;
     services_.FailNext("IsWow64Process", winsvc::kErrorAccessDenied);
     Output([&] { brenvik::CommitWriteFilter(services_, 0, "C:\\x"); });
-    EXPECT_EQ(services_.Calls(),
-              (Lines{"GetModuleHandleA(kernel32)", "GetProcAddressIsWow64Process(kernel32)",
-                     "IsWow64Process(current)", "System(ewfmgr C: -commit)"}));
+    EXPECT_EQ(services_.Calls(), (Lines{"GetModuleHandleA(kernel32)", "GetProcAddressIsWow64Process(kernel32)",
+                                        "IsWow64Process(current)", "System(ewfmgr C: -commit)"}));
     services_.ClearCalls();
     services_.FailNext("GetModuleHandleA", winsvc::kErrorModNotFound);
     Output([&] { brenvik::CommitWriteFilter(services_, 0, "C:\\x"); });

@@ -198,11 +198,17 @@ TEST_F(Framework, DialogClassesListWhatTheyMapAndBindWithoutBindingIt) {
     std::vector<std::pair<int32_t, Notify>> mapped;
     for (const wf::MessageEntry& entry : dialog.MessageEntries()) mapped.emplace_back(entry.id, entry.code);
     // The class's own entries, then its base's.
-    EXPECT_EQ(mapped, (std::vector<std::pair<int32_t, Notify>>{
-                          {kApply, Notify::Clicked}, {kModes, Notify::SelChange}, {kSensors, Notify::SelChange},
-                          {kLines, Notify::SelChange}, {kFast, Notify::Clicked}, {kLevel, Notify::ReleasedCapture},
-                          {kName, Notify::EditChange}, {kCount, Notify::EditChange}, {kName, Notify::EditKillFocus},
-                          {kApply, Notify::Clicked}, {kOverlay, Notify::Clicked}}));
+    EXPECT_EQ(mapped, (std::vector<std::pair<int32_t, Notify>>{{kApply, Notify::Clicked},
+                                                               {kModes, Notify::SelChange},
+                                                               {kSensors, Notify::SelChange},
+                                                               {kLines, Notify::SelChange},
+                                                               {kFast, Notify::Clicked},
+                                                               {kLevel, Notify::ReleasedCapture},
+                                                               {kName, Notify::EditChange},
+                                                               {kCount, Notify::EditChange},
+                                                               {kName, Notify::EditKillFocus},
+                                                               {kApply, Notify::Clicked},
+                                                               {kOverlay, Notify::Clicked}}));
 
     wf::ModuleGuard guard(&TestModule());
     ASSERT_TRUE(dialog.Create(kPage, Host()));

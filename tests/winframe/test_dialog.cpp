@@ -96,8 +96,8 @@ void TestDialog::OnApply() {
 }
 
 void TestDialog::OnLevel(wf::NotifyHeader* header, intptr_t* result) {
-    log.push_back("released " + std::to_string(header->id) + " at " + std::to_string(level.GetPos()) +
-                  " result " + std::to_string(*result));
+    log.push_back("released " + std::to_string(header->id) + " at " + std::to_string(level.GetPos()) + " result " +
+                  std::to_string(*result));
 }
 
 }  // namespace wftest

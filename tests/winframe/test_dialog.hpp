@@ -17,9 +17,23 @@ enum : int32_t {
     kRadios = 501,  // radio buttons that open the dialog without a group mark
     kNotRegistered = 502,
 
-    kName = 10, kCount, kApply, kOverlay, kFast, kSlow, kAlone, kModes, kSensors, kLines, kLevel,
-    kHiddenEdit, kOff,
-    kFirst = 30, kSecond, kBreak, kThird,
+    kName = 10,
+    kCount,
+    kApply,
+    kOverlay,
+    kFast,
+    kSlow,
+    kAlone,
+    kModes,
+    kSensors,
+    kLines,
+    kLevel,
+    kHiddenEdit,
+    kOff,
+    kFirst = 30,
+    kSecond,
+    kBreak,
+    kThird,
 };
 
 // The module holding both templates, with an application object named

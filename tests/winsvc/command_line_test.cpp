@@ -38,7 +38,7 @@ TEST(SplitWindowsCommandLine, FollowsTheStartUpRules) {
 }
 
 TEST(QuoteWindowsArgument, SplitsBackIntoTheSameWord) {
-    const char* words[] = {"C:", "", "a b", "a\"b", "trailing\\", "with space\\", "\\\\server\\share",
+    const char* words[] = {"C:",   "",          "a b",   "a\"b", "trailing\\", "with space\\", "\\\\server\\share",
                            "\\\"", "tab\there", "q\"\"q"};
     for (const char* word : words) {
         SCOPED_TRACE(word);
@@ -62,8 +62,15 @@ std::string ThroughShell(const std::string& quoted) {
 }
 
 TEST(QuoteShellWord, NoCharacterActsAsSyntax) {
-    const char* words[] = {"C:", "\\Station\\file.txt", "a b", "x;touch /tmp/never", "$(id)", "`id`", "it's",
-                           "''", "\"", "*", "~root", "a\nb", "-n", "%s", "&&", "|", "$HOME"};
+    const char* words[] = {"C:",    "\\Station\\file.txt",
+                           "a b",   "x;touch /tmp/never",
+                           "$(id)", "`id`",
+                           "it's",  "''",
+                           "\"",    "*",
+                           "~root", "a\nb",
+                           "-n",    "%s",
+                           "&&",    "|",
+                           "$HOME"};
     for (const char* word : words) {
         SCOPED_TRACE(word);
         EXPECT_EQ(ThroughShell(winsvc::QuoteShellWord(word)), std::string(word) + "|");

@@ -141,11 +141,11 @@ TEST_F(PosixServicesTest, VolumesOpenAndFlushByDriveLetter) {
         uint32_t error;
     };
     const Case failures[] = {
-        {"\\\\.\\Q:", kErrorFileNotFound},        // no such drive
-        {"\\\\.\\CC:", kErrorFileNotFound},       // not a drive letter
+        {"\\\\.\\Q:", kErrorFileNotFound},   // no such drive
+        {"\\\\.\\CC:", kErrorFileNotFound},  // not a drive letter
         {"\\\\.\\C:\\", kErrorFileNotFound},
         {"\\\\.\\" + std::string(kMaxPath, 'x') + ":", kErrorFilenameExcedRange},
-        {"C:\\Station", kErrorAccessDenied},     // a folder is no file
+        {"C:\\Station", kErrorAccessDenied},  // a folder is no file
         {"C:\\Station\\none.bin", kErrorFileNotFound},
     };
     for (const Case& c : failures) {
@@ -160,8 +160,8 @@ TEST_F(PosixServicesTest, CreateProcessPassesTheWordsAndReturnsTheExitCode) {
     PosixServices services(config_);
     std::string out = temp_.Path().string() + "/args.txt";
     // sh finds itself in PATH; the words reach it unchanged, not through a shell.
-    std::string line = "sh -c " + QuoteWindowsArgument("printf '%s|' \"$@\" > " + out + "; exit 7") +
-                       " sh " + QuoteWindowsArgument("a b") + " " + QuoteWindowsArgument("c\"d") + " ;x $HOME";
+    std::string line = "sh -c " + QuoteWindowsArgument("printf '%s|' \"$@\" > " + out + "; exit 7") + " sh " +
+                       QuoteWindowsArgument("a b") + " " + QuoteWindowsArgument("c\"d") + " ;x $HOME";
     ProcessInformation info;
     ASSERT_TRUE(services.CreateProcessA(nullptr, line.c_str(), false, kDetachedProcess, &info));
     EXPECT_NE(info.processId, 0u);
@@ -278,8 +278,8 @@ TEST_F(PosixServicesTest, ShutdownNeedsTheConfiguredCommand) {
     {
         PosixServices services(config_);  // no command: the privilege is not held
         Handle token = kNullHandle;
-        ASSERT_TRUE(services.OpenProcessToken(services.GetCurrentProcess(), kTokenAdjustPrivileges | kTokenQuery,
-                                              &token));
+        ASSERT_TRUE(
+            services.OpenProcessToken(services.GetCurrentProcess(), kTokenAdjustPrivileges | kTokenQuery, &token));
         Luid luid;
         ASSERT_TRUE(services.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid));
         EXPECT_TRUE(services.AdjustTokenPrivileges(token, luid, kSePrivilegeEnabled));

@@ -130,17 +130,19 @@ TEST(AppInfo, SerialNumbersAreUnsigned32BitOrNone) {
         const char* element;
         uint32_t serial;
     };
-    for (const Case& c : {Case{"<SerialNumber>1000</SerialNumber>", 1000}, Case{"<SerialNumber>7500.000</SerialNumber>", 7500},
-                          Case{"<SerialNumber>4294967294</SerialNumber>", 4294967294u},
-                          Case{"<SerialNumber>4294967296</SerialNumber>", ZV_SERIAL_NONE},
-                          Case{"<SerialNumber>-5</SerialNumber>", ZV_SERIAL_NONE},
-                          Case{"<SerialNumber>abc</SerialNumber>", ZV_SERIAL_NONE},
-                          Case{"<SerialNumber/>", ZV_SERIAL_NONE}, Case{"", ZV_SERIAL_NONE}}) {
+    for (const Case& c :
+         {Case{"<SerialNumber>1000</SerialNumber>", 1000}, Case{"<SerialNumber>7500.000</SerialNumber>", 7500},
+          Case{"<SerialNumber>4294967294</SerialNumber>", 4294967294u},
+          Case{"<SerialNumber>4294967296</SerialNumber>", ZV_SERIAL_NONE},
+          Case{"<SerialNumber>-5</SerialNumber>", ZV_SERIAL_NONE},
+          Case{"<SerialNumber>abc</SerialNumber>", ZV_SERIAL_NONE}, Case{"<SerialNumber/>", ZV_SERIAL_NONE},
+          Case{"", ZV_SERIAL_NONE}}) {
         SCOPED_TRACE(c.element);
         const std::string text = std::string("<SensorGroup><Members><Sensor><Name>S</Name>") + c.element +
                                  "</Sensor></Members></SensorGroup>";
         ASSERT_EQ(zvXMLUnflatten(zvAppInfoXml(info), text.c_str()), ZV_OK);
-        EXPECT_EQ(zvAppInfoSensorSerial(info, zvAppInfoSensorFromParent(info, zvAppInfoRootGroup(info), "S")), c.serial);
+        EXPECT_EQ(zvAppInfoSensorSerial(info, zvAppInfoSensorFromParent(info, zvAppInfoRootGroup(info), "S")),
+                  c.serial);
     }
     // An item of an earlier reading is stale, not a sensor.
     const zvXmlItem sensor = zvAppInfoSensorFromParent(info, zvAppInfoRootGroup(info), "S");
@@ -165,7 +167,9 @@ TEST(AppInfo, WritingBackKeepsWhatNobodyChangedUnderEitherName) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(space.Path() / "SN7"), {}), 1);
     // Read and written again unchanged, the file stays byte for byte.
     Info again("\\SN7\\Settings.xml");
-    EXPECT_EQ(zvAppInfoSensorSerial(again, zvAppInfoSensorFromParent(again, zvAppInfoGroupFromPath(again, "0/Left"), "L")), 42u);
+    EXPECT_EQ(
+        zvAppInfoSensorSerial(again, zvAppInfoSensorFromParent(again, zvAppInfoGroupFromPath(again, "0/Left"), "L")),
+        42u);
     ASSERT_EQ(again.Write("\\SN7\\settings.xml"), ZV_OK);
     EXPECT_EQ(space.Read("SN7/Settings.xml"), written);
 }
@@ -276,8 +280,9 @@ TEST(AppInfo, OwnsItsDocumentAndFailsCleanlyUnderInjection) {
         zv::testing::ClearFaults();
         EXPECT_EQ(zv::testing::LiveObjects(), baseline);
         Info check("\\SN7\\Settings.xml");
-        EXPECT_EQ(zvAppInfoSensorSerial(check, zvAppInfoSensorFromParent(check, zvAppInfoGroupFromPath(check, "0"), "B")),
-                  1001u);
+        EXPECT_EQ(
+            zvAppInfoSensorSerial(check, zvAppInfoSensorFromParent(check, zvAppInfoGroupFromPath(check, "0"), "B")),
+            1001u);
         succeeded = !fired;
         if (fired) {
             EXPECT_LE(status, 0);

@@ -42,8 +42,8 @@ TEST(PlatformFaults, ListingsAreAllOrNothing) {
         zvHandle list = NameList();
         zvtest::FaultLoop loop;
         loop.operation = [&] {
-            const zvStatus status = folders ? zvDirectoryGetDirectories("\\SN7", list)
-                                            : zvDirectoryGetFiles("\\SN7", list);
+            const zvStatus status =
+                folders ? zvDirectoryGetDirectories("\\SN7", list) : zvDirectoryGetFiles("\\SN7", list);
             EXPECT_EQ(zvArrayListCount(list), status > 0 ? (folders ? 2 : 3) : 0);
             return status;
         };

@@ -116,8 +116,8 @@ TEST(FileSafety, SpecialFilesAreRefusedWithoutBlocking) {
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     fs::create_symlink("Settings.xml", space.Host("SN7/fifo-link.xml"));
 
-    for (const char* path : {"\\SN7\\Settings.xml", "\\sn7\\SETTINGS.XML", "\\SN7\\Calibration.xml",
-                             "\\SN7\\fifo-link.xml"}) {
+    for (const char* path :
+         {"\\SN7\\Settings.xml", "\\sn7\\SETTINGS.XML", "\\SN7\\Calibration.xml", "\\SN7\\fifo-link.xml"}) {
         SCOPED_TRACE(path);
         zvLastErrorClear();
         zvStatus status = ZV_OK;
@@ -172,7 +172,8 @@ TEST(FileSafety, TemporaryFilesOfInterruptedWritesDoNotPileUp) {
     zv::testing::Scope scope;
     TempFileSpace space;
     space.Write("SN7/Settings.xml", "old");
-    for (const char* name : {".Settings.xml.zvtmp.dead01", ".Settings.xml.zvtmp.dead02", ".Calibration.xml.zvtmp.dead03"})
+    for (const char* name :
+         {".Settings.xml.zvtmp.dead01", ".Settings.xml.zvtmp.dead02", ".Calibration.xml.zvtmp.dead03"})
         space.Write(std::string("SN7/") + name, "half");
     space.Write("SN7/Masks/.mask0.bin.zvtmp.dead04", "half");
 

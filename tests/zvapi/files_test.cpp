@@ -354,8 +354,9 @@ TEST(Paths, CombinePutsOneSeparatorBetweenAndRefusesWhatDoesNotFit) {
         const char* second;
         const char* joined;
     };
-    for (Case c : {Case{"\\SN7", "Settings.xml", "\\SN7\\Settings.xml"}, Case{"\\SN7\\", "\\Settings.xml", "\\SN7\\Settings.xml"},
-                   Case{"C:/", "x", "C:\\x"}, Case{"\\", "x", "\\x"}, Case{"", "x", "x"}, Case{"a", "", "a\\"}}) {
+    for (Case c : {Case{"\\SN7", "Settings.xml", "\\SN7\\Settings.xml"},
+                   Case{"\\SN7\\", "\\Settings.xml", "\\SN7\\Settings.xml"}, Case{"C:/", "x", "C:\\x"},
+                   Case{"\\", "x", "\\x"}, Case{"", "x", "x"}, Case{"a", "", "a\\"}}) {
         SCOPED_TRACE(testing::Message() << c.first << " + " << c.second);
         char buffer[64];
         ASSERT_EQ(zvPathCombine(buffer, sizeof buffer, c.first, c.second), ZV_OK);

@@ -90,9 +90,18 @@ TEST(XmlLookups, ChildReadsFindTheFirstOfTheirNameWhateverTheOrder) {
         int32_t value;
     };
     // In order, repeated, backwards, across parents, and missing.
-    for (const Read& read : std::vector<Read>{{p, "a", 1}, {p, "b", 2}, {p, "a", 1}, {p, "c", 4}, {p, "c", 4},
-                                              {q, "a", 6}, {p, "b", 2}, {q, "c", 5}, {q, "a", 6}, {p, "d", 0},
-                                              {p, "a", 1}, {p, "", 0}}) {
+    for (const Read& read : std::vector<Read>{{p, "a", 1},
+                                              {p, "b", 2},
+                                              {p, "a", 1},
+                                              {p, "c", 4},
+                                              {p, "c", 4},
+                                              {q, "a", 6},
+                                              {p, "b", 2},
+                                              {q, "c", 5},
+                                              {q, "a", 6},
+                                              {p, "d", 0},
+                                              {p, "a", 1},
+                                              {p, "", 0}}) {
         SCOPED_TRACE(std::string(read.name) + " = " + std::to_string(read.value));
         EXPECT_EQ(doc.Int(read.parent, read.name), read.value);
     }
@@ -123,9 +132,9 @@ TEST(XmlLookups, ChildReadsFindTheFirstOfTheirNameWhateverTheOrder) {
 // the first of their name.
 TEST(XmlLookups, NamesAlikeInPartAreToldApart) {
     zv::testing::Scope scope;
-    const std::vector<std::string> names = {"S",           "SensorNameA",        "SensorNameB",        "Sensor",
-                                            "Sensor1",     "SensorNa",           "SensorNam",          "ABCDEFGH_x_IJKLMNOP",
-                                            "ABCDEFGH_y_IJKLMNOP", "ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOQ", "T"};
+    const std::vector<std::string> names = {
+        "S",         "SensorNameA",         "SensorNameB",         "Sensor",           "Sensor1",          "SensorNa",
+        "SensorNam", "ABCDEFGH_x_IJKLMNOP", "ABCDEFGH_y_IJKLMNOP", "ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOQ", "T"};
     std::string text = "<r>";
     for (size_t i = 0; i < names.size(); ++i)
         text += "<" + names[i] + ">" + std::to_string(i + 1) + "</" + names[i] + ">";
@@ -210,8 +219,8 @@ TEST(XmlText, TheQuickRouteAnswersAsTheByteWisePassDoes) {
     for (const std::string& text : std::vector<std::string>{
              // Plain markup: tags, text with '>', empty and end tags, odd tags.
              "<r><a>1</a><b/></r>", "<r>x > y</r>", "<r><a<b></r>", "<>", "</>", "<a/ >", "<a", "<a/", "</a",
-             "<r>text<", "</r></r>", "<r><a></r>", nested, declaration + "<r><a>1</a></r>",
-             declaration + nested, chain(255), chain(256), chain(257), declaration + chain(256),
+             "<r>text<", "</r></r>", "<r><a></r>", nested, declaration + "<r><a>1</a></r>", declaration + nested,
+             chain(255), chain(256), chain(257), declaration + chain(256),
              // Markup only the byte-wise pass reads, after plain markup.
              declaration + "<r><a x='1' y='2'/></r>", "<r>it's</r>", "<r>&amp;</r>", "<r>&bogus;</r>",
              "<r><!-- < --></r>", "<r><?p <?></r>", "<!DOCTYPE r><r/>", "<r>\x01</r>", "<?xml?><r/>",

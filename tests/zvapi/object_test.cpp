@@ -76,11 +76,11 @@ TEST(Objects, FailedCreatesClearTheirOutHandle) {
         const char* name;
         CreateFn create;
     } families[] = {
-        {"zvStringCreate", zvStringCreate}, {"zvArrayListCreate", zvArrayListCreate},
-        {"zvImageCreate", zvImageCreate},   {"zvFileCreate", zvFileCreate},
-        {"zvPlotCreate", zvPlotCreate},     {"zvGraphicCreate", zvGraphicCreate},
-        {"zvPolarCreate", zvPolarCreate},   {"zvPolarModelCreate", zvPolarModelCreate},
-        {"zvResultCreate", zvResultCreate}, {"zvPipeMsgCreate", zvPipeMsgCreate},
+        {"zvStringCreate", zvStringCreate},   {"zvArrayListCreate", zvArrayListCreate},
+        {"zvImageCreate", zvImageCreate},     {"zvFileCreate", zvFileCreate},
+        {"zvPlotCreate", zvPlotCreate},       {"zvGraphicCreate", zvGraphicCreate},
+        {"zvPolarCreate", zvPolarCreate},     {"zvPolarModelCreate", zvPolarModelCreate},
+        {"zvResultCreate", zvResultCreate},   {"zvPipeMsgCreate", zvPipeMsgCreate},
         {"zvPipeAppCreate", zvPipeAppCreate}, {"zvPipeModeCreate", zvPipeModeCreate},
     };
     int stale = 0;

@@ -24,7 +24,7 @@ constexpr zvStatus kInjected = -321;
 // A backend that records what it is asked and answers as told.
 struct Recorder {
     std::vector<std::string> calls;
-    zvStatus answer = ZV_OK;              // every operation's status
+    zvStatus answer = ZV_OK;               // every operation's status
     std::vector<int32_t> values{1000, 3};  // the current mode's parameters
 
     static Recorder& Of(void* c) { return *static_cast<Recorder*>(c); }
@@ -55,7 +55,9 @@ struct Recorder {
             for (int32_t i = 0; i < n; ++i) call += " " + std::to_string(v[i]);
             return Of(c).Log(call);
         };
-        b.setEnabled = [](void* c, uint32_t s, int32_t on) { return Of(c).Log("enable " + Pipe(s) + " " + std::to_string(on)); };
+        b.setEnabled = [](void* c, uint32_t s, int32_t on) {
+            return Of(c).Log("enable " + Pipe(s) + " " + std::to_string(on));
+        };
         b.enabled = [](void* c, uint32_t, int32_t* on) {
             *on = 7;
             return Of(c).answer;
@@ -153,9 +155,9 @@ TEST_F(StationCalls, PipeCallsReachTheBackendForTheirPipe) {
     EXPECT_EQ(zvPipeSetModeParameters(pipe_, list), ZV_OK);
     EXPECT_EQ(zvClientEnableCapture(client_, 5), ZV_OK);
     EXPECT_EQ(zvClientSetCaptureSegmentSize(client_, 200000000), ZV_OK);
-    EXPECT_EQ(station_.calls, (std::vector<std::string>{"mode 7 Calibration", "mode client Free", "enable client 0",
-                                                        "enable 7 1", "get client", "set client 1000 4", "capture 1",
-                                                        "segment 200000000"}));
+    EXPECT_EQ(station_.calls,
+              (std::vector<std::string>{"mode 7 Calibration", "mode client Free", "enable client 0", "enable 7 1",
+                                        "get client", "set client 1000 4", "capture 1", "segment 200000000"}));
     // More values than a first guess holds.
     station_.values.assign(40, 5);
     ASSERT_EQ(zvPipeModeParameters(pipe_, list), ZV_OK);
@@ -278,8 +280,8 @@ TEST_F(StationCalls, InjectedFailuresReturnTheirStatusAndChangeNothing) {
     zvHandle client = nullptr;
     ASSERT_EQ(zvClientCreate(&client), ZV_OK);
     ASSERT_EQ(zvClientAddServer(client, 7), ZV_OK);
-    for (auto get : {+[](zvHandle c, zvHandle* o) { return zvClientGetPipeHandle(c, o); },
-                     +[](zvHandle c, zvHandle* o) { return zvClientGetServerHandle(c, 7, o); }}) {
+    for (auto get : {+[](zvHandle c, zvHandle*o) { return zvClientGetPipeHandle(c, o); },
+                     +[](zvHandle c, zvHandle*o) { return zvClientGetServerHandle(c, 7, o); }}) {
         const int64_t before = zv::testing::LiveObjects();
         zv::testing::FailAllocation(1);
         EXPECT_EQ(get(client, &out), ZV_E_NOMEM);

@@ -3,9 +3,9 @@
 #include <pugixml.hpp>
 
 #include <cstring>
+#include <string>
 #include <thread>
 #include <utility>
-#include <string>
 #include <vector>
 
 #include "support/fault_loop.hpp"
@@ -200,7 +200,7 @@ TEST(XmlItems, BranchPathsWalkChildrenOrSearchDepthFirst) {
         "</Members><Web><SyncResolution><Time>3</Time></SyncResolution></Web></r>");
     EXPECT_EQ(Name(doc, doc.Find("Members/SensorGroup\\Members")), "Members");
     EXPECT_NE(doc.Find("\\Web\\SyncResolution\\"), 0u);
-    EXPECT_EQ(doc.Find("Sensor"), 0u);       // not a direct child
+    EXPECT_EQ(doc.Find("Sensor"), 0u);  // not a direct child
     EXPECT_EQ(doc.Find("Web/Time"), 0u);
     const zvXmlItem sensor = doc.Find("Sensor", 0);
     ASSERT_NE(sensor, 0u);
@@ -226,8 +226,9 @@ TEST(XmlText, MalformedTruncatedDeepOrHugeTextIsRefused) {
     std::string deepest;
     for (int i = 0; i < 200000; ++i) deepest += "<a>";
     for (const std::string& text : std::vector<std::string>{
-             "", "   ", "<r>", "<r><a></a>", "<r></s>", "<r a='1></r>", "<r/><s/>", "<r/>text", "text<r/>", "<r/><?xml version=\"1.0\"?>", "<r a='1' a='2'/>",
-             "<r>&bogus;</r>", "<r>&amp</r>", "<r>&#0;</r>", "<r a='&#xD800;'/>", "<r a='<'/>", "<r>\x01</r>", "<?xml version=\"1.0\"?>", "<1r/>", "<r><![CDATA[x</r>",
+             "", "   ", "<r>", "<r><a></a>", "<r></s>", "<r a='1></r>", "<r/><s/>", "<r/>text", "text<r/>",
+             "<r/><?xml version=\"1.0\"?>", "<r a='1' a='2'/>", "<r>&bogus;</r>", "<r>&amp</r>", "<r>&#0;</r>",
+             "<r a='&#xD800;'/>", "<r a='<'/>", "<r>\x01</r>", "<?xml version=\"1.0\"?>", "<1r/>", "<r><![CDATA[x</r>",
              // a declaration closed by "/>": what follows is content, checked as such
              "<?xml version=\"1.0\"/><r>\x07 ?></r>", "<?XML version=\"1.0\"/><r>&bogus; ?></r>", deep, deepest}) {
         SCOPED_TRACE(text.substr(0, 40));
@@ -322,10 +323,10 @@ TEST(XmlText, WhatADocumentMayHoldIsBounded) {
         Doc many(attributes(256, false));
         EXPECT_NE(many.Root(), 0u);
     }
-    for (const auto& [what, text] : std::vector<std::pair<std::string, std::string>>{
-             {"257 attributes", attributes(257, false)},
-             {"200,000 attributes", attributes(200000, false)},
-             {"a repeat among 200", attributes(199, true)}}) {
+    for (const auto& [what, text] :
+         std::vector<std::pair<std::string, std::string>>{{"257 attributes", attributes(257, false)},
+                                                          {"200,000 attributes", attributes(200000, false)},
+                                                          {"a repeat among 200", attributes(199, true)}}) {
         SCOPED_TRACE(what);
         Doc doc;
         EXPECT_EQ(zvXMLUnflatten(doc, text.c_str()), ZV_E_PARSE);
@@ -355,7 +356,8 @@ TEST(XmlText, WhatADocumentMayHoldIsBounded) {
 TEST(XmlText, RefusedDocumentsSayWhereAndWhy) {
     zv::testing::Scope scope;
     TempFileSpace space;
-    space.Write("SN7/Settings.xml", "<SensorGroup>\n  <Capture>\n    <Enabled>1</Enabled>\n  </Captured>\n</SensorGroup>\n");
+    space.Write("SN7/Settings.xml",
+                "<SensorGroup>\n  <Capture>\n    <Enabled>1</Enabled>\n  </Captured>\n</SensorGroup>\n");
     zvHandle document = nullptr;
     zvLastErrorClear();
     EXPECT_EQ(zvXmlLoad("\\SN7\\Settings.xml", &document), ZV_E_PARSE);
@@ -498,7 +500,8 @@ TEST(XmlFiles, AFailedDocumentWriteNeverReplacesTheFile) {
 
 TEST(XmlFaults, EveryFailureIsReportedAndLeaksNothing) {
     std::string text = "<SensorGroup>";
-    for (int i = 0; i < 50; ++i) text += "<Sensor><Name>S</Name><SerialNumber>" + std::to_string(1000 + i) + "</SerialNumber></Sensor>";
+    for (int i = 0; i < 50; ++i)
+        text += "<Sensor><Name>S</Name><SerialNumber>" + std::to_string(1000 + i) + "</SerialNumber></Sensor>";
     text += "</SensorGroup>";
     zvtest::FaultLoop loop;
     loop.operation = [&] {
@@ -528,7 +531,8 @@ TEST(XmlJournal, CallsNameTheirElements) {
     zvXmlItem item = 0;
     zvXMLGetChildInt(doc, doc.Root(), "OutputBatchCount", &v);
     zvXMLFindBranchItem(doc, doc.Root(), "Web", 1, &item);
-    EXPECT_EQ(zv::testing::JournalOf("zvXMLGetChildInt"), std::vector<std::string>{"zvXMLGetChildInt OutputBatchCount"});
+    EXPECT_EQ(zv::testing::JournalOf("zvXMLGetChildInt"),
+              std::vector<std::string>{"zvXMLGetChildInt OutputBatchCount"});
     EXPECT_EQ(zv::testing::JournalOf("zvXMLFindBranchItem"), std::vector<std::string>{"zvXMLFindBranchItem Web 1"});
     zv::testing::FailCall("zvXMLSetChildInt", 1, -42);
     EXPECT_EQ(zvXMLSetChildInt(doc, doc.Root(), "a", 1), -42);

@@ -52,12 +52,9 @@ zvStatus OpenList(const std::vector<zvHandle>& items, int32_t type, zvHandle* li
 
 const char* PhaseName(Phase phase) {
     switch (phase) {
-        case Phase::Start:
-            return "start";
-        case Phase::Process:
-            return "process";
-        case Phase::Stop:
-            return "stop";
+        case Phase::Start: return "start";
+        case Phase::Process: return "process";
+        case Phase::Stop: return "stop";
     }
     return "";
 }
@@ -107,7 +104,8 @@ struct ModeRunner::Impl {
         zvStatus status = zvArrayListCreate(&l, nullptr);
         if (status <= 0) return status;
         status = zvArrayListInit(l, ZV_TYPE_UINT32, count, 1);
-        for (int32_t i = 0; status > 0 && i < count; ++i) status = zvArrayListAdd(l, &(*values)[static_cast<size_t>(i)]);
+        for (int32_t i = 0; status > 0 && i < count; ++i)
+            status = zvArrayListAdd(l, &(*values)[static_cast<size_t>(i)]);
         if (status <= 0) {
             zvArrayListDestroy(l);
             return status;

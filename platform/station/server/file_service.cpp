@@ -156,7 +156,8 @@ zvStatus FileService::Write(const std::string& path, const std::vector<uint8_t>&
     zvLastErrorClear();
     status = zvFileCreate(&file.handle, nullptr);
     if (status > 0) status = zvFileInit(file.handle, path.c_str(), ZV_FILE_WRITE);
-    if (status > 0 && !bytes.empty()) status = zvFileWrite(file.handle, bytes.data(), static_cast<int64_t>(bytes.size()));
+    if (status > 0 && !bytes.empty())
+        status = zvFileWrite(file.handle, bytes.data(), static_cast<int64_t>(bytes.size()));
     if (status > 0) status = zvFileFlush(file.handle);
     // The file is whole on the disk only once it is closed.
     const zvStatus closed = file.Close();

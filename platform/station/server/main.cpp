@@ -34,8 +34,9 @@ and its own non-zero code.)";
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App cli{"zvstation: one server of a station on the network: its sensors, station pipe, storage and "
-                 "files, and the results of its pipe's mode, simulated or replayed"};
+    CLI::App cli{
+        "zvstation: one server of a station on the network: its sensors, station pipe, storage and "
+        "files, and the results of its pipe's mode, simulated or replayed"};
     cli.footer(kFooter);
     zv::station::ServerOptions options;
     std::string folder;

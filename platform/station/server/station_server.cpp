@@ -355,9 +355,7 @@ struct StationServer::Impl {
                 reply->server.source = replay ? "replay" : "simulated";
                 reply->server.pipe = Pipe();
                 break;
-            case wire::Op::Ping:
-                reply->server.session = session;
-                break;
+            case wire::Op::Ping: reply->server.session = session; break;
             case wire::Op::SetMode:
                 status = station.SetMode(serial, request.text);
                 if (status <= 0) {
@@ -385,9 +383,7 @@ struct StationServer::Impl {
                 PipeChanged();
                 Log(request.flag != 0 ? "pipe enabled" : "pipe disabled");
                 break;
-            case wire::Op::GetPipe:
-                reply->pipe = Pipe();
-                break;
+            case wire::Op::GetPipe: reply->pipe = Pipe(); break;
             case wire::Op::StartDelivery:
                 station.StartDelivery(serial);
                 if (!reading) Log("delivering");
@@ -399,7 +395,8 @@ struct StationServer::Impl {
                 PipeChanged();
                 break;
             case wire::Op::SetPull:
-                if (pull != (request.flag != 0)) Log(request.flag != 0 ? "batches pulled by a client" : "batches in real time");
+                if (pull != (request.flag != 0))
+                    Log(request.flag != 0 ? "batches pulled by a client" : "batches in real time");
                 pull = request.flag != 0;
                 PipeChanged();
                 break;
@@ -426,32 +423,15 @@ struct StationServer::Impl {
             case wire::Op::ReloadSettings:
                 if (!station.ReloadSettings(&why)) status = ZV_E_PARSE;
                 break;
-            case wire::Op::StorageDelete:
-                status = files->StorageDelete(request.text, &why);
-                break;
-            case wire::Op::StorageSize:
-                status = files->StorageSize(request.text, &reply->size, &why);
-                break;
-            case wire::Op::ReadFile:
-                status = files->Read(request.text, &reply->bytes, &why);
-                break;
-            case wire::Op::WriteFile:
-                status = files->Write(request.text, request.bytes, &why);
-                break;
-            case wire::Op::DeleteFile:
-                status = files->Delete(request.text, &why);
-                break;
-            case wire::Op::List:
-                status = files->List(request.text, &reply->entries, &why);
-                break;
-            case wire::Op::Stat:
-                status = files->Stat(request.text, &reply->kind, &reply->size, &why);
-                break;
-            case wire::Op::MakeFolder:
-                status = files->MakeFolder(request.text, &why);
-                break;
-            case wire::Op::Prepare:
-                return !Prepare(peer, request.count, reply);
+            case wire::Op::StorageDelete: status = files->StorageDelete(request.text, &why); break;
+            case wire::Op::StorageSize: status = files->StorageSize(request.text, &reply->size, &why); break;
+            case wire::Op::ReadFile: status = files->Read(request.text, &reply->bytes, &why); break;
+            case wire::Op::WriteFile: status = files->Write(request.text, request.bytes, &why); break;
+            case wire::Op::DeleteFile: status = files->Delete(request.text, &why); break;
+            case wire::Op::List: status = files->List(request.text, &reply->entries, &why); break;
+            case wire::Op::Stat: status = files->Stat(request.text, &reply->kind, &reply->size, &why); break;
+            case wire::Op::MakeFolder: status = files->MakeFolder(request.text, &why); break;
+            case wire::Op::Prepare: return !Prepare(peer, request.count, reply);
             case wire::Op::Burst:
                 if (preparing) {
                     status = ZV_E_STATE;
@@ -514,8 +494,8 @@ struct StationServer::Impl {
 
     void TellDrops(Clock::time_point now) {
         if (streamDropped == droppedTold || now - droppedToldAt < std::chrono::seconds(1)) return;
-        Log(std::to_string(streamDropped - droppedTold) +
-            " batches could not be sent (" + std::to_string(streamDropped) + " in all)");
+        Log(std::to_string(streamDropped - droppedTold) + " batches could not be sent (" +
+            std::to_string(streamDropped) + " in all)");
         droppedTold = streamDropped;
         droppedToldAt = now;
     }

@@ -28,11 +28,11 @@ struct ServerOptions {
     std::filesystem::path folder;  // the server's folder: Settings.xml, Calibration.xml, storage
     uint32_t serial = 0;
     std::string bind = "tcp://127.0.0.1:5601";
-    std::string stream;                        // "": the request port + 1
-    Options station;                           // seed, points, sensor errors
-    std::vector<std::filesystem::path> inputs; // a capture to replay instead of simulating
-    double pace = 1.0;                         // simulated seconds per second of real time
-    int streamQueue = 64;                      // batches queued for a client
+    std::string stream;                         // "": the request port + 1
+    Options station;                            // seed, points, sensor errors
+    std::vector<std::filesystem::path> inputs;  // a capture to replay instead of simulating
+    double pace = 1.0;                          // simulated seconds per second of real time
+    int streamQueue = 64;                       // batches queued for a client
 };
 
 class StationServer {

@@ -176,8 +176,7 @@ zvStatus Connection::CurrentMode(void* context, uint32_t server, char* buffer, i
     return ZV_OK;
 }
 
-zvStatus Connection::GetParameters(void* context, uint32_t server, int32_t* values, int32_t capacity,
-                                   int32_t* count) {
+zvStatus Connection::GetParameters(void* context, uint32_t server, int32_t* values, int32_t capacity, int32_t* count) {
     Connection* c = Of(context);
     if (count == nullptr || capacity < 0 || (values == nullptr && capacity > 0)) return ZV_E_ARGUMENT;
     *count = 0;

@@ -157,7 +157,8 @@ bool ReadPrelude(Reader* in, Kind* kind) {
     uint16_t version = 0;
     uint16_t k = 0;
     if (!in->Raw(magic, sizeof magic, "the prelude")) return false;
-    if (std::memcmp(magic, kMagic, sizeof magic) != 0) return in->Fail("not a station frame (no \"ZVST\" at its start)");
+    if (std::memcmp(magic, kMagic, sizeof magic) != 0)
+        return in->Fail("not a station frame (no \"ZVST\" at its start)");
     if (!in->Number(&version, "the prelude") || !in->Number(&k, "the prelude")) return false;
     if (version != kVersion)
         return in->Fail("protocol version " + std::to_string(version) + " (this program speaks " +
@@ -195,12 +196,11 @@ bool ReadPipe(Reader* in, PipeState* pipe) {
 }  // namespace
 
 std::string OpName(uint16_t op) {
-    static const char* const names[] = {"",           "Hello",         "Ping",          "SetMode",
-                                        "SetParameters", "Enable",      "GetPipe",       "StartDelivery",
-                                        "StopDelivery", "SetPull",      "Pull",          "ReloadSettings",
-                                        "StorageDelete", "StorageSize", "ReadFile",      "WriteFile",
-                                        "DeleteFile",   "List",         "Stat",          "MakeFolder",
-                                        "Prepare",      "Burst"};
+    static const char* const names[] = {"",          "Hello",          "Ping",          "SetMode",      "SetParameters",
+                                        "Enable",    "GetPipe",        "StartDelivery", "StopDelivery", "SetPull",
+                                        "Pull",      "ReloadSettings", "StorageDelete", "StorageSize",  "ReadFile",
+                                        "WriteFile", "DeleteFile",     "List",          "Stat",         "MakeFolder",
+                                        "Prepare",   "Burst"};
     static_assert(sizeof names / sizeof names[0] == kLastOp + 1);
     if (op >= 1 && op <= kLastOp) return names[op];
     return "op " + std::to_string(op);
@@ -232,25 +232,16 @@ void EncodeRequest(const Request& r, std::vector<uint8_t>* out) {
         case Op::DeleteFile:
         case Op::List:
         case Op::Stat:
-        case Op::MakeFolder:
-            w.Text(r.text);
-            break;
+        case Op::MakeFolder: w.Text(r.text); break;
         case Op::WriteFile:
             w.Text(r.text);
             w.Bytes(r.bytes);
             break;
-        case Op::SetParameters:
-            w.Parameters(r.parameters);
-            break;
+        case Op::SetParameters: w.Parameters(r.parameters); break;
         case Op::Enable:
-        case Op::SetPull:
-            w.Number(static_cast<uint8_t>(r.flag != 0));
-            break;
-        case Op::Prepare:
-            w.Number(r.count);
-            break;
-        default:
-            break;
+        case Op::SetPull: w.Number(static_cast<uint8_t>(r.flag != 0)); break;
+        case Op::Prepare: w.Number(r.count); break;
+        default: break;
     }
 }
 
@@ -259,30 +250,22 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* out, std::string* 
     Reader in(data, size);
     Kind kind{};
     if (ReadPrelude(&in, &kind) && kind != Kind::Request) in.Fail("not a request");
-    if (in.Number(&out->id, "the request id") && ReadOp(&in, &out->op) &&
-        in.Number(&out->timeoutMs, "the timeout") && in.Number(&out->sentMs, "the send time")) {
+    if (in.Number(&out->id, "the request id") && ReadOp(&in, &out->op) && in.Number(&out->timeoutMs, "the timeout") &&
+        in.Number(&out->sentMs, "the send time")) {
         bool flag = false;
         switch (out->op) {
-            case Op::SetMode:
-                in.Text(&out->text, "the mode");
-                break;
+            case Op::SetMode: in.Text(&out->text, "the mode"); break;
             case Op::StorageDelete:
-            case Op::StorageSize:
-                in.Text(&out->text, "the file name");
-                break;
+            case Op::StorageSize: in.Text(&out->text, "the file name"); break;
             case Op::ReadFile:
             case Op::DeleteFile:
             case Op::List:
             case Op::Stat:
-            case Op::MakeFolder:
-                in.Text(&out->text, "the path");
-                break;
+            case Op::MakeFolder: in.Text(&out->text, "the path"); break;
             case Op::WriteFile:
                 if (in.Text(&out->text, "the path")) in.Bytes(&out->bytes, "the file's contents");
                 break;
-            case Op::SetParameters:
-                in.Parameters(&out->parameters);
-                break;
+            case Op::SetParameters: in.Parameters(&out->parameters); break;
             case Op::Enable:
             case Op::SetPull:
                 if (in.Flag(&flag, "the flag")) out->flag = flag ? 1 : 0;
@@ -292,8 +275,7 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* out, std::string* 
                     in.Fail(std::to_string(out->count) + " batches to prepare (at most " +
                             std::to_string(kMaxPrepared) + ")");
                 break;
-            default:
-                break;
+            default: break;
         }
     }
     if (in.End()) return true;
@@ -323,25 +305,17 @@ void EncodeReply(const Reply& r, std::vector<uint8_t>* out) {
             w.Text(r.server.source);
             WritePipe(&w, r.server.pipe);
             break;
-        case Op::Ping:
-            w.Number(r.server.session);
-            break;
-        case Op::GetPipe:
-            WritePipe(&w, r.pipe);
-            break;
+        case Op::Ping: w.Number(r.server.session); break;
+        case Op::GetPipe: WritePipe(&w, r.pipe); break;
         case Op::StorageSize:
         case Op::Prepare:
-        case Op::Burst:
-            w.Number(r.size);
-            break;
+        case Op::Burst: w.Number(r.size); break;
         case Op::Stat:
             w.Number(static_cast<int32_t>(r.kind));
             w.Number(r.size);
             break;
         case Op::ReadFile:
-        case Op::Pull:
-            w.Bytes(r.bytes);
-            break;
+        case Op::Pull: w.Bytes(r.bytes); break;
         case Op::List:
             w.Number(static_cast<uint32_t>(r.entries.size()));
             for (const Entry& e : r.entries) {
@@ -350,8 +324,7 @@ void EncodeReply(const Reply& r, std::vector<uint8_t>* out) {
                 w.Number(e.size);
             }
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -372,15 +345,12 @@ bool DecodeReply(const uint8_t* data, size_t size, Reply* out, std::string* erro
                     if (in.Number(&out->server.serial, "the serial number") &&
                         in.Number(&out->server.session, "the session") &&
                         in.Text(&out->server.program, "the program") &&
-                        in.Text(&out->server.stream, "the stream endpoint") && in.Text(&out->server.source, "the source"))
+                        in.Text(&out->server.stream, "the stream endpoint") &&
+                        in.Text(&out->server.source, "the source"))
                         ReadPipe(&in, &out->server.pipe);
                     break;
-                case Op::Ping:
-                    in.Number(&out->server.session, "the session");
-                    break;
-                case Op::GetPipe:
-                    ReadPipe(&in, &out->pipe);
-                    break;
+                case Op::Ping: in.Number(&out->server.session, "the session"); break;
+                case Op::GetPipe: ReadPipe(&in, &out->pipe); break;
                 case Op::StorageSize:
                 case Op::Prepare:
                 case Op::Burst:
@@ -395,12 +365,8 @@ bool DecodeReply(const uint8_t* data, size_t size, Reply* out, std::string* erro
                         out->kind = static_cast<StatKind>(statKind);
                     }
                     break;
-                case Op::ReadFile:
-                    in.Bytes(&out->bytes, "the file's contents");
-                    break;
-                case Op::Pull:
-                    in.Bytes(&out->bytes, "the batch");
-                    break;
+                case Op::ReadFile: in.Bytes(&out->bytes, "the file's contents"); break;
+                case Op::Pull: in.Bytes(&out->bytes, "the batch"); break;
                 case Op::List:
                     if (!in.Number(&count, "the entry count")) break;
                     if (count > kMaxEntries) {
@@ -420,8 +386,7 @@ bool DecodeReply(const uint8_t* data, size_t size, Reply* out, std::string* erro
                             out->entries.push_back(std::move(e));
                     }
                     break;
-                default:
-                    break;
+                default: break;
             }
         }
     }
@@ -638,7 +603,8 @@ bool CheckLayout(const BatchView& b, const ResultView& r, std::string* why) {
         case 6: {  // video frame: serial and camera, (rows, columns, 4) bytes
             if (!Attributes(r, 2, why) || !Expect(b, r, 0, ZV_TYPE_UINT8, 3, why)) return false;
             if (b.arrays[r.firstArray].lengths[2] != 4) {
-                *why = "a frame of " + std::to_string(b.arrays[r.firstArray].lengths[2]) + " bytes a pixel (expected 4)";
+                *why =
+                    "a frame of " + std::to_string(b.arrays[r.firstArray].lengths[2]) + " bytes a pixel (expected 4)";
                 return false;
             }
             return true;
@@ -670,7 +636,8 @@ bool ParseBatch(const uint8_t* data, size_t size, BatchView* out, std::string* e
         return refuse(std::to_string(h.results) + " results (at most " + std::to_string(kMaxResults) + ")");
     // Each result takes at least its header: no reservation beyond what the
     // frame holds.
-    if (h.results > in.left() / kResultHeader) return refuse("the frame ends before its " + std::to_string(h.results) + " results");
+    if (h.results > in.left() / kResultHeader)
+        return refuse("the frame ends before its " + std::to_string(h.results) + " results");
     out->results.reserve(h.results);
     for (uint32_t i = 0; i < h.results; ++i) {
         // The place a refusal names, made only for a refusal.
@@ -683,8 +650,10 @@ bool ParseBatch(const uint8_t* data, size_t size, BatchView* out, std::string* e
             return refuse(where() + std::to_string(r.attributeCount) + " attributes (at most " +
                           std::to_string(kMaxAttributes) + ")");
         if (r.arrayCount > kMaxArrays)
-            return refuse(where() + std::to_string(r.arrayCount) + " arrays (at most " + std::to_string(kMaxArrays) + ")");
-        if (8 * static_cast<size_t>(r.attributeCount) > in.left()) return refuse(where() + "the frame ends inside the attributes");
+            return refuse(where() + std::to_string(r.arrayCount) + " arrays (at most " + std::to_string(kMaxArrays) +
+                          ")");
+        if (8 * static_cast<size_t>(r.attributeCount) > in.left())
+            return refuse(where() + "the frame ends inside the attributes");
         r.attributes = in.here();
         in.Skip(8 * static_cast<size_t>(r.attributeCount));
         r.firstArray = static_cast<uint32_t>(out->arrays.size());
@@ -712,7 +681,8 @@ bool ParseBatch(const uint8_t* data, size_t size, BatchView* out, std::string* e
             uint64_t expected = static_cast<uint64_t>(element);
             for (uint32_t d = 0; d < dims; ++d) {
                 if (lengths[d] < 0 || lengths[d] > kMaxLength)
-                    return refuse(at() + "length " + std::to_string(lengths[d]) + " (0 to " + std::to_string(kMaxLength) + ")");
+                    return refuse(at() + "length " + std::to_string(lengths[d]) + " (0 to " +
+                                  std::to_string(kMaxLength) + ")");
                 expected *= static_cast<uint64_t>(lengths[d]);  // at most 2^20 times a frame's size: no overflow
                 if (expected > kMaxFrameBytes) return refuse(at() + "more elements than a frame holds");
             }
@@ -750,7 +720,8 @@ zvStatus BuildResults(const BatchView& batch, std::vector<zvHandle>* results) {
     std::vector<int64_t> attributes;
     for (const ResultView& r : batch.results) {
         attributes.resize(r.attributeCount);
-        if (r.attributeCount > 0) std::memcpy(attributes.data(), r.attributes, 8 * static_cast<size_t>(r.attributeCount));
+        if (r.attributeCount > 0)
+            std::memcpy(attributes.data(), r.attributes, 8 * static_cast<size_t>(r.attributeCount));
         ResultBuilder builder;
         zvStatus status = builder.Init(r.id, attributes);
         if (status <= 0) return fail(status);

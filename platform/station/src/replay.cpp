@@ -31,10 +31,17 @@ struct TypeInfo {
 };
 
 const TypeInfo kTypes[] = {
-    {"int8", ZV_TYPE_INT8, 1, 1},       {"uint8", ZV_TYPE_UINT8, 1, 1},     {"int16", ZV_TYPE_INT16, 1, 2},
-    {"uint16", ZV_TYPE_UINT16, 1, 2},   {"int32", ZV_TYPE_INT32, 1, 4},     {"uint32", ZV_TYPE_UINT32, 1, 4},
-    {"int64", ZV_TYPE_INT64, 1, 8},     {"uint64", ZV_TYPE_UINT64, 1, 8},   {"float32", ZV_TYPE_FLOAT32, 1, 4},
-    {"float64", ZV_TYPE_FLOAT64, 1, 8}, {"point32", ZV_TYPE_POINT32, 2, 4},
+    {"int8", ZV_TYPE_INT8, 1, 1},
+    {"uint8", ZV_TYPE_UINT8, 1, 1},
+    {"int16", ZV_TYPE_INT16, 1, 2},
+    {"uint16", ZV_TYPE_UINT16, 1, 2},
+    {"int32", ZV_TYPE_INT32, 1, 4},
+    {"uint32", ZV_TYPE_UINT32, 1, 4},
+    {"int64", ZV_TYPE_INT64, 1, 8},
+    {"uint64", ZV_TYPE_UINT64, 1, 8},
+    {"float32", ZV_TYPE_FLOAT32, 1, 4},
+    {"float64", ZV_TYPE_FLOAT64, 1, 8},
+    {"point32", ZV_TYPE_POINT32, 2, 4},
     // encoder (int64), time (uint64), input state (int32)
     {"stamp", ZV_TYPE_STAMP, 3, 8},
 };
@@ -118,7 +125,8 @@ bool AsInteger(const json& v, Integer* out) {
     }
     if (v.is_number_integer()) {
         const int64_t value = v.get<int64_t>();
-        *out = value < 0 ? Integer{true, 0 - static_cast<uint64_t>(value)} : Integer{false, static_cast<uint64_t>(value)};
+        *out =
+            value < 0 ? Integer{true, 0 - static_cast<uint64_t>(value)} : Integer{false, static_cast<uint64_t>(value)};
         return true;
     }
     return false;
@@ -216,8 +224,7 @@ Array ParseArray(const json& item, size_t index) {
                     Put<int32_t>(a.bytes, 0);
                 }
                 break;
-            default:
-                break;
+            default: break;
         }
     }
     return a;
@@ -450,7 +457,7 @@ struct Replay::Impl {
     std::vector<size_t> limits;           // lines to read of each file
     std::unique_ptr<std::istream> given;  // the stream given instead of files
     size_t givenLimit = SIZE_MAX;
-    size_t nextFile = 0;                  // the file to open when the current one ends
+    size_t nextFile = 0;  // the file to open when the current one ends
     std::unique_ptr<std::istream> current;
     std::unique_ptr<LineReader> reader;
     bool havePending = false;
@@ -674,14 +681,54 @@ std::string ReplayLine(zvHandle result, int64_t batch) {
             switch (t->type) {
                 case ZV_TYPE_INT8: values.push_back(*reinterpret_cast<const int8_t*>(at)); break;
                 case ZV_TYPE_UINT8: values.push_back(*at); break;
-                case ZV_TYPE_INT16: { int16_t v; std::memcpy(&v, at, 2); values.push_back(v); break; }
-                case ZV_TYPE_UINT16: { uint16_t v; std::memcpy(&v, at, 2); values.push_back(v); break; }
-                case ZV_TYPE_INT32: { int32_t v; std::memcpy(&v, at, 4); values.push_back(v); break; }
-                case ZV_TYPE_UINT32: { uint32_t v; std::memcpy(&v, at, 4); values.push_back(v); break; }
-                case ZV_TYPE_INT64: { int64_t v; std::memcpy(&v, at, 8); values.push_back(v); break; }
-                case ZV_TYPE_UINT64: { uint64_t v; std::memcpy(&v, at, 8); values.push_back(v); break; }
-                case ZV_TYPE_FLOAT32: { float v; std::memcpy(&v, at, 4); values.push_back(v); break; }
-                case ZV_TYPE_FLOAT64: { double v; std::memcpy(&v, at, 8); values.push_back(v); break; }
+                case ZV_TYPE_INT16: {
+                    int16_t v;
+                    std::memcpy(&v, at, 2);
+                    values.push_back(v);
+                    break;
+                }
+                case ZV_TYPE_UINT16: {
+                    uint16_t v;
+                    std::memcpy(&v, at, 2);
+                    values.push_back(v);
+                    break;
+                }
+                case ZV_TYPE_INT32: {
+                    int32_t v;
+                    std::memcpy(&v, at, 4);
+                    values.push_back(v);
+                    break;
+                }
+                case ZV_TYPE_UINT32: {
+                    uint32_t v;
+                    std::memcpy(&v, at, 4);
+                    values.push_back(v);
+                    break;
+                }
+                case ZV_TYPE_INT64: {
+                    int64_t v;
+                    std::memcpy(&v, at, 8);
+                    values.push_back(v);
+                    break;
+                }
+                case ZV_TYPE_UINT64: {
+                    uint64_t v;
+                    std::memcpy(&v, at, 8);
+                    values.push_back(v);
+                    break;
+                }
+                case ZV_TYPE_FLOAT32: {
+                    float v;
+                    std::memcpy(&v, at, 4);
+                    values.push_back(v);
+                    break;
+                }
+                case ZV_TYPE_FLOAT64: {
+                    double v;
+                    std::memcpy(&v, at, 8);
+                    values.push_back(v);
+                    break;
+                }
                 case ZV_TYPE_POINT32: {
                     int32_t v[2];
                     std::memcpy(v, at, 8);

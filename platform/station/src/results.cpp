@@ -6,14 +6,10 @@ namespace zv::station {
 
 void* ArrayElements(zvHandle array) {
     switch (zvArrayDimensions(array)) {
-        case 1:
-            return zvArray1Data(array);
-        case 2:
-            return zvArray2At(array, 0, 0);
-        case 3:
-            return zvArray3Data(array);
-        default:
-            return nullptr;
+        case 1: return zvArray1Data(array);
+        case 2: return zvArray2At(array, 0, 0);
+        case 3: return zvArray3Data(array);
+        default: return nullptr;
     }
 }
 

@@ -25,9 +25,7 @@ int64_t LeadingInteger(const char* text) {
     return value;
 }
 
-int64_t ChildInt(const pugi::xml_node& node, const char* name) {
-    return LeadingInteger(node.child(name).text().get());
-}
+int64_t ChildInt(const pugi::xml_node& node, const char* name) { return LeadingInteger(node.child(name).text().get()); }
 
 std::string Fixed(double value, int decimals) {
     char buffer[64];
@@ -85,8 +83,8 @@ bool ParseServerSettings(const std::string& text, const std::string& path, Serve
     settings.maxSlices = static_cast<int32_t>(ChildInt(root, "MaxSlices"));
     for (pugi::xml_node vertex : root.child("CalibrationTarget").children()) {
         if (vertex.type() != pugi::node_element) continue;
-        settings.target.push_back({static_cast<int32_t>(ChildInt(vertex, "X")),
-                                   static_cast<int32_t>(ChildInt(vertex, "Y"))});
+        settings.target.push_back(
+            {static_cast<int32_t>(ChildInt(vertex, "X")), static_cast<int32_t>(ChildInt(vertex, "Y"))});
     }
     pugi::xml_node members = root.child("Members").child("SensorGroup").child("Members");
     if (!members) {

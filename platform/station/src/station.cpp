@@ -25,7 +25,7 @@ constexpr double kProfileSpan = 18000.0;     // lateral field of a sensor, mils
 constexpr double kBedY = 3000.0;             // the conveyor bed
 constexpr double kBedHalfWidth = 9000.0;
 constexpr int32_t kIntensityRows = 4;
-constexpr double kSliceSpacing = 250.0;      // mils between detection slices
+constexpr double kSliceSpacing = 250.0;  // mils between detection slices
 constexpr int32_t kSlicePoints = 360;
 constexpr int32_t kWebRows = 10;
 constexpr int32_t kWebColumns = 256;
@@ -151,7 +151,7 @@ struct Station::Impl {
     // does not depend on the others: a server on the network makes its
     // results alone, and they equal its share of the station's.
     std::vector<Noise> noise;  // per server
-    double time = 0;  // seconds
+    double time = 0;           // seconds
     int64_t frames = 0;
     // Detection: the piece whose slices are being delivered, per server.
     std::vector<int64_t> openPiece;

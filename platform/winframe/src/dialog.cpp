@@ -165,30 +165,31 @@ WindowHandle FindControl(WindowHandle dialog, int32_t id) {
 
 const char* KindName(ControlKind kind) {
     switch (kind) {
-    case ControlKind::Static: return "static";
-    case ControlKind::GroupBox: return "groupbox";
-    case ControlKind::Edit: return "edit";
-    case ControlKind::DropDownList: return "dropdownlist";
-    case ControlKind::DropDownCombo: return "dropdowncombo";
-    case ControlKind::ListBox: return "listbox";
-    case ControlKind::PushButton: return "button";
-    case ControlKind::CheckBox: return "checkbox";
-    case ControlKind::RadioButton: return "radio";
-    case ControlKind::Slider: return "slider";
+        case ControlKind::Static: return "static";
+        case ControlKind::GroupBox: return "groupbox";
+        case ControlKind::Edit: return "edit";
+        case ControlKind::DropDownList: return "dropdownlist";
+        case ControlKind::DropDownCombo: return "dropdowncombo";
+        case ControlKind::ListBox: return "listbox";
+        case ControlKind::PushButton: return "button";
+        case ControlKind::CheckBox: return "checkbox";
+        case ControlKind::RadioButton: return "radio";
+        case ControlKind::Slider: return "slider";
     }
     return "unknown";
 }
 
 bool Raises(ControlKind kind, Notify code) {
     switch (code) {
-    case Notify::Clicked:
-        return kind == ControlKind::PushButton || kind == ControlKind::CheckBox || kind == ControlKind::RadioButton;
-    case Notify::EditChange:
-    case Notify::EditKillFocus: return kind == ControlKind::Edit;
-    case Notify::SelChange:
-        return kind == ControlKind::ListBox || kind == ControlKind::DropDownList || kind == ControlKind::DropDownCombo;
-    case Notify::ReleasedCapture: return kind == ControlKind::Slider;
-    case Notify::None: return false;
+        case Notify::Clicked:
+            return kind == ControlKind::PushButton || kind == ControlKind::CheckBox || kind == ControlKind::RadioButton;
+        case Notify::EditChange:
+        case Notify::EditKillFocus: return kind == ControlKind::Edit;
+        case Notify::SelChange:
+            return kind == ControlKind::ListBox || kind == ControlKind::DropDownList ||
+                   kind == ControlKind::DropDownCombo;
+        case Notify::ReleasedCapture: return kind == ControlKind::Slider;
+        case Notify::None: return false;
     }
     return false;
 }

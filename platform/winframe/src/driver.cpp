@@ -55,12 +55,12 @@ void UncheckGroup(Registry& registry, const WindowRecord& radio) {
 
 const char* ResultText(Result result) {
     switch (result) {
-    case Result::Done: return "done";
-    case Result::NoWindow: return "no such control";
-    case Result::Disabled: return "the control is disabled";
-    case Result::Hidden: return "the control is hidden";
-    case Result::WrongKind: return "the action does not apply to this kind of control";
-    case Result::NoSuchItem: return "the list has no such item";
+        case Result::Done: return "done";
+        case Result::NoWindow: return "no such control";
+        case Result::Disabled: return "the control is disabled";
+        case Result::Hidden: return "the control is hidden";
+        case Result::WrongKind: return "the action does not apply to this kind of control";
+        case Result::NoSuchItem: return "the list has no such item";
     }
     return "unknown result";
 }
@@ -94,11 +94,11 @@ Result Type(WindowHandle control, std::string_view text) {
 
 Result Blur(WindowHandle control) {
     WindowRecord* record = nullptr;
-    Result result = Check(control,
-                          {ControlKind::Edit, ControlKind::DropDownList, ControlKind::DropDownCombo,
-                           ControlKind::ListBox, ControlKind::PushButton, ControlKind::CheckBox,
-                           ControlKind::RadioButton, ControlKind::Slider},
-                          &record);
+    Result result =
+        Check(control,
+              {ControlKind::Edit, ControlKind::DropDownList, ControlKind::DropDownCombo, ControlKind::ListBox,
+               ControlKind::PushButton, ControlKind::CheckBox, ControlKind::RadioButton, ControlKind::Slider},
+              &record);
     if (result != Result::Done) return result;
     if (record->kind == ControlKind::Edit) Registry::Get().Send(control, Notify::EditKillFocus);
     return Result::Done;
@@ -107,8 +107,7 @@ Result Blur(WindowHandle control) {
 Result Click(WindowHandle control) {
     Registry& registry = Registry::Get();
     WindowRecord* record = nullptr;
-    Result result =
-        Check(control, {ControlKind::PushButton, ControlKind::CheckBox, ControlKind::RadioButton}, &record);
+    Result result = Check(control, {ControlKind::PushButton, ControlKind::CheckBox, ControlKind::RadioButton}, &record);
     if (result != Result::Done) return result;
     if (record->kind == ControlKind::CheckBox) record->checked = record->checked ? 0 : 1;
     if (record->kind == ControlKind::RadioButton) {

@@ -87,16 +87,16 @@ Window* Registry::TemporaryFor(WindowRecord& record) {
         made = new Window;
     } else {
         switch (record.kind) {
-        case ControlKind::Static:
-        case ControlKind::GroupBox: made = new StaticText; break;
-        case ControlKind::Edit: made = new Edit; break;
-        case ControlKind::DropDownList:
-        case ControlKind::DropDownCombo: made = new ComboBox; break;
-        case ControlKind::ListBox: made = new ListBox; break;
-        case ControlKind::PushButton:
-        case ControlKind::CheckBox:
-        case ControlKind::RadioButton: made = new Button; break;
-        case ControlKind::Slider: made = new Slider; break;
+            case ControlKind::Static:
+            case ControlKind::GroupBox: made = new StaticText; break;
+            case ControlKind::Edit: made = new Edit; break;
+            case ControlKind::DropDownList:
+            case ControlKind::DropDownCombo: made = new ComboBox; break;
+            case ControlKind::ListBox: made = new ListBox; break;
+            case ControlKind::PushButton:
+            case ControlKind::CheckBox:
+            case ControlKind::RadioButton: made = new Button; break;
+            case ControlKind::Slider: made = new Slider; break;
         }
     }
     if (!made) made = new Window;
@@ -188,8 +188,8 @@ bool ClassFits(const Window& window, const WindowRecord& record) {
     if (is(WF_RUNTIME_CLASS(StaticText)))
         return control && (kind == ControlKind::Static || kind == ControlKind::GroupBox);
     if (is(WF_RUNTIME_CLASS(Button)))
-        return control && (kind == ControlKind::PushButton || kind == ControlKind::CheckBox ||
-                           kind == ControlKind::RadioButton);
+        return control &&
+               (kind == ControlKind::PushButton || kind == ControlKind::CheckBox || kind == ControlKind::RadioButton);
     if (is(WF_RUNTIME_CLASS(ComboBox)))
         return control && (kind == ControlKind::DropDownList || kind == ControlKind::DropDownCombo);
     if (is(WF_RUNTIME_CLASS(ListBox))) return control && kind == ControlKind::ListBox;

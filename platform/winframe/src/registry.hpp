@@ -19,8 +19,8 @@ struct WindowRecord {
     WindowHandle handle = nullptr;
     WindowRole role = WindowRole::Control;
     ControlKind kind = ControlKind::Static;  // controls only
-    int32_t id = kStaticId;                 // controls only
-    std::string text;                       // caption, label or text (not a drop-down list's)
+    int32_t id = kStaticId;                  // controls only
+    std::string text;                        // caption, label or text (not a drop-down list's)
     uint32_t style = kStyleNone;
     Rect rect;
     bool enabled = true;
@@ -30,8 +30,8 @@ struct WindowRecord {
     int32_t selection = -1;
     int32_t rangeMin = 0, rangeMax = 100, position = 0;
     std::vector<int32_t> tics;
-    int32_t templateId = 0;           // dialogs
-    ModuleState* module = nullptr;    // dialogs: the state their handlers run in
+    int32_t templateId = 0;         // dialogs
+    ModuleState* module = nullptr;  // dialogs: the state their handlers run in
     WindowHandle parent = nullptr;
     std::vector<WindowHandle> children;  // in creation (template) order
     Window* object = nullptr;            // the bound object, not owned
@@ -71,10 +71,10 @@ struct Registry {
     uintptr_t nextNumber = 0x100;
     int failCountdown = 0;
     int dispatchDepth = 0;
-    int64_t temporaries = 0;              // live temporary objects
-    std::vector<Window*> doomed;          // temporaries freed once no handler runs
+    int64_t temporaries = 0;      // live temporary objects
+    std::vector<Window*> doomed;  // temporaries freed once no handler runs
     MessageBoxHandler messageBoxHandler;
-    ModuleState* current = nullptr;       // null: the program's state
+    ModuleState* current = nullptr;  // null: the program's state
 
 private:
     void DestroyRecord(WindowHandle handle);

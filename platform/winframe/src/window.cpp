@@ -266,7 +266,9 @@ int32_t ListBox::GetCurSel() const {
 
 int32_t ListBox::SetCurSel(int32_t index) { return SelectItem(ControlOf(Handle(), {ControlKind::ListBox}), index); }
 
-std::string ListBox::GetText(int32_t index) const { return ItemText(ControlOf(Handle(), {ControlKind::ListBox}), index); }
+std::string ListBox::GetText(int32_t index) const {
+    return ItemText(ControlOf(Handle(), {ControlKind::ListBox}), index);
+}
 
 void Slider::SetRange(int32_t minimum, int32_t maximum, bool) {
     WindowRecord* record = ControlOf(Handle(), {ControlKind::Slider});

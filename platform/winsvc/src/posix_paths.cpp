@@ -58,9 +58,9 @@ bool StaysInside(const std::string& rootReal, std::string path) {
     while (true) {
         std::string real = RealPath(path);
         if (!real.empty()) {
-            return real == rootReal || (real.size() > rootReal.size() &&
-                                        real.compare(0, rootReal.size(), rootReal) == 0 &&
-                                        (rootReal == "/" || real[rootReal.size()] == '/'));
+            return real == rootReal ||
+                   (real.size() > rootReal.size() && real.compare(0, rootReal.size(), rootReal) == 0 &&
+                    (rootReal == "/" || real[rootReal.size()] == '/'));
         }
         size_t slash = path.find_last_of('/');
         if (slash == std::string::npos || slash == 0) return false;

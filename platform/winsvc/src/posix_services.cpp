@@ -6,8 +6,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -125,7 +125,7 @@ struct PosixServices::Object {
     std::shared_ptr<Process> process;  // process and thread handles
     int fd = -1;                       // files and volumes
     bool volume = false;
-    void* library = nullptr;           // modules
+    void* library = nullptr;  // modules
 };
 
 PosixServices::PosixServices(PosixConfig config)
@@ -218,9 +218,8 @@ bool PosixServices::AdjustTokenPrivileges(Handle token, Luid privilege, uint32_t
     return true;
 }
 
-bool PosixServices::InitiateSystemShutdownA(const char* machineName, const char* message,
-                                            uint32_t timeoutSeconds, bool forceAppsClosed,
-                                            bool rebootAfterShutdown) {
+bool PosixServices::InitiateSystemShutdownA(const char* machineName, const char* message, uint32_t timeoutSeconds,
+                                            bool forceAppsClosed, bool rebootAfterShutdown) {
     if (machineName != nullptr && *machineName != '\0') return Fail(kErrorNotSupported);
     if (config_.shutdownCommand.empty() || !shutdownEnabled_) return Fail(kErrorPrivilegeNotHeld);
     int status = RunInterpreter({"-c", config_.shutdownCommand, "shutdown", std::to_string(timeoutSeconds),
@@ -294,8 +293,7 @@ bool PosixServices::TerminateProcess(Handle process, uint32_t exitCode) {
     if (object == nullptr) return Fail(kErrorInvalidHandle);
     Process& target = *object->process;
     if (target.ended) return Fail(kErrorAccessDenied);
-    int result = target.pidfd >= 0 ? PidfdKill(target.pidfd)
-                                   : ::kill(target.pid, SIGKILL);
+    int result = target.pidfd >= 0 ? PidfdKill(target.pidfd) : ::kill(target.pid, SIGKILL);
     if (result != 0) return errno == ESRCH ? Fail(kErrorAccessDenied) : FailErrno();
     target.terminatedWith = exitCode;
     return true;
@@ -575,9 +573,8 @@ Handle PosixServices::CreateFileA(const char* name, uint32_t desiredAccess, uint
             Fail(kErrorAccessDenied);
             return kInvalidHandle;
         }
-        int flags = (desiredAccess & kGenericWrite) != 0
-                        ? ((desiredAccess & kGenericRead) != 0 ? O_RDWR : O_WRONLY)
-                        : O_RDONLY;
+        int flags =
+            (desiredAccess & kGenericWrite) != 0 ? ((desiredAccess & kGenericRead) != 0 ? O_RDWR : O_WRONLY) : O_RDONLY;
         object->fd = ::open(host.c_str(), flags | O_CLOEXEC);
     }
     if (object->fd < 0) {
@@ -646,15 +643,9 @@ Services::IsWow64ProcessFunction PosixServices::GetProcAddressIsWow64Process(Han
     }
     bool answer = false;
     switch (config_.wow64) {
-        case Wow64::Absent:
-            Fail(kErrorProcNotFound);
-            return {};
-        case Wow64::Yes:
-            answer = true;
-            break;
-        case Wow64::No:
-            answer = false;
-            break;
+        case Wow64::Absent: Fail(kErrorProcNotFound); return {};
+        case Wow64::Yes: answer = true; break;
+        case Wow64::No: answer = false; break;
         case Wow64::Detect: {
             utsname system{};
             answer = sizeof(void*) == 4 && ::uname(&system) == 0 && std::strstr(system.machine, "64") != nullptr;

@@ -83,8 +83,8 @@ bool ScriptedServices::CloseHandle(Handle object) {
 }
 
 bool ScriptedServices::OpenProcessToken(Handle process, uint32_t desiredAccess, Handle* token) {
-    Record("OpenProcessToken" + Join({process == kInvalidHandle ? "current" : std::to_string(process),
-                                      Hex(desiredAccess)}));
+    Record("OpenProcessToken" +
+           Join({process == kInvalidHandle ? "current" : std::to_string(process), Hex(desiredAccess)}));
     if (token != nullptr) *token = kNullHandle;
     if (Scripted("OpenProcessToken")) return false;
     if (token == nullptr) {
@@ -107,8 +107,7 @@ bool ScriptedServices::LookupPrivilegeValueA(const char* systemName, const char*
 }
 
 bool ScriptedServices::AdjustTokenPrivileges(Handle token, Luid privilege, uint32_t attributes) {
-    Record("AdjustTokenPrivileges" +
-           Join({std::to_string(token), std::to_string(privilege.lowPart), Hex(attributes)}));
+    Record("AdjustTokenPrivileges" + Join({std::to_string(token), std::to_string(privilege.lowPart), Hex(attributes)}));
     if (Scripted("AdjustTokenPrivileges")) return false;
     if (Lookup(token, "token") == nullptr) {
         lastError_ = kErrorInvalidHandle;
@@ -123,12 +122,10 @@ bool ScriptedServices::AdjustTokenPrivileges(Handle token, Luid privilege, uint3
     return true;
 }
 
-bool ScriptedServices::InitiateSystemShutdownA(const char* machineName, const char* message,
-                                               uint32_t timeoutSeconds, bool forceAppsClosed,
-                                               bool rebootAfterShutdown) {
+bool ScriptedServices::InitiateSystemShutdownA(const char* machineName, const char* message, uint32_t timeoutSeconds,
+                                               bool forceAppsClosed, bool rebootAfterShutdown) {
     Record("InitiateSystemShutdownA" + Join({Text(machineName), Text(message), std::to_string(timeoutSeconds),
-                                             std::to_string(forceAppsClosed),
-                                             std::to_string(rebootAfterShutdown)}));
+                                             std::to_string(forceAppsClosed), std::to_string(rebootAfterShutdown)}));
     if (Scripted("InitiateSystemShutdownA")) return false;
     if (!shutdownPrivilegeEnabled) {
         lastError_ = kErrorPrivilegeNotHeld;
@@ -195,8 +192,8 @@ uint32_t ScriptedServices::WaitForSingleObject(Handle object, uint32_t milliseco
     return entry->ended ? kWaitObject0 : kWaitTimeout;
 }
 
-bool ScriptedServices::CreateProcessA(const char* applicationName, const char* commandLine,
-                                      bool inheritHandles, uint32_t creationFlags, ProcessInformation* info) {
+bool ScriptedServices::CreateProcessA(const char* applicationName, const char* commandLine, bool inheritHandles,
+                                      uint32_t creationFlags, ProcessInformation* info) {
     Record("CreateProcessA" +
            Join({Text(applicationName), Text(commandLine), std::to_string(inheritHandles), Hex(creationFlags)}));
     if (info != nullptr) *info = {};
@@ -206,8 +203,8 @@ bool ScriptedServices::CreateProcessA(const char* applicationName, const char* c
         return false;
     }
     auto it = exitCodes.find(commandLine);
-    Entry entry{"process", commandLine, nextProcessId_++, true, false,
-                static_cast<uint32_t>(it != exitCodes.end() ? it->second : 0)};
+    Entry entry{"process", commandLine, nextProcessId_++,
+                true,      false,       static_cast<uint32_t>(it != exitCodes.end() ? it->second : 0)};
     info->processId = entry.processId;
     info->threadId = entry.processId;
     info->process = Add(entry);

@@ -23,8 +23,8 @@ std::string EncodeTitle(const std::string& title) {
     std::string name;
     for (size_t i = 0; i < title.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(title[i]);
-        bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '-' || c == '_' || (c == '.' && i > 0);
+        bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                    c == '_' || (c == '.' && i > 0);
         if (keep) {
             name += static_cast<char>(c);
         } else {

@@ -66,9 +66,7 @@ Array* GetArray(zvHandle array, int32_t dimensions) {
     return a;
 }
 
-void* Element(Array* a, int64_t linear) {
-    return a->storage.data() + linear * a->elementSize;
-}
+void* Element(Array* a, int64_t linear) { return a->storage.data() + linear * a->elementSize; }
 
 bool InRange(int32_t index, int32_t length) { return index >= 0 && index < length; }
 

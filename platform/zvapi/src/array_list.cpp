@@ -7,8 +7,7 @@
 namespace zv {
 
 bool IsHandleItemType(int32_t type) {
-    return type == ZV_TYPE_ARRAYLIST || type == ZV_TYPE_MESSAGE || type == ZV_TYPE_STRING ||
-           type == ZV_TYPE_RESULT;
+    return type == ZV_TYPE_ARRAYLIST || type == ZV_TYPE_MESSAGE || type == ZV_TYPE_STRING || type == ZV_TYPE_RESULT;
 }
 
 ArrayList::~ArrayList() { ReleaseItems(0); }
@@ -74,9 +73,7 @@ Object* ArrayList::Clone(Allocator* allocator) const {
 
 namespace {
 
-ArrayList* GetList(zvHandle list, zvStatus* status) {
-    return Get<ArrayList>(list, ZV_TYPE_ARRAYLIST, status);
-}
+ArrayList* GetList(zvHandle list, zvStatus* status) { return Get<ArrayList>(list, ZV_TYPE_ARRAYLIST, status); }
 
 }  // namespace
 

@@ -75,9 +75,7 @@ struct ArrayList final : Object {
 
     // True when the list destroys the objects whose handles it holds.
     bool owning() const { return owns; }
-    unsigned char* item(int32_t index) const {
-        return storage.data() + static_cast<int64_t>(index) * itemSize;
-    }
+    unsigned char* item(int32_t index) const { return storage.data() + static_cast<int64_t>(index) * itemSize; }
     zvHandle handleAt(int32_t index) const;
     // Makes room for `wanted` items (growing geometrically). False (list
     // unchanged) when the size is out of range or memory ran out.

@@ -17,10 +17,8 @@ bool Copyable(int32_t type) {
         case ZV_TYPE_GRAPHIC:
         case ZV_TYPE_POLAR:
         case ZV_TYPE_POLARMODEL:
-        case ZV_TYPE_RESULT:
-            return true;
-        default:
-            return false;
+        case ZV_TYPE_RESULT: return true;
+        default: return false;
     }
 }
 

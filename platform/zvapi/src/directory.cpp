@@ -5,15 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <strings.h>
 #include <vector>
 
-#include "containers.hpp"
 #include "commits.hpp"
+#include "containers.hpp"
 #include "files.hpp"
 
 namespace zv {

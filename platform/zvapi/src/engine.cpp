@@ -16,9 +16,7 @@ Engine::~Engine() {
 
 namespace {
 
-zv::Engine* EngineOf(zvHandle engine, zvStatus* status) {
-    return zv::Get<zv::Engine>(engine, ZV_TYPE_ENGINE, status);
-}
+zv::Engine* EngineOf(zvHandle engine, zvStatus* status) { return zv::Get<zv::Engine>(engine, ZV_TYPE_ENGINE, status); }
 
 // Answers through `out` from a live engine (see zv::ReadOut).
 template <class Out, class Read>
@@ -28,8 +26,7 @@ zvStatus ReadEngine(zvHandle engine, Out* out, std::type_identity_t<Out> cleared
 
 // Installs one of the engine's callbacks together with its context.
 template <class Hook>
-zvStatus SetHook(zvHandle engine, Hook zv::Engine::*field, Hook hook, void* zv::Engine::*contextField,
-                 void* context) {
+zvStatus SetHook(zvHandle engine, Hook zv::Engine::*field, Hook hook, void* zv::Engine::*contextField, void* context) {
     zvStatus status = ZV_OK;
     zv::Engine* e = EngineOf(engine, &status);
     if (e == nullptr) return status;

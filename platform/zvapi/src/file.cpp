@@ -81,9 +81,7 @@ std::string SourceOfText(int64_t size) { return t_lastRead.size == size ? t_last
 
 // The name of temporary files: hidden, and recognisable so that listings
 // leave them out.
-bool IsTemporaryName(const char* name) {
-    return name[0] == '.' && std::strstr(name, ".zvtmp.") != nullptr;
-}
+bool IsTemporaryName(const char* name) { return name[0] == '.' && std::strstr(name, ".zvtmp.") != nullptr; }
 
 File::~File() { Close(); }
 
@@ -276,7 +274,8 @@ zvStatus OpenForReading(File* file, const char* path) {
         if (status <= 0) return status;
         if (!place.exists || place.IsRoot() || S_ISDIR(place.info.st_mode)) return ZV_E_NOTFOUND;
         if (!S_ISREG(place.info.st_mode))
-            return Fail(ZV_E_UNSUPPORTED, "\"" + Printable(path) + "\" is " + Kind(place.info.st_mode) + ", not a file");
+            return Fail(ZV_E_UNSUPPORTED,
+                        "\"" + Printable(path) + "\" is " + Kind(place.info.st_mode) + ", not a file");
         const int fd = Sys().openat(place.folder.get(), place.name.c_str(),
                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
         if (fd < 0) {
@@ -299,7 +298,8 @@ zvStatus OpenForWriting(File* file, const char* path, bool noReplace) {
     if (place.exists) {
         if (S_ISDIR(place.info.st_mode)) return Fail(ZV_E_IO, "\"" + Printable(path) + "\" is a folder");
         if (!S_ISREG(place.info.st_mode))
-            return Fail(ZV_E_UNSUPPORTED, "\"" + Printable(path) + "\" is " + Kind(place.info.st_mode) + ", not a file");
+            return Fail(ZV_E_UNSUPPORTED,
+                        "\"" + Printable(path) + "\" is " + Kind(place.info.st_mode) + ", not a file");
         // A read-only file (no write bit for anyone) stays as it is, as on
         // the station's disk, whoever this process runs as.
         if ((place.info.st_mode & 0222) == 0) return Fail(ZV_E_IO, "\"" + Printable(path) + "\" is read-only");
@@ -398,7 +398,8 @@ zvStatus zvFileFlush(zvHandle file) {
         if (f->mode != ZV_FILE_WRITE) return ZV_OK;
         if (zv::Sys().fsync(f->fd) != 0) {
             f->Poison();
-            return zv::Fail(ZV_E_IO, "\"" + zv::Printable(f->path) + "\" could not be flushed: " + std::strerror(errno));
+            return zv::Fail(ZV_E_IO,
+                            "\"" + zv::Printable(f->path) + "\" could not be flushed: " + std::strerror(errno));
         }
         f->flushed = true;
         return ZV_OK;

@@ -29,16 +29,11 @@ zvStatus Reasoned(zvStatus status, const std::string& path) {
     const char* reason = zvLastErrorText();
     if (reason != nullptr && reason[0] != '\0') return status;
     switch (status) {
-        case ZV_E_NOTFOUND:
-            return Fail(status, Quoted(path) + ": no such file or folder");
-        case ZV_E_ACCESS:
-            return Fail(status, Quoted(path) + " leads out of the file space");
-        case ZV_E_RANGE:
-            return Fail(status, Quoted(path) + ": the path is too long");
-        case ZV_E_NOMEM:
-            return Fail(status, Quoted(path) + ": out of memory");
-        default:
-            return Fail(status, Quoted(path) + ": failed (status " + std::to_string(status) + ")");
+        case ZV_E_NOTFOUND: return Fail(status, Quoted(path) + ": no such file or folder");
+        case ZV_E_ACCESS: return Fail(status, Quoted(path) + " leads out of the file space");
+        case ZV_E_RANGE: return Fail(status, Quoted(path) + ": the path is too long");
+        case ZV_E_NOMEM: return Fail(status, Quoted(path) + ": out of memory");
+        default: return Fail(status, Quoted(path) + ": failed (status " + std::to_string(status) + ")");
     }
 }
 

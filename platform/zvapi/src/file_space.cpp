@@ -78,8 +78,7 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool SameNameIgnoringCase(const char* a, const char* b) {
     for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
-            return false;
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
     }
     return *a == *b;
 }
@@ -112,8 +111,8 @@ zvStatus NamesOf(const char* path, std::vector<std::string>* names) {
     if (path == nullptr) return ZV_E_ARGUMENT;
     const size_t length = ::strnlen(path, ZV_PATH_MAX);
     if (length >= ZV_PATH_MAX) {
-        return Fail(ZV_E_RANGE, "a path of " + std::to_string(ZV_PATH_MAX) + " characters or more: " +
-                                    Quoted(std::string(path, 40).c_str()));
+        return Fail(ZV_E_RANGE, "a path of " + std::to_string(ZV_PATH_MAX) +
+                                    " characters or more: " + Quoted(std::string(path, 40).c_str()));
     }
     // `floor` names the ones ".." may not pop (the drive's folder: a drive
     // has no parent).
@@ -220,7 +219,8 @@ zvStatus Walk(const char* path, Follow follow, Place* place, Place* linkPlace, b
     }
     if (root.empty()) root = FileSpaceRoot();
     Fd rootFolder(Sys().open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-    if (!rootFolder) return Fail(ZV_E_IO, "the file space " + Printable(root) + " cannot be opened: " + std::strerror(errno));
+    if (!rootFolder)
+        return Fail(ZV_E_IO, "the file space " + Printable(root) + " cannot be opened: " + std::strerror(errno));
 
     // The folders walked so far, each open, from the root down; `chain`
     // holds the names of all but the root.

@@ -73,9 +73,9 @@ struct Place {
     Fd folder;
     std::string name;
     std::vector<std::string> rest;
-    bool exists = false;      // `name` is in `folder` (and `rest` is empty)
-    struct stat info {};      // of `name`, not following a link, when it exists
-    std::string host;         // this machine's path of the whole path
+    bool exists = false;  // `name` is in `folder` (and `rest` is empty)
+    struct stat info {};  // of `name`, not following a link, when it exists
+    std::string host;     // this machine's path of the whole path
     bool IsRoot() const { return name.empty(); }
 };
 
@@ -127,16 +127,16 @@ struct File final : Object {
     zvStatus ReadBytes(void* buffer, int64_t size, int64_t* done);
 
     int fd = -1;
-    int32_t mode = -1;        // ZV_FILE_READ or ZV_FILE_WRITE once open
-    bool failed = false;      // a write failed: never commit
-    bool flushed = false;     // a flush was asked for: make the rename durable
-    std::string path;         // the file-space path named at Init, for messages
-    std::string target;       // host path of the file named at Init
-    Fd folder;                // a written file: the folder its target is in
-    std::string targetName;   // a written file: its target's name in `folder`
-    std::string temporary;    // a written file: the name of the file being written
-    bool noReplace = false;   // a written file: an existing target is not replaced (ZV_E_STATE)
-    int64_t bytesRead = 0;    // a read file: bytes read so far
+    int32_t mode = -1;       // ZV_FILE_READ or ZV_FILE_WRITE once open
+    bool failed = false;     // a write failed: never commit
+    bool flushed = false;    // a flush was asked for: make the rename durable
+    std::string path;        // the file-space path named at Init, for messages
+    std::string target;      // host path of the file named at Init
+    Fd folder;               // a written file: the folder its target is in
+    std::string targetName;  // a written file: its target's name in `folder`
+    std::string temporary;   // a written file: the name of the file being written
+    bool noReplace = false;  // a written file: an existing target is not replaced (ZV_E_STATE)
+    int64_t bytesRead = 0;   // a read file: bytes read so far
 };
 
 // Opens `file` (not yet open) on file-space path `path`, as zvFileInit

@@ -167,8 +167,8 @@ int32_t zvGraphicAddFont(zvHandle graphic, int32_t family, int32_t style, float 
     });
 }
 
-zvPoint32s* zvGraphicDrawPoints32s(zvHandle graphic, int32_t pen, int32_t brush, int32_t marker,
-                                   int32_t flags, int32_t count) {
+zvPoint32s* zvGraphicDrawPoints32s(zvHandle graphic, int32_t pen, int32_t brush, int32_t marker, int32_t flags,
+                                   int32_t count) {
     ZV_ENTER_OR(nullptr, pen, brush, marker, flags, count);
     try {
         zvStatus status = ZV_OK;
@@ -204,8 +204,8 @@ zvPoint32s* zvGraphicDrawPolyline32s(zvHandle graphic, int32_t flags, int32_t pe
     }
 }
 
-zvStatus zvGraphicDrawString32s(zvHandle graphic, int32_t font, int32_t brush, int32_t x, int32_t y,
-                                const char* text, int32_t alignment, int32_t angle) {
+zvStatus zvGraphicDrawString32s(zvHandle graphic, int32_t font, int32_t brush, int32_t x, int32_t y, const char* text,
+                                int32_t alignment, int32_t angle) {
     ZV_ENTER(font, brush, x, y, text);
     return zv::Guard([&] {
         zvStatus status = ZV_OK;

@@ -193,8 +193,7 @@ Seams& seams() {
 }
 
 void UpdateActive(Seams& s) {
-    g_seamsActive.store(s.journalOn || !s.faults.empty() || s.allocationCountdown > 0,
-                        std::memory_order_relaxed);
+    g_seamsActive.store(s.journalOn || !s.faults.empty() || s.allocationCountdown > 0, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -514,31 +513,23 @@ int32_t zvTypeSize(int32_t type) {
         case ZV_TYPE_ARRAYLIST:
         case ZV_TYPE_MESSAGE:
         case ZV_TYPE_STRING:
-        case ZV_TYPE_RESULT:
-            return static_cast<int32_t>(sizeof(zvHandle));
+        case ZV_TYPE_RESULT: return static_cast<int32_t>(sizeof(zvHandle));
         case ZV_TYPE_INT8:
         case ZV_TYPE_UINT8:
-        case ZV_TYPE_IMAGE8:
-            return 1;
+        case ZV_TYPE_IMAGE8: return 1;
         case ZV_TYPE_INT16:
-        case ZV_TYPE_UINT16:
-            return 2;
+        case ZV_TYPE_UINT16: return 2;
         case ZV_TYPE_INT32:
         case ZV_TYPE_UINT32:
         case ZV_TYPE_FLOAT32:
-        case ZV_TYPE_IMAGE32:
-            return 4;
+        case ZV_TYPE_IMAGE32: return 4;
         case ZV_TYPE_INT64:
         case ZV_TYPE_UINT64:
         case ZV_TYPE_FLOAT64:
-        case ZV_TYPE_POINT32:
-            return 8;
-        case ZV_TYPE_STAMP:
-            return static_cast<int32_t>(sizeof(zvStamp));
-        case ZV_TYPE_SENSOR_ENTRY:
-            return 84;
-        default:
-            return 0;
+        case ZV_TYPE_POINT32: return 8;
+        case ZV_TYPE_STAMP: return static_cast<int32_t>(sizeof(zvStamp));
+        case ZV_TYPE_SENSOR_ENTRY: return 84;
+        default: return 0;
     }
 }
 

@@ -194,22 +194,22 @@ zvStatus Guard(F&& body) noexcept {
 // Journals the call with its key arguments and returns an injected status
 // when one is armed for this function. With the seams off it costs one load
 // and its arguments are not evaluated.
-#define ZV_ENTER(...)                                                   \
-    do {                                                                \
-        if (::zv::g_seamsActive.load(std::memory_order_relaxed)) {      \
-            zvStatus zv_injected_ = ZV_E_FAIL;                          \
+#define ZV_ENTER(...)                                                                                 \
+    do {                                                                                              \
+        if (::zv::g_seamsActive.load(std::memory_order_relaxed)) {                                    \
+            zvStatus zv_injected_ = ZV_E_FAIL;                                                        \
             if (::zv::Enter(__func__, &zv_injected_ __VA_OPT__(, ) __VA_ARGS__)) return zv_injected_; \
-        }                                                               \
+        }                                                                                             \
     } while (0)
 
 // For entry points that return a pointer or an index: journals and, when a
 // fault is armed, returns `failure`.
-#define ZV_ENTER_OR(failure, ...)                                       \
-    do {                                                                \
-        if (::zv::g_seamsActive.load(std::memory_order_relaxed)) {      \
-            zvStatus zv_injected_ = ZV_E_FAIL;                          \
+#define ZV_ENTER_OR(failure, ...)                                                                \
+    do {                                                                                         \
+        if (::zv::g_seamsActive.load(std::memory_order_relaxed)) {                               \
+            zvStatus zv_injected_ = ZV_E_FAIL;                                                   \
             if (::zv::Enter(__func__, &zv_injected_ __VA_OPT__(, ) __VA_ARGS__)) return failure; \
-        }                                                               \
+        }                                                                                        \
     } while (0)
 
 #endif

@@ -87,15 +87,15 @@ struct Server final : Object {
 struct Engine final : Object {
     Engine() : Object(ZV_TYPE_ENGINE) {}
     ~Engine() override;
-    Client* client = nullptr;        // not owned
-    Allocator* output = nullptr;     // owned: releases what it made
+    Client* client = nullptr;     // not owned
+    Allocator* output = nullptr;  // owned: releases what it made
     zvPipeSink sink = nullptr;
     void* sinkContext = nullptr;
     zvPipeConsole console = nullptr;
     void* consoleContext = nullptr;
     zvPipeReadHook readHook = nullptr;
     void* readContext = nullptr;
-    std::vector<uint32_t> reads;     // servers whose reads were started
+    std::vector<uint32_t> reads;  // servers whose reads were started
 };
 
 struct Message final : Object {

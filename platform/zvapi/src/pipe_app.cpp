@@ -16,17 +16,11 @@ PipeApp::~PipeApp() {
 namespace {
 
 // Names of apps, modes, displays and parameters: non-empty, bounded.
-bool ValidName(const char* name) {
-    return name != nullptr && name[0] != '\0' && std::strlen(name) <= 255;
-}
+bool ValidName(const char* name) { return name != nullptr && name[0] != '\0' && std::strlen(name) <= 255; }
 
-zv::PipeMode* ModeOf(zvHandle mode, zvStatus* status) {
-    return zv::Get<zv::PipeMode>(mode, ZV_TYPE_PIPEMODE, status);
-}
+zv::PipeMode* ModeOf(zvHandle mode, zvStatus* status) { return zv::Get<zv::PipeMode>(mode, ZV_TYPE_PIPEMODE, status); }
 
-zv::PipeApp* AppOf(zvHandle app, zvStatus* status) {
-    return zv::Get<zv::PipeApp>(app, ZV_TYPE_PIPEAPP, status);
-}
+zv::PipeApp* AppOf(zvHandle app, zvStatus* status) { return zv::Get<zv::PipeApp>(app, ZV_TYPE_PIPEAPP, status); }
 
 // Sets one field of a mode's description.
 template <class Field>

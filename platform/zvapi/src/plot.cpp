@@ -32,9 +32,7 @@ Object* Plot::Clone(Allocator* /*allocator*/) const {
 namespace {
 
 // A plot that may be changed: live, initialised and not yet sent.
-zv::Plot* WritablePlot(zvHandle plot, zvStatus* status) {
-    return zv::Writable<zv::Plot>(plot, ZV_TYPE_PLOT, status);
-}
+zv::Plot* WritablePlot(zvHandle plot, zvStatus* status) { return zv::Writable<zv::Plot>(plot, ZV_TYPE_PLOT, status); }
 
 zvStatus SetText(zvHandle plot, const char* text, std::string zv::Plot::*field) {
     return zv::Guard([&] {
@@ -101,8 +99,8 @@ zvStatus zvPlotSetWorld(zvHandle plot, float x, float y, float width, float heig
     if (p == nullptr) return status;
     // A world of zero extent is kept (a flat target); only values that are
     // not numbers, or a negative extent, are refused.
-    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(width) || !std::isfinite(height) ||
-        width < 0 || height < 0) {
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(width) || !std::isfinite(height) || width < 0 ||
+        height < 0) {
         return ZV_E_ARGUMENT;
     }
     p->world[0] = x;

@@ -210,11 +210,10 @@ zvStatus zvPolarModelAdd(zvHandle model, zvHandle polar) {
 
 zvStatus zvPolarModelSliceCount(zvHandle model, int32_t* count) {
     ZV_ENTER();
-    return zv::ReadOut<zv::PolarModel>(model, ZV_TYPE_POLARMODEL, count, 0,
-                                       [](const zv::PolarModel& m, int32_t& out) {
-                                           out = static_cast<int32_t>(m.slices.size());
-                                           return ZV_OK;
-                                       });
+    return zv::ReadOut<zv::PolarModel>(model, ZV_TYPE_POLARMODEL, count, 0, [](const zv::PolarModel& m, int32_t& out) {
+        out = static_cast<int32_t>(m.slices.size());
+        return ZV_OK;
+    });
 }
 
 zvHandle zvPolarModelSliceAt(zvHandle model, int32_t index) {

@@ -28,9 +28,7 @@ Object* Result::Clone(Allocator* /*allocator*/) const {
 
 namespace {
 
-zv::Result* ResultOf(zvHandle result, zvStatus* status) {
-    return zv::Get<zv::Result>(result, ZV_TYPE_RESULT, status);
-}
+zv::Result* ResultOf(zvHandle result, zvStatus* status) { return zv::Get<zv::Result>(result, ZV_TYPE_RESULT, status); }
 
 // Answers through `out` from a live result (see zv::ReadOut).
 template <class Out, class Read>

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "containers.hpp"
 #include "commits.hpp"
+#include "containers.hpp"
 #include "files.hpp"
 #include "pipe.hpp"
 

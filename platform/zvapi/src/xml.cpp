@@ -18,8 +18,8 @@ namespace {
     Document* var = zv::GetDocument(document, &status); \
     if (var == nullptr) return status
 
-#define ZV_XML_NODE(var, item, documentAllowed)                                   \
-    pugi::xml_node var = zv::NodeOf(d, item, documentAllowed, &status);          \
+#define ZV_XML_NODE(var, item, documentAllowed)                         \
+    pugi::xml_node var = zv::NodeOf(d, item, documentAllowed, &status); \
     if (zv::Raw(var) == nullptr) return status
 
 zvStatus ReadChildText(zvHandle document, zvXmlItem parent, const char* name, const char** text) {
@@ -152,8 +152,7 @@ zvStatus zvXMLGetRoot(zvHandle document, zvXmlItem* item) {
     });
 }
 
-zvStatus zvXMLFindBranchItem(zvHandle document, zvXmlItem parent, const char* path, int32_t flags,
-                             zvXmlItem* item) {
+zvStatus zvXMLFindBranchItem(zvHandle document, zvXmlItem parent, const char* path, int32_t flags, zvXmlItem* item) {
     if (item != nullptr) *item = 0;
     ZV_ENTER(path, flags);
     return zv::Guard([&] {

@@ -5,13 +5,13 @@
 // writing whole texts, and the internal view of xml_view.hpp.
 #include "xml_document.hpp"
 
+#include <locale.h>
 #include <cctype>
 #include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <locale.h>
 
 #include "xml_view.hpp"
 
@@ -281,9 +281,10 @@ zvStatus Parse(Document* d, std::string_view text, const std::string* file) {
     // never be read back once written.
     const bool latin1 = DeclaresLatin1(text);
     size_t bad = 0;
-    if (!latin1 && !ValidXmlUtf8(text, &bad)) return Fail(ZV_E_PARSE, Where(text, bad, file) + "bytes that are not UTF-8 text");
-    const pugi::xml_parse_result result = d->doc.load_buffer(text.data(), text.size(), kParseFlags,
-                                                             latin1 ? pugi::encoding_latin1 : pugi::encoding_utf8);
+    if (!latin1 && !ValidXmlUtf8(text, &bad))
+        return Fail(ZV_E_PARSE, Where(text, bad, file) + "bytes that are not UTF-8 text");
+    const pugi::xml_parse_result result =
+        d->doc.load_buffer(text.data(), text.size(), kParseFlags, latin1 ? pugi::encoding_latin1 : pugi::encoding_utf8);
     if (result.status == pugi::status_out_of_memory) {
         d->Clear();
         return ZV_E_NOMEM;
@@ -345,7 +346,6 @@ zvStatus XmlParseFile(Object* document, File* file) {
     return Parse(d, text, &file->path);
 }
 
-
 Object* XmlDocumentMake() {
     zvHandle handle = nullptr;
     if (Create<Document>(&handle, nullptr) <= 0) return nullptr;
@@ -371,9 +371,7 @@ zvStatus XmlDocumentWrite(Object* document, File* file) {
     }
 }
 
-XmlNode XmlRootElement(Object* document) {
-    return Raw(FirstElement(static_cast<Document*>(document)->doc));
-}
+XmlNode XmlRootElement(Object* document) { return Raw(FirstElement(static_cast<Document*>(document)->doc)); }
 
 XmlNode XmlItemElement(Object* document, zvXmlItem item) {
     const auto* d = static_cast<const Document*>(document);

@@ -30,8 +30,7 @@ constexpr int64_t kMaxText = int64_t{64} << 20;
 // A pugi::xml_node is nothing but the address of its node record (what
 // internal_object() gives and the xml_node(xml_node_struct*) constructor
 // takes). The hot paths convert directly rather than call into the library.
-static_assert(sizeof(pugi::xml_node) == sizeof(pugi::xml_node_struct*) &&
-              std::is_trivially_copyable_v<pugi::xml_node>);
+static_assert(sizeof(pugi::xml_node) == sizeof(pugi::xml_node_struct*) && std::is_trivially_copyable_v<pugi::xml_node>);
 inline pugi::xml_node_struct* Raw(pugi::xml_node node) { return std::bit_cast<pugi::xml_node_struct*>(node); }
 inline pugi::xml_node NodeAt(const void* record) {
     return std::bit_cast<pugi::xml_node>(static_cast<pugi::xml_node_struct*>(const_cast<void*>(record)));

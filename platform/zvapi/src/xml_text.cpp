@@ -243,8 +243,8 @@ struct StepMasks {
 __attribute__((target("avx2"), always_inline)) inline void Classify32(const char* bytes, uint32_t* unusual,
                                                                       uint32_t* opens, uint32_t* closes,
                                                                       uint32_t* slashes) {
-    const __m256i byLow = _mm256_broadcastsi128_si256(
-        _mm_setr_epi8(3, 7, 7, 3, 3, 3, 7, 7, 3, 2, 2, 3, 0x13, 2, 0x23, 0x4B));
+    const __m256i byLow =
+        _mm256_broadcastsi128_si256(_mm_setr_epi8(3, 7, 7, 3, 3, 3, 7, 7, 3, 2, 2, 3, 0x13, 2, 0x23, 0x4B));
     const __m256i byHigh =
         _mm256_broadcastsi128_si256(_mm_setr_epi8(1, 2, 0x44, 0x38, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
@@ -252,8 +252,8 @@ __attribute__((target("avx2"), always_inline)) inline void Classify32(const char
     const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
     const __m256i classes = _mm256_and_si256(_mm256_shuffle_epi8(byLow, v), _mm256_shuffle_epi8(byHigh, high));
     const auto with = [classes](char bits) __attribute__((target("avx2"))) {
-        const __m256i none = _mm256_cmpeq_epi8(_mm256_and_si256(classes, _mm256_set1_epi8(bits)),
-                                               _mm256_setzero_si256());
+        const __m256i none =
+            _mm256_cmpeq_epi8(_mm256_and_si256(classes, _mm256_set1_epi8(bits)), _mm256_setzero_si256());
         return ~static_cast<uint32_t>(_mm256_movemask_epi8(none));
     };
     *unusual = with(0x0F);

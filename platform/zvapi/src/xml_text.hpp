@@ -18,8 +18,8 @@ constexpr int kMaxAttributes = 256;
 
 // Where and why a text was refused.
 struct TextFault {
-    size_t at = 0;             // byte offset
-    const char* what = "";     // what is wrong there
+    size_t at = 0;          // byte offset
+    const char* what = "";  // what is wrong there
 };
 
 inline bool ControlCharacter(char c) {

@@ -61,15 +61,9 @@ zvHandle MakeArray(int32_t elementType, const std::vector<int32_t>& lengths, con
     if (bytes != nullptr && size > 0 && total > 0) {
         void* data = nullptr;
         switch (lengths.size()) {
-            case 1:
-                data = zvArray1Data(array);
-                break;
-            case 2:
-                data = zvArray2At(array, 0, 0);
-                break;
-            default:
-                data = zvArray3Data(array);
-                break;
+            case 1: data = zvArray1Data(array); break;
+            case 2: data = zvArray2At(array, 0, 0); break;
+            default: data = zvArray3Data(array); break;
         }
         std::memcpy(data, bytes, std::min<size_t>(size, static_cast<size_t>(total)));
     }
@@ -99,7 +93,8 @@ zvHandle ProfileResult(uint32_t serial, int32_t scale, const zvStamp& stamp, con
     for (int32_t j = 0; j < n; ++j) {
         for (int32_t r = 0; r < rows; ++r) {
             const auto& row = intensityRows[static_cast<size_t>(r)];
-            if (static_cast<size_t>(j) < row.size()) cells[static_cast<size_t>(j * rows + r)] = row[static_cast<size_t>(j)];
+            if (static_cast<size_t>(j) < row.size())
+                cells[static_cast<size_t>(j * rows + r)] = row[static_cast<size_t>(j)];
         }
     }
     zvHandle intensities = MakeArray(ZV_TYPE_UINT8, {n, rows}, cells.data(), cells.size());
@@ -133,7 +128,6 @@ zvHandle MakeApp(const std::vector<ModeEntry>& modes) {
     }
     return app;
 }
-
 
 std::vector<std::pair<std::string, std::string>> TableRows(zvHandle table) {
     std::vector<std::pair<std::string, std::string>> rows;

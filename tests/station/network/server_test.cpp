@@ -52,8 +52,8 @@ struct Outcome {
 // Runs zvstation to its end: exit code and everything it printed.
 Outcome RunStation(const std::string& arguments) {
     zvtest::TempFileSpace scratch("zvstation-run", zvtest::TempFileSpace::Root::kLeave);
-    const std::string command = std::string("'") + ZVSTATION_PROGRAM + "' " + arguments + " >'" +
-                                scratch / "out" + "' 2>&1";
+    const std::string command =
+        std::string("'") + ZVSTATION_PROGRAM + "' " + arguments + " >'" + scratch / "out" + "' 2>&1";
     Outcome run;
     const int status = std::system(command.c_str());
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -536,7 +536,7 @@ TEST_F(ServerTest, HostileRequestsAreRefusedAndTheServerGoesOn) {
     request.bytes = {1, 2, 3};
     std::vector<uint8_t> frame;
     wire::EncodeRequest(request, &frame);
-    const uint64_t claimed = uint64_t{1} << 40;  // the contents' length: far beyond the frame
+    const uint64_t claimed = uint64_t{1} << 40;           // the contents' length: far beyond the frame
     std::memcpy(frame.data() + 28 + 4 + 5, &claimed, 8);  // after the header and the path
     send(frame);
     std::vector<uint8_t> reply(4096);

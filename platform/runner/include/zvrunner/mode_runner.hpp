@@ -33,13 +33,13 @@ namespace zv::runner {
 
 // One sent output, in the order the engine received it.
 struct Output {
-    std::string mode;        // the mode that was running
-    std::string display;     // the display it was routed to; "" when unrouted
-    int32_t displayKind;     // that display's kind (0..3); -1 when unrouted
-    bool routed;             // false: the label names no display of the mode
-    std::string label;       // the label it carried
-    int32_t type;            // zvObjectType of the object when sent
-    zvHandle object;         // the object (engine-owned); 0 once released
+    std::string mode;     // the mode that was running
+    std::string display;  // the display it was routed to; "" when unrouted
+    int32_t displayKind;  // that display's kind (0..3); -1 when unrouted
+    bool routed;          // false: the label names no display of the mode
+    std::string label;    // the label it carried
+    int32_t type;         // zvObjectType of the object when sent
+    zvHandle object;      // the object (engine-owned); 0 once released
 };
 
 // The mode of `app` named `name`, or 0.

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "zvapi/zvapi.h"
 #include "zvapi/zv_station.h"
+#include "zvapi/zvapi.h"
 #include "zvstation/station.hpp"
 
 namespace zv::station {
@@ -97,8 +97,7 @@ private:
     static zvStatus HasServer(void* context, uint32_t server);
     static zvStatus SetMode(void* context, uint32_t server, const char* mode);
     static zvStatus CurrentMode(void* context, uint32_t server, char* buffer, int32_t size);
-    static zvStatus GetParameters(void* context, uint32_t server, int32_t* values, int32_t capacity,
-                                  int32_t* count);
+    static zvStatus GetParameters(void* context, uint32_t server, int32_t* values, int32_t capacity, int32_t* count);
     static zvStatus PutParameters(void* context, uint32_t server, const int32_t* values, int32_t count);
     static zvStatus SetEnabledOf(void* context, uint32_t server, int32_t enabled);
     static zvStatus EnabledOf(void* context, uint32_t server, int32_t* enabled);

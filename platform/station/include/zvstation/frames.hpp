@@ -54,27 +54,27 @@ constexpr int32_t kMaxSlicePoints = 21504;
 enum class Kind : uint16_t { Request = 1, Reply = 2, Batch = 3 };
 
 enum class Op : uint16_t {
-    Hello = 1,           // who the server is, where its results stream, its pipe
-    Ping = 2,            // heartbeat: the server's session
-    SetMode = 3,         // text: the station pipe's mode
-    SetParameters = 4,   // parameters: values by name
-    Enable = 5,          // flag: 1 enabled, 0 disabled
-    GetPipe = 6,         // the pipe: mode, enabled, parameters, delivery
-    StartDelivery = 7,   // the client reads the pipe's results
-    StopDelivery = 8,    // it reads no more
-    SetPull = 9,         // flag: 1 the client pulls batches, 0 real time
-    Pull = 10,           // the next batch (bytes: a batch frame; no results at the end)
-    ReloadSettings = 11, // read Settings.xml again
-    StorageDelete = 12,  // text: a plain file name of the storage
-    StorageSize = 13,    // text: a plain file name; size
-    ReadFile = 14,       // text: path; bytes: the whole file
-    WriteFile = 15,      // text: path, bytes: the whole file, written atomically
-    DeleteFile = 16,     // text: path
-    List = 17,           // text: folder path; entries
-    Stat = 18,           // text: path; kind and size
-    MakeFolder = 19,     // text: path, with the folders above it
-    Prepare = 20,        // count: make this many batches ahead (pull mode), for measuring
-    Burst = 21,          // send the prepared batches on the stream as fast as it takes them
+    Hello = 1,            // who the server is, where its results stream, its pipe
+    Ping = 2,             // heartbeat: the server's session
+    SetMode = 3,          // text: the station pipe's mode
+    SetParameters = 4,    // parameters: values by name
+    Enable = 5,           // flag: 1 enabled, 0 disabled
+    GetPipe = 6,          // the pipe: mode, enabled, parameters, delivery
+    StartDelivery = 7,    // the client reads the pipe's results
+    StopDelivery = 8,     // it reads no more
+    SetPull = 9,          // flag: 1 the client pulls batches, 0 real time
+    Pull = 10,            // the next batch (bytes: a batch frame; no results at the end)
+    ReloadSettings = 11,  // read Settings.xml again
+    StorageDelete = 12,   // text: a plain file name of the storage
+    StorageSize = 13,     // text: a plain file name; size
+    ReadFile = 14,        // text: path; bytes: the whole file
+    WriteFile = 15,       // text: path, bytes: the whole file, written atomically
+    DeleteFile = 16,      // text: path
+    List = 17,            // text: folder path; entries
+    Stat = 18,            // text: path; kind and size
+    MakeFolder = 19,      // text: path, with the folders above it
+    Prepare = 20,         // count: make this many batches ahead (pull mode), for measuring
+    Burst = 21,           // send the prepared batches on the stream as fast as it takes them
 };
 constexpr uint16_t kLastOp = 21;
 
@@ -88,8 +88,8 @@ struct Request {
     uint64_t sentMs = 0;     // the client's steady clock when it sent it
     std::string text;        // mode, storage name or path
     std::vector<std::pair<std::string, int32_t>> parameters;
-    int32_t flag = 0;        // Enable, SetPull
-    uint32_t count = 0;      // Prepare
+    int32_t flag = 0;            // Enable, SetPull
+    uint32_t count = 0;          // Prepare
     std::vector<uint8_t> bytes;  // WriteFile
 };
 
@@ -104,10 +104,10 @@ struct PipeState {
 // What a server says of itself (Hello; Ping fills only session).
 struct ServerInfo {
     uint32_t serial = 0;
-    uint64_t session = 0;   // new at every start of the server
-    std::string program;    // the server program's name and version
-    std::string stream;     // the endpoint its results stream from
-    std::string source;     // "simulated" or "replay"
+    uint64_t session = 0;  // new at every start of the server
+    std::string program;   // the server program's name and version
+    std::string stream;    // the endpoint its results stream from
+    std::string source;    // "simulated" or "replay"
     PipeState pipe;
 };
 
@@ -123,13 +123,13 @@ struct Reply {
     uint32_t id = 0;
     Op op = Op::Ping;
     zvStatus status = ZV_OK;
-    std::string message;         // why, for a failure
-    ServerInfo server;           // Hello, Ping
-    PipeState pipe;              // GetPipe
-    int64_t size = 0;            // StorageSize, Stat, Prepare (batches made), Burst (batches sent)
+    std::string message;             // why, for a failure
+    ServerInfo server;               // Hello, Ping
+    PipeState pipe;                  // GetPipe
+    int64_t size = 0;                // StorageSize, Stat, Prepare (batches made), Burst (batches sent)
     StatKind kind = StatKind::None;  // Stat
-    std::vector<uint8_t> bytes;  // ReadFile: the file; Pull: a batch frame
-    std::vector<Entry> entries;  // List
+    std::vector<uint8_t> bytes;      // ReadFile: the file; Pull: a batch frame
+    std::vector<Entry> entries;      // List
 };
 
 void EncodeRequest(const Request& request, std::vector<uint8_t>* out);
@@ -146,12 +146,12 @@ bool FrameKind(const uint8_t* data, size_t size, Kind* kind, std::string* error)
 // ---- Batches ----------------------------------------------------------------
 
 struct BatchHeader {
-    uint32_t serial = 0;     // the server
-    uint64_t session = 0;    // the server's session
-    uint64_t sequence = 0;   // per server and session, from 1 (stream or pulls)
-    int64_t batch = 0;       // the batch's number in what the server made
-    double time = 0;         // simulated seconds at the batch's start
-    uint32_t results = 0;    // how many results follow
+    uint32_t serial = 0;    // the server
+    uint64_t session = 0;   // the server's session
+    uint64_t sequence = 0;  // per server and session, from 1 (stream or pulls)
+    int64_t batch = 0;      // the batch's number in what the server made
+    double time = 0;        // simulated seconds at the batch's start
+    uint32_t results = 0;   // how many results follow
 };
 
 // Where a batch frame holds its sequence number (u64): a frame made ahead
@@ -186,7 +186,7 @@ struct ResultView {
     int64_t id = 0;
     const uint8_t* attributes = nullptr;  // attributeCount little-endian i64
     uint32_t attributeCount = 0;
-    uint32_t firstArray = 0;              // into BatchView::arrays
+    uint32_t firstArray = 0;  // into BatchView::arrays
     uint32_t arrayCount = 0;
     int64_t Attribute(uint32_t index) const;
 };

@@ -37,8 +37,8 @@ struct Vertex {
 struct ServerSettings {
     double encoderResolution = 0.0;  // mils per tick; 0 when not set
     int32_t maxSlices = 0;
-    std::vector<Vertex> target;      // calibration target, mils
-    std::vector<SensorInfo> sensors; // document order
+    std::vector<Vertex> target;       // calibration target, mils
+    std::vector<SensorInfo> sensors;  // document order
 };
 
 // The largest document the station reads: the limit of every XML document

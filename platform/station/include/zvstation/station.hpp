@@ -38,23 +38,23 @@ namespace zv::station {
 
 struct Options {
     uint64_t seed = 1;
-    double speed = 100000.0;        // transport speed, mils per second
-    int32_t profilePoints = 0;      // points per profile; 0: 1024 to 2048 by sensor
-    bool calibrationErrors = false; // the calibration report names failing sensors
+    double speed = 100000.0;         // transport speed, mils per second
+    int32_t profilePoints = 0;       // points per profile; 0: 1024 to 2048 by sensor
+    bool calibrationErrors = false;  // the calibration report names failing sensors
 };
 
 // One piece carried through the frame.
 struct Piece {
     enum class Kind { Log, Board };
     Kind kind = Kind::Log;
-    double start = 0;    // transport position of its leading end, mils
-    double length = 0;   // mils
-    double radius = 0;   // log: radius at the leading end; board: half width
-    double taper = 0;    // log: radius change per mil of length
-    double ovality = 0;  // log: 0 round .. 0.3
-    double thickness = 0;// board: half thickness
-    double angle = 0;    // rotation of the cross-section, radians
-    double cx = 0, cy = 0; // centre of the cross-section, mils
+    double start = 0;       // transport position of its leading end, mils
+    double length = 0;      // mils
+    double radius = 0;      // log: radius at the leading end; board: half width
+    double taper = 0;       // log: radius change per mil of length
+    double ovality = 0;     // log: 0 round .. 0.3
+    double thickness = 0;   // board: half thickness
+    double angle = 0;       // rotation of the cross-section, radians
+    double cx = 0, cy = 0;  // centre of the cross-section, mils
 };
 
 // The cross-section in the frame at one transport position.
@@ -64,7 +64,7 @@ struct Section {
     double cx = 0, cy = 0;  // centre
     double a = 0, b = 0;    // semi-axes (log) or half width and thickness (board)
     double cosA = 1, sinA = 0;
-    int64_t index = -1;     // which piece
+    int64_t index = -1;  // which piece
 };
 
 // The pieces along the transport, made as the transport advances.
@@ -153,8 +153,7 @@ public:
     // options, its results are what a station
     // of several servers makes for this one, provided every server's pipe
     // is in the same mode and delivers from the start.
-    bool OpenServer(const std::filesystem::path& folder, uint32_t serial, const Options& options,
-                    std::string* error);
+    bool OpenServer(const std::filesystem::path& folder, uint32_t serial, const Options& options, std::string* error);
     // Reads every server's Settings.xml again (pages change them while the
     // station runs): sensors, views and target take effect from the next
     // batch. A server whose file cannot be read keeps the settings it had,

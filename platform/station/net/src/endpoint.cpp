@@ -35,8 +35,7 @@ const char* ProtocolError(uint32_t code) {
             return "its key does not match this server's (the encrypted handshake failed)";
         case ZMQ_PROTOCOL_ERROR_ZMTP_MECHANISM_MISMATCH:
             return "it does not use this server's security (plain against encrypted, or the reverse)";
-        default:
-            return "its handshake broke the protocol";
+        default: return "its handshake broke the protocol";
     }
 }
 
@@ -90,8 +89,8 @@ struct ServerEndpoint::Impl {
     bool Common(const Socket& s, const EndpointOptions& options, std::string* error) {
         // Closing never waits for a client that is gone.
         if (!s.Set(ZMQ_LINGER, 0, error)) return false;
-        if (!s.Set(ZMQ_HEARTBEAT_IVL, kHeartbeatMs, error) || !s.Set(ZMQ_HEARTBEAT_TIMEOUT, kHeartbeatTimeoutMs, error) ||
-            !s.Set(ZMQ_HANDSHAKE_IVL, kHandshakeMs, error))
+        if (!s.Set(ZMQ_HEARTBEAT_IVL, kHeartbeatMs, error) ||
+            !s.Set(ZMQ_HEARTBEAT_TIMEOUT, kHeartbeatTimeoutMs, error) || !s.Set(ZMQ_HANDSHAKE_IVL, kHandshakeMs, error))
             return false;
         if (!options.keys.empty()) {
             // Encrypted and authenticated: only clients holding this
@@ -151,8 +150,7 @@ struct ServerEndpoint::Impl {
                     log.push_back("refused a connection to the " + what + " on " + address +
                                   ": the handshake failed (" + zmq_strerror(static_cast<int>(value)) + ")");
                     break;
-                default:
-                    break;
+                default: break;
             }
         }
     }
@@ -248,8 +246,7 @@ bool ServerEndpoint::Open(const EndpointOptions& options, std::string* error, bo
     auto bind = [&](const Socket& socket, const std::string& endpoint, std::string* bound) {
         if (zmq_bind(socket.get(), endpoint.c_str()) != 0) {
             const int code = zmq_errno();
-            if (addressTaken != nullptr)
-                *addressTaken = code == EADDRINUSE || code == EADDRNOTAVAIL || code == EACCES;
+            if (addressTaken != nullptr) *addressTaken = code == EADDRINUSE || code == EADDRNOTAVAIL || code == EACCES;
             *error = "cannot bind " + endpoint + ": " + zmq_strerror(code);
             return false;
         }

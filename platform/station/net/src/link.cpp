@@ -292,8 +292,10 @@ struct ServerLink::Impl {
         if (endpoint == streamConnected || endpoint.empty()) return;
         if (!streamConnected.empty()) zmq_disconnect(sub.get(), streamConnected.c_str());
         streamConnected.clear();
-        if (zmq_connect(sub.get(), endpoint.c_str()) == 0) streamConnected = endpoint;
-        else Refuse(ZmqError("cannot follow the stream at " + endpoint));
+        if (zmq_connect(sub.get(), endpoint.c_str()) == 0)
+            streamConnected = endpoint;
+        else
+            Refuse(ZmqError("cannot follow the stream at " + endpoint));
     }
 
     void ReadStream() {
@@ -331,16 +333,15 @@ struct ServerLink::Impl {
             streamSession = h.session;
         } else if (h.sequence <= lastSequence) {
             ++stats.refused;
-            stats.lastRefusal = "batch " + std::to_string(h.sequence) + " came after batch " +
-                                std::to_string(lastSequence);
+            stats.lastRefusal =
+                "batch " + std::to_string(h.sequence) + " came after batch " + std::to_string(lastSequence);
             return;
         } else {
             stats.lost += h.sequence - lastSequence - 1;
         }
         lastSequence = h.sequence;
         const size_t bytes = batch.Bytes();
-        while (!queue.empty() &&
-               (queue.size() >= options.queueBatches || queuedBytes + bytes > options.queueBytes)) {
+        while (!queue.empty() && (queue.size() >= options.queueBatches || queuedBytes + bytes > options.queueBytes)) {
             queuedBytes -= queue.front().Bytes();
             queue.pop_front();
             ++stats.droppedOldest;
@@ -444,9 +445,7 @@ struct ServerLink::Impl {
     }
 };
 
-ServerLink::ServerLink(LinkOptions options) : impl_(std::make_unique<Impl>()) {
-    impl_->options = std::move(options);
-}
+ServerLink::ServerLink(LinkOptions options) : impl_(std::make_unique<Impl>()) { impl_->options = std::move(options); }
 
 ServerLink::~ServerLink() {
     Impl& r = *impl_;
@@ -514,24 +513,26 @@ wire::Reply ServerLink::Call(wire::Request request, int timeoutMs) {
         return Failure(request, ZV_E_IO, "too many requests under way to " + r.Who());
     }
     const uint32_t id = request.id;
-    r.answered.wait_until(lock, deadline, [&] {
-        return r.pending[id].done || r.stopping.load() || r.state == LinkState::Offline;
-    });
+    r.answered.wait_until(lock, deadline,
+                          [&] { return r.pending[id].done || r.stopping.load() || r.state == LinkState::Offline; });
     Impl::Pending slot = std::move(r.pending[id]);
     r.pending.erase(id);
     if (slot.done) {
         if (slot.reply.status > 0 && slot.reply.op != request.op)
-            return Failure(request, ZV_E_IO, r.Who() + " answered " + wire::OpName(static_cast<uint16_t>(request.op)) +
-                                                 " with a reply to " + wire::OpName(static_cast<uint16_t>(slot.reply.op)));
+            return Failure(request, ZV_E_IO,
+                           r.Who() + " answered " + wire::OpName(static_cast<uint16_t>(request.op)) +
+                               " with a reply to " + wire::OpName(static_cast<uint16_t>(slot.reply.op)));
         if (slot.reply.status <= 0 && slot.reply.message.empty())
             slot.reply.message = r.Who() + " refused " + wire::OpName(static_cast<uint16_t>(request.op));
         return std::move(slot.reply);
     }
     if (r.state == LinkState::Offline)
-        return Failure(request, ZV_E_IO, r.Who() + " went offline while " +
-                                             wire::OpName(static_cast<uint16_t>(request.op)) + " was under way");
-    return Failure(request, ZV_E_IO, r.Who() + " did not answer " + wire::OpName(static_cast<uint16_t>(request.op)) +
-                                         " within " + std::to_string(timeout) + " ms");
+        return Failure(
+            request, ZV_E_IO,
+            r.Who() + " went offline while " + wire::OpName(static_cast<uint16_t>(request.op)) + " was under way");
+    return Failure(request, ZV_E_IO,
+                   r.Who() + " did not answer " + wire::OpName(static_cast<uint16_t>(request.op)) + " within " +
+                       std::to_string(timeout) + " ms");
 }
 
 namespace {

@@ -90,16 +90,16 @@ struct Rect {
 struct ControlTemplate {
     int32_t id = kStaticId;
     ControlKind kind = ControlKind::Static;
-    const char* text = "";                // caption, label or initial text
+    const char* text = "";  // caption, label or initial text
     uint32_t style = kStyleNone;
     Rect rect{};
     std::span<const char* const> items{};  // a list's initial items, in order
 };
 
 struct DialogTemplate {
-    int32_t id = 0;                        // the template number
+    int32_t id = 0;  // the template number
     const char* caption = "";
-    Rect rect{};                           // the dialog's size (x, y ignored)
+    Rect rect{};                                  // the dialog's size (x, y ignored)
     std::span<const ControlTemplate> controls{};  // in tab order
 };
 
@@ -122,12 +122,12 @@ public:
 
 // In a class: declares its record. In its source: defines it. The class
 // names given to these macros are unqualified (in scope where used).
-#define WF_DECLARE_DYNAMIC(cls) \
-public:                         \
+#define WF_DECLARE_DYNAMIC(cls)                 \
+public:                                         \
     static const ::wf::RuntimeClass class##cls; \
     const ::wf::RuntimeClass* GetRuntimeClass() const override;
 #define WF_IMPLEMENT_DYNAMIC(cls, base)                                    \
-    const ::wf::RuntimeClass cls::class##cls{#cls, &base::class##base};    \
+    const ::wf::RuntimeClass cls::class##cls { #cls, &base::class##base }; \
     const ::wf::RuntimeClass* cls::GetRuntimeClass() const { return &cls::class##cls; }
 #define WF_RUNTIME_CLASS(cls) (&cls::class##cls)
 
@@ -160,8 +160,8 @@ struct MessageEntry {
 };
 
 struct MessageMap {
-    const MessageMap* (*base)();       // the base class's map; null for the first
-    const MessageEntry* entries;       // ends with an entry of code None
+    const MessageMap* (*base)();  // the base class's map; null for the first
+    const MessageEntry* entries;  // ends with an entry of code None
 };
 
 class WF_API CmdTarget : public Object {
@@ -179,36 +179,37 @@ protected:
 };
 
 // In a class derived from CmdTarget:
-#define WF_DECLARE_MESSAGE_MAP()                   \
-protected:                                         \
+#define WF_DECLARE_MESSAGE_MAP()                     \
+protected:                                           \
     static const ::wf::MessageMap* ThisMessageMap(); \
     const ::wf::MessageMap* GetMessageMap() const override;
 
 // In its source, around the entries:
-#define WF_BEGIN_MESSAGE_MAP(cls, baseCls)                                      \
+#define WF_BEGIN_MESSAGE_MAP(cls, baseCls)                                          \
     const ::wf::MessageMap* cls::GetMessageMap() const { return ThisMessageMap(); } \
-    const ::wf::MessageMap* cls::ThisMessageMap() {                             \
-        using ThisClass [[maybe_unused]] = cls; /* unused by an empty map */    \
-        using TheBase = baseCls;                                                \
+    const ::wf::MessageMap* cls::ThisMessageMap() {                                 \
+        using ThisClass [[maybe_unused]] = cls; /* unused by an empty map */        \
+        using TheBase = baseCls;                                                    \
         static const ::wf::MessageEntry entries[] = {
-#define WF_END_MESSAGE_MAP()                                                    \
-        {::wf::Notify::None, 0, nullptr}};                                      \
-        static const ::wf::MessageMap map{&TheBase::ThisMessageMap, entries};   \
-        return &map;                                                            \
+#define WF_END_MESSAGE_MAP()                                              \
+    { ::wf::Notify::None, 0, nullptr }                                    \
+    }                                                                     \
+    ;                                                                     \
+    static const ::wf::MessageMap map{&TheBase::ThisMessageMap, entries}; \
+    return &map;                                                          \
     }
 
 // Handlers of the form void Handler():
-#define WF_ON_NOTIFY_VOID(code_, id_, fn)                                                          \
+#define WF_ON_NOTIFY_VOID(code_, id_, fn) \
     {code_, id_, [](::wf::CmdTarget* t, ::wf::NotifyHeader*, intptr_t*) { (static_cast<ThisClass*>(t)->*(fn))(); }},
 #define WF_ON_CLICKED(id, fn) WF_ON_NOTIFY_VOID(::wf::Notify::Clicked, id, fn)
 #define WF_ON_EDIT_CHANGE(id, fn) WF_ON_NOTIFY_VOID(::wf::Notify::EditChange, id, fn)
 #define WF_ON_EDIT_KILLFOCUS(id, fn) WF_ON_NOTIFY_VOID(::wf::Notify::EditKillFocus, id, fn)
 #define WF_ON_SELCHANGE(id, fn) WF_ON_NOTIFY_VOID(::wf::Notify::SelChange, id, fn)
 // Handlers of the form void Handler(NotifyHeader* header, intptr_t* result):
-#define WF_ON_RELEASEDCAPTURE(id_, fn)                                                       \
-    {::wf::Notify::ReleasedCapture, id_, [](::wf::CmdTarget* t, ::wf::NotifyHeader* h, intptr_t* r) { \
-         (static_cast<ThisClass*>(t)->*(fn))(h, r);                                            \
-     }},
+#define WF_ON_RELEASEDCAPTURE(id_, fn)   \
+    {::wf::Notify::ReleasedCapture, id_, \
+     [](::wf::CmdTarget* t, ::wf::NotifyHeader* h, intptr_t* r) { (static_cast<ThisClass*>(t)->*(fn))(h, r); }},
 
 // ---- Modules -----------------------------------------------------------------
 class App;
@@ -414,9 +415,9 @@ class WF_API ComboBox : public Window {
     WF_DECLARE_DYNAMIC(ComboBox)
 
 public:
-    int32_t AddString(const char* text);                  // index of the new item
-    int32_t InsertString(int32_t index, const char* text); // -1: at the end; -1 for an index past it
-    int32_t DeleteString(int32_t index);                  // items left, or -1
+    int32_t AddString(const char* text);                    // index of the new item
+    int32_t InsertString(int32_t index, const char* text);  // -1: at the end; -1 for an index past it
+    int32_t DeleteString(int32_t index);                    // items left, or -1
     void ResetContent();
     int32_t GetCount() const;
     int32_t GetCurSel() const;
@@ -555,11 +556,11 @@ namespace driver {
 
 enum class Result {
     Done,
-    NoWindow,     // not a live control
-    Disabled,     // the control (or a window above it) is disabled: users cannot act on it
-    Hidden,       // the control (or a window above it) is not visible
-    WrongKind,    // this event does not apply to this kind of control
-    NoSuchItem,   // an index the list does not have
+    NoWindow,    // not a live control
+    Disabled,    // the control (or a window above it) is disabled: users cannot act on it
+    Hidden,      // the control (or a window above it) is not visible
+    WrongKind,   // this event does not apply to this kind of control
+    NoSuchItem,  // an index the list does not have
 };
 WF_API const char* ResultText(Result result);
 

@@ -34,10 +34,10 @@ namespace winsvc {
 
 // Whether IsWow64Process exists and what it answers.
 enum class Wow64 {
-    Detect,     // present: yes for a 32-bit process on a 64-bit kernel
-    Yes,        // present, always yes (a 32-bit install on a 64-bit station)
-    No,         // present, always no
-    Absent,     // the system lacks it
+    Detect,  // present: yes for a 32-bit process on a 64-bit kernel
+    Yes,     // present, always yes (a 32-bit install on a 64-bit station)
+    No,      // present, always no
+    Absent,  // the system lacks it
 };
 
 // Maps a path of the station computer to this machine's path. Returns a
@@ -45,8 +45,8 @@ enum class Wow64 {
 using PathResolver = std::function<uint32_t(const std::string& path, std::string* hostPath)>;
 
 struct PosixConfig {
-    std::string driveRoot;        // folder holding one folder per drive letter; "" = current folder
-    std::string windowRegistry;   // folder of the window registry; "" = DefaultWindowRegistryFolder()
+    std::string driveRoot;       // folder holding one folder per drive letter; "" = current folder
+    std::string windowRegistry;  // folder of the window registry; "" = DefaultWindowRegistryFolder()
     // Run through /bin/sh -c by InitiateSystemShutdownA with the time-out in
     // seconds, force (0/1) and reboot (0/1) as $1 $2 $3; "" = no shutdown.
     std::string shutdownCommand;
@@ -121,8 +121,8 @@ public:
 
     uint32_t GetFileAttributesA(const char* path) override;
     bool SetFileAttributesA(const char* path, uint32_t attributes) override;
-    Handle CreateFileA(const char* name, uint32_t desiredAccess, uint32_t shareMode,
-                       uint32_t creationDisposition, uint32_t flagsAndAttributes) override;
+    Handle CreateFileA(const char* name, uint32_t desiredAccess, uint32_t shareMode, uint32_t creationDisposition,
+                       uint32_t flagsAndAttributes) override;
     bool FlushFileBuffers(Handle file) override;
 
     Handle LoadLibraryA(const char* name) override;

@@ -78,8 +78,8 @@ public:
     int System(const char* command) override;
     uint32_t GetFileAttributesA(const char* path) override;
     bool SetFileAttributesA(const char* path, uint32_t attributes) override;
-    Handle CreateFileA(const char* name, uint32_t desiredAccess, uint32_t shareMode,
-                       uint32_t creationDisposition, uint32_t flagsAndAttributes) override;
+    Handle CreateFileA(const char* name, uint32_t desiredAccess, uint32_t shareMode, uint32_t creationDisposition,
+                       uint32_t flagsAndAttributes) override;
     bool FlushFileBuffers(Handle file) override;
     Handle LoadLibraryA(const char* name) override;
     bool FreeLibrary(Handle module) override;
@@ -88,8 +88,8 @@ public:
 
 private:
     struct Entry {
-        std::string kind;   // "token", "process", "thread", "file", "module"
-        std::string what;   // the command line, volume or library
+        std::string kind;  // "token", "process", "thread", "file", "module"
+        std::string what;  // the command line, volume or library
         uint32_t processId = 0;
         bool started = false;  // made by CreateProcessA: it ends when waited for
         bool ended = false;

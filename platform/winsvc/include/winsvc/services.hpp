@@ -124,9 +124,8 @@ public:
     virtual bool AdjustTokenPrivileges(Handle token, Luid privilege, uint32_t attributes) = 0;
     // Starts the shutdown of `machineName` (null: this computer) after
     // `timeoutSeconds`; needs the shutdown privilege enabled.
-    virtual bool InitiateSystemShutdownA(const char* machineName, const char* message,
-                                         uint32_t timeoutSeconds, bool forceAppsClosed,
-                                         bool rebootAfterShutdown) = 0;
+    virtual bool InitiateSystemShutdownA(const char* machineName, const char* message, uint32_t timeoutSeconds,
+                                         bool forceAppsClosed, bool rebootAfterShutdown) = 0;
 
     // ---- Windows -------------------------------------------------------------
     // The top-level window with the title `windowName` (`className` null:
@@ -150,9 +149,8 @@ public:
     // command line's words as its arguments. Not through the command
     // interpreter. `creationFlags` may hold kDetachedProcess (no console).
     // On success `*info` holds new process and thread handles.
-    virtual bool CreateProcessA(const char* applicationName, const char* commandLine,
-                                bool inheritHandles, uint32_t creationFlags,
-                                ProcessInformation* info) = 0;
+    virtual bool CreateProcessA(const char* applicationName, const char* commandLine, bool inheritHandles,
+                                uint32_t creationFlags, ProcessInformation* info) = 0;
     // The exit code of a process that ended, kStillActive while it runs.
     virtual bool GetExitCodeProcess(Handle process, uint32_t* exitCode) = 0;
     // Runs `command` through the command interpreter and waits for it, as

@@ -56,8 +56,8 @@ typedef zvHandle zvAllocator;
  * types, image types). */
 enum {
     ZV_TYPE_ALLOCATOR = 20,
-    ZV_TYPE_ARRAY = 26,          /* n-dimensional array of elements */
-    ZV_TYPE_ARRAYLIST = 27,      /* as an item type: a list of array lists */
+    ZV_TYPE_ARRAY = 26,     /* n-dimensional array of elements */
+    ZV_TYPE_ARRAYLIST = 27, /* as an item type: a list of array lists */
     ZV_TYPE_FILE = 30,
     ZV_TYPE_XML = 31,
     ZV_TYPE_PIPEAPP = 32,
@@ -71,7 +71,7 @@ enum {
     ZV_TYPE_POLARMODEL = 40,
     ZV_TYPE_IMAGE = 41,
     ZV_TYPE_SERVER = 42,
-    ZV_TYPE_STRING = 43,         /* as an item type: a list of strings */
+    ZV_TYPE_STRING = 43, /* as an item type: a list of strings */
     ZV_TYPE_RESULT = 44,
     ZV_TYPE_PIPE = 45,
     ZV_TYPE_STORAGE = 46,
@@ -82,17 +82,17 @@ enum {
     ZV_TYPE_UINT8 = 141,
     ZV_TYPE_INT16 = 142,
     ZV_TYPE_UINT16 = 143,
-    ZV_TYPE_IMAGE8 = 146,        /* image: one byte per pixel */
-    ZV_TYPE_IMAGE32 = 147,       /* image: four bytes per pixel, blue green red alpha */
+    ZV_TYPE_IMAGE8 = 146,  /* image: one byte per pixel */
+    ZV_TYPE_IMAGE32 = 147, /* image: four bytes per pixel, blue green red alpha */
     ZV_TYPE_INT32 = 150,
     ZV_TYPE_UINT32 = 151,
     ZV_TYPE_INT64 = 152,
     ZV_TYPE_UINT64 = 153,
     ZV_TYPE_FLOAT32 = 154,
     ZV_TYPE_FLOAT64 = 155,
-    ZV_TYPE_POINT32 = 162,       /* zvPoint32s: two signed 32-bit values */
-    ZV_TYPE_STAMP = 170,         /* zvStamp: a profile's transport stamp */
-    ZV_TYPE_SENSOR_ENTRY = 352   /* an 84-byte sensor record of the client's settings */
+    ZV_TYPE_POINT32 = 162,     /* zvPoint32s: two signed 32-bit values */
+    ZV_TYPE_STAMP = 170,       /* zvStamp: a profile's transport stamp */
+    ZV_TYPE_SENSOR_ENTRY = 352 /* an 84-byte sensor record of the client's settings */
 };
 
 /* A point in mils; (INT32_MIN, INT32_MIN) is the null point. */

@@ -67,10 +67,9 @@ ZV_API zvStatus zvArrayListDestroy(zvHandle list);
  * arrays. The At functions return the element's address, or null when an
  * index is out of range, the dimension count differs or the handle is not
  * an array. */
-ZV_API zvStatus zvArrayCreate(zvHandle* out, zvAllocator allocator, int32_t elementType,
-                              int32_t dimensions, const int32_t* lengths);
-ZV_API zvStatus zvArray1Create(zvHandle* out, zvAllocator allocator, int32_t elementType,
-                               int32_t length);
+ZV_API zvStatus zvArrayCreate(zvHandle* out, zvAllocator allocator, int32_t elementType, int32_t dimensions,
+                              const int32_t* lengths);
+ZV_API zvStatus zvArray1Create(zvHandle* out, zvAllocator allocator, int32_t elementType, int32_t length);
 ZV_API zvStatus zvArrayDestroy(zvHandle array);
 /* Number of dimensions (1 to 3), 0 for a handle that is not an array. */
 ZV_API int32_t zvArrayDimensions(zvHandle array);
@@ -94,16 +93,15 @@ ZV_API int32_t zvArray3Length(zvHandle array, int32_t dimension);
  * byte per pixel) or ZV_TYPE_IMAGE32 (four bytes per pixel); stride is in
  * pixels and at least the width. The pixels start cleared to 0. */
 ZV_API zvStatus zvImageCreate(zvHandle* out, zvAllocator allocator);
-ZV_API zvStatus zvImageInit(zvHandle image, int32_t type, int32_t width, int32_t height,
-                            int32_t stride);
+ZV_API zvStatus zvImageInit(zvHandle image, int32_t type, int32_t width, int32_t height, int32_t stride);
 /* Address of pixel (x, y), null when outside the image. */
 ZV_API void* zvImageAt(zvHandle image, int32_t x, int32_t y);
 ZV_API void* zvImageData(zvHandle image);
 ZV_API zvStatus zvImageZero(zvHandle image);
 ZV_API int32_t zvImageWidth(zvHandle image);
 ZV_API int32_t zvImageHeight(zvHandle image);
-ZV_API int32_t zvImageStride(zvHandle image);   /* in pixels */
-ZV_API int32_t zvImageType(zvHandle image);     /* 146 or 147; 0 before Init */
+ZV_API int32_t zvImageStride(zvHandle image); /* in pixels */
+ZV_API int32_t zvImageType(zvHandle image);   /* 146 or 147; 0 before Init */
 ZV_API zvStatus zvImageDestroy(zvHandle image);
 
 #ifdef __cplusplus

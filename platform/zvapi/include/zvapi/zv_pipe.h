@@ -20,8 +20,7 @@ extern "C" {
  * an array list of int32 values (item type 151) in declaration order;
  * `messages` an array list of message handles (item type 36). */
 typedef zvStatus (*zvPipeStartHandler)(void** state, zvHandle engine, zvHandle parameters);
-typedef zvStatus (*zvPipeProcessHandler)(void* state, zvHandle engine, zvHandle parameters,
-                                         zvHandle messages);
+typedef zvStatus (*zvPipeProcessHandler)(void* state, zvHandle engine, zvHandle parameters, zvHandle messages);
 typedef zvStatus (*zvPipeStopHandler)(void* state, zvHandle engine, zvHandle parameters);
 
 /* ---- Description ------------------------------------------------------

@@ -37,7 +37,7 @@ ZV_API zvStatus zvPlotDestroy(zvHandle plot);
 
 /* Reading a plot back (renderer, tests). */
 ZV_API zvStatus zvPlotWorld(zvHandle plot, float* x, float* y, float* width, float* height);
-ZV_API const char* zvPlotTitle(zvHandle plot);   /* "" when none */
+ZV_API const char* zvPlotTitle(zvHandle plot); /* "" when none */
 ZV_API const char* zvPlotXTitle(zvHandle plot);
 ZV_API const char* zvPlotYTitle(zvHandle plot);
 /* `*set` 0 when no back colour was given. */
@@ -60,8 +60,8 @@ ZV_API int32_t zvGraphicAddFont(zvHandle graphic, int32_t family, int32_t style,
  * on failure. `flags` 0. The caller fills all `count` points: the buffer is
  * not cleared, and what it holds before is unspecified. It stays valid until
  * the graphic changes. */
-ZV_API zvPoint32s* zvGraphicDrawPoints32s(zvHandle graphic, int32_t pen, int32_t brush, int32_t marker,
-                                          int32_t flags, int32_t count);
+ZV_API zvPoint32s* zvGraphicDrawPoints32s(zvHandle graphic, int32_t pen, int32_t brush, int32_t marker, int32_t flags,
+                                          int32_t count);
 /* Adds a polyline of `count` points (`flags` 0: open line) drawn with
  * `pen`; returns its point buffer, to be filled as above, or null. */
 ZV_API zvPoint32s* zvGraphicDrawPolyline32s(zvHandle graphic, int32_t flags, int32_t pen, int32_t count);
@@ -71,16 +71,26 @@ ZV_API zvStatus zvGraphicDrawString32s(zvHandle graphic, int32_t font, int32_t b
                                        const char* text, int32_t alignment, int32_t angle);
 
 /* Reading a graphic back. */
-typedef struct zvPen { uint32_t argb; float width; } zvPen;
-typedef struct zvMarker { int32_t shape; float size; } zvMarker;
-typedef struct zvFont { int32_t family; int32_t style; float size; } zvFont;
+typedef struct zvPen {
+    uint32_t argb;
+    float width;
+} zvPen;
+typedef struct zvMarker {
+    int32_t shape;
+    float size;
+} zvMarker;
+typedef struct zvFont {
+    int32_t family;
+    int32_t style;
+    float size;
+} zvFont;
 enum { ZV_DRAW_POINTS = 1, ZV_DRAW_POLYLINE = 2, ZV_DRAW_STRING = 3 };
 typedef struct zvDrawing {
-    int32_t kind;             /* ZV_DRAW_* */
+    int32_t kind;                     /* ZV_DRAW_* */
     int32_t pen, brush, marker, font; /* indices, -1 when unused */
-    int32_t count;            /* points */
-    const zvPoint32s* points; /* count points; for a string, its position */
-    const char* text;         /* strings only */
+    int32_t count;                    /* points */
+    const zvPoint32s* points;         /* count points; for a string, its position */
+    const char* text;                 /* strings only */
 } zvDrawing;
 ZV_API int32_t zvGraphicPenCount(zvHandle graphic);
 ZV_API zvStatus zvGraphicPenAt(zvHandle graphic, int32_t index, zvPen* pen);

@@ -66,16 +66,16 @@ ZV_API zvStatus zvXMLGetRoot(zvHandle document, zvXmlItem* item);
  * "\" or "/". `flags` 1 looks among direct children only for a single name,
  * 0 also searches deeper (depth first) for the first name. `*item` is 0
  * when nothing matches (status 1). */
-ZV_API zvStatus zvXMLFindBranchItem(zvHandle document, zvXmlItem parent, const char* path,
-                                    int32_t flags, zvXmlItem* item);
+ZV_API zvStatus zvXMLFindBranchItem(zvHandle document, zvXmlItem parent, const char* path, int32_t flags,
+                                    zvXmlItem* item);
 /* Creates element `name` with text `text` (may be "" or null) under
  * `parent` at `position` (ZV_XML_FIRST or ZV_XML_LAST). ZV_E_ARGUMENT for
  * a name that is not an XML name; ZV_E_STATE for a second root element;
  * ZV_E_RANGE for an element deeper than 256. Text with control characters
  * (other than tab and line ends) is refused with ZV_E_ARGUMENT here and in
  * zvXMLSetItemString: no reader could read it back. */
-ZV_API zvStatus zvXMLCreateItem(zvHandle document, zvXmlItem parent, int32_t position,
-                                const char* name, const char* text, zvXmlItem* item);
+ZV_API zvStatus zvXMLCreateItem(zvHandle document, zvXmlItem parent, int32_t position, const char* name,
+                                const char* text, zvXmlItem* item);
 /* Removes the element and everything under it. */
 ZV_API zvStatus zvXMLDeleteItem(zvHandle document, zvXmlItem item);
 /* First child element / next sibling element; 0 when there is none. */
@@ -95,8 +95,7 @@ ZV_API zvStatus zvXMLSetItemString(zvHandle document, zvXmlItem item, const char
 /* The text of the first child element called `name` (case-sensitive). */
 ZV_API zvStatus zvXMLGetChildInt(zvHandle document, zvXmlItem parent, const char* name, int32_t* value);
 ZV_API zvStatus zvXMLGetChildFloat(zvHandle document, zvXmlItem parent, const char* name, double* value);
-ZV_API zvStatus zvXMLGetChildString(zvHandle document, zvXmlItem parent, const char* name,
-                                    char* buffer, int32_t size);
+ZV_API zvStatus zvXMLGetChildString(zvHandle document, zvXmlItem parent, const char* name, char* buffer, int32_t size);
 /* Sets the first child called `name`, creating it as the last child when
  * there is none. */
 ZV_API zvStatus zvXMLSetChildInt(zvHandle document, zvXmlItem parent, const char* name, int32_t value);
@@ -110,8 +109,7 @@ ZV_API zvStatus zvXmlLoad(const char* path, zvHandle* document);
 ZV_API zvStatus zvXmlRoot(zvHandle document, zvXmlItem* root);
 /* ZV_E_NOTFOUND when the child is missing; ZV_E_RANGE (buffer "") when the
  * text does not fit whole. */
-ZV_API zvStatus zvXmlChildText(zvHandle document, zvXmlItem parent, const char* name, char* buffer,
-                               int32_t size);
+ZV_API zvStatus zvXmlChildText(zvHandle document, zvXmlItem parent, const char* name, char* buffer, int32_t size);
 
 #ifdef __cplusplus
 }

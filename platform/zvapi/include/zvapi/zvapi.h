@@ -5,9 +5,9 @@
 #include "zv_base.h"
 #include "zv_containers.h"
 #include "zv_files.h"
-#include "zv_xml.h"
 #include "zv_pipe.h"
 #include "zv_plot.h"
 #include "zv_station.h"
+#include "zv_xml.h"
 
 #endif

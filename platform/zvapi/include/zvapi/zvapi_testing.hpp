@@ -76,10 +76,10 @@ private:
 };
 
 // ---- Accounting -----------------------------------------------------------
-ZV_API int64_t LiveObjects();               // all live objects
-ZV_API int64_t LiveObjects(int32_t type);   // live objects of one type id
-ZV_API int64_t LiveBytes();                 // bytes held through zvMalloc and containers
-ZV_API int64_t EngineOwnedObjects();        // live objects that belong to an engine
+ZV_API int64_t LiveObjects();              // all live objects
+ZV_API int64_t LiveObjects(int32_t type);  // live objects of one type id
+ZV_API int64_t LiveBytes();                // bytes held through zvMalloc and containers
+ZV_API int64_t EngineOwnedObjects();       // live objects that belong to an engine
 
 // ---- XML text ---------------------------------------------------------------
 // The check every XML text passes before it is parsed: true when `text` may

@@ -22,9 +22,9 @@ namespace zv::station::net {
 class Message;
 
 struct EndpointOptions {
-    std::string bind;    // requests: "tcp://127.0.0.1:5601" ("*" for the port: any free one)
-    std::string stream;  // results; "": the request port + 1 on the same address ("*" stays "*")
-    KeyPair keys;        // empty: no encryption (loopback only)
+    std::string bind;      // requests: "tcp://127.0.0.1:5601" ("*" for the port: any free one)
+    std::string stream;    // results; "": the request port + 1 on the same address ("*" stays "*")
+    KeyPair keys;          // empty: no encryption (loopback only)
     int streamQueue = 64;  // batches queued for one client before its next are dropped
 };
 
