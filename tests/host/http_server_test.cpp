@@ -362,7 +362,9 @@ TEST_F(HttpServerTest, ARefusedBodyIsReadPastSoTheRefusalArrives) {
     while (sent < (64u << 20) && !client.Readable(0ms) && client.Send(chunk)) sent += chunk.size();
     const std::string answer = client.Answer();
     EXPECT_EQ(Status(answer), 413) << answer;
-    EXPECT_LT(sent, 4u << 20);
+    // Answered long before the 64 MiB end: the sockets' buffers, and a busy
+    // machine that runs the client ahead of the server, let some MiB through.
+    EXPECT_LT(sent, 32u << 20);
     EXPECT_TRUE(client.Closed());
 }
 
