@@ -123,6 +123,18 @@ protected:
         std::string error;
         ASSERT_TRUE(thread_->Start(options_, &error)) << error;
     }
+    // Plays or stops the open page's mode through the loop; the reply's status.
+    int SetPlaying(bool on) {
+        return thread_
+            ->Call(
+                [on](zvhost::HostLoop& loop) {
+                    loop.SetPlaying(on);
+                    return zvhost::Reply{};
+                },
+                60s)
+            .status;
+    }
+
     zvhost::Reply Open(const std::string& node, const std::string& page) {
         return thread_->Call(
             [=](zvhost::HostLoop& loop) {
@@ -261,15 +273,7 @@ TEST_F(LoopThreadTest, ACommandThatThrowsGets500WithoutItsText) {
 TEST_F(LoopThreadTest, APictureGoesAheadOfWaitingCommands) {
     Start();
     ASSERT_EQ(Open("SN1/A", "Free").status, 200);
-    ASSERT_EQ(thread_
-                  ->Call(
-                      [](zvhost::HostLoop& loop) {
-                          loop.SetPlaying(true);
-                          return zvhost::Reply{};
-                      },
-                      60s)
-                  .status,
-              200);
+    ASSERT_EQ(SetPlaying(true), 200);
     auto generation = [&] {
         uint64_t g = 0;
         thread_->Read([&](const zvhost::Published& p) {
@@ -280,15 +284,7 @@ TEST_F(LoopThreadTest, APictureGoesAheadOfWaitingCommands) {
     };
     uint64_t seen = 0;
     for (int i = 0; i < 6000 && generation() < 2; ++i) thread_->WaitForChange(&seen, 10ms);
-    ASSERT_EQ(thread_
-                  ->Call(
-                      [](zvhost::HostLoop& loop) {
-                          loop.SetPlaying(false);
-                          return zvhost::Reply{};
-                      },
-                      60s)
-                  .status,
-              200);
+    ASSERT_EQ(SetPlaying(false), 200);
 
     std::promise<void> first;
     std::promise<void> second;
@@ -328,15 +324,7 @@ TEST_F(LoopThreadTest, PlayingStepsTheModeAndADisplayKeepsItsLatestPicture) {
     ASSERT_EQ(Open("SN1/A", "Free").status, 200);
     zvhost::DisplayPicture picture;
     EXPECT_EQ(thread_->Picture("Nothing", &picture, 60s).status, 404);
-    ASSERT_EQ(thread_
-                  ->Call(
-                      [](zvhost::HostLoop& loop) {
-                          loop.SetPlaying(true);
-                          return zvhost::Reply{};
-                      },
-                      60s)
-                  .status,
-              200);
+    ASSERT_EQ(SetPlaying(true), 200);
     auto generation = [&] {
         uint64_t g = 0;
         thread_->Read([&](const zvhost::Published& p) {
@@ -358,15 +346,7 @@ TEST_F(LoopThreadTest, PlayingStepsTheModeAndADisplayKeepsItsLatestPicture) {
     EXPECT_EQ(table.type, "application/json");
     EXPECT_EQ(json::parse(table.bytes)["columns"], json({"name", "value"}));
 
-    ASSERT_EQ(thread_
-                  ->Call(
-                      [](zvhost::HostLoop& loop) {
-                          loop.SetPlaying(false);
-                          return zvhost::Reply{};
-                      },
-                      60s)
-                  .status,
-              200);
+    ASSERT_EQ(SetPlaying(false), 200);
     // Stopped: the picture kept is the latest, and asking again makes none.
     zvhost::DisplayPicture again;
     ASSERT_EQ(thread_->Picture("Free", &again, 60s).status, 200);

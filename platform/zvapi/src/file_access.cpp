@@ -97,16 +97,28 @@ zvStatus WriteFile(const std::string& path, std::string_view bytes) {
     });
 }
 
+namespace {
+
+// Opens `folder` and reads its names; `dir` stays open for the calls made
+// relative to it.
+zvStatus OpenAndReadFolder(const std::string& folder, Fd* dir, std::vector<DirEntry>* found) {
+    zvStatus status = OpenFolder(folder.c_str(), dir);
+    if (status <= 0) return status;
+    if (!ReadFolder(dir->get(), found))
+        return Fail(ZV_E_IO, "the folder " + Quoted(folder) + " cannot be read: " + std::strerror(errno));
+    return ZV_OK;
+}
+
+}  // namespace
+
 zvStatus ListFolder(const std::string& folder, std::vector<Entry>* entries) {
     return Run(folder, [&] {
         if (entries == nullptr) return ZV_E_ARGUMENT;
         entries->clear();
         Fd dir;
-        zvStatus status = OpenFolder(folder.c_str(), &dir);
-        if (status <= 0) return status;
         std::vector<DirEntry> found;
-        if (!ReadFolder(dir.get(), &found))
-            return Fail(ZV_E_IO, "the folder " + Quoted(folder) + " cannot be read: " + std::strerror(errno));
+        zvStatus status = OpenAndReadFolder(folder, &dir, &found);
+        if (status <= 0) return status;
         for (const DirEntry& d : found) {
             if (IsTemporaryName(d.name.c_str())) continue;
             struct stat info {};
@@ -157,11 +169,9 @@ zvStatus Orphans(const std::string& folder, std::vector<Orphan>* orphans) {
         if (orphans == nullptr) return ZV_E_ARGUMENT;
         orphans->clear();
         Fd dir;
-        zvStatus status = OpenFolder(folder.c_str(), &dir);
-        if (status <= 0) return status;
         std::vector<DirEntry> found;
-        if (!ReadFolder(dir.get(), &found))
-            return Fail(ZV_E_IO, "the folder " + Quoted(folder) + " cannot be read: " + std::strerror(errno));
+        zvStatus status = OpenAndReadFolder(folder, &dir, &found);
+        if (status <= 0) return status;
         for (const DirEntry& d : found) {
             const std::string target = TargetOf(d.name);
             if (target.empty()) continue;
