@@ -412,6 +412,7 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
         {"/", "GET"},
         {"/index.html", "GET"},
         {"/app.js", "GET"},
+        {"/page.js", "GET"},
         {"/style.css", "GET"},
         {"/api/state", "GET"},
         {"/api/events", "GET"},

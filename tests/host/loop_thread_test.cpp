@@ -87,7 +87,7 @@ TEST(WebChecks, DepthCountsNestingOutsideTexts) {
 }
 
 TEST(WebChecks, ThePageIsBuiltIn) {
-    for (const char* name : {"index.html", "app.js", "style.css"}) {
+    for (const char* name : {"index.html", "app.js", "page.js", "style.css"}) {
         SCOPED_TRACE(name);
         const zvhost::WebAsset* asset = zvhost::FindWebAsset(name);
         ASSERT_NE(asset, nullptr);
