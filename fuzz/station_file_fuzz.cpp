@@ -41,6 +41,13 @@ bool Distinct(const std::vector<uint32_t>& serials) {
     return unique.size() == serials.size();
 }
 
+// An endpoint accepted is one a client can connect to.
+bool Reachable(const std::string& endpoint) {
+    std::string error;
+    return zvhost::ValidServerEndpoint(endpoint, &error) && endpoint.size() <= 255 &&
+           (endpoint.rfind("tcp://", 0) == 0 || endpoint.rfind("ipc://", 0) == 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -59,16 +66,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         zvhost::StationServers servers;
         error.clear();
         if (zvhost::ReadStationServers(root, &servers, &error)) {
-            if (!Distinct(servers.serials)) abort();
+            if (!Distinct(servers.serials) || servers.places.size() != servers.serials.size()) abort();
+            for (size_t i = 0; i < servers.places.size(); ++i) {
+                const zvhost::ServerPlace& place = servers.places[i];
+                if (place.serial != servers.serials[i] || (!place.InProcess() && !Reachable(place.endpoint))) abort();
+            }
             if (!declared && servers.serials != std::vector<uint32_t>{1, 2}) abort();
         } else if (error.empty() || error.size() > root.string().size() + 300 || !declared) {
             abort();
         }
     }
 
-    std::vector<uint32_t> serials;
+    std::vector<zvhost::ServerPlace> places;
     error.clear();
-    if (zvhost::ParseServerList(text, &serials, &error)) {
+    if (zvhost::ParseServerList(text, &places, &error)) {
+        std::vector<uint32_t> serials;
+        for (const zvhost::ServerPlace& place : places) {
+            serials.push_back(place.serial);
+            if (!place.InProcess() && !Reachable(place.endpoint)) abort();
+        }
         if (serials.empty() || !Distinct(serials)) abort();
     } else if (error.empty() || error.size() > 300) {
         abort();

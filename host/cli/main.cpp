@@ -141,6 +141,7 @@ struct Commands {
     CLI::App* init = nullptr;
     std::string initFiles;
     std::string initServers;
+    std::string initKeys;
 
     CLI::App* tree = nullptr;
     PageOptions treeOptions;
@@ -194,7 +195,13 @@ void AddDemoAndInit(CLI::App* cli, Commands* c) {
     CLI::App* init = c->init =
         cli->add_subcommand("init", "declare a station's servers in a file space (station.json)");
     init->add_option("--files", c->initFiles, "the client's file space (made when missing)")->required();
-    init->add_option("--servers", c->initServers, "the servers' serial numbers, such as 1,2")->required();
+    init->add_option("--servers", c->initServers,
+                     "the servers: serial numbers, each in-process or on the network at an endpoint, such as "
+                     "1=tcp://127.0.0.1:5601,2=tcp://127.0.0.1:5602,3 (3 in-process)")
+        ->required();
+    init->add_option("--keys", c->initKeys,
+                     "the public keys of servers on the network (encrypted links), each the key or its server.pub "
+                     "file, such as 1=/path/server.pub,2=KEY");
 }
 
 void AddTreeAndPage(CLI::App* cli, Commands* c) {
@@ -221,11 +228,13 @@ void AddTreeAndPage(CLI::App* cli, Commands* c) {
 
 // `zvhost init`: no plug-in needed.
 int Init(const Commands& c) {
-    std::vector<uint32_t> serials;
+    std::vector<zvhost::ServerPlace> places;
     std::string why;
-    if (!zvhost::ParseServerList(c.initServers, &serials, &why)) return Fail(zvhost::kExitBadInput, why);
-    if (!zvhost::DeclareStationServers(c.initFiles, serials, &why)) return Fail(zvhost::kExitBadInput, why);
-    std::cout << "declared " << serials.size() << " server(s) in " << c.initFiles << "\n";
+    if (!zvhost::ParseServerList(c.initServers, &places, &why) ||
+        (!c.initKeys.empty() && !zvhost::ParseServerKeys(c.initKeys, &places, &why)))
+        return Fail(zvhost::kExitBadInput, why);
+    if (!zvhost::DeclareStationPlaces(c.initFiles, places, &why)) return Fail(zvhost::kExitBadInput, why);
+    std::cout << "declared " << places.size() << " server(s) in " << c.initFiles << "\n";
     return zvhost::kExitOk;
 }
 

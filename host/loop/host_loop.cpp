@@ -156,6 +156,15 @@ bool HostLoop::Open(const Options& options, std::string* error) {
                  "folder holds a Settings.xml";
         return false;
     }
+    // A server on the network is its own process, whose folder is the
+    // truth: never stand in for it with the client's folder of the same
+    // name.
+    for (const ServerPlace& place : servers.places) {
+        if (place.InProcess()) continue;
+        *error = "server " + std::to_string(place.serial) + " is on the network (" + place.endpoint +
+                 " in station.json), and this host reaches only in-process servers";
+        return false;
+    }
     servers_ = servers.serials;
     if (zvFileSpaceSetRoot(options_.files.c_str()) <= 0) {
         *error = "cannot use " + options_.files.string() + " as the file space";

@@ -88,8 +88,10 @@ TEST(StationFileWrite, MessagesShowAnExcerptOfWhatTheyRefuse) {
     std::string error;
     EXPECT_FALSE(zvhost::ReadStationServers(space.Path(), &servers, &error));
     EXPECT_LT(error.size(), 300u + space.Path().string().size());
-    std::vector<uint32_t> serials;
-    EXPECT_FALSE(zvhost::ParseServerList("1," + huge + "x", &serials, &error));
+    std::vector<zvhost::ServerPlace> places;
+    EXPECT_FALSE(zvhost::ParseServerList("1," + huge + "x", &places, &error));
+    EXPECT_LT(error.size(), 200u);
+    EXPECT_FALSE(zvhost::ParseServerList("1=tcp://" + huge + ":1", &places, &error));
     EXPECT_LT(error.size(), 200u);
 }
 

@@ -124,6 +124,27 @@ TEST(Zvhost, BadInputGetsAMessageAndAFailingExit) {
     }
 }
 
+// init declares where each server is; a host that cannot reach a server
+// on the network says so rather than use the client's folder of its name.
+TEST(Zvhost, InitDeclaresServersInProcessAndOnTheNetwork) {
+    zvtest::TempFileSpace files;
+    MakeStation(files);
+    Result init = Zvhost("init --files " + Quote(files.Path()) + " --servers 1,2=tcp://127.0.0.1:5602");
+    ASSERT_EQ(init.code, 0) << init.err;
+    EXPECT_EQ(files.Read("station.json"), "{\"servers\":[1,{\"endpoint\":\"tcp://127.0.0.1:5602\",\"serial\":2}]}\n");
+    Result run = Zvhost(Echo() + " run Free --files " + Quote(files.Path()));
+    EXPECT_NE(run.code, 0);
+    EXPECT_NE(run.err.find("server 2 is on the network (tcp://127.0.0.1:5602"), std::string::npos) << run.err;
+
+    for (const char* servers : {"1=tcp://127.0.0.1", "1=tcp://127.0.0.1:5601 --keys 1=nokey", "1 --keys 1=nokey"}) {
+        SCOPED_TRACE(servers);
+        Result refused = Zvhost("init --files " + Quote(files.Path()) + " --servers " + servers);
+        EXPECT_NE(refused.code, 0);
+        EXPECT_FALSE(refused.err.empty());
+        EXPECT_NE(files.Read("station.json").find("5602"), std::string::npos) << "the description changed";
+    }
+}
+
 TEST(Zvhost, RunsAModeOnTheSimulatorWithEventsAndPictures) {
     zvtest::TempFileSpace files;
     MakeStation(files);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "zvapi/zvapi_testing.hpp"
 #include "zvstation/net/keys.hpp"
 #include "zvstation/net/link.hpp"
+#include "zvstation/net/remote_pipe.hpp"
 #include "zvstation/net/socket.hpp"
 #include "zvstation/replay.hpp"
 #include "zvstation/settings.hpp"
@@ -636,6 +638,54 @@ TEST_F(ServerTest, TheCommandLineSaysWhatIsWrong) {
     run = RunStation("--files '" + Folder(2) + "' --server 2 --bind " + server->RequestEndpoint());
     EXPECT_EQ(run.code, 3);
     EXPECT_NE(run.out.find("cannot bind"), std::string::npos) << run.out;
+}
+
+// The pipe as the client set it comes back by itself: after a new start
+// on the same endpoint, and after a pause in which a change could not
+// reach the server. A change the server refused is not kept.
+TEST_F(ServerTest, APipeIsRestoredAsTheClientSetItWhenItsServerReturns) {
+    auto server = Start(1);
+    auto link = Link(*server);
+    net::RemotePipe pipe(link.get());
+    ASSERT_EQ(pipe.SetMode("Video"), ZV_OK);
+    ASSERT_EQ(pipe.SetParameters({{"SelectedSensor", 1002}}), ZV_OK);
+    ASSERT_EQ(pipe.Enable(false), ZV_OK);
+    ASSERT_EQ(pipe.StartDelivery(), ZV_OK);
+    EXPECT_EQ(pipe.SetMode("Sleep"), ZV_E_NOTFOUND);
+    EXPECT_EQ(pipe.Wanted().mode, "Video");
+    auto online = [&](bool restarted) {
+        std::vector<net::LinkEvent> events;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                for (const net::LinkEvent& e : pipe.Poll()) events.push_back(e);
+                return !events.empty() && events.back().kind == net::LinkEvent::Kind::Online;
+            },
+            5000))
+            << server->Log();
+        if (events.empty()) return;
+        EXPECT_EQ(events.back().restarted, restarted);
+        const wire::Reply held = link->Call(Of(wire::Op::GetPipe));
+        ASSERT_EQ(held.status, ZV_OK) << held.message;
+        EXPECT_EQ(held.pipe.mode, pipe.Wanted().mode) << events.back().text;
+        EXPECT_EQ(held.pipe.enabled, pipe.Wanted().enabled);
+        EXPECT_EQ(held.pipe.delivering, true);
+        EXPECT_NE(std::find(held.pipe.parameters.begin(), held.pipe.parameters.end(),
+                            std::pair<std::string, int32_t>{"SelectedSensor", 1002}),
+                  held.pipe.parameters.end());
+    };
+
+    const std::string requests = server->RequestEndpoint();
+    const std::string stream = server->StreamEndpoint();
+    server->Kill();
+    server = Start(1, {"--bind", requests, "--stream", stream});
+    online(true);
+
+    server->Pause();
+    EXPECT_TRUE(WaitFor([&] { return link->State() == net::LinkState::Offline; }, 3000));
+    EXPECT_EQ(pipe.SetMode("Free"), ZV_E_IO);
+    server->Resume();
+    online(false);
+    EXPECT_EQ(pipe.Wanted().mode, "Free");
 }
 
 }  // namespace
