@@ -30,14 +30,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import serve_support as support  # noqa: E402
 
 
-def rss_kib(pid):
-    with open("/proc/%d/status" % pid) as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
-
-
 def free_generation(server):
     for d in server.state()["displays"]["displays"]:
         if d["name"] == "Free":
@@ -216,9 +208,9 @@ def main():
         start = time.monotonic()
         g0 = free_generation(server)
         while time.monotonic() - start < args.soak:
-            samples.append(rss_kib(server.pid()))
+            samples.append(support.rss_kib(server.pid()))
             time.sleep(min(5, args.soak / 10))
-        samples.append(rss_kib(server.pid()))
+        samples.append(support.rss_kib(server.pid()))
         batches = free_generation(server) - g0
         low, high = min(samples), max(samples)
         summary.update({"soak_seconds": args.soak, "soak_batches": batches, "rss_first_kib": samples[0],

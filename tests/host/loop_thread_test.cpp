@@ -123,6 +123,16 @@ protected:
         std::string error;
         ASSERT_TRUE(thread_->Start(options_, &error)) << error;
     }
+    // How many pictures of the Free display the loop has published.
+    uint64_t FreeGeneration() {
+        uint64_t g = 0;
+        thread_->Read([&](const zvhost::Published& p) {
+            for (const json& d : p.displays["displays"])
+                if (d["name"] == "Free") g = d["generation"];
+        });
+        return g;
+    }
+
     // Plays or stops the open page's mode through the loop; the reply's status.
     int SetPlaying(bool on) {
         return thread_
@@ -274,16 +284,8 @@ TEST_F(LoopThreadTest, APictureGoesAheadOfWaitingCommands) {
     Start();
     ASSERT_EQ(Open("SN1/A", "Free").status, 200);
     ASSERT_EQ(SetPlaying(true), 200);
-    auto generation = [&] {
-        uint64_t g = 0;
-        thread_->Read([&](const zvhost::Published& p) {
-            for (const json& d : p.displays["displays"])
-                if (d["name"] == "Free") g = d["generation"];
-        });
-        return g;
-    };
     uint64_t seen = 0;
-    for (int i = 0; i < 6000 && generation() < 2; ++i) thread_->WaitForChange(&seen, 10ms);
+    for (int i = 0; i < 6000 && FreeGeneration() < 2; ++i) thread_->WaitForChange(&seen, 10ms);
     ASSERT_EQ(SetPlaying(false), 200);
 
     std::promise<void> first;
@@ -325,17 +327,9 @@ TEST_F(LoopThreadTest, PlayingStepsTheModeAndADisplayKeepsItsLatestPicture) {
     zvhost::DisplayPicture picture;
     EXPECT_EQ(thread_->Picture("Nothing", &picture, 60s).status, 404);
     ASSERT_EQ(SetPlaying(true), 200);
-    auto generation = [&] {
-        uint64_t g = 0;
-        thread_->Read([&](const zvhost::Published& p) {
-            for (const json& d : p.displays["displays"])
-                if (d["name"] == "Free") g = d["generation"];
-        });
-        return g;
-    };
     uint64_t seen = 0;
-    for (int i = 0; i < 6000 && generation() < 5; ++i) thread_->WaitForChange(&seen, 10ms);
-    ASSERT_GE(generation(), 5u);
+    for (int i = 0; i < 6000 && FreeGeneration() < 5; ++i) thread_->WaitForChange(&seen, 10ms);
+    ASSERT_GE(FreeGeneration(), 5u);
 
     ASSERT_EQ(thread_->Picture("Free", &picture, 60s).status, 200);
     EXPECT_EQ(picture.type, "image/png");
@@ -353,7 +347,7 @@ TEST_F(LoopThreadTest, PlayingStepsTheModeAndADisplayKeepsItsLatestPicture) {
     zvhost::DisplayPicture cached;
     ASSERT_EQ(thread_->Picture("Free", &cached, 60s).status, 200);
     EXPECT_EQ(cached.generation, again.generation);
-    EXPECT_EQ(cached.generation, generation());
+    EXPECT_EQ(cached.generation, FreeGeneration());
 }
 
 // The Capture page disables the client pipe: no mode runs, and playing

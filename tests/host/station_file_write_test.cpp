@@ -9,6 +9,7 @@
 
 #include "station_file.hpp"
 #include "support/fault_loop.hpp"
+#include "support/odd_files.hpp"
 #include "support/temp_space.hpp"
 #include "zvapi/zvapi_testing.hpp"
 
@@ -48,24 +49,7 @@ TEST(StationFileWrite, ADescriptionThatIsNoFileTooLargeOrOutsideIsRefusedWithout
     zvtest::TempFileSpace outside("zvhost-outside", zvtest::TempFileSpace::Root::kLeave);
     outside.Write("station.json", "{\"servers\": [9]}\n");
     const std::string file = space.Host("station.json").string();
-    struct Case {
-        const char* name;
-        std::function<void()> make;
-        const char* error;
-    };
-    const Case cases[] = {
-        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0); }, "FIFO"},
-        {"a folder", [&] { std::filesystem::create_directory(file); }, "is a folder"},
-        {"a sparse GiB",
-         [&] {
-             std::ofstream(file).close();
-             std::filesystem::resize_file(file, uintmax_t{1} << 30);
-         },
-         "larger than"},
-        {"a link out of the space", [&] { std::filesystem::create_symlink(outside.Host("station.json"), file); },
-         "leads out of the file space"},
-    };
-    for (const Case& c : cases) {
+    for (const zvtest::OddFile& c : zvtest::OddFilesAt(file, outside.Host("station.json"))) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(file);
         c.make();

@@ -9,6 +9,7 @@
 #include <functional>
 #include <set>
 
+#include "support/odd_files.hpp"
 #include "support/temp_space.hpp"
 #include "zvapi/zvapi_testing.hpp"
 #include "zvstation/replay.hpp"
@@ -352,24 +353,7 @@ TEST_F(StationTest, SettingsThatAreNoFileTooLargeOrOutsideAreRefusedWithoutBlock
     zvtest::TempFileSpace outside("zvstation-outside", zvtest::TempFileSpace::Root::kLeave);
     outside.Write("Settings.xml", space_.Read("SN7/Settings.xml"));
     const std::string settings = (space_.Path() / "SN7" / "Settings.xml").string();
-    struct Case {
-        const char* name;
-        std::function<void()> make;
-        const char* error;
-    };
-    const Case cases[] = {
-        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(settings.c_str(), 0644), 0); }, "FIFO"},
-        {"a folder", [&] { std::filesystem::create_directory(settings); }, "is a folder"},
-        {"a sparse GiB",
-         [&] {
-             std::ofstream(settings).close();
-             std::filesystem::resize_file(settings, uintmax_t{1} << 30);
-         },
-         "larger than"},
-        {"a link out of the space", [&] { std::filesystem::create_symlink(outside.Host("Settings.xml"), settings); },
-         "leads out of the file space"},
-    };
-    for (const Case& c : cases) {
+    for (const zvtest::OddFile& c : zvtest::OddFilesAt(settings, outside.Host("Settings.xml"))) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(settings);
         c.make();
