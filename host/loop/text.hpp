@@ -60,13 +60,16 @@ inline size_t FirstNonUtf8(const std::string& text) {
 }
 
 // `text` as a message may quote it: printable ASCII as it is, any other
-// byte as \xHH, cut after `limit` bytes with "...".
+// byte as \xHH, cut with "..." so that the quote is at most `limit`
+// characters before the dots, whatever the bytes.
 inline std::string Shown(const std::string& text, size_t limit = 64) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
-    for (size_t i = 0; i < text.size() && i < limit; ++i) {
+    for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c < 0x7F) {
+        const bool printable = c >= 0x20 && c < 0x7F;
+        if (out.size() + (printable ? 1 : 4) > limit) return out + "...";
+        if (printable) {
             out.push_back(static_cast<char>(c));
         } else {
             out += "\\x";
@@ -74,7 +77,6 @@ inline std::string Shown(const std::string& text, size_t limit = 64) {
             out.push_back(kHex[c & 15]);
         }
     }
-    if (text.size() > limit) out += "...";
     return out;
 }
 

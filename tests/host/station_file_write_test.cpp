@@ -77,6 +77,12 @@ TEST(StationFileWrite, MessagesShowAnExcerptOfWhatTheyRefuse) {
     EXPECT_LT(error.size(), 200u);
     EXPECT_FALSE(zvhost::ParseServerList("1=tcp://" + huge + ":1", &places, &error));
     EXPECT_LT(error.size(), 200u);
+    // Bytes that are not printable take four characters each when quoted;
+    // the excerpt is bounded in characters, not in the bytes it quotes.
+    EXPECT_FALSE(zvhost::ParseServerList(std::string(1000, '\0'), &places, &error));
+    EXPECT_LT(error.size(), 200u);
+    EXPECT_FALSE(zvhost::ParseServerList("1=" + std::string(1000, '\x01'), &places, &error));
+    EXPECT_LT(error.size(), 200u);
 }
 
 }  // namespace
