@@ -122,6 +122,7 @@ HostLoop::~HostLoop() {
 void HostLoop::SetEventSink(EventSink sink) { emit_ = std::move(sink); }
 
 void HostLoop::Emit(const json& event) {
+    if (quiet_ && !IsEvent(event, EventKind::Error)) return;
     if (recording_) {
         // What an Apply or Reload wrote and what the page said meanwhile.
         if (IsEvent(event, EventKind::File) && event.value("change", "") != "deleted")
@@ -469,6 +470,84 @@ std::string HostLoop::DeliveringMode() const {
     for (const zv::station::Server& s : station_.Servers())
         if (s.serial == servers_.front()) return s.pipe.mode;
     return connection_->ClientMode();
+}
+
+// ---- Replay ----------------------------------------------------------------------------------
+
+namespace {
+
+// Seconds of batch `batch` from the first: by its stamps' time (relative to
+// the first stamped batch's, `first`), else by its number and `period`.
+double TimeOf(const std::vector<zv::station::ReplayIndex::Batch>& batches, size_t first, double period,
+              size_t batch) {
+    if (first < batches.size() && batches[batch].stamped && batches[batch].time >= batches[first].time)
+        return static_cast<double>(batches[batch].time - batches[first].time) / 1e6;
+    return static_cast<double>(batch) * period;
+}
+
+size_t FirstStamped(const std::vector<zv::station::ReplayIndex::Batch>& batches) {
+    size_t first = 0;
+    while (first < batches.size() && !batches[first].stamped) ++first;
+    return first;
+}
+
+}  // namespace
+
+double HostLoop::ReplayTime(size_t batch) const {
+    if (!replay_ || replay_->BatchCount() == 0) return 0;
+    const auto& batches = replay_->Index().batches;
+    const size_t first = FirstStamped(batches);
+    if (batch >= batches.size()) return TimeOf(batches, first, BatchPeriod(), batches.size() - 1) + BatchPeriod();
+    return TimeOf(batches, first, BatchPeriod(), batch);
+}
+
+size_t HostLoop::ReplayBatchAt(double seconds) const {
+    if (!replay_) return 0;
+    const auto& batches = replay_->Index().batches;
+    const size_t first = FirstStamped(batches);
+    const double period = BatchPeriod();
+    for (size_t b = 0; b < batches.size(); ++b)
+        if (TimeOf(batches, first, period, b) >= seconds - 1e-9) return b;
+    return batches.size();
+}
+
+bool HostLoop::SeekReplay(size_t batch, std::string* error) {
+    if (!replay_) {
+        *error = "no recording is replayed";
+        return false;
+    }
+    if (batch > replay_->BatchCount()) {
+        *error = "batch " + std::to_string(batch) + " is beyond the recording: it holds " +
+                 std::to_string(replay_->BatchCount()) + " batches";
+        return false;
+    }
+    if (!Running()) {
+        *error = "no mode runs";
+        return false;
+    }
+    if (replay_->Position() > batch) {
+        // The mode's state holds what came after: it starts afresh.
+        const std::string mode = runner_->RunningMode();
+        StopRun();
+        if (const zvStatus status = replay_->Seek(0); status <= 0) {
+            *error = "the recording cannot be read again (status " + std::to_string(status) + ")";
+            return false;
+        }
+        StartRun(mode);
+        if (!Running()) {
+            *error = refusal_.empty() ? HandlerFailure("start", mode, run_.startStatus, run_.startReason) : refusal_;
+            return false;
+        }
+    }
+    quiet_ = true;
+    while (replay_->Position() < batch && Step()) {
+    }
+    quiet_ = false;
+    if (replay_->Position() < batch) {
+        *error = deliveryError_.empty() ? "the recording ended before batch " + std::to_string(batch) : deliveryError_;
+        return false;
+    }
+    return true;
 }
 
 // ---- Capture ---------------------------------------------------------------------------------
