@@ -1,6 +1,7 @@
 #include "host_loop.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <exception>
@@ -547,6 +548,32 @@ bool HostLoop::SeekReplay(size_t batch, std::string* error) {
         *error = deliveryError_.empty() ? "the recording ended before batch " + std::to_string(batch) : deliveryError_;
         return false;
     }
+    return true;
+}
+
+bool HostLoop::ReplayCapture(const std::string& folder, std::string* error) {
+    // One name under Capture/, of the letters a capture's folder has: never
+    // a path of the caller's making.
+    const std::string prefix = "Capture/";
+    const std::string name = folder.rfind(prefix, 0) == 0 ? folder.substr(prefix.size()) : "";
+    const bool plain = !name.empty() && name.size() <= 128 && name != "." && name != ".." &&
+                       std::all_of(name.begin(), name.end(), [](char c) {
+                           return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+                       });
+    std::error_code ec;
+    const std::filesystem::path path = options_.files / "Capture" / name;
+    if (!plain || !std::filesystem::is_directory(std::filesystem::symlink_status(options_.files / "Capture", ec)) ||
+        !std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) {
+        *error = "no capture folder of that name in the file space's Capture folder";
+        return false;
+    }
+    auto replay = std::make_unique<zv::station::Replay>();
+    if (!zv::station::LoadReplay({path}, replay.get(), error)) return false;
+    ClosePage();
+    SetPlaying(false);
+    replay_ = std::move(replay);
+    options_.input = {path};
+    for (const std::string& note : replay_->Notes()) Emit(events::Error("replay: " + note));
     return true;
 }
 

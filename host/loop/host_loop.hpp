@@ -221,6 +221,14 @@ public:
     // with `*error` set when no recording or no mode runs, or `batch` lies
     // beyond the recording's end (its batch count).
     bool SeekReplay(size_t batch, std::string* error);
+    // Replays capture `folder` of the file space ("Capture/<name>", as a
+    // capture's events name it) from now on instead of what was delivered:
+    // the open page closes and the run stops first. False with `*error` set
+    // for a name that is no capture folder of the file space (or leads out
+    // of it) or a capture that does not read; nothing changes then.
+    bool ReplayCapture(const std::string& folder, std::string* error);
+    // The capture or files replayed.
+    const std::vector<std::filesystem::path>& ReplayInputs() const { return options_.input; }
 
     // ---- Capture -----------------------------------------------------------------
     // While the client's capture is on (zvClientEnableCapture) every batch
