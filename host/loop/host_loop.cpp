@@ -567,10 +567,12 @@ bool HostLoop::ReplayCapture(const std::string& folder, std::string* error) {
         *error = "no capture folder of that name in the file space's Capture folder";
         return false;
     }
-    auto replay = std::make_unique<zv::station::Replay>();
-    if (!zv::station::LoadReplay({path}, replay.get(), error)) return false;
+    // The page closes first: a capture it records is complete then, its
+    // last segment named as the replay reads it.
     ClosePage();
     SetPlaying(false);
+    auto replay = std::make_unique<zv::station::Replay>();
+    if (!zv::station::LoadReplay({path}, replay.get(), error)) return false;
     replay_ = std::move(replay);
     options_.input = {path};
     for (const std::string& note : replay_->Notes()) Emit(events::Error("replay: " + note));

@@ -223,9 +223,10 @@ public:
     bool SeekReplay(size_t batch, std::string* error);
     // Replays capture `folder` of the file space ("Capture/<name>", as a
     // capture's events name it) from now on instead of what was delivered:
-    // the open page closes and the run stops first. False with `*error` set
-    // for a name that is no capture folder of the file space (or leads out
-    // of it) or a capture that does not read; nothing changes then.
+    // the open page closes (a capture it records ends) and the run stops
+    // first. False with `*error` set for a name that is no capture folder
+    // of the file space (or leads out of it: nothing changes then), or a
+    // capture that does not read (what was replayed before stays).
     bool ReplayCapture(const std::string& folder, std::string* error);
     // The capture or files replayed.
     const std::vector<std::filesystem::path>& ReplayInputs() const { return options_.input; }

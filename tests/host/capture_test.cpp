@@ -243,15 +243,17 @@ TEST_F(CaptureLoopTest, ACaptureReplaysByNameAndSeeksExactly) {
     std::string error;
     ASSERT_TRUE(loop->OpenPage("Capture", "Capture", &error)) << error;
     loop->Play(2.5);
-    loop->ClosePage();
     const std::string folder = "Capture/" + loop->CaptureFolder().filename().string();
     std::filesystem::create_directory_symlink(std::filesystem::temp_directory_path(), space.Host("Capture/out"));
     for (const std::string bad : {"Capture/../SN1", "Capture/out", "Capture/none", "SN1", "/tmp", "Capture/"}) {
         EXPECT_FALSE(loop->ReplayCapture(bad, &error)) << bad;
         EXPECT_EQ(loop->Replaying(), nullptr);
+        EXPECT_TRUE(loop->Capturing()) << "a refused name changed nothing";
     }
     EXPECT_FALSE(loop->SeekReplay(0, &error));
+    // The capture the open page records ends first, and replays whole.
     ASSERT_TRUE(loop->ReplayCapture(folder, &error)) << error;
+    EXPECT_FALSE(loop->Capturing());
     ASSERT_NE(loop->Replaying(), nullptr);
     const size_t count = loop->Replaying()->BatchCount();
     ASSERT_GT(count, 30u);
