@@ -104,6 +104,9 @@ class TimelineTest(browser_test.Operator, unittest.TestCase):
             expected = [tables["Statistics"]["columns"]] + tables["Statistics"]["rows"]
             self.until(lambda: self.table("Statistics") == expected, "the table after batch %d" % n)
         sought = self.picture("Detection")
+        self.until(lambda: self.driver.find_elements(By.CSS_SELECTOR, 'figure[data-display="Detection"] canvas'),
+                   "the polar model drawn")
+        self.driver.save_screenshot(os.path.join(self.artifacts, "replay-timeline.png"))
 
         # Stepping there from the start draws the same picture.
         self.seek_batch(0)
