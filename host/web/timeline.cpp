@@ -1,5 +1,6 @@
 #include "timeline.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "loop_thread.hpp"

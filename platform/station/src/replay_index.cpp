@@ -158,7 +158,6 @@ bool ReadReplayIndex(const std::filesystem::path& file, const std::filesystem::p
         return false;
     }
     const size_t body = bytes.size() - 8;
-    Reader tail(bytes, bytes.size());
     uint64_t sum = 0;
     for (size_t i = 0; i < 8; ++i) sum |= uint64_t{static_cast<unsigned char>(bytes[body + i])} << (8 * i);
     if (sum != Fnv1a(bytes.substr(0, body))) {
