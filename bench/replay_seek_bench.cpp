@@ -40,10 +40,10 @@ int64_t TargetBytes() {
 
 // One profile of sensor `sensor` in batch `batch`, as a capture line.
 std::string ProfileLine(int64_t batch, int sensor) {
-    std::string line = "{\"attributes\":[" + std::to_string(1000 + sensor) + ",1],\"batch\":" +
-                       std::to_string(batch) + ",\"data\":[{\"dims\":[1],\"type\":\"stamp\",\"values\":[" +
-                       std::to_string(batch * 100) + "," + std::to_string(batch * 20000) +
-                       ",1]},{\"dims\":[" + std::to_string(kPoints) + ",2],\"type\":\"int16\",\"values\":[";
+    std::string line = "{\"attributes\":[" + std::to_string(1000 + sensor) + ",1],\"batch\":" + std::to_string(batch) +
+                       ",\"data\":[{\"dims\":[1],\"type\":\"stamp\",\"values\":[" + std::to_string(batch * 100) + "," +
+                       std::to_string(batch * 20000) + ",1]},{\"dims\":[" + std::to_string(kPoints) +
+                       ",2],\"type\":\"int16\",\"values\":[";
     for (int i = 0; i < kPoints; ++i) {
         if (i > 0) line += ',';
         line += std::to_string(-8000 + 8 * i) + "," + std::to_string(9000 + (i * 37 + batch) % 500);

@@ -30,6 +30,20 @@ using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
+// Seconds of batch `batch` from the first: by its stamps' time (relative to
+// the first stamped batch's, `first`), else by its number and `period`.
+double TimeOf(const std::vector<zv::station::ReplayIndex::Batch>& batches, size_t first, double period, size_t batch) {
+    if (first < batches.size() && batches[batch].stamped && batches[batch].time >= batches[first].time)
+        return static_cast<double>(batches[batch].time - batches[first].time) / 1e6;
+    return static_cast<double>(batch) * period;
+}
+
+size_t FirstStamped(const std::vector<zv::station::ReplayIndex::Batch>& batches) {
+    size_t first = 0;
+    while (first < batches.size() && !batches[first].stamped) ++first;
+    return first;
+}
+
 }  // namespace
 
 int32_t FirstButton(uint32_t type) { return type == wf::kMbYesNo ? wf::kIdYes : wf::kIdOk; }
@@ -181,6 +195,7 @@ bool HostLoop::Open(const Options& options, std::string* error) {
         replay_ = std::make_unique<zv::station::Replay>();
         if (!zv::station::LoadReplay(options_.input, replay_.get(), error)) return false;
         for (const std::string& note : replay_->Notes()) Emit(events::Error("replay: " + note));
+        firstStamped_ = FirstStamped(replay_->Index().batches);
     }
 
     connection_ = std::make_unique<zv::station::Connection>(&station_, DeclaredModes());
@@ -475,40 +490,20 @@ std::string HostLoop::DeliveringMode() const {
 
 // ---- Replay ----------------------------------------------------------------------------------
 
-namespace {
-
-// Seconds of batch `batch` from the first: by its stamps' time (relative to
-// the first stamped batch's, `first`), else by its number and `period`.
-double TimeOf(const std::vector<zv::station::ReplayIndex::Batch>& batches, size_t first, double period,
-              size_t batch) {
-    if (first < batches.size() && batches[batch].stamped && batches[batch].time >= batches[first].time)
-        return static_cast<double>(batches[batch].time - batches[first].time) / 1e6;
-    return static_cast<double>(batch) * period;
-}
-
-size_t FirstStamped(const std::vector<zv::station::ReplayIndex::Batch>& batches) {
-    size_t first = 0;
-    while (first < batches.size() && !batches[first].stamped) ++first;
-    return first;
-}
-
-}  // namespace
-
 double HostLoop::ReplayTime(size_t batch) const {
     if (!replay_ || replay_->BatchCount() == 0) return 0;
     const auto& batches = replay_->Index().batches;
-    const size_t first = FirstStamped(batches);
-    if (batch >= batches.size()) return TimeOf(batches, first, BatchPeriod(), batches.size() - 1) + BatchPeriod();
-    return TimeOf(batches, first, BatchPeriod(), batch);
+    if (batch >= batches.size())
+        return TimeOf(batches, firstStamped_, BatchPeriod(), batches.size() - 1) + BatchPeriod();
+    return TimeOf(batches, firstStamped_, BatchPeriod(), batch);
 }
 
 size_t HostLoop::ReplayBatchAt(double seconds) const {
     if (!replay_) return 0;
     const auto& batches = replay_->Index().batches;
-    const size_t first = FirstStamped(batches);
     const double period = BatchPeriod();
     for (size_t b = 0; b < batches.size(); ++b)
-        if (TimeOf(batches, first, period, b) >= seconds - 1e-9) return b;
+        if (TimeOf(batches, firstStamped_, period, b) >= seconds - 1e-9) return b;
     return batches.size();
 }
 
@@ -574,6 +569,7 @@ bool HostLoop::ReplayCapture(const std::string& folder, std::string* error) {
     auto replay = std::make_unique<zv::station::Replay>();
     if (!zv::station::LoadReplay({path}, replay.get(), error)) return false;
     replay_ = std::move(replay);
+    firstStamped_ = FirstStamped(replay_->Index().batches);
     options_.input = {path};
     for (const std::string& note : replay_->Notes()) Emit(events::Error("replay: " + note));
     return true;

@@ -348,7 +348,8 @@ private:
     int64_t errorReports_ = 0;  // ReportError calls of the plug-in so far
     bool treeWanted_ = false;
     bool playing_ = false;
-    bool quiet_ = false;  // batches go through silently (a seek)
+    bool quiet_ = false;       // batches go through silently (a seek)
+    size_t firstStamped_ = 0;  // the replay's first batch that holds a stamp
     std::string failedStart_;  // a mode whose start failed, not retried until something changes
     std::string refusal_;
     std::string deliveryError_;

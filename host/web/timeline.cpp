@@ -53,8 +53,9 @@ bool ParseTimeline(const json& body, TimelineRequest* request, Reply* refusal) {
         known = true;
     }
     if (!known)
-        return Refuse(refusal, "no timeline action of that name (the actions: replay, play, pause, step, back, seek, "
-                               "speed)");
+        return Refuse(refusal,
+                      "no timeline action of that name (the actions: replay, play, pause, step, back, seek, "
+                      "speed)");
     if (!Name(body, "capture", &request->capture, refusal) || !Name(body, "mode", &request->mode, refusal))
         return false;
     if (request->action == TimelineRequest::Action::Replay && request->capture.empty())
@@ -104,10 +105,10 @@ bool Timeline::Run(HostLoop& loop, const AppInfo& info, const std::string& mode,
         if (loop.Running()) return loop.SeekReplay(0, error);
     }
     if (loop.Running()) return true;
-    *error = !loop.RunRefusal().empty()               ? loop.RunRefusal()
-             : loop.Connection().ClientMode().empty() ? std::string("choose the mode to replay in")
-                                                      : "the mode \"" + loop.Connection().ClientMode() +
-                                                            "\" does not run (the log says why)";
+    *error = !loop.RunRefusal().empty() ? loop.RunRefusal()
+             : loop.Connection().ClientMode().empty()
+                 ? std::string("choose the mode to replay in")
+                 : "the mode \"" + loop.Connection().ClientMode() + "\" does not run (the log says why)";
     return false;
 }
 
@@ -120,8 +121,9 @@ Reply Timeline::Do(HostLoop& loop, const AppInfo& info, const TimelineRequest& r
     }
     const zv::station::Replay* replay = loop.Replaying();
     if (replay == nullptr)
-        return Reply::Error(409, "no recording is replayed: serve --input CAPTURE, or replay a capture of the "
-                                 "Capture page");
+        return Reply::Error(409,
+                            "no recording is replayed: serve --input CAPTURE, or replay a capture of the "
+                            "Capture page");
     if (request.action == Action::Speed) {
         speed_ = request.speed;
         return {200, State(loop, info)};

@@ -10,9 +10,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "describe.hpp"
 #include "event_text.hpp"
 #include "exit_codes.hpp"
-#include "describe.hpp"
 #include "host_loop.hpp"
 #include "run.hpp"
 #include "support/temp_space.hpp"

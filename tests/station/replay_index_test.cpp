@@ -162,10 +162,7 @@ TEST(ReplayIndex, MissingStaleDamagedOrForgedIndexIsMadeAgain) {
         {"not an index", [](const Recorded& c) { std::ofstream(c.Index()) << "{\"batches\": []}\n"; }},
         {"a segment changed since",
          [](const Recorded& c) { std::ofstream(c.files.back(), std::ios::app) << "# a note added later\n"; }},
-        {"a segment more",
-         [](const Recorded& c) {
-             fs::copy_file(c.files.back(), c.folder / zs::SegmentName(99));
-         }},
+        {"a segment more", [](const Recorded& c) { fs::copy_file(c.files.back(), c.folder / zs::SegmentName(99)); }},
         {"offsets beyond the files",
          [](const Recorded& c) {
              zs::ReplayIndex index;

@@ -431,8 +431,7 @@ struct Counts {
 // `*note` saying what was cut after it (a batch the capture did not
 // complete, perhaps torn). A bad line before a segment's last end line is
 // an error as in any file.
-bool CheckLines(std::istream& in, uint32_t file, Counts* counts, size_t* limit, std::string* note,
-                std::string* error) {
+bool CheckLines(std::istream& in, uint32_t file, Counts* counts, size_t* limit, std::string* note, std::string* error) {
     LineReader reader(in);
     std::string line;
     *limit = SIZE_MAX;

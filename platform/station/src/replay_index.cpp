@@ -139,7 +139,8 @@ bool ReadReplayIndex(const std::filesystem::path& file, const std::filesystem::p
         return false;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > kMaxReplayIndexBytes) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<uint64_t>(info.st_size) > kMaxReplayIndexBytes) {
         ::close(fd);
         *error = "not an index";
         return false;
@@ -153,7 +154,8 @@ bool ReadReplayIndex(const std::filesystem::path& file, const std::filesystem::p
         done += static_cast<size_t>(n);
     }
     ::close(fd);
-    if (done != bytes.size() || bytes.size() < sizeof kMagic + 8 || bytes.compare(0, sizeof kMagic, kMagic, sizeof kMagic) != 0) {
+    if (done != bytes.size() || bytes.size() < sizeof kMagic + 8 ||
+        bytes.compare(0, sizeof kMagic, kMagic, sizeof kMagic) != 0) {
         *error = "not an index";
         return false;
     }

@@ -22,10 +22,10 @@ namespace zv::station {
 struct ReplayIndex {
     struct File {
         std::filesystem::path path;
-        uint64_t size = 0;         // bytes, when it was read
-        int64_t modified = 0;      // its modification time in nanoseconds, then
+        uint64_t size = 0;            // bytes, when it was read
+        int64_t modified = 0;         // its modification time in nanoseconds, then
         uint64_t limit = UINT64_MAX;  // the lines handed out (a segment cut after its last whole batch)
-        std::string note;          // what was cut of it, or ""
+        std::string note;             // what was cut of it, or ""
     };
     struct Batch {
         uint32_t file = 0;      // in `files` (0 for a stream)
