@@ -13,6 +13,7 @@ const zvView3d = (() => {
   const UNIT = 1000;             // mils per scene unit (inches)
   const MAX_VERTICES = 2000000;  // a surface of more draws every n-th slice
   const ASPECT = 0.55;
+  const views = new Map();       // display name -> its 3D view, for tests and measurements
 
   // Blue through green to orange along the object, as the 2D pictures.
   function hue(t) {
@@ -112,8 +113,10 @@ const zvView3d = (() => {
   class SolidView {
     constructor(name) {
       this.name = name;
+      views.set(name, this);
       this.solids = [];  // newest first
       this.current = 0;  // slice of the newest object shown
+      this.held = false; // the operator moved the camera since the view was reset
       this.element = document.createElement('section');
       this.element.className = 'solid-view';
       this.element.setAttribute('aria-label', `${name} in 3D`);
@@ -138,7 +141,10 @@ const zvView3d = (() => {
       this.slider.value = '0';
       this.slider.setAttribute('aria-label', 'Slice shown');
       this.slider.addEventListener('input', () => this.select(Number(this.slider.value)));
-      this.resetButton = this.button('Reset view', `Reset the 3D view of ${name}`, () => this.frame());
+      this.resetButton = this.button('Reset view', `Reset the 3D view of ${name}`, () => {
+        this.held = false;
+        this.frame();
+      });
       steps.append(this.previous, this.slider, this.next, this.resetButton);
       this.numbers = document.createElement('dl');
       this.numbers.className = 'slice-numbers';
@@ -198,6 +204,8 @@ const zvView3d = (() => {
       this.scene.add(this.ring, this.disc);
       this.controls = new THREE.OrbitControls(this.camera, this.canvas);
       this.controls.addEventListener('change', () => this.render());
+      // Turned or zoomed by the operator: new objects leave the camera be.
+      this.controls.addEventListener('start', () => { this.held = true; });
       this.resizer = new ResizeObserver(() => this.render());
       this.resizer.observe(this.canvas);
     }
@@ -222,7 +230,7 @@ const zvView3d = (() => {
       }
       this.slider.max = String(Math.max(0, solid.slices.length - 1));
       this.select(Math.min(this.current, Math.max(0, solid.slices.length - 1)));
-      if (this.solids.length === 1) this.frame();
+      if (!this.held) this.frame();
       this.render();
     }
 
@@ -331,7 +339,8 @@ const zvView3d = (() => {
     }
   }
 
-  return {SolidView, sliceStatistics};
+  return {SolidView, sliceStatistics, views};
 })();
 
 window.zvView3d = zvView3d;
+window.zvSolidViews = zvView3d.views;
