@@ -432,7 +432,7 @@ const zvCanvas = (() => {
       this.reset.type = 'button';
       this.reset.className = 'reset';
       this.reset.textContent = 'Reset view';
-      this.reset.setAttribute('aria-label', `Reset the view of ${name}`);
+      this.reset.setAttribute('aria-label', `Reset view of ${name}`);
       this.reset.hidden = true;
       this.reset.addEventListener('click', () => this.setZoom(null));
       this.element = document.createElement('div');

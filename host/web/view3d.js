@@ -141,7 +141,7 @@ const zvView3d = (() => {
       this.slider.value = '0';
       this.slider.setAttribute('aria-label', 'Slice shown');
       this.slider.addEventListener('input', () => this.select(Number(this.slider.value)));
-      this.resetButton = this.button('Reset view', `Reset the 3D view of ${name}`, () => {
+      this.resetButton = this.button('Reset view', `Reset view of ${name} in 3D`, () => {
         this.held = false;
         this.frame();
       });

@@ -281,6 +281,11 @@ class CanvasTest(browser_test.Operator, unittest.TestCase):
         self.until(lambda: "Slice2 of" in numbers.text.replace("\n", ""), "the second slice")
         self.assertIn("Position%d mils" % content["centres"][1][2], numbers.text.replace("\n", ""))
         self.picture('figure[data-display="Detection"]', "web-3d.png")
+        # Named for a screen reader, the canvases with what they show.
+        if os.path.exists(browser_test.AXE):
+            self.assertEqual(self.axe(), [], "the Detection display and its 3D view")
+        self.assertIn("polar model of", self.find('figure[data-display="Detection"] canvas.drawing')
+                      .get_attribute("aria-label"))
 
 
 if __name__ == "__main__":
