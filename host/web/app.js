@@ -384,8 +384,11 @@ function showPicture(shown, bitmap) {
 // Draws a display's content: a table as a table, pictures on its canvas
 // (made once and kept, with its zoom), a polar model in 3D as well.
 function showContent(shown, content, generation) {
-  if (content.kind === 'table') {
+  if (shown.drawing && !['plot', 'image', 'polar model'].includes(content.kind)) {
+    shown.drawing.dispose();
     shown.drawing = null;
+  }
+  if (content.kind === 'table') {
     renderTable(shown.figure, content);
   } else if (content.kind === 'plot' || content.kind === 'image' || content.kind === 'polar model') {
     if (!shown.drawing) {
@@ -394,7 +397,6 @@ function showContent(shown, content, generation) {
     }
     shown.drawing.show(content);
   } else {
-    shown.drawing = null;
     putContent(shown.figure, el('pre', {class: 'content', text: JSON.stringify(content, null, 1)}));
   }
   if (content.kind === 'polar model' && window.zvView3d) {
@@ -415,6 +417,10 @@ function renderDisplays() {
   const key = `${displays.mode}|${displays.displays.map((d) => d.name).join('|')}`;
   if (list.dataset.key !== key) {
     list.dataset.key = key;
+    for (const shown of view.shown.values()) {
+      if (shown.drawing) shown.drawing.dispose();
+      if (shown.solid) shown.solid.dispose();
+    }
     view.shown.clear();
     const figures = [];
     for (const d of displays.displays) {

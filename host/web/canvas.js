@@ -276,8 +276,8 @@ const zvCanvas = (() => {
     ctx.beginPath();
     ctx.rect(v.left, v.top, v.width, v.height);
     ctx.clip();
-    // Images and graphics in the plot's order: graphics listed after images
-    // are drawn over them, as the host does for its items in turn.
+    // The numbers list a plot's images apart from its graphics: images
+    // first, graphics over them (plots hold an image under their marks).
     for (const image of plot.images || []) {
       // An image covers the world rectangle.
       const w = plotWorld(plot);
@@ -471,6 +471,11 @@ const zvCanvas = (() => {
       ctx.setTransform(ratio, 0, 0, ratio, 0, 0);
       this.view = drawContent(ctx, content, width, height, content.kind === 'plot' ? this.zoom : null);
       this.size = {width, height};
+    }
+
+    // Lets go of what follows the canvas's size (its display is gone).
+    dispose() {
+      this.resizer.disconnect();
     }
 
     setZoom(zoom) {

@@ -330,12 +330,28 @@ const zvView3d = (() => {
       this.renderer.render(this.scene, this.camera);
     }
 
+    // Releases the WebGL context and the meshes (the display is gone): a
+    // browser keeps only a few contexts alive.
+    dispose() {
+      for (const solid of this.solids) solid.dispose();
+      this.solids = [];
+      if (views.get(this.name) === this) views.delete(this.name);
+      if (!this.renderer) return;
+      this.resizer.disconnect();
+      this.controls.dispose();
+      this.renderer.dispose();
+      this.renderer.forceContextLoss();
+      this.renderer = null;
+    }
+
     // For tests: the newest object's surface in mils, its length and slices.
     latest() {
       const solid = this.solids[0];
       if (!solid) return null;
       return {generation: solid.generation, slices: solid.slices.length, length: solid.length,
-              bounds: solid.bounds(), drawn: Boolean(this.renderer), kept: this.solids.length};
+              bounds: solid.bounds(), drawn: Boolean(this.renderer), kept: this.solids.length,
+              lengths: this.solids.map((s) => s.length),
+              placed: this.solids.map((s) => (s.group ? s.group.position.z * UNIT : null))};
     }
   }
 

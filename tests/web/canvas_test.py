@@ -231,9 +231,10 @@ class CanvasTest(browser_test.Operator, unittest.TestCase):
     def test_a_detected_log_stands_in_3d_as_long_and_wide_as_measured(self):
         self.node("SN1")
         self.tab(1015)
+        # Four objects: the last three stay in view.
         self.play_until(lambda: self.driver.execute_script(
-            "const s = document.querySelector('.solid-view'); return Boolean(s) && window.zvDisplayUpdates.Detection > 0"),
-            "the 3D view of a detected object")
+            "const s = document.querySelector('.solid-view'); return Boolean(s) && window.zvDisplayUpdates.Detection > 3"),
+            "the 3D view of four detected objects")
         latest = self.driver.execute_script("""
             const solid = window.zvSolidViews && window.zvSolidViews.get('Detection');
             return solid ? solid.latest() : null;""")
@@ -260,6 +261,12 @@ class CanvasTest(browser_test.Operator, unittest.TestCase):
         spacing = (max(zs) - min(zs)) / max(1, len(zs) - 1)
         self.assertAlmostEqual(high[2] - low[2], length, delta=spacing + 1)
         self.assertEqual(latest["slices"], len(content["centres"]))
+        # The older objects further along the transport, each beyond the one after it.
+        self.assertEqual(latest["kept"], 3)
+        placed, lengths = latest["placed"], latest["lengths"]
+        self.assertEqual(placed[0], 0)
+        for newer in range(2):
+            self.assertGreater(placed[newer + 1], placed[newer] + lengths[newer], latest)
 
         # The surface is drawn: the canvas holds more than its background.
         drawn = self.driver.execute_script("""
