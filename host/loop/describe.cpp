@@ -262,13 +262,7 @@ nlohmann::json DescribeOutput(zvHandle object, bool full) {
             for (int32_t i = 0; i < count; ++i) {
                 zvHandle outline = zvPolarModelSliceAt(object, i);
                 int32_t cx = 0, cy = 0, cz = 0;
-                // A centre that cannot be read stays as null: centres and
-                // radii keep one index per slice.
-                if (zvPolarCenter(outline, &cx, &cy, &cz) > 0) {
-                    centres.push_back({cx, cy, cz});
-                } else {
-                    centres.push_back(nullptr);
-                }
+                if (zvPolarCenter(outline, &cx, &cy, &cz) > 0) centres.push_back({cx, cy, cz});
                 if (!full) continue;
                 const int32_t* r = zvPolarPoints(outline);
                 const int32_t n = r != nullptr ? zvPolarCount(outline) : 0;
