@@ -83,13 +83,13 @@ const [name, shift, tolerance, area, done] = arguments;
 """
 
 
-def chromium(profiles, webgl):
+def chromium(profiles, webgl, scale=1):
     options = webdriver.ChromeOptions()
     options.binary_location = browser_test.CHROMIUM
     profile = tempfile.mkdtemp(prefix="zvhost-chromium-")
     profiles.append(profile)
     for argument in browser_test.CHROMIUM_ARGUMENTS + (WEBGL_ARGUMENTS if webgl else []) + \
-            ["--user-data-dir=" + profile, "--force-device-scale-factor=1"]:
+            ["--user-data-dir=" + profile, "--force-device-scale-factor=%g" % scale]:
         options.add_argument(argument)
     driver = webdriver.Chrome(service=Service(browser_test.CHROMEDRIVER), options=options)
     driver.set_page_load_timeout(browser_test.WAIT)
@@ -224,6 +224,26 @@ class CanvasTest(browser_test.Operator, unittest.TestCase):
         again = mils(at_centre("pointermove"))
         for a, b in zip(again, whole):
             self.assertLessEqual(abs(a - b), 1)
+
+    @screenshot_on_failure
+    def test_a_screen_of_twice_the_pixels_gets_a_picture_of_twice_the_pixels(self):
+        self.node("SN1/A")
+        self.find('.dialog[data-page="1019"]')
+        self.play_until(lambda: self.updates("Free") > 2, "the Free plot")
+        sharp = chromium(self.profiles, webgl=False, scale=2)
+        try:
+            sharp.get(self.server.url + "/")
+            WebDriverWait(sharp, browser_test.WAIT).until(
+                lambda d: d.execute_script("return (window.zvDisplayUpdates.Free || 0) > 0"), "the Free plot")
+            sizes = sharp.execute_script("""
+                const c = document.querySelector('figure[data-display="Free"] canvas.drawing');
+                return [window.devicePixelRatio, c.clientWidth, c.clientHeight, c.width, c.height];""")
+        finally:
+            sharp.quit()
+        ratio, css_width, css_height, width, height = sizes
+        self.assertEqual(ratio, 2)
+        self.assertEqual(width, 2 * css_width)
+        self.assertEqual(height, 2 * css_height)
 
     # ---- Detection in 3D -------------------------------------------------------------------------
 
