@@ -4,6 +4,7 @@ of the same outputs, and Detection's objects in 3D with the size the mode
 measured. The station is the demonstration's: one server, four sensors,
 each with a view of its own."""
 
+import json
 import math
 import os
 import shutil
@@ -247,27 +248,54 @@ class CanvasTest(browser_test.Operator, unittest.TestCase):
 
     # ---- Detection in 3D -------------------------------------------------------------------------
 
-    @screenshot_on_failure
-    def test_a_detected_log_stands_in_3d_as_long_and_wide_as_measured(self):
-        self.node("SN1")
-        self.tab(1015)
-        # Four objects: the last three stay in view.
-        self.play_until(lambda: self.driver.execute_script(
-            "const s = document.querySelector('.solid-view'); return Boolean(s) && window.zvDisplayUpdates.Detection > 3"),
-            "the 3D view of four detected objects")
-        latest = self.driver.execute_script("""
+    def solid(self):
+        """What the Detection display's 3D view holds (see view3d.js), or None."""
+        return self.driver.execute_script("""
             const solid = window.zvSolidViews && window.zvSolidViews.get('Detection');
             return solid ? solid.latest() : null;""")
-        self.assertIsNotNone(latest)
+
+    def capture_one_log(self):
+        """A capture of the simulated station's Detection that holds one log
+        (one second of it), and what `zvhost run Detection` makes of it: the
+        polar model and the Statistics rows."""
+        script = "select 1031 Detection\nplay 1\n"
+        subprocess.run([self.zvhost, "page", "--files", self.files, "--node", "Capture", "--page", "Capture",
+                        "--script", "-"], input=script.encode(), check=True, stdout=subprocess.DEVNULL)
+        captures = os.listdir(os.path.join(self.files, "Capture"))
+        self.assertEqual(len(captures), 1, captures)
+        capture = os.path.join(self.files, "Capture", captures[0])
+        out = subprocess.run([self.zvhost, "run", "Detection", "--files", self.files, "--input", capture, "--json",
+                              "--full"], check=True, stdout=subprocess.PIPE).stdout.decode()
+        models, statistics = [], None
+        for line in out.splitlines():
+            event = json.loads(line)
+            if event.get("event") == "output" and event["content"]["kind"] == "polar model":
+                models.append(event["content"])
+            if event.get("event") == "output" and event.get("display") == "Statistics":
+                statistics = dict(event["content"]["rows"])
+        self.assertEqual(len(models), 1, "the capture holds one log")
+        return capture, models[0], statistics
+
+    @screenshot_on_failure
+    def test_a_captured_log_stands_in_3d_as_long_and_wide_as_it_is(self):
+        capture, model, statistics = self.capture_one_log()
+        self.server.stop()
+        self.server = support.Server(self.zvhost, self.files, ["--box-timeout", "600", "--input", capture])
+        self.driver.get(self.server.url + "/")
+        self.until(lambda: self.find("#connection").text == "connected", "the event stream")
+        self.node("SN1")
+        self.tab(1015)
+        self.play_until(lambda: (self.solid() or {}).get("slices", 0) > 0, "the log in 3D")
+        latest = self.solid()
         self.assertTrue(latest["drawn"], "no WebGL: the surface was not drawn")
-        model = self.server.request("/api/display?name=Detection")
-        self.assertEqual(int(model.headers["X-Generation"]), latest["generation"])
-        content = model.json()["content"]
+        self.assertEqual(latest["kept"], 1)
+        self.assertEqual(latest["slices"], len(model["centres"]))
+
+        # The surface's box is the outlines' box, in mils.
         xs, ys, zs = [], [], []
-        for centre, radii in zip(content["centres"], content["radii"]):
-            n = len(radii)
+        for centre, radii in zip(model["centres"], model["radii"]):
             for k, r in enumerate(radii):
-                a = 2 * math.pi * k / n
+                a = 2 * math.pi * k / len(radii)
                 xs.append(centre[0] + r * math.cos(a))
                 ys.append(centre[1] + r * math.sin(a))
             zs.append(centre[2])
@@ -275,18 +303,12 @@ class CanvasTest(browser_test.Operator, unittest.TestCase):
         for axis, values in enumerate((xs, ys, zs)):
             self.assertAlmostEqual(low[axis], min(values), delta=1.0, msg="axis %d" % axis)
             self.assertAlmostEqual(high[axis], max(values), delta=1.0, msg="axis %d" % axis)
-        # As long as the Statistics say the log is: its slices span its length.
-        statistics = self.server.request("/api/display?name=Statistics").json()["content"]
-        length = int(dict(statistics["rows"])["Last object length"])
-        spacing = (max(zs) - min(zs)) / max(1, len(zs) - 1)
-        self.assertAlmostEqual(high[2] - low[2], length, delta=spacing + 1)
-        self.assertEqual(latest["slices"], len(content["centres"]))
-        # The older objects further along the transport, each beyond the one after it.
-        self.assertEqual(latest["kept"], 3)
-        placed, lengths = latest["placed"], latest["lengths"]
-        self.assertEqual(placed[0], 0)
-        for newer in range(2):
-            self.assertGreater(placed[newer + 1], placed[newer] + lengths[newer], latest)
+        # As long as the log is: from its first slice to its last stamp.
+        self.assertEqual(low[2], 0)
+        self.assertAlmostEqual(high[2], int(statistics["Last object length"]), delta=1.0)
+        # As wide as its outlines: the radii around each slice's centre.
+        widest = max(max(radii) for radii in model["radii"])
+        self.assertLessEqual(max(high[0] - low[0], high[1] - low[1]), 2 * widest + 2)
 
         # The surface is drawn: the canvas holds more than its background.
         drawn = self.driver.execute_script("""
@@ -306,13 +328,28 @@ class CanvasTest(browser_test.Operator, unittest.TestCase):
         self.assertIn("Slice1 of %d" % latest["slices"], numbers.text.replace("\n", ""))
         self.find('.solid-view button[aria-label="Next slice"]').click()
         self.until(lambda: "Slice2 of" in numbers.text.replace("\n", ""), "the second slice")
-        self.assertIn("Position%d mils" % content["centres"][1][2], numbers.text.replace("\n", ""))
-        self.picture('figure[data-display="Detection"]', "web-3d.png")
+        self.assertIn("Position%d mils" % model["centres"][1][2], numbers.text.replace("\n", ""))
         # Named for a screen reader, the canvases with what they show.
         if os.path.exists(browser_test.AXE):
             self.assertEqual(self.axe(), [], "the Detection display and its 3D view")
         self.assertIn("polar model of", self.find('figure[data-display="Detection"] canvas.drawing')
                       .get_attribute("aria-label"))
+
+    @screenshot_on_failure
+    def test_detected_objects_pass_through_and_the_last_three_stay(self):
+        self.node("SN1")
+        self.tab(1015)
+        self.play_until(lambda: (self.solid() or {}).get("kept", 0) == 3 and
+                        self.driver.execute_script("return window.zvDisplayUpdates.Detection") > 3,
+                        "four detected objects")
+        latest = self.solid()
+        self.assertEqual(latest["kept"], 3)
+        # Each older object further along the transport, beyond the one after it.
+        placed, lengths = latest["placed"], latest["lengths"]
+        self.assertEqual(placed[0], 0)
+        for newer in range(2):
+            self.assertGreater(placed[newer + 1], placed[newer] + lengths[newer], latest)
+        self.picture('figure[data-display="Detection"]', "web-3d.png")
 
 
 if __name__ == "__main__":
