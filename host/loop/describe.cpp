@@ -180,11 +180,31 @@ nlohmann::json DescribeGraphic(zvHandle graphic, bool full) {
                                                           : "other";
         each["pen"] = drawing.pen;
         each["brush"] = drawing.brush;
+        each["marker"] = drawing.marker;
+        each["font"] = drawing.font;
         each["points"] = PointsOf(drawing);
         if (drawing.kind == ZV_DRAW_STRING) each["text"] = drawing.text != nullptr ? drawing.text : "";
         drawings.push_back(each);
     }
-    if (full) j["drawings"] = drawings;
+    if (full) {
+        // What the drawings' indices name, beside them: a picture drawn from
+        // these numbers looks as the host's own.
+        nlohmann::json markers = nlohmann::json::array();
+        for (int32_t i = 0; i < zvGraphicMarkerCount(graphic); ++i) {
+            zvMarker marker{};
+            zvGraphicMarkerAt(graphic, i, &marker);
+            markers.push_back({{"shape", marker.shape}, {"size", marker.size}});
+        }
+        nlohmann::json fonts = nlohmann::json::array();
+        for (int32_t i = 0; i < zvGraphicFontCount(graphic); ++i) {
+            zvFont font{};
+            zvGraphicFontAt(graphic, i, &font);
+            fonts.push_back({{"family", font.family}, {"style", font.style}, {"size", font.size}});
+        }
+        j["drawings"] = drawings;
+        j["markers"] = markers;
+        j["fonts"] = fonts;
+    }
     j["pens"] = pens;
     j["brushes"] = brushes;
     j["points"] = points;

@@ -29,7 +29,8 @@ nlohmann::json TableJson(const std::vector<std::vector<std::string>>& rows);
 // plot world, titles, back colour and per graphic its label, colours and
 // point count; image size and checksum; polar model slices and centres;
 // string text). With `full`, every number it holds as well: the points of
-// each drawing of a graphic (and each text's position), the radii of each
+// each drawing of a graphic (and each text's position) with the markers
+// and fonts its drawings name, the radii of each
 // outline of a polar model, and an image's pixels in base64, row by row
 // without the stride's padding.
 nlohmann::json DescribeOutput(zvHandle object, bool full = false);

@@ -15,7 +15,7 @@ const view = {
   selected: null,   // the selected node's path
   dialogKey: '',    // which page the drawn controls belong to
   controls: [],     // per control of the drawn page: {state, element, input}
-  shown: new Map(), // display name -> {figure, loading, generation}
+  shown: new Map(), // display name -> {figure, loading, generation, drawing, solid}
   boxId: 0,
   boxPending: 0,    // the box shown and not answered yet
   online: false,    // the event stream is open
@@ -330,22 +330,22 @@ function putContent(figure, content) {
   if (old) old.replaceWith(content); else figure.append(content);
 }
 
-// Fetches the display's latest picture; one fetch at a time per display, so
-// a slow connection shows fewer pictures rather than queueing them. The
-// next fetch starts while this picture is decoded and drawn.
+// Fetches what the display shows now, as numbers; one fetch at a time per
+// display, so a slow connection shows fewer updates rather than queueing
+// them. The next fetch starts while this one is drawn.
 async function loadDisplay(name) {
   const shown = view.shown.get(name);
   if (!shown || shown.loading) return;
   shown.loading = true;
   let generation = 0;
   let body = null;
-  let image = false;
   try {
-    const response = await fetch(`/api/display?name=${encodeURIComponent(name)}`);
+    const form = HOST_PICTURES ? '&form=png' : '';
+    const response = await fetch(`/api/display?name=${encodeURIComponent(name)}${form}`);
     if (response.ok) {
       generation = Number(response.headers.get('X-Generation') || 0);
-      image = (response.headers.get('Content-Type') || '').startsWith('image/');
-      body = image ? await response.blob() : await response.json();
+      const png = (response.headers.get('Content-Type') || '').startsWith('image/');
+      body = png ? {picture: await createImageBitmap(await response.blob())} : await response.json();
     }
   } catch (e) {
     body = null;
@@ -354,34 +354,61 @@ async function loadDisplay(name) {
   if (body === null || view.shown.get(name) !== shown) return;
   shown.fetched = Math.max(shown.fetched, generation);
   if (shown.wanted > shown.fetched) loadDisplay(name);
-  if (generation <= shown.generation) return;
-  if (image) {
-    // Decoded off the page's thread and drawn at once.
-    const bitmap = await createImageBitmap(body);
-    if (generation <= shown.generation) {
-      bitmap.close();
-      return;
-    }
-    let canvas = shown.figure.querySelector('canvas.content');
-    if (!canvas) {
-      canvas = el('canvas', {class: `content ${shown.kind}`, role: 'img', 'aria-label': name});
-      putContent(shown.figure, canvas);
-    }
-    if (canvas.width !== bitmap.width || canvas.height !== bitmap.height) {
-      canvas.width = bitmap.width;
-      canvas.height = bitmap.height;
-    }
-    canvas.getContext('2d').drawImage(bitmap, 0, 0);
-    bitmap.close();
-  } else if (body.columns) {
-    renderTable(shown.figure, body);
-  } else {
-    putContent(shown.figure, el('pre', {class: 'content', text: JSON.stringify(body.content || body, null, 1)}));
+  if (generation <= shown.generation) {
+    if (body.picture) body.picture.close();
+    return;
   }
+  if (body.picture) showPicture(shown, body.picture);
+  else showContent(shown, body.content || {}, generation);
   shown.generation = generation;
   shown.figure.setAttribute('data-generation', String(generation));
   shown.figure.querySelector('.generation').textContent = `#${generation}`;
   window.zvDisplayUpdates[name] = (window.zvDisplayUpdates[name] || 0) + 1;
+}
+
+// The pictures the host draws (PNG), as the page showed them before it drew
+// the numbers itself: kept to compare the two (the address's ?pictures=png).
+const HOST_PICTURES = new URLSearchParams(window.location.search).get('pictures') === 'png';
+
+function showPicture(shown, bitmap) {
+  let canvas = shown.figure.querySelector('canvas.content');
+  if (!canvas) {
+    canvas = el('canvas', {class: 'content picture', role: 'img', 'aria-label': shown.name});
+    putContent(shown.figure, canvas);
+  }
+  if (canvas.width !== bitmap.width || canvas.height !== bitmap.height) {
+    canvas.width = bitmap.width;
+    canvas.height = bitmap.height;
+  }
+  canvas.getContext('2d').drawImage(bitmap, 0, 0);
+  bitmap.close();
+}
+
+// Draws a display's content: a table as a table, pictures on its canvas
+// (made once and kept, with its zoom), a polar model in 3D as well.
+function showContent(shown, content, generation) {
+  if (shown.drawing && !['plot', 'image', 'polar model'].includes(content.kind)) {
+    shown.drawing.dispose();
+    shown.drawing = null;
+  }
+  if (content.kind === 'table') {
+    renderTable(shown.figure, content);
+  } else if (content.kind === 'plot' || content.kind === 'image' || content.kind === 'polar model') {
+    if (!shown.drawing) {
+      shown.drawing = new zvCanvas.DisplayCanvas(shown.name);
+      putContent(shown.figure, shown.drawing.element);
+    }
+    shown.drawing.show(content);
+  } else {
+    putContent(shown.figure, el('pre', {class: 'content', text: JSON.stringify(content, null, 1)}));
+  }
+  if (content.kind === 'polar model' && window.zvView3d) {
+    if (!shown.solid) {
+      shown.solid = new zvView3d.SolidView(shown.name);
+      shown.figure.append(shown.solid.element);
+    }
+    shown.solid.add(content, generation);
+  }
 }
 
 function renderDisplays() {
@@ -393,14 +420,25 @@ function renderDisplays() {
   const key = `${displays.mode}|${displays.displays.map((d) => d.name).join('|')}`;
   if (list.dataset.key !== key) {
     list.dataset.key = key;
+    for (const shown of view.shown.values()) {
+      if (shown.drawing) shown.drawing.dispose();
+      if (shown.solid) shown.solid.dispose();
+    }
     view.shown.clear();
     const figures = [];
     for (const d of displays.displays) {
+      // The host's own picture of it, as a file.
+      const download = el('a', {class: 'download', text: 'Download',
+                                href: `/api/display?name=${encodeURIComponent(d.name)}&form=download`,
+                                'aria-label': `Download the picture of ${d.name}`});
+      download.setAttribute('download', '');
       const figure = el('figure', {class: 'display', 'data-display': d.name}, [
-        el('figcaption', {}, [d.name, el('span', {class: 'generation'}), el('span', {class: 'frozen-mark', text: 'not live'})]),
+        el('figcaption', {}, [d.name, el('span', {class: 'generation'}), el('span', {class: 'frozen-mark', text: 'not live'}),
+                              download]),
         el('div', {class: 'content empty', text: 'nothing yet'}),
       ]);
-      view.shown.set(d.name, {figure, kind: d.kind, loading: false, generation: 0, fetched: 0, wanted: 0});
+      view.shown.set(d.name, {figure, name: d.name, kind: d.kind, loading: false, generation: 0, fetched: 0, wanted: 0,
+                              drawing: null, solid: null});
       figures.push(figure);
     }
     list.replaceChildren(...figures);
@@ -410,6 +448,13 @@ function renderDisplays() {
     shown.wanted = d.has ? d.generation : 0;
     if (!d.has && shown.fetched) {
       // The run started again (a replay's seek back): what it showed is gone.
+      if (shown.drawing) shown.drawing.dispose();
+      shown.drawing = null;
+      if (shown.solid) {
+        shown.solid.dispose();
+        shown.solid.element.remove();
+        shown.solid = null;
+      }
       putContent(shown.figure, el('div', {class: 'content empty', text: 'nothing yet'}));
       shown.fetched = 0;
     }

@@ -163,7 +163,16 @@ bool LoopThread::WaitForChange(uint64_t* seen, std::chrono::milliseconds timeout
     return changed;
 }
 
-Reply LoopThread::Picture(const std::string& name, DisplayPicture* picture, std::chrono::milliseconds wait) {
+namespace {
+
+std::string PictureKey(PictureForm form, const std::string& mode, const std::string& name) {
+    return std::to_string(static_cast<int>(form)) + "/" + mode + "/" + name;
+}
+
+}  // namespace
+
+Reply LoopThread::Picture(const std::string& name, DisplayPicture* picture, std::chrono::milliseconds wait,
+                          PictureForm form) {
     std::unique_lock<std::mutex> lock(mutex_);
     const std::string mode = published_.displays.value("mode", "");
     json entry;
@@ -172,21 +181,22 @@ Reply LoopThread::Picture(const std::string& name, DisplayPicture* picture, std:
     // The name is the caller's: the messages leave it out.
     if (entry.is_null()) return Reply::Error(404, "the mode \"" + mode + "\" has no display of that name");
     if (!entry.value("has", false)) return Reply::Error(404, "the display shows nothing yet");
-    const std::string key = mode + "/" + name;
+    const std::string key = PictureKey(form, mode, name);
     const uint64_t generation = entry.value("generation", uint64_t{0});
+    const Wanted wanted{name, form};
     auto current = [&] {
         auto it = pictures_.find(key);
         return it != pictures_.end() && it->second.generation >= generation;
     };
     if (!current()) {
-        // Displays are few (the entry exists): so are the names wanted.
-        wanted_.insert(name);
+        // Displays are few (the entry exists), and so are forms: so are the names wanted.
+        wanted_.insert(wanted);
         queued_.notify_one();
-        pictured_.wait_for(lock, wait, [&] { return current() || stop_ || !wanted_.contains(name); });
+        pictured_.wait_for(lock, wait, [&] { return current() || stop_ || !wanted_.contains(wanted); });
     }
     auto it = pictures_.find(key);
     if (it == pictures_.end()) {
-        if (wanted_.contains(name))
+        if (wanted_.contains(wanted))
             return Reply::Error(503, "the display's picture is not drawn yet: the host loop is busy");
         return Reply::Error(404, "the display shows nothing");
     }
@@ -196,12 +206,13 @@ Reply LoopThread::Picture(const std::string& name, DisplayPicture* picture, std:
 
 // ---- On the loop thread ----------------------------------------------------------------
 
-Reply LoopThread::MakePicture(HostLoop& loop, const std::string& name) {
+Reply LoopThread::MakePicture(HostLoop& loop, const Wanted& wanted) {
+    const auto& [name, form] = wanted;
     const std::string mode = loop.Connection().ClientMode();
     HostDisplay* display = loop.Displays().Find(mode, name);
     const zvHandle showing = display != nullptr ? display->Showing() : nullptr;
     if (showing == nullptr) return Reply::Error(404, "the display \"" + name + "\" shows nothing");
-    const std::string key = mode + "/" + name;
+    const std::string key = PictureKey(form, mode, name);
     const uint64_t generation = display->Generation();
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -211,14 +222,13 @@ Reply LoopThread::MakePicture(HostLoop& loop, const std::string& name) {
     DisplayPicture made;
     made.generation = generation;
     std::string error;
-    if (zvObjectIs(showing, ZV_TYPE_ARRAYLIST)) {
-        made.type = "application/json";
-        made.bytes = TableJson(TableRows(showing)).dump(-1, ' ', false, json::error_handler_t::replace);
-    } else if (RenderPng(showing, &made.bytes, &error, kLiveScale)) {
+    const bool png = form != PictureForm::Numbers && !zvObjectIs(showing, ZV_TYPE_ARRAYLIST);
+    if (png && RenderPng(showing, &made.bytes, &error, form == PictureForm::LivePng ? kLiveScale : 1.0)) {
         made.type = "image/png";
     } else {
         made.type = "application/json";
-        made.bytes = json{{"content", DescribeOutput(showing)}}.dump(-1, ' ', false, json::error_handler_t::replace);
+        made.bytes =
+            json{{"content", DescribeOutput(showing, true)}}.dump(-1, ' ', false, json::error_handler_t::replace);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     pictures_[key] = std::move(made);
@@ -226,22 +236,22 @@ Reply LoopThread::MakePicture(HostLoop& loop, const std::string& name) {
 }
 
 void LoopThread::MakeWanted(HostLoop& loop) {
-    std::vector<std::string> names;
+    std::vector<Wanted> wanted;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        names.assign(wanted_.begin(), wanted_.end());
+        wanted.assign(wanted_.begin(), wanted_.end());
     }
-    if (names.empty()) return;
-    for (const std::string& name : names) {
+    if (wanted.empty()) return;
+    for (const Wanted& each : wanted) {
         try {
-            MakePicture(loop, name);
+            MakePicture(loop, each);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "zvhost: a display's picture failed: %s\n", e.what());
         }
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (const std::string& name : names) wanted_.erase(name);
+        for (const Wanted& each : wanted) wanted_.erase(each);
     }
     pictured_.notify_all();
 }

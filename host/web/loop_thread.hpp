@@ -32,6 +32,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -70,7 +71,14 @@ struct Published {
     bool stopped = false;
 };
 
-// A display's latest picture: PNG bytes, or a table as JSON.
+// What a display shows, in one of the forms the browser asks for: its
+// numbers as JSON ({"content": DescribeOutput(..., full)}: the page draws
+// them), the live PNG of earlier pages (drawn at the size they showed it,
+// kept for comparison), or the full-size PNG of the files (downloads).
+// Tables come as their numbers in every form.
+enum class PictureForm { Numbers, LivePng, FilePng };
+
+// A display's latest content in one form: JSON or PNG bytes.
 struct DisplayPicture {
     uint64_t generation = 0;
     std::string type;  // "image/png" or "application/json"
@@ -153,7 +161,8 @@ public:
     // up to `wait`; when the loop is busy that long, the older picture is
     // the answer, or 503 when none was made yet. 404 when the mode has no
     // such display or it shows nothing yet.
-    Reply Picture(const std::string& name, DisplayPicture* picture, std::chrono::milliseconds wait);
+    Reply Picture(const std::string& name, DisplayPicture* picture, std::chrono::milliseconds wait,
+                  PictureForm form = PictureForm::Numbers);
 
 private:
     struct Pending;
@@ -164,7 +173,8 @@ private:
     int32_t WaitForAnswer(const wf::MessageBoxRequest& request);
     // Publishes the loop's state; the page only after commands.
     void Publish(HostLoop& loop, bool withPage);
-    Reply MakePicture(HostLoop& loop, const std::string& name);
+    using Wanted = std::pair<std::string, PictureForm>;  // a display's name and the form asked for
+    Reply MakePicture(HostLoop& loop, const Wanted& wanted);
     // Makes the pictures asked for and wakes who waits for them.
     void MakeWanted(HostLoop& loop);
 
@@ -187,8 +197,8 @@ private:
     Published published_;
     uint64_t boxId_ = 0;
     int32_t boxAnswer_ = 0;                           // 0 while the open box waits
-    std::map<std::string, DisplayPicture> pictures_;  // by "mode/display"
-    std::set<std::string> wanted_;                    // displays whose picture is asked for
+    std::map<std::string, DisplayPicture> pictures_;  // by "form/mode/display"
+    std::set<Wanted> wanted_;                         // displays whose picture is asked for, by form
     std::condition_variable pictured_;                // a picture was made, or stop
     struct Browser {
         std::string id;

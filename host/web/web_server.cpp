@@ -246,6 +246,18 @@ int JsonDepth(const std::string& text) {
 
 std::string JsonText(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
+namespace {
+
+// A download's file name: the display's name in letters, digits, "-" and
+// "_" only (no quote or path reaches the header), and its generation.
+std::string DownloadName(const std::string& display, const DisplayPicture& picture) {
+    std::string name;
+    for (const char c : display) name += std::isalnum(static_cast<unsigned char>(c)) || c == '-' ? c : '_';
+    return name + "-" + std::to_string(picture.generation) + (picture.type == "image/png" ? ".png" : ".json");
+}
+
+}  // namespace
+
 // ---- The routes ----------------------------------------------------------------------------
 
 WebRoutes::WebRoutes(LoopThread& loop, const ServeOptions& options) : loop_(loop), options_(options) {}
@@ -330,16 +342,19 @@ Routed WebRoutes::Command(LoopThread::Command command) const {
     return routed;
 }
 
-Routed WebRoutes::Picture(const std::string& name) const {
+Routed WebRoutes::Picture(const std::string& name, PictureForm form) const {
     Routed routed;
     routed.lane = Routed::Lane::Work;
     routed.wait = options_.pictureWait + kPictureMargin;
-    routed.work = [this, name] {
+    routed.work = [this, name, form] {
         DisplayPicture picture;
-        const Reply reply = loop_.Picture(name, &picture, options_.pictureWait);
+        const Reply reply = loop_.Picture(name, &picture, options_.pictureWait, form);
         if (reply.status != 200) return FromReply(reply);
         http::Response response{200, picture.type, std::move(picture.bytes), {}};
         response.headers.emplace_back("X-Generation", std::to_string(picture.generation));
+        if (form == PictureForm::FilePng)
+            response.headers.emplace_back("Content-Disposition",
+                                          "attachment; filename=\"" + DownloadName(name, picture) + "\"");
         return response;
     };
     return routed;
@@ -413,6 +428,10 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
         {"/index.html", "GET"},
         {"/app.js", "GET"},
         {"/page.js", "GET"},
+        {"/canvas.js", "GET"},
+        {"/view3d.js", "GET"},
+        {"/three.min.js", "GET"},
+        {"/OrbitControls.js", "GET"},
         {"/timeline.js", "GET"},
         {"/style.css", "GET"},
         {"/api/state", "GET"},
@@ -454,7 +473,11 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
         if (path == "/api/display") {
             const std::string& name = req.Query("name");
             if (name.empty() || name.size() > kMaxName) return Refused(400, "name the display: /api/display?name=NAME");
-            return Picture(name);
+            const std::string& form = req.Query("form");
+            if (form.empty() || form == "numbers") return Picture(name, PictureForm::Numbers);
+            if (form == "png") return Picture(name, PictureForm::LivePng);
+            if (form == "download") return Picture(name, PictureForm::FilePng);
+            return Refused(400, "a display comes as form=numbers, png or download");
         }
         // The page's icon under both names browsers ask for.
         const std::string name = path == "/" ? "index.html" : path == "/favicon.ico" ? "favicon.svg" : path.substr(1);

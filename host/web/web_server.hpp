@@ -2,11 +2,15 @@
 // (built into the program), a JSON API over the host loop and one stream of
 // server-sent events.
 //
-//   GET  /, /app.js, /style.css   the page, from a fixed table in memory
+//   GET  /, /app.js, /style.css   the page, from a fixed table in memory (its scripts: app.js, page.js,
+//                                 canvas.js, view3d.js, and three.min.js with OrbitControls.js from three.js)
 //   GET  /api/state               everything published: tree, page, pipes, displays, message box, log
 //   GET  /api/events[?client=ID]  server-sent events: tree, page, pipes, displays, box, log; with a
 //                                 browser's identifier also control (who acts, who watches)
-//   GET  /api/display?name=NAME   the latest picture of a display of the current mode (PNG, or JSON for tables)
+//   GET  /api/display?name=NAME[&form=numbers|png|download]
+//                                 what a display of the current mode shows: its numbers as JSON (the page
+//                                 draws them), the live PNG drawn by the host, or the PNG of the files as
+//                                 an attachment; tables come as JSON in every form
 //   POST /api/open                {"node": PATH, "page": ID}: the node's page becomes the open page
 //   POST /api/close               the open page is deactivated and destroyed
 //   POST /api/action              {"action": "type"|"blur"|"click"|"select"|"slide"|"apply"|"reload",
@@ -75,7 +79,7 @@ private:
     Routed Dispatch(const http::Request& request) const;
     bool Authorized(const http::Request& request, bool* fromQuery) const;
     Routed Command(LoopThread::Command command) const;
-    Routed Picture(const std::string& name) const;
+    Routed Picture(const std::string& name, PictureForm form) const;
     void Events(StreamOut& out, const std::string& client) const;
     // Whether a request comes from a browser that only watches: true with
     // the refusal set.

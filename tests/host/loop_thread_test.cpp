@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "loop_thread.hpp"
+#include "render.hpp"
 #include "support/temp_space.hpp"
 #include "text.hpp"
 #include "web_server.hpp"
@@ -310,8 +311,9 @@ TEST_F(LoopThreadTest, APictureGoesAheadOfWaitingCommands) {
 
     // The loop is busy: no picture was made yet, and none is waited for long.
     zvhost::DisplayPicture picture;
-    EXPECT_EQ(thread_->Picture("Free", &picture, 50ms).status, 503);
-    auto made = std::async(std::launch::async, [&] { return thread_->Picture("Free", &picture, 60s); });
+    EXPECT_EQ(thread_->Picture("Free", &picture, 50ms, zvhost::PictureForm::LivePng).status, 503);
+    auto made = std::async(std::launch::async,
+                           [&] { return thread_->Picture("Free", &picture, 60s, zvhost::PictureForm::LivePng); });
     first.set_value();
     EXPECT_EQ(made.get().status, 200);  // before the second command ran
     EXPECT_EQ(ran, 1);
@@ -331,14 +333,45 @@ TEST_F(LoopThreadTest, PlayingStepsTheModeAndADisplayKeepsItsLatestPicture) {
     for (int i = 0; i < 6000 && FreeGeneration() < 5; ++i) thread_->WaitForChange(&seen, 10ms);
     ASSERT_GE(FreeGeneration(), 5u);
 
+    // The numbers the page draws: the plot's points with the markers they name.
     ASSERT_EQ(thread_->Picture("Free", &picture, 60s).status, 200);
-    EXPECT_EQ(picture.type, "image/png");
-    EXPECT_EQ(picture.bytes.substr(1, 3), "PNG");
+    EXPECT_EQ(picture.type, "application/json");
     EXPECT_GT(picture.generation, 0u);
-    zvhost::DisplayPicture table;
-    ASSERT_EQ(thread_->Picture("Encoder", &table, 60s).status, 200);
-    EXPECT_EQ(table.type, "application/json");
-    EXPECT_EQ(json::parse(table.bytes)["columns"], json({"name", "value"}));
+    const json plot = json::parse(picture.bytes)["content"];
+    EXPECT_EQ(plot["kind"], "plot");
+    ASSERT_FALSE(plot["graphics"].empty()) << plot;
+    const json& graphic = plot["graphics"][0];
+    ASSERT_FALSE(graphic["drawings"].empty());
+    EXPECT_FALSE(graphic["drawings"][0]["points"].empty());
+    const int marker = graphic["drawings"][0]["marker"];
+    ASSERT_GE(marker, 0);
+    ASSERT_LT(marker, static_cast<int>(graphic["markers"].size()));
+    EXPECT_TRUE(graphic["markers"][marker]["size"].is_number());
+    // The host's pictures of the same output, each form kept apart: live at
+    // the size the page showed it, for downloads at the files' size.
+    auto pngWidth = [](const std::string& png) {
+        if (png.size() < 24 || png.substr(1, 3) != "PNG") return -1;
+        const auto* b = reinterpret_cast<const unsigned char*>(png.data()) + 16;
+        return b[0] << 24 | b[1] << 16 | b[2] << 8 | b[3];
+    };
+    zvhost::DisplayPicture live;
+    ASSERT_EQ(thread_->Picture("Free", &live, 60s, zvhost::PictureForm::LivePng).status, 200);
+    EXPECT_EQ(live.type, "image/png");
+    EXPECT_EQ(pngWidth(live.bytes), 480);
+    zvhost::DisplayPicture file;
+    ASSERT_EQ(thread_->Picture("Free", &file, 60s, zvhost::PictureForm::FilePng).status, 200);
+    EXPECT_EQ(pngWidth(file.bytes), zvhost::kPlotWidth);
+    EXPECT_GE(file.generation, picture.generation);
+    zvhost::DisplayPicture numbers;
+    ASSERT_EQ(thread_->Picture("Free", &numbers, 60s).status, 200);
+    EXPECT_EQ(numbers.type, "application/json");
+    // A table is its numbers in every form.
+    for (const auto form : {zvhost::PictureForm::Numbers, zvhost::PictureForm::LivePng, zvhost::PictureForm::FilePng}) {
+        zvhost::DisplayPicture table;
+        ASSERT_EQ(thread_->Picture("Encoder", &table, 60s, form).status, 200);
+        EXPECT_EQ(table.type, "application/json");
+        EXPECT_EQ(json::parse(table.bytes)["content"]["columns"], json({"name", "value"}));
+    }
 
     ASSERT_EQ(SetPlaying(false), 200);
     // Stopped: the picture kept is the latest, and asking again makes none.

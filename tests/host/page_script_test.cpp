@@ -54,9 +54,10 @@ TEST(PageScript, LongLinesAndBadLinesAreRefusedByNumber) {
         EXPECT_EQ(p.error.rfind(message, 0), 0u) << p.error;
     }
     EXPECT_TRUE(Parse("type 1025 \"caf\xC3\xA9\"\n").ok);
-    // Messages quote a line's words shortly, and no raw byte.
+    // Messages quote a line's words shortly, 64 characters at most with a
+    // byte shown as \xHH counting four, and no raw byte.
     const Parsed p = Parse(std::string("\x01wiggle") + std::string(5000, 'e') + "\n");
-    EXPECT_EQ(p.error.rfind("line 1: no such action \"\\x01wiggle" + std::string(57, 'e') + "...\" (", 0), 0u)
+    EXPECT_EQ(p.error.rfind("line 1: no such action \"\\x01wiggle" + std::string(54, 'e') + "...\" (", 0), 0u)
         << p.error;
 }
 

@@ -248,6 +248,30 @@ TEST(Render, PlotSummaryNamesGraphicsColoursAndPointCounts) {
     EXPECT_EQ(j["graphics"][0]["pens"][0]["colour"], "#FF00FF00");
 }
 
+// The full description holds what a picture needs to be drawn again from
+// its numbers: each drawing's marker and font, with what they name.
+TEST(Render, FullPlotDescriptionNamesMarkersAndFonts) {
+    PlotFixture f;
+    f.Points({{1, 2}, {3, 4}}, 0xFF0000FFu, 9);
+    const int32_t font = zvGraphicAddFont(f.graphic, 2, 1, 14);
+    ASSERT_GE(font, 0);
+    ASSERT_GT(zvGraphicDrawString32s(f.graphic, font, 0, 5, 6, "label", 0, 0), 0);
+    f.Add();
+    const nlohmann::json brief = zvhost::DescribeOutput(f.plot);
+    EXPECT_FALSE(brief["graphics"][0].contains("markers"));
+    const nlohmann::json g = zvhost::DescribeOutput(f.plot, true)["graphics"][0];
+    ASSERT_EQ(g["drawings"].size(), 2u);
+    const nlohmann::json& points = g["drawings"][0];
+    EXPECT_EQ(points["points"], nlohmann::json({{1, 2}, {3, 4}}));
+    ASSERT_EQ(points["marker"], 0);
+    EXPECT_EQ(g["markers"][0], nlohmann::json({{"shape", 2}, {"size", 9.0}}));
+    const nlohmann::json& text = g["drawings"][1];
+    EXPECT_EQ(text["text"], "label");
+    EXPECT_EQ(text["points"], nlohmann::json({{5, 6}}));
+    ASSERT_EQ(text["font"], font);
+    EXPECT_EQ(g["fonts"][font], nlohmann::json({{"family", 2}, {"style", 1}, {"size", 14.0}}));
+}
+
 TEST(Render, FileStemsAreSafeNames) {
     EXPECT_EQ(zvhost::FileStem("Video", "Video 0"), "Video-Video_0");
     EXPECT_EQ(zvhost::FileStem("Free", "../x"), "Free-___x");

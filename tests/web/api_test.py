@@ -208,10 +208,20 @@ class ApiTest(unittest.TestCase):
                         generations.add(d["generation"])
                 return len(generations) >= 5
             support.wait_until(advancing, 60, "the Free display to advance")
-            picture = self.server.request("/api/display?name=Free")
+            # The numbers the page draws, the host's live picture, and its
+            # picture as a download under a name made of the display's.
+            numbers = self.server.request("/api/display?name=Free")
+            self.assertEqual(numbers.status, 200)
+            self.assertEqual(numbers.headers["Content-Type"], "application/json")
+            self.assertEqual(numbers.json()["content"]["kind"], "plot")
+            picture = self.server.request("/api/display?name=Free&form=png")
             self.assertEqual(picture.status, 200)
             self.assertEqual(picture.headers["Content-Type"], "image/png")
             self.assertEqual(picture.body[:8], b"\x89PNG\r\n\x1a\n")
+            download = self.server.request("/api/display?name=Free&form=download")
+            self.assertEqual(download.body[:8], b"\x89PNG\r\n\x1a\n")
+            self.assertRegex(download.headers["Content-Disposition"], r'^attachment; filename="Free-\d+\.png"$')
+            self.assertEqual(self.server.request("/api/display?name=Free&form=gif").status, 400)
         finally:
             idle.close()
             self.server.request("/api/play", {"on": False})

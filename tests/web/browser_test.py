@@ -4,6 +4,7 @@ Setup page, the live Free display, Play and Stop. Each test saves a
 screenshot when it fails."""
 
 import functools
+import json
 import os
 import tempfile
 import time
@@ -25,6 +26,8 @@ CHROMEDRIVER = "/usr/bin/chromedriver"
 CHROMIUM_ARGUMENTS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                       "--disable-background-networking", "--disable-component-update", "--disable-sync",
                       "--no-proxy-server", "--disable-dev-shm-usage", "--window-size=1500,1000"]
+# The accessibility checker scripts/setup installs.
+AXE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "node_modules", "axe-core", "axe.min.js")
 # The sanitizer build is several times slower: room for it.
 WAIT = float(os.environ.get("ZV_WEB_WAIT", "60"))
 
@@ -77,6 +80,21 @@ class Operator:
     def tab(self, page):
         self.click('#tabs button[data-page="%d"]' % page)
         self.find('.dialog[data-page="%d"]' % page)
+
+    def axe(self):
+        """The serious and critical violations axe-core finds on the page now."""
+        if not getattr(self, "_axe", None):
+            with open(AXE) as f:
+                self._axe = f.read()
+        self.driver.execute_script(self._axe)
+        result = self.driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            axe.run(document, {resultTypes: ['violations']})
+              .then((r) => done(JSON.stringify(r.violations.filter((v) => v.impact === 'serious' ||
+                                                                      v.impact === 'critical')
+                .map((v) => ({id: v.id, help: v.help, nodes: v.nodes.map((n) => n.target.join(' '))})))))
+              .catch((e) => done(JSON.stringify([{id: 'axe failed', help: String(e)}])));""")
+        return json.loads(result)
 
     def control(self, id_):
         return self.find('.dialog [data-control="%d"]' % id_)

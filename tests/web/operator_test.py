@@ -4,7 +4,6 @@ before losing them, the log in words, a server that goes and comes back,
 two browsers (one acts, one watches) and the accessibility of every page.
 The station has four sensors from the start."""
 
-import json
 import os
 import re
 import tempfile
@@ -20,9 +19,6 @@ from selenium.webdriver.support.ui import WebDriverWait
 import browser_test
 import serve_support as support
 from browser_test import screenshot_on_failure
-
-AXE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "node_modules", "axe-core", "axe.min.js")
-
 
 def browser(profiles):
     options = webdriver.ChromeOptions()
@@ -276,24 +272,9 @@ class OperatorTest(browser_test.Operator, unittest.TestCase):
 
     # ---- Accessibility ---------------------------------------------------------------------------
 
-    def axe(self):
-        """The serious and critical violations axe-core finds on the page now."""
-        if not getattr(self, "_axe", None):
-            with open(AXE) as f:
-                self._axe = f.read()
-        self.driver.execute_script(self._axe)
-        result = self.driver.execute_async_script("""
-            const done = arguments[arguments.length - 1];
-            axe.run(document, {resultTypes: ['violations']})
-              .then((r) => done(JSON.stringify(r.violations.filter((v) => v.impact === 'serious' ||
-                                                                      v.impact === 'critical')
-                .map((v) => ({id: v.id, help: v.help, nodes: v.nodes.map((n) => n.target.join(' '))})))))
-              .catch((e) => done(JSON.stringify([{id: 'axe failed', help: String(e)}])));""")
-        return json.loads(result)
-
     @screenshot_on_failure
     def test_every_page_is_named_and_works_from_the_keyboard(self):
-        if not os.path.exists(AXE):
+        if not os.path.exists(browser_test.AXE):
             self.skipTest("axe-core is not installed (scripts/setup installs it)")
         self.driver.set_script_timeout(browser_test.WAIT)
         tree = self.server.state()["tree"]["nodes"]

@@ -83,10 +83,12 @@ class TimelineTest(browser_test.Operator, unittest.TestCase):
         capture = self.record()
         whole = self.cli(capture)
         # The batches after which Statistics changed: each object's end.
-        ends, batch = [], 0
+        ends, models, batch = [], [], 0
         for e in whole:
             if e["event"] == "output" and e["display"] == "Statistics":
                 ends.append(batch)
+            if e["event"] == "output" and e["display"] == "Detection":
+                models.append(batch)
             if e["event"] == "handler" and e.get("phase") == "process":
                 batch += 1
         count = batch
@@ -115,6 +117,10 @@ class TimelineTest(browser_test.Operator, unittest.TestCase):
             step.click()
             self.until(lambda: self.shown() == n, "batch %d stepped to" % n)
         self.assertEqual(self.picture("Detection"), sought)
+        # The 3D view holds the objects up to here, none it showed before
+        # the seek back.
+        objects = min(3, sum(1 for b in models if b <= ends[1] + 2))
+        self.until(lambda: "(%d in view)" % objects in self.find(".solid-view").text, "the objects in 3D")
         self.click("#timeline-back")
         self.until(lambda: self.shown() == ends[1] + 1, "a step back")
 
