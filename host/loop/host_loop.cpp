@@ -167,7 +167,8 @@ bool HostLoop::Open(const Options& options, std::string* error) {
     RecoverFileSpace();
     zv::files::LogCommits(true);
     std::vector<zv::station::net::ServerAddress> addresses;
-    for (const ServerPlace& place : servers.places) addresses.push_back({place.serial, place.endpoint, place.publicKey});
+    for (const ServerPlace& place : servers.places)
+        addresses.push_back({place.serial, place.endpoint, place.publicKey});
     zv::station::net::NetworkOptions network;
     network.pull = !options_.realTime;
     if (!station_.Open(options_.files, options_.station, addresses, network, error)) return false;
@@ -261,7 +262,9 @@ void HostLoop::OnPipeEvent(const zv::station::PipeEvent& event) {
 
 zvStatus HostLoop::SetParameter(const std::string& mode, const std::string& name, int32_t value) {
     if (!connection_) return ZV_E_STATE;
-    return connection_->SetParameter(mode, name, value);
+    const zvStatus status = connection_->SetParameter(mode, name, value);
+    Watch();  // what a server on the network made of it
+    return status;
 }
 
 zvStatus HostLoop::SwitchMode(const std::string& mode) {
@@ -275,6 +278,7 @@ zvStatus HostLoop::SwitchMode(const std::string& mode) {
         if (zvClientGetServerHandle(client_, serial, &server) > 0 && zvServerGetPipeHandle(server, &pipe) > 0)
             zvPipeSetCurrentMode(pipe, mode.c_str());
     }
+    Watch();  // what a server on the network made of it
     return connection_->SetClientMode(mode);
 }
 
@@ -405,7 +409,12 @@ void HostLoop::Watch() {
             case Kind::Failed: Emit(events::Error(n.text)); break;
         }
     }
-    if (treeChanged) Emit(TreeJson());
+    if (treeChanged) {
+        Emit(TreeJson());
+        // A mode that could not start without a server may start now.
+        failedStart_.clear();
+        if (!inCall_) ApplyRunState();
+    }
 }
 
 bool HostLoop::Step() {
@@ -426,7 +435,18 @@ bool HostLoop::Step() {
         Emit(events::Error(deliveryError_));
         return false;
     }
-    if (payloads.empty()) return false;
+    if (payloads.empty()) {
+        // A mode that reads a server that is lost waits for it, and says so.
+        for (const zv::station::Server& s : station_.Servers()) {
+            if (!s.delivering || station_.Online(s.serial)) continue;
+            deliveryError_ = "waiting for server " + std::to_string(s.serial) + ", which does not answer";
+            if (waitingFor_ != s.serial) Emit(events::Error(deliveryError_));
+            waitingFor_ = s.serial;
+            return false;
+        }
+        return false;
+    }
+    waitingFor_ = 0;
     if (Capturing()) Record(payloads);
     if (!running) {
         for (zvHandle h : payloads) zvObjectDestroy(h);

@@ -339,6 +339,7 @@ private:
     std::string failedStart_;  // a mode whose start failed, not retried until something changes
     std::string refusal_;
     std::string deliveryError_;
+    uint32_t waitingFor_ = 0;  // the lost server a run waits for, told once
     RunSummary run_;
     std::unique_ptr<MessageSlots> slots_;
     std::unique_ptr<zv::station::CaptureWriter> capture_;

@@ -7,9 +7,9 @@
 
 #include <atomic>
 #include <cctype>
-#include <utility>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "commits.hpp"

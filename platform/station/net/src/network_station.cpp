@@ -108,6 +108,7 @@ bool NetworkStation::Open(const std::filesystem::path& root, const Options& opti
         link.requestTimeoutMs = network.requestTimeoutMs;
         link.heartbeatMs = network.heartbeatMs;
         link.offlineAfterMs = network.offlineAfterMs;
+        link.queueBatches = network.queueBatches;
         // Stepped runs pull every batch: nothing need come on the stream.
         link.stream = !network.pull;
         auto remote = std::make_unique<Remote>();
@@ -135,8 +136,8 @@ bool NetworkStation::Open(const std::filesystem::path& root, const Options& opti
             StationNotice notice;
             notice.kind = StationNotice::Kind::Offline;
             notice.serial = r->serial;
-            notice.text = "server " + std::to_string(r->serial) + " at " + r->link->Options().endpoint +
-                          " does not answer";
+            notice.text =
+                "server " + std::to_string(r->serial) + " at " + r->link->Options().endpoint + " does not answer";
             notices_.push_back(std::move(notice));
             r->toldOffline = true;
             continue;
@@ -211,7 +212,8 @@ bool NetworkStation::ReloadSettings(std::string* error) {
             r->settingsError.clear();
         } else if (reply.status != ZV_E_IO) {
             r->settingsError = reply.message;
-            all += (all.empty() ? "" : "; ") + std::string("server ") + std::to_string(r->serial) + ": " + reply.message;
+            all +=
+                (all.empty() ? "" : "; ") + std::string("server ") + std::to_string(r->serial) + ": " + reply.message;
         }
     }
     Sync();
@@ -335,8 +337,7 @@ bool NetworkStation::Fetch(Source* source) {
     return true;
 }
 
-void NetworkStation::Arrange(std::vector<Chunk>* chunks, std::vector<zvHandle>* payloads,
-                             BatchOrigin* origin) const {
+void NetworkStation::Arrange(std::vector<Chunk>* chunks, std::vector<zvHandle>* payloads, BatchOrigin* origin) const {
     auto rank = [&](uint32_t serial) {
         return static_cast<size_t>(std::find(order_.begin(), order_.end(), serial) - order_.begin());
     };

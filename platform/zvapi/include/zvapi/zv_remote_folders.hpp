@@ -30,8 +30,7 @@ public:
     // folder itself). Failures return a zvApi status and the reason in `*why`.
     virtual ~RemoteFolders();
     virtual bool Serves(const std::string& folder) const = 0;
-    virtual zvStatus Read(const std::string& folder, const std::string& path, std::string* bytes,
-                          std::string* why) = 0;
+    virtual zvStatus Read(const std::string& folder, const std::string& path, std::string* bytes, std::string* why) = 0;
     virtual zvStatus Write(const std::string& folder, const std::string& path, std::string_view bytes,
                            std::string* why) = 0;
     // `*kind`: 0 nothing there, 1 a file, 2 a folder, 3 something else.

@@ -47,11 +47,12 @@ struct ServerAddress {
 };
 
 struct NetworkOptions {
-    bool pull = true;            // stepped: batches pulled (deterministic); else real time
+    bool pull = true;             // stepped: batches pulled (deterministic); else real time
     int requestTimeoutMs = 2000;  // every call to a server
     int connectMs = 3000;         // how long Open waits for the servers to answer
     int heartbeatMs = 250;
     int offlineAfterMs = 1500;
+    size_t queueBatches = 256;  // real time: batches a link keeps for a client that falls behind
 };
 
 // Something that happened to a network server, for the host to tell.
