@@ -2,6 +2,9 @@
 // in-process, a server lost and back while the host runs, and the file
 // space of a network server served by that server.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -119,6 +122,38 @@ TEST(NetworkStation, ARunIsTheSameWithServersInProcessAndOnTheNetwork) {
             for (size_t i = 0; i < want.size(); ++i) ASSERT_EQ(have[i], want[i]) << "event " << i;
         }
     }
+}
+
+// Whether nothing listens on `port` of the loopback any more.
+bool PortFree(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
+// demo --network runs every mode through zvstation processes, and none of
+// them outlives it.
+TEST(NetworkStation, TheDemoOnTheNetworkRunsItsServersAndStopsThem) {
+    if (!zvhosttest::HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
+    zvtest::TempFileSpace out("zvnet-demo", zvtest::TempFileSpace::Root::kLeave);
+    const zvhosttest::ZvhostResult demo =
+        zvhosttest::RunZvhost("--plugin '" + std::string(TORVANE_PLUGIN) + "' demo --network --seconds 0.3 --out '" +
+                              out.Path().string() + "'");
+    ASSERT_EQ(demo.code, 0) << demo.out << demo.err;
+    EXPECT_TRUE(out.Exists("Free-Free.png"));
+    const std::string key =
+        "on the network: 1 zvstation process(es) on copies of the servers' folders tcp://127.0.0.1:";
+    const size_t at = demo.out.find(key);
+    ASSERT_NE(at, std::string::npos) << demo.out;
+    const int port = std::stoi(demo.out.substr(at + key.size()));
+    EXPECT_TRUE(PortFree(port)) << "a server still listens on " << port;
 }
 
 // The host loop on a station of server 2, a process the test kills, stops

@@ -148,6 +148,9 @@ bool NetworkStation::Open(const std::filesystem::path& root, const Options& opti
                      ") answers as server " + std::to_string(info.serial);
             return false;
         }
+        // A server another client had delivering has run for a while: the
+        // simulated time of this station starts at its first batch.
+        if (info.pipe.delivering) resumed_ = true;
         std::string why;
         if (network.pull && r->link->SetPull(true, &why) <= 0) Fail(r->serial, "asking for pulled batches", why);
     }
@@ -293,7 +296,10 @@ ServerLink* NetworkStation::Link(uint32_t serial) {
     return r != nullptr ? r->link.get() : nullptr;
 }
 
-double NetworkStation::Time() const { return remotes_.empty() ? local_.Time() : time_; }
+double NetworkStation::Time() const {
+    if (remotes_.empty()) return local_.Time();
+    return started_ ? time_ - base_ : 0;
+}
 
 std::string NetworkStation::Mode() const {
     for (const Server& s : servers_)
@@ -393,6 +399,10 @@ void NetworkStation::Queue(std::vector<Chunk>* at, double time) {
         Arrange(at, &batch.results, &origin);
         batch.servers = std::move(origin.servers);
         ready_.push_back(std::move(batch));
+    }
+    if (!started_) {
+        started_ = true;
+        base_ = resumed_ ? time : 0;
     }
     time_ = std::max(time_, time + Station::Period(mode));
 }

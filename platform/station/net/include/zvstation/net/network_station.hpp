@@ -150,7 +150,10 @@ private:
     std::vector<Source> sources_;
     std::vector<Server> servers_;
     std::deque<Chunk> ready_;  // batches made, still to hand out (several of one stretch)
-    double time_ = 0;
+    double time_ = 0;          // the end of the last batch handed out, in the servers' time
+    double base_ = 0;          // the servers' time this station's began at
+    bool started_ = false;
+    bool resumed_ = false;  // a server delivered to another client before
     std::vector<StationNotice> notices_;
     std::unique_ptr<zv::files::RemoteFolders> files_;
 };
