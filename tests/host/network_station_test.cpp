@@ -179,6 +179,7 @@ protected:
         options.describeOutputs = true;
         options.files = client_.Path();
         options.station.seed = kSeed;
+        options.realTime = realTime_;
         ASSERT_TRUE(loop_->Open(options, &error)) << error;
     }
     void TearDown() override {
@@ -233,6 +234,7 @@ protected:
         EXPECT_TRUE(Drawn(from).count("2000")) << "server 2's sensors are drawn";
     }
 
+    bool realTime_ = false;  // as serve runs: batches as the server paces them
     zvtest::TempFileSpace client_{"zvnet-client"};
     zvtest::TempFileSpace folders_{"zvnet-servers", zvtest::TempFileSpace::Root::kLeave};
     StationProcess server_;
@@ -294,6 +296,30 @@ TEST_F(NetworkLoopTest, AStoppedServerIsOfflineWithinTwoSecondsAndBackWhenItCont
     ASSERT_TRUE(StepUntil([&] { return !ServerEvents("online").empty(); }, 4000));
     EXPECT_FALSE(ServerEvents("online").front()["restarted"].get<bool>());
     const size_t from = events_.size();
+    ASSERT_TRUE(StepUntil([&] { return Drawn(from).count("2000") != 0; }, 4000)) << "delivery did not resume";
+}
+
+// As serve runs it, the server paces its batches and the loop takes what
+// has come; a lost server is told and its return delivers again.
+class RealTimeLoopTest : public NetworkLoopTest {
+protected:
+    void SetUp() override {
+        realTime_ = true;
+        NetworkLoopTest::SetUp();
+    }
+};
+
+TEST_F(RealTimeLoopTest, BatchesComeAsTheServerPacesThemAndResumeAfterAStop) {
+    ASSERT_EQ(loop_->SwitchMode("Free"), 1);
+    loop_->SetPlaying(true);
+    ASSERT_TRUE(loop_->Running());
+    size_t from = events_.size();
+    ASSERT_TRUE(StepUntil([&] { return Drawn(from).count("2000") != 0; }, 4000)) << "nothing came";
+    server_.Pause();
+    ASSERT_TRUE(StepUntil([&] { return !ServerEvents("offline").empty(); }, 4000));
+    server_.Resume();
+    ASSERT_TRUE(StepUntil([&] { return !ServerEvents("online").empty(); }, 4000));
+    from = events_.size();
     ASSERT_TRUE(StepUntil([&] { return Drawn(from).count("2000") != 0; }, 4000)) << "delivery did not resume";
 }
 
