@@ -163,6 +163,32 @@ TEST_F(NetworkStationTest, RealTimeBatchesComeAsMadeAndWhatASlowClientLosesIsTol
     EXPECT_EQ(dropped, (std::set<uint32_t>{1, 3}));
 }
 
+// A server that has sent nothing (server 1, in Calibration: a batch a
+// second) does not hold up what the others sent (server 3, in Free).
+TEST_F(NetworkStationTest, RealTimeBatchesOfOneServerAreNotHeldUpByAnotherThatSentNothing) {
+    net::NetworkStation station;
+    net::NetworkOptions options;
+    options.pull = false;
+    ASSERT_TRUE(Open(&station, options));
+    ASSERT_EQ(station.SetMode(1, "Calibration"), 1);
+    ASSERT_EQ(station.SetMode(3, "Free"), 1);
+    ASSERT_EQ(station.StartDelivery(1), 1);
+    ASSERT_EQ(station.StartDelivery(3), 1);
+    ASSERT_TRUE(zvtest::WaitFor(
+        [&] {
+            for (const Batch& b : Deliver(&station, "", 1))
+                if (!b.servers.empty() && b.servers.back() == 3) return true;
+            return false;
+        },
+        10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // server 3 sends 15 batches meanwhile
+    const zvtest::Clock::time_point t0 = zvtest::Clock::now();
+    int fromThree = 0;
+    for (const Batch& b : Deliver(&station, "", 10)) fromThree += !b.servers.empty() && b.servers.back() == 3;
+    EXPECT_LT(zvtest::MsSince(t0), 300) << "batches waited for server 1";
+    EXPECT_EQ(fromThree, 10);
+}
+
 // A server whose endpoint answers as another server is refused at the
 // start, naming both; one that does not answer is offline, told at once.
 TEST_F(NetworkStationTest, AServerAtTheWrongEndpointIsRefusedAndAMissingOneIsOffline) {

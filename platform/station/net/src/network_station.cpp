@@ -441,23 +441,30 @@ zvStatus NetworkStation::RealTime() {
             local.ahead.pop_front();
         }
     }
-    // Without in-process servers to keep time, the first server's batch is
-    // waited for, a period at most; the others give what they have.
-    int waitMs = at.empty() ? static_cast<int>(1000 * Station::Period(Mode())) : 0;
-    for (Source& source : sources_) {
-        if (source.remote == nullptr || !SourceDelivering(source)) continue;
-        ReceivedBatch batch;
-        if (!source.remote->link->TakeBatch(&batch, waitMs)) continue;
-        waitMs = 0;
-        Chunk chunk;
-        if (batch.Results(&chunk.results) <= 0) {
-            Fail(source.remote->serial, "making the results of a batch", "");
-            continue;
+    // What every server has sent. Without in-process servers to keep time,
+    // and when none has sent anything yet, the first that does is waited
+    // for, a batch period at most.
+    auto take = [&] {
+        for (Source& source : sources_) {
+            if (source.remote == nullptr || !SourceDelivering(source)) continue;
+            ReceivedBatch batch;
+            if (!source.remote->link->TakeBatch(&batch, 0)) continue;
+            Chunk chunk;
+            if (batch.Results(&chunk.results) <= 0) {
+                Fail(source.remote->serial, "making the results of a batch", "");
+                continue;
+            }
+            chunk.time = batch.Header().time;
+            chunk.servers.assign(chunk.results.size(), source.remote->serial);
+            if (at.empty()) t = chunk.time;
+            if (!chunk.results.empty()) at.push_back(std::move(chunk));
         }
-        chunk.time = batch.Header().time;
-        chunk.servers.assign(chunk.results.size(), source.remote->serial);
-        if (at.empty()) t = chunk.time;
-        if (!chunk.results.empty()) at.push_back(std::move(chunk));
+    };
+    take();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(Station::Period(Mode()));
+    while (at.empty() && !(hasLocal_ && local_.Delivering()) && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        take();
     }
     Queue(&at, t);
     return ZV_OK;
