@@ -214,6 +214,9 @@ void AddDemoAndInit(CLI::App* cli, Commands* c) {
         ->capture_default_str();
     demo->add_option("--seed", c->demoOptions.seed, "the simulated station's seed")->capture_default_str();
     demo->add_flag("--json", c->demoOptions.json, "one JSON object per event, one per line");
+    demo->add_flag("--network", c->demoOptions.network,
+                   "run each server as a zvstation process on the loopback (the program beside zvhost), stopped at "
+                   "the end");
 
     CLI::App* init = c->init =
         cli->add_subcommand("init", "declare a station's servers in a file space (station.json)");

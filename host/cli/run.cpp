@@ -14,6 +14,7 @@
 #include "host_loop.hpp"
 #include "output_files.hpp"
 #include "station_file.hpp"
+#include "station_processes.hpp"
 
 namespace zvhost {
 
@@ -230,6 +231,49 @@ bool DemoPresets(const DemoSpace& space, std::map<std::string, int32_t>* presets
     return true;
 }
 
+// A temporary folder beside the file space's kind, named `what`.
+bool MakeTemporaryFolder(const std::string& what, DemoSpace* space, std::string* error) {
+    std::error_code ec;
+    std::random_device random;
+    space->files = std::filesystem::temp_directory_path(ec) /
+                   ("zvhost-demo-" + what + "-" + std::to_string(::getpid()) + "-" + std::to_string(random() % 100000));
+    space->temporary = true;
+    std::filesystem::create_directories(space->files, ec);
+    if (ec) *error = "cannot create " + space->files.string() + ": " + ec.message();
+    return !ec;
+}
+
+// The demonstration's servers on the network: each declared server's folder
+// copied into `servers`, a zvstation process started on it, and a client
+// file space `client` whose description names their endpoints.
+bool StartNetworkServers(const DemoOptions& options, const DemoSpace& space, DemoSpace* client, DemoSpace* servers,
+                         StationProcesses* processes, std::string* error) {
+    const std::filesystem::path program = StationProgram();
+    if (program.empty()) {
+        *error = "no zvstation program beside zvhost (build the target zvstation_server)";
+        return false;
+    }
+    StationServers declared;
+    if (!ReadStationServers(space.files, &declared, error) || !MakeTemporaryFolder("client", client, error) ||
+        !MakeTemporaryFolder("servers", servers, error))
+        return false;
+    std::vector<ServerPlace> places;
+    for (uint32_t serial : declared.serials) {
+        const std::filesystem::path from = zv::station::ServerFolder(space.files, serial);
+        const std::filesystem::path folder = servers->files / ("SN" + std::to_string(serial));
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        if (!from.empty()) std::filesystem::copy(from, folder, std::filesystem::copy_options::recursive, ec);
+        if (ec) {
+            *error = "cannot copy the folder of server " + std::to_string(serial) + ": " + ec.message();
+            return false;
+        }
+        if (!processes->Start(program, folder, serial, options.seed, error)) return false;
+        places.push_back({serial, processes->Endpoints().back(), ""});
+    }
+    return DeclareStationPlaces(client->files, places, error);
+}
+
 }  // namespace
 
 int RunDemo(const Plugin& plugin, zvHandle app, const AppInfo& info, const DemoOptions& options, std::ostream& events,
@@ -238,12 +282,23 @@ int RunDemo(const Plugin& plugin, zvHandle app, const AppInfo& info, const DemoO
     std::map<std::string, int32_t> presets;
     std::string station;
     if (!MakeDemoSpace(options, &space, error) || !DemoPresets(space, &presets, &station, error)) return kExitBadInput;
+    // Declared first, so that the servers stop before their folders go.
+    DemoSpace client;
+    DemoSpace servers;
+    StationProcesses processes;
+    if (options.network) {
+        if (!StartNetworkServers(options, space, &client, &servers, &processes, error)) return kExitBadInput;
+        station += "on the network: " + std::to_string(processes.Endpoints().size()) +
+                   " zvstation process(es) on copies of the servers' folders";
+        for (const std::string& endpoint : processes.Endpoints()) station += " " + endpoint;
+        station += "\n";
+    }
     if (!options.json) events << station;
     int code = kExitOk;
     for (const ModeInfo& mode : info.modes) {
         RunOptions run;
         run.mode = mode.name;
-        run.files = space.files;
+        run.files = options.network ? client.files : space.files;
         run.seconds = options.seconds;
         run.station.seed = options.seed;
         run.out = options.out;

@@ -57,6 +57,9 @@ struct DemoOptions {
     uint64_t seed = 1;
     bool json = false;
     bool progress = false;
+    // The servers as zvstation processes (the program beside zvhost), each on
+    // a copy of its folder, reached over the loopback; stopped at the end.
+    bool network = false;
 };
 
 // Makes a station of one server with four sensors in the file space when

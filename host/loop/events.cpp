@@ -297,6 +297,16 @@ json Skipped(uint64_t count) {
     return j;
 }
 
+json Server(uint32_t server, const std::string& change, bool restarted, uint64_t count, const std::string& text) {
+    json j = Of(EventKind::Server);
+    j["server"] = server;
+    j["change"] = change;
+    if (change == "online") j["restarted"] = restarted;
+    if (change == "dropped" || change == "lost") j["count"] = count;
+    j["text"] = text;
+    return j;
+}
+
 }  // namespace events
 
 }  // namespace zvhost

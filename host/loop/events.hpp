@@ -48,7 +48,8 @@ namespace zvhost {
     X(State, "state")           /* the open page's controls, asked for */          \
     X(Summary, "summary")       /* what one run of a mode did */                   \
     X(Plugin, "plugin")         /* an export the plug-in lacks */                  \
-    X(Skipped, "skipped")       /* log entries a browser missed */
+    X(Skipped, "skipped")       /* log entries a browser missed */                 \
+    X(Server, "server")         /* a server on the network lost, back, or short of batches */
 
 enum class EventKind {
 #define ZVHOST_EVENT_ENUM(kind, name) kind,
@@ -117,6 +118,11 @@ nlohmann::json State(nlohmann::json page, int32_t modified, nlohmann::json pipes
 nlohmann::json Summary(const RunSummary& summary);
 nlohmann::json Plugin(const std::string& missing);
 nlohmann::json Skipped(uint64_t count);
+// What happened to server `server` on the network: `change` is "offline",
+// "online" (`restarted` when it came back from a new start), "dropped" or
+// "lost" (`count` batches); `text` says it in words.
+nlohmann::json Server(uint32_t server, const std::string& change, bool restarted, uint64_t count,
+                      const std::string& text);
 
 }  // namespace events
 

@@ -132,6 +132,7 @@ HostLoop::~HostLoop() {
     client_.Reset();  // after the runner, which runs over it
     if (window_ != nullptr) wf::DestroyHostWindow(window_);
     wf::SetMessageBoxHandler(nullptr);
+    zv::files::SetRemoteFolders(nullptr);  // the station's links go with it
 }
 
 void HostLoop::SetEventSink(EventSink sink) { emit_ = std::move(sink); }
@@ -172,15 +173,6 @@ bool HostLoop::Open(const Options& options, std::string* error) {
                  "folder holds a Settings.xml";
         return false;
     }
-    // A server on the network is its own process, whose folder is the
-    // truth: never stand in for it with the client's folder of the same
-    // name.
-    for (const ServerPlace& place : servers.places) {
-        if (place.InProcess()) continue;
-        *error = "server " + std::to_string(place.serial) + " is on the network (" + place.endpoint +
-                 " in station.json), and this host reaches only in-process servers";
-        return false;
-    }
     servers_ = servers.serials;
     if (zvFileSpaceSetRoot(options_.files.c_str()) <= 0) {
         *error = "cannot use " + options_.files.string() + " as the file space";
@@ -190,7 +182,14 @@ bool HostLoop::Open(const Options& options, std::string* error) {
     // whole batches kept, the rest gone.
     RecoverFileSpace();
     zv::files::LogCommits(true);
-    if (!station_.OpenServers(options_.files, options_.station, servers_, error)) return false;
+    std::vector<zv::station::net::ServerAddress> addresses;
+    for (const ServerPlace& place : servers.places)
+        addresses.push_back({place.serial, place.endpoint, place.publicKey});
+    zv::station::net::NetworkOptions network;
+    network.pull = !options_.realTime;
+    if (!station_.Open(options_.files, options_.station, addresses, network, error)) return false;
+    // The folder of a server on the network is that server's.
+    zv::files::SetRemoteFolders(station_.Files());
     if (!options_.input.empty()) {
         replay_ = std::make_unique<zv::station::Replay>();
         if (!zv::station::LoadReplay(options_.input, replay_.get(), error)) return false;
@@ -280,7 +279,9 @@ void HostLoop::OnPipeEvent(const zv::station::PipeEvent& event) {
 
 zvStatus HostLoop::SetParameter(const std::string& mode, const std::string& name, int32_t value) {
     if (!connection_) return ZV_E_STATE;
-    return connection_->SetParameter(mode, name, value);
+    const zvStatus status = connection_->SetParameter(mode, name, value);
+    Watch();  // what a server on the network made of it
+    return status;
 }
 
 zvStatus HostLoop::SwitchMode(const std::string& mode) {
@@ -294,6 +295,7 @@ zvStatus HostLoop::SwitchMode(const std::string& mode) {
         if (zvClientGetServerHandle(client_, serial, &server) > 0 && zvServerGetPipeHandle(server, &pipe) > 0)
             zvPipeSetCurrentMode(pipe, mode.c_str());
     }
+    Watch();  // what a server on the network made of it
     return connection_->SetClientMode(mode);
 }
 
@@ -400,7 +402,40 @@ void HostLoop::SetPlaying(bool playing) {
     ApplyRunState();
 }
 
+bool HostLoop::HasNetworkServers() const {
+    for (uint32_t serial : servers_)
+        if (station_.OnNetwork(serial)) return true;
+    return false;
+}
+
+void HostLoop::Watch() {
+    using Kind = zv::station::net::StationNotice::Kind;
+    bool treeChanged = false;
+    for (const zv::station::net::StationNotice& n : station_.Poll()) {
+        switch (n.kind) {
+            case Kind::Offline:
+                Emit(events::Server(n.serial, "offline", false, 0, n.text));
+                treeChanged = true;
+                break;
+            case Kind::Online:
+                Emit(events::Server(n.serial, "online", n.restarted, 0, n.text));
+                treeChanged = true;
+                break;
+            case Kind::Dropped: Emit(events::Server(n.serial, "dropped", false, n.count, n.text)); break;
+            case Kind::Lost: Emit(events::Server(n.serial, "lost", false, n.count, n.text)); break;
+            case Kind::Failed: Emit(events::Error(n.text)); break;
+        }
+    }
+    if (treeChanged) {
+        Emit(TreeJson());
+        // A mode that could not start without a server may start now.
+        failedStart_.clear();
+        if (!inCall_) ApplyRunState();
+    }
+}
+
 bool HostLoop::Step() {
+    Watch();
     deliveryError_.clear();
     if (!Delivering()) return false;
     const bool running = Running();
@@ -417,7 +452,18 @@ bool HostLoop::Step() {
         Emit(events::Error(deliveryError_));
         return false;
     }
-    if (payloads.empty()) return false;
+    if (payloads.empty()) {
+        // A mode that reads a server that is lost waits for it, and says so.
+        for (const zv::station::Server& s : station_.Servers()) {
+            if (!s.delivering || station_.Online(s.serial)) continue;
+            deliveryError_ = "waiting for server " + std::to_string(s.serial) + ", which does not answer";
+            if (waitingFor_ != s.serial) Emit(events::Error(deliveryError_));
+            waitingFor_ = s.serial;
+            return false;
+        }
+        return false;
+    }
+    waitingFor_ = 0;
     if (Capturing()) Record(payloads);
     if (!running) {
         for (zvHandle h : payloads) zvObjectDestroy(h);

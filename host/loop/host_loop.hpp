@@ -43,6 +43,7 @@
 #include "zvrunner/mode_runner.hpp"
 #include "zvstation/capture.hpp"
 #include "zvstation/connection.hpp"
+#include "zvstation/net/network_station.hpp"
 #include "zvstation/replay.hpp"
 #include "zvstation/station.hpp"
 
@@ -100,6 +101,10 @@ public:
         std::vector<std::filesystem::path> input;
         bool describeOutputs = false;  // output events carry a summary of what each holds
         bool fullOutputs = false;      // ... with every number it holds
+        // Servers on the network pace their batches in real time, and a
+        // batch takes what has come; else (stepped runs) every batch is
+        // pulled from them, the same as in-process for the same seed.
+        bool realTime = false;
     };
 
     // `plugin` and `app` (its description, read back as `info`) outlive the loop.
@@ -246,7 +251,16 @@ public:
     // ---- State and pictures --------------------------------------------------------
     zvHandle Client() const { return client_.Get(); }
     zv::station::Connection& Connection() { return *connection_; }
-    zv::station::Station& Station() { return station_; }
+    zv::station::net::NetworkStation& Station() { return station_; }
+    // Whether a server is on the network: its losses and returns come
+    // whether or not anything runs, so the loop's owner calls Watch now and
+    // then (a few times a second).
+    bool HasNetworkServers() const;
+    // Tells what happened to the servers on the network since the last
+    // call (lost, back with its pipe restored, batches dropped or missing,
+    // calls that failed), as events; a server lost or back sends the tree
+    // again with its node marked.
+    void Watch();
     HostDisplays& Displays() { return *displays_; }
     // Pipes, capture (with what the current or last capture wrote), layout,
     // play state.
@@ -310,7 +324,7 @@ private:
     EventSink emit_;
     MessageBoxAnswerer answerer_;
 
-    zv::station::Station station_;
+    zv::station::net::NetworkStation station_;
     std::unique_ptr<zv::station::Connection> connection_;
     std::unique_ptr<zv::station::Replay> replay_;
     zv::OwnedClient client_;
@@ -353,6 +367,7 @@ private:
     std::string failedStart_;  // a mode whose start failed, not retried until something changes
     std::string refusal_;
     std::string deliveryError_;
+    uint32_t waitingFor_ = 0;  // the lost server a run waits for, told once
     RunSummary run_;
     std::unique_ptr<MessageSlots> slots_;
     std::unique_ptr<zv::station::CaptureWriter> capture_;

@@ -102,6 +102,9 @@ void HostLoop::AfterPluginCall() {
         BuildTree();
         Emit(TreeJson());
     }
+    // What a page's call to a server on the network met (a failure, the
+    // server lost) is told after the call.
+    Watch();
     ApplyRunState();
 }
 

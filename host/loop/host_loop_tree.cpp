@@ -148,6 +148,10 @@ json HostLoop::TreeJson() {
         if (n.type == hostapi::kServerNode) {
             j["serial"] = n.serial;
             j["limited"] = n.limited;
+            if (station_.OnNetwork(n.serial)) {
+                j["network"] = true;
+                j["offline"] = !station_.Online(n.serial);
+            }
         }
         if (n.type == hostapi::kSensorNode || (n.type == hostapi::kPlainNode && n.parent >= 0)) {
             j["group"] = n.groupPath;

@@ -165,7 +165,7 @@ std::vector<std::string> SensorPaths(const std::string& serverPath, const std::v
     return paths;
 }
 
-std::string UnreadSettings(const zv::station::Station& station) {
+std::string UnreadSettings(const zv::station::StationBackend& station) {
     std::string why;
     for (const zv::station::Server& server : station.Servers()) {
         if (server.settingsError.empty()) continue;

@@ -61,7 +61,7 @@ std::vector<std::string> SensorPaths(const std::string& serverPath, const std::v
 // Why no mode can run on `station`: the servers whose Settings.xml the
 // station could not read, each with the reason (file, line when the
 // platform names one, what is wrong); "" when every server's could be read.
-std::string UnreadSettings(const zv::station::Station& station);
+std::string UnreadSettings(const zv::station::StationBackend& station);
 
 }  // namespace zvhost
 

@@ -28,7 +28,8 @@ std::string TreeText(const json& e) {
     for (const json& n : e["nodes"]) {
         const bool child = n.contains("parent");
         text += std::string(child ? "    " : "") + Str(n, "path") + " (" + Str(n, "kind") +
-                (n.value("limited", false) ? ", limited" : "") + (n.value("missing", false) ? ", no node" : "") + "):";
+                (n.value("limited", false) ? ", limited" : "") + (n.value("offline", false) ? ", offline" : "") +
+                (n.value("missing", false) ? ", no node" : "") + "):";
         if (n["pages"].empty()) text += " no pages";
         for (const json& p : n["pages"]) text += " " + Str(p, "id") + " " + Quote(Str(p, "name"));
         text += "\n";
@@ -129,6 +130,8 @@ std::string EventText(const json& e) {
         case EventKind::Error: return "  error: " + Str(e, "text") + "\n";
         case EventKind::State: return StateText(e);
         case EventKind::Plugin: return "  the plug-in has no " + Str(e, "missing") + "\n";
+        case EventKind::Server:
+            return "  server SN" + Str(e, "server") + " " + Str(e, "change") + ": " + Str(e, "text") + "\n";
         // Too many to list a line each (outputs, reads), or printed apart
         // (a run's summary, SummaryText), or the browser's own (skipped).
         case EventKind::Output:

@@ -114,8 +114,12 @@ function renderTree() {
     const ul = el('ul', {role: parent === '' ? 'tree' : 'group'});
     for (const node of children.get(parent) || []) {
       const button = el('button', {type: 'button', class: 'node', 'data-path': node.path}, [
-        nodeLabel(node), el('span', {class: 'kind', text: node.limited ? `${node.kind}, limited` : node.kind}),
+        nodeLabel(node), el('span', {class: 'kind', text: node.kind + (node.limited ? ', limited' : '') +
+                                                     (node.offline ? ', offline' : '')}),
       ]);
+      // A server on the network that does not answer: said in words, and a
+      // class for the style.
+      if (node.offline) button.classList.add('offline');
       // Why a node offers less than its kind does (settings that cannot be
       // read, a sensor the pages cannot find): a mark, the reason on hover.
       if (node.reason) {
@@ -500,6 +504,7 @@ function describe(e) {
     case 'refused': return `Refused: ${e.text}`;
     case 'plugin': return `The plug-in lacks ${e.missing}`;
     case 'skipped': return `(${e.count} older entries not shown)`;
+    case 'server': return `Server SN${e.server} ${e.change}: ${e.text}`;
     default: return `${e.event}${e.text ? `: ${e.text}` : ''}`;
   }
 }

@@ -19,6 +19,7 @@ namespace {
 // A loop that falls further behind than this skips the batches it missed
 // rather than running them in a burst.
 constexpr std::chrono::milliseconds kMostBehind{250};
+constexpr std::chrono::milliseconds kWatchPeriod{200};  // how often the servers on the network are looked at when idle
 // Live pictures of plots and polar models are drawn at the size the page
 // shows them: the encoding of a picture costs the loop by its pixels.
 constexpr double kLiveScale = 0.6;
@@ -407,6 +408,9 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
                 auto ready = [&] { return stop_ || !queue_.empty() || !wanted_.empty(); };
                 if (loop.Delivering() && !timeline_.Paused()) {
                     queued_.wait_until(lock, next, ready);
+                } else if (loop.HasNetworkServers()) {
+                    // A server on the network may be lost or come back at any time.
+                    queued_.wait_for(lock, kWatchPeriod, ready);
                 } else {
                     queued_.wait(lock, ready);
                 }
@@ -414,6 +418,7 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
                 commands = queue_.size();
             }
             RunCommands(loop, commands);
+            loop.Watch();
             bool stepped = false;
             const Clock::time_point now = Clock::now();
             if (loop.Delivering() && !timeline_.Paused()) {

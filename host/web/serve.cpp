@@ -75,6 +75,7 @@ int RunServe(const Plugin& library, zvHandle app, const AppInfo& info, const Ser
     options.loop.files = args.files;
     if (!args.input.empty()) options.loop.input = {args.input};
     options.loop.station.seed = args.seed;
+    options.loop.realTime = true;  // servers on the network pace themselves
     options.boxTimeout = std::chrono::milliseconds(static_cast<int64_t>(args.boxTimeout * 1000));
     if (!loop.Start(options, error)) return kExitBadInput;
     ServeOptions serve;

@@ -49,7 +49,8 @@ std::vector<json> OneOfEach() {
             ev::State(json::object(), 0, json::object()),
             ev::Summary(summary),
             ev::Plugin("TorvanePageCreate"),
-            ev::Skipped(5)};
+            ev::Skipped(5),
+            ev::Server(2, "offline", false, 0, "server 2 does not answer")};
 }
 
 TEST(Events, EveryKindHasOneNameAndOneBuilder) {

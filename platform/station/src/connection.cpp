@@ -27,7 +27,7 @@ Connection* Of(void* context) { return static_cast<Connection*>(context); }
 
 }  // namespace
 
-Connection::Connection(Station* station, std::vector<ModeDeclaration> modes)
+Connection::Connection(StationBackend* station, std::vector<ModeDeclaration> modes)
     : station_(station), modes_(std::move(modes)) {
     for (const ModeDeclaration& mode : modes_) {
         if (values_.count(mode.name) != 0) continue;  // the first declaration of a name counts
@@ -126,7 +126,7 @@ void Connection::Tell(const PipeEvent& event) {
 
 namespace {
 
-const Server* FindServer(const Station* station, uint32_t serial) {
+const Server* FindServer(const StationBackend* station, uint32_t serial) {
     if (station == nullptr) return nullptr;
     for (const Server& server : station->Servers())
         if (server.serial == serial) return &server;

@@ -648,8 +648,6 @@ bool Station::Delivering() const {
     return false;
 }
 
-zvStatus Station::NextBatch(std::vector<zvHandle>* payloads) { return NextBatch(payloads, nullptr); }
-
 zvStatus Station::NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin) {
     Impl& r = *impl_;
     if (payloads == nullptr) return ZV_E_ARGUMENT;

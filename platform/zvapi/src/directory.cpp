@@ -15,6 +15,7 @@
 #include "commits.hpp"
 #include "containers.hpp"
 #include "files.hpp"
+#include "remote.hpp"
 
 namespace zv {
 
@@ -62,16 +63,26 @@ zvStatus List(const char* folder, zvHandle names, bool folders) {
     if (list == nullptr) return status;
     if (!list->initialised || list->itemType != ZV_TYPE_STRING) return ZV_E_TYPE;
     if (!list->owning()) return ZV_E_ARGUMENT;  // the strings would have no owner
-    Fd dir;
-    status = OpenFolder(folder, &dir);
-    if (status <= 0) return status;
-    std::vector<DirEntry> entries;
-    if (!ReadFolder(dir.get(), &entries))
-        return Fail(ZV_E_IO, "the folder \"" + Printable(folder) + "\" cannot be read: " + std::strerror(errno));
     std::vector<std::string> found;
-    for (const DirEntry& entry : entries) {
-        if (IsTemporaryName(entry.name.c_str())) continue;
-        if (IsKind(dir.get(), entry, folders)) found.push_back(entry.name);
+    if (RemotePlace place; RemotePath(folder, &place)) {
+        std::vector<files::RemoteFolders::Entry> entries;
+        std::string why;
+        status = place.folders->List(place.folder, place.path, &entries, &why);
+        if (status == ZV_E_NOTFOUND) return status;
+        if (status <= 0) return Fail(status, "the folder \"" + Printable(folder) + "\": " + why);
+        for (const auto& entry : entries)
+            if (entry.folder == folders && !IsTemporaryName(entry.name.c_str())) found.push_back(entry.name);
+    } else {
+        Fd dir;
+        status = OpenFolder(folder, &dir);
+        if (status <= 0) return status;
+        std::vector<DirEntry> entries;
+        if (!ReadFolder(dir.get(), &entries))
+            return Fail(ZV_E_IO, "the folder \"" + Printable(folder) + "\" cannot be read: " + std::strerror(errno));
+        for (const DirEntry& entry : entries) {
+            if (IsTemporaryName(entry.name.c_str())) continue;
+            if (IsKind(dir.get(), entry, folders)) found.push_back(entry.name);
+        }
     }
     std::sort(found.begin(), found.end(), NameBefore);
 
@@ -119,6 +130,12 @@ extern "C" {
 int32_t zvFileExists(const char* path) {
     ZV_ENTER_OR(0, path);
     try {
+        if (zv::RemotePlace remote; zv::RemotePath(path, &remote)) {
+            int kind = 0;
+            int64_t size = 0;
+            std::string why;
+            return remote.folders->Stat(remote.folder, remote.path, &kind, &size, &why) > 0 && kind == 1 ? 1 : 0;
+        }
         zv::Place place;
         if (zv::Resolve(path, zv::Follow::kAll, &place) <= 0) return 0;
         return place.exists && S_ISREG(place.info.st_mode) ? 1 : 0;
@@ -133,7 +150,8 @@ zvStatus zvFileCopy(const char* from, const char* to, int32_t overwrite) {
         zv::File in;
         zvStatus status = zv::OpenPath(&in, from, ZV_FILE_READ);
         if (status <= 0) return status;
-        if (overwrite == 0) {
+        zv::RemotePlace remote;
+        if (overwrite == 0 && !zv::RemotePath(to, &remote)) {
             zv::Place existing;
             status = zv::Resolve(to, zv::Follow::kAll, &existing);
             if (status <= 0) return status;
@@ -169,6 +187,16 @@ zvStatus zvFileCopy(const char* from, const char* to, int32_t overwrite) {
 zvStatus zvFileDelete(const char* path) {
     ZV_ENTER(path);
     return zv::Guard([&] {
+        if (zv::RemotePlace remote; zv::RemotePath(path, &remote)) {
+            std::string why;
+            if (remote.path.empty()) return ZV_E_NOTFOUND;
+            const zvStatus status = remote.folders->Delete(remote.folder, remote.path, &why);
+            if (status == ZV_E_NOTFOUND) return status;
+            if (status <= 0) return zv::Fail(status, "\"" + zv::Printable(path) + "\": " + why);
+            zv::NoteCommit(zv::FileSpaceRoot() + "/" + remote.folder + "/" + remote.path,
+                           zv::files::Commit::Change::Deleted, -1);
+            return ZV_OK;
+        }
         zv::Place place;
         zvStatus status = zv::Resolve(path, zv::Follow::kNotLast, &place);
         if (status <= 0) return status;
@@ -195,6 +223,13 @@ zvStatus zvDirectoryGetDirectories(const char* folder, zvHandle names) {
 zvStatus zvDirectoryCreate(const char* folder) {
     ZV_ENTER(folder);
     return zv::Guard([&] {
+        if (zv::RemotePlace remote; zv::RemotePath(folder, &remote)) {
+            if (remote.path.empty()) return ZV_OK;  // the server's folder is there
+            std::string why;
+            const zvStatus status = remote.folders->MakeFolder(remote.folder, remote.path, &why);
+            if (status <= 0) return zv::Fail(status, "the folder \"" + zv::Printable(folder) + "\": " + why);
+            return ZV_OK;
+        }
         zv::Place place;
         zvStatus status = zv::Resolve(folder, zv::Follow::kAll, &place);
         // The one way to not find the place: a file where a folder would be.

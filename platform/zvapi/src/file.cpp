@@ -15,6 +15,7 @@
 
 #include "commits.hpp"
 #include "files.hpp"
+#include "remote.hpp"
 
 namespace zv {
 
@@ -87,6 +88,7 @@ File::~File() { Close(); }
 
 zvStatus File::Close() {
     if (fd < 0) return ZV_OK;
+    if (remote && mode == ZV_FILE_WRITE) return CloseRemote(this);
     if (mode == ZV_FILE_READ) {
         struct stat info {};
         if (Sys().fstat(fd, &info) == 0 && info.st_size == bytesRead) {
@@ -325,11 +327,15 @@ zvStatus OpenForWriting(File* file, const char* path, bool noReplace) {
 }  // namespace
 
 zvStatus OpenPath(File* file, const char* path, int32_t mode) {
+    if (RemotePlace place; RemotePath(path, &place)) return OpenRemote(file, place, path, mode, false);
     if (mode == ZV_FILE_READ) return OpenForReading(file, path);
     return OpenForWriting(file, path, false);
 }
 
-zvStatus OpenNew(File* file, const char* path) { return OpenForWriting(file, path, true); }
+zvStatus OpenNew(File* file, const char* path) {
+    if (RemotePlace place; RemotePath(path, &place)) return OpenRemote(file, place, path, ZV_FILE_WRITE, true);
+    return OpenForWriting(file, path, true);
+}
 
 }  // namespace zv
 

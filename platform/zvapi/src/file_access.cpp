@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "files.hpp"
+#include "remote.hpp"
 
 namespace zv::files {
 
@@ -115,6 +116,26 @@ zvStatus ListFolder(const std::string& folder, std::vector<Entry>* entries) {
     return Run(folder, [&] {
         if (entries == nullptr) return ZV_E_ARGUMENT;
         entries->clear();
+        if (RemotePlace remote; RemotePath(folder.c_str(), &remote)) {
+            std::vector<RemoteFolders::Entry> found;
+            std::string why;
+            const zvStatus status = remote.folders->List(remote.folder, remote.path, &found, &why);
+            if (status == ZV_E_NOTFOUND) return status;
+            if (status <= 0) return Fail(status, "the folder " + Quoted(folder) + ": " + why);
+            for (const RemoteFolders::Entry& e : found) {
+                if (IsTemporaryName(e.name.c_str())) continue;
+                Entry entry;
+                entry.name = e.name;
+                entry.kind = e.folder ? Entry::Kind::kFolder : Entry::Kind::kFile;
+                entry.size = e.size;
+                entries->push_back(std::move(entry));
+            }
+            std::sort(entries->begin(), entries->end(), [](const Entry& a, const Entry& b) {
+                const int c = ::strcasecmp(a.name.c_str(), b.name.c_str());
+                return c != 0 ? c < 0 : a.name < b.name;
+            });
+            return ZV_OK;
+        }
         Fd dir;
         std::vector<DirEntry> found;
         zvStatus status = OpenAndReadFolder(folder, &dir, &found);
@@ -141,6 +162,15 @@ zvStatus ListFolder(const std::string& folder, std::vector<Entry>* entries) {
 
 zvStatus MakeNewFolder(const std::string& path) {
     return Run(path, [&] {
+        if (RemotePlace remote; RemotePath(path.c_str(), &remote)) {
+            int kind = 0;
+            int64_t size = 0;
+            std::string why;
+            zvStatus status = remote.folders->Stat(remote.folder, remote.path, &kind, &size, &why);
+            if (status > 0 && kind != 0) return Fail(ZV_E_STATE, Quoted(path) + " exists already");
+            if (status > 0) status = remote.folders->MakeFolder(remote.folder, remote.path, &why);
+            return status > 0 ? ZV_OK : Fail(status, Quoted(path) + ": " + why);
+        }
         Place place;
         zvStatus status = Resolve(path.c_str(), Follow::kNotLast, &place);
         if (status <= 0) return status;

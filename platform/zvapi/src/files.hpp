@@ -137,6 +137,12 @@ struct File final : Object {
     std::string temporary;   // a written file: the name of the file being written
     bool noReplace = false;  // a written file: an existing target is not replaced (ZV_E_STATE)
     int64_t bytesRead = 0;   // a read file: bytes read so far
+    // A file of a folder another machine serves (remote.hpp): held in an
+    // anonymous memory file, sent whole at close when written.
+    bool remote = false;
+    std::string remoteFolder;
+    std::string remotePath;
+    bool remoteExisted = false;
 };
 
 // Opens `file` (not yet open) on file-space path `path`, as zvFileInit

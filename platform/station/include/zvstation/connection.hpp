@@ -61,7 +61,7 @@ class Connection {
 public:
     // `station` (not owned) must outlive the connection; null: a station
     // without servers. Of modes declared twice, the first counts.
-    Connection(Station* station, std::vector<ModeDeclaration> modes);
+    Connection(StationBackend* station, std::vector<ModeDeclaration> modes);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -107,7 +107,7 @@ private:
     const ModeDeclaration* Find(const std::string& mode) const;
     void Tell(const PipeEvent& event);
 
-    Station* station_;
+    StationBackend* station_;
     std::vector<ModeDeclaration> modes_;
     std::map<std::string, std::vector<int32_t>> values_;  // by mode
     std::string clientMode_;

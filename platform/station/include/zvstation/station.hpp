@@ -33,6 +33,7 @@
 
 #include "zvapi/zvapi.h"
 #include "zvstation/settings.hpp"
+#include "zvstation/station_backend.hpp"
 
 namespace zv::station {
 
@@ -122,10 +123,10 @@ struct BatchOrigin {
     std::vector<uint32_t> servers;
 };
 
-class Station {
+class Station : public StationBackend {
 public:
     Station();
-    ~Station();
+    ~Station() override;
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
@@ -159,19 +160,19 @@ public:
     // batch. A server whose file cannot be read keeps the settings it had,
     // with the reason in its `settingsError`; false with `*error` naming
     // every such server.
-    bool ReloadSettings(std::string* error);
+    bool ReloadSettings(std::string* error) override;
 
-    const std::vector<Server>& Servers() const;
+    const std::vector<Server>& Servers() const override;
 
     // The station pipe of server `serial`: ZV_E_NOTFOUND for an unknown
     // server; SetMode also for a mode the station does not run.
-    zvStatus SetMode(uint32_t serial, const std::string& mode);
-    zvStatus SetParameter(uint32_t serial, const std::string& name, int32_t value);
-    zvStatus Enable(uint32_t serial, bool enabled);
+    zvStatus SetMode(uint32_t serial, const std::string& mode) override;
+    zvStatus SetParameter(uint32_t serial, const std::string& name, int32_t value) override;
+    zvStatus Enable(uint32_t serial, bool enabled) override;
 
     // A handler asked for server `serial`'s results. ZV_E_NOTFOUND for an
     // unknown server.
-    zvStatus StartDelivery(uint32_t serial);
+    zvStatus StartDelivery(uint32_t serial) override;
     bool Delivering() const;
 
     // Appends to `payloads` the results of the next stretch of simulated
@@ -179,12 +180,12 @@ public:
     // clock; stretches in which nothing happens (no piece in the frame in
     // Detection) are skipped, up to a limit, after which it appends nothing.
     // Returns 1, or a failing zvApi status (nothing appended then).
-    zvStatus NextBatch(std::vector<zvHandle>* payloads);
-    // The same, telling where the appended results come from.
-    zvStatus NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin);
+    // `origin` (when given) tells where the appended results come from.
+    zvStatus NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin) override;
+    using StationBackend::NextBatch;
 
     // Simulated seconds since the start.
-    double Time() const;
+    double Time() const override;
     // Seconds of simulated time one batch of `mode` covers; 0 for a mode the
     // station does not know.
     static double Period(const std::string& mode);
