@@ -1,6 +1,7 @@
 // The replay reader on arbitrary text: never a crash, a message names a
 // line and shows no raw byte, and a recording that loads delivers exactly
-// the batches and results it counted, made of whole results.
+// the batches and results it counted, made of whole results, also from
+// wherever a seek puts it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -36,5 +37,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (batches != replay.BatchCount() || results != replay.ResultCount()) std::abort();
+    // From a batch in the middle and from the last, the rest as counted.
+    for (const size_t from : {batches / 2, batches > 0 ? batches - 1 : 0}) {
+        if (replay.Seek(from) <= 0 || replay.Position() != from) std::abort();
+        size_t rest = 0;
+        for (;;) {
+            std::vector<zvHandle> batch;
+            if (replay.NextBatch(&batch) <= 0) std::abort();
+            if (batch.empty()) break;
+            if (batch.size() != replay.Index().batches[from + rest].results) std::abort();
+            ++rest;
+            for (zvHandle h : batch) zvObjectDestroy(h);
+        }
+        if (rest != batches - from) std::abort();
+    }
+    if (replay.Seek(batches + 1) > 0) std::abort();
     return 0;
 }

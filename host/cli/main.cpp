@@ -50,6 +50,23 @@ bool ParseParameter(const std::string& text, std::pair<std::string, int32_t>* ou
     return true;
 }
 
+// A batch number of --from or --to: decimal digits, nothing else.
+bool ParseBatch(const char* option, const std::string& text, int64_t* out, std::string* error) {
+    if (text.empty()) return true;
+    int64_t value = 0;
+    bool ok = text.size() <= 18;
+    for (const char c : text) {
+        ok = ok && c >= '0' && c <= '9';
+        if (ok) value = value * 10 + (c - '0');
+    }
+    if (!ok) {
+        *error = std::string(option) + ": \"" + text.substr(0, 40) + "\" is not a batch number (0, 1, 2, ...)";
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "zvhost: %s\n", message.c_str());
     return code;
@@ -132,6 +149,8 @@ struct Commands {
     std::string out;
     uint64_t seed = 1;
     int points = 0;
+    std::string from;
+    std::string to;
 
     CLI::App* demo = nullptr;
     zvhost::DemoOptions demoOptions;
@@ -170,6 +189,10 @@ void AddRun(CLI::App* cli, Commands* c) {
     run->add_option("--input", c->inputs,
                     "replay recorded results instead of the simulator: JSON-lines files and capture folders "
                     "(Capture/<date-time>), one recording in the order given");
+    run->add_option("--from", c->from,
+                    "of the recording, start at this batch (from 0); the mode goes through those before it "
+                    "silently, so that its displays are as a whole run leaves them");
+    run->add_option("--to", c->to, "of the recording, end after this batch (inclusive)");
     run->add_option("--seed", c->seed, "the simulated station's seed")->capture_default_str();
     run->add_option("--points", c->points, "points per profile (1024 to 2048; default: by sensor)")
         ->check(CLI::Range(1, 4096));
@@ -255,6 +278,8 @@ int Dispatch(Commands& c, const zvhost::Plugin& library, zvHandle app, const zvh
             if (!ParseParameter(p, &parsed, error)) return zvhost::kExitBadInput;
             run.parameters.push_back(parsed);
         }
+        if (!ParseBatch("--from", c.from, &run.from, error) || !ParseBatch("--to", c.to, &run.to, error))
+            return zvhost::kExitBadInput;
         run.files = c.files;
         run.input.assign(c.inputs.begin(), c.inputs.end());
         run.out = c.out;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -43,6 +44,20 @@ std::string CheckRun(const AppInfo& info, const RunOptions& options) {
     return "";
 }
 
+// --from and --to name batches of the recording, in order; "" when they do.
+std::string CheckRange(const RunOptions& options, const HostLoop& loop) {
+    if (options.from < 0 && options.to < 0) return "";
+    if (loop.Replaying() == nullptr) return "--from and --to name batches of a recording: give it with --input";
+    const auto count = static_cast<int64_t>(loop.Replaying()->BatchCount());
+    const std::string holds = "the recording holds " + std::to_string(count) + " batches" +
+                              (count > 0 ? " (0 to " + std::to_string(count - 1) + ")" : std::string());
+    if (options.from >= 0 && options.to >= 0 && options.from > options.to)
+        return "--from " + std::to_string(options.from) + " is after --to " + std::to_string(options.to);
+    if (options.from >= count) return "--from " + std::to_string(options.from) + " is beyond the end: " + holds;
+    if (options.to >= count) return "--to " + std::to_string(options.to) + " is beyond the end: " + holds;
+    return "";
+}
+
 void Progress(const RunOptions& options, HostLoop& loop, bool last) {
     std::fprintf(stderr, "\r%s: %lld batches, %.2f s simulated%s", options.mode.c_str(),
                  static_cast<long long>(loop.LastRun().batches), loop.Station().Time(), last ? "\n" : "");
@@ -52,11 +67,13 @@ void Progress(const RunOptions& options, HostLoop& loop, bool last) {
 // time, or the recording ends; the station's failure when it failed.
 std::string Steps(const RunOptions& options, HostLoop& loop) {
     const bool replaying = !options.input.empty();
+    const int64_t skipped = std::max<int64_t>(options.from, 0);
     for (;;) {
-        const int64_t batches = loop.LastRun().batches;
+        const int64_t batches = loop.LastRun().batches - skipped;
         if (options.batches >= 0 ? batches >= options.batches
                                  : (!replaying && loop.Station().Time() >= options.seconds))
             break;
+        if (options.to >= 0 && loop.Replaying()->Position() > static_cast<size_t>(options.to)) break;
         if (!loop.Step()) break;
         if (options.progress && loop.LastRun().batches % 10 == 0) Progress(options, loop, false);
     }
@@ -119,6 +136,7 @@ int RunMode(const Plugin& plugin, zvHandle app, const AppInfo& info, const RunOp
     open.describeOutputs = options.json;
     open.fullOutputs = options.full;
     if (!loop.Open(open, error)) return kExitBadInput;
+    if (*error = CheckRange(options, loop); !error->empty()) return kExitBadInput;
     if (!options.json) loop.SetEventSink(nullptr);
     for (const auto& [name, value] : options.parameters) loop.SetParameter(options.mode, name, value);
     if (const zvStatus status = loop.SwitchMode(options.mode); status <= 0) {
@@ -133,6 +151,10 @@ int RunMode(const Plugin& plugin, zvHandle app, const AppInfo& info, const RunOp
             return kExitBadInput;
         }
         *error = HandlerFailure("start", options.mode, summary->startStatus, summary->startReason);
+        return kExitFailed;
+    }
+    if (options.from > 0 && !loop.SeekReplay(static_cast<size_t>(options.from), error)) {
+        loop.SetPlaying(false);
         return kExitFailed;
     }
     const std::string stationError = Steps(options, loop);

@@ -29,6 +29,11 @@ struct RunOptions {
     // Recorded results instead of the simulator: files and capture folders,
     // replayed in order as one recording.
     std::vector<std::filesystem::path> input;
+    // Of a recording, the batches from `from` to `to` (inclusive, counted
+    // from 0; -1: its start, its end). Those before `from` go through the
+    // mode silently, so that its displays are as a whole run leaves them.
+    int64_t from = -1;
+    int64_t to = -1;
     zv::station::Options station;
     std::filesystem::path out;  // where the displays' pictures go; none when empty
     bool json = false;          // one JSON event per line on `events`

@@ -1,6 +1,7 @@
 #include "host_loop.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <exception>
@@ -28,6 +29,20 @@ constexpr char kSelectedSensor[] = "SelectedSensor";
 using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// Seconds of batch `batch` from the first: by its stamps' time (relative to
+// the first stamped batch's, `first`), else by its number and `period`.
+double TimeOf(const std::vector<zv::station::ReplayIndex::Batch>& batches, size_t first, double period, size_t batch) {
+    if (first < batches.size() && batches[batch].stamped && batches[batch].time >= batches[first].time)
+        return static_cast<double>(batches[batch].time - batches[first].time) / 1e6;
+    return static_cast<double>(batch) * period;
+}
+
+size_t FirstStamped(const std::vector<zv::station::ReplayIndex::Batch>& batches) {
+    size_t first = 0;
+    while (first < batches.size() && !batches[first].stamped) ++first;
+    return first;
+}
 
 }  // namespace
 
@@ -123,6 +138,7 @@ HostLoop::~HostLoop() {
 void HostLoop::SetEventSink(EventSink sink) { emit_ = std::move(sink); }
 
 void HostLoop::Emit(const json& event) {
+    if (quiet_ && !IsEvent(event, EventKind::Error)) return;
     if (recording_) {
         // What an Apply or Reload wrote and what the page said meanwhile.
         if (IsEvent(event, EventKind::File) && event.value("change", "") != "deleted")
@@ -178,6 +194,7 @@ bool HostLoop::Open(const Options& options, std::string* error) {
         replay_ = std::make_unique<zv::station::Replay>();
         if (!zv::station::LoadReplay(options_.input, replay_.get(), error)) return false;
         for (const std::string& note : replay_->Notes()) Emit(events::Error("replay: " + note));
+        firstStamped_ = FirstStamped(replay_->Index().batches);
     }
 
     connection_ = std::make_unique<zv::station::Connection>(&station_, DeclaredModes());
@@ -515,6 +532,93 @@ std::string HostLoop::DeliveringMode() const {
     for (const zv::station::Server& s : station_.Servers())
         if (s.serial == servers_.front()) return s.pipe.mode;
     return connection_->ClientMode();
+}
+
+// ---- Replay ----------------------------------------------------------------------------------
+
+double HostLoop::ReplayTime(size_t batch) const {
+    if (!replay_ || replay_->BatchCount() == 0) return 0;
+    const auto& batches = replay_->Index().batches;
+    if (batch >= batches.size())
+        return TimeOf(batches, firstStamped_, BatchPeriod(), batches.size() - 1) + BatchPeriod();
+    return TimeOf(batches, firstStamped_, BatchPeriod(), batch);
+}
+
+size_t HostLoop::ReplayBatchAt(double seconds) const {
+    if (!replay_) return 0;
+    const auto& batches = replay_->Index().batches;
+    const double period = BatchPeriod();
+    for (size_t b = 0; b < batches.size(); ++b)
+        if (TimeOf(batches, firstStamped_, period, b) >= seconds - 1e-9) return b;
+    return batches.size();
+}
+
+bool HostLoop::SeekReplay(size_t batch, std::string* error) {
+    if (!replay_) {
+        *error = "no recording is replayed";
+        return false;
+    }
+    if (batch > replay_->BatchCount()) {
+        *error = "batch " + std::to_string(batch) + " is beyond the recording: it holds " +
+                 std::to_string(replay_->BatchCount()) + " batches";
+        return false;
+    }
+    if (!Running()) {
+        *error = "no mode runs";
+        return false;
+    }
+    if (replay_->Position() > batch) {
+        // The mode's state holds what came after: it starts afresh.
+        const std::string mode = runner_->RunningMode();
+        StopRun();
+        if (const zvStatus status = replay_->Seek(0); status <= 0) {
+            *error = "the recording cannot be read again (status " + std::to_string(status) + ")";
+            return false;
+        }
+        StartRun(mode);
+        if (!Running()) {
+            *error = refusal_.empty() ? HandlerFailure("start", mode, run_.startStatus, run_.startReason) : refusal_;
+            return false;
+        }
+    }
+    quiet_ = true;
+    while (replay_->Position() < batch && Step()) {
+    }
+    quiet_ = false;
+    if (replay_->Position() < batch) {
+        *error = deliveryError_.empty() ? "the recording ended before batch " + std::to_string(batch) : deliveryError_;
+        return false;
+    }
+    return true;
+}
+
+bool HostLoop::ReplayCapture(const std::string& folder, std::string* error) {
+    // One name under Capture/, of the letters a capture's folder has: never
+    // a path of the caller's making.
+    const std::string prefix = "Capture/";
+    const std::string name = folder.rfind(prefix, 0) == 0 ? folder.substr(prefix.size()) : "";
+    const bool plain = !name.empty() && name.size() <= 128 && name != "." && name != ".." &&
+                       std::all_of(name.begin(), name.end(), [](char c) {
+                           return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+                       });
+    std::error_code ec;
+    const std::filesystem::path path = options_.files / "Capture" / name;
+    if (!plain || !std::filesystem::is_directory(std::filesystem::symlink_status(options_.files / "Capture", ec)) ||
+        !std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) {
+        *error = "no capture folder of that name in the file space's Capture folder";
+        return false;
+    }
+    // The page closes first: a capture it records is complete then, its
+    // last segment named as the replay reads it.
+    ClosePage();
+    SetPlaying(false);
+    auto replay = std::make_unique<zv::station::Replay>();
+    if (!zv::station::LoadReplay({path}, replay.get(), error)) return false;
+    replay_ = std::move(replay);
+    firstStamped_ = FirstStamped(replay_->Index().batches);
+    options_.input = {path};
+    for (const std::string& note : replay_->Notes()) Emit(events::Error("replay: " + note));
+    return true;
 }
 
 // ---- Capture ---------------------------------------------------------------------------------

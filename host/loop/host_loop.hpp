@@ -120,7 +120,7 @@ public:
     // Sends an event to the sink (front ends add their own).
     void Emit(const nlohmann::json& event);
     // Whether anyone reads the events: those of every batch are built only then.
-    bool Listening() const { return static_cast<bool>(emit_); }
+    bool Listening() const { return static_cast<bool>(emit_) && !quiet_; }
     // Opens the station of the file space (its servers: ReadStationServers),
     // makes the client and the host window, and builds the tree. False with
     // `*error` set when the file space cannot be used.
@@ -209,6 +209,32 @@ public:
     const std::string& RunRefusal() const { return refusal_; }
     // Why the last Step delivered nothing, when the station failed; "".
     const std::string& DeliveryError() const { return deliveryError_; }
+
+    // ---- Replay ------------------------------------------------------------------
+    // The recording replayed instead of the simulator, or none.
+    const zv::station::Replay* Replaying() const { return replay_.get(); }
+    // Seconds from the recording's first batch to batch `batch`: by the
+    // time its stamps hold, else by its number and the mode's period.
+    double ReplayTime(size_t batch) const;
+    // The first batch at `seconds` or later (the batch count past the end).
+    size_t ReplayBatchAt(double seconds) const;
+    // Makes `batch` the next one the running mode gets, with its displays
+    // as a live run leaves them after the batch before: a mode's state
+    // grows from every batch it was given, so the run starts again when it
+    // went past `batch`, and the batches before it go through the mode's
+    // handler and to its displays silently (no events but errors). False
+    // with `*error` set when no recording or no mode runs, or `batch` lies
+    // beyond the recording's end (its batch count).
+    bool SeekReplay(size_t batch, std::string* error);
+    // Replays capture `folder` of the file space ("Capture/<name>", as a
+    // capture's events name it) from now on instead of what was delivered:
+    // the open page closes (a capture it records ends) and the run stops
+    // first. False with `*error` set for a name that is no capture folder
+    // of the file space (or leads out of it: nothing changes then), or a
+    // capture that does not read (what was replayed before stays).
+    bool ReplayCapture(const std::string& folder, std::string* error);
+    // The capture or files replayed.
+    const std::vector<std::filesystem::path>& ReplayInputs() const { return options_.input; }
 
     // ---- Capture -----------------------------------------------------------------
     // While the client's capture is on (zvClientEnableCapture) every batch
@@ -336,6 +362,8 @@ private:
     int64_t errorReports_ = 0;  // ReportError calls of the plug-in so far
     bool treeWanted_ = false;
     bool playing_ = false;
+    bool quiet_ = false;       // batches go through silently (a seek)
+    size_t firstStamped_ = 0;  // the replay's first batch that holds a stamp
     std::string failedStart_;  // a mode whose start failed, not retried until something changes
     std::string refusal_;
     std::string deliveryError_;

@@ -292,7 +292,9 @@ function renderRecording() {
       : `Capture ${r.folder}: ${r.batches} batches, ${bytesText(r.bytes)} in ${r.segments.length} segments`;
   const parts = [el('strong', {text: head}), files];
   if (!r.on) {
-    parts.push(el('p', {}, ['Replay it: ', el('code', {text: `zvhost run --files DIR --input ${r.folder}`})]));
+    parts.push(el('p', {}, ['Replay it: ', el('code', {text: `zvhost run --files DIR --input ${r.folder}`}), ' ',
+                            el('button', {type: 'button', class: 'replay', text: 'Replay here',
+                                          onclick: () => window.zvTimeline.replay(r.folder)})]));
   }
   box.classList.toggle('on', !!r.on);
   box.replaceChildren(...parts);
@@ -304,6 +306,7 @@ function renderPipes() {
   if (!pipes) return;
   renderRunNotes();
   renderRecording();
+  if (window.zvTimeline) window.zvTimeline.render(pipes);
   // Pictures of a mode that does not run are its last, not live ones.
   document.getElementById('display-list').classList.toggle('frozen', !pipes.running);
   const pipe = (label, p) => el('span', {class: p.enabled ? 'pipe' : 'pipe off',
@@ -447,6 +450,18 @@ function renderDisplays() {
   for (const d of displays.displays) {
     const shown = view.shown.get(d.name);
     shown.wanted = d.has ? d.generation : 0;
+    if (!d.has && shown.fetched) {
+      // The run started again (a replay's seek back): what it showed is gone.
+      if (shown.drawing) shown.drawing.dispose();
+      shown.drawing = null;
+      if (shown.solid) {
+        shown.solid.dispose();
+        shown.solid.element.remove();
+        shown.solid = null;
+      }
+      putContent(shown.figure, el('div', {class: 'content empty', text: 'nothing yet'}));
+      shown.fetched = 0;
+    }
     if (d.has && d.generation > shown.fetched) loadDisplay(d.name);
   }
 }
@@ -580,7 +595,7 @@ async function answerBox(id, answer) {
 function renderAccess() {
   const c = view.control;
   const holding = view.online && (!c || c.holding);
-  for (const id of ['tree', 'pages', 'run']) document.getElementById(id).inert = !holding;
+  for (const id of ['tree', 'pages', 'run', 'timeline']) document.getElementById(id).inert = !holding;
   document.body.classList.toggle('watching', !holding);
   const who = document.getElementById('control');
   const take = document.getElementById('take-control');

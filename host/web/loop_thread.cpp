@@ -305,8 +305,13 @@ int32_t LoopThread::WaitForAnswer(const wf::MessageBoxRequest& request) {
     return answer;
 }
 
+Reply LoopThread::TimelineCommand(HostLoop& loop, const TimelineRequest& request) {
+    return timeline_.Do(loop, info_, request);
+}
+
 void LoopThread::Publish(HostLoop& loop, bool withPage) {
     json pipes = loop.PipesJson();
+    pipes["timeline"] = timeline_.State(loop, info_);
     const std::string mode = loop.Connection().ClientMode();
     json list = json::array();
     for (HostDisplay* d : loop.Displays().Of(mode))
@@ -401,7 +406,7 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 auto ready = [&] { return stop_ || !queue_.empty() || !wanted_.empty(); };
-                if (loop.Delivering()) {
+                if (loop.Delivering() && !timeline_.Paused()) {
                     queued_.wait_until(lock, next, ready);
                 } else if (loop.HasNetworkServers()) {
                     // A server on the network may be lost or come back at any time.
@@ -416,10 +421,11 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
             loop.Watch();
             bool stepped = false;
             const Clock::time_point now = Clock::now();
-            if (loop.Delivering()) {
+            if (loop.Delivering() && !timeline_.Paused()) {
                 if (now >= next) {
-                    const double period = loop.BatchPeriod();
+                    const double period = loop.BatchPeriod() / timeline_.Speed();
                     loop.Step();
+                    timeline_.Stepped(loop);
                     stepped = true;
                     next += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(period));
                     if (next + kMostBehind < now) next = now;

@@ -37,6 +37,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host_loop.hpp"
+#include "timeline.hpp"
 
 namespace zvhost {
 
@@ -140,6 +141,10 @@ public:
     // "watchers": [names]}.
     nlohmann::json ControlView(const std::string& id) const;
 
+    // Carries out a timeline request of a replay; on the loop thread only
+    // (from inside a command).
+    Reply TimelineCommand(HostLoop& loop, const TimelineRequest& request);
+
     // Calls `read` with the published state, under its lock: be quick.
     template <class Reader>
     void Read(Reader&& read) const {
@@ -179,6 +184,7 @@ private:
     Options options_;
     std::thread thread_;
     std::string openName_;  // the open page's name (loop thread only)
+    Timeline timeline_;     // loop thread only
     std::string openNode_;  // the open page's node (under mutex_)
 
     mutable std::mutex mutex_;

@@ -432,6 +432,7 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
         {"/view3d.js", "GET"},
         {"/three.min.js", "GET"},
         {"/OrbitControls.js", "GET"},
+        {"/timeline.js", "GET"},
         {"/style.css", "GET"},
         {"/api/state", "GET"},
         {"/api/events", "GET"},
@@ -440,6 +441,7 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
         {"/api/close", "POST"},
         {"/api/action", "POST"},
         {"/api/play", "POST"},
+        {"/api/timeline", "POST"},
         {"/api/messagebox", "POST"},
         {"/api/control", "POST"},
         {"/favicon.svg", "GET"},
@@ -522,6 +524,12 @@ Routed WebRoutes::Dispatch(const http::Request& req) const {
             l.SetPlaying(playing);
             return Reply{200, {{"playing", l.Playing()}, {"running", l.Running()}}};
         });
+    }
+    if (path == "/api/timeline") {
+        TimelineRequest request;
+        if (!ParseTimeline(body, &request, &refusal)) return Now(FromReply(refusal));
+        LoopThread& loop = loop_;
+        return Command([&loop, request](HostLoop& l) { return loop.TimelineCommand(l, request); });
     }
     // /api/messagebox: answered at once, whatever the loop is doing (it
     // waits for this answer).

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "describe.hpp"
 #include "event_text.hpp"
 #include "exit_codes.hpp"
 #include "host_loop.hpp"
@@ -220,3 +221,66 @@ TEST_F(CaptureLoopTest, WhatAKilledCaptureLeftIsRecoveredWhenTheHostStarts) {
 }
 
 }  // namespace
+
+namespace {
+
+// What each display of the loop's current mode shows, every number of it.
+json Showing(zvhost::HostLoop& loop) {
+    json shown = json::object();
+    for (zvhost::HostDisplay* d : loop.Displays().Of(loop.Connection().ClientMode()))
+        shown[d->Name()] = d->Showing() != nullptr ? zvhost::DescribeOutput(d->Showing(), true) : json();
+    return shown;
+}
+
+}  // namespace
+
+// A capture of the file space replayed in the loop, by its name only; a seek
+// there leaves every display as going there batch by batch does, forward
+// and back.
+TEST_F(CaptureLoopTest, ACaptureReplaysByNameAndSeeksExactly) {
+    zvtest::TempFileSpace space("zvhost-seek");
+    auto loop = Loop(space);
+    std::string error;
+    ASSERT_TRUE(loop->OpenPage("Capture", "Capture", &error)) << error;
+    loop->Play(2.5);
+    const std::string folder = "Capture/" + loop->CaptureFolder().filename().string();
+    std::filesystem::create_directory_symlink(std::filesystem::temp_directory_path(), space.Host("Capture/out"));
+    for (const std::string bad : {"Capture/../SN1", "Capture/out", "Capture/none", "SN1", "/tmp", "Capture/"}) {
+        EXPECT_FALSE(loop->ReplayCapture(bad, &error)) << bad;
+        EXPECT_EQ(loop->Replaying(), nullptr);
+        EXPECT_TRUE(loop->Capturing()) << "a refused name changed nothing";
+    }
+    EXPECT_FALSE(loop->SeekReplay(0, &error));
+    // The capture the open page records ends first, and replays whole.
+    ASSERT_TRUE(loop->ReplayCapture(folder, &error)) << error;
+    EXPECT_FALSE(loop->Capturing());
+    ASSERT_NE(loop->Replaying(), nullptr);
+    const size_t count = loop->Replaying()->BatchCount();
+    ASSERT_GT(count, 30u);
+    EXPECT_FALSE(loop->SeekReplay(0, &error)) << "no mode runs yet";
+    loop->SwitchMode("Detection");
+    loop->SetPlaying(true);
+    ASSERT_TRUE(loop->Running());
+
+    // Batch by batch, what the displays show after each.
+    std::vector<json> stepped;
+    while (loop->Step()) stepped.push_back(Showing(*loop));
+    ASSERT_EQ(stepped.size(), count);
+    size_t changes = 0;
+    for (size_t b = 1; b < count; ++b) changes += stepped[b] != stepped[b - 1] ? 1 : 0;
+    EXPECT_GE(changes, 2u) << "nothing to tell the batches apart by";
+    const size_t events = events_.size();
+    for (const size_t n : {count / 2, size_t{3}, count - 1, count / 3, count / 3 + 1}) {
+        SCOPED_TRACE(n);
+        ASSERT_TRUE(loop->SeekReplay(n + 1, &error)) << error;
+        EXPECT_EQ(loop->Replaying()->Position(), n + 1);
+        EXPECT_TRUE(Showing(*loop) == stepped[n]);
+    }
+    // The batches gone through silently sent no outputs out.
+    for (size_t e = events; e < events_.size(); ++e) EXPECT_NE(events_[e]["event"], "output");
+    EXPECT_FALSE(loop->SeekReplay(count + 1, &error));
+    EXPECT_NE(error.find("beyond the recording"), std::string::npos) << error;
+    ASSERT_TRUE(loop->SeekReplay(0, &error)) << error;
+    const json atStart = Showing(*loop);
+    for (const auto& [name, shown] : atStart.items()) EXPECT_TRUE(shown.is_null()) << name;
+}

@@ -13,6 +13,7 @@
 #include "results.hpp"
 #include "zvapi/zv_file_space.hpp"
 #include "zvstation/replay.hpp"
+#include "zvstation/replay_index.hpp"
 
 namespace zv::station {
 
@@ -401,7 +402,22 @@ bool ReplayFiles(const std::vector<std::filesystem::path>& inputs, std::vector<s
 bool LoadReplay(const std::vector<std::filesystem::path>& inputs, Replay* replay, std::string* error) {
     std::vector<std::filesystem::path> files;
     if (!ReplayFiles(inputs, &files, error)) return false;
-    return replay->Load(files, error);
+    std::error_code ec;
+    if (inputs.size() != 1 || !std::filesystem::is_directory(inputs.front(), ec)) return replay->Load(files, error);
+    // One capture: its index, when it is of these very segments as they are.
+    const std::filesystem::path indexFile = inputs.front() / kReplayIndexName;
+    ReplayIndex index;
+    std::string why;
+    bool same = ReadReplayIndex(indexFile, inputs.front(), &index, &why) && index.files.size() == files.size();
+    for (size_t i = 0; same && i < files.size(); ++i) same = index.files[i].path.filename() == files[i].filename();
+    if (same && replay->LoadIndexed(std::move(index), &why)) return true;
+    if (!replay->Load(files, error)) return false;
+    // Segments a capture is still writing change: their index is not kept.
+    bool complete = true;
+    for (const std::filesystem::path& f : files) complete = complete && f.filename().string().front() != '.';
+    // A folder that cannot take the index replays with it in memory.
+    if (complete) WriteReplayIndex(indexFile, replay->Index(), &why);
+    return true;
 }
 
 }  // namespace zv::station

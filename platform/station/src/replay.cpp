@@ -280,6 +280,16 @@ protected:
         setg(buffer_, buffer_, buffer_ + n);
         return traits_type::to_int_type(*gptr());
     }
+    // Seeks from the start only: the replay goes to where a batch begins.
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode which) override {
+        if (dir != std::ios_base::beg) return pos_type(off_type(-1));
+        return seekpos(pos_type(off), which);
+    }
+    pos_type seekpos(pos_type pos, std::ios_base::openmode) override {
+        if (::lseek(fd_, static_cast<off_t>(pos), SEEK_SET) < 0) return pos_type(off_type(-1));
+        setg(buffer_, buffer_, buffer_);
+        return pos;
+    }
 
 private:
     int fd_;
@@ -295,15 +305,18 @@ private:
 };
 
 // Reads lines one at a time, each at most kMaxLine bytes, up to a number of
-// lines (all of them unless told).
+// lines (all of them unless told), counting lines and bytes from where the
+// stream stands (`number` lines and `offset` bytes of the file before it).
 class LineReader {
 public:
-    explicit LineReader(std::istream& in, size_t limit = SIZE_MAX) : in_(in), limit_(limit) {}
+    explicit LineReader(std::istream& in, size_t limit = SIZE_MAX, size_t number = 0, uint64_t offset = 0)
+        : in_(in), limit_(limit), number_(number), offset_(offset) {}
     // The next line that is not blank, with `*comment` telling whether it is
     // a comment ("#"); false at the end or the limit. Throws, naming the
     // line, for one too long.
     bool Next(std::string* line, bool* comment) {
         for (;;) {
+            start_ = offset_;
             if (!Read(line)) return false;
             if (!line->empty() && line->back() == '\r') line->pop_back();
             const size_t first = line->find_first_not_of(" \t");
@@ -319,7 +332,9 @@ public:
             if (!comment) return true;
         return false;
     }
+    // The number of the line Next gave (from 1), and the byte it began at.
     size_t Number() const { return number_; }
+    uint64_t Start() const { return start_; }
 
 private:
     bool Read(std::string* line) {
@@ -330,7 +345,9 @@ private:
         ++number_;
         for (;;) {
             const int c = buffer->sbumpc();
-            if (c == std::char_traits<char>::eof() || c == '\n') return true;
+            if (c == std::char_traits<char>::eof()) return true;
+            ++offset_;
+            if (c == '\n') return true;
             if (line->size() >= kMaxLine)
                 throw std::runtime_error("line " + std::to_string(number_) + ": longer than " +
                                          std::to_string(kMaxLine >> 20) + " MiB");
@@ -340,6 +357,8 @@ private:
     std::istream& in_;
     size_t limit_;
     size_t number_ = 0;
+    uint64_t offset_ = 0;
+    uint64_t start_ = 0;
 };
 
 // The batch number of a capture segment's end line ("# end of batch 17");
@@ -362,18 +381,46 @@ bool EndOfBatch(const std::string& line, int64_t* batch) {
     return true;
 }
 
-// Batches and results counted across the files of one recording: a batch
-// that continues from the file before stays one.
+// Where a record's line lies and the first stamp it holds.
+struct Place {
+    uint32_t file = 0;
+    uint64_t offset = 0;
+    uint64_t line = 0;  // lines of the file before it
+    bool hasBatch = false;
+    int64_t batch = 0;
+    bool stamped = false;
+    int64_t encoder = 0;
+    uint64_t time = 0;
+};
+
+Place PlaceOf(const Record& record, uint32_t file, const LineReader& reader) {
+    Place p{file, reader.Start(), reader.Number() - 1, record.hasBatch, record.batch};
+    for (const Array& a : record.data) {
+        if (a.type->type != ZV_TYPE_STAMP || a.bytes.size() < 16) continue;
+        p.stamped = true;
+        std::memcpy(&p.encoder, a.bytes.data(), 8);
+        std::memcpy(&p.time, a.bytes.data() + 8, 8);
+        break;
+    }
+    return p;
+}
+
+// The batches of one recording, across its files: a batch that continues
+// from the file before stays one.
 struct Counts {
-    bool haveBatch = false;
-    int64_t lastBatch = 0;
-    size_t batches = 0;
+    std::vector<ReplayIndex::Batch> batches;
     size_t results = 0;
-    void Add(bool hasBatch, int64_t batch) {
-        const bool joins = hasBatch && haveBatch && batch == lastBatch && batches > 0;
-        haveBatch = hasBatch;
-        lastBatch = batch;
-        if (!joins) ++batches;
+    void Add(const Place& p) {
+        const bool joins =
+            p.hasBatch && !batches.empty() && batches.back().numbered && batches.back().number == p.batch;
+        if (!joins) batches.push_back({p.file, p.offset, p.line, p.hasBatch, p.batch, 0, false, 0, 0});
+        ReplayIndex::Batch& b = batches.back();
+        ++b.results;
+        if (p.stamped && !b.stamped) {
+            b.stamped = true;
+            b.encoder = p.encoder;
+            b.time = p.time;
+        }
         ++results;
     }
 };
@@ -384,7 +431,7 @@ struct Counts {
 // `*note` saying what was cut after it (a batch the capture did not
 // complete, perhaps torn). A bad line before a segment's last end line is
 // an error as in any file.
-bool CheckLines(std::istream& in, Counts* counts, size_t* limit, std::string* note, std::string* error) {
+bool CheckLines(std::istream& in, uint32_t file, Counts* counts, size_t* limit, std::string* note, std::string* error) {
     LineReader reader(in);
     std::string line;
     *limit = SIZE_MAX;
@@ -392,7 +439,7 @@ bool CheckLines(std::istream& in, Counts* counts, size_t* limit, std::string* no
     bool segment = false;
     // A segment's lines since its last end line: their batch numbers, and
     // the first of them that would not read.
-    std::vector<std::pair<bool, int64_t>> pending;
+    std::vector<Place> pending;
     std::string pendingError;
     size_t whole = 0;  // the line of the last end line
     try {
@@ -404,12 +451,12 @@ bool CheckLines(std::istream& in, Counts* counts, size_t* limit, std::string* no
                 int64_t batch = 0;
                 if (!segment || !EndOfBatch(line, &batch)) continue;
                 if (!pendingError.empty()) throw std::runtime_error(pendingError);
-                for (const auto& [hasBatch, of] : pending) {
-                    if (!hasBatch || of != batch)
+                for (const Place& p : pending) {
+                    if (!p.hasBatch || p.batch != batch)
                         throw std::runtime_error("line " + std::to_string(reader.Number()) + ": the end of batch " +
                                                  std::to_string(batch) + " follows lines of another batch");
                 }
-                for (const auto& [hasBatch, of] : pending) counts->Add(hasBatch, of);
+                for (const Place& p : pending) counts->Add(p);
                 pending.clear();
                 whole = number;
                 continue;
@@ -421,13 +468,13 @@ bool CheckLines(std::istream& in, Counts* counts, size_t* limit, std::string* no
                 const std::string why = "line " + std::to_string(number) + ": " + e.what();
                 if (!segment) throw std::runtime_error(why);
                 if (pendingError.empty()) pendingError = why;
-                pending.emplace_back(false, 0);
+                pending.push_back(Place{});
                 continue;
             }
             if (segment) {
-                pending.emplace_back(record.hasBatch, record.batch);
+                pending.push_back(PlaceOf(record, file, reader));
             } else {
-                counts->Add(record.hasBatch, record.batch);
+                counts->Add(PlaceOf(record, file, reader));
             }
         }
     } catch (const std::exception& e) {
@@ -436,10 +483,10 @@ bool CheckLines(std::istream& in, Counts* counts, size_t* limit, std::string* no
     }
     if (segment && !pending.empty()) {
         *limit = whole;
-        const auto& [hasBatch, batch] = pending.front();
+        const Place& first = pending.front();
         *note = "cut after line " + std::to_string(whole) + ": " + std::to_string(pending.size()) +
                 (pending.size() == 1 ? " line" : " lines") +
-                (hasBatch ? " of batch " + std::to_string(batch) : std::string(" of a batch")) +
+                (first.hasBatch ? " of batch " + std::to_string(first.batch) : std::string(" of a batch")) +
                 " that the capture did not complete" + (pendingError.empty() ? "" : " (the last of them torn)");
     }
     return true;
@@ -448,64 +495,85 @@ bool CheckLines(std::istream& in, Counts* counts, size_t* limit, std::string* no
 }  // namespace
 
 // The recording is read twice: once whole at Load, each line checked and
-// forgotten, and then batch by batch as the run asks for them, one record
-// ahead. Neither keeps more than a batch. A recording is a stream given by
+// forgotten while the index of its batches is made, and then batch by batch
+// as the run asks for them, one record ahead, from wherever a seek put the
+// reader. Neither keeps more than a batch. A recording is a stream given by
 // the caller, or files read one after the other as one, each up to its
 // limit (a segment cut after its last whole batch).
 struct Replay::Impl {
-    std::vector<std::filesystem::path> files;
-    std::vector<size_t> limits;           // lines to read of each file
+    ReplayIndex index;
     std::unique_ptr<std::istream> given;  // the stream given instead of files
+    std::streampos givenStart = 0;
     size_t givenLimit = SIZE_MAX;
     size_t nextFile = 0;  // the file to open when the current one ends
     std::unique_ptr<std::istream> current;
     std::unique_ptr<LineReader> reader;
     bool havePending = false;
     Record pending;  // the record read ahead
-    size_t batches = 0;
     size_t results = 0;
+    size_t position = 0;  // the batch handed out next
     std::vector<std::string> notes;
+    bool loaded = false;
 
     void Reset() {
-        files.clear();
-        limits.clear();
+        index = ReplayIndex{};
         given.reset();
+        givenStart = 0;
         givenLimit = SIZE_MAX;
         nextFile = 0;
         current.reset();
         reader.reset();
         havePending = false;
         pending = Record{};
-        batches = 0;
         results = 0;
+        position = 0;
         notes.clear();
+        loaded = false;
     }
     // Opens `file` without blocking: a FIFO or a device would block the
-    // reader or never end.
-    static std::unique_ptr<std::istream> Open(const std::filesystem::path& file, std::string* error) {
+    // reader or never end. `*info` gets what it is.
+    static std::unique_ptr<std::istream> Open(const std::filesystem::path& file, struct stat* info,
+                                              std::string* error) {
         const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
             *error = "cannot open it";
             return nullptr;
         }
-        struct stat info {};
-        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (::fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
             ::close(fd);
             *error = "not a plain file";
             return nullptr;
         }
         return std::make_unique<FileStream>(fd);
     }
+    static int64_t Modified(const struct stat& info) {
+        return static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    }
+    // Opens file `index` at `offset`, `line` lines into it; false when it
+    // is no longer the file the index was made of.
+    bool OpenAt(size_t file, uint64_t offset, uint64_t line) {
+        const ReplayIndex::File& f = index.files[file];
+        std::string error;
+        struct stat info {};
+        std::unique_ptr<std::istream> in = Open(f.path, &info, &error);
+        if (in == nullptr || static_cast<uint64_t>(info.st_size) != f.size || Modified(info) != f.modified)
+            return false;
+        if (offset != 0) {
+            in->seekg(static_cast<std::streamoff>(offset));
+            if (!*in) return false;
+        }
+        current = std::move(in);
+        reader = std::make_unique<LineReader>(*current, f.limit, line, offset);
+        nextFile = file + 1;
+        return true;
+    }
     // The next line of the recording, across files; false at its end.
     bool NextLine(std::string* line) {
         for (;;) {
             if (reader != nullptr && reader->Next(line)) return true;
-            if (given != nullptr || nextFile >= files.size()) return false;
-            std::string error;
-            const size_t index = nextFile++;
-            current = Open(files[index], &error);
-            if (current == nullptr) throw std::runtime_error(files[index].string() + ": " + error);
-            reader = std::make_unique<LineReader>(*current, limits[index]);
+            if (given != nullptr || nextFile >= index.files.size()) return false;
+            const size_t file = nextFile;
+            if (!OpenAt(file, 0, 0)) throw std::runtime_error(index.files[file].path.string() + ": changed");
         }
     }
     // The next record, false at the end.
@@ -529,25 +597,64 @@ bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* 
     Impl& r = *impl_;
     r.Reset();
     Counts counts;
-    std::vector<size_t> limits;
+    ReplayIndex index;
     std::vector<std::string> notes;
     for (const std::filesystem::path& file : files) {
-        std::unique_ptr<std::istream> in = Impl::Open(file, error);
+        struct stat info {};
+        std::unique_ptr<std::istream> in = Impl::Open(file, &info, error);
         size_t limit = SIZE_MAX;
         std::string note;
         // Every message names the file at fault.
-        if (in == nullptr || !CheckLines(*in, &counts, &limit, &note, error)) {
+        if (in == nullptr ||
+            !CheckLines(*in, static_cast<uint32_t>(index.files.size()), &counts, &limit, &note, error)) {
             *error = file.string() + ": " + *error;
             return false;
         }
-        limits.push_back(limit);
+        index.files.push_back({file, static_cast<uint64_t>(info.st_size), Impl::Modified(info), limit, note});
         if (!note.empty()) notes.push_back(file.string() + ": " + note);
     }
-    r.files = files;
-    r.limits = std::move(limits);
+    index.batches = std::move(counts.batches);
+    r.index = std::move(index);
     r.notes = std::move(notes);
-    r.batches = counts.batches;
     r.results = counts.results;
+    r.loaded = true;
+    return true;
+}
+
+bool Replay::LoadIndexed(ReplayIndex index, std::string* error) {
+    Impl& r = *impl_;
+    r.Reset();
+    size_t results = 0;
+    std::vector<std::string> notes;
+    for (const ReplayIndex::File& f : index.files) {
+        struct stat info {};
+        std::unique_ptr<std::istream> in = Impl::Open(f.path, &info, error);
+        if (in == nullptr) {
+            *error = f.path.string() + ": " + *error;
+            return false;
+        }
+        if (static_cast<uint64_t>(info.st_size) != f.size || Impl::Modified(info) != f.modified) {
+            *error = f.path.string() + ": changed since it was indexed";
+            return false;
+        }
+        if (!f.note.empty()) notes.push_back(f.path.string() + ": " + f.note);
+    }
+    // Batches lie in order in their files, where the files have bytes.
+    for (size_t i = 0; i < index.batches.size(); ++i) {
+        const ReplayIndex::Batch& b = index.batches[i];
+        const bool ordered = i == 0 || b.file > index.batches[i - 1].file ||
+                             (b.file == index.batches[i - 1].file && b.offset > index.batches[i - 1].offset);
+        if (b.file >= index.files.size() || b.offset >= index.files[b.file].size ||
+            b.line >= index.files[b.file].limit || !ordered || b.results == 0) {
+            *error = "the index does not fit its files (batch " + std::to_string(i) + ")";
+            return false;
+        }
+        results += b.results;
+    }
+    r.index = std::move(index);
+    r.notes = std::move(notes);
+    r.results = results;
+    r.loaded = true;
     return true;
 }
 
@@ -563,7 +670,7 @@ bool Replay::Load(std::unique_ptr<std::istream> stream, std::string* error) {
     Counts counts;
     size_t limit = SIZE_MAX;
     std::string note;
-    if (!CheckLines(in, &counts, &limit, &note, error)) return false;
+    if (!CheckLines(in, 0, &counts, &limit, &note, error)) return false;
     // Read again from the start, batch by batch.
     in.clear();
     in.seekg(start);
@@ -572,24 +679,53 @@ bool Replay::Load(std::unique_ptr<std::istream> stream, std::string* error) {
         return false;
     }
     r.given = std::move(stream);
+    r.givenStart = start;
     r.givenLimit = limit;
     r.reader = std::make_unique<LineReader>(*r.given, limit);
     if (!note.empty()) r.notes.push_back(note);
-    r.batches = counts.batches;
+    r.index.batches = std::move(counts.batches);
     r.results = counts.results;
+    r.loaded = true;
     return true;
 }
 
+const ReplayIndex& Replay::Index() const { return impl_->index; }
+
 const std::vector<std::string>& Replay::Notes() const { return impl_->notes; }
 
-size_t Replay::BatchCount() const { return impl_->batches; }
+size_t Replay::BatchCount() const { return impl_->index.batches.size(); }
 
 size_t Replay::ResultCount() const { return impl_->results; }
+
+size_t Replay::Position() const { return impl_->position; }
+
+zvStatus Replay::Seek(size_t batch) {
+    Impl& r = *impl_;
+    if (!r.loaded || batch > r.index.batches.size()) return ZV_E_ARGUMENT;
+    r.havePending = false;
+    r.pending = Record{};
+    r.current.reset();
+    r.reader.reset();
+    r.position = batch;
+    if (batch == r.index.batches.size()) {
+        r.nextFile = r.index.files.size();
+        return ZV_OK;
+    }
+    const ReplayIndex::Batch& b = r.index.batches[batch];
+    if (r.given != nullptr) {
+        r.given->clear();
+        r.given->seekg(r.givenStart + static_cast<std::streamoff>(b.offset));
+        if (!*r.given) return ZV_E_PARSE;
+        r.reader = std::make_unique<LineReader>(*r.given, r.givenLimit, b.line, b.offset);
+        return ZV_OK;
+    }
+    return r.OpenAt(b.file, b.offset, b.line) ? ZV_OK : ZV_E_PARSE;
+}
 
 zvStatus Replay::NextBatch(std::vector<zvHandle>* payloads) {
     if (payloads == nullptr) return ZV_E_ARGUMENT;
     Impl& r = *impl_;
-    if (r.reader == nullptr && r.files.empty()) return ZV_OK;
+    if (!r.loaded) return ZV_OK;
     std::vector<Record> batch;
     try {
         Record record;
@@ -627,6 +763,7 @@ zvStatus Replay::NextBatch(std::vector<zvHandle>* payloads) {
         }
         made.push_back(builder.Release());
     }
+    if (!made.empty()) ++r.position;
     payloads->insert(payloads->end(), made.begin(), made.end());
     return ZV_OK;
 }

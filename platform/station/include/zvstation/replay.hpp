@@ -15,6 +15,35 @@
 
 namespace zv::station {
 
+// Where each batch of a recording begins and what it holds, found by one
+// reading of every line: the replay seeks with it, and a capture keeps it
+// beside its segments (zvstation/replay_index.hpp) so that a later replay
+// neither reads nor checks the batches before the one it seeks.
+struct ReplayIndex {
+    struct File {
+        std::filesystem::path path;
+        uint64_t size = 0;            // bytes, when it was read
+        int64_t modified = 0;         // its modification time in nanoseconds, then
+        uint64_t limit = UINT64_MAX;  // the lines handed out (a segment cut after its last whole batch)
+        std::string note;             // what was cut of it, or ""
+    };
+    struct Batch {
+        uint32_t file = 0;      // in `files` (0 for a stream)
+        uint64_t offset = 0;    // of the batch's first line in its file
+        uint64_t line = 0;      // lines of the file before that one
+        bool numbered = false;  // its lines carry "batch"
+        int64_t number = 0;     // ... this one
+        uint32_t results = 0;
+        // The first stamp any of its results holds: encoder ticks and time
+        // in microseconds.
+        bool stamped = false;
+        int64_t encoder = 0;
+        uint64_t time = 0;
+    };
+    std::vector<File> files;
+    std::vector<Batch> batches;
+};
+
 class Replay {
 public:
     Replay();
@@ -36,6 +65,14 @@ public:
     // up to its last whole batch, whatever follows it.
     bool Load(const std::vector<std::filesystem::path>& files, std::string* error);
 
+    // Adopts an index made by an earlier Load of the same files, which are
+    // then neither read nor checked again: false with `*error` set when a
+    // file changed since (size or modification time), or the index does
+    // not fit its files; nothing is kept then.
+    bool LoadIndexed(ReplayIndex index, std::string* error);
+    // Where the batches begin (files are empty for a stream).
+    const ReplayIndex& Index() const;
+
     // What Load cut of segments a capture did not complete (after the last
     // whole batch of each), one message per file naming it; empty for whole
     // recordings.
@@ -48,6 +85,12 @@ public:
     // was handed out. Returns 1 or a failing zvApi status (ZV_E_PARSE when
     // the file no longer reads as it did at Load).
     zvStatus NextBatch(std::vector<zvHandle>* payloads);
+    // Makes `batch` (counted from 0) the next NextBatch hands out, reading
+    // nothing before it; BatchCount() is the end. ZV_E_ARGUMENT beyond it,
+    // ZV_E_PARSE when its file no longer is as it was at Load.
+    zvStatus Seek(size_t batch);
+    // The batch NextBatch hands out next.
+    size_t Position() const;
 
 private:
     struct Impl;
