@@ -30,20 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
-// Seconds of batch `batch` from the first: by its stamps' time (relative to
-// the first stamped batch's, `first`), else by its number and `period`.
-double TimeOf(const std::vector<zv::station::ReplayIndex::Batch>& batches, size_t first, double period, size_t batch) {
-    if (first < batches.size() && batches[batch].stamped && batches[batch].time >= batches[first].time)
-        return static_cast<double>(batches[batch].time - batches[first].time) / 1e6;
-    return static_cast<double>(batch) * period;
-}
-
-size_t FirstStamped(const std::vector<zv::station::ReplayIndex::Batch>& batches) {
-    size_t first = 0;
-    while (first < batches.size() && !batches[first].stamped) ++first;
-    return first;
-}
-
 }  // namespace
 
 int32_t FirstButton(uint32_t type) { return type == wf::kMbYesNo ? wf::kIdYes : wf::kIdOk; }
@@ -191,10 +177,7 @@ bool HostLoop::Open(const Options& options, std::string* error) {
     // The folder of a server on the network is that server's.
     zv::files::SetRemoteFolders(station_.Files());
     if (!options_.input.empty()) {
-        replay_ = std::make_unique<zv::station::Replay>();
-        if (!zv::station::LoadReplay(options_.input, replay_.get(), error)) return false;
-        for (const std::string& note : replay_->Notes()) Emit(events::Error("replay: " + note));
-        firstStamped_ = FirstStamped(replay_->Index().batches);
+        if (!LoadRecording(options_.input, error)) return false;
     }
 
     connection_ = std::make_unique<zv::station::Connection>(&station_, DeclaredModes());
@@ -532,161 +515,6 @@ std::string HostLoop::DeliveringMode() const {
     for (const zv::station::Server& s : station_.Servers())
         if (s.serial == servers_.front()) return s.pipe.mode;
     return connection_->ClientMode();
-}
-
-// ---- Replay ----------------------------------------------------------------------------------
-
-double HostLoop::ReplayTime(size_t batch) const {
-    if (!replay_ || replay_->BatchCount() == 0) return 0;
-    const auto& batches = replay_->Index().batches;
-    if (batch >= batches.size())
-        return TimeOf(batches, firstStamped_, BatchPeriod(), batches.size() - 1) + BatchPeriod();
-    return TimeOf(batches, firstStamped_, BatchPeriod(), batch);
-}
-
-size_t HostLoop::ReplayBatchAt(double seconds) const {
-    if (!replay_) return 0;
-    const auto& batches = replay_->Index().batches;
-    const double period = BatchPeriod();
-    for (size_t b = 0; b < batches.size(); ++b)
-        if (TimeOf(batches, firstStamped_, period, b) >= seconds - 1e-9) return b;
-    return batches.size();
-}
-
-bool HostLoop::SeekReplay(size_t batch, std::string* error) {
-    if (!replay_) {
-        *error = "no recording is replayed";
-        return false;
-    }
-    if (batch > replay_->BatchCount()) {
-        *error = "batch " + std::to_string(batch) + " is beyond the recording: it holds " +
-                 std::to_string(replay_->BatchCount()) + " batches";
-        return false;
-    }
-    if (!Running()) {
-        *error = "no mode runs";
-        return false;
-    }
-    if (replay_->Position() > batch) {
-        // The mode's state holds what came after: it starts afresh.
-        const std::string mode = runner_->RunningMode();
-        StopRun();
-        if (const zvStatus status = replay_->Seek(0); status <= 0) {
-            *error = "the recording cannot be read again (status " + std::to_string(status) + ")";
-            return false;
-        }
-        StartRun(mode);
-        if (!Running()) {
-            *error = refusal_.empty() ? HandlerFailure("start", mode, run_.startStatus, run_.startReason) : refusal_;
-            return false;
-        }
-    }
-    quiet_ = true;
-    while (replay_->Position() < batch && Step()) {
-    }
-    quiet_ = false;
-    if (replay_->Position() < batch) {
-        *error = deliveryError_.empty() ? "the recording ended before batch " + std::to_string(batch) : deliveryError_;
-        return false;
-    }
-    return true;
-}
-
-bool HostLoop::ReplayCapture(const std::string& folder, std::string* error) {
-    // One name under Capture/, of the letters a capture's folder has: never
-    // a path of the caller's making.
-    const std::string prefix = "Capture/";
-    const std::string name = folder.rfind(prefix, 0) == 0 ? folder.substr(prefix.size()) : "";
-    const bool plain = !name.empty() && name.size() <= 128 && name != "." && name != ".." &&
-                       std::all_of(name.begin(), name.end(), [](char c) {
-                           return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
-                       });
-    std::error_code ec;
-    const std::filesystem::path path = options_.files / "Capture" / name;
-    if (!plain || !std::filesystem::is_directory(std::filesystem::symlink_status(options_.files / "Capture", ec)) ||
-        !std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) {
-        *error = "no capture folder of that name in the file space's Capture folder";
-        return false;
-    }
-    // The page closes first: a capture it records is complete then, its
-    // last segment named as the replay reads it.
-    ClosePage();
-    SetPlaying(false);
-    auto replay = std::make_unique<zv::station::Replay>();
-    if (!zv::station::LoadReplay({path}, replay.get(), error)) return false;
-    replay_ = std::move(replay);
-    firstStamped_ = FirstStamped(replay_->Index().batches);
-    options_.input = {path};
-    for (const std::string& note : replay_->Notes()) Emit(events::Error("replay: " + note));
-    return true;
-}
-
-// ---- Capture ---------------------------------------------------------------------------------
-
-void HostLoop::StartCapture() {
-    if (Capturing()) return;  // switched on again: the same capture goes on
-    std::string error;
-    captureSpaceFolder_ = zv::station::NewCaptureFolder(std::time(nullptr), &error);
-    captureFolder_ = options_.files / captureSpaceFolder_;
-    capture_ = std::make_unique<zv::station::CaptureWriter>();
-    if (captureSpaceFolder_.empty() || !capture_->Open(captureSpaceFolder_, segmentBytes_, &error)) {
-        Emit(events::Error("no capture: " + error));
-        capture_.reset();
-        captureFolder_.clear();
-        captureSpaceFolder_.clear();
-        return;
-    }
-    recordingState_ = {
-        {"folder", captureSpaceFolder_}, {"on", true}, {"batches", 0}, {"bytes", 0}, {"segments", json::array()}};
-    // The first server's station pipe delivers to the capture even when no
-    // mode of the client reads it.
-    if (!servers_.empty() && !replay_) station_.StartDelivery(servers_.front());
-}
-
-void HostLoop::StopCapture() {
-    if (!capture_) return;
-    std::string error;
-    if (!capture_->Close(&error)) Emit(events::Error("the capture's last segment is lost: " + error));
-    ReportSegments();
-    if (recordingState_.is_object()) {
-        recordingState_["on"] = false;
-        recordingState_["batches"] = capture_->Batches();
-    }
-    capture_.reset();
-}
-
-void HostLoop::Record(const std::vector<zvHandle>& payloads) {
-    std::string error;
-    if (!capture_->WriteBatch(payloads, &error)) {
-        Emit(events::Error("the capture stopped: " + error));
-    } else if (!error.empty()) {
-        Emit(events::Error("capture: " + error));
-    }
-    ReportSegments();
-}
-
-void HostLoop::ReportSegments() {
-    constexpr size_t kSegmentsShown = 20;
-    for (const zv::station::CaptureWriter::Segment& segment : capture_->TakeCompleted()) {
-        Emit(events::File(segment.path, events::FileChange::Created, segment.bytes));
-        if (!recordingState_.is_object()) continue;
-        recordingState_["bytes"] = recordingState_["bytes"].get<int64_t>() + segment.bytes;
-        json& segments = recordingState_["segments"];
-        segments.push_back(segment.path);
-        if (segments.size() > kSegmentsShown) segments.erase(segments.begin());
-    }
-}
-
-void HostLoop::RecoverFileSpace() {
-    for (const zv::station::Recovered& r : zv::station::RecoverCaptures()) Emit(events::Recovered(r));
-    // What other writes interrupted before this start left behind goes now.
-    zvFileSpaceSweep("\\");
-}
-
-json HostLoop::RecordingJson() const {
-    json recording = recordingState_;
-    if (capture_ && recording.is_object()) recording["batches"] = capture_->Batches();
-    return recording;
 }
 
 json HostLoop::PipesJson() const {

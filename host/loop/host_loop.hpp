@@ -300,6 +300,9 @@ private:
     // its messages could not be made (DeliveryError says why).
     bool Process(const std::vector<zvHandle>& payloads);
     void OnOutput(const zv::runner::Output& output);
+    // Reads the recording of `input` (its index made if need be) as the
+    // one replayed; its notes go out as errors.
+    bool LoadRecording(const std::vector<std::filesystem::path>& input, std::string* error);
     void StartCapture();
     void StopCapture();
     // Records a batch the client received while capturing.
