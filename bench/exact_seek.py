@@ -6,7 +6,8 @@ run leaves it there (goal: under a second in a capture of 10 GB).
 The capture is recorded once with the Capture page (the mode's results of
 a simulated station, as long as the size asks) in the temporary folder and
 kept there for later runs. Timed, each a whole zvhost process:
- - the first replay, which indexes the capture (once per capture);
+ - the first replay, which indexes the capture when it has no index yet
+   (once per capture; --reindex makes it again);
  - seeks to batches spread over the capture, the last one included, each
    checked against what the whole run left (the Statistics of Detection,
    the Encoder table of Free) where --baseline runs it;
@@ -87,13 +88,15 @@ def main():
     parser.add_argument("--gb", type=float, default=1.0, help="the capture's size in GB")
     parser.add_argument("--seeks", type=int, default=8)
     parser.add_argument("--baseline", action="store_true", help="also the whole replay up to the last batch")
+    parser.add_argument("--reindex", action="store_true", help="make the capture's index again (timed)")
     args = parser.parse_args()
 
     files, capture = prepare(args.zvhost, args.mode, args.gb)
     base = [args.zvhost, "run", args.mode, "--files", files, "--input", capture, "--json"]
     index = os.path.join(capture, "replay.index")
-    if os.path.exists(index):
+    if args.reindex and os.path.exists(index):
         os.remove(index)
+    indexed = not os.path.exists(index)
     first, _ = run(base + ["--from", "0", "--to", "0"])
     # The batch count: the refusal of a batch beyond the end names it.
     probe = subprocess.run(base + ["--from", "999999999999"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -103,7 +106,8 @@ def main():
     if count is None:
         sys.exit("cannot learn the batch count: " + probe.stderr)
     size = folder_bytes(capture) / (1 << 30)
-    print("capture: %s, %.2f GB, %d batches; indexing on the first replay: %.1f s" % (capture, size, count, first))
+    print("capture: %s, %.2f GB, %d batches; the first replay%s: %.1f s"
+          % (capture, size, count, " (indexing)" if indexed else ", with the index kept", first))
 
     targets = sorted({count - 1} | {count * (i + 1) // (args.seeks + 1) for i in range(args.seeks - 1)})
     seeks = []
@@ -111,7 +115,7 @@ def main():
         seconds, out = run(base + ["--from", str(n), "--to", str(n)])
         seeks.append({"batch": n, "seconds": seconds, "table": table(out, args.mode)[0]})
         print("seek to batch %d: %.3f s" % (n, seconds), flush=True)
-    result = {"mode": args.mode, "gigabytes": size, "batches": count, "indexSeconds": first,
+    result = {"mode": args.mode, "gigabytes": size, "batches": count, "firstReplaySeconds": first, "indexed": indexed,
               "seekSeconds": [s["seconds"] for s in seeks], "slowestSeekSeconds": max(s["seconds"] for s in seeks)}
     if args.baseline:
         seconds, out = run(base + ["--to", str(count - 1)])
