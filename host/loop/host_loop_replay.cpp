@@ -3,6 +3,7 @@
 // state rests on: seek_plan.hpp), and the capture the client records.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -149,7 +150,19 @@ bool HostLoop::ReplayCapture(const std::string& folder, std::string* error) {
 
 bool HostLoop::LoadRecording(const std::vector<std::filesystem::path>& input, std::string* error) {
     auto replay = std::make_unique<zv::station::Replay>();
-    if (!zv::station::LoadReplay(input, replay.get(), error)) return false;
+    // A recording is read whole once (a capture's first replay, which
+    // indexes it): minutes for gigabytes, so the host says how far it is.
+    int told = 0;
+    const auto progress = [&](uint64_t done, uint64_t total) {
+        const int tenths = total >= (uint64_t{256} << 20) ? static_cast<int>(done * 10 / total) : 0;
+        if (tenths <= told) return;
+        told = tenths;
+        char size[32];
+        std::snprintf(size, sizeof size, "%.1f", static_cast<double>(total) / (1 << 30));
+        Emit(events::Report(false, "reading the recording once, to index it: " + std::to_string(tenths * 10) +
+                                       " % of " + size + " GB"));
+    };
+    if (!zv::station::LoadReplay(input, replay.get(), error, progress)) return false;
     replay_ = std::move(replay);
     firstStamped_ = FirstStamped(replay_->Index().batches);
     for (const std::string& note : replay_->Notes()) Emit(events::Error("replay: " + note));

@@ -399,11 +399,13 @@ bool ReplayFiles(const std::vector<std::filesystem::path>& inputs, std::vector<s
     return true;
 }
 
-bool LoadReplay(const std::vector<std::filesystem::path>& inputs, Replay* replay, std::string* error) {
+bool LoadReplay(const std::vector<std::filesystem::path>& inputs, Replay* replay, std::string* error,
+                const std::function<void(uint64_t done, uint64_t total)>& progress) {
     std::vector<std::filesystem::path> files;
     if (!ReplayFiles(inputs, &files, error)) return false;
     std::error_code ec;
-    if (inputs.size() != 1 || !std::filesystem::is_directory(inputs.front(), ec)) return replay->Load(files, error);
+    if (inputs.size() != 1 || !std::filesystem::is_directory(inputs.front(), ec))
+        return replay->Load(files, error, progress);
     // One capture: its index, when it is of these very segments as they are.
     const std::filesystem::path indexFile = inputs.front() / kReplayIndexName;
     ReplayIndex index;
@@ -411,7 +413,7 @@ bool LoadReplay(const std::vector<std::filesystem::path>& inputs, Replay* replay
     bool same = ReadReplayIndex(indexFile, inputs.front(), &index, &why) && index.files.size() == files.size();
     for (size_t i = 0; same && i < files.size(); ++i) same = index.files[i].path.filename() == files[i].filename();
     if (same && replay->LoadIndexed(std::move(index), &why)) return true;
-    if (!replay->Load(files, error)) return false;
+    if (!replay->Load(files, error, progress)) return false;
     // Segments a capture is still writing change: their index is not kept.
     bool complete = true;
     for (const std::filesystem::path& f : files) complete = complete && f.filename().string().front() != '.';

@@ -441,7 +441,10 @@ struct Counts {
 // `*note` saying what was cut after it (a batch the capture did not
 // complete, perhaps torn). A bad line before a segment's last end line is
 // an error as in any file.
-bool CheckLines(std::istream& in, uint32_t file, Counts* counts, size_t* limit, std::string* note, std::string* error) {
+bool CheckLines(std::istream& in, uint32_t file, Counts* counts, size_t* limit, std::string* note, std::string* error,
+                const std::function<void(uint64_t)>& read = {}) {
+    constexpr uint64_t kProgressStep = uint64_t{64} << 20;
+    uint64_t told = 0;
     LineReader reader(in);
     std::string line;
     *limit = SIZE_MAX;
@@ -456,6 +459,10 @@ bool CheckLines(std::istream& in, uint32_t file, Counts* counts, size_t* limit, 
         bool comment = false;
         while (reader.Next(&line, &comment)) {
             const size_t number = reader.Number();
+            if (read && reader.Start() >= told + kProgressStep) {
+                told = reader.Start();
+                read(told);
+            }
             if (number == 1 && comment && line.rfind(kSegmentHeader, 0) == 0) segment = true;
             if (comment) {
                 int64_t batch = 0;
@@ -614,7 +621,21 @@ bool Replay::Load(const std::filesystem::path& file, std::string* error) {
 }
 
 bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* error) {
+    return Load(files, error, {});
+}
+
+bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* error, const Progress& progress) {
     Impl& r = *impl_;
+    uint64_t total = 0;
+    uint64_t before = 0;  // the bytes of the files read already
+    if (progress) {
+        std::error_code ec;
+        for (const std::filesystem::path& file : files) {
+            const uintmax_t size = std::filesystem::file_size(file, ec);
+            if (!ec) total += size;
+        }
+    }
+    const auto read = [&](uint64_t done) { progress(before + done, total); };
     r.Reset();
     Counts counts;
     ReplayIndex index;
@@ -625,12 +646,13 @@ bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* 
         size_t limit = SIZE_MAX;
         std::string note;
         // Every message names the file at fault.
-        if (in == nullptr ||
-            !CheckLines(*in, static_cast<uint32_t>(index.files.size()), &counts, &limit, &note, error)) {
+        if (in == nullptr || !CheckLines(*in, static_cast<uint32_t>(index.files.size()), &counts, &limit, &note, error,
+                                         progress ? std::function<void(uint64_t)>(read) : nullptr)) {
             *error = file.string() + ": " + *error;
             return false;
         }
         index.files.push_back({file, static_cast<uint64_t>(info.st_size), Impl::Modified(info), limit, note});
+        before += static_cast<uint64_t>(info.st_size);
         if (!note.empty()) notes.push_back(file.string() + ": " + note);
     }
     index.batches = std::move(counts.batches);

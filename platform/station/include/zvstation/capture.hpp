@@ -159,7 +159,10 @@ class Replay;
 // gives them) into `replay` as one recording. False with `*error` naming
 // the input or file and line at fault. What was cut of segments a capture
 // did not complete is in replay->Notes().
-bool LoadReplay(const std::vector<std::filesystem::path>& inputs, Replay* replay, std::string* error);
+// `progress` (when given) hears how far a reading of every line has got:
+// the first replay of a capture, which indexes it, or one of plain files.
+bool LoadReplay(const std::vector<std::filesystem::path>& inputs, Replay* replay, std::string* error,
+                const std::function<void(uint64_t done, uint64_t total)>& progress = {});
 
 }  // namespace zv::station
 
