@@ -175,6 +175,7 @@ struct StationServer::Impl {
         header.batch = batch.number;
         header.time = batch.time;
         wire::WriteBatch(header, batch.results, message->data());
+        wire::StampBatch(message->data(), message->size(), sequence);
         return message;
     }
 
@@ -248,7 +249,7 @@ struct StationServer::Impl {
         while (!burst.empty()) {
             // Numbered as it leaves, after whatever went before it.
             const uint64_t sequence = streamSequence + 1;
-            std::memcpy(burst.front()->data() + wire::kSequenceOffset, &sequence, sizeof sequence);
+            wire::StampBatch(burst.front()->data(), burst.front()->size(), sequence);
             const net::ServerEndpoint::Sent sent = endpoint.Publish(burst.front().get(), true);
             if (sent == net::ServerEndpoint::Sent::Full) {
                 // The stream cannot say when it has room again: look again

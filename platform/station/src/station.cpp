@@ -651,7 +651,7 @@ bool Station::Delivering() const {
 zvStatus Station::NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin) {
     Impl& r = *impl_;
     if (payloads == nullptr) return ZV_E_ARGUMENT;
-    if (origin != nullptr) *origin = BatchOrigin{r.time, {}};
+    if (origin != nullptr) *origin = BatchOrigin{r.time, {}, {}};
     for (int i = 0; r.queue.empty() && i < kEmptyStretchLimit && Delivering(); ++i) {
         zvStatus status = r.Stretch();
         if (status <= 0) return status;

@@ -138,9 +138,27 @@ TEST_F(NetworkStationTest, RealTimeBatchesComeAsMadeAndWhatASlowClientLosesIsTol
     ASSERT_TRUE(Open(&station, options));
     StartAll(&station, "Free");
     std::set<uint32_t> seen;
+    const int64_t started = zv::station::wire::WallNs();
     ASSERT_TRUE(zvtest::WaitFor(
         [&] {
-            for (const Batch& b : Deliver(&station, "", 1)) seen.insert(b.servers.begin(), b.servers.end());
+            std::vector<zvHandle> results;
+            zs::BatchOrigin origin;
+            EXPECT_EQ(station.NextBatch(&results, &origin), 1);
+            for (zvHandle h : results) zvObjectDestroy(h);
+            seen.insert(origin.servers.begin(), origin.servers.end());
+            // Each network server's batch in it says when it left, within
+            // this run (the servers' clock is this machine's).
+            std::set<uint32_t> sentBy;
+            for (const zs::SentBatch& sent : origin.sent) {
+                sentBy.insert(sent.serial);
+                EXPECT_GE(sent.sentNs, started);
+                EXPECT_LE(sent.sentNs, zv::station::wire::WallNs());
+                EXPECT_GT(sent.sequence, 0u);
+            }
+            std::set<uint32_t> network(origin.servers.begin(), origin.servers.end());
+            network.erase(2);
+            EXPECT_EQ(sentBy, network);
+            EXPECT_EQ(station.LastSent().size(), origin.sent.size());
             return seen.size() == 3;
         },
         10000))

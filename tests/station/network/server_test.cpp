@@ -507,11 +507,17 @@ TEST_F(ServerTest, ABurstOfPreparedBatchesArrivesWhole) {
     }
     uint64_t expected = batch.Header().sequence + 1;
 
+    // Batches made ahead are stamped as they leave, not when they were made.
+    const int64_t burstAsked = wire::WallNs();
     EXPECT_EQ(link->Call(Of(wire::Op::Burst)).size, 300);
+    int64_t sent = burstAsked;
     for (int b = 0; b < 300; ++b) {
         ASSERT_TRUE(link->TakeBatch(&batch, 5000)) << b;
         EXPECT_EQ(batch.Header().sequence, expected++);
+        EXPECT_GE(batch.Header().sentNs, sent) << b;
+        sent = batch.Header().sentNs;
     }
+    EXPECT_LE(sent, wire::WallNs());
     EXPECT_EQ(link->Stats().lost, 0u);
     EXPECT_EQ(link->Stats().refused, 0u);
     EXPECT_EQ(link->State(), net::LinkState::Online);

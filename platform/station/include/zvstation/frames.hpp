@@ -7,7 +7,8 @@
 // (no text encoding), each padded with zero bytes to a multiple of 8.
 //
 //   batch    prelude, serial u32, result count u32, session u64,
-//            sequence u64, batch number i64, simulated time f64
+//            sequence u64, batch number i64, simulated time f64,
+//            sent i64 (the server's wall clock in ns when it sent the frame)
 //            then per result: id i64, attribute count u32, array count u32,
 //            the attributes (i64 each), and per array: element type u32,
 //            dimension count u32, three lengths i32 (unused ones 0),
@@ -35,7 +36,7 @@
 
 namespace zv::station::wire {
 
-constexpr uint16_t kVersion = 1;
+constexpr uint16_t kVersion = 2;
 
 // Limits of what a frame may hold; a peer that exceeds one is refused.
 constexpr size_t kMaxFileBytes = size_t{64} << 20;             // a file read or written whole
@@ -151,12 +152,19 @@ struct BatchHeader {
     uint64_t sequence = 0;  // per server and session, from 1 (stream or pulls)
     int64_t batch = 0;      // the batch's number in what the server made
     double time = 0;        // simulated seconds at the batch's start
+    int64_t sentNs = 0;     // the server's wall clock (ns since 1970) when it sent the batch; never negative
     uint32_t results = 0;   // how many results follow
 };
 
-// Where a batch frame holds its sequence number (u64): a frame made ahead
-// is numbered when it leaves.
+// Where a batch frame holds its sequence number (u64) and the time it was
+// sent (i64): a frame made ahead is numbered and stamped when it leaves.
 constexpr size_t kSequenceOffset = 24;
+constexpr size_t kSentOffset = 48;
+// Stamps a batch frame of `size` bytes with `sequence` and the wall clock
+// now, as it leaves.
+void StampBatch(uint8_t* frame, size_t size, uint64_t sequence);
+// The wall clock in ns since 1970, as a batch's sent time holds it.
+int64_t WallNs();
 
 // The element types a result's arrays may have, and their sizes; 0 for a
 // type that cannot travel.

@@ -117,10 +117,17 @@ struct Server {
 
 // Where the results of a batch come from: the serial number of the server
 // that made each (in the order NextBatch appended them), and the simulated
-// time at which the stretch that made them began.
+// time at which the stretch that made them began. For servers on the
+// network, the batches of theirs it holds and when each left its server.
+struct SentBatch {
+    uint32_t serial = 0;
+    uint64_t sequence = 0;
+    int64_t sentNs = 0;  // the server's wall clock (ns since 1970)
+};
 struct BatchOrigin {
     double time = 0;
     std::vector<uint32_t> servers;
+    std::vector<SentBatch> sent;  // none for in-process servers
 };
 
 class Station : public StationBackend {

@@ -337,6 +337,7 @@ bool NetworkStation::Fetch(Source* source) {
         }
         chunk.time = header.time;
         chunk.servers.assign(chunk.results.size(), r->serial);
+        chunk.sent.push_back({r->serial, header.sequence, header.sentNs});
     }
     if (chunk.results.empty()) return false;
     source->ahead.push_back(std::move(chunk));
@@ -356,20 +357,24 @@ void NetworkStation::Arrange(std::vector<Chunk>* chunks, std::vector<zvHandle>* 
         payloads->push_back(result.first);
         if (origin != nullptr) origin->servers.push_back(result.second);
     }
+    if (origin != nullptr)
+        for (const Chunk& chunk : *chunks) origin->sent.insert(origin->sent.end(), chunk.sent.begin(), chunk.sent.end());
     chunks->clear();
 }
 
 zvStatus NetworkStation::NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin) {
     if (payloads == nullptr) return ZV_E_ARGUMENT;
     if (remotes_.empty()) return local_.NextBatch(payloads, origin);
-    if (origin != nullptr) *origin = BatchOrigin{time_, {}};
+    if (origin != nullptr) *origin = BatchOrigin{time_, {}, {}};
+    lastSent_.clear();
     if (ready_.empty()) {
         const zvStatus status = network_.pull ? Stepped() : RealTime();
         if (status <= 0) return status;
     }
     if (ready_.empty()) return ZV_OK;
     Chunk& next = ready_.front();
-    if (origin != nullptr) *origin = BatchOrigin{next.time, next.servers};
+    lastSent_ = next.sent;
+    if (origin != nullptr) *origin = BatchOrigin{next.time, next.servers, next.sent};
     payloads->insert(payloads->end(), next.results.begin(), next.results.end());
     ready_.pop_front();
     return ZV_OK;
@@ -398,6 +403,7 @@ void NetworkStation::Queue(std::vector<Chunk>* at, double time) {
         BatchOrigin origin;
         Arrange(at, &batch.results, &origin);
         batch.servers = std::move(origin.servers);
+        batch.sent = std::move(origin.sent);
         ready_.push_back(std::move(batch));
     }
     if (!started_) {
@@ -456,6 +462,7 @@ zvStatus NetworkStation::RealTime() {
             }
             chunk.time = batch.Header().time;
             chunk.servers.assign(chunk.results.size(), source.remote->serial);
+            chunk.sent.push_back({source.remote->serial, batch.Header().sequence, batch.Header().sentNs});
             if (at.empty()) t = chunk.time;
             if (!chunk.results.empty()) at.push_back(std::move(chunk));
         }
