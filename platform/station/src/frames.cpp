@@ -241,7 +241,8 @@ void EncodeRequest(const Request& r, std::vector<uint8_t>* out) {
         case Op::SetParameters: w.Parameters(r.parameters); break;
         case Op::Enable:
         case Op::SetPull: w.Number(static_cast<uint8_t>(r.flag != 0)); break;
-        case Op::Prepare: w.Number(r.count); break;
+        case Op::Prepare:
+        case Op::Burst: w.Number(r.count); break;
         default: break;
     }
 }
@@ -275,6 +276,11 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* out, std::string* 
                 if (in.Number(&out->count, "the count") && out->count > kMaxPrepared)
                     in.Fail(std::to_string(out->count) + " batches to prepare (at most " +
                             std::to_string(kMaxPrepared) + ")");
+                break;
+            case Op::Burst:
+                if (in.Number(&out->count, "the count") && out->count > kMaxPaced)
+                    in.Fail(std::to_string(out->count) + " batches to send in real time (at most " +
+                            std::to_string(kMaxPaced) + ")");
                 break;
             default: break;
         }

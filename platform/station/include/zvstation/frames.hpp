@@ -49,6 +49,7 @@ constexpr uint32_t kMaxText = 4096;                            // modes, names, 
 constexpr uint32_t kMaxParameters = 256;                       // per request or pipe
 constexpr uint32_t kMaxEntries = 65536;                        // names in a folder listing
 constexpr uint32_t kMaxPrepared = 100000;                      // batches made ahead for a burst
+constexpr uint32_t kMaxPaced = 1000000;                        // batches a burst sends in real time
 // The most points of a slice the Detection mode takes.
 constexpr int32_t kMaxSlicePoints = 21504;
 
@@ -75,7 +76,8 @@ enum class Op : uint16_t {
     Stat = 18,            // text: path; kind and size
     MakeFolder = 19,      // text: path, with the folders above it
     Prepare = 20,         // count: make this many batches ahead (pull mode), for measuring
-    Burst = 21,           // send the prepared batches on the stream as fast as it takes them
+    Burst = 21,           // count: 0 sends the prepared batches on the stream as fast as it takes them;
+                          // N sends N of them (round and round) in real time, one a batch period
 };
 constexpr uint16_t kLastOp = 21;
 
@@ -90,7 +92,7 @@ struct Request {
     std::string text;        // mode, storage name or path
     std::vector<std::pair<std::string, int32_t>> parameters;
     int32_t flag = 0;            // Enable, SetPull
-    uint32_t count = 0;          // Prepare
+    uint32_t count = 0;          // Prepare, Burst
     std::vector<uint8_t> bytes;  // WriteFile
 };
 

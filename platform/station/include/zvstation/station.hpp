@@ -41,6 +41,7 @@ struct Options {
     uint64_t seed = 1;
     double speed = 100000.0;         // transport speed, mils per second
     int32_t profilePoints = 0;       // points per profile; 0: 1024 to 2048 by sensor
+    int32_t freeProfiles = 1;        // profiles of each sensor in a Free batch (200 is 10 kHz)
     bool calibrationErrors = false;  // the calibration report names failing sensors
 };
 
