@@ -207,6 +207,36 @@ TEST_F(NetworkStationTest, RealTimeBatchesOfOneServerAreNotHeldUpByAnotherThatSe
     EXPECT_EQ(fromThree, 10);
 }
 
+// A real-time client that fell behind takes everything its servers queued
+// in its next batch, and is then up to date: it does not stay behind by
+// what it missed, one batch at a time.
+TEST_F(NetworkStationTest, ARealTimeClientThatFellBehindCatchesUpAtItsNextBatch) {
+    net::NetworkStation station;
+    net::NetworkOptions options;
+    options.pull = false;
+    ASSERT_TRUE(Open(&station, options));
+    ASSERT_EQ(station.SetMode(3, "Free"), 1);
+    ASSERT_EQ(station.StartDelivery(3), 1);
+    ASSERT_TRUE(zvtest::WaitFor(
+        [&] {
+            for (const Batch& b : Deliver(&station, "", 1))
+                if (!b.servers.empty()) return true;
+            return false;
+        },
+        10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // server 3 sends 10 batches meanwhile
+    const std::vector<Batch> behind = Deliver(&station, "", 1);
+    EXPECT_GE(behind[0].servers.size(), 4u * 8u) << "four profiles a batch";
+    for (int i = 0; i < 3; ++i) {
+        std::vector<zvHandle> results;
+        zs::BatchOrigin origin;
+        ASSERT_EQ(station.NextBatch(&results, &origin), 1);
+        for (zvHandle h : results) zvObjectDestroy(h);
+        const int64_t now = zv::station::wire::WallNs();
+        for (const zs::SentBatch& sent : origin.sent) EXPECT_LT(now - sent.sentNs, 100'000'000) << "ns late";
+    }
+}
+
 // A server whose endpoint answers as another server is refused at the
 // start, naming both; one that does not answer is offline, told at once.
 TEST_F(NetworkStationTest, AServerAtTheWrongEndpointIsRefusedAndAMissingOneIsOffline) {

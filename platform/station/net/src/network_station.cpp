@@ -7,6 +7,14 @@
 
 namespace zv::station::net {
 
+namespace {
+
+// Batches of one server a real-time batch takes at most: what a client
+// that fell behind catches up on at once (the rest at the next).
+constexpr int kMostTaken = 16;
+
+}  // namespace
+
 struct NetworkStation::Remote {
     uint32_t serial = 0;
     std::unique_ptr<ServerLink> link;
@@ -358,7 +366,8 @@ void NetworkStation::Arrange(std::vector<Chunk>* chunks, std::vector<zvHandle>* 
         if (origin != nullptr) origin->servers.push_back(result.second);
     }
     if (origin != nullptr)
-        for (const Chunk& chunk : *chunks) origin->sent.insert(origin->sent.end(), chunk.sent.begin(), chunk.sent.end());
+        for (const Chunk& chunk : *chunks)
+            origin->sent.insert(origin->sent.end(), chunk.sent.begin(), chunk.sent.end());
     chunks->clear();
 }
 
@@ -447,24 +456,29 @@ zvStatus NetworkStation::RealTime() {
             local.ahead.pop_front();
         }
     }
-    // What every server has sent. Without in-process servers to keep time,
-    // and when none has sent anything yet, the first that does is waited
-    // for, a batch period at most.
+    // What every server has sent: all its link has queued (a few periods at
+    // most), so that a client that fell behind catches up at its next batch
+    // rather than staying behind by what it missed. Without in-process
+    // servers to keep time, and when none has sent anything yet, the first
+    // that does is waited for, a batch period at most.
+    double latest = t;
     auto take = [&] {
         for (Source& source : sources_) {
             if (source.remote == nullptr || !SourceDelivering(source)) continue;
             ReceivedBatch batch;
-            if (!source.remote->link->TakeBatch(&batch, 0)) continue;
-            Chunk chunk;
-            if (batch.Results(&chunk.results) <= 0) {
-                Fail(source.remote->serial, "making the results of a batch", "");
-                continue;
+            for (int taken = 0; taken < kMostTaken && source.remote->link->TakeBatch(&batch, 0); ++taken) {
+                Chunk chunk;
+                if (batch.Results(&chunk.results) <= 0) {
+                    Fail(source.remote->serial, "making the results of a batch", "");
+                    continue;
+                }
+                chunk.time = batch.Header().time;
+                chunk.servers.assign(chunk.results.size(), source.remote->serial);
+                chunk.sent.push_back({source.remote->serial, batch.Header().sequence, batch.Header().sentNs});
+                if (at.empty()) t = latest = chunk.time;
+                latest = std::max(latest, chunk.time);
+                if (!chunk.results.empty()) at.push_back(std::move(chunk));
             }
-            chunk.time = batch.Header().time;
-            chunk.servers.assign(chunk.results.size(), source.remote->serial);
-            chunk.sent.push_back({source.remote->serial, batch.Header().sequence, batch.Header().sentNs});
-            if (at.empty()) t = chunk.time;
-            if (!chunk.results.empty()) at.push_back(std::move(chunk));
         }
     };
     take();
@@ -473,7 +487,9 @@ zvStatus NetworkStation::RealTime() {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         take();
     }
+    const bool any = !at.empty();
     Queue(&at, t);
+    if (any) time_ = std::max(time_, latest + Station::Period(Mode()));
     return ZV_OK;
 }
 
