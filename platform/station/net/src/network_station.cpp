@@ -117,6 +117,7 @@ bool NetworkStation::Open(const std::filesystem::path& root, const Options& opti
         link.heartbeatMs = network.heartbeatMs;
         link.offlineAfterMs = network.offlineAfterMs;
         link.queueBatches = network.queueBatches;
+        link.queueBytes = network.queueBytes;
         // Stepped runs pull every batch: nothing need come on the stream.
         link.stream = !network.pull;
         auto remote = std::make_unique<Remote>();

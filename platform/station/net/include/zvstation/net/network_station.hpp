@@ -53,6 +53,7 @@ struct NetworkOptions {
     int heartbeatMs = 250;
     int offlineAfterMs = 1500;
     size_t queueBatches = 256;  // real time: batches a link keeps for a client that falls behind
+    size_t queueBytes = size_t{256} << 20;  // ... and their bytes at most
 };
 
 // Something that happened to a network server, for the host to tell.
