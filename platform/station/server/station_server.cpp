@@ -601,6 +601,7 @@ int StationServer::Open(const ServerOptions& options, std::string* error) {
     r.encrypted = keys == net::KeysFound::Read;
     bool taken = false;
     if (!r.endpoint.Open(endpoint, error, &taken)) return taken ? kExitNoBind : kExitFailed;
+    net::KeepFrameMemory();
     std::random_device random;
     r.session = (static_cast<uint64_t>(random()) << 32) ^ random() ^ static_cast<uint64_t>(SteadyMs());
     if (r.session == 0) r.session = 1;
