@@ -4,11 +4,12 @@
 // results made into zvApi objects):
 //  - Stepped: batches pulled one request at a time, as deterministic runs
 //    take them, from 1 and 4 servers, beside the in-process station;
-//  - Burst: batches the servers made before the timing, streamed to a
-//    client that takes them as real-time delivery does;
+//  - Burst: batches the servers made before the timing (of 1 and of 50
+//    profiles a sensor), streamed to a client that takes them as real-time
+//    delivery does;
 //  - Loss: how long until a killed server is reported offline, and until a
 //    server restarted on its endpoint delivers again.
-// Counters: profiles a second; batches dropped or lost (0 expected).
+// Counters: profiles a second; batches dropped and lost (0 expected).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
