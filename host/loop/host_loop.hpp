@@ -220,9 +220,10 @@ public:
     size_t ReplayBatchAt(double seconds) const;
     // Makes `batch` the next one the running mode gets, with its displays
     // as a live run leaves them after the batch before: a mode's state
-    // grows from every batch it was given, so the run starts again when it
-    // went past `batch`, and the batches before it go through the mode's
-    // handler and to its displays silently (no events but errors). False
+    // grows from the batches it was given, so the run starts again when it
+    // went past `batch` (or when that is shorter), and the batches before it
+    // that the mode's state rests on go through the mode's handler and to
+    // its displays silently (no events but errors). False
     // with `*error` set when no recording or no mode runs, or `batch` lies
     // beyond the recording's end (its batch count).
     bool SeekReplay(size_t batch, std::string* error);
@@ -292,6 +293,8 @@ private:
     void ApplyRunState();
     void StartRun(const std::string& mode);
     void StopRun();
+    bool RestartForSeek(const std::string& mode, std::string* error);
+    bool StepQuietly(size_t batch, std::string* error);
     // Sends the console prints and handler calls of the last call into the
     // plug-in (`reason`: what the platform kept for it) and keeps them for
     // the run's summary.

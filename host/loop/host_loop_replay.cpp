@@ -1,6 +1,6 @@
 // The host loop's replays and captures: a recording replayed from any batch
-// (an exact seek replays the batches before it silently, since a mode's
-// state is the plug-in's own), and the capture the client records.
+// (an exact seek replays silently the batches before it that the mode's
+// state rests on: seek_plan.hpp), and the capture the client records.
 #include <algorithm>
 #include <cctype>
 #include <ctime>
@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "host_loop.hpp"
+#include "seek_plan.hpp"
 
 namespace zvhost {
 
@@ -64,20 +65,52 @@ bool HostLoop::SeekReplay(size_t batch, std::string* error) {
         *error = "no mode runs";
         return false;
     }
-    if (replay_->Position() > batch) {
-        // The mode's state holds what came after: it starts afresh.
-        const std::string mode = runner_->RunningMode();
-        StopRun();
-        if (const zvStatus status = replay_->Seek(0); status <= 0) {
-            *error = "the recording cannot be read again (status " + std::to_string(status) + ")";
-            return false;
+    const std::string mode = runner_->RunningMode();
+    SeekPlan plan = PlanSeek(mode, replay_->Index(), batch);
+    // Forward, on from here when that is no longer than the plan.
+    const size_t at = replay_->Position();
+    if (at <= batch && batch - at <= plan.Batches()) return StepQuietly(batch, error);
+    // The mode's state holds what came after, or the plan is shorter: it
+    // starts afresh and goes through the plan. A plan that did not show on
+    // its witness display is made again with twice the objects, up to a
+    // whole replay.
+    for (size_t depth = 2;; depth *= 2) {
+        HostDisplay* witness = plan.witness.empty() ? nullptr : displays_->Find(mode, plan.witness);
+        if (!RestartForSeek(mode, error)) return false;
+        const uint64_t shown = witness != nullptr ? witness->Generation() : 0;
+        for (const BatchRange& range : plan.ranges) {
+            if (const zvStatus status = replay_->Seek(range.begin); status <= 0) {
+                *error = "the recording cannot be read again (status " + std::to_string(status) + ")";
+                return false;
+            }
+            run_.batches = static_cast<int64_t>(range.begin);  // batches are numbered as in a whole run
+            if (!StepQuietly(range.end, error)) return false;
         }
-        StartRun(mode);
-        if (!Running()) {
-            *error = refusal_.empty() ? HandlerFailure("start", mode, run_.startStatus, run_.startReason) : refusal_;
-            return false;
-        }
+        run_.batches = static_cast<int64_t>(batch);
+        if (witness == nullptr || witness->Generation() != shown || !plan.SkipsSome(batch)) break;
+        plan = PlanSeek(mode, replay_->Index(), batch, depth * 2);
     }
+    if (const zvStatus status = replay_->Seek(batch); status <= 0) {
+        *error = "the recording cannot be read again (status " + std::to_string(status) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool HostLoop::RestartForSeek(const std::string& mode, std::string* error) {
+    quiet_ = true;  // its start and stop were told when the run began
+    StopRun();
+    StartRun(mode);
+    quiet_ = false;
+    if (!Running()) {
+        *error = refusal_.empty() ? HandlerFailure("start", mode, run_.startStatus, run_.startReason) : refusal_;
+        return false;
+    }
+    return true;
+}
+
+// The batches up to `batch` through the mode, silently.
+bool HostLoop::StepQuietly(size_t batch, std::string* error) {
     quiet_ = true;
     while (replay_->Position() < batch && Step()) {
     }

@@ -3,7 +3,10 @@
 // whole run showed; bad ranges are refused with a message.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include <nlohmann/json.hpp>
 
@@ -65,7 +68,10 @@ TEST_F(ReplayRange, FromAndToShowWhatTheWholeRunShowed) {
     // Where objects are under way, their polar models hold slices of
     // batches before N: only a mode that saw those shows the same.
     size_t withOutputs = 0;
-    for (const size_t from : {size_t{0}, size_t{9}, size_t{23}, whole.size() - 8}) {
+    std::vector<size_t> froms;
+    for (size_t from = 0; from < whole.size(); from += 5) froms.push_back(from);
+    froms.push_back(whole.size() - 1);
+    for (const size_t from : froms) {
         SCOPED_TRACE(from);
         const ZvhostResult r = Run(Args("--json --full --from " + std::to_string(from)));
         ASSERT_EQ(r.code, 0) << r.err;
@@ -84,6 +90,66 @@ TEST_F(ReplayRange, FromAndToShowWhatTheWholeRunShowed) {
     EXPECT_TRUE(OutputsByBatch(middle) == std::vector<std::vector<json>>(whole.begin() + 12, whole.begin() + 41));
     const ZvhostResult one = Run(Args("--json --from 40 --to 40"));
     EXPECT_EQ(OutputsByBatch(one).size(), 1u);
+}
+
+// Objects of round slices, the last ones too small to outline: the model a
+// whole run shows last lies behind them, and a seek finds it.
+TEST(ReplayRangeModels, ASeekShowsTheLastModelShownThoughLaterObjectsShowNone) {
+    if (!zvhosttest::HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
+    zvtest::TempFileSpace files{"zvmodels"};
+    bool created = false;
+    std::string error;
+    ASSERT_TRUE(zv::station::EnsureDemoStation(files.Path(), 4, 1, &created, &error)) << error;
+    std::string lines;
+    int64_t batch = 0;
+    int64_t stamp = 1000;
+    for (int object = 0; object < 6; ++object) {
+        const int points = object < 2 ? 40 : 8;  // 10 points or fewer make no outline
+        for (int b = 0; b < 3; ++b, ++batch) {
+            std::string stamps;
+            std::string values;
+            for (int row = 0; row < 2; ++row, stamp += 100) {
+                stamps += (row > 0 ? "," : "") + std::to_string(stamp) + "," + std::to_string(points);
+                for (int p = 0; p < points; ++p) {
+                    const double a = 6.283185307179586 * p / points;
+                    const int radius = 2000 + 300 * object + 50 * b;
+                    values += (row + p > 0 ? "," : "") + std::to_string(std::lround(radius * std::cos(a))) + "," +
+                              std::to_string(std::lround(6000 + radius * std::sin(a)));
+                }
+            }
+            lines += "{\"attributes\":[1],\"batch\":" + std::to_string(batch) +
+                     ",\"data\":[{\"dims\":[2,2],\"type\":\"int64\",\"values\":[" + stamps + "]},{\"dims\":[2," +
+                     std::to_string(points) + ",2],\"type\":\"int16\",\"values\":[" + values + "]}],\"id\":1}\n";
+        }
+        lines += "{\"attributes\":[" + std::to_string(object) + "],\"batch\":" + std::to_string(batch++) +
+                 ",\"data\":[],\"id\":9}\n";
+    }
+    const std::filesystem::path recording = files.Path() / "objects.jsonl";
+    std::ofstream(recording) << lines;
+    const std::string last = std::to_string(batch - 1);
+    auto run = [&](const std::string& range, const std::string& out) {
+        return zvhosttest::RunZvhost("--plugin " + Quote(TORVANE_PLUGIN) + " run Detection --files " +
+                                     Quote(files.Path()) + " --input " + Quote(recording) + " --json " + range +
+                                     " --out " + Quote(files.Path() / out));
+    };
+    const ZvhostResult whole = run("--to " + last, "whole");
+    const ZvhostResult sought = run("--from " + last + " --to " + last, "sought");
+    ASSERT_EQ(whole.code, 0) << whole.err;
+    ASSERT_EQ(sought.code, 0) << sought.err;
+    const json table = whole.Of("summary").at(0)["tables"]["Statistics"];
+    EXPECT_EQ(table["rows"][0][1], "6");
+    EXPECT_EQ(table["rows"][2][1], "0");  // the last object has no slice outlined
+    EXPECT_EQ(sought.Of("summary").at(0)["tables"], whole.Of("summary").at(0)["tables"]);
+    // The seek went through only what it needed: the first model was skipped.
+    EXPECT_EQ(sought.Of("summary").at(0)["displays"][0]["outputs"], 1);
+    // The second object's model, on both.
+    auto bytes = [](const std::filesystem::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string model = bytes(files.Path() / "whole" / "Detection-Detection.svg");
+    EXPECT_GT(model.size(), 100u);
+    EXPECT_EQ(bytes(files.Path() / "sought" / "Detection-Detection.svg"), model);
 }
 
 TEST_F(ReplayRange, BadRangesAreRefusedWithAMessage) {

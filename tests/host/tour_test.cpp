@@ -17,9 +17,10 @@ namespace fs = std::filesystem;
 using zvhosttest::HaveTorvane;
 
 // Runs the tour; its exit code, with what it printed in `*output`.
-int Tour(const fs::path& out, const fs::path& files, std::string* output) {
-    const zvhosttest::ZvhostResult r = zvhosttest::RunCommand(std::string("'") + TOUR_SCRIPT + "' '" + ZVHOST_PROGRAM +
-                                                              "' '" + out.string() + "' '" + files.string() + "'");
+int Tour(const fs::path& out, const fs::path& files, std::string* output, bool network = false) {
+    const zvhosttest::ZvhostResult r =
+        zvhosttest::RunCommand(std::string("'") + TOUR_SCRIPT + "' " + (network ? "--network '" : "'") +
+                               ZVHOST_PROGRAM + "' '" + out.string() + "' '" + files.string() + "'");
     *output = r.out + r.err;
     return r.code;
 }
@@ -74,6 +75,30 @@ TEST(Tour, SetsUpAFreshStationThroughItsPages) {
     // A second tour needs a fresh file space.
     output.clear();
     EXPECT_EQ(Tour(space.Host("out2"), space.Host("files"), &output), 2) << output;
+}
+
+// The same tour with the server as a zvstation process: the pages read and
+// write its folder over the network (the calibration it stores, the one the
+// Fine Calibration page reads and tunes), and the capture replays to a live
+// run pulled from it.
+TEST(Tour, SetsUpAStationOnTheNetworkThroughItsPages) {
+    if (!HaveTorvane()) GTEST_SKIP() << "libtorvane.so is not built";
+    if (!fs::exists(fs::path(ZVHOST_PROGRAM).parent_path() / "libtorvane.so") ||
+        !fs::exists(fs::path(ZVHOST_PROGRAM).parent_path() / "zvstation"))
+        GTEST_SKIP() << "the plug-in or zvstation is not beside zvhost";
+    zvtest::TempFileSpace space("zvhost-tour-net", zvtest::TempFileSpace::Root::kLeave);
+    std::string output;
+    ASSERT_EQ(Tour(space.Host("out"), space.Host("files"), &output, true), 0) << output;
+    EXPECT_NE(output.find("server 1: zvstation on tcp://127.0.0.1:"), std::string::npos) << output;
+    EXPECT_NE(output.find("replayed to the outputs of the live run"), std::string::npos) << output;
+    // The server's folder holds what the pages wrote; the client's none of it.
+    const fs::path server = space.Host("out/server-files");
+    const std::string calibration = zvtest::ReadHostFile(server / "Calibration.xml");
+    EXPECT_NE(calibration.find("<T>0.002</T>"), std::string::npos) << calibration;
+    EXPECT_NE(zvtest::ReadHostFile(server / "Settings.xml").find("<OutputInterval>500</OutputInterval>"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(space.Host("files/SN1/Settings.xml")));
+    EXPECT_FALSE(fs::exists(space.Host("files/SN1/Calibration.xml")));
 }
 
 }  // namespace

@@ -145,6 +145,20 @@ TEST_F(FramesTest, RequestsAndRepliesRoundTrip) {
     ASSERT_TRUE(wire::DecodeRequest(frame.data(), frame.size(), &back, &error)) << error;
     EXPECT_EQ(back.text, write.text);
     EXPECT_EQ(back.bytes, write.bytes);
+    // Pull mode's flag: off, on, or on from the start; nothing else.
+    for (int32_t flag : {0, 1, wire::kPullFromStart}) {
+        wire::Request pull;
+        pull.op = wire::Op::SetPull;
+        pull.flag = flag;
+        wire::EncodeRequest(pull, &frame);
+        ASSERT_TRUE(wire::DecodeRequest(frame.data(), frame.size(), &back, &error)) << error;
+        EXPECT_EQ(back.flag, flag);
+        if (flag == wire::kPullFromStart) {
+            frame.back() = 3;
+            EXPECT_FALSE(wire::DecodeRequest(frame.data(), frame.size(), &back, &error));
+            EXPECT_NE(error.find("the pull flag: 3"), std::string::npos) << error;
+        }
+    }
 
     wire::Reply hello;
     hello.op = wire::Op::Hello;

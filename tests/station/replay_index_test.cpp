@@ -11,6 +11,7 @@
 
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 
 #include "support/capture_support.hpp"
@@ -39,7 +40,7 @@ std::vector<std::vector<std::string>> Rest(zs::Replay* replay) {
 }
 
 bool SameBatches(const zs::ReplayIndex& a, const zs::ReplayIndex& b) {
-    if (a.batches.size() != b.batches.size() || a.files.size() != b.files.size()) return false;
+    if (a.batches.size() != b.batches.size() || a.files.size() != b.files.size() || a.keys != b.keys) return false;
     for (size_t i = 0; i < a.files.size(); ++i) {
         const auto& x = a.files[i];
         const auto& y = b.files[i];
@@ -101,6 +102,14 @@ TEST(ReplayIndex, KeptBesideTheCaptureAndEqualToAFullReading) {
         EXPECT_NEAR(static_cast<double>(stored.batches[b].time), static_cast<double>(b) * 20000, 1.0) << b;
         EXPECT_EQ(stored.batches[b].number, static_cast<int64_t>(b));
     }
+    // ... and what each of its results is: a profile (0) of each sensor.
+    ASSERT_EQ(stored.keys.size(), scanned.ResultCount());
+    std::set<uint32_t> sensors;
+    for (const auto& key : stored.keys) {
+        EXPECT_EQ(key.id, 0u);
+        sensors.insert(key.first);
+    }
+    EXPECT_EQ(sensors.size(), static_cast<size_t>(stored.keys.size() / stored.batches.size()));
 
     // A later replay seeks with it to every batch, and on from there.
     zs::Replay second;
@@ -170,6 +179,20 @@ TEST(ReplayIndex, MissingStaleDamagedOrForgedIndexIsMadeAgain) {
              ASSERT_TRUE(zs::ReadReplayIndex(c.Index(), c.folder, &index, &error)) << error;
              index.batches[3].offset = index.files[index.batches[3].file].size + 100;
              ASSERT_TRUE(zs::WriteReplayIndex(c.Index(), index, &error)) << error;
+         }},
+        {"keys of fewer results",
+         [](const Recorded& c) {
+             zs::ReplayIndex index;
+             std::string error;
+             ASSERT_TRUE(zs::ReadReplayIndex(c.Index(), c.folder, &index, &error)) << error;
+             index.keys.pop_back();
+             ASSERT_TRUE(zs::WriteReplayIndex(c.Index(), index, &error)) << error;
+         }},
+        {"of the format before keys",
+         [](const Recorded& c) {
+             std::fstream f(c.Index(), std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(6);
+             f.put('1');
          }},
     };
     for (const auto& c : cases) {

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "support/odd_files.hpp"
+#include "support/result_text.hpp"
 #include "support/temp_space.hpp"
 #include "zvapi/zvapi_testing.hpp"
 #include "zvstation/replay.hpp"
@@ -191,6 +192,30 @@ TEST_F(StationTest, AFailedReloadKeepsTheSettingsItHad) {
     Batch batch;
     ASSERT_EQ(station.NextBatch(&batch.results), ZV_OK);
     EXPECT_EQ(batch.results.size(), 4u);
+}
+
+// A rewound station makes again what it made from its opening, whatever
+// mode it ran meanwhile; its pipes stay as they were.
+TEST_F(StationTest, ARewindMakesTheSameBatchesAgain) {
+    zs::Station station;
+    Open(&station, "Detection");
+    auto next = [&](int count) {
+        std::string text;
+        for (int b = 0; b < count; ++b) {
+            Batch batch;
+            EXPECT_EQ(station.NextBatch(&batch.results), ZV_OK);
+            text += zvtest::ResultsText(batch.results) + "--\n";
+        }
+        return text;
+    };
+    const std::string first = next(12);
+    ASSERT_EQ(station.SetMode(7, "Free"), ZV_OK);
+    next(5);
+    ASSERT_EQ(station.SetMode(7, "Detection"), ZV_OK);
+    EXPECT_NE(next(12), first);
+    station.Rewind();
+    EXPECT_EQ(station.Servers()[0].pipe.mode, "Detection");
+    EXPECT_EQ(next(12), first);
 }
 
 TEST_F(StationTest, NothingIsDeliveredBeforeARead) {

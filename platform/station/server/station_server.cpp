@@ -437,8 +437,14 @@ struct StationServer::Impl {
                 PipeChanged();
                 break;
             case wire::Op::SetPull:
-                if (pull != (request.flag != 0))
+                if (request.flag == wire::kPullFromStart) {
+                    station.Rewind();
+                    if (replay && replay->Seek(0) > 0) replayed = 0;
+                    made = 0;
+                    Log("batches pulled by a client, from the start");
+                } else if (pull != (request.flag != 0)) {
                     Log(request.flag != 0 ? "batches pulled by a client" : "batches in real time");
+                }
                 pull = request.flag != 0;
                 PipeChanged();
                 break;

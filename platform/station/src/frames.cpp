@@ -2,6 +2,7 @@
 // checked.
 #include "zvstation/frames.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cstring>
@@ -239,8 +240,8 @@ void EncodeRequest(const Request& r, std::vector<uint8_t>* out) {
             w.Bytes(r.bytes);
             break;
         case Op::SetParameters: w.Parameters(r.parameters); break;
-        case Op::Enable:
-        case Op::SetPull: w.Number(static_cast<uint8_t>(r.flag != 0)); break;
+        case Op::Enable: w.Number(static_cast<uint8_t>(r.flag != 0)); break;
+        case Op::SetPull: w.Number(static_cast<uint8_t>(std::clamp(r.flag, 0, 2))); break;
         case Op::Prepare:
         case Op::Burst: w.Number(r.count); break;
         default: break;
@@ -269,9 +270,15 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* out, std::string* 
                 break;
             case Op::SetParameters: in.Parameters(&out->parameters); break;
             case Op::Enable:
-            case Op::SetPull:
                 if (in.Flag(&flag, "the flag")) out->flag = flag ? 1 : 0;
                 break;
+            case Op::SetPull: {
+                uint8_t pull = 0;
+                if (in.Number(&pull, "the pull flag") && pull > kPullFromStart)
+                    in.Fail("the pull flag: " + std::to_string(pull) + " is none of 0, 1 and 2");
+                out->flag = pull;
+                break;
+            }
             case Op::Prepare:
                 if (in.Number(&out->count, "the count") && out->count > kMaxPrepared)
                     in.Fail(std::to_string(out->count) + " batches to prepare (at most " +

@@ -391,10 +391,18 @@ struct Place {
     bool stamped = false;
     int64_t encoder = 0;
     uint64_t time = 0;
+    ReplayIndex::Key key;
 };
 
 Place PlaceOf(const Record& record, uint32_t file, const LineReader& reader) {
-    Place p{file, reader.Start(), reader.Number() - 1, record.hasBatch, record.batch};
+    Place p;
+    p.file = file;
+    p.offset = reader.Start();
+    p.line = reader.Number() - 1;
+    p.hasBatch = record.hasBatch;
+    p.batch = record.batch;
+    p.key.id = static_cast<uint32_t>(static_cast<uint64_t>(record.id));
+    if (!record.attributes.empty()) p.key.first = static_cast<uint32_t>(static_cast<uint64_t>(record.attributes[0]));
     for (const Array& a : record.data) {
         if (a.type->type != ZV_TYPE_STAMP || a.bytes.size() < 16) continue;
         p.stamped = true;
@@ -409,6 +417,7 @@ Place PlaceOf(const Record& record, uint32_t file, const LineReader& reader) {
 // from the file before stays one.
 struct Counts {
     std::vector<ReplayIndex::Batch> batches;
+    std::vector<ReplayIndex::Key> keys;
     size_t results = 0;
     void Add(const Place& p) {
         const bool joins =
@@ -421,6 +430,7 @@ struct Counts {
             b.encoder = p.encoder;
             b.time = p.time;
         }
+        keys.push_back(p.key);
         ++results;
     }
 };
@@ -553,6 +563,16 @@ struct Replay::Impl {
     // is no longer the file the index was made of.
     bool OpenAt(size_t file, uint64_t offset, uint64_t line) {
         const ReplayIndex::File& f = index.files[file];
+        if (current != nullptr && nextFile == file + 1) {
+            // The file open already, checked when it was opened: a seek
+            // within it (many, in an exact seek that skips) opens nothing.
+            reader.reset();
+            current->clear();
+            current->seekg(static_cast<std::streamoff>(offset));
+            if (!*current) return false;
+            reader = std::make_unique<LineReader>(*current, f.limit, line, offset);
+            return true;
+        }
         std::string error;
         struct stat info {};
         std::unique_ptr<std::istream> in = Open(f.path, &info, &error);
@@ -614,6 +634,7 @@ bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* 
         if (!note.empty()) notes.push_back(file.string() + ": " + note);
     }
     index.batches = std::move(counts.batches);
+    index.keys = std::move(counts.keys);
     r.index = std::move(index);
     r.notes = std::move(notes);
     r.results = counts.results;
@@ -651,6 +672,11 @@ bool Replay::LoadIndexed(ReplayIndex index, std::string* error) {
         }
         results += b.results;
     }
+    if (index.keys.size() != results) {
+        *error = "the index does not fit its files (it knows " + std::to_string(index.keys.size()) + " of " +
+                 std::to_string(results) + " results)";
+        return false;
+    }
     r.index = std::move(index);
     r.notes = std::move(notes);
     r.results = results;
@@ -684,6 +710,7 @@ bool Replay::Load(std::unique_ptr<std::istream> stream, std::string* error) {
     r.reader = std::make_unique<LineReader>(*r.given, limit);
     if (!note.empty()) r.notes.push_back(note);
     r.index.batches = std::move(counts.batches);
+    r.index.keys = std::move(counts.keys);
     r.results = counts.results;
     r.loaded = true;
     return true;
@@ -704,10 +731,10 @@ zvStatus Replay::Seek(size_t batch) {
     if (!r.loaded || batch > r.index.batches.size()) return ZV_E_ARGUMENT;
     r.havePending = false;
     r.pending = Record{};
-    r.current.reset();
     r.reader.reset();
     r.position = batch;
     if (batch == r.index.batches.size()) {
+        r.current.reset();
         r.nextFile = r.index.files.size();
         return ZV_OK;
     }
@@ -735,8 +762,10 @@ zvStatus Replay::NextBatch(std::vector<zvHandle>* payloads) {
         } else if (r.Read(&record)) {
             batch.push_back(std::move(record));
         }
-        // A batch goes on while the lines carry its number.
-        while (!batch.empty() && batch.front().hasBatch && r.Read(&record)) {
+        // A batch goes on while the lines carry its number, up to the
+        // results the index found in it: no line of the next is read ahead.
+        const size_t results = r.position < r.index.batches.size() ? r.index.batches[r.position].results : SIZE_MAX;
+        while (!batch.empty() && batch.size() < results && batch.front().hasBatch && r.Read(&record)) {
             if (record.hasBatch && record.batch == batch.front().batch) {
                 batch.push_back(std::move(record));
                 continue;

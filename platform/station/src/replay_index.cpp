@@ -14,7 +14,8 @@ namespace zv::station {
 
 namespace {
 
-constexpr char kMagic[8] = {'Z', 'V', 'R', 'I', 'D', 'X', '1', '\n'};
+// Format 2 added the results' keys; an index of format 1 is made again.
+constexpr char kMagic[8] = {'Z', 'V', 'R', 'I', 'D', 'X', '2', '\n'};
 constexpr size_t kMaxName = 4096;
 // file, offset, line, flags, number, results, encoder, time
 constexpr size_t kBatchBytes = 4 + 8 + 8 + 1 + 8 + 4 + 8 + 8;
@@ -109,6 +110,11 @@ bool WriteReplayIndex(const std::filesystem::path& file, const ReplayIndex& inde
         w.Put<int64_t>(b.encoder);
         w.Put<uint64_t>(b.time);
     }
+    w.Put<uint64_t>(index.keys.size());
+    for (const ReplayIndex::Key& k : index.keys) {
+        w.Put<uint32_t>(k.id);
+        w.Put<uint32_t>(k.first);
+    }
     w.Put<uint64_t>(Fnv1a(w.Bytes()));
 
     std::random_device random;
@@ -198,6 +204,13 @@ bool ReadReplayIndex(const std::filesystem::path& file, const std::filesystem::p
             b.encoder = r.Get<int64_t>();
             b.time = r.Get<uint64_t>();
             made.batches.push_back(b);
+        }
+        const auto keys = r.Get<uint64_t>();
+        if (keys > r.Left() / 8) throw std::runtime_error("cut short");
+        made.keys.resize(static_cast<size_t>(keys));
+        for (ReplayIndex::Key& k : made.keys) {
+            k.id = r.Get<uint32_t>();
+            k.first = r.Get<uint32_t>();
         }
         if (r.Left() != 0) throw std::runtime_error("bytes after its end");
     } catch (const std::exception& e) {

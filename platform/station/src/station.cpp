@@ -620,6 +620,17 @@ bool Station::OpenServer(const std::filesystem::path& folder, uint32_t serial, c
 
 bool Station::ReloadSettings(std::string* error) { return impl_->ReadSettings(error); }
 
+void Station::Rewind() {
+    Impl& r = *impl_;
+    for (auto& batch : r.queue)
+        for (zvHandle h : batch.results) zvObjectDestroy(h);
+    r.queue.clear();
+    r.time = 0;
+    r.frames = 0;
+    r.scene = Scene(r.options.seed);
+    r.Seat();
+}
+
 const std::vector<Server>& Station::Servers() const { return impl_->servers; }
 
 zvStatus Station::SetMode(uint32_t serial, const std::string& mode) {

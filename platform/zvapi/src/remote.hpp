@@ -29,6 +29,11 @@ zvStatus OpenRemote(File* file, const RemotePlace& place, const char* path, int3
 // Sends a remote written file at its close.
 zvStatus CloseRemote(File* file);
 
+// A server's storage on the network: the size of a plain file of its
+// folder, and its removal (ZV_E_NOTFOUND for nothing or no plain file).
+zvStatus RemoteFileSize(const RemotePlace& place, const char* path, int64_t* size);
+zvStatus RemoteDelete(const RemotePlace& place, const char* path);
+
 }  // namespace zv
 
 #endif

@@ -145,6 +145,30 @@ zvStatus CloseRemote(File* file) {
     return ZV_OK;
 }
 
+zvStatus RemoteFileSize(const RemotePlace& place, const char* path, int64_t* size) {
+    std::string why;
+    int kind = 0;
+    const zvStatus status = place.folders->Stat(place.folder, place.path, &kind, size, &why);
+    if (status <= 0) return Failed(status, path, why);
+    if (kind != 1) {
+        *size = 0;
+        return ZV_E_NOTFOUND;
+    }
+    return ZV_OK;
+}
+
+zvStatus RemoteDelete(const RemotePlace& place, const char* path) {
+    int64_t size = 0;
+    zvStatus status = RemoteFileSize(place, path, &size);
+    if (status <= 0) return status;
+    std::string why;
+    status = place.folders->Delete(place.folder, place.path, &why);
+    if (status == ZV_E_NOTFOUND) return status;
+    if (status <= 0) return Failed(status, path, why);
+    NoteCommit(FileSpaceRoot() + "/" + place.folder + "/" + place.path, files::Commit::Change::Deleted, -1);
+    return ZV_OK;
+}
+
 }  // namespace zv
 
 namespace zv::files {

@@ -20,6 +20,7 @@
 #include "containers.hpp"
 #include "files.hpp"
 #include "pipe.hpp"
+#include "remote.hpp"
 
 namespace zv {
 
@@ -117,13 +118,21 @@ Client* ClientWithBackend(zvHandle handle, zvStatus* status) {
 // name followed only with `follow` kAll). A storage has no folders: a name
 // with a separator, or one that names a folder ("." and ".."), is refused
 // with ZV_E_ACCESS.
-zvStatus StorageFile(const Storage& storage, const char* name, Follow follow, Place* place) {
+zvStatus StorageName(const char* name) {
     if (name == nullptr || name[0] == '\0') return ZV_E_ARGUMENT;
     if (std::strpbrk(name, "\\/") != nullptr || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
         return ZV_E_ACCESS;
     if (IsTemporaryName(name)) return ZV_E_NOTFOUND;  // a write under way is no file yet
-    const std::string path = "\\" + ServerName(storage.serial) + "\\" + name;
-    return Resolve(path.c_str(), follow, place);
+    return ZV_OK;
+}
+
+std::string StoragePath(const Storage& storage, const char* name) {
+    return "\\" + ServerName(storage.serial) + "\\" + name;
+}
+
+zvStatus StorageFile(const Storage& storage, const char* name, Follow follow, Place* place) {
+    if (const zvStatus status = StorageName(name); status <= 0) return status;
+    return Resolve(StoragePath(storage, name).c_str(), follow, place);
 }
 
 // What a storage file is: a plain file (through a link that stays inside
@@ -274,6 +283,10 @@ zvStatus zvStorageDeleteFile(zvHandle storage, const char* name, int32_t flags) 
         zvStatus status = ZV_OK;
         Storage* s = zv::Get<Storage>(storage, ZV_TYPE_STORAGE, &status);
         if (s == nullptr) return status;
+        // The storage of a server on the network is its folder there.
+        zv::RemotePlace remote;
+        if (zv::StorageName(name) > 0 && zv::RemotePath(zv::StoragePath(*s, name).c_str(), &remote))
+            return zv::RemoteDelete(remote, zv::StoragePath(*s, name).c_str());
         zv::Place file;
         status = zv::StorageFile(*s, name, zv::Follow::kAll, &file);
         if (status <= 0) return status;
@@ -302,6 +315,9 @@ zvStatus zvStorageFileSize(zvHandle storage, const char* name, int64_t* size) {
         Storage* s = zv::Get<Storage>(storage, ZV_TYPE_STORAGE, &status);
         if (s == nullptr) return status;
         if (size == nullptr) return ZV_E_ARGUMENT;
+        zv::RemotePlace remote;
+        if (zv::StorageName(name) > 0 && zv::RemotePath(zv::StoragePath(*s, name).c_str(), &remote))
+            return zv::RemoteFileSize(remote, zv::StoragePath(*s, name).c_str(), size);
         zv::Place file;
         status = zv::StorageFile(*s, name, zv::Follow::kAll, &file);
         if (status <= 0) return status;

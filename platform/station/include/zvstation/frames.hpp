@@ -84,6 +84,11 @@ constexpr uint16_t kLastOp = 21;
 // "SetMode", for messages; "op 99" for a number that is no operation.
 std::string OpName(uint16_t op);
 
+// SetPull's flag for a client that pulls from the start: the server's
+// simulation begins again at time 0 with its seed, as an in-process
+// station does with each host, so that a stepped run is the same both ways.
+inline constexpr int32_t kPullFromStart = 2;
+
 struct Request {
     uint32_t id = 0;
     Op op = Op::Ping;
@@ -91,7 +96,7 @@ struct Request {
     uint64_t sentMs = 0;     // the client's steady clock when it sent it
     std::string text;        // mode, storage name or path
     std::vector<std::pair<std::string, int32_t>> parameters;
-    int32_t flag = 0;            // Enable, SetPull
+    int32_t flag = 0;            // Enable; SetPull: 0 off, 1 on, kPullFromStart
     uint32_t count = 0;          // Prepare, Burst
     std::vector<uint8_t> bytes;  // WriteFile
 };

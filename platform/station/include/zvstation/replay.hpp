@@ -40,8 +40,17 @@ struct ReplayIndex {
         int64_t encoder = 0;
         uint64_t time = 0;
     };
+    // What a result is, low 32 bits each: its identifier and its first
+    // attribute (a profile's sensor, an object's piece). A seek reads from
+    // these which batches a mode must go through.
+    struct Key {
+        uint32_t id = 0;
+        uint32_t first = 0;
+        bool operator==(const Key&) const = default;
+    };
     std::vector<File> files;
     std::vector<Batch> batches;
+    std::vector<Key> keys;  // every result's, in order: a batch's `results` in turn
 };
 
 class Replay {

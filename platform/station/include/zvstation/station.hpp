@@ -169,6 +169,10 @@ public:
     // with the reason in its `settingsError`; false with `*error` naming
     // every such server.
     bool ReloadSettings(std::string* error) override;
+    // The simulation begins again at time 0 with the seed it was opened
+    // with (batches made and not taken are dropped); the servers keep their
+    // pipes and settings.
+    void Rewind();
 
     const std::vector<Server>& Servers() const override;
 

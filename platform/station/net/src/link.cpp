@@ -572,9 +572,9 @@ zvStatus ServerLink::Enable(bool on, std::string* why) {
 zvStatus ServerLink::StartDelivery(std::string* why) { return Status(Call(Of(wire::Op::StartDelivery)), why); }
 zvStatus ServerLink::StopDelivery(std::string* why) { return Status(Call(Of(wire::Op::StopDelivery)), why); }
 
-zvStatus ServerLink::SetPull(bool on, std::string* why) {
+zvStatus ServerLink::SetPull(bool on, std::string* why, bool fromStart) {
     wire::Request request = Of(wire::Op::SetPull);
-    request.flag = on ? 1 : 0;
+    request.flag = !on ? 0 : fromStart ? wire::kPullFromStart : 1;
     return Status(Call(std::move(request)), why);
 }
 

@@ -157,11 +157,17 @@ bool NetworkStation::Open(const std::filesystem::path& root, const Options& opti
                      ") answers as server " + std::to_string(info.serial);
             return false;
         }
-        // A server another client had delivering has run for a while: the
-        // simulated time of this station starts at its first batch.
-        if (info.pipe.delivering) resumed_ = true;
+        // Stepped, each server's simulation starts again, as an in-process
+        // station's does with its host. In real time, a server another client
+        // had delivering has run for a while: the simulated time of this
+        // station starts at its first batch.
         std::string why;
-        if (network.pull && r->link->SetPull(true, &why) <= 0) Fail(r->serial, "asking for pulled batches", why);
+        if (network.pull) {
+            if (r->link->SetPull(true, &why, /*fromStart=*/true) <= 0)
+                Fail(r->serial, "asking for pulled batches", why);
+        } else if (info.pipe.delivering) {
+            resumed_ = true;
+        }
     }
     Sync();
     return true;

@@ -109,7 +109,8 @@ public:
     zvStatus Enable(bool on, std::string* why = nullptr);
     zvStatus StartDelivery(std::string* why = nullptr);
     zvStatus StopDelivery(std::string* why = nullptr);
-    zvStatus SetPull(bool on, std::string* why = nullptr);
+    // `fromStart`: the server's simulation begins again at time 0.
+    zvStatus SetPull(bool on, std::string* why = nullptr, bool fromStart = false);
     // The next batch in pull mode: its results appended to `results` (none
     // at the end), its header in `*header`.
     zvStatus Pull(std::vector<zvHandle>* results, wire::BatchHeader* header, std::string* why = nullptr);
