@@ -12,6 +12,7 @@
 #include "server_settings.hpp"
 #include "station_file.hpp"
 #include "zvapi/zv_file_commits.hpp"
+#include "zvstation/frames.hpp"
 
 namespace zvhost {
 
@@ -472,6 +473,7 @@ bool HostLoop::Process(const std::vector<zvHandle>& payloads) {
     inCall_ = true;
     zvLastErrorClear();
     Clock::time_point t0 = Clock::now();
+    run_.lastProcessNs = zv::station::wire::WallNs();
     const zvStatus status = runner_->Process(slots_->List());
     run_.handlerSeconds += std::max(0.0, Since(t0) - (run_.displaySeconds - display));
     const std::string reason = status <= 0 ? zvLastErrorText() : "";

@@ -46,6 +46,10 @@ struct RunSummary {
     double handlerSeconds = 0;
     double displaySeconds = 0;
     double hostSeconds = 0;
+    // The wall clock (ns since 1970) when the last batch's process handler
+    // was called: how late a batch reaches the mode, against when it left
+    // its server.
+    int64_t lastProcessNs = 0;
 
     // A run that goes on for hours prints more than anyone reads: the
     // summary keeps the first prints (the events carry every one).

@@ -57,6 +57,7 @@ protected:
             header.sequence = static_cast<uint64_t>(b) + 1;
             header.batch = b;
             header.time = station.Time();
+            header.sentNs = 1'765'000'000'000'000'000 + b;
             std::vector<uint8_t> frame;
             ASSERT_TRUE(wire::EncodeBatch(header, batch.handles, &frame, &error)) << error;
             frames->push_back(std::move(frame));
@@ -83,6 +84,7 @@ TEST_F(FramesTest, EveryModesResultsRoundTrip) {
             EXPECT_EQ(view.header.session, 77u);
             EXPECT_EQ(view.header.sequence, b + 1);
             EXPECT_EQ(view.header.batch, static_cast<int64_t>(b));
+            EXPECT_EQ(view.header.sentNs, 1'765'000'000'000'000'000 + static_cast<int64_t>(b));
             Results decoded;
             ASSERT_EQ(wire::BuildResults(view, &decoded.handles), ZV_OK);
             EXPECT_EQ(Lines(decoded.handles), lines[b]);
@@ -235,9 +237,9 @@ TEST_F(FramesTest, HostileBatchesAreRefusedWithTheReason) {
     std::vector<std::string> lines;
     Make("Free", 1, &frames, &lines);
     const std::vector<uint8_t> good = frames[0];
-    // Offsets in the first profile: its header at 48, two attributes, then
-    // the stamp array's header at 80, the points' header after the stamp.
-    constexpr size_t kResult = 48;
+    // Offsets in the first profile: its header at 56, two attributes, then
+    // the stamp array's header at 88, the points' header after the stamp.
+    constexpr size_t kResult = 56;
     constexpr size_t kStamp = kResult + 16 + 16;
     constexpr size_t kPoints = kStamp + 32 + 24;  // a 24-byte stamp needs no padding
     auto refused = [&](std::vector<uint8_t> frame, const std::string& expected) {
@@ -250,8 +252,17 @@ TEST_F(FramesTest, HostileBatchesAreRefusedWithTheReason) {
     auto put64 = [](std::vector<uint8_t>* f, size_t at, uint64_t v) { std::memcpy(f->data() + at, &v, 8); };
     {
         std::vector<uint8_t> f = good;
-        f[4] = 2;  // version 2
-        refused(f, "protocol version 2");
+        f[4] = 1;  // version 1: a batch header without its sent time
+        refused(f, "protocol version 1");
+    }
+    {
+        std::vector<uint8_t> f = good;
+        put64(&f, wire::kSentOffset, uint64_t{1} << 63);  // a negative sent time
+        refused(f, "a time before 1970");
+    }
+    {
+        std::vector<uint8_t> f(good.begin(), good.begin() + wire::kSentOffset + 4);
+        refused(f, "the frame ends inside the header");
     }
     {
         std::vector<uint8_t> f = good;
@@ -296,7 +307,7 @@ TEST_F(FramesTest, HostileBatchesAreRefusedWithTheReason) {
     // An array that holds nothing, yet whose lengths multiply beyond what
     // the platform makes: refused here, not failed later.
     {
-        std::vector<uint8_t> f(good.begin(), good.begin() + 48);
+        std::vector<uint8_t> f(good.begin(), good.begin() + kResult);
         put32(&f, 12, 1);  // one result
         const uint8_t result[16] = {3, 0, 0, 0, 0, 0, 0, 0, /*attributes*/ 0, 0, 0, 0, /*arrays*/ 1, 0, 0, 0};
         f.insert(f.end(), result, result + 16);

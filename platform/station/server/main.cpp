@@ -48,6 +48,10 @@ int main(int argc, char** argv) {
     cli.add_option("--stream", options.stream, "where the results stream out (default: the request port + 1)");
     cli.add_option("--seed", options.station.seed, "the simulated station's seed")->capture_default_str();
     cli.add_option("--points", options.station.profilePoints, "points per profile (default: by sensor, 1024 to 2048)");
+    cli.add_option("--profiles", options.station.freeProfiles,
+                   "profiles each sensor measures in a Free batch of 20 ms (200 is 10 kHz)")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 1000));
     cli.add_flag("--sensor-errors", options.station.calibrationErrors, "the calibration report names failing sensors");
     cli.add_option("--input", inputs, "replay these capture files or folders instead of simulating");
     cli.add_option("--pace", options.pace, "simulated seconds per second of real time")->capture_default_str();

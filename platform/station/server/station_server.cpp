@@ -105,6 +105,14 @@ struct StationServer::Impl {
     std::deque<std::unique_ptr<net::Message>> prepared;
     size_t preparedBytes = 0;
     std::deque<std::unique_ptr<net::Message>> burst;
+    // A burst in real time: the prepared batches sent round and round, one
+    // a batch period, each a copy stamped as it leaves.
+    struct Paced {
+        uint32_t left = 0;
+        size_t next = 0;  // into prepared
+        Clock::time_point due{};
+    };
+    std::optional<Paced> paced;
     struct Preparing {
         std::string peer;
         wire::Reply reply;
@@ -128,7 +136,7 @@ struct StationServer::Impl {
 
     bool Streaming() const {
         // A burst has the stream to itself while it lasts.
-        if (!reading || pull || !Me().pipe.enabled || !burst.empty()) return false;
+        if (!reading || pull || !Me().pipe.enabled || !burst.empty() || paced) return false;
         if (replay) return !replayEnded;
         return !Me().pipe.mode.empty();
     }
@@ -175,6 +183,7 @@ struct StationServer::Impl {
         header.batch = batch.number;
         header.time = batch.time;
         wire::WriteBatch(header, batch.results, message->data());
+        wire::StampBatch(message->data(), message->size(), sequence);
         return message;
     }
 
@@ -248,7 +257,7 @@ struct StationServer::Impl {
         while (!burst.empty()) {
             // Numbered as it leaves, after whatever went before it.
             const uint64_t sequence = streamSequence + 1;
-            std::memcpy(burst.front()->data() + wire::kSequenceOffset, &sequence, sizeof sequence);
+            wire::StampBatch(burst.front()->data(), burst.front()->size(), sequence);
             const net::ServerEndpoint::Sent sent = endpoint.Publish(burst.front().get(), true);
             if (sent == net::ServerEndpoint::Sent::Full) {
                 // The stream cannot say when it has room again: look again
@@ -263,10 +272,43 @@ struct StationServer::Impl {
         }
     }
 
+    // Sends the batches of a burst in real time that are due.
+    void Pace(Clock::time_point now, int* waitMs) {
+        if (!paced) return;
+        if (prepared.empty()) {  // a burst as fast as the stream takes them took them
+            paced.reset();
+            return;
+        }
+        const auto period = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(Station::Period(Me().pipe.mode) / options.pace));
+        for (int i = 0; i < 16 && paced->left > 0 && now >= paced->due; ++i) {
+            if (now - paced->due > kLateness) paced->due = now;  // late: the clock starts afresh
+            const net::Message& source = *prepared[paced->next];
+            paced->next = (paced->next + 1) % prepared.size();
+            auto frame = std::make_unique<net::Message>(source.size());
+            if (frame->size() != source.size()) {
+                ++streamDropped;
+            } else {
+                std::memcpy(frame->data(), source.data(), source.size());
+                wire::StampBatch(frame->data(), frame->size(), ++streamSequence);
+                if (endpoint.Publish(frame.get()) != net::ServerEndpoint::Sent::Yes) ++streamDropped;
+            }
+            paced->due += period;
+            --paced->left;
+        }
+        if (paced->left == 0) {
+            paced.reset();
+            return;
+        }
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(paced->due - now).count() + 1;
+        *waitMs = static_cast<int>(std::clamp<int64_t>(wait, 0, *waitMs));
+    }
+
     // A change of the pipe: what was made for the old one is not sent.
     void PipeChanged() {
         held.reset();
         anchored = false;
+        paced.reset();
     }
 
     // ---- Requests -------------------------------------------------------------------
@@ -444,6 +486,16 @@ struct StationServer::Impl {
                     why = "batches are still being made for the burst";
                     break;
                 }
+                if (request.count > 0) {
+                    if (prepared.empty() || !(Station::Period(Me().pipe.mode) > 0)) {
+                        status = ZV_E_STATE;
+                        why = prepared.empty() ? "no batches were made ahead" : "the pipe's mode has no batch period";
+                        break;
+                    }
+                    paced = Paced{request.count, 0, Clock::now()};
+                    reply->size = request.count;
+                    break;
+                }
                 reply->size = static_cast<int64_t>(prepared.size());
                 for (auto& message : prepared) burst.push_back(std::move(message));
                 prepared.clear();
@@ -555,6 +607,7 @@ int StationServer::Open(const ServerOptions& options, std::string* error) {
     r.encrypted = keys == net::KeysFound::Read;
     bool taken = false;
     if (!r.endpoint.Open(endpoint, error, &taken)) return taken ? kExitNoBind : kExitFailed;
+    net::KeepFrameMemory();
     std::random_device random;
     r.session = (static_cast<uint64_t>(random()) << 32) ^ random() ^ static_cast<uint64_t>(SteadyMs());
     if (r.session == 0) r.session = 1;
@@ -578,6 +631,7 @@ int StationServer::Run(const volatile std::sig_atomic_t* stop, std::ostream& log
         const Clock::time_point now = Clock::now();
         r.Deliver(now, &waitMs);
         r.Burst(&waitMs);
+        r.Pace(now, &waitMs);
         r.PrepareSome(&waitMs);
         r.TellDrops(now);
         incoming.clear();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -18,7 +19,7 @@ static_assert(std::endian::native == std::endian::little, "the frame format assu
 namespace {
 
 constexpr uint8_t kMagic[4] = {'Z', 'V', 'S', 'T'};
-constexpr size_t kBatchHeader = 48;
+constexpr size_t kBatchHeader = 56;
 constexpr size_t kResultHeader = 16;
 constexpr size_t kArrayHeader = 32;
 
@@ -241,7 +242,8 @@ void EncodeRequest(const Request& r, std::vector<uint8_t>* out) {
         case Op::SetParameters: w.Parameters(r.parameters); break;
         case Op::Enable: w.Number(static_cast<uint8_t>(r.flag != 0)); break;
         case Op::SetPull: w.Number(static_cast<uint8_t>(std::clamp(r.flag, 0, 2))); break;
-        case Op::Prepare: w.Number(r.count); break;
+        case Op::Prepare:
+        case Op::Burst: w.Number(r.count); break;
         default: break;
     }
 }
@@ -281,6 +283,11 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* out, std::string* 
                 if (in.Number(&out->count, "the count") && out->count > kMaxPrepared)
                     in.Fail(std::to_string(out->count) + " batches to prepare (at most " +
                             std::to_string(kMaxPrepared) + ")");
+                break;
+            case Op::Burst:
+                if (in.Number(&out->count, "the count") && out->count > kMaxPaced)
+                    in.Fail(std::to_string(out->count) + " batches to send in real time (at most " +
+                            std::to_string(kMaxPaced) + ")");
                 break;
             default: break;
         }
@@ -476,6 +483,8 @@ void WriteBatch(const BatchHeader& header, const std::vector<zvHandle>& results,
     number(header.sequence);
     number(header.batch);
     number(header.time);
+    static_assert(kSentOffset == 48);
+    number(header.sentNs);
     for (zvHandle result : results) {
         int64_t id = 0;
         int32_t attributes = 0;
@@ -514,6 +523,19 @@ bool EncodeBatch(const BatchHeader& header, const std::vector<zvHandle>& results
     out->assign(bytes, 0);
     WriteBatch(header, results, out->data());
     return true;
+}
+
+void StampBatch(uint8_t* frame, size_t size, uint64_t sequence) {
+    if (size < kBatchHeader) return;
+    const int64_t sent = WallNs();
+    std::memcpy(frame + kSequenceOffset, &sequence, sizeof sequence);
+    std::memcpy(frame + kSentOffset, &sent, sizeof sent);
+}
+
+int64_t WallNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 int64_t ResultView::Attribute(uint32_t index) const {
@@ -637,8 +659,10 @@ bool ParseBatch(const uint8_t* data, size_t size, BatchView* out, std::string* e
     if (ReadPrelude(&in, &kind) && kind != Kind::Batch) in.Fail("not a batch");
     if (!in.Number(&h.serial, "the header") || !in.Number(&h.results, "the header") ||
         !in.Number(&h.session, "the header") || !in.Number(&h.sequence, "the header") ||
-        !in.Number(&h.batch, "the header") || !in.Number(&h.time, "the header"))
+        !in.Number(&h.batch, "the header") || !in.Number(&h.time, "the header") ||
+        !in.Number(&h.sentNs, "the header"))
         return refuse(in.error());
+    if (h.sentNs < 0) return refuse("sent at " + std::to_string(h.sentNs) + " ns (a time before 1970)");
     if (h.results > kMaxResults)
         return refuse(std::to_string(h.results) + " results (at most " + std::to_string(kMaxResults) + ")");
     // Each result takes at least its header: no reservation beyond what the

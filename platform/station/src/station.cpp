@@ -305,7 +305,8 @@ struct Station::Impl {
         return t;
     }
 
-    zvStatus Profile(const Server& server, Noise& noise, const SensorGeometry& g, double position,
+    // A profile at `position`, measured `seconds` after the batch's start.
+    zvStatus Profile(const Server& server, Noise& noise, const SensorGeometry& g, double position, double seconds,
                      const Section& section, std::vector<zvHandle>* out) {
         ResultBuilder r;
         zvStatus status = r.Init(0, {static_cast<int64_t>(g.serial), 1});
@@ -313,7 +314,7 @@ struct Station::Impl {
         auto* stamp = static_cast<zvStamp*>(r.AddArray(ZV_TYPE_STAMP, {1}, &status));
         if (stamp == nullptr) return status;
         stamp->encoder = static_cast<int64_t>(Ticks(server, position));
-        stamp->time = static_cast<uint64_t>(time * 1e6);
+        stamp->time = static_cast<uint64_t>((time + seconds) * 1e6);
         stamp->inputState = section.present ? 1 : 0;
         const int32_t n = g.points;
         auto* points = static_cast<int16_t*>(r.AddArray(ZV_TYPE_INT16, {n, 2}, &status));
@@ -344,12 +345,19 @@ struct Station::Impl {
         return ZV_OK;
     }
 
+    // Each sensor's profiles of one batch, spread evenly over its stretch,
+    // in the order they are measured.
     zvStatus Free(size_t s, double p0, std::vector<zvHandle>* batch) {
-        const Section section = scene.At(p0);
-        for (const SensorGeometry& g : geometry[s]) {
-            if (servers[s].settings.sensors[static_cast<size_t>(g.index)].enabled == 0) continue;
-            zvStatus status = Profile(servers[s], noise[s], g, p0, section, batch);
-            if (status <= 0) return status;
+        const int32_t count = std::max(1, options.freeProfiles);
+        const double spacing = Period("Free") / count;
+        for (int32_t k = 0; k < count; ++k) {
+            const double position = p0 + k * spacing * options.speed;
+            const Section section = scene.At(position);
+            for (const SensorGeometry& g : geometry[s]) {
+                if (servers[s].settings.sensors[static_cast<size_t>(g.index)].enabled == 0) continue;
+                zvStatus status = Profile(servers[s], noise[s], g, position, k * spacing, section, batch);
+                if (status <= 0) return status;
+            }
         }
         return ZV_OK;
     }
@@ -662,7 +670,7 @@ bool Station::Delivering() const {
 zvStatus Station::NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin) {
     Impl& r = *impl_;
     if (payloads == nullptr) return ZV_E_ARGUMENT;
-    if (origin != nullptr) *origin = BatchOrigin{r.time, {}};
+    if (origin != nullptr) *origin = BatchOrigin{r.time, {}, {}};
     for (int i = 0; r.queue.empty() && i < kEmptyStretchLimit && Delivering(); ++i) {
         zvStatus status = r.Stretch();
         if (status <= 0) return status;

@@ -138,9 +138,27 @@ TEST_F(NetworkStationTest, RealTimeBatchesComeAsMadeAndWhatASlowClientLosesIsTol
     ASSERT_TRUE(Open(&station, options));
     StartAll(&station, "Free");
     std::set<uint32_t> seen;
+    const int64_t started = zv::station::wire::WallNs();
     ASSERT_TRUE(zvtest::WaitFor(
         [&] {
-            for (const Batch& b : Deliver(&station, "", 1)) seen.insert(b.servers.begin(), b.servers.end());
+            std::vector<zvHandle> results;
+            zs::BatchOrigin origin;
+            EXPECT_EQ(station.NextBatch(&results, &origin), 1);
+            for (zvHandle h : results) zvObjectDestroy(h);
+            seen.insert(origin.servers.begin(), origin.servers.end());
+            // Each network server's batch in it says when it left, within
+            // this run (the servers' clock is this machine's).
+            std::set<uint32_t> sentBy;
+            for (const zs::SentBatch& sent : origin.sent) {
+                sentBy.insert(sent.serial);
+                EXPECT_GE(sent.sentNs, started);
+                EXPECT_LE(sent.sentNs, zv::station::wire::WallNs());
+                EXPECT_GT(sent.sequence, 0u);
+            }
+            std::set<uint32_t> network(origin.servers.begin(), origin.servers.end());
+            network.erase(2);
+            EXPECT_EQ(sentBy, network);
+            EXPECT_EQ(station.LastSent().size(), origin.sent.size());
             return seen.size() == 3;
         },
         10000))
@@ -187,6 +205,36 @@ TEST_F(NetworkStationTest, RealTimeBatchesOfOneServerAreNotHeldUpByAnotherThatSe
     for (const Batch& b : Deliver(&station, "", 10)) fromThree += !b.servers.empty() && b.servers.back() == 3;
     EXPECT_LT(zvtest::MsSince(t0), 300) << "batches waited for server 1";
     EXPECT_EQ(fromThree, 10);
+}
+
+// A real-time client that fell behind takes everything its servers queued
+// in its next batch, and is then up to date: it does not stay behind by
+// what it missed, one batch at a time.
+TEST_F(NetworkStationTest, ARealTimeClientThatFellBehindCatchesUpAtItsNextBatch) {
+    net::NetworkStation station;
+    net::NetworkOptions options;
+    options.pull = false;
+    ASSERT_TRUE(Open(&station, options));
+    ASSERT_EQ(station.SetMode(3, "Free"), 1);
+    ASSERT_EQ(station.StartDelivery(3), 1);
+    ASSERT_TRUE(zvtest::WaitFor(
+        [&] {
+            for (const Batch& b : Deliver(&station, "", 1))
+                if (!b.servers.empty()) return true;
+            return false;
+        },
+        10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // server 3 sends 10 batches meanwhile
+    const std::vector<Batch> behind = Deliver(&station, "", 1);
+    EXPECT_GE(behind[0].servers.size(), 4u * 8u) << "four profiles a batch";
+    for (int i = 0; i < 3; ++i) {
+        std::vector<zvHandle> results;
+        zs::BatchOrigin origin;
+        ASSERT_EQ(station.NextBatch(&results, &origin), 1);
+        for (zvHandle h : results) zvObjectDestroy(h);
+        const int64_t now = zv::station::wire::WallNs();
+        for (const zs::SentBatch& sent : origin.sent) EXPECT_LT(now - sent.sentNs, 100'000'000) << "ns late";
+    }
 }
 
 // A server whose endpoint answers as another server is refused at the

@@ -507,14 +507,66 @@ TEST_F(ServerTest, ABurstOfPreparedBatchesArrivesWhole) {
     }
     uint64_t expected = batch.Header().sequence + 1;
 
+    // Batches made ahead are stamped as they leave, not when they were made.
+    const int64_t burstAsked = wire::WallNs();
     EXPECT_EQ(link->Call(Of(wire::Op::Burst)).size, 300);
+    int64_t sent = burstAsked;
     for (int b = 0; b < 300; ++b) {
         ASSERT_TRUE(link->TakeBatch(&batch, 5000)) << b;
         EXPECT_EQ(batch.Header().sequence, expected++);
+        EXPECT_GE(batch.Header().sentNs, sent) << b;
+        sent = batch.Header().sentNs;
     }
+    EXPECT_LE(sent, wire::WallNs());
     EXPECT_EQ(link->Stats().lost, 0u);
     EXPECT_EQ(link->Stats().refused, 0u);
     EXPECT_EQ(link->State(), net::LinkState::Online);
+}
+
+// A burst in real time sends what was made ahead round and round, one
+// batch a period, each numbered and stamped as it leaves; a server of
+// 10 kHz sensors makes batches of 200 profiles a sensor.
+TEST_F(ServerTest, ABurstInRealTimeSendsThePreparedBatchesAtTheirPeriod) {
+    auto server = Start(1, {"--points", "256", "--profiles", "5"});
+    auto link = Link(*server);
+    ASSERT_EQ(link->SetPull(true), ZV_OK);
+    ASSERT_EQ(link->SetMode("Free"), ZV_OK);
+    ASSERT_EQ(link->StartDelivery(), ZV_OK);
+    wire::Request burst = Of(wire::Op::Burst);
+    burst.count = 12;
+    EXPECT_EQ(link->Call(burst).status, ZV_E_STATE);  // nothing made ahead
+    wire::Request prepare = Of(wire::Op::Prepare);
+    prepare.count = 3;
+    ASSERT_EQ(link->Call(prepare, 10000).size, 3);
+
+    const int64_t asked = wire::WallNs();
+    EXPECT_EQ(link->Call(burst).size, 12);
+    std::vector<int64_t> sent;
+    std::vector<std::string> texts;
+    uint64_t sequence = 0;
+    for (int b = 0; b < 12; ++b) {
+        net::ReceivedBatch batch;
+        ASSERT_TRUE(link->TakeBatch(&batch, 2000)) << b << server->Log();
+        if (b > 0) {
+            EXPECT_EQ(batch.Header().sequence, sequence + 1);
+        }
+        sequence = batch.Header().sequence;
+        sent.push_back(batch.Header().sentNs);
+        std::vector<zvHandle> results;
+        ASSERT_EQ(batch.Results(&results), ZV_OK);
+        EXPECT_EQ(results.size(), 4u * 5u);
+        texts.push_back(zvtest::ResultsText(results));
+        for (zvHandle h : results) zvObjectDestroy(h);
+    }
+    EXPECT_GE(sent.front(), asked);
+    // Eleven periods of 20 ms between the first and the last (the machine
+    // may be busy: only never faster).
+    EXPECT_GE(sent.back() - sent.front(), 11 * 20'000'000 - 2'000'000);
+    EXPECT_EQ(texts[0], texts[3]);
+    EXPECT_NE(texts[0], texts[1]);
+    net::ReceivedBatch extra;
+    EXPECT_FALSE(link->TakeBatch(&extra, 100));  // twelve, no more
+    EXPECT_EQ(link->Stats().lost, 0u);
 }
 
 // Frames no client should send: refused (with a refusal the client can

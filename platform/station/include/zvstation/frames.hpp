@@ -7,7 +7,8 @@
 // (no text encoding), each padded with zero bytes to a multiple of 8.
 //
 //   batch    prelude, serial u32, result count u32, session u64,
-//            sequence u64, batch number i64, simulated time f64
+//            sequence u64, batch number i64, simulated time f64,
+//            sent i64 (the server's wall clock in ns when it sent the frame)
 //            then per result: id i64, attribute count u32, array count u32,
 //            the attributes (i64 each), and per array: element type u32,
 //            dimension count u32, three lengths i32 (unused ones 0),
@@ -35,7 +36,7 @@
 
 namespace zv::station::wire {
 
-constexpr uint16_t kVersion = 1;
+constexpr uint16_t kVersion = 2;
 
 // Limits of what a frame may hold; a peer that exceeds one is refused.
 constexpr size_t kMaxFileBytes = size_t{64} << 20;             // a file read or written whole
@@ -48,6 +49,7 @@ constexpr uint32_t kMaxText = 4096;                            // modes, names, 
 constexpr uint32_t kMaxParameters = 256;                       // per request or pipe
 constexpr uint32_t kMaxEntries = 65536;                        // names in a folder listing
 constexpr uint32_t kMaxPrepared = 100000;                      // batches made ahead for a burst
+constexpr uint32_t kMaxPaced = 1000000;                        // batches a burst sends in real time
 // The most points of a slice the Detection mode takes.
 constexpr int32_t kMaxSlicePoints = 21504;
 
@@ -74,7 +76,8 @@ enum class Op : uint16_t {
     Stat = 18,            // text: path; kind and size
     MakeFolder = 19,      // text: path, with the folders above it
     Prepare = 20,         // count: make this many batches ahead (pull mode), for measuring
-    Burst = 21,           // send the prepared batches on the stream as fast as it takes them
+    Burst = 21,           // count: 0 sends the prepared batches on the stream as fast as it takes them;
+                          // N sends N of them (round and round) in real time, one a batch period
 };
 constexpr uint16_t kLastOp = 21;
 
@@ -94,7 +97,7 @@ struct Request {
     std::string text;        // mode, storage name or path
     std::vector<std::pair<std::string, int32_t>> parameters;
     int32_t flag = 0;            // Enable; SetPull: 0 off, 1 on, kPullFromStart
-    uint32_t count = 0;          // Prepare
+    uint32_t count = 0;          // Prepare, Burst
     std::vector<uint8_t> bytes;  // WriteFile
 };
 
@@ -156,12 +159,19 @@ struct BatchHeader {
     uint64_t sequence = 0;  // per server and session, from 1 (stream or pulls)
     int64_t batch = 0;      // the batch's number in what the server made
     double time = 0;        // simulated seconds at the batch's start
+    int64_t sentNs = 0;     // the server's wall clock (ns since 1970) when it sent the batch; never negative
     uint32_t results = 0;   // how many results follow
 };
 
-// Where a batch frame holds its sequence number (u64): a frame made ahead
-// is numbered when it leaves.
+// Where a batch frame holds its sequence number (u64) and the time it was
+// sent (i64): a frame made ahead is numbered and stamped when it leaves.
 constexpr size_t kSequenceOffset = 24;
+constexpr size_t kSentOffset = 48;
+// Stamps a batch frame of `size` bytes with `sequence` and the wall clock
+// now, as it leaves.
+void StampBatch(uint8_t* frame, size_t size, uint64_t sequence);
+// The wall clock in ns since 1970, as a batch's sent time holds it.
+int64_t WallNs();
 
 // The element types a result's arrays may have, and their sizes; 0 for a
 // type that cannot travel.

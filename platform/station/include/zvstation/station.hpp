@@ -41,6 +41,7 @@ struct Options {
     uint64_t seed = 1;
     double speed = 100000.0;         // transport speed, mils per second
     int32_t profilePoints = 0;       // points per profile; 0: 1024 to 2048 by sensor
+    int32_t freeProfiles = 1;        // profiles of each sensor in a Free batch (200 is 10 kHz)
     bool calibrationErrors = false;  // the calibration report names failing sensors
 };
 
@@ -117,10 +118,17 @@ struct Server {
 
 // Where the results of a batch come from: the serial number of the server
 // that made each (in the order NextBatch appended them), and the simulated
-// time at which the stretch that made them began.
+// time at which the stretch that made them began. For servers on the
+// network, the batches of theirs it holds and when each left its server.
+struct SentBatch {
+    uint32_t serial = 0;
+    uint64_t sequence = 0;
+    int64_t sentNs = 0;  // the server's wall clock (ns since 1970)
+};
 struct BatchOrigin {
     double time = 0;
     std::vector<uint32_t> servers;
+    std::vector<SentBatch> sent;  // none for in-process servers
 };
 
 class Station : public StationBackend {

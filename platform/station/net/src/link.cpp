@@ -473,6 +473,7 @@ bool ServerLink::Start(std::string* error) {
     Impl& r = *impl_;
     if (r.started) return true;
     if (!r.Setup(error)) return false;
+    KeepFrameMemory();
     r.started = true;
     r.thread = std::thread([&r] { r.Run(); });
     return true;

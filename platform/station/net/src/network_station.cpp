@@ -7,6 +7,14 @@
 
 namespace zv::station::net {
 
+namespace {
+
+// Batches of one server a real-time batch takes at most: what a client
+// that fell behind catches up on at once (the rest at the next).
+constexpr int kMostTaken = 16;
+
+}  // namespace
+
 struct NetworkStation::Remote {
     uint32_t serial = 0;
     std::unique_ptr<ServerLink> link;
@@ -109,6 +117,7 @@ bool NetworkStation::Open(const std::filesystem::path& root, const Options& opti
         link.heartbeatMs = network.heartbeatMs;
         link.offlineAfterMs = network.offlineAfterMs;
         link.queueBatches = network.queueBatches;
+        link.queueBytes = network.queueBytes;
         // Stepped runs pull every batch: nothing need come on the stream.
         link.stream = !network.pull;
         auto remote = std::make_unique<Remote>();
@@ -343,6 +352,7 @@ bool NetworkStation::Fetch(Source* source) {
         }
         chunk.time = header.time;
         chunk.servers.assign(chunk.results.size(), r->serial);
+        chunk.sent.push_back({r->serial, header.sequence, header.sentNs});
     }
     if (chunk.results.empty()) return false;
     source->ahead.push_back(std::move(chunk));
@@ -362,20 +372,25 @@ void NetworkStation::Arrange(std::vector<Chunk>* chunks, std::vector<zvHandle>* 
         payloads->push_back(result.first);
         if (origin != nullptr) origin->servers.push_back(result.second);
     }
+    if (origin != nullptr)
+        for (const Chunk& chunk : *chunks)
+            origin->sent.insert(origin->sent.end(), chunk.sent.begin(), chunk.sent.end());
     chunks->clear();
 }
 
 zvStatus NetworkStation::NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin) {
     if (payloads == nullptr) return ZV_E_ARGUMENT;
     if (remotes_.empty()) return local_.NextBatch(payloads, origin);
-    if (origin != nullptr) *origin = BatchOrigin{time_, {}};
+    if (origin != nullptr) *origin = BatchOrigin{time_, {}, {}};
+    lastSent_.clear();
     if (ready_.empty()) {
         const zvStatus status = network_.pull ? Stepped() : RealTime();
         if (status <= 0) return status;
     }
     if (ready_.empty()) return ZV_OK;
     Chunk& next = ready_.front();
-    if (origin != nullptr) *origin = BatchOrigin{next.time, next.servers};
+    lastSent_ = next.sent;
+    if (origin != nullptr) *origin = BatchOrigin{next.time, next.servers, next.sent};
     payloads->insert(payloads->end(), next.results.begin(), next.results.end());
     ready_.pop_front();
     return ZV_OK;
@@ -404,6 +419,7 @@ void NetworkStation::Queue(std::vector<Chunk>* at, double time) {
         BatchOrigin origin;
         Arrange(at, &batch.results, &origin);
         batch.servers = std::move(origin.servers);
+        batch.sent = std::move(origin.sent);
         ready_.push_back(std::move(batch));
     }
     if (!started_) {
@@ -447,23 +463,29 @@ zvStatus NetworkStation::RealTime() {
             local.ahead.pop_front();
         }
     }
-    // What every server has sent. Without in-process servers to keep time,
-    // and when none has sent anything yet, the first that does is waited
-    // for, a batch period at most.
+    // What every server has sent: all its link has queued (a few periods at
+    // most), so that a client that fell behind catches up at its next batch
+    // rather than staying behind by what it missed. Without in-process
+    // servers to keep time, and when none has sent anything yet, the first
+    // that does is waited for, a batch period at most.
+    double latest = t;
     auto take = [&] {
         for (Source& source : sources_) {
             if (source.remote == nullptr || !SourceDelivering(source)) continue;
             ReceivedBatch batch;
-            if (!source.remote->link->TakeBatch(&batch, 0)) continue;
-            Chunk chunk;
-            if (batch.Results(&chunk.results) <= 0) {
-                Fail(source.remote->serial, "making the results of a batch", "");
-                continue;
+            for (int taken = 0; taken < kMostTaken && source.remote->link->TakeBatch(&batch, 0); ++taken) {
+                Chunk chunk;
+                if (batch.Results(&chunk.results) <= 0) {
+                    Fail(source.remote->serial, "making the results of a batch", "");
+                    continue;
+                }
+                chunk.time = batch.Header().time;
+                chunk.servers.assign(chunk.results.size(), source.remote->serial);
+                chunk.sent.push_back({source.remote->serial, batch.Header().sequence, batch.Header().sentNs});
+                if (at.empty()) t = latest = chunk.time;
+                latest = std::max(latest, chunk.time);
+                if (!chunk.results.empty()) at.push_back(std::move(chunk));
             }
-            chunk.time = batch.Header().time;
-            chunk.servers.assign(chunk.results.size(), source.remote->serial);
-            if (at.empty()) t = chunk.time;
-            if (!chunk.results.empty()) at.push_back(std::move(chunk));
         }
     };
     take();
@@ -472,7 +494,9 @@ zvStatus NetworkStation::RealTime() {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         take();
     }
+    const bool any = !at.empty();
     Queue(&at, t);
+    if (any) time_ = std::max(time_, latest + Station::Period(Mode()));
     return ZV_OK;
 }
 

@@ -2,8 +2,25 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace zv::station::net {
+
+void KeepFrameMemory() {
+#if defined(__GLIBC__)
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Frames up to 32 MiB come from the heap instead of a mapping of
+        // their own, and a heap keeps up to 256 MiB free before trimming.
+        mallopt(M_MMAP_THRESHOLD, 32 << 20);
+        mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    });
+#endif
+}
 
 std::string ZmqError(const std::string& what) { return what + ": " + zmq_strerror(zmq_errno()); }
 

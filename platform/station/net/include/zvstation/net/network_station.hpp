@@ -53,6 +53,7 @@ struct NetworkOptions {
     int heartbeatMs = 250;
     int offlineAfterMs = 1500;
     size_t queueBatches = 256;  // real time: batches a link keeps for a client that falls behind
+    size_t queueBytes = size_t{256} << 20;  // ... and their bytes at most
 };
 
 // Something that happened to a network server, for the host to tell.
@@ -103,6 +104,9 @@ public:
     bool Online(uint32_t serial) const;
     // The link of network server `serial`, or null.
     ServerLink* Link(uint32_t serial);
+    // The network servers' batches in the batch NextBatch handed out last,
+    // with the time each left its server (for callers that take no origin).
+    const std::vector<SentBatch>& LastSent() const { return lastSent_; }
     // What happened since the last call, in order; restores the pipe of a
     // server that came back first.
     std::vector<StationNotice> Poll();
@@ -121,6 +125,7 @@ private:
         double time = 0;
         std::vector<zvHandle> results;
         std::vector<uint32_t> servers;
+        std::vector<SentBatch> sent;
     };
     struct Source {
         Remote* remote = nullptr;  // null: the in-process station
@@ -155,6 +160,7 @@ private:
     bool started_ = false;
     bool resumed_ = false;  // a server delivered to another client before
     std::vector<StationNotice> notices_;
+    std::vector<SentBatch> lastSent_;
     std::unique_ptr<zv::files::RemoteFolders> files_;
 };
 
