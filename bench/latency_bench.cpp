@@ -12,7 +12,8 @@
 //
 // The client takes batches as `zvhost serve` does: the host loop in real
 // time, stepped
-//  - paced (stepping=0): once a batch period, as the browser UI's loop does;
+//  - paced (stepping=0): as the browser UI's loop does, once a batch period
+//    and whenever a server's batch waits (looked for every millisecond);
 //  - at once (stepping=1): as soon as the step before returns (a step waits
 //    for the first server's batch).
 // Counters: p50_ms, p99_ms, max_ms of the latency; batches measured;
@@ -141,9 +142,12 @@ void BM_Latency(benchmark::State& state) {
             Clock::time_point next = t0;
             for (Clock::time_point now = t0; now < until; now = Clock::now()) {
                 if (!atOnce) {
-                    std::this_thread::sleep_until(next);
-                    next += period;
-                    if (next + 5 * period < Clock::now()) next = Clock::now();  // as the browser UI's loop does
+                    while (Clock::now() < next && !loop.BatchesWaiting())
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    if (Clock::now() >= next) {
+                        next += period;
+                        if (next + 5 * period < Clock::now()) next = Clock::now();  // as the browser UI's loop does
+                    }
                 }
                 loop.Watch();
                 const Clock::time_point stepped = Clock::now();

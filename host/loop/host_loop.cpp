@@ -386,6 +386,8 @@ void HostLoop::SetPlaying(bool playing) {
     ApplyRunState();
 }
 
+bool HostLoop::BatchesWaiting() const { return !replay_ && options_.realTime && station_.BatchesWaiting(); }
+
 bool HostLoop::HasNetworkServers() const {
     for (uint32_t serial : servers_)
         if (station_.OnNetwork(serial)) return true;

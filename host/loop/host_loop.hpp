@@ -257,6 +257,9 @@ public:
     // whether or not anything runs, so the loop's owner calls Watch now and
     // then (a few times a second).
     bool HasNetworkServers() const;
+    // A real-time run's servers on the network have sent a batch not yet
+    // stepped: the loop's owner steps now rather than at its next period.
+    bool BatchesWaiting() const;
     // Tells what happened to the servers on the network since the last
     // call (lost, back with its pipe restored, batches dropped or missing,
     // calls that failed), as events; a server lost or back sends the tree

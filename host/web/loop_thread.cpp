@@ -20,6 +20,7 @@ namespace {
 // rather than running them in a burst.
 constexpr std::chrono::milliseconds kMostBehind{250};
 constexpr std::chrono::milliseconds kWatchPeriod{200};  // how often the servers on the network are looked at when idle
+constexpr std::chrono::milliseconds kNetworkLook{1};    // ... and for their batches while a mode runs
 // Live pictures of plots and polar models are drawn at the size the page
 // shows them: the encoding of a picture costs the loop by its pixels.
 constexpr double kLiveScale = 0.6;
@@ -407,7 +408,11 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
                 std::unique_lock<std::mutex> lock(mutex_);
                 auto ready = [&] { return stop_ || !queue_.empty() || !wanted_.empty(); };
                 if (loop.Delivering() && !timeline_.Paused()) {
-                    queued_.wait_until(lock, next, ready);
+                    // Servers on the network send when they will: a batch is
+                    // looked for every millisecond, not only once a period.
+                    const Clock::time_point until =
+                        loop.HasNetworkServers() ? std::min(next, Clock::now() + kNetworkLook) : next;
+                    queued_.wait_until(lock, until, ready);
                 } else if (loop.HasNetworkServers()) {
                     // A server on the network may be lost or come back at any time.
                     queued_.wait_for(lock, kWatchPeriod, ready);
@@ -429,6 +434,9 @@ void LoopThread::Run(std::shared_ptr<Pending> opened) {
                     stepped = true;
                     next += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(period));
                     if (next + kMostBehind < now) next = now;
+                } else if (loop.BatchesWaiting()) {
+                    loop.Step();
+                    stepped = true;
                 }
             } else {
                 next = now;

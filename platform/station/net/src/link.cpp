@@ -642,6 +642,11 @@ wire::ServerInfo ServerLink::Info() const {
     return impl_->info;
 }
 
+size_t ServerLink::Queued() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->queue.size();
+}
+
 LinkStats ServerLink::Stats() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->stats;

@@ -500,6 +500,14 @@ zvStatus NetworkStation::RealTime() {
     return ZV_OK;
 }
 
+bool NetworkStation::BatchesWaiting() const {
+    // In-process servers keep the time: their batches come a period apart.
+    if (network_.pull || (hasLocal_ && local_.Delivering())) return false;
+    for (const Source& source : sources_)
+        if (source.remote != nullptr && SourceDelivering(source) && source.remote->link->Queued() > 0) return true;
+    return false;
+}
+
 std::vector<StationNotice> NetworkStation::Poll() {
     std::vector<StationNotice> notices = std::move(notices_);
     notices_.clear();

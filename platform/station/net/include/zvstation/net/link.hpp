@@ -125,6 +125,8 @@ public:
     // What the server said of itself when it was last greeted.
     wire::ServerInfo Info() const;
     LinkStats Stats() const;
+    // Batches received and not taken yet.
+    size_t Queued() const;
     // The events since the last call, in order.
     std::vector<LinkEvent> TakeEvents();
     const LinkOptions& Options() const;

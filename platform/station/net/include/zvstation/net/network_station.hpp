@@ -52,7 +52,7 @@ struct NetworkOptions {
     int connectMs = 3000;         // how long Open waits for the servers to answer
     int heartbeatMs = 250;
     int offlineAfterMs = 1500;
-    size_t queueBatches = 256;  // real time: batches a link keeps for a client that falls behind
+    size_t queueBatches = 256;              // real time: batches a link keeps for a client that falls behind
     size_t queueBytes = size_t{256} << 20;  // ... and their bytes at most
 };
 
@@ -96,6 +96,10 @@ public:
     zvStatus StartDelivery(uint32_t serial) override;
     zvStatus NextBatch(std::vector<zvHandle>* payloads, BatchOrigin* origin) override;
     using StationBackend::NextBatch;
+    // In real time with only network servers delivering: whether one has
+    // sent a batch that no NextBatch took yet (a loop that steps once a
+    // period takes it at once, not a period late).
+    bool BatchesWaiting() const;
     double Time() const override;
 
     // Whether server `serial` is on the network, and whether it answers
