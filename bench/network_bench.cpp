@@ -79,14 +79,10 @@ struct Setup {
     }
     bool Start(int s, const std::string& bind = "") {
         auto process = std::make_unique<zvtest::StationProcess>();
-        std::vector<std::string> arguments = {
-            "--files", (root / ("SN" + std::to_string(s))).string(),
-            "--server",
-            std::to_string(s),
-            "--points",
-            "2048",
-            "--profiles",
-            std::to_string(profiles)};
+        std::vector<std::string> arguments = {"--files",    (root / ("SN" + std::to_string(s))).string(),
+                                              "--server",   std::to_string(s),
+                                              "--points",   "2048",
+                                              "--profiles", std::to_string(profiles)};
         if (!bind.empty()) arguments.insert(arguments.end(), {"--bind", bind});
         if (!process->Start(ZVSTATION_PROGRAM, arguments)) {
             error = process->Log();
@@ -139,7 +135,7 @@ void BM_Burst(benchmark::State& state) {
     options.pull = false;
     options.queueBatches = kBatches * 2;
     options.queueBytes = size_t{4} << 30;  // the whole burst: none dropped
-    options.requestTimeoutMs = 60000;  // Prepare makes thousands of batches
+    options.requestTimeoutMs = 60000;      // Prepare makes thousands of batches
     Setup setup(count, true, options, perBatch);
     if (!setup.error.empty()) return state.SkipWithError(setup.error.c_str());
     size_t profiles = 0;

@@ -533,8 +533,7 @@ void StampBatch(uint8_t* frame, size_t size, uint64_t sequence) {
 }
 
 int64_t WallNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -659,8 +658,7 @@ bool ParseBatch(const uint8_t* data, size_t size, BatchView* out, std::string* e
     if (ReadPrelude(&in, &kind) && kind != Kind::Batch) in.Fail("not a batch");
     if (!in.Number(&h.serial, "the header") || !in.Number(&h.results, "the header") ||
         !in.Number(&h.session, "the header") || !in.Number(&h.sequence, "the header") ||
-        !in.Number(&h.batch, "the header") || !in.Number(&h.time, "the header") ||
-        !in.Number(&h.sentNs, "the header"))
+        !in.Number(&h.batch, "the header") || !in.Number(&h.time, "the header") || !in.Number(&h.sentNs, "the header"))
         return refuse(in.error());
     if (h.sentNs < 0) return refuse("sent at " + std::to_string(h.sentNs) + " ns (a time before 1970)");
     if (h.results > kMaxResults)
