@@ -297,6 +297,7 @@ private:
     void StartRun(const std::string& mode);
     void StopRun();
     bool RestartForSeek(const std::string& mode, std::string* error);
+    bool SeekRecording(size_t batch, std::string* error);
     bool StepQuietly(size_t batch, std::string* error);
     // Sends the console prints and handler calls of the last call into the
     // plug-in (`reason`: what the platform kept for it) and keeps them for

@@ -80,10 +80,7 @@ bool HostLoop::SeekReplay(size_t batch, std::string* error) {
         if (!RestartForSeek(mode, error)) return false;
         const uint64_t shown = witness != nullptr ? witness->Generation() : 0;
         for (const BatchRange& range : plan.ranges) {
-            if (const zvStatus status = replay_->Seek(range.begin); status <= 0) {
-                *error = "the recording cannot be read again (status " + std::to_string(status) + ")";
-                return false;
-            }
+            if (!SeekRecording(range.begin, error)) return false;
             run_.batches = static_cast<int64_t>(range.begin);  // batches are numbered as in a whole run
             if (!StepQuietly(range.end, error)) return false;
         }
@@ -91,6 +88,10 @@ bool HostLoop::SeekReplay(size_t batch, std::string* error) {
         if (witness == nullptr || witness->Generation() != shown || !plan.SkipsSome(batch)) break;
         plan = PlanSeek(mode, replay_->Index(), batch, depth * 2);
     }
+    return SeekRecording(batch, error);
+}
+
+bool HostLoop::SeekRecording(size_t batch, std::string* error) {
     if (const zvStatus status = replay_->Seek(batch); status <= 0) {
         *error = "the recording cannot be read again (status " + std::to_string(status) + ")";
         return false;

@@ -620,10 +620,6 @@ bool Replay::Load(const std::filesystem::path& file, std::string* error) {
     return Load(files, error);
 }
 
-bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* error) {
-    return Load(files, error, {});
-}
-
 bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* error, const Progress& progress) {
     Impl& r = *impl_;
     uint64_t total = 0;
@@ -635,7 +631,9 @@ bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* 
             if (!ec) total += size;
         }
     }
-    const auto read = [&](uint64_t done) { progress(before + done, total); };
+    const auto read = [&](uint64_t done) {
+        if (progress) progress(before + done, total);
+    };
     r.Reset();
     Counts counts;
     ReplayIndex index;
@@ -646,8 +644,8 @@ bool Replay::Load(const std::vector<std::filesystem::path>& files, std::string* 
         size_t limit = SIZE_MAX;
         std::string note;
         // Every message names the file at fault.
-        if (in == nullptr || !CheckLines(*in, static_cast<uint32_t>(index.files.size()), &counts, &limit, &note, error,
-                                         progress ? std::function<void(uint64_t)>(read) : nullptr)) {
+        if (in == nullptr ||
+            !CheckLines(*in, static_cast<uint32_t>(index.files.size()), &counts, &limit, &note, error, read)) {
             *error = file.string() + ": " + *error;
             return false;
         }

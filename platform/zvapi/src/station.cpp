@@ -135,6 +135,14 @@ zvStatus StorageFile(const Storage& storage, const char* name, Follow follow, Pl
     return Resolve(StoragePath(storage, name).c_str(), follow, place);
 }
 
+// The storage of a server on the network is its folder there: whether
+// `name` is a storage name of such a server, with its place and path.
+bool RemoteStorageFile(const Storage& storage, const char* name, RemotePlace* remote, std::string* path) {
+    if (StorageName(name) <= 0) return false;
+    *path = StoragePath(storage, name);
+    return RemotePath(path->c_str(), remote);
+}
+
 // What a storage file is: a plain file (through a link that stays inside
 // the file space, as the resolution checked). Folders, devices and pipes
 // are not files of the storage; looking at them never blocks.
@@ -283,10 +291,9 @@ zvStatus zvStorageDeleteFile(zvHandle storage, const char* name, int32_t flags) 
         zvStatus status = ZV_OK;
         Storage* s = zv::Get<Storage>(storage, ZV_TYPE_STORAGE, &status);
         if (s == nullptr) return status;
-        // The storage of a server on the network is its folder there.
         zv::RemotePlace remote;
-        if (zv::StorageName(name) > 0 && zv::RemotePath(zv::StoragePath(*s, name).c_str(), &remote))
-            return zv::RemoteDelete(remote, zv::StoragePath(*s, name).c_str());
+        std::string path;
+        if (zv::RemoteStorageFile(*s, name, &remote, &path)) return zv::RemoteDelete(remote, path.c_str());
         zv::Place file;
         status = zv::StorageFile(*s, name, zv::Follow::kAll, &file);
         if (status <= 0) return status;
@@ -316,8 +323,8 @@ zvStatus zvStorageFileSize(zvHandle storage, const char* name, int64_t* size) {
         if (s == nullptr) return status;
         if (size == nullptr) return ZV_E_ARGUMENT;
         zv::RemotePlace remote;
-        if (zv::StorageName(name) > 0 && zv::RemotePath(zv::StoragePath(*s, name).c_str(), &remote))
-            return zv::RemoteFileSize(remote, zv::StoragePath(*s, name).c_str(), size);
+        std::string path;
+        if (zv::RemoteStorageFile(*s, name, &remote, &path)) return zv::RemoteFileSize(remote, path.c_str(), size);
         zv::Place file;
         status = zv::StorageFile(*s, name, zv::Follow::kAll, &file);
         if (status <= 0) return status;

@@ -73,11 +73,10 @@ public:
     // batch may continue from one file into the next. An error names the
     // file at fault. A capture segment (platform/station/README.md) is read
     // up to its last whole batch, whatever follows it.
-    bool Load(const std::vector<std::filesystem::path>& files, std::string* error);
-    // ... telling `progress` the bytes read of all the files' every 64 MiB
-    // or so (a capture of gigabytes takes minutes to read).
+    // `progress` (when given) hears the bytes read of all the files every
+    // 64 MiB or so: a capture of gigabytes takes minutes to read.
     using Progress = std::function<void(uint64_t done, uint64_t total)>;
-    bool Load(const std::vector<std::filesystem::path>& files, std::string* error, const Progress& progress);
+    bool Load(const std::vector<std::filesystem::path>& files, std::string* error, const Progress& progress = {});
 
     // Adopts an index made by an earlier Load of the same files, which are
     // then neither read nor checked again: false with `*error` set when a
